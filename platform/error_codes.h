@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The 16-bit error codes returned by every engine operation. 0 is success.
+// The document layer (app/messages) turns them into the user's message texts.
+#pragma once
+
+#include <cstdint>
+
+namespace norvo {
+
+using ErrorCode = std::int16_t;
+
+namespace err {
+inline constexpr ErrorCode kNone = 0;
+inline constexpr ErrorCode kWriteFailedDuringSave = -27;  // a write during a save failed
+inline constexpr ErrorCode kDiskFull = -34;
+inline constexpr ErrorCode kNoSuchVolume = -35;
+inline constexpr ErrorCode kIo = -36;
+inline constexpr ErrorCode kBadName = -37;
+inline constexpr ErrorCode kEndOfFile = -39;       // read past the end of a file
+inline constexpr ErrorCode kBadPosition = -40;     // position before the start of a file
+inline constexpr ErrorCode kCatalogFull = -41;     // no free cell in the catalog
+inline constexpr ErrorCode kFileNotFound = -43;
+inline constexpr ErrorCode kFileBusy = -47;        // delete of a file that is open
+inline constexpr ErrorCode kDuplicateName = -48;
+inline constexpr ErrorCode kOpenForWriting = -49;  // already open for writing elsewhere
+inline constexpr ErrorCode kParam = -50;
+inline constexpr ErrorCode kBadFileNumber = -51;
+inline constexpr ErrorCode kPermission = -54;      // write refused or locked
+inline constexpr ErrorCode kOutOfMemory = -108;
+inline constexpr ErrorCode kFolderNotFound = -120;
+inline constexpr ErrorCode kUserCancelled = -128;
+inline constexpr ErrorCode kUnreadableCatalog = -812;
+inline constexpr ErrorCode kFileTooLarge = -1310;  // catalog and scratch reach 2 GB
+inline constexpr ErrorCode kNoReaderForType = -2008;
+inline constexpr ErrorCode kNoReaderForFormat = -2053;
+inline constexpr ErrorCode kWrongPassword = -10004;
+}  // namespace err
+
+// Maps an errno value of a failed system call to the nearest engine code.
+ErrorCode ErrorFromErrno(int errno_value);
+
+}  // namespace norvo

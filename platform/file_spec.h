@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// FileSpec: a file's location. On this platform the UTF-8 path is what finds
+// the file; the volume number, folder number and 8-bit name are the classic
+// 262-byte form (16-bit volume, 32-bit folder, length-prefixed name), filled
+// best-effort from the device, the parent folder's inode and a Windows-1252
+// rendering of the name, for code that stores or shows them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/error_codes.h"
+
+namespace norvo {
+
+inline constexpr std::size_t kMaxPStringLength = 255;
+
+struct FileSpec {
+  std::int16_t volume = 0;
+  std::int32_t folder = 0;
+  std::string name;  // Windows-1252, at most 255 bytes
+  std::string path;  // absolute UTF-8 path; the source of truth
+
+  bool empty() const { return path.empty(); }
+};
+
+// Makes a spec from a path (relative paths are taken from the current folder).
+// Returns 0 when the file exists and -43 when it does not; the spec is filled
+// in both cases, so a caller can then create the file. An empty path is -37.
+ErrorCode MakeFileSpec(const std::string& path, FileSpec& out);
+
+// The file's path, or "" for an empty spec.
+inline const std::string& FileSpecToPath(const FileSpec& spec) { return spec.path; }
+
+// The folder part and the last component of a UTF-8 path.
+std::string ParentFolder(const std::string& path);
+std::string LeafName(const std::string& path);
+std::string JoinPath(const std::string& folder, const std::string& leaf);
+
+bool FileExists(const std::string& path);
+
+}  // namespace norvo
