@@ -1,0 +1,55 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The document layer over the catalog engine, shared by the desktop program
+// and norvo-cli: where ScratchFiles live, opening, saving and closing with
+// the user-facing messages.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/messages.h"
+#include "catalog/catalog.h"
+#include "catalog/save.h"
+
+namespace norvo::app {
+
+// The folder for ScratchFiles: $TMPDIR, else /tmp.
+std::string ScratchFolder();
+// A fresh ScratchFile name in the scratch folder, unique in this process.
+FileSpec NewScratchSpec();
+
+struct DocumentResult {
+  ErrorCode code = err::kNone;
+  std::string message;  // empty when nothing is to be said
+  bool ok() const { return code == err::kNone; }
+};
+
+class CatalogDocument {
+ public:
+  CatalogDocument() = default;
+  ~CatalogDocument();
+  CatalogDocument(const CatalogDocument&) = delete;
+  CatalogDocument& operator=(const CatalogDocument&) = delete;
+
+  // An untitled, empty catalog.
+  DocumentResult createUntitled();
+  // Opens a catalog file; `password` answers the password question.
+  DocumentResult open(const std::string& path, std::optional<std::string> password,
+                      const catalog::ProgressCallback& progress = {});
+  // Saves in place (an untitled catalog: -50, the caller asks for a name).
+  DocumentResult save(const catalog::ProgressCallback& progress = {});
+  // Creates `path` as a catalog file (type and creator codes) and saves to it.
+  DocumentResult saveAs(const std::string& path, const catalog::ProgressCallback& progress = {});
+  // Closes, writing settings back as a normal close does.
+  void close(bool write_back_settings = true);
+
+  catalog::Catalog* get() const { return catalog_.get(); }
+  catalog::Catalog& operator*() const { return *catalog_; }
+  catalog::Catalog* operator->() const { return catalog_.get(); }
+
+ private:
+  std::unique_ptr<catalog::Catalog> catalog_;
+};
+
+}  // namespace norvo::app

@@ -1,0 +1,79 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/messages.h"
+
+#include "catalog/limits.h"
+
+namespace norvo::app {
+namespace {
+
+struct MessageEntry {
+  ErrorCode code;
+  Activity activity;
+  const char* text;
+};
+
+constexpr char kReadError[] = "The command couldn't be completed, because an error occurred while reading the catalog.";
+constexpr char kSaveError[] = "Couldn't save catalog file.\nTry saving it to a another location.";
+constexpr char kCreateError[] =
+    "Couldn't create catalog file.\nThe destination file is currently open elsewhere. Try saving it to a another "
+    "location.";
+constexpr char kGenericError[] = "The command couldn't be completed, because an error occurred.";
+
+constexpr MessageEntry kMessages[] = {
+    {err::kUnreadableCatalog, Activity::kOpenCatalog,
+     "Can't open catalog!\nThis version can display catalogs with a maximum of ^0 media files. Use Norvo Galvorin "
+     "to open this catalog."},
+    {err::kOutOfMemory, Activity::kOpenCatalog,
+     "The command couldn't be completed, because there is not enough memory available."},
+    {err::kOutOfMemory, Activity::kOther,
+     "The command couldn't be completed, because there is not enough memory available."},
+    {err::kWriteFailedDuringSave, Activity::kSaveCatalog,
+     "The catalog couldn't be saved, because an unrecoverable error occurred. This file may be corrupt."},
+    {err::kWriteFailedDuringSave, Activity::kSaveUntitledCatalog,
+     "The catalog couldn't be saved, because an unrecoverable error occurred. This file may be corrupt."},
+};
+
+}  // namespace
+
+std::string FormatMessage(std::string_view text, const std::vector<std::string>& args) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '^' && i + 1 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '2') {
+      std::size_t index = static_cast<std::size_t>(text[i + 1] - '0');
+      if (index < args.size()) out += args[index];
+      ++i;
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
+}
+
+std::string MessageForError(ErrorCode code, Activity activity) {
+  if (code == err::kNone || code == err::kUserCancelled) return {};
+  for (const auto& entry : kMessages) {
+    if (entry.code == code && entry.activity == activity) {
+      return FormatMessage(entry.text, {std::to_string(catalog::kMaxCatalogItems)});
+    }
+  }
+  switch (activity) {
+    case Activity::kOpenCatalog: return kReadError;
+    case Activity::kSaveCatalog: return kSaveError;
+    case Activity::kSaveUntitledCatalog: return kCreateError;
+    case Activity::kOther: break;
+  }
+  return kGenericError;
+}
+
+std::string NoMissingFilesMessage() { return "There are no missing files in this catalog."; }
+
+std::string MissingFilesMessage(const std::string& catalog_name, int count) {
+  return FormatMessage("Catalog '^0' contains ^1 ^2 not found in mounted volumes.\n",
+                       {catalog_name, std::to_string(count), count == 1 ? "file" : "files"});
+}
+
+std::string RevertQuestion(const std::string& catalog_name) {
+  return FormatMessage("Do you want to discard all changes in catalog '^0'?\n", {catalog_name});
+}
+
+}  // namespace norvo::app

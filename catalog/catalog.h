@@ -1,0 +1,187 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The catalog engine: one Catalog per open catalog file, its cell table,
+// totals, per-catalog tables and the files it keeps open. Item records stay
+// on disk (catalog file or ScratchFile) and are read on demand.
+//
+// Cell numbers count from 1 in every operation, as the views number items.
+// Operations return 16-bit error codes; none throws.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "catalog/catalog_tables.h"
+#include "catalog/folder_tree.h"
+#include "catalog/item_record.h"
+#include "catalog/limits.h"
+#include "platform/error_codes.h"
+#include "platform/file.h"
+#include "platform/file_spec.h"
+
+namespace norvo::catalog {
+
+// Bits of a cell's flag word.
+namespace cell_flags {
+inline constexpr std::uint32_t kLabelMask = 0x0000000Fu;
+inline constexpr std::uint32_t kInitialsMask = 0x00FFFF00u;
+inline constexpr std::uint32_t kAdded = 1u << 24;
+inline constexpr std::uint32_t kPending = 1u << 25;    // listed, not yet scanned
+inline constexpr std::uint32_t kTransient = 1u << 26;  // cleared when an item is added
+inline constexpr std::uint32_t kInScratch = 1u << 27;  // record lives in the ScratchFile
+inline constexpr std::uint32_t kClearedOnLoad = 0xFC000000u;
+}  // namespace cell_flags
+
+inline constexpr int kMaxLabel = 9;
+
+struct CatalogCell {
+  std::uint32_t offset = 0;
+  std::uint32_t item_id = 0;
+  std::uint32_t flags = 0;
+
+  int label() const { return static_cast<int>(flags & cell_flags::kLabelMask); }
+  bool pending() const { return (flags & cell_flags::kPending) != 0; }
+  bool inScratch() const { return (flags & cell_flags::kInScratch) != 0; }
+};
+
+struct CatalogTotals {
+  std::int32_t item_count = 0;
+  std::int32_t labelled_count = 0;
+  std::int32_t reserved_slots = 0;
+  std::int32_t total_record_bytes = 0;
+  std::int32_t total_media_bytes = 0;  // low 32 bits
+};
+
+enum class Notification : std::uint16_t {
+  kCatalogChanged = 0x8067,
+  kItemAdded = 0x806B,
+  kItemRemoved = 0x806C,
+};
+
+// What opening a catalog had to repair or pass over, for `check` and logs.
+struct OpenReport {
+  bool sequential_scan = false;
+  bool media_total_recomputed = false;
+  bool folder_tree_rebuilt = false;
+  int renumbered_item_ids = 0;
+  int cleared_labels = 0;
+  std::vector<std::string> skipped_chunks;  // "TAG (N bytes)"
+};
+
+// Progress: (phase, done, total); a non-zero answer stops the work (-128 or
+// the answer's code).
+using ProgressCallback = std::function<int(int phase, int done, int total)>;
+// Asks the user for the catalog's password (Windows-1252); nullopt = cancel.
+using PasswordCallback = std::function<std::optional<std::string>()>;
+using NotificationCallback = std::function<void(Notification, std::uint32_t item_id)>;
+
+struct Catalog {
+  Catalog() = default;
+  Catalog(const Catalog&) = delete;
+  Catalog& operator=(const Catalog&) = delete;
+
+  std::vector<CatalogCell> cells;  // capacity kMaxCatalogItems, item_count in use
+  ImportOptions import_options = ImportOptions::Defaults();
+  CatalogTotals totals;
+  CatalogSettings settings = CatalogSettings::Defaults();
+  std::string password;  // Windows-1252; empty: none
+
+  std::vector<RankEntry> ranks;
+  std::vector<std::string> custom_field_names;  // Windows-1252, at most 16 in use
+  std::optional<std::array<CatalogFont, kFontCount>> fonts;
+  // Tables whose owners keep them as they came.
+  std::vector<std::uint8_t> print_settings;  // "PRNT"
+  std::vector<std::uint8_t> vcsf, fldr, cptf, hfld, cset, cs00, msop, msvi;
+  std::vector<std::uint8_t> opms, vsms;  // read, never written
+
+  std::uint32_t saved_by = kUnknownSavedBy;
+  std::uint64_t media_bytes = 0;
+  std::uint32_t next_item_id = 1;
+
+  // Catalog file and its layout at the last save or open.
+  FileSpec file_spec;  // empty for an untitled catalog
+  File file;           // read-only while the catalog is open
+  std::uint32_t record_area_end = kHeaderSize;
+  std::uint32_t directory_offset = 0;
+  std::uint32_t saved_item_count = 0;
+
+  FileSpec scratch_spec;
+  File scratch;
+  std::int64_t scratch_end = 0;
+
+  int lock_slot = -1;
+  File lock_file;
+  FileSpec lock_spec;
+  std::string locked_catalog_path;  // the catalog file the lock was taken for
+
+  std::uint32_t modification_stamp = 0;  // 0: no unsaved change
+  std::string display_name;              // UTF-8, from the file name
+  FolderTree folders;
+  OpenReport report;
+  NotificationCallback notify;
+
+  int itemCount() const { return totals.item_count; }
+  bool changed() const { return modification_stamp != 0; }
+  bool titled() const { return !file_spec.empty(); }
+  // 0 when no cell holds the id; else its cell number from 1.
+  int cellOf(std::uint32_t item_id) const;
+  void markChanged();
+  void send(Notification n, std::uint32_t item_id = 0) const;
+};
+
+// Creates a Catalog: defaults, the file's content when one is given (opened
+// read-only, locked), and a fresh ScratchFile at `scratch`.
+ErrorCode CreateCatalog(const FileSpec* catalog_file, const FileSpec& scratch, const PasswordCallback& password,
+                        const ProgressCallback& progress, std::unique_ptr<Catalog>& out);
+
+// Appends `record` (with its parts) to the ScratchFile as a new item whose
+// file lies in `folder_path` (UTF-8; empty: not entered in the folder tree).
+ErrorCode AddItem(Catalog& catalog, const ItemRecord& record, const std::string& folder_path,
+                  std::uint32_t* item_id = nullptr);
+// Adds a not-yet-scanned item for a file: names and alias only.
+ErrorCode AddPendingItem(Catalog& catalog, const FileSpec& file, std::uint32_t* item_id = nullptr);
+
+// Which parts ReplaceItemParts takes from the new record; the others keep
+// their current content.
+namespace parts {
+inline constexpr unsigned kThumbnail = 1u << 0;
+inline constexpr unsigned kAnnotations = 1u << 1;
+inline constexpr unsigned kUrl = 1u << 2;
+inline constexpr unsigned kMetadata = 1u << 3;
+inline constexpr unsigned kRecording = 1u << 4;
+inline constexpr unsigned kAll = 0x1Fu;
+}  // namespace parts
+// Writes a new record for the item of `cell` into the ScratchFile: the fixed
+// part from `record`, the parts in `supplied` from `record`.
+ErrorCode ReplaceItemParts(Catalog& catalog, int cell, const ItemRecord& record, unsigned supplied);
+
+ErrorCode GetItemRecord(const Catalog& catalog, int cell, bool load_optional_parts, bool convert_text,
+                        ItemRecord& out);
+ErrorCode RemoveItem(Catalog& catalog, int cell);
+// Sets a cell's label (0 none, 1-9).
+ErrorCode SetItemLabel(Catalog& catalog, int cell, int label);
+
+const CatalogTotals& GetCatalogTotals(const Catalog& catalog);
+int GetItemCount(const Catalog& catalog);
+int GetMaxItems(const Catalog& catalog);
+
+// The path of the item's file (UTF-8). Tries the folder tree's folder, then
+// the catalog file's own folder; -43 when neither holds the file.
+ErrorCode LocateItemFile(Catalog& catalog, int cell, std::string& path);
+// The path the catalog records for the item, whether or not the file exists.
+std::optional<std::string> ItemPath(const Catalog& catalog, int cell);
+// The item's file name as UTF-8: the true name from the alias when the alias
+// was written here, else the stored Windows-1252 name converted.
+std::string ItemFileNameUtf8(const ItemRecord& record);
+
+// Name initials as kept in the cell flags (bits 8-23), from a display name.
+std::uint32_t InitialsFromDisplayName(const std::string& display_name);
+
+// Fills `record` with a file's names and alias, as for a pending item.
+ErrorCode MakeRecordForFile(const FileSpec& file, ItemRecord& record);
+
+}  // namespace norvo::catalog

@@ -1,0 +1,512 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "catalog/catalog_file.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+#include "platform/alias.h"
+#include "platform/byte_io.h"
+#include "platform/text_encoding.h"
+
+namespace norvo::catalog {
+namespace {
+
+constexpr std::uint32_t kTagSign = FourCC("SIGN");
+constexpr std::uint32_t kTagFolderTree = FourCC("FSM!");
+constexpr std::uint32_t kTagCells = FourCC("CELL");
+constexpr std::uint32_t kTagCustomFields = FourCC("USFL");
+constexpr std::uint32_t kTagRanks = FourCC("RANK");
+constexpr std::uint32_t kTagTotals = FourCC("TOTL");
+constexpr std::uint32_t kTagImportOptions = FourCC("IMPF");
+constexpr std::uint32_t kTagFonts = FourCC("FONT");
+constexpr std::uint32_t kTagSettings = FourCC("PREF");
+constexpr std::uint32_t kTagSavedBy = FourCC("SVar");
+constexpr std::uint32_t kTagMediaBytes = FourCC("MBWd");
+
+constexpr std::size_t kPasswordChunkSize = 256;
+constexpr std::size_t kTotalsChunkSize = 20;
+constexpr std::size_t kFontsChunkSize = kFontEntrySize * kFontCount;
+constexpr std::size_t kCustomFieldNameChunkEntry = kCustomFieldNameSize;
+// A directory larger than this is not one this program wrote or can use.
+constexpr std::int64_t kMaxDirectoryBytes = 256ll << 20;
+
+// The raw per-catalog blocks, in the order they are written.
+struct RawBlock {
+  std::uint32_t tag;
+  std::vector<std::uint8_t> Catalog::*member;
+  bool written;
+};
+constexpr RawBlock kRawBlocks[] = {
+    {FourCC("PRNT"), &Catalog::print_settings, true}, {FourCC("VCSF"), &Catalog::vcsf, true},
+    {FourCC("FLDR"), &Catalog::fldr, true},           {FourCC("CPTF"), &Catalog::cptf, true},
+    {FourCC("HFld"), &Catalog::hfld, true},           {FourCC("CSET"), &Catalog::cset, true},
+    {FourCC("CS00"), &Catalog::cs00, true},           {FourCC("MSOP"), &Catalog::msop, true},
+    {FourCC("MSVI"), &Catalog::msvi, true},           {FourCC("OpMs"), &Catalog::opms, false},
+    {FourCC("VsMs"), &Catalog::vsms, false},
+};
+
+std::span<const std::uint8_t> AsBytes(const std::string& s) {
+  return std::span(reinterpret_cast<const std::uint8_t*>(s.data()), s.size());
+}
+
+// Reads a length-prefixed Mac Roman string of a fixed width as Windows-1252.
+std::string ReadPString(std::span<const std::uint8_t> field) {
+  if (field.empty()) return {};
+  std::size_t n = std::min<std::size_t>(field[0], field.size() - 1);
+  std::string text(reinterpret_cast<const char*>(field.data() + 1), n);
+  ConvertText(text, TextDirection::kMacToWindows);
+  return text;
+}
+
+void WritePString(ByteWriter& w, const std::string& text, std::size_t width) {
+  std::string mac = text.substr(0, std::min(text.size(), width - 1));
+  ConvertText(mac, TextDirection::kWindowsToMac);
+  w.u8(static_cast<std::uint8_t>(mac.size()));
+  w.bytes(AsBytes(mac));
+  w.zeros(width - 1 - mac.size());
+}
+
+void ConvertImportText(ImportOptions& options, TextDirection direction) {
+  auto field = std::span(options.bytes).subspan(kImportNameTextOffset, kImportNameTextWidth);
+  std::size_t n = std::min<std::size_t>(field[0], kImportNameTextWidth - 1);
+  ConvertText(field.subspan(1, n), direction);
+}
+
+void ConvertFontName(std::array<std::uint8_t, 512>& name, TextDirection direction) {
+  auto end = std::find(name.begin(), name.end(), std::uint8_t{0});
+  ConvertText(std::span(name.begin(), end), direction);
+}
+
+CatalogCell DecodeCell(ByteReader& r) {
+  CatalogCell cell;
+  cell.offset = r.u32be();
+  cell.item_id = r.u32be();
+  std::uint32_t low = r.u8();
+  std::uint32_t first = MacRomanToWindows1252(r.u8());
+  std::uint32_t second = MacRomanToWindows1252(r.u8());
+  std::uint32_t high = r.u8();
+  cell.flags = low | (first << 8) | (second << 16) | (high << 24);
+  return cell;
+}
+
+void EncodeCell(ByteWriter& w, const CatalogCell& cell) {
+  w.u32be(cell.offset);
+  w.u32be(cell.item_id);
+  w.u8(static_cast<std::uint8_t>(cell.flags));
+  w.u8(Windows1252ToMacRoman(static_cast<std::uint8_t>(cell.flags >> 8)));
+  w.u8(Windows1252ToMacRoman(static_cast<std::uint8_t>(cell.flags >> 16)));
+  w.u8(static_cast<std::uint8_t>(cell.flags >> 24));
+}
+
+std::string TagName(std::uint32_t tag) {
+  std::string s = FourCCToString(tag);
+  for (char& c : s) {
+    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) c = '?';
+  }
+  return s;
+}
+
+// What the directory loop found.
+struct DirectoryState {
+  bool cells_read = false;
+  bool totals_read = false;
+  bool media_bytes_read = false;
+  bool fonts_read = false;
+  bool folder_tree_present = false;
+  bool folder_tree_parsed = false;
+};
+
+// Handles one chunk. Returns false for a chunk that was skipped.
+ErrorCode TakeChunk(Catalog& catalog, std::uint32_t tag, std::span<const std::uint8_t> data, DirectoryState& st,
+                    bool* taken) {
+  ByteReader r(data);
+  const std::size_t n = data.size();
+  *taken = true;
+  if (tag == kTagSign) {
+    if (n > kPasswordChunkSize) return err::kUnreadableCatalog;
+    catalog.password = ReadPString(data);
+  } else if (tag == kTagFolderTree) {
+    st.folder_tree_present = true;
+    st.folder_tree_parsed = FolderTree::Parse(data, catalog.folders);
+  } else if (tag == kTagCells) {
+    if (n > kCellSize * kMaxCatalogItems) return err::kUnreadableCatalog;
+    catalog.cells.clear();
+    for (std::size_t i = 0; i < n / kCellSize; ++i) catalog.cells.push_back(DecodeCell(r));
+    st.cells_read = true;
+  } else if (tag == kTagCustomFields) {
+    catalog.custom_field_names.clear();
+    for (std::size_t i = 0; i < n / kCustomFieldNameChunkEntry; ++i) {
+      catalog.custom_field_names.push_back(ReadPString(r.bytes(kCustomFieldNameChunkEntry)));
+    }
+  } else if (tag == kTagRanks) {
+    catalog.ranks.clear();
+    for (std::size_t i = 0; i < n / kRankEntrySize; ++i) {
+      RankEntry e;
+      e.a = r.u32be();
+      e.b = r.u32be();
+      e.c = r.u32be();
+      r.read(e.raw);
+      catalog.ranks.push_back(e);
+    }
+  } else if (tag == kTagTotals && n == kTotalsChunkSize) {
+    auto& t = catalog.totals;
+    t.item_count = r.i32be();
+    t.labelled_count = r.i32be();
+    r.skip(4);  // reserved slots: always 0 once loaded
+    t.reserved_slots = 0;
+    t.total_record_bytes = r.i32be();
+    t.total_media_bytes = r.i32be();
+    st.totals_read = true;
+  } else if (tag == kTagImportOptions && n == kImportOptionsSize) {
+    r.read(catalog.import_options.bytes);
+    ConvertImportText(catalog.import_options, TextDirection::kMacToWindows);
+  } else if (tag == kTagFonts && n == kFontsChunkSize && !st.fonts_read) {
+    std::array<CatalogFont, kFontCount> fonts{};
+    for (auto& font : fonts) {
+      font.number = r.u16be();
+      r.skip(2);  // the same number, little-endian
+      r.read(font.name);
+      ConvertFontName(font.name, TextDirection::kMacToWindows);
+    }
+    catalog.fonts = fonts;
+    st.fonts_read = true;
+  } else if (tag == kTagSettings && n == kSettingsSize) {
+    r.read(catalog.settings.bytes);
+  } else if (tag == kTagSavedBy && n == 4) {
+    catalog.saved_by = r.u32be();
+  } else if (tag == kTagMediaBytes && n == 8) {
+    catalog.media_bytes = r.u64be();
+    st.media_bytes_read = true;
+  } else {
+    *taken = false;
+    for (const auto& block : kRawBlocks) {
+      if (block.tag == tag) {
+        catalog.*block.member = std::vector<std::uint8_t>(data.begin(), data.end());
+        *taken = true;
+      }
+    }
+  }
+  return err::kNone;
+}
+
+// Recovery when the directory is missing or incomplete: walk the record area
+// from byte 8, one record after another, for as many records as the header
+// counts and the file holds.
+ErrorCode SequentialScan(Catalog& catalog, std::uint32_t header_count, std::int64_t file_length) {
+  catalog.report.sequential_scan = true;
+  catalog.cells.clear();
+  catalog.totals = CatalogTotals{};
+  catalog.totals.total_record_bytes = static_cast<std::int32_t>(std::min<std::int64_t>(file_length, 0x7FFFFFFF));
+  catalog.media_bytes = 0;
+  std::int64_t pos = kHeaderSize;
+  for (std::uint32_t i = 1; i <= header_count; ++i) {
+    ItemRecord fixed;
+    if (ReadFixedPart(catalog.file, pos, true, fixed) != err::kNone) break;
+    std::uint64_t size = fixed.storedSize();
+    if (size > static_cast<std::uint64_t>(file_length - pos)) break;  // cut off inside this record
+    CatalogCell cell;
+    cell.offset = static_cast<std::uint32_t>(pos);
+    cell.item_id = i;
+    cell.flags = InitialsFromDisplayName(fixed.display_name.text());
+    catalog.cells.push_back(cell);
+    catalog.totals.item_count += 1;
+    catalog.totals.total_media_bytes =
+        static_cast<std::int32_t>(static_cast<std::uint32_t>(catalog.totals.total_media_bytes) + fixed.file_size);
+    catalog.media_bytes += fixed.file_size;
+    pos += static_cast<std::int64_t>(size);
+  }
+  catalog.directory_offset = static_cast<std::uint32_t>(std::min<std::int64_t>(file_length, 0xFFFFFFFF));
+  // New records go right after the last one found; whatever followed it is
+  // no longer referenced.
+  catalog.record_area_end = static_cast<std::uint32_t>(pos);
+  return err::kNone;
+}
+
+ErrorCode RecomputeMediaBytes(Catalog& catalog, const ProgressCallback& progress) {
+  catalog.report.media_total_recomputed = true;
+  catalog.media_bytes = 0;
+  const int count = catalog.totals.item_count;
+  for (int i = 0; i < count; ++i) {
+    if (progress) {
+      if (int answer = progress(1, i + 1, count); answer != 0) {
+        return answer < 0 && answer >= -32768 ? static_cast<ErrorCode>(answer) : err::kUserCancelled;
+      }
+    }
+    ItemRecord fixed;
+    if (ReadFixedPart(catalog.file, catalog.cells[static_cast<std::size_t>(i)].offset, false, fixed) ==
+        err::kNone) {
+      catalog.media_bytes += fixed.file_size;
+    }
+  }
+  return err::kNone;
+}
+
+// Reads the chunk directory; falls back to the sequential scan as needed.
+ErrorCode ReadDirectory(Catalog& catalog, std::uint32_t header_count, std::int64_t length,
+                        const ProgressCallback& progress, DirectoryState& st) {
+  catalog.media_bytes = 0;
+  catalog.saved_by = kUnknownSavedBy;
+  std::array<std::uint8_t, 4> d_bytes{};
+  if (catalog.file.readAt(length - 4, d_bytes) != err::kNone) return err::kUnreadableCatalog;
+  ByteReader dr(d_bytes);
+  const std::int64_t d = dr.u32be();
+  if (d < static_cast<std::int64_t>(kHeaderSize) || d > length - static_cast<std::int64_t>(kTrailerSize) ||
+      length - d > kMaxDirectoryBytes) {
+    return err::kUnreadableCatalog;
+  }
+  std::vector<std::uint8_t> directory(static_cast<std::size_t>(length - 4 - d));
+  if (catalog.file.readAt(d, directory) != err::kNone) return err::kUnreadableCatalog;
+  catalog.directory_offset = static_cast<std::uint32_t>(d);
+  catalog.record_area_end = static_cast<std::uint32_t>(d);
+
+  ErrorCode loop_error = err::kNone;
+  ByteReader r(directory);
+  while (true) {
+    std::uint32_t tag = r.u32be();
+    if (!r.ok()) {
+      loop_error = err::kEndOfFile;
+      break;
+    }
+    if (tag == kFileMagic) break;
+    std::uint32_t chunk_length = r.u32be();
+    auto data = r.bytes(chunk_length);
+    if (!r.ok()) {
+      loop_error = err::kEndOfFile;
+      break;
+    }
+    bool taken = false;
+    if (ErrorCode e = TakeChunk(catalog, tag, data, st, &taken); e != err::kNone) return e;
+    if (!taken) catalog.report.skipped_chunks.push_back(TagName(tag) + " (" + std::to_string(chunk_length) + " bytes)");
+  }
+
+  if ((!st.cells_read && catalog.totals.item_count > 0) || !st.totals_read) {
+    return SequentialScan(catalog, header_count, length);
+  }
+  // The cell table is the truth about which items there are.
+  catalog.totals.item_count = static_cast<std::int32_t>(st.cells_read ? catalog.cells.size() : 0);
+  if (!st.cells_read) catalog.cells.clear();
+  if (!st.media_bytes_read) return RecomputeMediaBytes(catalog, progress);
+  return loop_error;
+}
+
+// Enters in the folder tree the items it does not know, from their aliases.
+void CompleteFolderTree(Catalog& catalog, const std::unordered_set<std::uint32_t>& renumbered, bool rebuild_all) {
+  std::unordered_set<std::uint32_t> present;
+  bool changed = false;
+  for (int i = 0; i < catalog.totals.item_count; ++i) {
+    const CatalogCell& cell = catalog.cells[static_cast<std::size_t>(i)];
+    present.insert(cell.item_id);
+    if (!rebuild_all && catalog.folders.contains(cell.item_id) && renumbered.count(cell.item_id) == 0) continue;
+    ItemRecord fixed;
+    AliasInfo alias;
+    if (ReadFixedPart(catalog.file, cell.offset, false, fixed) != err::kNone) continue;
+    if (!ParseAlias(fixed.aliasBytes(), alias) || alias.minimal) continue;
+    catalog.folders.assign(cell.item_id, ParentFolder(alias.text));
+    changed = true;
+  }
+  // Entries of items that are not in the catalog any more.
+  FolderTree pruned;
+  bool dropped = false;
+  if (catalog.folders.itemCount() > present.size()) {
+    for (auto id : present) {
+      if (auto folder = catalog.folders.folderOf(id)) pruned.assign(id, *folder);
+    }
+    catalog.folders = std::move(pruned);
+    dropped = true;
+  }
+  if (changed || dropped || rebuild_all) catalog.report.folder_tree_rebuilt = true;
+}
+
+}  // namespace
+
+std::array<std::uint8_t, kHeaderSize> BuildHeader(std::uint32_t item_count) {
+  ByteWriter w(kHeaderSize);
+  w.u32be(item_count);
+  w.u32be(kFileMagic);
+  std::array<std::uint8_t, kHeaderSize> out{};
+  std::copy(w.buffer().begin(), w.buffer().end(), out.begin());
+  return out;
+}
+
+int RepairItemIds(Catalog& catalog) {
+  auto& t = catalog.totals;
+  t.labelled_count = 0;
+  std::uint32_t highest = 0;
+  for (int i = 0; i < t.item_count; ++i) {
+    CatalogCell& cell = catalog.cells[static_cast<std::size_t>(i)];
+    cell.flags &= ~cell_flags::kClearedOnLoad;
+    if (cell.label() > kMaxLabel) {
+      cell.flags &= ~cell_flags::kLabelMask;
+      catalog.report.cleared_labels += 1;
+    }
+    if (cell.label() != 0) t.labelled_count += 1;
+    highest = std::max(highest, cell.item_id);
+  }
+  std::unordered_set<std::uint32_t> seen;
+  int renumbered = 0;
+  for (int i = 0; i < t.item_count; ++i) {
+    CatalogCell& cell = catalog.cells[static_cast<std::size_t>(i)];
+    if (cell.item_id != 0 && seen.insert(cell.item_id).second) continue;
+    cell.item_id = ++highest;
+    seen.insert(cell.item_id);
+    ++renumbered;
+  }
+  catalog.next_item_id = highest + 1;
+  if (renumbered > 0) catalog.markChanged();
+  catalog.report.renumbered_item_ids += renumbered;
+  return renumbered;
+}
+
+ErrorCode OpenCatalogFile(Catalog& catalog, const FileSpec& file, const PasswordCallback& password,
+                          const ProgressCallback& progress) {
+  if (file.empty()) return err::kParam;
+  if (progress) progress(0, 0, 1);
+  auto finish = [&](ErrorCode e) {
+    if (progress) progress(2, catalog.totals.item_count, catalog.totals.item_count);
+    if (e != err::kNone) catalog.file.close();
+    return e;
+  };
+  if (ErrorCode e = catalog.file.open(file, Permission::kRead); e != err::kNone) return finish(e);
+  std::array<std::uint8_t, kHeaderSize> header{};
+  if (ErrorCode e = catalog.file.readAt(0, header); e != err::kNone) return finish(e);
+  ByteReader hr(header);
+  const std::uint32_t header_count = hr.u32be();
+  if (hr.u32be() != kFileMagic || header_count > static_cast<std::uint32_t>(kMaxCatalogItems)) {
+    return finish(err::kUnreadableCatalog);
+  }
+  std::int64_t length = 0;
+  if (ErrorCode e = catalog.file.endOfFile(&length); e != err::kNone) return finish(e);
+
+  // The cell table of the file is replaced, not added to.
+  catalog.cells.clear();
+  catalog.totals = CatalogTotals{};
+  DirectoryState st;
+  ErrorCode result = err::kNone;
+  std::array<std::uint8_t, 4> end_tag{};
+  bool has_trailer = length >= static_cast<std::int64_t>(kHeaderSize + kTrailerSize) &&
+                     catalog.file.readAt(length - 8, end_tag) == err::kNone &&
+                     ByteReader(end_tag).u32be() == kFileMagic;
+  if (has_trailer) {
+    result = ReadDirectory(catalog, header_count, length, progress, st);
+  } else {
+    result = SequentialScan(catalog, header_count, length);
+  }
+  if (result != err::kNone) return finish(result);
+
+  if (!catalog.password.empty()) {
+    if (!password) return finish(err::kParam);
+    auto answer = password();
+    if (!answer) return finish(err::kUserCancelled);
+    if (CompareText(*answer, catalog.password, false) != 0) return finish(err::kWrongPassword);
+  }
+
+  catalog.file_spec = file;
+  catalog.saved_item_count = header_count;
+  catalog.display_name = LeafName(file.path);
+  std::unordered_set<std::uint32_t> before;
+  for (const auto& cell : catalog.cells) before.insert(cell.item_id);
+  std::unordered_set<std::uint32_t> renumbered;
+  if (RepairItemIds(catalog) > 0) {
+    for (const auto& cell : catalog.cells) {
+      if (before.count(cell.item_id) == 0) renumbered.insert(cell.item_id);
+    }
+  }
+  bool rebuild_all = catalog.totals.item_count > 0 && (!st.folder_tree_present || !st.folder_tree_parsed);
+  if (rebuild_all) catalog.folders.clear();
+  CompleteFolderTree(catalog, renumbered, rebuild_all);
+  return finish(err::kNone);
+}
+
+std::vector<std::uint8_t> BuildCatalogDirectory(const Catalog& catalog, std::uint32_t directory_offset) {
+  ByteWriter w(64 * 1024 + catalog.cells.size() * (kCellSize + 8));
+  auto chunk = [&w](std::uint32_t tag, std::span<const std::uint8_t> data) {
+    if (data.empty()) return;
+    w.u32be(tag);
+    w.u32be(static_cast<std::uint32_t>(data.size()));
+    w.bytes(data);
+  };
+  auto built = [&chunk](std::uint32_t tag, const ByteWriter& data) { chunk(tag, data.buffer()); };
+
+  if (!catalog.password.empty()) {
+    ByteWriter sign;
+    WritePString(sign, catalog.password, kPasswordChunkSize);
+    built(kTagSign, sign);
+  }
+  chunk(kTagFolderTree, catalog.folders.serialize());
+  {
+    ByteWriter cells(catalog.cells.size() * kCellSize);
+    for (int i = 0; i < catalog.totals.item_count; ++i) EncodeCell(cells, catalog.cells[static_cast<std::size_t>(i)]);
+    built(kTagCells, cells);
+  }
+  {
+    ByteWriter names;
+    for (const auto& name : catalog.custom_field_names) WritePString(names, name, kCustomFieldNameSize);
+    built(kTagCustomFields, names);
+  }
+  {
+    ByteWriter ranks;
+    for (const auto& e : catalog.ranks) {
+      ranks.u32be(e.a);
+      ranks.u32be(e.b);
+      ranks.u32be(e.c);
+      ranks.bytes(e.raw);
+    }
+    built(kTagRanks, ranks);
+  }
+  for (const auto& block : kRawBlocks) {
+    if (block.written) chunk(block.tag, catalog.*block.member);
+  }
+  {
+    ByteWriter totals;
+    const auto& t = catalog.totals;
+    totals.u32be(static_cast<std::uint32_t>(t.item_count));
+    totals.u32be(static_cast<std::uint32_t>(t.labelled_count));
+    totals.u32be(0);
+    totals.u32be(static_cast<std::uint32_t>(t.total_record_bytes));
+    totals.u32be(static_cast<std::uint32_t>(t.total_media_bytes));
+    built(kTagTotals, totals);
+  }
+  {
+    ImportOptions options = catalog.import_options;
+    ConvertImportText(options, TextDirection::kWindowsToMac);
+    chunk(kTagImportOptions, options.bytes);
+  }
+  if (catalog.fonts) {
+    ByteWriter fonts(kFontsChunkSize);
+    for (const auto& font : *catalog.fonts) {
+      fonts.u16be(font.number);
+      fonts.u16le(font.number);
+      auto name = font.name;
+      ConvertFontName(name, TextDirection::kWindowsToMac);
+      fonts.bytes(name);
+    }
+    built(kTagFonts, fonts);
+  }
+  chunk(kTagSettings, catalog.settings.bytes);
+  {
+    ByteWriter saved_by;
+    saved_by.u32be(kProductCode);
+    built(kTagSavedBy, saved_by);
+  }
+  {
+    ByteWriter media;
+    media.u64be(catalog.media_bytes);
+    built(kTagMediaBytes, media);
+  }
+  w.u32be(kFileMagic);
+  w.u32be(directory_offset);
+  return w.take();
+}
+
+ErrorCode WriteCatalogDirectory(const Catalog& catalog, File& destination, std::uint32_t* directory_offset) {
+  std::int64_t d = 0;
+  if (ErrorCode e = destination.position(&d); e != err::kNone) return e;
+  if (d > 0xFFFFFFFFll) return err::kDiskFull;
+  auto bytes = BuildCatalogDirectory(catalog, static_cast<std::uint32_t>(d));
+  if (ErrorCode e = destination.write(bytes); e != err::kNone) return e;
+  if (ErrorCode e = destination.setEndOfFile(d + static_cast<std::int64_t>(bytes.size())); e != err::kNone) return e;
+  if (directory_offset) *directory_offset = static_cast<std::uint32_t>(d);
+  return err::kNone;
+}
+
+}  // namespace norvo::catalog
