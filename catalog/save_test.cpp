@@ -1,0 +1,255 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "catalog/catalog_file.h"
+#include "catalog/save.h"
+#include "catalog/test_support.h"
+#include "platform/byte_io.h"
+#include "platform/fault_injection.h"
+
+namespace norvo::catalog {
+namespace {
+
+using testing::ReadAll;
+using testing::SampleRecord;
+using testing::Spec;
+using testing::TempDir;
+
+class SaveTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = dir_.file("cat.nrk");
+    testing::MakeCatalogFile(dir_, path_, 4);
+  }
+  void TearDown() override { faults::Reset(); }
+
+  // Opens the saved catalog and makes changes of every kind: a removal in
+  // the middle, a changed record, a new record.
+  std::unique_ptr<Catalog> OpenAndEdit() {
+    auto c = testing::Open(dir_, path_);
+    EXPECT_EQ(RemoveItem(*c, 2), err::kNone);
+    ItemRecord changed = SampleRecord(30);
+    EXPECT_EQ(ReplaceItemParts(*c, 2, changed, parts::kAll), err::kNone);  // the item of seed 3
+    EXPECT_EQ(AddItem(*c, SampleRecord(5), dir_.path()), err::kNone);
+    return c;
+  }
+  static constexpr std::uint32_t kEdited[] = {1, 30, 4, 5};
+
+  TempDir dir_;
+  std::string path_;
+};
+
+TEST_F(SaveTest, SaveInPlaceCompactsAndEmptiesTheScratchFile) {
+  auto c = OpenAndEdit();
+  const auto size_before = std::filesystem::file_size(path_);
+  std::vector<std::array<int, 3>> calls;
+  ASSERT_EQ(SaveCatalog(*c, nullptr, [&](int p, int d, int t) {
+              calls.push_back({p, d, t});
+              return 0;
+            }),
+            err::kNone);
+  EXPECT_EQ(calls.front(), (std::array<int, 3>{0, 0, 0}));
+  EXPECT_EQ(calls.back(), (std::array<int, 3>{2, 0, 0}));
+  EXPECT_FALSE(c->changed());
+  std::int64_t scratch_length = -1;
+  c->scratch.endOfFile(&scratch_length);
+  EXPECT_EQ(scratch_length, 0);
+  for (int i = 0; i < c->itemCount(); ++i) EXPECT_FALSE(c->cells[static_cast<std::size_t>(i)].inScratch());
+  testing::ExpectItems(*c, {1, 30, 4, 5});
+
+  // Records lie back to back from byte 8 up to the directory.
+  std::uint64_t expected_area = 8;
+  for (auto seed : kEdited) expected_area += SampleRecord(seed).storedSize();
+  EXPECT_EQ(c->directory_offset, expected_area);
+  EXPECT_EQ(std::filesystem::file_size(path_), size_before - SampleRecord(2).storedSize() +
+                                                   SampleRecord(30).storedSize() - SampleRecord(3).storedSize() +
+                                                   SampleRecord(5).storedSize());
+  CloseCatalog(std::move(c), false);
+  c = testing::Open(dir_, path_);
+  EXPECT_FALSE(c->report.sequential_scan);
+  testing::ExpectItems(*c, {1, 30, 4, 5});
+  EXPECT_EQ(c->totals.total_record_bytes, static_cast<std::int32_t>(expected_area - 8));
+}
+
+// How many writes a save of the edited catalog makes when nothing fails.
+std::uint64_t CountSaveWrites(Catalog& c, const FileSpec* dest) {
+  faults::Reset();
+  EXPECT_EQ(SaveCatalog(c, dest, {}), err::kNone);
+  std::uint64_t writes = faults::WriteCount();
+  faults::Reset();
+  return writes;
+}
+
+TEST_F(SaveTest, EverySaveAsWriteFailureKeepsAllRecordsAndTheOldFile) {
+  const auto original = ReadAll(path_);
+  FileSpec probe = Spec(dir_.file("probe.nrk"));
+  const std::uint64_t writes = CountSaveWrites(*OpenAndEdit(), &probe);
+  ASSERT_GT(writes, 3u);
+  for (std::uint64_t n = 1; n <= writes; ++n) {
+    SCOPED_TRACE("write " + std::to_string(n));
+    auto c = OpenAndEdit();
+    FileSpec dest = Spec(dir_.file("copy" + std::to_string(n) + ".nrk"));
+    faults::FailNthWrite(n, err::kDiskFull);
+    ErrorCode e = SaveCatalog(*c, &dest, {});
+    faults::Reset();
+    if (e != err::kNone) {
+      // Failed: nothing is lost and the last saved state is untouched.
+      ASSERT_EQ(e, err::kWriteFailedDuringSave);
+      EXPECT_TRUE(c->changed());
+      testing::ExpectItems(*c, {1, 30, 4, 5});
+      EXPECT_EQ(ReadAll(path_), original);
+      auto old = testing::Open(dir_, path_);
+      testing::ExpectItems(*old, {1, 2, 3, 4});
+      CloseCatalog(std::move(old), false);
+      ASSERT_EQ(SaveCatalog(*c, &dest, {}), err::kNone);
+    }
+    // Saved (at once, when the failed write was not needed, or on retry).
+    CloseCatalog(std::move(c), false);
+    auto reopened = testing::Open(dir_, dest.path);
+    EXPECT_FALSE(reopened->report.sequential_scan);
+    testing::ExpectItems(*reopened, {1, 30, 4, 5});
+  }
+}
+
+TEST_F(SaveTest, EverySaveInPlaceWriteFailureKeepsAllRecordsInTheCatalog) {
+  const std::uint64_t writes = CountSaveWrites(*OpenAndEdit(), nullptr);
+  ASSERT_GT(writes, 3u);
+  for (std::uint64_t n = 1; n <= writes; ++n) {
+    SCOPED_TRACE("write " + std::to_string(n));
+    testing::MakeCatalogFile(dir_, path_ + ".tmp", 4);
+    std::filesystem::rename(path_ + ".tmp", path_);
+    auto c = OpenAndEdit();
+    faults::FailNthWrite(n, err::kDiskFull);
+    ErrorCode e = SaveCatalog(*c, nullptr, {});
+    faults::Reset();
+    if (e != err::kNone) {
+      // The file may be damaged, but the open catalog still holds every
+      // record and saves again.
+      ASSERT_TRUE(e == err::kWriteFailedDuringSave || e == err::kDiskFull) << e;
+      testing::ExpectItems(*c, {1, 30, 4, 5});
+      ASSERT_EQ(SaveCatalog(*c, nullptr, {}), err::kNone);
+    }
+    CloseCatalog(std::move(c), false);
+    auto reopened = testing::Open(dir_, path_);
+    EXPECT_FALSE(reopened->report.sequential_scan);
+    testing::ExpectItems(*reopened, {1, 30, 4, 5});
+  }
+}
+
+TEST_F(SaveTest, SpaceChecksRefuseBeforeWriting) {
+  auto c = OpenAndEdit();
+  const auto original = ReadAll(path_);
+  faults::SetLengthBias(kMaxCatalogBytes / 2);  // catalog + scratch reach 2 GB
+  EXPECT_EQ(SaveCatalog(*c, nullptr, {}), err::kFileTooLarge);
+  faults::Reset();
+  faults::SetFreeBytes(1000);
+  EXPECT_EQ(SaveCatalog(*c, nullptr, {}), err::kDiskFull);
+  faults::Reset();
+  EXPECT_EQ(ReadAll(path_), original);
+  EXPECT_EQ(faults::WriteCount(), 0u);
+
+  auto untitled = testing::Open(dir_, "");
+  EXPECT_EQ(SaveCatalog(*untitled, nullptr, {}), err::kParam);
+}
+
+TEST_F(SaveTest, TwoOpenersTakeTwoSlotsAndBlockSavesInPlace) {
+  auto first = testing::Open(dir_, path_);
+  auto second = testing::Open(dir_, path_);
+  EXPECT_EQ(first->lock_slot, 0);
+  EXPECT_EQ(second->lock_slot, 1);
+  EXPECT_TRUE(std::filesystem::exists(dir_.file(".cat.nrk_1")));
+  EXPECT_EQ(CountOtherOpeners(*first), 1);
+  ASSERT_EQ(SetItemLabel(*first, 1, 2), err::kNone);
+  EXPECT_EQ(SaveCatalog(*first, nullptr, {}), err::kOpenForWriting);
+  EXPECT_EQ(SaveCatalog(*second, nullptr, {}), err::kOpenForWriting);
+  CloseCatalog(std::move(second), true);
+  EXPECT_FALSE(std::filesystem::exists(dir_.file(".cat.nrk_1")));
+  EXPECT_EQ(SaveCatalog(*first, nullptr, {}), err::kNone);
+  CloseCatalog(std::move(first), false);
+  EXPECT_FALSE(std::filesystem::exists(dir_.file(".cat.nrk_0")));
+  auto again = testing::Open(dir_, path_);
+  EXPECT_EQ(again->cells[0].label(), 2);
+}
+
+TEST_F(SaveTest, StaleLockFilesAreTakenOverAndTenLiveOnesRefuseAnEleventh) {
+  testing::WriteAll(dir_.file(".cat.nrk_0"), {'N', 'O', 'R', 'V', 'O', ' ', 'L', 'O', 'C', 'K'});
+  testing::WriteAll(dir_.file(".cat.nrk_1"), {'o', 't', 'h', 'e', 'r'});  // not a LockFile: left alone
+  std::vector<std::unique_ptr<Catalog>> open;
+  open.push_back(testing::Open(dir_, path_));
+  EXPECT_EQ(open[0]->lock_slot, 0);
+  for (int i = 1; i < 9; ++i) open.push_back(testing::Open(dir_, path_));
+  EXPECT_EQ(open.back()->lock_slot, 9);
+  ErrorCode e = err::kNone;
+  auto refused = testing::Open(dir_, path_, &e);
+  EXPECT_EQ(e, err::kPermission);
+  EXPECT_FALSE(refused);
+  EXPECT_EQ(CountOtherOpeners(*open[0]), 8);
+  for (auto& c : open) CloseCatalog(std::move(c), false);
+  EXPECT_TRUE(std::filesystem::exists(dir_.file(".cat.nrk_1")));
+  EXPECT_FALSE(std::filesystem::exists(dir_.file(".cat.nrk_0")));
+}
+
+TEST_F(SaveTest, CloseWritesSettingsBackWithoutTouchingTheModificationTime) {
+  auto c = testing::Open(dir_, path_);
+  c->settings.setNumber(0, 777);
+  c->settings.setNumber(100, 999);  // beyond the written-back head
+  struct stat before {};
+  ::stat(path_.c_str(), &before);
+  auto other = testing::Open(dir_, path_);
+  CloseCatalog(std::move(c), true);  // another opener: nothing written
+  c = testing::Open(dir_, path_);
+  EXPECT_EQ(c->settings.number(0), 500u);
+  CloseCatalog(std::move(other), false);
+
+  c->settings.setNumber(0, 777);
+  c->settings.setNumber(100, 999);
+  CloseCatalog(std::move(c), true);
+  struct stat after {};
+  ::stat(path_.c_str(), &after);
+  EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+  EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+  c = testing::Open(dir_, path_);
+  EXPECT_EQ(c->settings.number(0), 777u);
+  EXPECT_EQ(c->settings.number(100), 0u);
+}
+
+TEST_F(SaveTest, RevertDiscardsUnsavedChanges) {
+  auto c = OpenAndEdit();
+  std::string scratch = c->scratch_spec.path;
+  ASSERT_EQ(RevertCatalog(c, {}, {}), err::kNone);
+  ASSERT_TRUE(c);
+  EXPECT_FALSE(c->changed());
+  testing::ExpectItems(*c, {1, 2, 3, 4});
+  std::int64_t length = -1;
+  c->scratch.endOfFile(&length);
+  EXPECT_EQ(length, 0);
+  EXPECT_EQ(c->lock_slot, 0);
+
+  auto untitled = testing::Open(dir_, "");
+  EXPECT_EQ(RevertCatalog(untitled, {}, {}), err::kParam);
+  CloseCatalog(std::move(c), false);
+  EXPECT_FALSE(std::filesystem::exists(scratch));
+}
+
+TEST_F(SaveTest, SaveAsMovesTheCatalogToTheNewFileAndItsLock) {
+  auto c = OpenAndEdit();
+  FileSpec dest = Spec(dir_.file("moved.nrk"));
+  ASSERT_EQ(SaveCatalog(*c, &dest, {}), err::kNone);
+  EXPECT_EQ(c->file_spec.path, dest.path);
+  EXPECT_EQ(c->display_name, "moved.nrk");
+  EXPECT_TRUE(std::filesystem::exists(dir_.file(".moved.nrk_0")));
+  EXPECT_FALSE(std::filesystem::exists(dir_.file(".cat.nrk_0")));
+  ASSERT_EQ(SetItemLabel(*c, 4, 9), err::kNone);
+  ASSERT_EQ(SaveCatalog(*c, nullptr, {}), err::kNone);  // now in place, in the new file
+  CloseCatalog(std::move(c), false);
+  c = testing::Open(dir_, dest.path);
+  testing::ExpectItems(*c, {1, 30, 4, 5});
+  EXPECT_EQ(c->cells[3].label(), 9);
+  EXPECT_EQ(c->saved_by, kProductCode);
+}
+
+}  // namespace
+}  // namespace norvo::catalog

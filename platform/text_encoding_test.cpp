@@ -1,0 +1,153 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/text_encoding.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/error_codes.h"
+#include "platform/short_name.h"
+
+namespace norvo {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+TEST(MacRomanTable, IsAPermutationAndEachDirectionInvertsTheOther) {
+  std::set<int> seen;
+  for (int c = 0; c < 256; ++c) {
+    auto b = static_cast<std::uint8_t>(c);
+    seen.insert(MacRomanToWindows1252(b));
+    EXPECT_EQ(Windows1252ToMacRoman(MacRomanToWindows1252(b)), b) << c;
+    EXPECT_EQ(MacRomanToWindows1252(Windows1252ToMacRoman(b)), b) << c;
+    if (c < 0x80) {
+      EXPECT_EQ(MacRomanToWindows1252(b), b) << c;
+    }
+  }
+  EXPECT_EQ(seen.size(), 256u);
+}
+
+TEST(MacRomanTable, SharedCharactersKeepTheirMeaning) {
+  // Mac Roman code -> Windows-1252 code of the same character.
+  const std::uint8_t same[][2] = {{0x8E, 0xE9} /* é */, {0xDB, 0x80} /* € */, {0x80, 0xC4} /* Ä */,
+                                  {0x9F, 0xFC} /* ü */, {0xD8, 0xFF} /* ÿ */, {0xD9, 0x9F} /* Ÿ */,
+                                  {0xCA, 0xA0} /* nbsp */, {0xA5, 0x95} /* • */, {0xCE, 0x8C} /* Œ */,
+                                  {0xD2, 0x93} /* “ */, {0xA7, 0xDF} /* ß */, {0xC9, 0x85} /* … */};
+  for (const auto& p : same) EXPECT_EQ(MacRomanToWindows1252(p[0]), p[1]) << int(p[0]);
+}
+
+TEST(MacRomanTable, CharactersWindowsLacksTakeTheFreeCodes) {
+  const std::uint8_t unmatched[25][2] = {
+      {0xAD, 0x81}, {0xB0, 0x8A}, {0xB2, 0x8D}, {0xB3, 0x8E}, {0xB6, 0x8F}, {0xB7, 0x90}, {0xB8, 0x9A},
+      {0xB9, 0x9D}, {0xBA, 0x9E}, {0xBD, 0xA4}, {0xC3, 0xA6}, {0xC5, 0xAD}, {0xC6, 0xB2}, {0xD7, 0xB3},
+      {0xDA, 0xB9}, {0xDE, 0xBC}, {0xDF, 0xBD}, {0xF0, 0xBE}, {0xF5, 0xD0}, {0xF9, 0xD7}, {0xFA, 0xDD},
+      {0xFB, 0xDE}, {0xFD, 0xF0}, {0xFE, 0xFD}, {0xFF, 0xFE}};
+  for (const auto& p : unmatched) {
+    EXPECT_EQ(MacRomanToWindows1252(p[0]), p[1]) << int(p[0]);
+    EXPECT_EQ(Windows1252ToMacRoman(p[1]), p[0]) << int(p[1]);
+  }
+  std::string text = "Caf\x8E \xF0\xDB";  // Mac Roman
+  ConvertText(text, TextDirection::kMacToWindows);
+  EXPECT_EQ(text, "Caf\xE9 \xBE\x80");
+  ConvertText(text, TextDirection::kWindowsToMac);
+  EXPECT_EQ(text, "Caf\x8E \xF0\xDB");
+}
+
+TEST(Utf8, Windows1252RoundTripsThroughUtf8) {
+  std::string all;
+  for (int c = 1; c < 256; ++c) all.push_back(static_cast<char>(c));
+  const std::string utf8 = Windows1252ToUtf8(all);
+  EXPECT_NE(utf8.find("\xE2\x82\xAC"), std::string::npos);  // 0x80 is the euro sign
+  EXPECT_NE(utf8.find("\xC2\x81"), std::string::npos);      // undefined 0x81 is U+0081
+  bool lossless = false;
+  EXPECT_EQ(Utf8ToWindows1252(utf8, &lossless), all);
+  EXPECT_TRUE(lossless);
+  EXPECT_EQ(Windows1252ToUtf8("Caf\xE9"), "Caf\xC3\xA9");
+}
+
+TEST(Utf8, CharactersOutsideTheCodePageAreMarkedLossy) {
+  for (const char* text : {"\xC5\x82\xC3\xB3" "d\xC5\xBA\xC3\xA9", "\xE6\x97\xA5\xC3\xA9", "\xF0\x9F\x98\x80\xC3\xA9"}) {
+    bool lossless = true;
+    std::string out = Utf8ToWindows1252(text, &lossless);
+    EXPECT_FALSE(lossless) << text;
+    EXPECT_EQ(out.back(), '\xE9') << text;  // the rest still converts
+    EXPECT_NE(out.find('_'), std::string::npos) << text;
+  }
+  bool lossless = false;
+  // Bytes that are not UTF-8 (a lone Latin-1 byte, an overlong slash, a
+  // surrogate) are taken as Windows-1252 bytes as they stand.
+  for (std::string bad : {"Caf\xE9", "a\xC0\xAF", "\xED\xA0\x80"}) {
+    EXPECT_EQ(Utf8ToWindows1252(bad, &lossless), bad);
+  }
+}
+
+TEST(Case, UpperWindows1252) {
+  EXPECT_EQ(UpperWindows1252('a'), 'A');
+  EXPECT_EQ(UpperWindows1252('z'), 'Z');
+  EXPECT_EQ(UpperWindows1252(0xE9), 0xC9);  // é
+  EXPECT_EQ(UpperWindows1252(0x9A), 0x8A);  // š
+  EXPECT_EQ(UpperWindows1252(0xFF), 0x9F);  // ÿ
+  EXPECT_EQ(UpperWindows1252(0xF7), 0xF7);  // ÷ has no case
+  EXPECT_EQ(UpperWindows1252(0xDF), 0xDF);  // ß has no one-letter upper case
+  for (int c = 0; c < 256; ++c) {
+    auto u = UpperWindows1252(static_cast<std::uint8_t>(c));
+    EXPECT_EQ(UpperWindows1252(u), u) << c;  // upper case is already upper
+  }
+}
+
+TEST(Compare, TextAndPStringsWithAndWithoutCase) {
+  EXPECT_EQ(CompareText("Holiday", "HOLIDAY", false), 0);
+  EXPECT_GT(CompareText("Holiday", "HOLIDAY", true), 0);
+  EXPECT_LT(CompareText("apple", "Banana", false), 0);
+  EXPECT_GT(CompareText("apple", "Banana", true), 0);  // byte order: 'a' > 'B'
+  EXPECT_EQ(CompareText("caf\xE9", "CAF\xC9", false), 0);
+  EXPECT_LT(CompareText("abc", "abcd", false), 0);
+  EXPECT_GT(CompareText("\xE9", "z", true), 0);  // bytes compare unsigned
+
+  const Bytes a = {3, 'a', 'b', 'c'}, upper = {3, 'A', 'B', 'C'}, longer = {4, 'a', 'b', 'c', 'd'};
+  EXPECT_EQ(ComparePString(a, upper, false), 0);
+  EXPECT_GT(ComparePString(a, upper, true), 0);
+  EXPECT_LT(ComparePString(a, longer, true), 0);
+  EXPECT_GT(ComparePString(longer, a, true), 0);
+  // Only the counted bytes take part; a count beyond the buffer is clamped.
+  EXPECT_EQ(ComparePString(Bytes{2, 'a', 'b', 'z'}, Bytes{2, 'a', 'b', 'y'}, true), 0);
+  EXPECT_EQ(ComparePString(Bytes{9, 'a', 'b'}, Bytes{2, 'a', 'b'}, true), 0);
+  EXPECT_EQ(ComparePString(Bytes{}, Bytes{0}, true), 0);
+}
+
+TEST(Json, EscapesQuotesControlsAndBadUtf8) {
+  EXPECT_EQ(JsonEscape("say \"hi\"\\"), "say \\\"hi\\\"\\\\");
+  EXPECT_EQ(JsonEscape("a\nb\tc\r"), "a\\nb\\tc\\r");
+  EXPECT_EQ(JsonEscape(std::string("\x01\x1F\x7F", 3)), "\\u0001\\u001f\\u007f");
+  EXPECT_EQ(JsonEscape(std::string("a\0b", 3)), "a\\u0000b");
+  EXPECT_EQ(JsonEscape("caf\xC3\xA9 \xE6\x97\xA5"), "caf\xC3\xA9 \xE6\x97\xA5");  // valid UTF-8 kept
+  EXPECT_EQ(JsonEscape("caf\xE9!"), "caf\\ufffd!");
+  EXPECT_EQ(JsonEscape("\xE6\x97"), "\\ufffd\\ufffd");  // cut-off sequence
+}
+
+TEST(ShortNames, EightDotThree) {
+  struct Case {
+    const char* name;
+    const char* expected;
+  } cases[] = {{"My Holiday Picture.jpeg", "MYHOLI~1.JPE"},
+               {"a.b.c.txt", "ABC~1.TXT"},
+               {"caf\xE9.gif", "CAF\xC9~1.GIF"},
+               {"README", "README~1"},
+               {".profile", "PROFIL~1"},
+               {"x+y=z.t[x]t", "XYZ~1.TXT"}};
+  for (const auto& c : cases) {
+    std::string out;
+    EXPECT_EQ(ShortName(c.name, out), err::kNone) << c.name;
+    EXPECT_EQ(out, c.expected) << c.name;
+  }
+  for (const char* bad : {"", "   .jpg", "...", "[+].txt"}) {
+    std::string out;
+    EXPECT_EQ(ShortName(bad, out), err::kBadName) << bad;
+  }
+}
+
+}  // namespace
+}  // namespace norvo

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Installs the build and test tools on Debian 12. Does nothing when everything
+# is already there; installs only what is missing otherwise (needs root).
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+# Compilers, build tools and test framework; clang and its runtime libraries
+# build the fuzzing targets.
+PACKAGES="cmake ninja-build g++ ccache libgtest-dev clang libclang-rt-14-dev git"
+
+export DEBIAN_FRONTEND=noninteractive
+
+missing=()
+for package in $PACKAGES; do
+  if ! dpkg -s "$package" 2>/dev/null | grep -q '^Status: install ok installed'; then
+    missing+=("$package")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "setup.sh: missing packages: ${missing[*]}" >&2
+  echo "setup.sh: run as root to install them, or: sudo apt-get install ${missing[*]}" >&2
+  exit 1
+fi
+
+echo "setup.sh: installing ${missing[*]}"
+apt-get update
+apt-get install -y --no-install-recommends "${missing[@]}"
