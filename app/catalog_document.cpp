@@ -40,11 +40,11 @@ DocumentResult CatalogDocument::open(const std::string& path, std::optional<std:
   FileSpec spec;
   ErrorCode e = MakeFileSpec(path, spec);
   if (e == err::kNone) {
-    catalog::PasswordCallback ask;
-    if (password) {
-      std::string text = Utf8ToWindows1252(*password);
-      ask = [text] { return std::optional<std::string>(text); };
-    }
+    // Without a password to give, a protected catalog's question is
+    // answered with "cancel" (-128), which the caller can explain.
+    std::optional<std::string> answer;
+    if (password) answer = Utf8ToWindows1252(*password);
+    catalog::PasswordCallback ask = [answer] { return answer; };
     e = catalog::CreateCatalog(&spec, NewScratchSpec(), ask, progress, catalog_);
   }
   return {e, MessageForError(e, Activity::kOpenCatalog)};

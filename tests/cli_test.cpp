@@ -1,0 +1,390 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Runs the built norvo-cli on real photos in a temporary folder and checks
+// its output, exit status and the files it leaves behind.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/messages.h"
+#include "catalog/limits.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A minimal JSON reader, enough to check norvo-cli output structurally.
+struct Json {
+  enum class Kind { kNull, kBool, kNumber, kString, kArray, kObject } kind = Kind::kNull;
+  bool boolean = false;
+  long long number = 0;
+  std::string text;
+  std::vector<Json> items;
+  std::vector<std::pair<std::string, Json>> members;  // in output order
+
+  const Json& operator[](std::string_view key) const {
+    for (const auto& [k, v] : members) {
+      if (k == key) return v;
+    }
+    throw std::runtime_error("no member " + std::string(key));
+  }
+  std::vector<std::string> keys() const {
+    std::vector<std::string> out;
+    for (const auto& m : members) out.push_back(m.first);
+    return out;
+  }
+};
+
+class JsonParser {
+ public:
+  static Json Parse(std::string_view text) {
+    JsonParser p{text};
+    Json v = p.value();
+    p.space();
+    if (p.pos_ != text.size()) p.fail("trailing text");
+    return v;
+  }
+
+ private:
+  explicit JsonParser(std::string_view t) : t_(t) {}
+  [[noreturn]] void fail(const std::string& why) { throw std::runtime_error("JSON: " + why); }
+  void space() {
+    while (pos_ < t_.size() && std::string_view(" \n\r\t").find(t_[pos_]) != std::string_view::npos) ++pos_;
+  }
+  bool take(std::string_view word) {
+    if (t_.substr(pos_, word.size()) != word) return false;
+    pos_ += word.size();
+    return true;
+  }
+  void expect(char c) {
+    space();
+    if (pos_ >= t_.size() || t_[pos_] != c) fail(std::string("expected ") + c);
+    ++pos_;
+  }
+  std::string string() {
+    expect('"');
+    std::string out;
+    while (pos_ < t_.size() && t_[pos_] != '"') {
+      char c = t_[pos_++];
+      if (static_cast<unsigned char>(c) < 0x20) fail("control character in string");
+      if (c != '\\') {
+        out.push_back(c);
+        continue;
+      }
+      char e = pos_ < t_.size() ? t_[pos_++] : '?';
+      constexpr std::string_view kEscapes = "\"\\/ntr", kMeanings = "\"\\/\n\t\r";
+      if (std::size_t k = kEscapes.find(e); k != std::string_view::npos) {
+        out.push_back(kMeanings[k]);
+        continue;
+      }
+      unsigned u = 0;
+      auto [p, ec] = std::from_chars(t_.data() + pos_, t_.data() + std::min(pos_ + 4, t_.size()), u, 16);
+      if (e != 'u' || ec != std::errc() || p != t_.data() + pos_ + 4) fail("bad escape");
+      pos_ += 4;
+      if (u < 0x80) {
+        out.push_back(static_cast<char>(u));
+      } else if (u < 0x800) {
+        out += {static_cast<char>(0xC0 | (u >> 6)), static_cast<char>(0x80 | (u & 0x3F))};
+      } else {
+        out += {static_cast<char>(0xE0 | (u >> 12)), static_cast<char>(0x80 | ((u >> 6) & 0x3F)),
+                static_cast<char>(0x80 | (u & 0x3F))};
+      }
+    }
+    expect('"');
+    return out;
+  }
+  Json value() {
+    space();
+    Json v;
+    if (pos_ >= t_.size()) fail("unexpected end");
+    char c = t_[pos_];
+    if (take("null")) return v;
+    if (take("true")) {
+      v.kind = Json::Kind::kBool;
+      v.boolean = true;
+    } else if (take("false")) {
+      v.kind = Json::Kind::kBool;
+    } else if (c == '"') {
+      v.kind = Json::Kind::kString;
+      v.text = string();
+    } else if (c == '[' || c == '{') {
+      ++pos_;
+      v.kind = c == '[' ? Json::Kind::kArray : Json::Kind::kObject;
+      char close = c == '[' ? ']' : '}';
+      space();
+      if (pos_ < t_.size() && t_[pos_] == close) {
+        ++pos_;
+        return v;
+      }
+      do {
+        if (c == '[') {
+          v.items.push_back(value());
+        } else {
+          std::string k = string();
+          expect(':');
+          v.members.emplace_back(k, value());
+        }
+        space();
+      } while (pos_ < t_.size() && t_[pos_] == ',' && ++pos_);
+      expect(close);
+    } else {
+      v.kind = Json::Kind::kNumber;
+      auto [p, ec] = std::from_chars(t_.data() + pos_, t_.data() + t_.size(), v.number);
+      if (ec != std::errc()) fail("bad value");
+      pos_ = static_cast<std::size_t>(p - t_.data());
+    }
+    return v;
+  }
+
+  std::string_view t_;
+  std::size_t pos_ = 0;
+};
+
+struct CliResult {
+  int status = -1;
+  std::string out, err;
+};
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+const fs::path kPhotos = fs::path(NORVO_TESTDATA_DIR) / "photos";
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "norvo-cli-test-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = fs::canonical(pattern);
+    fs::create_directory(dir_ / "scratch");
+    fs::create_directory(dir_ / "io");
+    catalog_ = (dir_ / "test.nrk").string();
+  }
+  void TearDown() override {
+    // Every run closed its catalog: no ScratchFile and no LockFile is left.
+    EXPECT_TRUE(fs::is_empty(dir_ / "scratch"));
+    for (const auto& e : fs::directory_iterator(dir_)) {
+      EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
+    }
+    fs::remove_all(dir_);
+  }
+
+  CliResult Run(std::vector<std::string> args) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    std::string out_path = (dir_ / "io" / "out").string(), err_path = (dir_ / "io" / "err").string();
+    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    args.insert(args.begin(), NORVO_CLI_PATH);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env_text = {"TMPDIR=" + (dir_ / "scratch").string()};
+    for (char** e = environ; *e != nullptr; ++e) {
+      if (std::string_view(*e).rfind("TMPDIR=", 0) != 0) env_text.emplace_back(*e);
+    }
+    std::vector<char*> envp;
+    for (auto& e : env_text) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    CliResult r;
+    pid_t pid = 0;
+    int wait_status = 0;
+    if (posix_spawn(&pid, NORVO_CLI_PATH, &actions, nullptr, argv.data(), envp.data()) == 0 &&
+        waitpid(pid, &wait_status, 0) == pid) {
+      r.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    r.out = ReadAll(out_path);
+    r.err = ReadAll(err_path);
+    return r;
+  }
+  // Runs a command that must succeed; returns its standard output.
+  std::string Ok(const std::vector<std::string>& args) {
+    CliResult r = Run(args);
+    EXPECT_EQ(r.status, 0) << args[0] << ": " << r.err;
+    return r.out;
+  }
+  Json Info(const std::string& catalog) { return JsonParser::Parse(Ok({"info", catalog, "--json"})); }
+  Json List(const std::string& catalog) { return JsonParser::Parse(Ok({"list", catalog, "--json"})); }
+  // Copies a test photo into the temporary folder under `name`.
+  std::string Photo(const std::string& source, const std::string& name) {
+    fs::path to = dir_ / name;
+    fs::copy_file(kPhotos / source, to);
+    fs::permissions(to, fs::perms::owner_write, fs::perm_options::add);
+    return to.string();
+  }
+
+  fs::path dir_;
+  std::string catalog_;
+};
+
+TEST_F(CliTest, NewCatalogIsEmptyAndIsNotOverwritten) {
+  Ok({"new", catalog_});
+  Json info = Info(catalog_);
+  EXPECT_EQ(info.keys(), (std::vector<std::string>{"items", "labelled", "total_record_bytes", "total_media_bytes",
+                                                   "media_bytes", "saved_by", "next_id", "changed", "password"}));
+  EXPECT_EQ(info["items"].number, 0);
+  EXPECT_EQ(info["labelled"].number, 0);
+  EXPECT_EQ(info["next_id"].number, 1);
+  EXPECT_EQ(info["saved_by"].number, norvo::catalog::kProductCode);
+  EXPECT_FALSE(info["changed"].boolean);
+  EXPECT_FALSE(info["password"].boolean);
+  EXPECT_EQ(List(catalog_).kind, Json::Kind::kArray);
+  EXPECT_TRUE(List(catalog_).items.empty());
+
+  auto size_before = fs::file_size(catalog_);
+  CliResult again = Run({"new", catalog_});
+  EXPECT_EQ(again.status, 1);
+  EXPECT_NE(again.err.find("(error -48)"), std::string::npos) << again.err;
+  EXPECT_EQ(fs::file_size(catalog_), size_before);
+}
+
+TEST_F(CliTest, AddLabelRemoveAndSaveAs) {
+  Ok({"new", catalog_});
+  std::vector<std::string> files = {Photo("Canon_40D.jpg", "a.jpg"), Photo("Nikon_D70.jpg", "b.jpg"),
+                                    Photo("Pentax_K10D.jpg", "c.jpg")};
+  EXPECT_EQ(Ok({"add", catalog_, files[0], files[1], files[2]}), "1\n2\n3\n");
+  Json list = List(catalog_);
+  ASSERT_EQ(list.items.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    const Json& item = list.items[i];
+    EXPECT_EQ(item.keys(),
+              (std::vector<std::string>{"index", "id", "label", "pending", "file_name", "display_name", "type",
+                                        "file_size", "width", "height", "resolution", "depth", "path"}));
+    EXPECT_EQ(item["index"].number, static_cast<long long>(i + 1));
+    EXPECT_EQ(item["id"].number, static_cast<long long>(i + 1));
+    EXPECT_TRUE(item["pending"].boolean);
+    EXPECT_EQ(item["label"].number, 0);
+    EXPECT_EQ(item["path"].text, files[i]);
+    EXPECT_EQ(item["file_name"].text, fs::path(files[i]).filename().string());
+    EXPECT_EQ(item["type"].text.size(), 4u);
+  }
+
+  Ok({"label", catalog_, "1", "gREEN"});
+  Ok({"label", catalog_, "3", "7"});
+  Json info = Info(catalog_);
+  EXPECT_EQ(info["labelled"].number, 2);
+  list = List(catalog_);
+  EXPECT_EQ(list.items[0]["label"].number, 2);
+  EXPECT_EQ(list.items[2]["label"].number, 7);
+  Ok({"label", catalog_, "3", "none"});
+  EXPECT_EQ(Info(catalog_)["labelled"].number, 1);
+  EXPECT_EQ(Run({"label", catalog_, "1", "Purple"}).status, 1);
+  EXPECT_EQ(Run({"label", catalog_, "1", "10"}).status, 1);
+
+  // A bad ID in the list changes nothing, even when the others are valid.
+  CliResult bad = Run({"remove", catalog_, "2", "99"});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.err.find("(error -50)"), std::string::npos) << bad.err;
+  EXPECT_EQ(Info(catalog_)["items"].number, 3);
+
+  Ok({"remove", catalog_, "2"});
+  EXPECT_EQ(Ok({"add", catalog_, Photo("Kodak_CX7530.jpg", "d.jpg")}), "4\n");  // ItemId 2 is not reused
+  info = Info(catalog_);
+  EXPECT_EQ(info["items"].number, 3);
+  EXPECT_EQ(info["next_id"].number, 5);
+  // Pending records carry no parts: the fixed part is all that is stored.
+  EXPECT_EQ(info["total_record_bytes"].number, static_cast<long long>(3 * norvo::catalog::kFixedPartSize));
+  std::vector<long long> ids;
+  for (const Json& item : List(catalog_).items) ids.push_back(item["id"].number);
+  EXPECT_EQ(ids, (std::vector<long long>{1, 3, 4}));
+
+  std::string copy = (dir_ / "copy.nrk").string();
+  Ok({"save-as", catalog_, copy});
+  EXPECT_EQ(Ok({"list", copy, "--json"}), Ok({"list", catalog_, "--json"}));
+  EXPECT_EQ(Run({"save-as", catalog_, copy}).status, 1);  // never replaces a file
+}
+
+TEST_F(CliTest, NameOutsideWindows1252KeepsItsUtf8Path) {
+  Ok({"new", catalog_});
+  std::string file = Photo("DSCN0010.jpg", "Łódź 日本.jpg");
+  Ok({"add", catalog_, file});
+  Json item = List(catalog_).items.at(0);
+  EXPECT_EQ(item["file_name"].text, "Łódź 日本.jpg");
+  EXPECT_EQ(item["path"].text, file);
+  std::string check = Ok({"check", catalog_});
+  EXPECT_NE(check.find(norvo::app::NoMissingFilesMessage()), std::string::npos) << check;
+}
+
+TEST_F(CliTest, CheckReportsMissingFiles) {
+  Ok({"new", catalog_});
+  std::string kept = Photo("Canon_40D.jpg", "kept.jpg"), gone = Photo("Nikon_D70.jpg", "gone.jpg");
+  Ok({"add", catalog_, kept, gone});
+  fs::remove(gone);
+  std::string bytes_before = ReadAll(catalog_);
+  auto time_before = fs::last_write_time(catalog_);
+  std::string check = Ok({"check", catalog_});
+  EXPECT_NE(check.find("\nmissing: 2 " + gone + "\n"), std::string::npos) << check;
+  EXPECT_EQ(check.find("missing: 1 "), std::string::npos) << check;
+  EXPECT_EQ(check.find(norvo::app::NoMissingFilesMessage()), std::string::npos) << check;
+  EXPECT_NE(check.find("renumbered ItemIds: 0\n"), std::string::npos) << check;
+  // Read-only commands leave the catalog file alone.
+  List(catalog_);
+  Info(catalog_);
+  EXPECT_EQ(ReadAll(catalog_), bytes_before);
+  EXPECT_EQ(fs::last_write_time(catalog_), time_before);
+}
+
+TEST_F(CliTest, FailuresExitWithMessageAndCode) {
+  std::string not_catalog = Photo("BlueSquare.jpg", "photo.nrk");
+  CliResult r = Run({"info", not_catalog, "--json"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.out.empty());
+  EXPECT_TRUE(r.err.ends_with(" (error -812)\n")) << r.err;
+  EXPECT_GT(r.err.size(), std::string(" (error -812)\n").size());
+
+  Ok({"new", catalog_});
+  std::string missing = (dir_ / "no such.jpg").string();
+  r = Run({"add", catalog_, Photo("Canon_40D.jpg", "a.jpg"), missing});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(missing), std::string::npos) << r.err;
+  EXPECT_TRUE(r.err.ends_with("(error -43)\n")) << r.err;
+  EXPECT_EQ(Info(catalog_)["items"].number, 0);  // nothing saved
+
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {}, {"frobnicate", catalog_}, {"info", catalog_}, {"label", catalog_, "1"}, {"--password"}}) {
+    r = Run(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("usage:"), std::string::npos) << r.err;
+  }
+}
+
+TEST_F(CliTest, PasswordProtectsNewCatalog) {
+  Ok({"--password", "sésame", "new", catalog_});
+  CliResult asked = Run({"info", catalog_, "--json"});
+  EXPECT_EQ(asked.status, 1);
+  EXPECT_NE(asked.err.find("protected by a password"), std::string::npos) << asked.err;
+  CliResult wrong = Run({"--password", "wrong", "info", catalog_, "--json"});
+  EXPECT_EQ(wrong.status, 1);
+  EXPECT_TRUE(wrong.err.ends_with("(error -10004)\n")) << wrong.err;
+  Json info = JsonParser::Parse(Ok({"--password", "sésame", "info", catalog_, "--json"}));
+  EXPECT_TRUE(info["password"].boolean);
+}
+
+TEST_F(CliTest, ListOutputMatchesGolden) {
+  Ok({"new", catalog_});
+  Ok({"add", catalog_, Photo("Olympus_C8080WZ.jpg", "one.jpg"), Photo("Canon_40D.jpg", "Crème \"2\".jpg")});
+  Ok({"label", catalog_, "2", "Cyan"});
+  std::string golden = ReadAll(fs::path(NORVO_GOLDEN_DIR) / "list_two_items.json");
+  ASSERT_FALSE(golden.empty());
+  for (std::size_t at = 0; (at = golden.find("@DIR@", at)) != std::string::npos;) golden.replace(at, 5, dir_.string());
+  EXPECT_EQ(Ok({"list", catalog_, "--json"}), golden);
+}
+
+}  // namespace
