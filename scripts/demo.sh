@@ -42,9 +42,7 @@ fi
 
 rm -f "$catalog"
 "$cli" new "$catalog"
-for file in "$media"/*; do
-  [ -f "$file" ] || continue
-  "$cli" add "$catalog" "$file"
-done
+"$cli" add "$catalog" "$media"/* > /dev/null
+"$cli" check "$catalog"
 "$cli" info "$catalog" --json
 "$cli" list "$catalog" --json
