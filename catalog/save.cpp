@@ -105,8 +105,8 @@ void Report(const ProgressCallback& progress, int done, int total) {
   if (progress) progress(1, done, total);
 }
 
-ErrorCode CopyOldRecords(const Catalog& catalog, const File& old_file, File& out, SavePlan& plan,
-                         const ProgressCallback& progress, int& done, int total) {
+ErrorCode CopyOldRecords(const File& old_file, File& out, SavePlan& plan, const ProgressCallback& progress, int& done,
+                         int total) {
   // Runs of records that lie back to back in the old file go in one copy.
   std::int64_t run_start = -1;
   std::int64_t run_length = 0;
@@ -133,7 +133,6 @@ ErrorCode CopyOldRecords(const Catalog& catalog, const File& old_file, File& out
     plan.write_pos += static_cast<std::int64_t>(size);
     Report(progress, ++done, total);
   }
-  (void)catalog;
   return flush();
 }
 
@@ -206,7 +205,8 @@ void KeepMovedRecords(Catalog& catalog, const SavePlan& plan) {
       cell.offset = plan.cells[i].offset;
     }
   }
-  catalog.record_area_end = static_cast<std::uint32_t>(std::min<std::int64_t>(plan.moved_end, catalog.record_area_end));
+  // Everything below the last completed move is back to back again.
+  catalog.record_area_end = static_cast<std::uint32_t>(plan.moved_end);
 }
 
 }  // namespace
@@ -243,12 +243,15 @@ ErrorCode AcquireLock(Catalog& catalog) {
   return err::kPermission;
 }
 
-int CountOtherOpeners(Catalog& catalog) {
-  if (catalog.lock_slot < 0 || !catalog.titled()) return 0;
+namespace {
+
+// Live LockFiles of a catalog file other than `own_slot`; stale ones are
+// deleted on the way.
+int CountLiveLocks(const std::string& catalog_path, int own_slot) {
   int count = 0;
   for (int slot = 0; slot < kMaxLockSlots; ++slot) {
-    if (slot == catalog.lock_slot) continue;
-    const std::string path = LockFilePath(catalog.file_spec.path, slot);
+    if (slot == own_slot) continue;
+    const std::string path = LockFilePath(catalog_path, slot);
     if (!FileExists(path) || !BeginsWithMarker(path)) continue;
     if (LockIsHeld(path)) {
       ++count;
@@ -257,6 +260,13 @@ int CountOtherOpeners(Catalog& catalog) {
     }
   }
   return count;
+}
+
+}  // namespace
+
+int CountOtherOpeners(Catalog& catalog) {
+  if (catalog.lock_slot < 0 || !catalog.titled()) return 0;
+  return CountLiveLocks(catalog.file_spec.path, catalog.lock_slot);
 }
 
 void ReleaseLock(Catalog& catalog) {
@@ -278,6 +288,8 @@ ErrorCode SaveCatalog(Catalog& catalog, const FileSpec* destination, const Progr
                   (catalog.titled() && SamePath(destination->path, catalog.file_spec.path));
   const FileSpec target = destination == nullptr ? catalog.file_spec : *destination;
   if (in_place && CountOtherOpeners(catalog) > 0) return err::kOpenForWriting;
+  // Never write over a catalog file that another instance has open.
+  if (!in_place && !target.empty() && CountLiveLocks(target.path, -1) > 0) return err::kOpenForWriting;
 
   if (!catalog.file.isOpen() && !catalog.scratch.isOpen()) return err::kBadName;
   if (target.empty()) return err::kParam;
@@ -329,7 +341,7 @@ ErrorCode SaveCatalog(Catalog& catalog, const FileSpec* destination, const Progr
                          progress, done, total);
     } else {
       e = out.setPosition(SeekMode::kFromStart, static_cast<std::int64_t>(kHeaderSize));
-      if (e == err::kNone && old_file.isOpen()) e = CopyOldRecords(catalog, old_file, out, plan, progress, done, total);
+      if (e == err::kNone && old_file.isOpen()) e = CopyOldRecords(old_file, out, plan, progress, done, total);
     }
   }
   if (e == err::kNone) e = CopyScratchRecords(catalog, out, plan, progress, done, total);

@@ -165,6 +165,9 @@ TEST_F(SaveTest, TwoOpenersTakeTwoSlotsAndBlockSavesInPlace) {
   ASSERT_EQ(SetItemLabel(*first, 1, 2), err::kNone);
   EXPECT_EQ(SaveCatalog(*first, nullptr, {}), err::kOpenForWriting);
   EXPECT_EQ(SaveCatalog(*second, nullptr, {}), err::kOpenForWriting);
+  auto third = testing::Open(dir_, "");
+  FileSpec busy = Spec(path_);
+  EXPECT_EQ(SaveCatalog(*third, &busy, {}), err::kOpenForWriting);  // not over an open catalog
   CloseCatalog(std::move(second), true);
   EXPECT_FALSE(std::filesystem::exists(dir_.file(".cat.nrk_1")));
   EXPECT_EQ(SaveCatalog(*first, nullptr, {}), err::kNone);
