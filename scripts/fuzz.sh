@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 seconds=${1:-600}
 
-bash scripts/setup.sh
+bash scripts/setup.sh fuzz
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DNORVO_FUZZ=ON -DNORVO_TESTS=OFF -DNORVO_BENCH=OFF
 cmake --build build-fuzz --target catalog_open_fuzz make_catalog_seeds

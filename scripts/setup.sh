@@ -5,9 +5,12 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-# Compilers, build tools and test framework; clang and its runtime libraries
-# build the fuzzing targets.
-PACKAGES="cmake ninja-build g++ ccache libgtest-dev clang libclang-rt-14-dev git"
+# Compilers, build tools and test framework. `setup.sh fuzz` adds clang and
+# its runtime libraries, which build the fuzzing targets.
+PACKAGES="cmake ninja-build g++ ccache libgtest-dev"
+if [ "${1:-}" = fuzz ]; then
+  PACKAGES="$PACKAGES clang libclang-rt-14-dev"
+fi
 
 export DEBIAN_FRONTEND=noninteractive
 
