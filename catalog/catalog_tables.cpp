@@ -20,16 +20,6 @@ CatalogSettings CatalogSettings::Defaults() {
   return s;
 }
 
-std::uint32_t CatalogSettings::number(std::size_t offset) const {
-  FixedBytes in(std::span(const_cast<std::uint8_t*>(bytes.data()), bytes.size()));
-  return in.getU32be(offset);
-}
-
-void CatalogSettings::setNumber(std::size_t offset, std::uint32_t value) {
-  FixedBytes out(bytes);
-  out.setU32be(offset, value);
-}
-
 ImportOptions ImportOptions::Defaults() {
   // Every class but Text and HTML, nothing ignored, no filter enabled, every
   // operator 1, empty name text, dates 0, size 100 KB, folder level 1, 'JPEG'.
@@ -43,16 +33,6 @@ ImportOptions ImportOptions::Defaults() {
   o.setNumber(104, 1);
   o.setNumber(108, FourCC("JPEG"));
   return o;
-}
-
-std::uint32_t ImportOptions::number(std::size_t offset) const {
-  FixedBytes in(std::span(const_cast<std::uint8_t*>(bytes.data()), bytes.size()));
-  return in.getU32be(offset);
-}
-
-void ImportOptions::setNumber(std::size_t offset, std::uint32_t value) {
-  FixedBytes out(bytes);
-  out.setU32be(offset, value);
 }
 
 }  // namespace norvo::catalog

@@ -7,29 +7,34 @@
 #include <string>
 #include <vector>
 
+#include "platform/byte_io.h"
+
 namespace norvo::catalog {
+
+// A fixed-size block kept in stored order, with big-endian number access.
+template <std::size_t Size>
+struct BigEndianBlock {
+  std::array<std::uint8_t, Size> bytes{};
+
+  std::uint32_t number(std::size_t offset) const {
+    return FixedBytes(std::span(const_cast<std::uint8_t*>(bytes.data()), Size)).getU32be(offset);
+  }
+  void setNumber(std::size_t offset, std::uint32_t value) { FixedBytes(bytes).setU32be(offset, value); }
+};
 
 // CatalogSettings: 1024 bytes of big-endian fields, kept in stored order. The
 // first 44 bytes are written back when a catalog is closed.
 inline constexpr std::size_t kSettingsSize = 1024;
 inline constexpr std::size_t kSettingsWriteBackSize = 44;
-struct CatalogSettings {
-  std::array<std::uint8_t, kSettingsSize> bytes{};
-
+struct CatalogSettings : BigEndianBlock<kSettingsSize> {
   static CatalogSettings Defaults();
-  std::uint32_t number(std::size_t offset) const;
-  void setNumber(std::size_t offset, std::uint32_t value);
 };
 
 // ImportOptions: the 116-byte filter record. The name text at 0x1C is held
 // in Windows-1252; every other byte as stored (numbers big-endian).
 inline constexpr std::size_t kImportOptionsSize = 116;
-struct ImportOptions {
-  std::array<std::uint8_t, kImportOptionsSize> bytes{};
-
+struct ImportOptions : BigEndianBlock<kImportOptionsSize> {
   static ImportOptions Defaults();
-  std::uint32_t number(std::size_t offset) const;
-  void setNumber(std::size_t offset, std::uint32_t value);
 };
 inline constexpr std::size_t kImportNameTextOffset = 0x1C;
 inline constexpr std::size_t kImportNameTextWidth = 64;
