@@ -289,32 +289,37 @@ ErrorCode ReadDirectory(Catalog& catalog, std::uint32_t header_count, std::int64
   return loop_error;
 }
 
-// Enters in the folder tree the items it does not know, from their aliases.
-void CompleteFolderTree(Catalog& catalog, const std::unordered_set<std::uint32_t>& renumbered, bool rebuild_all) {
-  std::unordered_set<std::uint32_t> present;
-  bool changed = false;
+// Enters in the folder tree the items it does not know (or all, when the
+// stored tree was unusable), from their aliases; drops entries of ItemIds
+// that no cell holds. A tree that matches the cells costs one lookup per cell.
+void CompleteFolderTree(Catalog& catalog, const std::vector<std::uint32_t>& renumbered, bool rebuild_all) {
+  bool changed = rebuild_all;
+  std::size_t known = 0;
   for (int i = 0; i < catalog.totals.item_count; ++i) {
     const CatalogCell& cell = catalog.cells[static_cast<std::size_t>(i)];
-    present.insert(cell.item_id);
-    if (!rebuild_all && catalog.folders.contains(cell.item_id) && renumbered.count(cell.item_id) == 0) continue;
+    bool is_renumbered = std::binary_search(renumbered.begin(), renumbered.end(), cell.item_id);  // ascending
+    if (!rebuild_all && !is_renumbered && catalog.folders.contains(cell.item_id)) {
+      ++known;
+      continue;
+    }
     ItemRecord fixed;
     AliasInfo alias;
     if (ReadFixedPart(catalog.file, cell.offset, false, fixed) != err::kNone) continue;
     if (!ParseAlias(fixed.aliasBytes(), alias) || alias.minimal) continue;
     catalog.folders.assign(cell.item_id, ParentFolder(alias.text));
+    ++known;
     changed = true;
   }
-  // Entries of items that are not in the catalog any more.
-  FolderTree pruned;
-  bool dropped = false;
-  if (catalog.folders.itemCount() > present.size()) {
-    for (auto id : present) {
+  if (catalog.folders.itemCount() > known) {
+    FolderTree pruned;
+    for (int i = 0; i < catalog.totals.item_count; ++i) {
+      std::uint32_t id = catalog.cells[static_cast<std::size_t>(i)].item_id;
       if (auto folder = catalog.folders.folderOf(id)) pruned.assign(id, *folder);
     }
     catalog.folders = std::move(pruned);
-    dropped = true;
+    changed = true;
   }
-  if (changed || dropped || rebuild_all) catalog.report.folder_tree_rebuilt = true;
+  if (changed) catalog.report.folder_tree_rebuilt = true;
 }
 
 }  // namespace
@@ -328,7 +333,7 @@ std::array<std::uint8_t, kHeaderSize> BuildHeader(std::uint32_t item_count) {
   return out;
 }
 
-int RepairItemIds(Catalog& catalog) {
+int RepairItemIds(Catalog& catalog, std::vector<std::uint32_t>* renumbered_ids) {
   auto& t = catalog.totals;
   t.labelled_count = 0;
   std::uint32_t highest = 0;
@@ -342,13 +347,28 @@ int RepairItemIds(Catalog& catalog) {
     if (cell.label() != 0) t.labelled_count += 1;
     highest = std::max(highest, cell.item_id);
   }
-  std::unordered_set<std::uint32_t> seen;
+  // ItemIds are small and dense in practice: a bitmap finds repeats in one
+  // pass; a hash set serves the rare catalog with huge ids.
+  std::vector<std::uint64_t> bitmap;
+  std::unordered_set<std::uint32_t> seen_large;
+  const bool use_bitmap = highest < (1u << 24);
+  if (use_bitmap) bitmap.assign(static_cast<std::size_t>(highest / 64) + 1 + (t.item_count / 64) + 1, 0);
+  auto first_sighting = [&](std::uint32_t id) {
+    if (!use_bitmap) return seen_large.insert(id).second;
+    if (static_cast<std::size_t>(id / 64) >= bitmap.size()) bitmap.resize(static_cast<std::size_t>(id / 64) + 1, 0);
+    std::uint64_t& word = bitmap[id / 64];
+    const std::uint64_t bit = std::uint64_t{1} << (id % 64);
+    if ((word & bit) != 0) return false;
+    word |= bit;
+    return true;
+  };
   int renumbered = 0;
   for (int i = 0; i < t.item_count; ++i) {
     CatalogCell& cell = catalog.cells[static_cast<std::size_t>(i)];
-    if (cell.item_id != 0 && seen.insert(cell.item_id).second) continue;
+    if (cell.item_id != 0 && first_sighting(cell.item_id)) continue;
     cell.item_id = ++highest;
-    seen.insert(cell.item_id);
+    first_sighting(cell.item_id);
+    if (renumbered_ids) renumbered_ids->push_back(cell.item_id);
     ++renumbered;
   }
   catalog.next_item_id = highest + 1;
@@ -403,14 +423,8 @@ ErrorCode OpenCatalogFile(Catalog& catalog, const FileSpec& file, const Password
   catalog.file_spec = file;
   catalog.saved_item_count = header_count;
   catalog.display_name = LeafName(file.path);
-  std::unordered_set<std::uint32_t> before;
-  for (const auto& cell : catalog.cells) before.insert(cell.item_id);
-  std::unordered_set<std::uint32_t> renumbered;
-  if (RepairItemIds(catalog) > 0) {
-    for (const auto& cell : catalog.cells) {
-      if (before.count(cell.item_id) == 0) renumbered.insert(cell.item_id);
-    }
-  }
+  std::vector<std::uint32_t> renumbered;
+  RepairItemIds(catalog, &renumbered);
   bool rebuild_all = catalog.totals.item_count > 0 && (!st.folder_tree_present || !st.folder_tree_parsed);
   if (rebuild_all) catalog.folders.clear();
   CompleteFolderTree(catalog, renumbered, rebuild_all);

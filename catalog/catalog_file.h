@@ -24,7 +24,8 @@ std::vector<std::uint8_t> BuildCatalogDirectory(const Catalog& catalog, std::uin
 std::array<std::uint8_t, kHeaderSize> BuildHeader(std::uint32_t item_count);
 
 // The ItemId check run after every load: flags cleared, labels counted, zero
-// and repeated ItemIds renumbered. Returns how many were renumbered.
-int RepairItemIds(Catalog& catalog);
+// and repeated ItemIds renumbered. Returns how many were renumbered; their
+// new ids go to `renumbered` when given.
+int RepairItemIds(Catalog& catalog, std::vector<std::uint32_t>* renumbered = nullptr);
 
 }  // namespace norvo::catalog

@@ -35,7 +35,13 @@ FolderTree::FolderTree() { clear(); }
 void FolderTree::clear() {
   nodes_.clear();
   nodes_.push_back(Node{kRootName, -1, {}});
-  item_folder_.clear();
+  items_.clear();
+}
+
+std::vector<FolderTree::ItemFolder>::const_iterator FolderTree::find(std::uint32_t item_id) const {
+  auto it = std::lower_bound(items_.begin(), items_.end(), item_id,
+                             [](const ItemFolder& entry, std::uint32_t id) { return entry.first < id; });
+  return it != items_.end() && it->first == item_id ? it : items_.end();
 }
 
 std::int32_t FolderTree::nodeFor(const std::string& folder_path) {
@@ -66,20 +72,30 @@ std::string FolderTree::pathOf(std::int32_t node) const {
 }
 
 void FolderTree::assign(std::uint32_t item_id, const std::string& folder_path) {
-  item_folder_[item_id] = nodeFor(folder_path);
+  std::int32_t node = nodeFor(folder_path);
+  auto it = std::lower_bound(items_.begin(), items_.end(), item_id,
+                             [](const ItemFolder& entry, std::uint32_t id) { return entry.first < id; });
+  if (it != items_.end() && it->first == item_id) {
+    it->second = node;
+  } else {
+    items_.insert(it, ItemFolder{item_id, node});
+  }
 }
 
-void FolderTree::remove(std::uint32_t item_id) { item_folder_.erase(item_id); }
+void FolderTree::remove(std::uint32_t item_id) {
+  auto it = find(item_id);
+  if (it != items_.end()) items_.erase(it);
+}
 
 std::optional<std::string> FolderTree::folderOf(std::uint32_t item_id) const {
-  auto it = item_folder_.find(item_id);
-  if (it == item_folder_.end()) return std::nullopt;
+  auto it = find(item_id);
+  if (it == items_.end()) return std::nullopt;
   return pathOf(it->second);
 }
 
 std::size_t FolderTree::folderCount() const {
   std::unordered_set<std::int32_t> used;
-  for (const auto& [id, node] : item_folder_) used.insert(node);
+  for (const auto& [id, node] : items_) used.insert(node);
   return used.size();
 }
 
@@ -87,7 +103,7 @@ std::vector<std::uint8_t> FolderTree::serialize() const {
   // Items per node, and which nodes hold items at or below them.
   std::vector<std::vector<std::uint32_t>> items(nodes_.size());
   std::vector<bool> keep(nodes_.size(), false);
-  for (const auto& [id, node] : item_folder_) {
+  for (const auto& [id, node] : items_) {
     items[static_cast<std::size_t>(node)].push_back(id);
     for (std::int32_t n = node; n >= 0 && !keep[static_cast<std::size_t>(n)];
          n = nodes_[static_cast<std::size_t>(n)].parent) {
@@ -110,7 +126,7 @@ std::vector<std::uint8_t> FolderTree::serialize() const {
     }
   }
 
-  ByteWriter w(16 + order.size() * 32 + item_folder_.size() * 4);
+  ByteWriter w(16 + order.size() * 32 + items_.size() * 4);
   w.u32be(kMagic);
   w.u32be(static_cast<std::uint32_t>(order.size()));
   for (auto [node, parent] : order) {
@@ -118,8 +134,7 @@ std::vector<std::uint8_t> FolderTree::serialize() const {
     w.u32be(parent);
     w.u16be(static_cast<std::uint16_t>(n.name.size()));
     w.bytes(std::span(reinterpret_cast<const std::uint8_t*>(n.name.data()), n.name.size()));
-    auto ids = items[static_cast<std::size_t>(node)];
-    std::sort(ids.begin(), ids.end());
+    const auto& ids = items[static_cast<std::size_t>(node)];  // ascending, as items_ is
     w.u32be(static_cast<std::uint32_t>(ids.size()));
     for (auto id : ids) w.u32be(id);
   }
@@ -135,7 +150,6 @@ bool FolderTree::Parse(std::span<const std::uint8_t> bytes, FolderTree& out) {
   FolderTree tree;
   tree.nodes_.clear();
   tree.nodes_.reserve(count);
-  std::unordered_set<std::uint32_t> seen;
   for (std::uint32_t i = 0; i < count; ++i) {
     std::uint32_t parent = r.u32be();
     std::uint16_t length = r.u16be();
@@ -155,11 +169,15 @@ bool FolderTree::Parse(std::span<const std::uint8_t> bytes, FolderTree& out) {
     if (!r.ok() || items > r.remaining() / 4) return false;
     for (std::uint32_t k = 0; k < items; ++k) {
       std::uint32_t id = r.u32be();
-      if (id == 0 || !seen.insert(id).second) return false;
-      tree.item_folder_[id] = static_cast<std::int32_t>(i);
+      if (id == 0) return false;
+      tree.items_.emplace_back(id, static_cast<std::int32_t>(i));
     }
   }
   if (!r.ok()) return false;
+  std::sort(tree.items_.begin(), tree.items_.end());
+  auto repeated = std::adjacent_find(tree.items_.begin(), tree.items_.end(),
+                                     [](const ItemFolder& a, const ItemFolder& b) { return a.first == b.first; });
+  if (repeated != tree.items_.end()) return false;
   out = std::move(tree);
   return true;
 }

@@ -10,7 +10,6 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace norvo::catalog {
@@ -23,10 +22,10 @@ class FolderTree {
   // Enters the item in the folder with this absolute UTF-8 path.
   void assign(std::uint32_t item_id, const std::string& folder_path);
   void remove(std::uint32_t item_id);
-  bool contains(std::uint32_t item_id) const { return item_folder_.count(item_id) != 0; }
+  bool contains(std::uint32_t item_id) const { return find(item_id) != items_.end(); }
   // The absolute UTF-8 path of the item's folder.
   std::optional<std::string> folderOf(std::uint32_t item_id) const;
-  std::size_t itemCount() const { return item_folder_.size(); }
+  std::size_t itemCount() const { return items_.size(); }
   // Folders that hold at least one item.
   std::size_t folderCount() const;
 
@@ -42,11 +41,16 @@ class FolderTree {
     std::int32_t parent = -1;
     std::map<std::string, std::int32_t> children;
   };
+  using ItemFolder = std::pair<std::uint32_t, std::int32_t>;  // ItemId, node
+
   std::int32_t nodeFor(const std::string& folder_path);
   std::string pathOf(std::int32_t node) const;
+  std::vector<ItemFolder>::const_iterator find(std::uint32_t item_id) const;
 
   std::vector<Node> nodes_;
-  std::unordered_map<std::uint32_t, std::int32_t> item_folder_;
+  // Sorted by ItemId: new items have the highest ids and append at the end,
+  // and a whole tree loads with one sort, far cheaper than a hash table.
+  std::vector<ItemFolder> items_;
 };
 
 }  // namespace norvo::catalog

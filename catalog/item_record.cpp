@@ -132,6 +132,22 @@ std::size_t ConvertAnnotations(std::span<std::uint8_t> stream, TextDirection dir
   return pos;
 }
 
+ErrorCode ReadStoredSize(const File& file, std::int64_t offset, std::uint64_t* size) {
+  constexpr std::size_t kLengthsOffset = 0x3EC;  // Recording, Metadata, Thumbnail, Annotations, Url
+  std::array<std::uint8_t, kFixedPartSize - kLengthsOffset> lengths{};
+  if (ErrorCode e = file.readAt(offset + static_cast<std::int64_t>(kLengthsOffset), lengths); e != err::kNone) {
+    return e;
+  }
+  ByteReader r(lengths);
+  std::uint64_t total = kFixedPartSize;
+  for (int i = 0; i < kPartCount; ++i) {
+    std::uint32_t n = r.u32be();
+    if (!IsAbsent(n)) total += n;
+  }
+  *size = total;
+  return err::kNone;
+}
+
 ErrorCode ReadFixedPart(const File& file, std::int64_t offset, bool convert_text, ItemRecord& out) {
   std::array<std::uint8_t, kFixedPartSize> fixed{};
   if (ErrorCode e = file.readAt(offset, fixed); e != err::kNone) return e;

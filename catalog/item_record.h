@@ -182,6 +182,9 @@ std::size_t ConvertAnnotations(std::span<std::uint8_t> stream, TextDirection dir
 // are an error (-39), checked before anything is allocated.
 ErrorCode ReadItemRecord(const File& file, std::int64_t offset, bool load_optional_parts, bool convert_text,
                          ItemRecord& out);
+// Reads only the five part lengths and returns the stored size (1024 plus the
+// parts): what a save needs to copy a record it does not look into.
+ErrorCode ReadStoredSize(const File& file, std::int64_t offset, std::uint64_t* size);
 // Reads only the fixed part (the file size, the part lengths, the names).
 ErrorCode ReadFixedPart(const File& file, std::int64_t offset, bool convert_text, ItemRecord& out);
 

@@ -118,6 +118,9 @@ TEST_F(ItemRecordFile, WriteThenReadWithAndWithoutOptionalParts) {
   std::uint32_t stored = 0;
   ASSERT_EQ(WriteItemRecord(r, file_, 0, kScratchSlack, true, &stored), err::kNone);
   EXPECT_EQ(stored, r.storedSize());
+  std::uint64_t size_on_disk = 0;
+  ASSERT_EQ(ReadStoredSize(file_, 0, &size_on_disk), err::kNone);
+  EXPECT_EQ(size_on_disk, stored);
   std::int64_t length = 0;
   file_.endOfFile(&length);
   EXPECT_EQ(length, static_cast<std::int64_t>(stored + kScratchSlack));
@@ -160,6 +163,9 @@ TEST_F(ItemRecordFile, PartLengthsBeyondTheFileFailWithoutAllocating) {
   EXPECT_EQ(ReadItemRecord(file_, 0, true, true, out), err::kNone);
   EXPECT_TRUE(out.metadata.empty());
   EXPECT_EQ(out.storedSize(), kFixedPartSize);
+  std::uint64_t size = 0;
+  ASSERT_EQ(ReadStoredSize(file_, 0, &size), err::kNone);
+  EXPECT_EQ(size, kFixedPartSize);  // saves copy the same extent readers see
 
   EXPECT_EQ(ReadItemRecord(file_, 512, true, true, out), err::kEndOfFile);  // cut fixed part
 }

@@ -64,18 +64,11 @@ bool TakeWriteLock(File& file) {
 // Reads a whole stored record (fixed part and parts) as it lies in the file.
 ErrorCode ReadStoredRecord(const File& file, std::int64_t offset, std::int64_t file_length,
                            std::vector<std::uint8_t>& out) {
-  ItemRecord fixed;
-  if (ErrorCode e = ReadFixedPart(file, offset, false, fixed); e != err::kNone) return e;
-  std::uint64_t size = fixed.storedSize();
+  std::uint64_t size = 0;
+  if (ErrorCode e = ReadStoredSize(file, offset, &size); e != err::kNone) return e;
   if (size > static_cast<std::uint64_t>(file_length - offset)) return err::kEndOfFile;
   out.resize(static_cast<std::size_t>(size));
   return file.readAt(offset, out);
-}
-
-std::uint64_t StoredSizeAt(const File& file, std::int64_t offset, ErrorCode* e) {
-  ItemRecord fixed;
-  *e = ReadFixedPart(file, offset, false, fixed);
-  return fixed.storedSize();
 }
 
 ErrorCode ReopenReadOnly(Catalog& catalog) {
@@ -119,9 +112,8 @@ ErrorCode CopyOldRecords(const File& old_file, File& out, SavePlan& plan, const 
   for (std::size_t i = 0; i < plan.cells.size(); ++i) {
     CatalogCell& cell = plan.cells[i];
     if (cell.inScratch()) continue;
-    ErrorCode e = err::kNone;
-    std::uint64_t size = StoredSizeAt(old_file, cell.offset, &e);
-    if (e != err::kNone) return e;
+    std::uint64_t size = 0;
+    if (ErrorCode e = ReadStoredSize(old_file, cell.offset, &size); e != err::kNone) return e;
     if (run_length > 0 && run_start + run_length == cell.offset) {
       run_length += static_cast<std::int64_t>(size);
     } else {
@@ -212,7 +204,11 @@ void KeepMovedRecords(Catalog& catalog, const SavePlan& plan) {
 }  // namespace
 
 std::string LockFilePath(const std::string& catalog_path, int slot) {
-  return JoinPath(ParentFolder(catalog_path), "." + LeafName(catalog_path) + "_" + std::to_string(slot));
+  std::string name = ".";
+  name += LeafName(catalog_path);
+  name += '_';
+  name += static_cast<char>('0' + slot);
+  return JoinPath(ParentFolder(catalog_path), name);
 }
 
 ErrorCode AcquireLock(Catalog& catalog) {
