@@ -35,13 +35,41 @@ FolderTree::FolderTree() { clear(); }
 void FolderTree::clear() {
   nodes_.clear();
   nodes_.push_back(Node{kRootName, -1, {}});
-  items_.clear();
+  dense_.clear();
+  sparse_.clear();
+  item_count_ = 0;
 }
 
-std::vector<FolderTree::ItemFolder>::const_iterator FolderTree::find(std::uint32_t item_id) const {
-  auto it = std::lower_bound(items_.begin(), items_.end(), item_id,
-                             [](const ItemFolder& entry, std::uint32_t id) { return entry.first < id; });
-  return it != items_.end() && it->first == item_id ? it : items_.end();
+std::int32_t FolderTree::nodeOf(std::uint32_t item_id) const {
+  if (item_id < kDenseLimit) return item_id < dense_.size() ? dense_[item_id] : -1;
+  auto it = sparse_.find(item_id);
+  return it == sparse_.end() ? -1 : it->second;
+}
+
+bool FolderTree::insert(std::uint32_t item_id, std::int32_t node, bool replace) {
+  std::int32_t* slot = nullptr;
+  if (item_id < kDenseLimit) {
+    if (item_id >= dense_.size()) dense_.resize(std::max<std::size_t>(item_id + 1, dense_.size() * 2), -1);
+    slot = &dense_[item_id];
+  } else {
+    slot = &sparse_.try_emplace(item_id, -1).first->second;
+  }
+  if (*slot >= 0 && !replace) return false;
+  if (*slot < 0) ++item_count_;
+  *slot = node;
+  return true;
+}
+
+std::vector<std::pair<std::uint32_t, std::int32_t>> FolderTree::entries() const {
+  std::vector<std::pair<std::uint32_t, std::int32_t>> out;
+  out.reserve(item_count_);
+  for (std::size_t id = 0; id < dense_.size(); ++id) {
+    if (dense_[id] >= 0) out.emplace_back(static_cast<std::uint32_t>(id), dense_[id]);
+  }
+  std::size_t dense_end = out.size();
+  for (const auto& entry : sparse_) out.push_back(entry);
+  std::sort(out.begin() + static_cast<std::ptrdiff_t>(dense_end), out.end());
+  return out;
 }
 
 std::int32_t FolderTree::nodeFor(const std::string& folder_path) {
@@ -72,30 +100,29 @@ std::string FolderTree::pathOf(std::int32_t node) const {
 }
 
 void FolderTree::assign(std::uint32_t item_id, const std::string& folder_path) {
-  std::int32_t node = nodeFor(folder_path);
-  auto it = std::lower_bound(items_.begin(), items_.end(), item_id,
-                             [](const ItemFolder& entry, std::uint32_t id) { return entry.first < id; });
-  if (it != items_.end() && it->first == item_id) {
-    it->second = node;
-  } else {
-    items_.insert(it, ItemFolder{item_id, node});
-  }
+  insert(item_id, nodeFor(folder_path), true);
 }
 
 void FolderTree::remove(std::uint32_t item_id) {
-  auto it = find(item_id);
-  if (it != items_.end()) items_.erase(it);
+  if (item_id < kDenseLimit) {
+    if (item_id < dense_.size() && dense_[item_id] >= 0) {
+      dense_[item_id] = -1;
+      --item_count_;
+    }
+  } else if (sparse_.erase(item_id) != 0) {
+    --item_count_;
+  }
 }
 
 std::optional<std::string> FolderTree::folderOf(std::uint32_t item_id) const {
-  auto it = find(item_id);
-  if (it == items_.end()) return std::nullopt;
-  return pathOf(it->second);
+  std::int32_t node = nodeOf(item_id);
+  if (node < 0) return std::nullopt;
+  return pathOf(node);
 }
 
 std::size_t FolderTree::folderCount() const {
   std::unordered_set<std::int32_t> used;
-  for (const auto& [id, node] : items_) used.insert(node);
+  for (const auto& entry : entries()) used.insert(entry.second);
   return used.size();
 }
 
@@ -103,7 +130,7 @@ std::vector<std::uint8_t> FolderTree::serialize() const {
   // Items per node, and which nodes hold items at or below them.
   std::vector<std::vector<std::uint32_t>> items(nodes_.size());
   std::vector<bool> keep(nodes_.size(), false);
-  for (const auto& [id, node] : items_) {
+  for (const auto& [id, node] : entries()) {
     items[static_cast<std::size_t>(node)].push_back(id);
     for (std::int32_t n = node; n >= 0 && !keep[static_cast<std::size_t>(n)];
          n = nodes_[static_cast<std::size_t>(n)].parent) {
@@ -126,7 +153,7 @@ std::vector<std::uint8_t> FolderTree::serialize() const {
     }
   }
 
-  ByteWriter w(16 + order.size() * 32 + items_.size() * 4);
+  ByteWriter w(16 + order.size() * 32 + item_count_ * 4);
   w.u32be(kMagic);
   w.u32be(static_cast<std::uint32_t>(order.size()));
   for (auto [node, parent] : order) {
@@ -134,7 +161,7 @@ std::vector<std::uint8_t> FolderTree::serialize() const {
     w.u32be(parent);
     w.u16be(static_cast<std::uint16_t>(n.name.size()));
     w.bytes(std::span(reinterpret_cast<const std::uint8_t*>(n.name.data()), n.name.size()));
-    const auto& ids = items[static_cast<std::size_t>(node)];  // ascending, as items_ is
+    const auto& ids = items[static_cast<std::size_t>(node)];  // ascending, as entries() are
     w.u32be(static_cast<std::uint32_t>(ids.size()));
     for (auto id : ids) w.u32be(id);
   }
@@ -169,15 +196,10 @@ bool FolderTree::Parse(std::span<const std::uint8_t> bytes, FolderTree& out) {
     if (!r.ok() || items > r.remaining() / 4) return false;
     for (std::uint32_t k = 0; k < items; ++k) {
       std::uint32_t id = r.u32be();
-      if (id == 0) return false;
-      tree.items_.emplace_back(id, static_cast<std::int32_t>(i));
+      if (id == 0 || !tree.insert(id, static_cast<std::int32_t>(i), false)) return false;
     }
   }
   if (!r.ok()) return false;
-  std::sort(tree.items_.begin(), tree.items_.end());
-  auto repeated = std::adjacent_find(tree.items_.begin(), tree.items_.end(),
-                                     [](const ItemFolder& a, const ItemFolder& b) { return a.first == b.first; });
-  if (repeated != tree.items_.end()) return false;
   out = std::move(tree);
   return true;
 }

@@ -10,6 +10,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace norvo::catalog {
@@ -22,10 +23,10 @@ class FolderTree {
   // Enters the item in the folder with this absolute UTF-8 path.
   void assign(std::uint32_t item_id, const std::string& folder_path);
   void remove(std::uint32_t item_id);
-  bool contains(std::uint32_t item_id) const { return find(item_id) != items_.end(); }
+  bool contains(std::uint32_t item_id) const { return nodeOf(item_id) >= 0; }
   // The absolute UTF-8 path of the item's folder.
   std::optional<std::string> folderOf(std::uint32_t item_id) const;
-  std::size_t itemCount() const { return items_.size(); }
+  std::size_t itemCount() const { return item_count_; }
   // Folders that hold at least one item.
   std::size_t folderCount() const;
 
@@ -41,16 +42,22 @@ class FolderTree {
     std::int32_t parent = -1;
     std::map<std::string, std::int32_t> children;
   };
-  using ItemFolder = std::pair<std::uint32_t, std::int32_t>;  // ItemId, node
-
   std::int32_t nodeFor(const std::string& folder_path);
   std::string pathOf(std::int32_t node) const;
-  std::vector<ItemFolder>::const_iterator find(std::uint32_t item_id) const;
+  std::int32_t nodeOf(std::uint32_t item_id) const;
+  // Enters an item; false when it was entered already.
+  bool insert(std::uint32_t item_id, std::int32_t node, bool replace);
+  // Every (ItemId, node) pair in ascending ItemId order.
+  std::vector<std::pair<std::uint32_t, std::int32_t>> entries() const;
 
   std::vector<Node> nodes_;
-  // Sorted by ItemId: new items have the highest ids and append at the end,
-  // and a whole tree loads with one sort, far cheaper than a hash table.
-  std::vector<ItemFolder> items_;
+  // The folder node of each item. ItemIds are small and dense (a counter from
+  // 1), so a table indexed by id serves them; ids beyond kDenseLimit, which
+  // only odd catalogs have, go to the map.
+  static constexpr std::uint32_t kDenseLimit = 1u << 20;
+  std::vector<std::int32_t> dense_;  // -1: not entered
+  std::unordered_map<std::uint32_t, std::int32_t> sparse_;
+  std::size_t item_count_ = 0;
 };
 
 }  // namespace norvo::catalog

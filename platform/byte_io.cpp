@@ -6,15 +6,6 @@
 
 namespace norvo {
 
-bool ByteReader::take(std::size_t count) {
-  if (!ok_) return false;
-  if (pos_ > data_.size() || count > data_.size() - pos_) {
-    ok_ = false;
-    return false;
-  }
-  return true;
-}
-
 void ByteReader::seek(std::size_t position) {
   if (!ok_) return;
   if (position > data_.size()) {
@@ -26,26 +17,6 @@ void ByteReader::seek(std::size_t position) {
 
 void ByteReader::skip(std::size_t count) {
   if (take(count)) pos_ += count;
-}
-
-std::uint8_t ByteReader::u8() {
-  if (!take(1)) return 0;
-  return data_[pos_++];
-}
-
-std::uint16_t ByteReader::u16be() {
-  if (!take(2)) return 0;
-  std::uint16_t v = static_cast<std::uint16_t>((data_[pos_] << 8) | data_[pos_ + 1]);
-  pos_ += 2;
-  return v;
-}
-
-std::uint32_t ByteReader::u32be() {
-  if (!take(4)) return 0;
-  std::uint32_t v = 0;
-  for (int i = 0; i < 4; ++i) v = (v << 8) | data_[pos_ + i];
-  pos_ += 4;
-  return v;
 }
 
 std::uint64_t ByteReader::u64be() {

@@ -29,9 +29,24 @@ class ByteReader {
   void seek(std::size_t position);
   void skip(std::size_t count);
 
-  std::uint8_t u8();
-  std::uint16_t u16be();
-  std::uint32_t u32be();
+  // The small readers are inline: parsers call them once per field.
+  std::uint8_t u8() {
+    if (!take(1)) return 0;
+    return data_[pos_++];
+  }
+  std::uint16_t u16be() {
+    if (!take(2)) return 0;
+    auto v = static_cast<std::uint16_t>((data_[pos_] << 8) | data_[pos_ + 1]);
+    pos_ += 2;
+    return v;
+  }
+  std::uint32_t u32be() {
+    if (!take(4)) return 0;
+    std::uint32_t v = (std::uint32_t{data_[pos_]} << 24) | (std::uint32_t{data_[pos_ + 1]} << 16) |
+                      (std::uint32_t{data_[pos_ + 2]} << 8) | std::uint32_t{data_[pos_ + 3]};
+    pos_ += 4;
+    return v;
+  }
   std::uint64_t u64be();
   std::uint16_t u16le();
   std::uint32_t u32le();
@@ -44,7 +59,12 @@ class ByteReader {
   void read(std::span<std::uint8_t> out);
 
  private:
-  bool take(std::size_t count);  // true when `count` bytes are left at pos_
+  // True when `count` bytes are left at pos_; else sets the sticky error.
+  bool take(std::size_t count) {
+    if (ok_ && pos_ <= data_.size() && count <= data_.size() - pos_) return true;
+    ok_ = false;
+    return false;
+  }
 
   std::span<const std::uint8_t> data_;
   std::size_t pos_ = 0;
