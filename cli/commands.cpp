@@ -1,334 +1,37 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/commands.h"
 
-#include <array>
-#include <charconv>
 #include <cstdint>
-#include <filesystem>
-#include <functional>
-#include <optional>
-#include <set>
-#include <string_view>
 
-#include "app/catalog_document.h"
-#include "app/messages.h"
-#include "catalog/catalog.h"
-#include "catalog/limits.h"
-#include "cli/json_writer.h"
-#include "platform/byte_io.h"
-#include "platform/error_codes.h"
-#include "platform/file_spec.h"
-#include "platform/text_encoding.h"
+#include "cli/command_table.h"
 
 namespace norvo::cli {
 namespace {
 
-constexpr char kUsage[] =
-    "usage: norvo-cli [--password TEXT] COMMAND ARGS...\n"
-    "\n"
-    "commands:\n"
-    "  new CATALOG               create an empty catalog file\n"
-    "  info CATALOG --json       totals and state of the catalog\n"
-    "  list CATALOG --json       every item, in catalog order\n"
-    "  add CATALOG FILE...       add each file as a pending item\n"
-    "  remove CATALOG ID...      remove items by ItemId\n"
-    "  label CATALOG ID LABEL    set a colour label: 0-9, a colour name or None\n"
-    "  save-as CATALOG DEST      write a full copy to DEST\n"
-    "  check CATALOG             open, report repairs and missing files\n"
-    "\n"
-    "--password gives the password of a protected catalog; with `new` it\n"
-    "protects the new catalog. Commands that change a catalog save it in place;\n"
-    "when one of them fails, nothing is saved.\n";
-
-// Label names in label order; index 0 is "no label".
-constexpr std::array<std::string_view, catalog::kMaxLabel + 1> kLabelNames = {
-    "None", "Red", "Green", "Blue", "Brown", "Magenta", "Orange", "Yellow", "Cyan", "Gray"};
-
-// Why a command failed: the user's message and the engine code.
-struct Failure {
-  ErrorCode code = err::kNone;
-  std::string message;
-};
-using Result = std::optional<Failure>;  // nullopt: success
-
-struct UsageError {
-  std::string text;
-};
-
-Result FailWith(ErrorCode code, std::string message) { return Failure{code, std::move(message)}; }
-Result FailWith(ErrorCode code, app::Activity activity) { return Failure{code, app::MessageForError(code, activity)}; }
-Result FailWith(const app::DocumentResult& r) { return Failure{r.code, r.message}; }
-
-// What a command receives: its operands and the global options.
-struct Invocation {
-  std::string command;
-  std::vector<std::string> operands;
-  std::optional<std::string> password;
-  bool json = false;
-};
-
-// Owns the open catalog for the length of one command. The settings are not
-// written back on close: norvo-cli never changes them, and read-only commands
-// must leave the catalog file untouched.
-class Session {
- public:
-  ~Session() { doc_.close(false); }
-
-  Result open(const std::string& path, const std::optional<std::string>& password) {
-    app::DocumentResult r = doc_.open(path, password);
-    if (r.code == err::kUserCancelled && !password) {
-      return FailWith(r.code, "The catalog '" + path + "' is protected by a password: give it with --password.");
-    }
-    if (!r.ok()) return FailWith(r);
-    return std::nullopt;
-  }
-  Result save() {
-    app::DocumentResult r = doc_.save();
-    if (!r.ok()) return FailWith(r);
-    return std::nullopt;
-  }
-  app::CatalogDocument& document() { return doc_; }
-  catalog::Catalog& catalog() { return *doc_; }
-
- private:
-  app::CatalogDocument doc_;
-};
-
-// Refuses to write over an existing file: a catalog command never replaces
-// data the user did not name as its own catalog.
-Result RefuseExisting(const std::string& path) {
-  std::error_code ec;
-  if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
-    return FailWith(err::kDuplicateName, "'" + path + "' already exists; choose another name.");
-  }
-  return std::nullopt;
-}
-
-bool IsFolder(const std::string& path) {
-  std::error_code ec;
-  return std::filesystem::is_directory(path, ec);
-}
-
-std::optional<std::uint32_t> ParseItemId(const std::string& text) {
-  std::uint32_t value = 0;
-  const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if (ec != std::errc() || ptr != end || value == 0) return std::nullopt;
-  return value;
-}
-
-std::optional<int> ParseLabel(const std::string& text) {
-  if (text.size() == 1 && text[0] >= '0' && text[0] <= '9') return text[0] - '0';
-  for (std::size_t i = 0; i < kLabelNames.size(); ++i) {
-    if (CompareText(text, kLabelNames[i], false) == 0) return static_cast<int>(i);
-  }
-  return std::nullopt;
-}
-
-// Cell number of an ItemId, or the failure to report.
-Result FindCell(const catalog::Catalog& c, const std::string& id_text, int* cell) {
-  std::optional<std::uint32_t> id = ParseItemId(id_text);
-  if (!id) throw UsageError{"'" + id_text + "' is not an ItemId (a number from 1)"};
-  *cell = c.cellOf(*id);
-  if (*cell == 0) return FailWith(err::kParam, "There is no item with ID " + id_text + " in this catalog.");
-  return std::nullopt;
-}
-
-// An item whose type is not known yet (code 0) shows four blanks.
-std::string TypeText(std::uint32_t code) {
-  return code == 0 ? std::string(4, ' ') : Windows1252ToUtf8(FourCCToString(code));
-}
-
-// --- commands ---------------------------------------------------------------
-
-Result CmdNew(const Invocation& inv, std::ostream&) {
-  const std::string& path = inv.operands[0];
-  if (Result r = RefuseExisting(path)) return r;
-  app::CatalogDocument doc;
-  app::DocumentResult r = doc.createUntitled();
-  if (r.ok() && inv.password) {
-    std::string password = Utf8ToWindows1252(*inv.password);
-    if (password.size() > catalog::kMaxPasswordLength) {
-      doc.close(false);
-      return FailWith(err::kParam,
-                      "The password is longer than " + std::to_string(catalog::kMaxPasswordLength) + " characters.");
-    }
-    doc->password = password;
-    doc->markChanged();
-  }
-  if (r.ok()) r = doc.saveAs(path);
-  doc.close(false);
-  if (!r.ok()) return FailWith(r);
-  return std::nullopt;
-}
-
-Result CmdInfo(const Invocation& inv, std::ostream& out) {
-  Session s;
-  if (Result r = s.open(inv.operands[0], inv.password)) return r;
-  const catalog::Catalog& c = s.catalog();
-  const catalog::CatalogTotals& t = catalog::GetCatalogTotals(c);
-  JsonWriter w;
-  w.beginObject();
-  w.key("items").number(t.item_count);
-  w.key("labelled").number(t.labelled_count);
-  w.key("total_record_bytes").number(t.total_record_bytes);
-  // The stored media total holds the low 32 bits of a byte count.
-  w.key("total_media_bytes").number(static_cast<std::uint32_t>(t.total_media_bytes));
-  w.key("media_bytes").number(c.media_bytes);
-  w.key("saved_by").number(c.saved_by);
-  w.key("next_id").number(c.next_item_id);
-  w.key("changed").boolean(c.changed());
-  w.key("password").boolean(!c.password.empty());
-  w.endObject();
-  out << w.text() << '\n';
-  return std::nullopt;
-}
-
-Result CmdList(const Invocation& inv, std::ostream& out) {
-  Session s;
-  if (Result r = s.open(inv.operands[0], inv.password)) return r;
-  const catalog::Catalog& c = s.catalog();
-  JsonWriter w;
-  w.beginArray();
-  for (int cell = 1; cell <= catalog::GetItemCount(c); ++cell) {
-    catalog::ItemRecord record;
-    ErrorCode e = catalog::GetItemRecord(c, cell, false, true, record);
-    if (e != err::kNone) return FailWith(e, app::Activity::kOther);
-    const catalog::CatalogCell& cc = c.cells[static_cast<std::size_t>(cell - 1)];
-    w.beginObject();
-    w.key("index").number(cell);
-    w.key("id").number(cc.item_id);
-    w.key("label").number(cc.label());
-    w.key("pending").boolean(cc.pending());
-    w.key("file_name").string(catalog::ItemFileNameUtf8(record));
-    w.key("display_name").string(Windows1252ToUtf8(record.display_name.text()));
-    w.key("type").string(TypeText(record.type_code));
-    w.key("file_size").number(record.file_size);
-    w.key("width").number(record.width);
-    w.key("height").number(record.height);
-    w.key("resolution").number(record.resolution);
-    w.key("depth").number(record.depth);
-    if (std::optional<std::string> path = catalog::ItemPath(c, cell)) {
-      w.key("path").string(*path);
-    } else {
-      w.key("path").null();
-    }
-    w.endObject();
-  }
-  w.endArray();
-  out << w.text() << '\n';
-  return std::nullopt;
-}
-
-Result CmdAdd(const Invocation& inv, std::ostream& out) {
-  Session s;
-  if (Result r = s.open(inv.operands[0], inv.password)) return r;
-  std::vector<std::uint32_t> added;
-  for (std::size_t i = 1; i < inv.operands.size(); ++i) {
-    const std::string& name = inv.operands[i];
-    FileSpec spec;
-    ErrorCode e = MakeFileSpec(name, spec);
-    if (e == err::kNone && IsFolder(spec.path)) {
-      return FailWith(err::kParam, "'" + name + "' is a folder; add takes files.");
-    }
-    std::uint32_t id = 0;
-    if (e == err::kNone) e = catalog::AddPendingItem(s.catalog(), spec, &id);
-    if (e != err::kNone) return FailWith(e, "'" + name + "': " + app::MessageForError(e, app::Activity::kOther));
-    added.push_back(id);
-  }
-  if (Result r = s.save()) return r;
-  for (std::uint32_t id : added) out << id << '\n';
-  return std::nullopt;
-}
-
-Result CmdRemove(const Invocation& inv, std::ostream&) {
-  Session s;
-  if (Result r = s.open(inv.operands[0], inv.password)) return r;
-  catalog::Catalog& c = s.catalog();
-  // Every ID is checked before the first removal, so a bad one changes nothing.
-  std::set<std::uint32_t> ids;
-  for (std::size_t i = 1; i < inv.operands.size(); ++i) {
-    int cell = 0;
-    if (Result r = FindCell(c, inv.operands[i], &cell)) return r;
-    ids.insert(c.cells[static_cast<std::size_t>(cell - 1)].item_id);
-  }
-  for (std::uint32_t id : ids) {
-    ErrorCode e = catalog::RemoveItem(c, c.cellOf(id));
-    if (e != err::kNone) return FailWith(e, app::Activity::kOther);
-  }
-  return s.save();
-}
-
-Result CmdLabel(const Invocation& inv, std::ostream&) {
-  std::optional<int> label = ParseLabel(inv.operands[2]);
-  if (!label) throw UsageError{"'" + inv.operands[2] + "' is not a label (0-9, Red ... Gray, or None)"};
-  Session s;
-  if (Result r = s.open(inv.operands[0], inv.password)) return r;
-  int cell = 0;
-  if (Result r = FindCell(s.catalog(), inv.operands[1], &cell)) return r;
-  ErrorCode e = catalog::SetItemLabel(s.catalog(), cell, *label);
-  if (e != err::kNone) return FailWith(e, app::Activity::kOther);
-  return s.save();
-}
-
-Result CmdSaveAs(const Invocation& inv, std::ostream&) {
-  if (Result r = RefuseExisting(inv.operands[1])) return r;
-  Session s;
-  if (Result r = s.open(inv.operands[0], inv.password)) return r;
-  app::DocumentResult r = s.document().saveAs(inv.operands[1]);
-  if (!r.ok()) return FailWith(r);
-  return std::nullopt;
-}
-
-Result CmdCheck(const Invocation& inv, std::ostream& out) {
-  Session s;
-  if (Result r = s.open(inv.operands[0], inv.password)) return r;
-  catalog::Catalog& c = s.catalog();
-  const catalog::OpenReport& report = c.report;
-  auto yes_no = [](bool b) { return b ? "yes" : "no"; };
-  out << "sequential scan: " << yes_no(report.sequential_scan) << '\n';
-  out << "media total recomputed: " << yes_no(report.media_total_recomputed) << '\n';
-  out << "folder tree rebuilt: " << yes_no(report.folder_tree_rebuilt) << '\n';
-  out << "renumbered ItemIds: " << report.renumbered_item_ids << '\n';
-  out << "cleared labels: " << report.cleared_labels << '\n';
-  out << "skipped chunks: " << report.skipped_chunks.size() << '\n';
-  for (const std::string& chunk : report.skipped_chunks) out << "skipped chunk: " << Windows1252ToUtf8(chunk) << '\n';
-
-  int missing = 0;
-  for (int cell = 1; cell <= catalog::GetItemCount(c); ++cell) {
-    std::string found;
-    if (catalog::LocateItemFile(c, cell, found) == err::kNone) continue;
-    ++missing;
-    std::optional<std::string> recorded = catalog::ItemPath(c, cell);
-    out << "missing: " << c.cells[static_cast<std::size_t>(cell - 1)].item_id << ' '
-        << (recorded ? *recorded : std::string("(no path)")) << '\n';
-  }
-  std::string summary = missing == 0 ? app::NoMissingFilesMessage() : app::MissingFilesMessage(c.display_name, missing);
-  while (!summary.empty() && summary.back() == '\n') summary.pop_back();
-  out << summary << '\n';
-  return std::nullopt;
-}
-
-struct CommandEntry {
-  std::string_view name;
-  std::size_t min_operands;
-  std::size_t max_operands;  // SIZE_MAX: no limit
-  bool takes_json;
-  std::function<Result(const Invocation&, std::ostream&)> run;
-};
-
 const std::vector<CommandEntry>& Commands() {
-  static const std::vector<CommandEntry> commands = {
-      {"new", 1, 1, false, CmdNew},
-      {"info", 1, 1, true, CmdInfo},
-      {"list", 1, 1, true, CmdList},
-      {"add", 2, SIZE_MAX, false, CmdAdd},
-      {"remove", 2, SIZE_MAX, false, CmdRemove},
-      {"label", 3, 3, false, CmdLabel},
-      {"save-as", 2, 2, false, CmdSaveAs},
-      {"check", 1, 1, false, CmdCheck},
-  };
+  static const std::vector<CommandEntry> commands = [] {
+    std::vector<CommandEntry> all;
+    for (auto group : {CatalogCommands, MediaTypeCommands, SettingsCommands, StartupCommands}) {
+      auto entries = group();
+      all.insert(all.end(), entries.begin(), entries.end());
+    }
+    return all;
+  }();
   return commands;
+}
+
+std::string Usage() {
+  std::string text = "usage: norvo-cli [--password TEXT] COMMAND ARGS...\n\ncommands:\n";
+  for (const CommandEntry& e : Commands()) {
+    text += "  ";
+    text += e.usage;
+    text += '\n';
+  }
+  text +=
+      "\n--password gives the password of a protected catalog; with `new` it\n"
+      "protects the new catalog. Commands that change a catalog save it in place;\n"
+      "when one of them fails, nothing is saved.\n";
+  return text;
 }
 
 Invocation Parse(const std::vector<std::string>& args, const CommandEntry** entry) {
@@ -356,9 +59,9 @@ Invocation Parse(const std::vector<std::string>& args, const CommandEntry** entr
       inv.operands.push_back(args[i]);
     }
   }
-  // JSON is the only output form of info and list; asking for it explicitly
-  // leaves room for a text form later without breaking scripts.
-  if ((*entry)->takes_json && !inv.json) throw UsageError{inv.command + " needs --json"};
+  // Where JSON is the only output form, asking for it explicitly leaves room
+  // for a text form later without breaking scripts.
+  if ((*entry)->needs_json && !inv.json) throw UsageError{inv.command + " needs --json"};
   if (inv.operands.size() < (*entry)->min_operands || inv.operands.size() > (*entry)->max_operands) {
     throw UsageError{"wrong number of arguments for '" + inv.command + "'"};
   }
@@ -369,7 +72,7 @@ Invocation Parse(const std::vector<std::string>& args, const CommandEntry** entr
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-    out << kUsage;
+    out << Usage();
     return 0;
   }
   Result result;
@@ -378,7 +81,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     Invocation inv = Parse(args, &entry);
     result = entry->run(inv, out);
   } catch (const UsageError& usage) {
-    err << "norvo-cli: " << usage.text << "\n\n" << kUsage;
+    err << "norvo-cli: " << usage.text << "\n\n" << Usage();
     return 1;
   }
   if (!result) return 0;
