@@ -1,0 +1,132 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The registry filled from this machine's real component lists.
+#include "media/platform_components.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "media/graphics_importer_list.h"
+#include "media/media_type_registry.h"
+#include "media/test_support.h"
+#include "media/type_recognition.h"
+#include "platform/byte_io.h"
+
+namespace norvo::media {
+namespace {
+
+using testing::CodeText;
+using testing::KindOf;
+using testing::FileAt;
+using testing::TempDir;
+
+const std::string kPhotos = std::string(NORVO_TESTDATA_DIR) + "/photos";
+
+// Built once: asking FFmpeg and the image libraries takes a moment.
+const PlatformComponents& Real() {
+  static const PlatformComponents components = FindPlatformComponents();
+  return components;
+}
+
+class RealRegistryTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(InitMediaTypes(Real()), err::kNone); }
+  void TearDown() override { ClearMediaTypes(); }
+
+  // Recognition of an empty file of that name.
+  std::uint32_t Recognize(const std::string& name, ClassMask mask = 0) {
+    return RecognizeMediaFile(dir_.write(name, ""), mask);
+  }
+  TempDir dir_;
+};
+
+TEST_F(RealRegistryTest, RecognisesTheSamplePhotos) {
+  EXPECT_EQ(KindOf("jpg "), "JPEG");  // the JFIF importer under its kind name
+  const std::uint32_t tiff = RecognizeMediaFile(FileAt(kPhotos + "/Arbitro.tiff"), 0);
+  EXPECT_EQ(CodeText(tiff), "TIFF");
+  EXPECT_EQ(GetMediaHandler(tiff), MediaHandler::GraphicsImporter);
+
+  int photos = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(kPhotos)) {
+    if (entry.path().extension() != ".jpg") continue;
+    ++photos;
+    EXPECT_EQ(CodeText(RecognizeMediaFile(FileAt(entry.path().string()), ClassMaskBit(MediaClass::Image))), "JPEG")
+        << entry.path();
+  }
+  EXPECT_GE(photos, 5);  // Canon_40D.jpg among them
+  EXPECT_LT(GetMediaTypeTable().size(), 200u);  // room to spare below the limit
+}
+
+TEST_F(RealRegistryTest, StillImagesOfEveryLinkedReaderAreRecognised) {
+  EXPECT_TRUE(HasEssentialImporters());
+  for (const char* name : {"a.JPEG", "c.PNG", "e.tif", "f.bmp", "g.psd", "h.webp", "j.nef", "l.dng", "n.raf"}) {
+    EXPECT_NE(Recognize(name, ClassMaskBit(MediaClass::Image)), 0u) << name;
+  }
+  EXPECT_EQ(CodeText(Recognize("IMG_0001.CR2")), "CR2 ");
+  // GIF never comes from the still-image walk.
+  EXPECT_EQ(KindOf("GIFf"), "(unregistered)");
+  EXPECT_EQ(FindGraphicsImporter(FourCC("GIF ")), nullptr);
+}
+
+TEST_F(RealRegistryTest, MoviesAndSoundsAreRecognisedWithTheirClass) {
+  const struct {
+    const char* name;
+    MediaClass media_class;
+  } cases[] = {
+      {"clip.mp4", MediaClass::Video},  {"clip.mkv", MediaClass::Video},  {"anim.gif", MediaClass::Video},
+      {"song.m4a", MediaClass::Audio},  {"song.wav", MediaClass::Audio},  {"song.flac", MediaClass::Audio},
+  };
+  for (const auto& c : cases) {
+    EXPECT_NE(Recognize(c.name, ClassMaskBit(c.media_class)), 0u) << c.name;
+    EXPECT_EQ(Recognize(c.name, RemoveClassFromMask(0xFFFFFFFF, c.media_class)), 0u) << c.name;
+  }
+  EXPECT_EQ(CodeText(Recognize("clip.mov")), "MooV");
+  EXPECT_EQ(CodeText(Recognize("song.MP3")), "MP3 ");
+  EXPECT_EQ(KindOf("mp4 "), "MPEG-4 Movie");
+  EXPECT_EQ(CodeText(Recognize("anim.gif")), "GIFf");
+}
+
+TEST_F(RealRegistryTest, PlaybackAndDocumentGroupsFollowWhatIsAvailable) {
+  if (Real().video_playback) {
+    EXPECT_EQ(GetMediaHandler(Recognize("talk.wmv")), MediaHandler::DirectShow);
+    EXPECT_NE(Recognize("talk.wma", ClassMaskBit(MediaClass::Audio)), 0u);
+    EXPECT_EQ(GetMediaHandler(Recognize("clip.avi")), MediaHandler::DirectShow);
+    EXPECT_EQ(KindOf(FourCCToString(Recognize("clip.mpg"))), "Mpeg Video File");
+  } else {
+    EXPECT_EQ(Recognize("talk.wmv"), 0u);
+  }
+  if (Real().pdf_documents) {
+    EXPECT_EQ(CodeText(Recognize("paper.PDF")), "PDF ");
+    EXPECT_EQ(GetMediaHandler(FourCC("PDF ")), MediaHandler::ShellDocument);
+  }
+  EXPECT_EQ(Recognize("letter.doc") != 0, Real().office_documents);
+}
+
+// Office documents count as available when LibreOffice is on the search path.
+TEST(PlatformComponents, OfficeDocumentsNeedLibreOfficeOnThePath) {
+  TempDir bin;
+  const char* old = std::getenv("PATH");
+  const std::string saved = old ? old : "";
+  auto found_with_path = [](const std::string& path) {
+    ::setenv("PATH", path.c_str(), 1);
+    return FindPlatformComponents().office_documents;
+  };
+
+  EXPECT_FALSE(found_with_path(bin.path()));
+  bin.write("soffice", "#!/bin/sh\n");
+  EXPECT_FALSE(found_with_path(bin.path())) << "not executable";
+  ::chmod((bin.path() + "/soffice").c_str(), 0755);
+  EXPECT_TRUE(found_with_path("/nonexistent-norvo:" + bin.path()));
+  std::filesystem::remove(bin.path() + "/soffice");
+  bin.write("libreoffice", "#!/bin/sh\n");
+  ::chmod((bin.path() + "/libreoffice").c_str(), 0755);
+  EXPECT_TRUE(found_with_path(bin.path()));
+
+  ::setenv("PATH", saved.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace norvo::media
