@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <mutex>
 
 #include "catalog/limits.h"
 #include "platform/byte_io.h"
@@ -12,10 +13,25 @@
 
 namespace norvo::app {
 
-std::string ScratchFolder() {
+namespace {
+std::mutex g_scratch_mutex;
+std::string g_scratch_folder;  // chosen at start-up; empty: the temporary folder
+}  // namespace
+
+std::string SystemTemporaryFolder() {
   const char* tmp = std::getenv("TMPDIR");
   if (tmp != nullptr && tmp[0] != '\0') return tmp;
   return "/tmp";
+}
+
+std::string ScratchFolder() {
+  std::lock_guard lock(g_scratch_mutex);
+  return g_scratch_folder.empty() ? SystemTemporaryFolder() : g_scratch_folder;
+}
+
+void SetScratchFolder(const std::string& folder) {
+  std::lock_guard lock(g_scratch_mutex);
+  g_scratch_folder = folder;
 }
 
 FileSpec NewScratchSpec() {

@@ -14,8 +14,11 @@
 
 namespace norvo::app {
 
-// The folder for ScratchFiles: $TMPDIR, else /tmp.
+// The system's temporary folder: $TMPDIR, else /tmp.
+std::string SystemTemporaryFolder();
+// The folder for ScratchFiles: the one start-up chose, else the temporary folder.
 std::string ScratchFolder();
+void SetScratchFolder(const std::string& folder);
 // A fresh ScratchFile name in the scratch folder, unique in this process.
 FileSpec NewScratchSpec();
 

@@ -1,0 +1,147 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/startup.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "app/catalog_document.h"
+#include "media/media_type_registry.h"
+#include "media/platform_components.h"
+#include "platform/file_spec.h"
+
+namespace norvo::app {
+namespace {
+
+bool IsFolder(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsFile(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string ProgramFolder() {
+  std::string exe(4096, '\0');
+  ssize_t n = ::readlink("/proc/self/exe", exe.data(), exe.size() - 1);
+  if (n <= 0) return {};
+  exe.resize(static_cast<std::size_t>(n));
+  return ParentFolder(exe);
+}
+
+std::string DataHome() {
+  const char* data = std::getenv("XDG_DATA_HOME");
+  if (data != nullptr && data[0] == '/') return data;
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] == '/') return JoinPath(home, ".local/share");
+  return {};
+}
+
+StartupState Fail(StartupState state, std::string message) {
+  state.outcome = StartupOutcome::kFailed;
+  state.failure = std::move(message);
+  return state;
+}
+
+// The last catalog is opened at start-up when the user chose so and it is
+// still there.
+std::optional<std::string> CatalogToReopen(const StartupState& s) {
+  if (s.preferences.preferences.u8(pref::kStartupChoice) != kStartupReopenLastCatalog) return std::nullopt;
+  if (!IsFile(s.last_catalog)) return std::nullopt;
+  return s.last_catalog;
+}
+
+}  // namespace
+
+std::string CheckSystem(const std::optional<SystemVersion>& kernel, SystemRequirement need) {
+  if (!kernel) return {};  // an unreadable version is no reason to refuse
+  bool too_old = kernel->major < static_cast<std::uint32_t>(need.kernel_major) ||
+                 (kernel->major == static_cast<std::uint32_t>(need.kernel_major) &&
+                  kernel->minor < static_cast<std::uint32_t>(need.kernel_minor));
+  if (!too_old) return {};
+  return "This system is not supported: Norvo Media needs Linux " + std::to_string(need.kernel_major) + "." +
+         std::to_string(need.kernel_minor) + " or newer.";
+}
+
+std::vector<std::string> ImporterFolders(const SettingsStore& store) {
+  std::vector<std::string> folders;
+  std::string program = store.getString("", kInstallPathValue, SettingsStore::Scope::kMachine).value_or("");
+  if (program.empty()) program = ProgramFolder();
+  if (!program.empty()) folders.push_back(JoinPath(program, kImportersFolderName));
+  if (std::string data = DataHome(); !data.empty()) {
+    folders.push_back(JoinPath(JoinPath(data, "Norvo"), kImportersFolderName));
+  }
+  folders.push_back(JoinPath("/usr/lib/norvo", kImportersFolderName));
+  return folders;
+}
+
+std::string ChooseScratchFolder(const SettingsStore& store) {
+  auto stored = store.getString(kScratchFolderKey, "");
+  if (stored && IsFolder(*stored)) return *stored;
+  return SystemTemporaryFolder();
+}
+
+StartupState InitInstance(const StartupOptions& options) {
+  StartupState s;
+  // 1. The system.
+  if (std::string refused = CheckSystem(KernelVersion()); !refused.empty()) return Fail(std::move(s), refused);
+
+  // 2. One instance: a later launch hands its command line over and ends.
+  if (options.single_instance) {
+    s.instance = std::make_unique<AppInstance>();
+    InstanceRole role = InstanceRole::kFirst;
+    s.instance->start(options.args, &role, options.names);
+    if (role != InstanceRole::kFirst) {
+      s.instance.reset();
+      s.outcome = StartupOutcome::kHandedOver;
+      return s;
+    }
+  }
+
+  // 3-5. The platform needs no loading here; the installation is complete
+  // when some settings store can hold the application key.
+  s.settings = std::make_unique<SettingsStore>(SettingsStore::Open());
+  for (const auto& warning : s.settings->warnings()) s.warnings.push_back(warning);
+  if (s.settings->userPath().empty() && s.settings->machinePath().empty()) {
+    return Fail(std::move(s), kIncompleteInstallationMessage);
+  }
+
+  // 6. Media types, from what the linked libraries can read.
+  s.importer_folders = ImporterFolders(*s.settings);
+  if (ErrorCode e = media::InitMediaTypes(media::FindPlatformComponents()); e != err::kNone) {
+    return Fail(std::move(s), "The media libraries could not be loaded. (error " + std::to_string(e) + ")");
+  }
+
+  // 7-8. The engine needs no set-up; the settings, stamped on the first run.
+  s.preferences = LoadPreferences(*s.settings, options.screen);
+  s.labels = LoadLabels(*s.settings);
+  if (StampFirstRun(s.preferences.preferences)) {
+    s.first_run = true;
+    SavePreferences(*s.settings, s.preferences.preferences, s.preferences.recover);
+    if (!media::HasEssentialImporters()) s.warnings.push_back(kEssentialImportersMessage);
+  }
+
+  // 9. Scratch folder and last catalog.
+  s.scratch_folder = ChooseScratchFolder(*s.settings);
+  SetScratchFolder(s.scratch_folder);
+  s.last_catalog = s.settings->getString(kLastCatalogKey, "").value_or("");
+
+  // 11. Recent catalogs.
+  s.recent.load(*s.settings);
+
+  // 13-14. What to open.
+  s.request = ClassifyCommandLine(options.args);
+  if (s.request.kind == CommandLineRequest::Kind::kNothing) s.reopen_catalog = CatalogToReopen(s);
+
+  if (options.automatic_update_check && s.preferences.preferences.u8(pref::kNoUpdateCheck) != 1) {
+    UpdateCheckResult result = CheckForUpdate(false, options.update_url);
+    if (result.newer) s.update = result;  // an automatic check stays silent otherwise
+  }
+  s.outcome = StartupOutcome::kRun;
+  return s;
+}
+
+}  // namespace norvo::app
