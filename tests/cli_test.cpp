@@ -174,6 +174,8 @@ class CliTest : public ::testing::Test {
     dir_ = fs::canonical(pattern);
     fs::create_directory(dir_ / "scratch");
     fs::create_directory(dir_ / "io");
+    fs::create_directories(dir_ / "xdg");
+    fs::permissions(dir_ / "xdg", fs::perms::owner_all);
     catalog_ = (dir_ / "test.nrk").string();
   }
   void TearDown() override {
@@ -195,9 +197,18 @@ class CliTest : public ::testing::Test {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    std::vector<std::string> env_text = {"TMPDIR=" + (dir_ / "scratch").string()};
+    // Scratch files and every settings or runtime folder stay in the test's
+    // own folder: nothing touches the real home.
+    std::vector<std::string> env_text = {"TMPDIR=" + (dir_ / "scratch").string(),
+                                         "XDG_CONFIG_HOME=" + (dir_ / "xdg" / "config").string(),
+                                         "XDG_CONFIG_DIRS=" + (dir_ / "xdg" / "system").string(),
+                                         "XDG_DATA_HOME=" + (dir_ / "xdg" / "data").string(),
+                                         "XDG_RUNTIME_DIR=" + (dir_ / "xdg").string()};
     for (char** e = environ; *e != nullptr; ++e) {
-      if (std::string_view(*e).rfind("TMPDIR=", 0) != 0) env_text.emplace_back(*e);
+      std::string_view entry(*e);
+      bool replaced = false;
+      for (const auto& mine : env_text) replaced |= entry.starts_with(mine.substr(0, mine.find('=') + 1));
+      if (!replaced) env_text.emplace_back(*e);
     }
     std::vector<char*> envp;
     for (auto& e : env_text) envp.push_back(e.data());
@@ -387,4 +398,70 @@ TEST_F(CliTest, ListOutputMatchesGolden) {
   EXPECT_EQ(Ok({"list", catalog_, "--json"}), golden);
 }
 
+TEST_F(CliTest, TypesAndRecognitionComeFromTheLinkedLibraries) {
+  Json types = JsonParser::Parse(Ok({"types", "--json"}));
+  auto row = [&](const std::string& code) -> const Json* {
+    for (const auto& t : types.items) {
+      if (t["code"].text == code) return &t;
+    }
+    return nullptr;
+  };
+  ASSERT_NE(row("JPEG"), nullptr);
+  EXPECT_EQ((*row("JPEG"))["class"].text, "Image");
+  EXPECT_EQ((*row("JPEG"))["handler"].number, 1);
+  EXPECT_NE(row("TIFF"), nullptr);
+  EXPECT_NE(row("8BPS"), nullptr);
+
+  std::string text = (dir_ / "notes.xyz").string();
+  std::ofstream(text) << "not media";
+  Json seen = JsonParser::Parse(Ok({"recognize", Photo("Canon_40D.jpg", "IMG_0001.JPG"),
+                                    (kPhotos / "Arbitro.tiff").string(), text, "--json"}));
+  ASSERT_EQ(seen.items.size(), 3u);
+  EXPECT_EQ(seen.items[0]["code"].text, "JPEG");
+  EXPECT_EQ(seen.items[0]["class"].text, "Image");
+  EXPECT_EQ(seen.items[1]["code"].text, "TIFF");
+  EXPECT_EQ(seen.items[2]["code"].kind, Json::Kind::kNull);
+  EXPECT_EQ(seen.items[2]["class"].kind, Json::Kind::kNull);
+}
+
+TEST_F(CliTest, SettingsAndPreferencesPersistInTheUsersStore) {
+  std::string labels = (dir_ / "labels.bin").string();
+  std::string block(2358, '\0');
+  block[0] = 3;
+  block.replace(1, 3, "Hot");
+  std::ofstream(labels, std::ios::binary) << block;
+  Ok({"settings", "put", "LABL", "1", labels});
+  EXPECT_EQ(Ok({"settings", "get", "LABL", "1"}), block);
+  EXPECT_TRUE(fs::exists(dir_ / "xdg" / "config" / "Norvo" / "Media2" / "settings.db"));
+  Ok({"settings", "delete", "LABL", "1"});
+  CliResult gone = Run({"settings", "get", "LABL", "1"});
+  EXPECT_EQ(gone.status, 1);
+  EXPECT_TRUE(gone.err.ends_with("(error -43)\n")) << gone.err;
+
+  Json prefs = JsonParser::Parse(Ok({"prefs", "1280x1024", "--json"}));
+  EXPECT_EQ(prefs["window"]["top"].number, 80);
+  EXPECT_EQ(prefs["window"]["left"].number, 64);
+  EXPECT_EQ(prefs["window"]["bottom"].number, 944);
+  EXPECT_EQ(prefs["window"]["right"].number, 1216);
+  EXPECT_EQ(prefs["0x09A"].number, 5);
+}
+
+TEST_F(CliTest, StartupReportsWhatTheCommandLineOpens) {
+  Ok({"new", catalog_});
+  std::string upper = (dir_ / "Archive 2024.NRK").string();
+  fs::copy_file(catalog_, upper);
+  Json first = JsonParser::Parse(Ok({"startup", upper, "ignored.jpg", "--json"}));
+  EXPECT_TRUE(first["first_run"].boolean);
+  EXPECT_TRUE(first["essential_importers"].boolean);
+  EXPECT_EQ(first["request"]["kind"].text, "open-catalog");
+  ASSERT_EQ(first["request"]["paths"].items.size(), 1u);
+  EXPECT_EQ(first["request"]["paths"].items[0].text, upper);
+  EXPECT_EQ(first["scratch_folder"].text, (dir_ / "scratch").string());
+
+  Json second = JsonParser::Parse(Ok({"startup", (dir_ / "a.jpg").string(), "--json"}));
+  EXPECT_FALSE(second["first_run"].boolean);
+  EXPECT_EQ(second["request"]["kind"].text, "add-files");
+}
+
 }  // namespace
+
