@@ -1,16 +1,30 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Builds the libFuzzer targets with clang and runs the catalog fuzzer.
-#   scripts/fuzz.sh [SECONDS]   (default 600)
+# Builds the libFuzzer targets with clang and runs each for a while.
+#   scripts/fuzz.sh [SECONDS] [TARGET]   (default: 600 seconds, every target)
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 seconds=${1:-600}
+only=${2:-}
 
 bash scripts/setup.sh fuzz
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DNORVO_FUZZ=ON -DNORVO_TESTS=OFF -DNORVO_BENCH=OFF
-cmake --build build-fuzz --target catalog_open_fuzz make_catalog_seeds
-mkdir -p build-fuzz/corpus/catalog
+cmake --build build-fuzz
+
+# Seeds: catalogs written by the engine; start-up inputs written here.
 ./build-fuzz/fuzz/make_catalog_seeds build-fuzz/corpus/seeds
-./build-fuzz/fuzz/catalog_open_fuzz -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=2048 \
-  -print_final_stats=1 build-fuzz/corpus/catalog build-fuzz/corpus/seeds
+mkdir -p build-fuzz/corpus/catalog build-fuzz/corpus/settings
+printf '# builds\nNorvoMediaLin 16500 16000 2.1 beta\n' > build-fuzz/corpus/settings/reply
+printf 'norvo "/a b/c.NRK" d.jpg' > build-fuzz/corpus/settings/cmdline
+printf '<html><body>%%PDF-1.4 {QTtext}' > build-fuzz/corpus/settings/sniff
+
+run() {
+  local target=$1; shift
+  if [ -z "$only" ] || [ "$only" = "$target" ]; then
+    "./build-fuzz/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+      -print_final_stats=1 "$@"
+  fi
+}
+run catalog_open_fuzz -max_len=65536 build-fuzz/corpus/catalog build-fuzz/corpus/seeds
+run settings_inputs_fuzz -max_len=8192 build-fuzz/corpus/settings
