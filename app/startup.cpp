@@ -78,6 +78,11 @@ std::vector<std::string> ImporterFolders(const SettingsStore& store) {
   return folders;
 }
 
+std::string ConfiguredUpdateUrl(const SettingsStore& store) {
+  auto url = store.getString(kUpdateUrlKey, kUpdateUrlValue);
+  return url && !url->empty() ? *url : std::string(kDefaultUpdateUrl);
+}
+
 std::string ChooseScratchFolder(const SettingsStore& store) {
   auto stored = store.getString(kScratchFolderKey, "");
   if (stored && IsFolder(*stored)) return *stored;
@@ -137,7 +142,8 @@ StartupState InitInstance(const StartupOptions& options) {
   if (s.request.kind == CommandLineRequest::Kind::kNothing) s.reopen_catalog = CatalogToReopen(s);
 
   if (options.automatic_update_check && s.preferences.preferences.u8(pref::kNoUpdateCheck) != 1) {
-    UpdateCheckResult result = CheckForUpdate(false, options.update_url);
+    UpdateCheckResult result =
+        CheckForUpdate(false, options.update_url ? *options.update_url : ConfiguredUpdateUrl(*s.settings));
     if (result.newer) s.update = result;  // an automatic check stays silent otherwise
   }
   s.outcome = StartupOutcome::kRun;

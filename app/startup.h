@@ -24,6 +24,9 @@ inline constexpr char kScratchFolderKey[] = "ScratchFolder";
 inline constexpr char kLastCatalogKey[] = "LastCatalog";
 inline constexpr char kInstallPathValue[] = "Path";  // machine store: the program folder
 inline constexpr char kImportersFolderName[] = "Importers";
+// The update-check address, when an administrator or the user set one.
+inline constexpr char kUpdateUrlKey[] = "Version";
+inline constexpr char kUpdateUrlValue[] = "UpdateURL";
 
 inline constexpr char kIncompleteInstallationMessage[] =
     "This installation does not seem to be complete. Please run the installer again.";
@@ -45,7 +48,7 @@ struct StartupOptions {
   bool single_instance = true;     // the desktop program; norvo-cli runs beside it
   std::optional<ScreenSize> screen;
   bool automatic_update_check = false;  // run the check when the preferences allow it
-  std::string update_url{kDefaultUpdateUrl};
+  std::optional<std::string> update_url;  // else the configured address
   InstanceNames names;             // tests use their own
 };
 
@@ -82,6 +85,9 @@ StartupState InitInstance(const StartupOptions& options);
 // folder, and the system's library folder. Folders that cannot be formed are
 // left out; they need not exist.
 std::vector<std::string> ImporterFolders(const SettingsStore& store);
+
+// The update-check address from the settings, else the built-in one.
+std::string ConfiguredUpdateUrl(const SettingsStore& store);
 
 // The stored scratch folder when it is an existing folder, else the system's
 // temporary folder.

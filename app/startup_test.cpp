@@ -103,6 +103,13 @@ TEST_F(StartupTest, FirstRunStampsSettingsAndLaterRunsKeepThem) {
   EXPECT_EQ(second.preferences.preferences.firstRun(), stamp);
 }
 
+TEST_F(StartupTest, UpdateAddressComesFromTheSettingsWhenSet) {
+  SettingsStore store = SettingsStore::Open();
+  EXPECT_EQ(ConfiguredUpdateUrl(store), std::string(kDefaultUpdateUrl));
+  ASSERT_EQ(store.putString(kUpdateUrlKey, kUpdateUrlValue, "http://127.0.0.1:9/u.txt"), err::kNone);
+  EXPECT_EQ(ConfiguredUpdateUrl(store), "http://127.0.0.1:9/u.txt");
+}
+
 TEST_F(StartupTest, StoredScratchFolderIsUsedOnlyWhileItExists) {
   std::string chosen = root_ + "/scratch";
   fs::create_directories(chosen);

@@ -4,9 +4,9 @@
 
 #include "app/startup.h"
 #include "app/update_check.h"
-#include "media/media_type_registry.h"
 #include "cli/command_table.h"
 #include "cli/json_writer.h"
+#include "media/media_type_registry.h"
 
 namespace norvo::cli {
 namespace {
@@ -14,7 +14,7 @@ namespace {
 // update-check [--url URL] --json. Asked for on the command line, so every
 // outcome has a message; a server that cannot be reached is a failure.
 Result CmdUpdateCheck(const Invocation& inv, std::ostream& out) {
-  std::string url(app::kDefaultUpdateUrl);
+  std::string url = app::ConfiguredUpdateUrl(app::SettingsStore::Open());
   const std::vector<std::string>& ops = inv.operands;
   for (std::size_t i = 0; i < ops.size(); ++i) {
     if (ops[i] != "--url") throw UsageError{"unknown operand '" + ops[i] + "' for update-check"};
