@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/test_environment.h"
 #include "app/preferences.h"
 
 #include <gtest/gtest.h>
@@ -231,20 +232,11 @@ TEST(Labels, BlockIsNineEntriesOfNameAndColour) {
 class PreferencesStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string templ = (fs::temp_directory_path() / "norvo-prefs-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-    root_ = templ;
-    fs::create_directories(root_ + "/run");
-    for (auto [name, leaf] : {std::pair{"XDG_CONFIG_HOME", "/config"}, std::pair{"XDG_CONFIG_DIRS", "/xdg"},
-                              std::pair{"XDG_RUNTIME_DIR", "/run"}}) {
-      const char* old = std::getenv(name);
-      saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-      ::setenv(name, (root_ + leaf).c_str(), 1);
-    }
+    env_.emplace("prefs");
+    root_ = env_->root();
   }
   void TearDown() override {
-    for (const auto& [name, old] : saved_) old ? ::setenv(name.c_str(), old->c_str(), 1) : ::unsetenv(name.c_str());
-    fs::remove_all(root_);
+    env_.reset();
   }
   SettingsStore machineWriter() const {
     return SettingsStore::Open(StorePaths{root_ + "/xdg/Norvo/Media2/settings.db", {}});
@@ -257,7 +249,7 @@ class PreferencesStoreTest : public ::testing::Test {
   }
 
   std::string root_;
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+  std::optional<testing::IsolatedEnvironment> env_;
 };
 
 TEST_F(PreferencesStoreTest, SavedBlocksComeBackValidated) {

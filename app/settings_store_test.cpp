@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/test_environment.h"
 #include "app/settings_store.h"
 
 #include <gtest/gtest.h>
@@ -51,20 +52,11 @@ std::vector<std::string> FilesStartingWith(const std::string& folder, const std:
 class SettingsStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string templ = (fs::temp_directory_path() / "norvo-settings-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-    root_ = templ;
-    fs::create_directories(root_ + "/run");
-    for (auto [name, leaf] : {std::pair{"XDG_CONFIG_HOME", "/config"}, std::pair{"XDG_CONFIG_DIRS", "/xdg"},
-                              std::pair{"XDG_RUNTIME_DIR", "/run"}, std::pair{"HOME", "/home"}}) {
-      const char* old = std::getenv(name);
-      saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-      ::setenv(name, (root_ + leaf).c_str(), 1);
-    }
+    env_.emplace("settings");
+    root_ = env_->root();
   }
   void TearDown() override {
-    for (const auto& [name, old] : saved_) old ? ::setenv(name.c_str(), old->c_str(), 1) : ::unsetenv(name.c_str());
-    fs::remove_all(root_);
+    env_.reset();
   }
   std::string userDb() const { return root_ + "/config/Norvo/Media2/settings.db"; }
   std::string machineDb() const { return root_ + "/xdg/Norvo/Media2/settings.db"; }
@@ -73,7 +65,7 @@ class SettingsStoreTest : public ::testing::Test {
   SettingsStore openAsUser(const std::string& path) const { return SettingsStore::Open(StorePaths{path, {}}); }
 
   std::string root_;
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+  std::optional<testing::IsolatedEnvironment> env_;
 };
 
 TEST_F(SettingsStoreTest, DefaultPathsFollowTheXdgVariables) {
@@ -284,6 +276,7 @@ TEST_F(SettingsStoreTest, BrokenMachineStoreIsIgnoredAndLeftAlone) {
 
 TEST_F(SettingsStoreTest, UnusableFolderFallsBackToMemory) {
   // The configuration "folder" is a file: nothing can be created below it.
+  fs::remove_all(root_ + "/config");
   WriteFile(root_ + "/config", Bytes{1});
   SettingsStore store = SettingsStore::Open();
   ASSERT_EQ(store.warnings().size(), 1u);

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/test_environment.h"
 #include "app/startup.h"
 
 #include <gtest/gtest.h>
@@ -20,18 +21,8 @@ namespace fs = std::filesystem;
 class StartupTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string templ = (fs::temp_directory_path() / "norvo-startup-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-    root_ = templ;
-    for (const char* leaf : {"/config", "/xdg", "/run", "/home", "/data", "/tmp"}) fs::create_directories(root_ + leaf);
-    fs::permissions(root_ + "/run", fs::perms::owner_all);
-    for (auto [name, leaf] : {std::pair{"XDG_CONFIG_HOME", "/config"}, std::pair{"XDG_CONFIG_DIRS", "/xdg"},
-                              std::pair{"XDG_RUNTIME_DIR", "/run"}, std::pair{"HOME", "/home"},
-                              std::pair{"XDG_DATA_HOME", "/data"}, std::pair{"TMPDIR", "/tmp"}}) {
-      const char* old = std::getenv(name);
-      saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-      ::setenv(name, (root_ + leaf).c_str(), 1);
-    }
+    env_.emplace("startup");
+    root_ = env_->root();
     std::string suffix = std::to_string(::getpid()) + "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
     options_.names = InstanceNames{"norvo-test-lock-" + suffix, "norvo-test-msg-" + suffix, "norvo-test-chan-" + suffix};
     options_.single_instance = false;
@@ -40,14 +31,13 @@ class StartupTest : public ::testing::Test {
   void TearDown() override {
     SetScratchFolder("");
     CmdLineMap::removeNamedObjects(options_.names.channel);
-    for (const auto& [name, old] : saved_) old ? ::setenv(name.c_str(), old->c_str(), 1) : ::unsetenv(name.c_str());
-    fs::remove_all(root_);
+    env_.reset();
   }
   void touch(const std::string& path) { std::ofstream(path) << "x"; }
 
   std::string root_;
   StartupOptions options_;
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+  std::optional<testing::IsolatedEnvironment> env_;
 };
 
 TEST(SystemCheck, RefusesKernelsWithoutOpenFileDescriptionLocks) {

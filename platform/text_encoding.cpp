@@ -65,6 +65,10 @@ constexpr Tables BuildTables() {
 
 constexpr Tables kTables = BuildTables();
 
+constexpr char16_t kReplacement = 0xFFFD;
+// Bytes that are not UTF-8 are carried as lone low surrogates U+DC80..U+DCFF.
+constexpr char16_t kEscapeBase = 0xDC00;
+
 void AppendUtf8(std::string& out, char32_t u) {
   if (u < 0x80) {
     out.push_back(static_cast<char>(u));
@@ -149,6 +153,48 @@ std::string Utf8ToWindows1252(std::string_view text, bool* lossless) {
     out.push_back(static_cast<char>(code));
   }
   if (lossless) *lossless = exact;
+  return out;
+}
+
+std::u16string Utf8ToUtf16(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    char32_t c = 0;
+    std::size_t length = DecodeUtf8(text, i, &c);
+    if (length == 0) {
+      out.push_back(static_cast<char16_t>(kEscapeBase + static_cast<std::uint8_t>(text[i])));
+      ++i;
+      continue;
+    }
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(c));
+    }
+    i += length;
+  }
+  return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t unit = text[i];
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      AppendUtf8(out, 0x10000 + ((static_cast<char32_t>(unit - 0xD800) << 10) | (text[i + 1] - 0xDC00)));
+      ++i;
+    } else if (unit >= kEscapeBase + 0x80 && unit <= kEscapeBase + 0xFF) {
+      out.push_back(static_cast<char>(unit - kEscapeBase));
+    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+      AppendUtf8(out, kReplacement);  // a surrogate no writer of ours produces
+    } else {
+      AppendUtf8(out, unit);
+    }
+  }
   return out;
 }
 

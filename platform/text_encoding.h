@@ -25,6 +25,12 @@ std::string Windows1252ToUtf8(std::string_view text);
 // Windows-1252 bytes as they stand.
 std::string Utf8ToWindows1252(std::string_view text, bool* lossless = nullptr);
 
+// UTF-8 <-> UTF-16. Bytes that are not UTF-8 (Linux file names may hold
+// any) travel as the lone surrogates U+DC80..U+DCFF and come back as the
+// same bytes, so every name survives the round trip.
+std::u16string Utf8ToUtf16(std::string_view text);
+std::string Utf16ToUtf8(std::u16string_view text);
+
 // Upper-case in Windows-1252, for comparisons that ignore case.
 std::uint8_t UpperWindows1252(std::uint8_t c);
 

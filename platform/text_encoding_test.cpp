@@ -149,5 +149,17 @@ TEST(ShortNames, EightDotThree) {
   }
 }
 
+TEST(Utf16, SurrogatePairsAndNonUtf8BytesSurviveTheRoundTrip) {
+  const std::string text = "a\xC3\xA9\xF0\x9F\x93\xB7\xFF\xC3";  // a, e-acute, camera emoji, two stray bytes
+  std::u16string wide = Utf8ToUtf16(text);
+  ASSERT_EQ(wide.size(), 6u);
+  EXPECT_EQ(wide[1], u'\u00E9');
+  EXPECT_EQ(wide[2], 0xD83D);  // the emoji as a surrogate pair
+  EXPECT_EQ(wide[3], 0xDCF7);
+  EXPECT_EQ(wide[4], 0xDCFF);  // 0xFF carried as a lone surrogate
+  EXPECT_EQ(Utf16ToUtf8(wide), text);
+  EXPECT_EQ(Utf16ToUtf8(u"\xD800x"), "\xEF\xBF\xBDx");  // a lone high surrogate: replaced
+}
+
 }  // namespace
 }  // namespace norvo
