@@ -13,7 +13,9 @@ PACKAGES="cmake ninja-build g++ ccache pkg-config libgtest-dev"
 PACKAGES="$PACKAGES libsqlite3-dev libcurl4-openssl-dev"
 PACKAGES="$PACKAGES libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev"
 PACKAGES="$PACKAGES libjpeg62-turbo-dev libpng-dev libtiff-dev libwebp-dev libheif-dev libgif-dev libraw-dev"
-PACKAGES="$PACKAGES libpoppler-cpp-dev"
+PACKAGES="$PACKAGES libpoppler-cpp-dev libexempi-dev"
+# Peers the metadata tests and benchmarks compare against.
+PACKAGES="$PACKAGES libimage-exiftool-perl exiv2"
 if [ "${1:-}" = fuzz ]; then
   PACKAGES="$PACKAGES clang libclang-rt-14-dev"
 fi
