@@ -1,0 +1,253 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "xmp/xmp_packet.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "xmp/xmp_iterator.h"
+#include "xmp/xmp_toolkit.h"
+
+namespace norvo::xmp {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+// The XMP packet embedded in a test photo, found by its wrapper.
+std::string PacketFromPhoto(const std::string& name) {
+  std::ifstream in(std::string(NORVO_TESTDATA_DIR) + "/photos/" + name, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::size_t begin = bytes.find("<?xpacket begin");
+  std::size_t end = bytes.find("<?xpacket end");
+  if (begin == std::string::npos || end == std::string::npos) return {};
+  end = bytes.find("?>", end);
+  return bytes.substr(begin, end + 2 - begin);
+}
+
+XmpPacket MustParse(std::string_view text) {
+  Result<XmpPacket> parsed = XmpPacket::Parse(text);
+  EXPECT_TRUE(parsed.ok()) << parsed.status.name();
+  return parsed.has_value() ? std::move(*parsed.value) : XmpPacket();
+}
+
+std::string Serialized(const XmpPacket& packet) {
+  Result<std::string> text = packet.serialize({.omit_wrapper = true});
+  EXPECT_TRUE(text.ok());
+  return text.value.value_or("");
+}
+
+TEST(XmpPacket, ParsesARealPacketWithItsArraysAndAliases) {
+  std::string text = PacketFromPhoto("BlueSquare.jpg");
+  ASSERT_FALSE(text.empty());
+  XmpPacket packet = MustParse(text);
+  EXPECT_EQ(packet.get(kNsDublinCore, "format").value, "image/jpeg");
+  EXPECT_EQ(packet.get(kNsPhotoshop, "ICCProfile").value, "sRGB IEC61966-2.1");
+  Result<Strings> subject = packet.arrayItems(kNsDublinCore, "subject");
+  ASSERT_TRUE(subject.has_value());
+  EXPECT_EQ(*subject.value, (Strings{"XMP", "Blue Square", "test file", "Photoshop", ".jpg"}));
+  // photoshop:Keywords and photoshop:Caption are the toolkit's aliases of
+  // dc:subject and the default dc:description.
+  EXPECT_EQ(packet.arrayItems(kNsPhotoshop, "Keywords").value, subject.value);
+  EXPECT_EQ(packet.get(kNsPhotoshop, "Caption").value, packet.getLocalizedText(kNsDublinCore, "description").value);
+  // A composite node has no simple value.
+  Result<std::string> as_text = packet.get(kNsDublinCore, "subject");
+  EXPECT_TRUE(as_text.ok());
+  EXPECT_FALSE(as_text.has_value());
+}
+
+TEST(XmpPacket, ParseFailuresAreValues) {
+  Result<XmpPacket> empty = XmpPacket::Parse("");
+  EXPECT_EQ(empty.status.code(), xmp_error::kEmptyPacket);
+  Result<XmpPacket> broken = XmpPacket::Parse("<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF");
+  EXPECT_FALSE(broken.has_value());
+  EXPECT_FALSE(broken.ok());
+}
+
+TEST(XmpPacket, MissingIsNotAnError) {
+  XmpPacket packet;
+  Result<std::string> missing = packet.get(kNsPhotoshop, "City");
+  EXPECT_TRUE(missing.ok());
+  EXPECT_FALSE(missing.has_value());
+  Result<std::string> unknown = packet.get("http://example.invalid/never-registered/", "City");
+  EXPECT_EQ(unknown.status.code(), xmp_error::kBadSchema);
+  EXPECT_EQ(packet.set("http://example.invalid/never-registered/", "City", "x").code(), xmp_error::kBadSchema);
+  EXPECT_EQ(packet.get(kNsPhotoshop, "").status.code(), xmp_error::kBadXPath);
+  EXPECT_TRUE(packet.remove(kNsPhotoshop, "City").ok());
+}
+
+TEST(XmpPacket, SimplePropertiesSetReplaceRemove) {
+  XmpPacket packet;
+  ASSERT_TRUE(packet.set(kNsPhotoshop, "City", "Ålesund").ok());
+  ASSERT_TRUE(packet.set(kNsPhotoshop, "City", "Bergen").ok());
+  EXPECT_EQ(packet.get(kNsPhotoshop, "City").value, "Bergen");
+  EXPECT_TRUE(packet.has(kNsPhotoshop, "City"));
+  ASSERT_TRUE(packet.remove(kNsPhotoshop, "City").ok());
+  EXPECT_FALSE(packet.has(kNsPhotoshop, "City"));
+  EXPECT_EQ(Serialized(packet).find("City"), std::string::npos);
+}
+
+TEST(XmpPacket, ArraysOfEachForm) {
+  XmpPacket packet;
+  ASSERT_TRUE(packet.appendArrayItem(kNsPhotoshop, "SupplementalCategories", ArrayForm::kBag, "b1").ok());
+  ASSERT_TRUE(packet.appendArrayItem(kNsPhotoshop, "SupplementalCategories", ArrayForm::kBag, "b2").ok());
+  ASSERT_TRUE(packet.appendArrayItem(kNsDublinCore, "creator", ArrayForm::kSeq, "s1").ok());
+  ASSERT_TRUE(packet.appendArrayItem(kNsDublinCore, "type", ArrayForm::kAlt, "a1").ok());
+  std::string xml = Serialized(packet);
+  EXPECT_NE(xml.find("<rdf:Bag>"), std::string::npos);
+  EXPECT_NE(xml.find("<rdf:Seq>"), std::string::npos);
+  EXPECT_NE(xml.find("<rdf:Alt>"), std::string::npos);
+  EXPECT_EQ(packet.arrayItems(kNsPhotoshop, "SupplementalCategories").value, (Strings{"b1", "b2"}));
+  ASSERT_TRUE(packet.setArrayItem(kNsPhotoshop, "SupplementalCategories", 1, "B1").ok());
+  EXPECT_EQ(packet.arrayItems(kNsPhotoshop, "SupplementalCategories").value->front(), "B1");
+  EXPECT_EQ(packet.setArrayItem(kNsPhotoshop, "SupplementalCategories", 9, "x").code(), xmp_error::kBadIndex);
+  // Not an array: absent, not an error.
+  ASSERT_TRUE(packet.set(kNsPhotoshop, "City", "Oslo").ok());
+  Result<Strings> not_array = packet.arrayItems(kNsPhotoshop, "City");
+  EXPECT_TRUE(not_array.ok());
+  EXPECT_FALSE(not_array.has_value());
+}
+
+TEST(XmpPacket, LanguageAlternativesThroughSelectorPaths) {
+  XmpPacket packet;
+  const std::string path = "UsageTerms/*[@xml:lang='x-default']";
+  // The alt array does not exist yet: setting through the selector makes it.
+  ASSERT_TRUE(packet.set(kNsXmpRights, path, "No reuse").ok());
+  EXPECT_EQ(packet.get(kNsXmpRights, path).value, "No reuse");
+  EXPECT_EQ(packet.getLocalizedText(kNsXmpRights, "UsageTerms").value, "No reuse");
+  EXPECT_NE(Serialized(packet).find("xml:lang=\"x-default\""), std::string::npos);
+  ASSERT_TRUE(packet.setLocalizedText(kNsXmpRights, "UsageTerms", "fr-FR", "Pas de reprise").ok());
+  EXPECT_EQ(packet.getLocalizedText(kNsXmpRights, "UsageTerms", "fr-FR").value, "Pas de reprise");
+  ASSERT_TRUE(packet.remove(kNsXmpRights, "UsageTerms[?xml:lang=\"x-default\"]").ok());
+  EXPECT_FALSE(packet.has(kNsXmpRights, path));
+}
+
+TEST(XmpPacket, StructFieldsTakeTheSchemaPrefix) {
+  XmpPacket packet;
+  ASSERT_TRUE(packet.set(kNsIptcCore, "CreatorContactInfo/CiAdrCity", "Paris").ok());
+  EXPECT_EQ(packet.get(kNsIptcCore, "CreatorContactInfo/CiAdrCity").value, "Paris");
+  EXPECT_EQ(packet.get(kNsIptcCore, "CreatorContactInfo/Iptc4xmpCore:CiAdrCity").value, "Paris");
+  EXPECT_NE(Serialized(packet).find("<Iptc4xmpCore:CiAdrCity>Paris</Iptc4xmpCore:CiAdrCity>"), std::string::npos);
+}
+
+TEST(XmpPacket, PathHelpers) {
+  EXPECT_EQ(QualifyFieldSteps("A/B/p:C", "x"), "A/x:B/p:C");
+  EXPECT_EQ(QualifyFieldSteps("A[2]/B", "x"), "A[2]/x:B");
+  EXPECT_EQ(QualifyFieldSteps("A/*[@xml:lang='a/b']", "x"), "A/*[@xml:lang='a/b']");
+  EXPECT_EQ(QualifyFieldSteps("A/?xml:lang", "x"), "A/?xml:lang");
+  LanguageSelector s;
+  ASSERT_TRUE(SplitLanguageSelector("Rights/*[@xml:lang='x-default']", &s));
+  EXPECT_EQ(s.array_path, "Rights");
+  EXPECT_EQ(s.lang, "x-default");
+  ASSERT_TRUE(SplitLanguageSelector("Rights[?xml:lang=\"de\"]", &s));
+  EXPECT_EQ(s.array_path, "Rights");
+  EXPECT_EQ(s.lang, "de");
+  EXPECT_FALSE(SplitLanguageSelector("Rights[1]", &s));
+  EXPECT_FALSE(SplitLanguageSelector("Rights[?xml:lang='x]", &s));
+  EXPECT_FALSE(SplitLanguageSelector("/*[@xml:lang='x']", &s));
+}
+
+TEST(XmpPacket, Dates) {
+  XmpPacket packet;
+  DateTime date{};
+  date.year = 2024;
+  date.month = 3;
+  date.day = 7;
+  ASSERT_TRUE(packet.setDate(kNsPhotoshop, "DateCreated", date).ok());
+  Result<DateTime> back = packet.getDate(kNsPhotoshop, "DateCreated");
+  ASSERT_TRUE(back.has_value());
+  EXPECT_EQ(back.value->year, 2024);
+  EXPECT_EQ(back.value->month, 3);
+  EXPECT_EQ(back.value->day, 7);
+  ASSERT_TRUE(packet.set(kNsPhotoshop, "DateCreated", "last summer").ok());
+  Result<DateTime> bad = packet.getDate(kNsPhotoshop, "DateCreated");
+  EXPECT_FALSE(bad.has_value());
+  EXPECT_FALSE(bad.ok());
+  EXPECT_FALSE(packet.getDate(kNsPhotoshop, "Missing").has_value());
+}
+
+TEST(XmpPacket, SerialisesToAnExactLength) {
+  std::string original = PacketFromPhoto("BlueSquare.jpg");
+  XmpPacket packet = MustParse(original);
+  ASSERT_TRUE(packet.set(kNsPhotoshop, "City", "A longer city name than there was before").ok());
+  auto size = static_cast<std::uint32_t>(original.size());
+  Result<std::string> exact = packet.serialize({.exact_length = size});
+  ASSERT_TRUE(exact.ok()) << exact.status.name();
+  EXPECT_EQ(exact.value->size(), original.size());
+  XmpPacket reparsed = MustParse(*exact.value);
+  EXPECT_EQ(reparsed.get(kNsPhotoshop, "City").value, "A longer city name than there was before");
+  EXPECT_EQ(reparsed.arrayItems(kNsDublinCore, "subject").value, packet.arrayItems(kNsDublinCore, "subject").value);
+
+  Result<std::string> too_small = packet.serialize({.exact_length = 200});
+  EXPECT_EQ(too_small.status.code(), xmp_error::kBadSerialize);
+  EXPECT_EQ(packet.serialize({.omit_wrapper = true, .exact_length = size}).status.code(), xmp_error::kBadOptions);
+  Result<std::string> padded = packet.serialize({.padding = 10});
+  Result<std::string> unpadded = packet.serialize({.padding = 1});
+  ASSERT_TRUE(padded.ok() && unpadded.ok());
+  EXPECT_EQ(padded.value->size() - unpadded.value->size(), 9u);
+}
+
+TEST(XmpPacket, MergeReplacesWholePropertiesAndKeepsTheRest) {
+  XmpPacket first;
+  ASSERT_TRUE(first.set(kNsPhotoshop, "City", "Oslo").ok());
+  ASSERT_TRUE(first.set(kNsDublinCore, "format", "text/plain").ok());
+  ASSERT_TRUE(first.appendArrayItem(kNsDublinCore, "subject", ArrayForm::kBag, "old").ok());
+  XmpPacket later = MustParse(PacketFromPhoto("BlueSquare.jpg"));
+  ASSERT_TRUE(first.merge(later).ok());
+  EXPECT_EQ(first.get(kNsPhotoshop, "City").value, "Oslo");
+  EXPECT_EQ(first.get(kNsDublinCore, "format").value, "image/jpeg");
+  EXPECT_EQ(first.arrayItems(kNsDublinCore, "subject").value, later.arrayItems(kNsDublinCore, "subject").value);
+  EXPECT_EQ(first.getLocalizedText(kNsDublinCore, "title").value, "Blue Square Test File - .jpg");
+  EXPECT_EQ(first.get("http://ns.adobe.com/xap/1.0/mm/", "DerivedFrom/stRef:documentID").value,
+            later.get("http://ns.adobe.com/xap/1.0/mm/", "DerivedFrom/stRef:documentID").value);
+  // Every node of the later tree is now in the merged one, with its value.
+  PropertyIterator nodes(later);
+  int compared = 0;
+  for (Result<PropertyNode> n = nodes.next(); n.has_value(); n = nodes.next()) {
+    if (n.value->isSchema() || n.value->isArray() || n.value->isStruct() || n.value->isQualifier()) continue;
+    EXPECT_EQ(first.get(n.value->schema, n.value->path).value, n.value->value) << n.value->path;
+    ++compared;
+  }
+  EXPECT_GT(compared, 20);
+}
+
+TEST(PropertyIterator, WalksAndSkips) {
+  XmpPacket packet;
+  ASSERT_TRUE(packet.appendArrayItem(kNsPhotoshop, "SupplementalCategories", ArrayForm::kBag, "one").ok());
+  ASSERT_TRUE(packet.appendArrayItem(kNsPhotoshop, "SupplementalCategories", ArrayForm::kBag, "two").ok());
+  ASSERT_TRUE(packet.set(kNsPhotoshop, "State", "Vest").ok());
+  Strings all;
+  PropertyIterator walk(packet, kNsPhotoshop);
+  for (Result<PropertyNode> n = walk.next(); n.has_value(); n = walk.next()) all.push_back(n.value->path);
+  EXPECT_EQ(all, (Strings{"", "photoshop:SupplementalCategories", "photoshop:SupplementalCategories[1]",
+                          "photoshop:SupplementalCategories[2]", "photoshop:State"}));
+  Strings top;
+  PropertyIterator skipping(packet, kNsPhotoshop);
+  for (Result<PropertyNode> n = skipping.next(); n.has_value(); n = skipping.next()) {
+    if (n.value->isTopLevel()) top.push_back(n.value->path);
+    if (n.value->isArray()) skipping.skipSubtree();
+  }
+  EXPECT_EQ(top, (Strings{"photoshop:SupplementalCategories", "photoshop:State"}));
+  PropertyIterator bad(packet, "http://example.invalid/never-registered/");
+  EXPECT_FALSE(bad.next().has_value());
+}
+
+TEST(XmpToolkit, NamespaceRegistry) {
+  std::string prefix;
+  ASSERT_TRUE(RegisterNamespace("http://example.invalid/test/1.0/", "tst", &prefix).ok());
+  EXPECT_EQ(prefix, "tst");
+  ASSERT_TRUE(RegisterNamespace("http://example.invalid/test/1.0/", "tst").ok());
+  EXPECT_EQ(NamespacePrefix("http://example.invalid/test/1.0/").value, "tst");
+  EXPECT_EQ(NamespaceUri("tst").value, "http://example.invalid/test/1.0/");
+  EXPECT_FALSE(NamespacePrefix("http://example.invalid/unknown/").has_value());
+  // The new schema is usable at once.
+  XmpPacket packet;
+  ASSERT_TRUE(packet.appendArrayItem("http://example.invalid/test/1.0/", "People", ArrayForm::kBag, "Ann").ok());
+  EXPECT_NE(Serialized(packet).find("<tst:People>"), std::string::npos);
+  EXPECT_EQ(RegisterNamespace("", "x").code(), xmp_error::kBadParam);
+}
+
+}  // namespace
+}  // namespace norvo::xmp
