@@ -1,0 +1,59 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Helpers shared by the annotation tests: the test photos, their metadata
+// segments, and exiftool as the outside reader to compare with.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace norvo::metadata::testing {
+
+inline std::string PhotoPath(const std::string& name) { return std::string(NORVO_TESTDATA_DIR) + "/photos/" + name; }
+
+inline std::vector<std::uint8_t> ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The data of the first segment with `marker` whose data starts with `prefix`
+// (the prefix removed), walking the markers before the start of scan.
+inline std::vector<std::uint8_t> JpegSegment(const std::vector<std::uint8_t>& jpeg, std::uint8_t marker,
+                                             std::string_view prefix) {
+  std::size_t at = 2;
+  while (at + 4 <= jpeg.size() && jpeg[at] == 0xFF && jpeg[at + 1] != 0xDA) {
+    std::size_t length = (std::size_t{jpeg[at + 2]} << 8) | jpeg[at + 3];
+    if (length < 2 || at + 2 + length > jpeg.size()) break;
+    auto data = jpeg.begin() + static_cast<std::ptrdiff_t>(at + 4);
+    std::size_t size = length - 2;
+    if (jpeg[at + 1] == marker && size >= prefix.size() && std::equal(prefix.begin(), prefix.end(), data)) {
+      return std::vector<std::uint8_t>(data + static_cast<std::ptrdiff_t>(prefix.size()),
+                                       data + static_cast<std::ptrdiff_t>(size));
+    }
+    at += 2 + length;
+  }
+  return {};
+}
+
+inline constexpr std::string_view kXmpSegmentPrefix{"http://ns.adobe.com/xap/1.0/\0", 29};
+
+inline bool HaveExiftool() { return std::system("exiftool -ver >/dev/null 2>&1") == 0; }
+
+// exiftool's reading of one tag, list values joined by "|".
+inline std::string Exiftool(const std::string& tag, const std::string& path) {
+  std::string command = "exiftool -s3 -sep '|' -charset iptc=cp1252 '-" + tag + "' '" + path + "' 2>/dev/null";
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+  if (!pipe) return {};
+  std::string out;
+  char buffer[512];
+  while (std::fgets(buffer, sizeof buffer, pipe.get()) != nullptr) out += buffer;
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  return out;
+}
+
+}  // namespace norvo::metadata::testing

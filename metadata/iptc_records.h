@@ -1,0 +1,48 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// IPTC-IIM record streams as files carry them (JPEG resource 0x0404, TIFF
+// tags 33723 and 34152, Photoshop resource 0x0404), to and from the
+// annotation block.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <vector>
+
+#include "metadata/annotation_block.h"
+
+namespace norvo::metadata {
+
+inline constexpr std::uint8_t kIimTagMarker = 0x1C;
+inline constexpr std::uint8_t kEnvelopeRecord = 1;
+inline constexpr std::uint8_t kApplicationRecord = 2;
+inline constexpr std::uint8_t kCodedCharacterSet = 90;  // 1:90
+inline constexpr std::uint16_t kRecordVersion = 2;      // the value of 2:00 we write
+inline constexpr FieldId kLabelField = 0x20a;           // colour label, IIM urgency 2:10
+inline constexpr FieldId kEventDateField = 0x237;       // IIM date created 2:55, CCYYMMDD
+
+// Longest value written for a field when truncating; 0 means no limit. The
+// field table's FieldMaxLength is the one the program passes.
+using FieldMaxLengthFn = std::function<int(FieldId)>;
+
+// Writes the annotations of `field_ids` (a 0 in the list ends it) as IIM data
+// sets: the record version 2:00 first, then for each field every entry of a
+// repeated field or the first entry of any other. The label (0 to 9) is
+// written for field 0x20a as one digit, and not at all when 0; field 0x237 is
+// written as its eight-digit date. Raw (UTF-8) values are converted to
+// Windows-1252, the character set the stream carries. With `max_length`, values
+// are cut to the field's limit. When no field has a value the result is
+// empty: a lone version data set is never written.
+std::vector<std::uint8_t> BuildIptcRecords(std::span<const std::uint8_t> block, std::uint8_t label,
+                                           std::span<const FieldId> field_ids,
+                                           const FieldMaxLengthFn& max_length = {});
+
+// Reads an IIM stream into an annotation block: the application record (2)
+// and the custom record (3) data sets are kept in stream order; the envelope
+// record, the record version, empty values and extended-length data sets are
+// left out. When the envelope declares UTF-8 (1:90 is ESC % G) text values
+// are kept as raw UTF-8 entries. The walk stops at the first byte that is not
+// a tag marker or at a data set that runs past the end.
+AnnotationBlock IptcRecordsToAnnotations(std::span<const std::uint8_t> stream);
+
+}  // namespace norvo::metadata
