@@ -1,0 +1,152 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "metadata/custom_fields.h"
+
+#include "catalog/limits.h"
+#include "metadata/string_table.h"
+#include "platform/byte_io.h"
+#include "platform/text_encoding.h"
+
+namespace norvo::metadata {
+namespace {
+
+constexpr std::size_t kMaxCustomNameLength = catalog::kCustomFieldNameSize - 1;
+constexpr std::uint8_t kTextMarker = 0x1C;
+constexpr std::uint8_t kRawMarker = 0x1D;
+constexpr std::uint8_t kCustomRecord = 3;  // annotation record of the custom fields
+constexpr std::size_t kEntryHeaderSize = 5;
+
+std::size_t Position(FieldId id) { return static_cast<std::size_t>(id - field_ids::kFirstCustom); }
+
+bool ValidName(std::string_view name) { return !name.empty() && name.size() <= kMaxCustomNameLength; }
+
+// The position of the field named `name`, skipping `except`; -1 when none.
+int PositionOfName(const catalog::Catalog& catalog, std::string_view name, std::size_t except) {
+  const auto& names = catalog.custom_field_names;
+  for (std::size_t i = 0; i < names.size() && i < static_cast<std::size_t>(catalog::kMaxCustomFields); ++i) {
+    if (i == except || names[i].empty()) continue;
+    if (CompareText(names[i], name, false) == 0) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void NoteChange(catalog::Catalog& catalog) {
+  catalog.markChanged();
+  catalog.send(catalog::Notification::kCatalogChanged);
+}
+
+// Drops the entries of record 3, dataset `dataset` from an annotation
+// block. The walk stops where the block stops being well formed, as every
+// reader of the block does. True when an entry was dropped.
+bool DropCustomEntries(std::vector<std::uint8_t>& block, std::uint8_t dataset) {
+  ByteReader reader(block);
+  ByteWriter kept(block.size());
+  bool dropped = false;
+  while (reader.remaining() >= kEntryHeaderSize) {
+    std::size_t start = reader.position();
+    std::uint8_t marker = reader.u8();
+    if (marker != kTextMarker && marker != kRawMarker) break;
+    std::uint8_t record = reader.u8();
+    std::uint8_t set = reader.u8();
+    std::uint16_t length = reader.u16be();
+    std::span<const std::uint8_t> data = reader.bytes(length);
+    if (!reader.ok()) break;
+    if (record == kCustomRecord && set == dataset) {
+      dropped = true;
+      continue;
+    }
+    kept.bytes(std::span(block).subspan(start, kEntryHeaderSize));
+    kept.bytes(data);
+  }
+  if (dropped) block = kept.take();
+  return dropped;
+}
+
+ErrorCode ClearFieldInItems(catalog::Catalog& catalog, FieldId id) {
+  auto dataset = static_cast<std::uint8_t>(id - field_ids::kFirstCustom + 1);
+  for (int cell = 1; cell <= catalog.itemCount(); ++cell) {
+    catalog::ItemRecord record;
+    if (ErrorCode e = catalog::GetItemRecord(catalog, cell, false, true, record); e != err::kNone) return e;
+    if (!DropCustomEntries(record.annotations, dataset)) continue;
+    bool pending = catalog.cells[static_cast<std::size_t>(cell - 1)].pending();
+    if (ErrorCode e = catalog::ReplaceItemParts(catalog, cell, record, catalog::parts::kAnnotations);
+        e != err::kNone) {
+      return e;
+    }
+    // Clearing a value is no scan: an item still waiting for one keeps waiting.
+    if (pending) catalog.cells[static_cast<std::size_t>(cell - 1)].flags |= catalog::cell_flags::kPending;
+  }
+  return err::kNone;
+}
+
+}  // namespace
+
+int CustomFieldCount(const catalog::Catalog& catalog) {
+  int count = 0;
+  for (const auto& name : catalog.custom_field_names) count += name.empty() ? 0 : 1;
+  return count;
+}
+
+std::string CustomFieldName(const catalog::Catalog& catalog, FieldId id) {
+  if (!IsCustomField(id) || Position(id) >= catalog.custom_field_names.size()) return {};
+  return catalog.custom_field_names[Position(id)];
+}
+
+FieldId FindCustomField(const catalog::Catalog& catalog, std::string_view name) {
+  if (name.empty()) return 0;
+  int position = PositionOfName(catalog, name, catalog.custom_field_names.size());
+  return position < 0 ? 0 : field_ids::kFirstCustom + static_cast<FieldId>(position);
+}
+
+ErrorCode AddCustomField(catalog::Catalog& catalog, std::string_view name, FieldId* id) {
+  if (!ValidName(name)) return err::kParam;
+  auto& names = catalog.custom_field_names;
+  std::size_t position = 0;
+  while (position < names.size() && !names[position].empty()) ++position;
+  if (position >= static_cast<std::size_t>(catalog::kMaxCustomFields)) return kErrTooManyCustomFields;
+  if (PositionOfName(catalog, name, names.size()) >= 0) return kErrCustomFieldNameTaken;
+  if (position == names.size()) names.emplace_back();
+  names[position] = std::string(name);
+  if (id != nullptr) *id = field_ids::kFirstCustom + static_cast<FieldId>(position);
+  NoteChange(catalog);
+  return err::kNone;
+}
+
+ErrorCode RenameCustomField(catalog::Catalog& catalog, FieldId id, std::string_view name) {
+  if (!ValidName(name) || CustomFieldName(catalog, id).empty()) return err::kParam;
+  if (PositionOfName(catalog, name, Position(id)) >= 0) return kErrCustomFieldNameTaken;
+  std::string& current = catalog.custom_field_names[Position(id)];
+  if (current == name) return err::kNone;
+  current = std::string(name);
+  NoteChange(catalog);
+  return err::kNone;
+}
+
+ErrorCode RemoveCustomField(catalog::Catalog& catalog, FieldId id, const ConfirmCallback& confirm) {
+  if (CustomFieldName(catalog, id).empty()) return err::kParam;
+  if (confirm && !confirm(StringText(strings::kRemoveCustomFieldQuestion))) return err::kUserCancelled;
+  // Values first: when an item cannot be rewritten the field keeps its name,
+  // so that the user can see and retry what was not cleared.
+  if (ErrorCode e = ClearFieldInItems(catalog, id); e != err::kNone) return e;
+  auto& names = catalog.custom_field_names;
+  names[Position(id)].clear();
+  while (!names.empty() && names.back().empty()) names.pop_back();
+  NoteChange(catalog);
+  return err::kNone;
+}
+
+std::string CustomFieldMessage(ErrorCode code) {
+  if (code != kErrCustomFieldNameTaken && code != kErrTooManyCustomFields) return {};
+  return std::string(StringText(-code));
+}
+
+ErrorCode SetColourLabel(catalog::Catalog& catalog, int cell, int label) {
+  if (label < 0 || label > catalog::kMaxLabel) label = 0;
+  return catalog::SetItemLabel(catalog, cell, label);
+}
+
+std::string ColourLabelName(int label) {
+  if (label < 0 || label > catalog::kMaxLabel) return {};
+  return std::string(ListText(strings::kColourLabels, label + 1));
+}
+
+}  // namespace norvo::metadata

@@ -1,0 +1,194 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "metadata/custom_fields.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+
+#include "catalog/save.h"
+
+namespace norvo::metadata {
+namespace {
+
+using catalog::Catalog;
+
+// A scratch folder holding the catalogs of one test.
+class CustomFieldsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string base = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp";
+    std::string pattern = base + "/norvo-fields-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    for (auto& c : open_) catalog::CloseCatalog(std::move(c), false);
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+
+  FileSpec Spec(const std::string& name) {
+    FileSpec spec;
+    MakeFileSpec(dir_ + "/" + name, spec);
+    return spec;
+  }
+
+  Catalog& Open(const std::string& file = "") {
+    std::unique_ptr<Catalog> c;
+    FileSpec spec = file.empty() ? FileSpec{} : Spec(file);
+    EXPECT_EQ(catalog::CreateCatalog(file.empty() ? nullptr : &spec,
+                                     Spec("scratch" + std::to_string(open_.size())), {}, {}, c),
+              err::kNone);
+    open_.push_back(std::move(c));
+    return *open_.back();
+  }
+
+  // An item whose annotation block holds `entries` as (record, dataset, text).
+  static void AddItemWith(Catalog& c, const std::vector<std::tuple<int, int, std::string>>& entries) {
+    catalog::ItemRecord r;
+    r.display_name.set("item");
+    for (const auto& [record, dataset, text] : entries) {
+      r.annotations.insert(r.annotations.end(), {0x1C, static_cast<std::uint8_t>(record),
+                                                 static_cast<std::uint8_t>(dataset), 0,
+                                                 static_cast<std::uint8_t>(text.size())});
+      r.annotations.insert(r.annotations.end(), text.begin(), text.end());
+    }
+    ASSERT_EQ(catalog::AddItem(c, r, ""), err::kNone);
+  }
+
+  static std::vector<std::uint8_t> Annotations(const Catalog& c, int cell) {
+    catalog::ItemRecord r;
+    EXPECT_EQ(catalog::GetItemRecord(c, cell, false, true, r), err::kNone);
+    return r.annotations;
+  }
+
+  std::string dir_;
+  std::vector<std::unique_ptr<Catalog>> open_;
+};
+
+TEST_F(CustomFieldsTest, AddsUpToSixteenUniqueNames) {
+  Catalog& c = Open();
+  FieldId id = 0;
+  ASSERT_EQ(AddCustomField(c, "Client", &id), err::kNone);
+  EXPECT_EQ(id, 0x301u);
+  EXPECT_TRUE(c.changed());
+  EXPECT_EQ(FieldLabel(&c, 0x301), "Client");
+  EXPECT_EQ(AddCustomField(c, "CLIENT"), kErrCustomFieldNameTaken);
+  EXPECT_EQ(CustomFieldMessage(kErrCustomFieldNameTaken),
+            "A field with that name already exists.\nPlease choose another name.");
+  EXPECT_EQ(AddCustomField(c, ""), err::kParam);
+  EXPECT_EQ(AddCustomField(c, std::string(256, 'x')), err::kParam);
+  for (int i = 2; i <= 16; ++i) {
+    ASSERT_EQ(AddCustomField(c, "Field " + std::to_string(i), &id), err::kNone);
+    EXPECT_EQ(id, 0x300u + static_cast<FieldId>(i));
+  }
+  EXPECT_EQ(AddCustomField(c, "Seventeenth"), kErrTooManyCustomFields);
+  EXPECT_EQ(CustomFieldMessage(kErrTooManyCustomFields),
+            "The field couldn't be added, because a catalog can contain a maximum of 16 custom fields with unique "
+            "names.");
+  EXPECT_EQ(CustomFieldCount(c), 16);
+  EXPECT_EQ(FindCustomField(c, "field 9"), 0x309u);
+  EXPECT_EQ(FindCustomField(c, "Nothing"), 0u);
+  EXPECT_EQ(CustomFieldMessage(err::kParam), "");
+}
+
+TEST_F(CustomFieldsTest, RenameKeepsNamesUnique) {
+  Catalog& c = Open();
+  ASSERT_EQ(AddCustomField(c, "Client"), err::kNone);
+  ASSERT_EQ(AddCustomField(c, "Job"), err::kNone);
+  EXPECT_EQ(RenameCustomField(c, 0x302, "client"), kErrCustomFieldNameTaken);
+  EXPECT_EQ(RenameCustomField(c, 0x301, "CLIENT"), err::kNone);  // its own name in other case
+  EXPECT_EQ(RenameCustomField(c, 0x302, "Order"), err::kNone);
+  EXPECT_EQ(FieldLabel(&c, 0x302), "Order");
+  EXPECT_EQ(RenameCustomField(c, 0x303, "Unused"), err::kParam);
+  EXPECT_EQ(RenameCustomField(c, 0x220, "Not custom"), err::kParam);
+}
+
+TEST_F(CustomFieldsTest, RemoveAsksThenClearsOnlyThatFieldInEveryItem) {
+  Catalog& c = Open();
+  ASSERT_EQ(AddCustomField(c, "Client"), err::kNone);
+  ASSERT_EQ(AddCustomField(c, "Job"), err::kNone);
+  ASSERT_EQ(AddCustomField(c, "Invoice"), err::kNone);
+  AddItemWith(c, {{2, 120, "caption"}, {3, 2, "job one"}, {3, 1, "acme"}, {3, 2, "again"}});
+  AddItemWith(c, {{3, 3, "inv-7"}});
+  AddItemWith(c, {});
+  const auto untouched = Annotations(c, 2);
+
+  std::string asked;
+  EXPECT_EQ(RemoveCustomField(c, 0x302, [&](std::string_view q) { asked = q; return false; }),
+            err::kUserCancelled);
+  EXPECT_EQ(asked.substr(0, 22), "Remove selected field?");
+  EXPECT_EQ(FieldLabel(&c, 0x302), "Job");
+  EXPECT_EQ(Annotations(c, 1).size(), 4u * 5 + 7 + 7 + 4 + 5);
+
+  ASSERT_EQ(RemoveCustomField(c, 0x302, [](std::string_view) { return true; }), err::kNone);
+  std::vector<std::uint8_t> want = {0x1C, 2, 120, 0, 7, 'c', 'a', 'p', 't', 'i', 'o', 'n',
+                                    0x1C, 3, 1,   0, 4, 'a', 'c', 'm', 'e'};
+  EXPECT_EQ(Annotations(c, 1), want);
+  EXPECT_EQ(Annotations(c, 2), untouched);
+  EXPECT_TRUE(Annotations(c, 3).empty());
+  // The later field keeps its id; the hole is what the next field takes.
+  EXPECT_EQ(FieldLabel(&c, 0x302), "<?>");
+  EXPECT_EQ(FieldLabel(&c, 0x303), "Invoice");
+  EXPECT_EQ(CustomFieldCount(c), 2);
+  FieldId id = 0;
+  ASSERT_EQ(AddCustomField(c, "Job", &id), err::kNone);
+  EXPECT_EQ(id, 0x302u);
+
+  ASSERT_EQ(RemoveCustomField(c, 0x303, {}), err::kNone);
+  EXPECT_EQ(c.custom_field_names.size(), 2u);
+  EXPECT_TRUE(Annotations(c, 2).empty());
+  EXPECT_EQ(RemoveCustomField(c, 0x303, {}), err::kParam);
+}
+
+TEST_F(CustomFieldsTest, NamesTravelInTheCatalogFile) {
+  Catalog& c = Open();
+  ASSERT_EQ(AddCustomField(c, "Client"), err::kNone);
+  ASSERT_EQ(AddCustomField(c, "Job \xE9t\xE9"), err::kNone);
+  ASSERT_EQ(AddCustomField(c, "Invoice"), err::kNone);
+  ASSERT_EQ(RemoveCustomField(c, 0x302, {}), err::kNone);
+  ASSERT_EQ(RenameCustomField(c, 0x301, "Customer"), err::kNone);
+  FileSpec file = Spec("fields.nrk");
+  ASSERT_EQ(catalog::SaveCatalog(c, &file, {}), err::kNone);
+
+  Catalog& reopened = Open("fields.nrk");
+  EXPECT_EQ(FieldLabel(&reopened, 0x301), "Customer");
+  EXPECT_EQ(FieldLabel(&reopened, 0x302), "<?>");
+  EXPECT_EQ(FieldLabel(&reopened, 0x303), "Invoice");
+  EXPECT_EQ(FindCustomField(reopened, "invoice"), 0x303u);
+}
+
+TEST_F(CustomFieldsTest, ColourLabelKeepsTheLabelledCount) {
+  Catalog& c = Open();
+  AddItemWith(c, {});
+  AddItemWith(c, {});
+  std::vector<catalog::Notification> seen;
+  c.notify = [&](catalog::Notification n, std::uint32_t) { seen.push_back(n); };
+
+  ASSERT_EQ(SetColourLabel(c, 1, 3), err::kNone);
+  EXPECT_EQ(c.cells[0].label(), 3);
+  EXPECT_EQ(c.totals.labelled_count, 1);
+  ASSERT_EQ(SetColourLabel(c, 1, 5), err::kNone);
+  EXPECT_EQ(c.totals.labelled_count, 1);
+  ASSERT_EQ(SetColourLabel(c, 2, 9), err::kNone);
+  EXPECT_EQ(c.totals.labelled_count, 2);
+  ASSERT_EQ(SetColourLabel(c, 1, 12), err::kNone);  // out of range: no label
+  EXPECT_EQ(c.cells[0].label(), 0);
+  EXPECT_EQ(c.totals.labelled_count, 1);
+  ASSERT_EQ(SetColourLabel(c, 2, -1), err::kNone);
+  EXPECT_EQ(c.totals.labelled_count, 0);
+  EXPECT_EQ(seen.size(), 5u);
+  ASSERT_EQ(SetColourLabel(c, 1, 15), err::kNone);  // already none: no change to report
+  EXPECT_EQ(seen.size(), 5u);
+  EXPECT_EQ(SetColourLabel(c, 3, 1), err::kParam);
+
+  EXPECT_EQ(ColourLabelName(0), "None");
+  EXPECT_EQ(ColourLabelName(9), "Gray");
+  EXPECT_EQ(ColourLabelName(10), "");
+}
+
+}  // namespace
+}  // namespace norvo::metadata

@@ -1,0 +1,224 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "metadata/field_format.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+#include "platform/dates.h"
+
+namespace norvo::metadata {
+namespace {
+
+using VT = ValueType;
+constexpr FieldId kShutter = 0x6578829a;
+constexpr FieldId kAperture = 0x6578829d;
+constexpr FieldId kBias = 0x65789204;
+constexpr FieldId kFocal = 0x6578920a;
+constexpr FieldId kDistance = 0x65789206;
+constexpr FieldId kIso = 0x65788827;
+constexpr FieldId kFlash = 0x65789209;
+constexpr FieldId kLight = 0x65789208;
+constexpr FieldId kMetering = 0x65789207;
+constexpr FieldId kProgram = 0x65788822;
+constexpr FieldId kSensing = 0x6578a217;
+constexpr FieldId kNoise = 0x6578b001;
+constexpr FieldId kExifVersion = 0x65789000;
+constexpr FieldId kCapture = 0x65789003;
+
+FormatContext Context(FormatConventions c = FormatConventions::Posix()) {
+  FormatContext context;
+  context.conventions = std::move(c);
+  return context;
+}
+
+FormatConventions Comma() {
+  FormatConventions c;
+  c.decimal_separator = ",";
+  c.date_format = "%d.%m.%Y";
+  c.time_format = "%H:%M";
+  return c;
+}
+
+std::string Show(FieldId id, const FieldValue& v, bool units = false, const FormatContext& context = Context()) {
+  return FormatFieldValue(v, FieldValueType(id), id, units, context);
+}
+std::string Num(FieldId id, std::int64_t n, bool units = false) { return Show(id, FieldValue::Number(n), units); }
+std::string Rat(FieldId id, std::int64_t n, std::int64_t d, bool units = false) {
+  return Show(id, FieldValue::Rational(n, d), units);
+}
+
+// 1904-based local date-time of a calendar time, through the C library.
+std::uint32_t DateTimeOf(int year, int month, int day, int hour, int minute, int second) {
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  return static_cast<std::uint32_t>(timegm(&tm) + kSecondsFrom1904To1970);
+}
+
+TEST(FieldFormatTest, ZeroValuesFollowTheShowsZeroByte) {
+  EXPECT_EQ(Num(0x5, 0), "");                // file size does not show zero
+  EXPECT_EQ(Rat(kAperture, 0, 10), "");
+  EXPECT_EQ(Rat(kAperture, 28, 0), "");
+  EXPECT_EQ(Num(0x20a, 0), "0");             // labels do
+  EXPECT_EQ(Show(0x41, FieldValue::Size(0, 480, 72)), "-");
+  EXPECT_EQ(Num(0xb, 0), "");                // a date of 0 is no date
+  EXPECT_EQ(FormatFieldValue(FieldValue::Number(5), VT::kNone, 0x5, false, Context()), "");
+  EXPECT_EQ(FormatFieldValue(FieldValue::Number(5), VT::kInt32, 0x2f2, false, Context()), "");
+}
+
+TEST(FieldFormatTest, ExposureValues) {
+  EXPECT_EQ(Rat(kShutter, 10, 2500), "1/250");
+  EXPECT_EQ(Rat(kShutter, 1, 3), "1/3");
+  EXPECT_EQ(Rat(kShutter, 2, 1), "2");
+  EXPECT_EQ(Rat(kShutter, 10, 2500, true), "1/250 sec");
+  EXPECT_EQ(Rat(kAperture, 28, 10), "f2.8");
+  EXPECT_EQ(Rat(kAperture, 8, 1), "f8.0");
+  EXPECT_EQ(Rat(kBias, 1, 3), "+0.3");
+  EXPECT_EQ(Rat(kBias, -2, 3), "-0.7");
+  EXPECT_EQ(Rat(kFocal, 50, 1, true), "50.0 mm");
+  EXPECT_EQ(Rat(kDistance, 3, 2, true), "1.50 m");
+  EXPECT_EQ(Rat(0x65789102, 4, 1, true), "4:1 bits/pixel");
+  EXPECT_EQ(Num(kIso, 255), "Auto");
+  EXPECT_EQ(Num(kIso, 400), "400");
+  EXPECT_EQ(Num(kExifVersion, 0x30323230), "2.2");
+  EXPECT_EQ(Num(kExifVersion, 0x30323331), "2.3");
+  EXPECT_EQ(Num(kExifVersion, 0x41424344), "");
+  FormatContext comma = Context(Comma());
+  EXPECT_EQ(Show(kAperture, FieldValue::Rational(28, 10), false, comma), "f2,8");
+  EXPECT_EQ(Show(kExifVersion, FieldValue::Number(0x30323130), false, comma), "2,1");
+  EXPECT_EQ(Show(0x23, FieldValue::Number(29970), true, comma), "29,97 FPS");
+}
+
+TEST(FieldFormatTest, FlashAndChoiceNames) {
+  EXPECT_EQ(Num(kFlash, 0), "OFF");
+  EXPECT_EQ(Num(kFlash, 1), "ON");
+  EXPECT_EQ(Num(kFlash, 0x18), "OFF - Auto mode");
+  EXPECT_EQ(Num(kFlash, 3), "ON");
+  EXPECT_EQ(Num(kFlash, 32), "No flash function");
+  EXPECT_EQ(Num(kFlash, 95), "ON - Auto mode, red-eye reduction, return detected");
+  EXPECT_EQ(Num(kNoise, 0), "OFF");
+  EXPECT_EQ(Num(kNoise, 1), "ON");
+
+  EXPECT_EQ(Num(kLight, 0), "Auto");
+  EXPECT_EQ(Num(kLight, 9), "Sunny");
+  EXPECT_EQ(Num(kLight, 11), "Shade");
+  EXPECT_EQ(Num(kLight, 17), "Standard light A");
+  EXPECT_EQ(Num(kLight, 19), "Standard light C");
+  EXPECT_EQ(Num(kLight, 23), "D50");
+  EXPECT_EQ(Num(kLight, 24), "ISO studio tungsten");
+  EXPECT_EQ(Num(kLight, 30), "Preset");
+  EXPECT_EQ(Num(kLight, 255), "");
+  EXPECT_EQ(Num(kMetering, 1), "Average");
+  EXPECT_EQ(Num(kMetering, 6), "Partial");
+  EXPECT_EQ(Num(kProgram, 1), "Manual");
+  EXPECT_EQ(Num(kProgram, 8), "Landscape Mode");
+  EXPECT_EQ(Num(kProgram, 19), "M-DEP");
+  EXPECT_EQ(Num(kProgram, 23), "Black & White Mode");
+  EXPECT_EQ(Num(kProgram, 27), "Panoramic Mode");
+  EXPECT_EQ(Num(kSensing, 2), "One-chip color area sensor");
+  EXPECT_EQ(Num(kSensing, 8), "Color sequential linear sensor");
+  EXPECT_EQ(Num(0x11, 0), "");  // audio channels do not show zero
+  EXPECT_EQ(Num(0x11, 1), "Mono");
+  EXPECT_EQ(Num(0x11, 2, true), "Stereo");
+  EXPECT_EQ(Num(0x42, 2), "Video");
+  EXPECT_EQ(Num(0x14, 4), "High");
+}
+
+TEST(FieldFormatTest, SizesRatesAndCodes) {
+  EXPECT_EQ(Num(0x5, 512), "512 bytes");
+  EXPECT_EQ(Num(0x5, 1536), "1.5 KB");
+  EXPECT_EQ(Num(0x5, 1536, true), "1.5 KB");  // the scaled unit is already there
+  EXPECT_EQ(Num(0x5, 1048576), "1 MB");
+  EXPECT_EQ(Num(0x5, 3221225472), "3 GB");
+  EXPECT_EQ(Num(0x22, 2048), "2 KB/sec");
+  EXPECT_EQ(Num(0x23, 25000), "25");
+  EXPECT_EQ(Num(0x23, 23976), "23.98");
+  EXPECT_EQ(Num(0x4, FourCC("JPEG")), "JPEG");
+  EXPECT_EQ(Num(0x16, 0x00020001), "2:1");
+  EXPECT_EQ(Num(0x20a, 7), "7");
+  EXPECT_EQ(Num(0x12, 44100, true), "44100 Hz");
+  EXPECT_EQ(Num(0x9, 24, true), "24 bits");
+  EXPECT_EQ(Num(0x45, 0x4856), "180\xB0");
+  EXPECT_EQ(Num(0x45, 0x5746), "90\xB0 CW + flipped");
+  EXPECT_EQ(Num(0x45, 0x4820), "Flipped horizontally");
+  EXPECT_EQ(Num(0x45, 0), "Default");
+  EXPECT_EQ(Num(0x10, 25), "0:00:02.5");
+  EXPECT_EQ(Num(0x10, 37230), "1:02:03");
+}
+
+TEST(FieldFormatTest, DimensionsFollowTheDocumentUnits) {
+  FormatContext c = Context();
+  EXPECT_EQ(Show(0x41, FieldValue::Size(640, 480, 72), false, c), "640 x 480");
+  EXPECT_EQ(Show(0x41, FieldValue::Size(640, 480, 72), true, c), "640 x 480 pixels");
+  EXPECT_EQ(Show(0x6, FieldValue::Size(640, 480, 72), true, c), "640 pixels");
+  c.document_unit = document_units::kInches;
+  EXPECT_EQ(Show(0x41, FieldValue::Size(144, 108, 72), true, c), "2 x 1.5 inches");
+  EXPECT_EQ(Show(0x41, FieldValue::Size(144, 108, 0), false, c), "2 x 1.5");  // no resolution: 72
+  c.document_unit = document_units::kCentimetres;
+  EXPECT_EQ(Show(0x7, FieldValue::Size(300, 300, 300), true, c), "2.54 cm");
+  c.document_unit = document_units::kPicas;
+  EXPECT_EQ(Show(0x6, FieldValue::Size(72, 72, 72), true, c), "6 picas");
+  c.resolution_unit = resolution_units::kPerCentimetre;
+  EXPECT_EQ(Show(0x8, FieldValue::Number(254), true, c), "100 pixels/cm");
+  c.resolution_unit = resolution_units::kPerInch;
+  EXPECT_EQ(Show(0x8, FieldValue::Number(300), true, c), "300 pixels/inch");
+  EXPECT_EQ(Show(0x8, FieldValue::Number(300), false, c), "300");
+}
+
+TEST(FieldFormatTest, TextsAndChapters) {
+  EXPECT_EQ(Show(0x278, FieldValue::Text("caf\xE9")), "caf\xE9");
+  EXPECT_EQ(Show(0x278, FieldValue::Text("caf\xC3\xA9", true)), "caf\xE9");
+  EXPECT_EQ(Show(FourCC("CHAP"), FieldValue::Chapter("Intro", 650)), "Intro @ 0:01:05");
+  EXPECT_EQ(Show(FourCC("TRCK"), FieldValue::Text("x")), "");
+}
+
+TEST(FieldFormatTest, DatesFollowTheConventions) {
+  std::uint32_t t = DateTimeOf(2024, 3, 5, 14, 7, 9);
+  EXPECT_EQ(Num(0xb, t), "03/05/24 14:07:09");
+  EXPECT_EQ(Show(0xb, FieldValue::Number(t), false, Context(Comma())), "05.03.2024 14:07");
+  EXPECT_EQ(Show(0x237, FieldValue::Number(t), false, Context(Comma())), "05.03.2024");
+  EXPECT_EQ(FormatFieldValueJson(FieldValue::Number(t), VT::kInt32, kCapture, false), "2024-03-05T14:07:09");
+  FormatConventions us;
+  us.date_format = "%a %e %b %Y";
+  us.time_format = "%r";
+  EXPECT_EQ(FormatDateTime(t, us), "Tue  5 Mar 2024 02:07:09 PM");
+  EXPECT_EQ(FormatDateTime(DateTimeOf(1904, 1, 1, 0, 0, 0), us), "Fri  1 Jan 1904 12:00:00 AM");
+}
+
+// The calendar arithmetic against the C library's, over the whole range of
+// 32-bit 1904-based dates (leap days, centuries, the end of the range).
+TEST(FieldFormatTest, CalendarMatchesTheCLibrary) {
+  FormatConventions iso = FormatConventions::Json();
+  iso.date_format = "%Y-%m-%d %j %u";
+  for (std::uint64_t v = 0; v <= 0xFFFFFFFFull; v += 86400ull * 37 + 3601) {
+    auto dt = static_cast<std::uint32_t>(v);
+    std::time_t unix_time = static_cast<std::time_t>(dt) - kSecondsFrom1904To1970;
+    std::tm tm{};
+    gmtime_r(&unix_time, &tm);
+    char want[64];
+    std::strftime(want, sizeof want, "%Y-%m-%d %j %uT%H:%M:%S", &tm);
+    ASSERT_EQ(FormatDateTime(dt, iso), want) << dt;
+  }
+  EXPECT_EQ(FormatDate(DateTimeOf(2000, 2, 29, 12, 0, 0), FormatConventions::Json()), "2000-02-29");
+  EXPECT_EQ(FormatDateTime(0xFFFFFFFFu, FormatConventions::Json()), "2040-02-06T06:28:15");
+}
+
+TEST(FieldFormatTest, LocalesFromTheSystem) {
+  FormatConventions c;
+  EXPECT_TRUE(ConventionsForLocale("C", c));
+  EXPECT_EQ(c.decimal_separator, ".");
+  EXPECT_EQ(c.date_format, "%m/%d/%y");
+  EXPECT_EQ(c.months[11], "December");
+  c.decimal_separator = ",";
+  EXPECT_FALSE(ConventionsForLocale("xx_NOWHERE.bogus", c));
+  EXPECT_EQ(c.decimal_separator, ".");
+  EXPECT_EQ(FormatFieldValueJson(FieldValue::Number(0x4856), VT::kInt16, 0x45, false), "180\xC2\xB0");
+}
+
+}  // namespace
+}  // namespace norvo::metadata
