@@ -1,0 +1,431 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// EXIF normalisation, APEX conversions, GPS texts and capture dates, and the
+// whole reader on real camera files compared with exiftool where it reports
+// the same values.
+#include "metadata/exif_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/file_spec.h"
+
+namespace norvo::metadata {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+TagValue Value(std::uint16_t tag, std::uint16_t type, const Bytes& bytes, ByteOrder order = ByteOrder::kMotorola) {
+  TagValue v;
+  v.tag = tag;
+  v.type = type;
+  v.count = static_cast<std::uint32_t>(bytes.size() / TiffTypeSize(type));
+  v.ifd = kTagExifIfd;
+  v.order = order;
+  v.bytes = bytes;
+  return v;
+}
+
+Bytes Rationals(std::vector<std::pair<std::uint32_t, std::uint32_t>> values) {
+  ByteWriter w;
+  for (auto [n, d] : values) {
+    w.u32be(n);
+    w.u32be(d);
+  }
+  return w.take();
+}
+
+TEST(Normalisation, IsoTakesTheLastNonZeroValue) {
+  MetadataList list;
+  Bytes le{0, 0, 200, 0};  // 0, 200 little-endian
+  EXPECT_TRUE(NormaliseValue(list, ExifKey(kTagIso), Value(kTagIso, 3, le, ByteOrder::kIntel)));
+  EXPECT_EQ(*list.find(ExifKey(kTagIso), 1), (Bytes{0, 200}));
+  Bytes zeros{0, 0, 0, 0};
+  MetadataList none;
+  EXPECT_FALSE(NormaliseValue(none, ExifKey(kTagIso), Value(kTagIso, 3, zeros)));
+  EXPECT_TRUE(none.empty());
+}
+
+TEST(Normalisation, RationalsShortsBytesAndTexts) {
+  MetadataList list;
+  Bytes zoom_same = Rationals({{1, 1}});
+  EXPECT_FALSE(NormaliseValue(list, ExifKey(kTagDigitalZoomRatio), Value(kTagDigitalZoomRatio, 5, zoom_same)));
+  Bytes zoom_zero = Rationals({{0, 1}});
+  EXPECT_FALSE(NormaliseValue(list, ExifKey(kTagDigitalZoomRatio), Value(kTagDigitalZoomRatio, 5, zoom_zero)));
+  Bytes zoom = Rationals({{3, 2}});
+  EXPECT_TRUE(NormaliseValue(list, ExifKey(kTagDigitalZoomRatio), Value(kTagDigitalZoomRatio, 5, zoom)));
+  EXPECT_EQ(*list.find(ExifKey(kTagDigitalZoomRatio), 1), zoom);
+
+  // "The value's low byte": metering 0x0105 keeps 5.
+  Bytes metering{0x01, 0x05};
+  EXPECT_TRUE(NormaliseValue(list, ExifKey(0x9207), Value(0x9207, 3, metering)));
+  EXPECT_EQ(*list.find(ExifKey(0x9207), 1), (Bytes{0, 5}));
+  Bytes version{'0', '2', '2', '1'};
+  EXPECT_TRUE(NormaliseValue(list, ExifKey(kTagExifVersion), Value(kTagExifVersion, 7, version)));
+  EXPECT_EQ(*list.find(ExifKey(kTagExifVersion), 1), version);
+  Bytes short_version{'0', '2'};
+  EXPECT_FALSE(NormaliseValue(list, ExifKey(0xa000), Value(0xa000, 7, short_version)));
+  Bytes date{'2', '0', '0', '8', ':', '0', '5', ':', '3', '0', ' ', '1', '5', ':', '5', '6', ':', '0', '1', 0};
+  EXPECT_TRUE(NormaliseValue(list, ExifKey(kTagDateTimeOriginal), Value(kTagDateTimeOriginal, 2, date)));
+  EXPECT_EQ(GetPlainText(list, ExifKey(kTagDateTimeOriginal)), "2008:05:30 15:56:01");
+  // Tags outside the table, and GPS tags outside 1 to 6, are dropped.
+  Bytes one{0, 1};
+  EXPECT_FALSE(NormaliseValue(list, ExifKey(0xa401), Value(0xa401, 3, one)));
+  EXPECT_FALSE(NormaliseValue(list, GpsKey(5), Value(5, 1, Bytes{1})));
+  EXPECT_FALSE(NormaliseValue(list, 0x829a, Value(kTagExposureTime, 5, zoom)));
+}
+
+TEST(Normalisation, ApexConversions) {
+  std::int32_t n = 0, d = 0;
+  ExposureTimeFromApex(8, &n, &d);
+  EXPECT_EQ(n, 1);
+  EXPECT_EQ(d, 256);
+  ExposureTimeFromApex(0, &n, &d);
+  EXPECT_EQ(n * 1.0 / d, 1.0);
+  ExposureTimeFromApex(-2, &n, &d);  // four seconds
+  EXPECT_EQ(n * 1.0 / d, 4.0);
+  FNumberFromApex(5, &n, &d);  // sqrt(2)^5 = 5.66
+  EXPECT_EQ(n, 57);
+  EXPECT_EQ(d, 10);
+  FNumberFromApex(2, &n, &d);
+  EXPECT_EQ(n, 20);
+  // Absurd values stay within 32 bits.
+  ExposureTimeFromApex(1e9, &n, &d);
+  EXPECT_GT(d, 0);
+  FNumberFromApex(-1e9, &n, &d);
+  EXPECT_GE(n, 0);
+
+  // A signed rational ShutterSpeedValue and a zero denominator.
+  MetadataList list;
+  Bytes minus_one = Rationals({{static_cast<std::uint32_t>(-1), 1}});
+  EXPECT_TRUE(NormaliseValue(list, ExifKey(kTagShutterSpeedValue), Value(kTagShutterSpeedValue, 10, minus_one)));
+  std::int32_t en = 0, ed = 0;
+  ASSERT_TRUE(GetRational(list, ExifKey(kTagExposureTime), 0, &en, &ed));
+  EXPECT_EQ(en * 1.0 / ed, 2.0);
+  Bytes zero_d = Rationals({{1, 0}});
+  EXPECT_FALSE(NormaliseValue(list, ExifKey(kTagApertureValue), Value(kTagApertureValue, 5, zero_d)));
+}
+
+MetadataList Gps(std::string ref, std::vector<std::pair<std::uint32_t, std::uint32_t>> lat) {
+  MetadataList list;
+  PutText(list, GpsKey(kGpsLatitudeRef), ref);
+  list.replace(GpsKey(kGpsLatitude), Rationals(lat));
+  return list;
+}
+
+TEST(GpsTexts, LatitudeLongitudeAndAltitude) {
+  EXPECT_EQ(GpsLatitudeText(Gps("N", {{43, 1}, {28, 1}, {281400000, 100000000}})), "N 043\xB0 28' 02.81\"");
+  EXPECT_EQ(GpsLatitudeText(Gps("S", {{7, 1}, {5, 1}, {1234, 100}})), "S 007\xB0 05' 12.34\"");
+  // No seconds denominator: the seconds come from the minutes' fraction.
+  EXPECT_EQ(GpsLatitudeText(Gps("N", {{10, 1}, {3075, 100}, {0, 0}})), "N 010\xB0 30' 45.00\"");
+  // ... and without a fraction there is nothing to show.
+  EXPECT_EQ(GpsLatitudeText(Gps("N", {{10, 1}, {30, 1}, {0, 0}})), "");
+  EXPECT_EQ(GpsLatitudeText(Gps("N", {{10, 0}, {30, 1}, {0, 1}})), "");
+  EXPECT_EQ(GpsLatitudeText(Gps("N", {{10, 1}, {30, 0}, {0, 1}})), "");
+  // Value without reference, reference without value.
+  MetadataList only_value = Gps("N", {{1, 1}, {2, 1}, {3, 1}});
+  only_value.removeAll(GpsKey(kGpsLatitudeRef));
+  EXPECT_EQ(GpsLatitudeText(only_value), "");
+  MetadataList only_ref;
+  PutText(only_ref, GpsKey(kGpsLongitudeRef), "W");
+  EXPECT_EQ(GpsLongitudeText(only_ref), "");
+
+  MetadataList alt;
+  EXPECT_EQ(GpsAltitudeText(alt), "");
+  PutRational(alt, GpsKey(kGpsAltitude), 12345, 100);
+  EXPECT_EQ(GpsAltitudeText(alt), "123.45 m");
+  PutRational(alt, GpsKey(kGpsAltitude), 5, 0);
+  EXPECT_EQ(GpsAltitudeText(alt), "");
+}
+
+TEST(CaptureDate, ExifDateTexts) {
+  EXPECT_EQ(CaptureDateFromExif("1904:01:01 00:00:00"), 0u);
+  EXPECT_EQ(CaptureDateFromExif("1904:01:02 00:00:01"), 86401u);
+  // 1 January 1970 is 2082844800 seconds after 1 January 1904.
+  EXPECT_EQ(CaptureDateFromExif("1970:01:01 00:00:00"), 2082844800u);
+  EXPECT_EQ(CaptureDateFromExif("2008:02:29 12:30:15"), 2082844800u + 1204288215u);
+  EXPECT_EQ(CaptureDateFromExif("    :  :     :  :  "), 0u);
+  EXPECT_EQ(CaptureDateFromExif("2008:13:01 00:00:00"), 0u);
+  EXPECT_EQ(CaptureDateFromExif("2008:05:30"), 0u);
+}
+
+TEST(ColourProfile, IccDescriptionOfVersionTwoAndFourProfiles) {
+  auto profile = [](const Bytes& tag) {
+    ByteWriter w;
+    w.zeros(128);
+    w.u32be(1);
+    w.tag("desc");
+    w.u32be(128 + 4 + 12);
+    w.u32be(static_cast<std::uint32_t>(tag.size()));
+    w.bytes(tag);
+    return w.take();
+  };
+  ByteWriter v2;
+  v2.tag("desc");
+  v2.u32be(0);
+  v2.u32be(5);
+  v2.bytes(Bytes{'s', 'R', 'G', 'B', 0});
+  EXPECT_EQ(IccProfileDescription(profile(v2.buffer())), "sRGB");
+  ByteWriter v4;
+  v4.tag("mluc");
+  v4.u32be(0);
+  v4.u32be(1);
+  v4.u32be(12);
+  v4.u32be(0x656E5553);
+  v4.u32be(4);
+  v4.u32be(28);
+  v4.bytes(Bytes{0, 'P', 0, '3'});
+  EXPECT_EQ(IccProfileDescription(profile(v4.buffer())), "P3");
+  // A tag that claims more bytes than the profile has.
+  Bytes bad = profile(v2.buffer());
+  bad[128 + 4 + 11] = 0xFF;
+  EXPECT_EQ(IccProfileDescription(bad), "");
+  EXPECT_EQ(IccProfileDescription(Bytes(20, 0)), "");
+}
+
+// ---- Real camera files -------------------------------------------------
+
+std::string Photo(const std::string& name) { return std::string(NORVO_TESTDATA_DIR) + "/photos/" + name; }
+
+ImageMetadata ReadPhoto(const std::string& name, ErrorCode expected = err::kNone) {
+  FileSpec spec;
+  EXPECT_EQ(MakeFileSpec(Photo(name), spec), err::kNone) << name;
+  ImageMetadata m;
+  EXPECT_EQ(ReadImageMetadata(spec, true, &m), expected) << name;
+  return m;
+}
+
+bool HaveExiftool() { return std::system("exiftool -ver > /dev/null 2>&1") == 0; }
+
+// exiftool's JSON for one file, flattened to tag -> text (numbers as written).
+std::map<std::string, std::string> Exiftool(const std::string& path, const std::string& tags) {
+  std::string command = "exiftool -j -n " + tags + " '" + path + "' 2>/dev/null";
+  std::string json;
+  if (FILE* p = ::popen(command.c_str(), "r")) {
+    char buf[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) json.append(buf, n);
+    ::pclose(p);
+  }
+  std::map<std::string, std::string> out;
+  std::size_t at = 0;
+  while ((at = json.find('"', at)) != std::string::npos) {
+    std::size_t end = json.find('"', at + 1);
+    if (end == std::string::npos) break;
+    std::string key = json.substr(at + 1, end - at - 1);
+    std::size_t colon = json.find_first_not_of(' ', end + 1);
+    if (colon == std::string::npos || json[colon] != ':') {
+      at = end + 1;
+      continue;
+    }
+    std::size_t v = json.find_first_not_of(' ', colon + 1);
+    std::string value;
+    if (json[v] == '"') {
+      std::size_t close = json.find('"', v + 1);
+      value = json.substr(v + 1, close - v - 1);
+      at = close + 1;
+    } else {
+      std::size_t close = json.find_first_of(",\n}", v);
+      value = json.substr(v, close - v);
+      at = close;
+    }
+    out[key] = value;
+  }
+  return out;
+}
+
+std::string Trimmed(std::string s) {
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
+  return s;
+}
+
+double RationalValue(const MetadataList& list, std::uint32_t key, int index = 0) {
+  std::int32_t n = 0, d = 0;
+  if (!GetRational(list, key, index, &n, &d) || d == 0) return NAN;
+  return static_cast<std::uint32_t>(n) * 1.0 / static_cast<std::uint32_t>(d);
+}
+
+double GpsDegrees(const MetadataList& list, std::uint16_t ref, std::uint16_t tag) {
+  double deg = RationalValue(list, GpsKey(tag), 0) + RationalValue(list, GpsKey(tag), 1) / 60.0 +
+               RationalValue(list, GpsKey(tag), 2) / 3600.0;
+  std::string r = GetPlainText(list, GpsKey(ref));
+  return (r == "S" || r == "W") ? -deg : deg;
+}
+
+const char* const kCameraPhotos[] = {"Canon_40D.jpg",          "DSCN0010.jpg",  "Kodak_CX7530.jpg",
+                                     "Konica_Minolta_DiMAGE_Z3.jpg", "Nikon_D70.jpg", "Olympus_C8080WZ.jpg",
+                                     "Pentax_K10D.jpg",         "BlueSquare.jpg", "long_description.jpg"};
+
+TEST(RealPhotos, AgreeWithExiftool) {
+  if (!HaveExiftool()) GTEST_SKIP() << "exiftool is not installed";
+  for (const char* name : kCameraPhotos) {
+    SCOPED_TRACE(name);
+    ImageMetadata m = ReadPhoto(name);
+    auto peer = Exiftool(Photo(name),
+                         "-EXIF:Make -EXIF:Model -EXIF:ExposureTime -EXIF:ShutterSpeedValue -EXIF:FNumber "
+                         "-EXIF:ApertureValue -EXIF:ISO -EXIF:FocalLength -EXIF:DateTimeOriginal -EXIF:Orientation "
+                         "-EXIF:ThumbnailLength -EXIF:GPSLatitude -EXIF:GPSLongitude -EXIF:GPSLatitudeRef "
+                         "-EXIF:GPSLongitudeRef");
+    std::string text;
+    if (peer.count("Make")) {
+      ASSERT_EQ(m.list.getText(kKeyMaker, 1, &text), err::kNone);
+      EXPECT_EQ(Trimmed(text), Trimmed(peer["Make"]));
+    } else {
+      EXPECT_EQ(m.list.count(kKeyMaker), 0);
+    }
+    if (peer.count("Model")) {
+      ASSERT_EQ(m.list.getText(kKeyModel, 1, &text), err::kNone);
+      EXPECT_EQ(Trimmed(text), Trimmed(peer["Model"]));
+    }
+    // A ShutterSpeedValue after the ExposureTime replaces it; so does the
+    // aperture value the f-number.
+    std::string time = peer.count("ShutterSpeedValue") ? peer["ShutterSpeedValue"] : peer["ExposureTime"];
+    if (!time.empty()) {
+      EXPECT_NEAR(RationalValue(m.list, ExifKey(kTagExposureTime)), std::stod(time), std::stod(time) * 0.01);
+    } else {
+      EXPECT_EQ(m.list.count(ExifKey(kTagExposureTime)), 0);
+    }
+    std::string f = peer.count("ApertureValue") ? peer["ApertureValue"] : peer["FNumber"];
+    if (!f.empty()) {
+      EXPECT_NEAR(RationalValue(m.list, ExifKey(kTagFNumber)), std::stod(f), std::stod(f) * 0.01);
+    }
+    std::uint16_t iso = 0;
+    if (peer.count("ISO")) {
+      ASSERT_TRUE(GetShort(m.list, ExifKey(kTagIso), &iso));
+      EXPECT_EQ(iso, std::stoi(peer["ISO"]));
+    } else {
+      EXPECT_FALSE(GetShort(m.list, ExifKey(kTagIso), &iso));
+    }
+    if (peer.count("FocalLength")) {
+      EXPECT_NEAR(RationalValue(m.list, ExifKey(kTagFocalLength)), std::stod(peer["FocalLength"]), 0.001);
+    }
+    EXPECT_EQ(GetPlainText(m.list, ExifKey(kTagDateTimeOriginal)), peer["DateTimeOriginal"]);
+    EXPECT_EQ(m.orientation, peer.count("Orientation") ? std::stoi(peer["Orientation"]) : 0);
+    if (peer.count("ThumbnailLength")) {
+      ASSERT_EQ(m.thumbnail.size(), static_cast<std::size_t>(std::stoul(peer["ThumbnailLength"])));
+      EXPECT_EQ(m.thumbnail[0], 0xFF);
+      EXPECT_EQ(m.thumbnail[1], 0xD8);
+    }
+    if (peer.count("GPSLatitude")) {
+      // exiftool gives the EXIF values unsigned, with the reference apart.
+      EXPECT_NEAR(std::fabs(GpsDegrees(m.list, kGpsLatitudeRef, kGpsLatitude)), std::stod(peer["GPSLatitude"]), 1e-6);
+      EXPECT_NEAR(std::fabs(GpsDegrees(m.list, kGpsLongitudeRef, kGpsLongitude)), std::stod(peer["GPSLongitude"]),
+                  1e-6);
+      EXPECT_EQ(GetPlainText(m.list, GpsKey(kGpsLatitudeRef)), peer["GPSLatitudeRef"]);
+      EXPECT_EQ(GetPlainText(m.list, GpsKey(kGpsLongitudeRef)), peer["GPSLongitudeRef"]);
+    } else {
+      EXPECT_EQ(GpsLatitudeText(m.list), "");
+    }
+  }
+}
+
+TEST(RealPhotos, OrientationsOneToEightAgreeWithExiftool) {
+  if (!HaveExiftool()) GTEST_SKIP() << "exiftool is not installed";
+  for (int i = 1; i <= 8; ++i) {
+    std::string name = "orientation/landscape_" + std::to_string(i) + ".jpg";
+    ImageMetadata m = ReadPhoto(name);
+    auto peer = Exiftool(Photo(name), "-EXIF:Orientation");
+    EXPECT_EQ(m.orientation, std::stoi(peer["Orientation"])) << name;
+    EXPECT_EQ(m.orientation, i);
+  }
+}
+
+TEST(RealPhotos, GpsTextsOfTheNikonFile) {
+  ImageMetadata m = ReadPhoto("DSCN0010.jpg");
+  EXPECT_EQ(GpsLatitudeText(m.list), "N 043\xB0 28' 02.81\"");
+  EXPECT_EQ(GpsLongitudeText(m.list), "E 011\xB0 53' 06.46\"");
+  EXPECT_EQ(GpsAltitudeText(m.list), "");  // the file has no altitude
+  EXPECT_EQ(CaptureDateFromExif(GetPlainText(m.list, ExifKey(kTagDateTimeOriginal))),
+            CaptureDateFromExif("2008:10:22 00:00:00") + 16 * 3600 + 28 * 60 + 39);
+}
+
+TEST(RealPhotos, ColourProfilesAndTexts) {
+  // An embedded ICC profile; an interoperability index; a colour space only.
+  ImageMetadata canon = ReadPhoto("Canon_40D.jpg");
+  EXPECT_EQ(canon.profile, ProfileChoice::kEmbedded);
+  EXPECT_EQ(ColourProfileName(canon), "sRGB IEC61966-2.1");
+  EXPECT_EQ(ReadPhoto("DSCN0010.jpg").profile, ProfileChoice::kSrgb);
+  ImageMetadata pentax = ReadPhoto("Pentax_K10D.jpg");
+  EXPECT_EQ(pentax.camera, FourCC("PNTX"));
+  std::string text;
+  ASSERT_EQ(pentax.list.getText(kKeyAuthor, 1, &text), err::kNone);  // XPAuthor, UCS-2
+  EXPECT_EQ(text, "www.laitche.com");
+  ImageMetadata nikon = ReadPhoto("Nikon_D70.jpg");
+  ASSERT_EQ(nikon.list.getText(kKeyComment, 1, &text), err::kNone);
+  EXPECT_EQ(text, "comment in GIMP 2.4.5");
+  EXPECT_EQ(nikon.list.count(kKeyXmp), 1);
+  ImageMetadata long_text = ReadPhoto("long_description.jpg");
+  ASSERT_EQ(long_text.list.getText(kKeyName, 1, &text), err::kNone);
+  EXPECT_GT(text.size(), 400u);
+  if (HaveExiftool()) {
+    EXPECT_EQ(text, Exiftool(Photo("long_description.jpg"), "-EXIF:ImageDescription")["ImageDescription"]);
+  }
+}
+
+TEST(RealPhotos, TiffFile) {
+  ImageMetadata m = ReadPhoto("Arbitro.tiff");
+  EXPECT_EQ(m.orientation, 1);
+  EXPECT_EQ(m.list.count(kKeyXmp), 1);
+  EXPECT_GT(m.list.count(0x100), 0);  // ImageWidth, kept raw
+  if (HaveExiftool()) {
+    auto peer = Exiftool(Photo("Arbitro.tiff"), "-IFD0:ImageWidth -IFD0:Orientation");
+    const auto* width = m.list.find(0x100, 1);
+    ASSERT_NE(width, nullptr);
+    // Raw items keep the file's byte order.
+    std::ifstream in(Photo("Arbitro.tiff"), std::ios::binary);
+    char order = static_cast<char>(in.get());
+    ByteOrder bo = order == 'M' ? ByteOrder::kMotorola : ByteOrder::kIntel;
+    std::uint32_t w = width->size() == 2 ? GetU16(*width, 0, bo) : GetU32(*width, 0, bo);
+    EXPECT_EQ(std::to_string(w), peer["ImageWidth"]);
+  }
+}
+
+TEST(RealPhotos, DamagedAndCutFilesFailCleanly) {
+  // The damaged file's metadata segments are whole; its picture is not.
+  ImageMetadata damaged = ReadPhoto("image00971.jpg");
+  EXPECT_EQ(damaged.list.count(kKeyXmp), 1);
+  EXPECT_EQ(damaged.orientation, 0);
+  EXPECT_EQ(damaged.list.count(ExifKey(kTagExposureTime)), 0);
+
+  // Every cut of a real file reads without harm; cuts before the start of
+  // scan report the end of file.
+  std::ifstream in(Photo("DSCN0010.jpg"), std::ios::binary);
+  Bytes whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  Bytes sos{0xFF, 0xDA};
+  // The last start-of-scan marker is the picture's (the EXIF thumbnail has
+  // one of its own earlier; entropy-coded data never holds one).
+  auto scan = static_cast<std::size_t>(std::find_end(whole.begin(), whole.end(), sos.begin(), sos.end()) - whole.begin());
+  ASSERT_LT(scan, whole.size());
+  for (std::size_t cut : {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{5}, std::size_t{100},
+                          std::size_t{1000}, scan / 2, scan + 1, scan + 2}) {
+    Bytes part(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut));
+    MemorySource source(part);
+    ImageMetadata m;
+    ErrorCode e = ReadJpegMetadata(source, true, &m);
+    if (cut < 2) {
+      EXPECT_EQ(e, kNotJpeg);
+    } else if (cut < scan + 2) {
+      EXPECT_EQ(e, err::kEndOfFile) << cut;
+    } else {
+      EXPECT_EQ(e, err::kNone) << cut;
+    }
+  }
+  // Not an image at all, and a missing file.
+  FileSpec spec;
+  MakeFileSpec(std::string(NORVO_TESTDATA_DIR) + "/README.md", spec);
+  ImageMetadata m;
+  EXPECT_EQ(ReadImageMetadata(spec, false, &m), err::kNoReaderForFormat);
+  MakeFileSpec(std::string(NORVO_TESTDATA_DIR) + "/no-such-file.jpg", spec);
+  EXPECT_EQ(ReadImageMetadata(spec, false, &m), err::kFileNotFound);
+}
+
+}  // namespace
+}  // namespace norvo::metadata

@@ -1,0 +1,182 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "metadata/jpeg_markers.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "metadata/exif_reader.h"
+#include "platform/byte_io.h"
+
+namespace norvo::metadata {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class JpegBuilder {
+ public:
+  JpegBuilder() {
+    w_.u16be(kMarkerStartOfImage);
+  }
+  JpegBuilder& segment(std::uint16_t marker, const std::string& head, const Bytes& tail = {}) {
+    w_.u16be(marker);
+    w_.u16be(static_cast<std::uint16_t>(2 + head.size() + tail.size()));
+    w_.bytes(std::span(reinterpret_cast<const std::uint8_t*>(head.data()), head.size()));
+    w_.bytes(tail);
+    return *this;
+  }
+  JpegBuilder& bytes(const Bytes& b) {
+    w_.bytes(b);
+    return *this;
+  }
+  Bytes take() { return w_.take(); }
+
+ private:
+  ByteWriter w_;
+};
+
+// Records the furthest byte read, to show that image data is left alone.
+class CountingSource final : public ByteSource {
+ public:
+  explicit CountingSource(const Bytes& b) : inner_(b), size_(static_cast<std::int64_t>(b.size())) {}
+  std::int64_t size() const override { return size_; }
+  ErrorCode readAt(std::int64_t offset, std::span<std::uint8_t> out) const override {
+    furthest = std::max(furthest, offset + static_cast<std::int64_t>(out.size()));
+    return inner_.readAt(offset, out);
+  }
+  mutable std::int64_t furthest = 0;
+
+ private:
+  MemorySource inner_;
+  std::int64_t size_;
+};
+
+std::string Icc(int chunk, int count) {
+  std::string s("ICC_PROFILE");
+  s.push_back('\0');
+  s.push_back(static_cast<char>(chunk));
+  s.push_back(static_cast<char>(count));
+  return s;
+}
+
+TEST(JpegMarkers, CollectsEverySegmentKindBeforeTheScan) {
+  std::string xmp_head = std::string(kXmpNamespace) + '\0';
+  Bytes after_scan{0x12, 0x34, 0xFF, 0x00, 0x56};
+  JpegBuilder b;
+  b.segment(0xFFE0, "JFIF")
+      .segment(kMarkerApp1, std::string("Exif\0\0", 6), Bytes{'M', 'M', 0, 42, 0, 0, 0, 8})
+      .segment(kMarkerApp1, xmp_head, Bytes{'<', 'x', '/', '>'})
+      .segment(kMarkerApp2, Icc(1, 2), Bytes{1, 2, 3})
+      .segment(kMarkerApp13, "Photoshop 3.0", Bytes{0})
+      .segment(kMarkerApp2, Icc(2, 2), Bytes{4, 5})
+      .segment(kMarkerComment, std::string("a comment\0", 10))
+      .segment(kMarkerStartOfScan, "scan", {})
+      .bytes(after_scan)
+      .segment(kMarkerComment, "after the scan");
+  Bytes jpeg = b.take();
+  CountingSource source(jpeg);
+  JpegSegments s;
+  ASSERT_EQ(ReadJpegSegments(source, &s), err::kNone);
+  ASSERT_EQ(s.exif.size(), 1u);
+  EXPECT_EQ(s.exif[0], (Bytes{'M', 'M', 0, 42, 0, 0, 0, 8}));
+  ASSERT_EQ(s.xmp.size(), 1u);
+  EXPECT_EQ(s.xmp[0], (Bytes{'<', 'x', '/', '>'}));
+  EXPECT_EQ(s.icc_profile, (Bytes{1, 2, 3, 4, 5}));
+  EXPECT_TRUE(s.flashpix.empty());
+  EXPECT_EQ(s.image_resources.size(), 14u);
+  EXPECT_EQ(s.comments, std::vector<std::string>{"a comment"});
+  // Nothing past the start-of-scan marker was read.
+  auto scan = std::search(jpeg.begin(), jpeg.end(), after_scan.begin(), after_scan.end()) - jpeg.begin();
+  EXPECT_LE(source.furthest, scan);
+}
+
+TEST(JpegMarkers, TheFirstApp2SegmentDecides) {
+  // FlashPix first: a later ICC segment is appended to the FlashPix data.
+  JpegBuilder fpx;
+  fpx.segment(kMarkerApp2, "FPXR", Bytes{9}).segment(kMarkerApp2, Icc(1, 1), Bytes{1});
+  Bytes a = fpx.take();
+  MemorySource sa(a);
+  JpegSegments s;
+  EXPECT_EQ(ReadJpegSegments(sa, &s), err::kEndOfFile);  // no scan: the walk runs off the end
+  // Neither: every APP2 segment is ignored.
+  JpegBuilder neither;
+  neither.segment(kMarkerApp2, "MPF", Bytes{9}).segment(kMarkerApp2, Icc(1, 1), Bytes{1}).segment(kMarkerStartOfScan, "");
+  Bytes c = neither.take();
+  MemorySource sc(c);
+  JpegSegments n;
+  ASSERT_EQ(ReadJpegSegments(sc, &n), err::kNone);
+  EXPECT_TRUE(n.icc_profile.empty());
+  EXPECT_TRUE(n.flashpix.empty());
+
+  JpegBuilder fpx2;
+  fpx2.segment(kMarkerApp2, "FPXR", Bytes{9}).segment(kMarkerApp2, Icc(1, 1), Bytes{1}).segment(kMarkerStartOfScan, "");
+  Bytes d = fpx2.take();
+  MemorySource sd(d);
+  JpegSegments f;
+  ASSERT_EQ(ReadJpegSegments(sd, &f), err::kNone);
+  EXPECT_EQ(f.flashpix.size(), 5u + 15u);
+  EXPECT_TRUE(f.icc_profile.empty());
+}
+
+TEST(JpegMarkers, XmpNeedsTheExactNamespace) {
+  JpegBuilder b;
+  b.segment(kMarkerApp1, std::string("http://ns.adobe.com/xap/1.1/") + '\0', Bytes{'x'})
+      .segment(kMarkerApp1, "http://ns.ado")  // shorter than the namespace: compared over its size
+      .segment(kMarkerStartOfScan, "");
+  Bytes jpeg = b.take();
+  MemorySource source(jpeg);
+  JpegSegments s;
+  ASSERT_EQ(ReadJpegSegments(source, &s), err::kNone);
+  EXPECT_TRUE(s.xmp.empty());
+}
+
+TEST(JpegMarkers, ReadErrorsAndBadStarts) {
+  Bytes png{0x89, 'P', 'N', 'G'};
+  MemorySource s1(png);
+  JpegSegments s;
+  EXPECT_EQ(ReadJpegSegments(s1, &s), kNotJpeg);
+  ImageMetadata m;
+  EXPECT_EQ(ReadJpegMetadata(s1, false, &m), kNotJpeg);
+  EXPECT_TRUE(m.list.empty());
+
+  // A segment whose length runs past the end: the walk ends with -39, the
+  // profile and image resources collected so far are dropped, the comment
+  // stays.
+  JpegBuilder b;
+  b.segment(kMarkerApp2, Icc(1, 1), Bytes{1}).segment(kMarkerApp13, "8BIM").segment(kMarkerComment, "kept");
+  Bytes jpeg = b.take();
+  jpeg.insert(jpeg.end(), {0xFF, 0xE1, 0x10, 0x00, 'E', 'x'});
+  MemorySource s2(jpeg);
+  JpegSegments t;
+  EXPECT_EQ(ReadJpegSegments(s2, &t), err::kEndOfFile);
+  EXPECT_TRUE(t.icc_profile.empty());
+  EXPECT_TRUE(t.image_resources.empty());
+  EXPECT_EQ(t.comments, std::vector<std::string>{"kept"});
+
+  // A length below 2 is a damaged segment; a non-marker byte ends the walk.
+  Bytes tiny{0xFF, 0xD8, 0xFF, 0xFE, 0x00, 0x01};
+  MemorySource s3(tiny);
+  EXPECT_EQ(ReadJpegSegments(s3, &t), err::kEndOfFile);
+  Bytes stop{0xFF, 0xD8, 0x00, 0xFE, 0x00, 0x01};
+  MemorySource s4(stop);
+  EXPECT_EQ(ReadJpegSegments(s4, &t), err::kNone);
+}
+
+TEST(JpegMarkers, CommentAndXmpReachTheMetadataList) {
+  std::string xmp_head = std::string(kXmpNamespace) + '\0';
+  JpegBuilder b;
+  b.segment(kMarkerComment, "first").segment(kMarkerApp1, xmp_head, Bytes{'<', '/', '>'}).segment(kMarkerComment, "second")
+      .segment(kMarkerStartOfScan, "");
+  Bytes jpeg = b.take();
+  MemorySource source(jpeg);
+  ImageMetadata m;
+  ASSERT_EQ(ReadJpegMetadata(source, false, &m), err::kNone);
+  std::string text;
+  ASSERT_EQ(m.list.getText(kKeyComment, 2, &text), err::kNone);
+  EXPECT_EQ(text, "second");
+  EXPECT_EQ(*m.list.find(kKeyXmp, 1), (Bytes{'<', '/', '>'}));
+}
+
+}  // namespace
+}  // namespace norvo::metadata

@@ -1,0 +1,279 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "metadata/maker_notes.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "metadata/exif_reader.h"
+
+namespace norvo::metadata {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+TagValue Note(std::uint16_t tag, std::uint16_t type, const Bytes& bytes, ByteOrder order = ByteOrder::kIntel) {
+  TagValue v;
+  v.tag = tag;
+  v.type = type;
+  v.count = static_cast<std::uint32_t>(bytes.size() / TiffTypeSize(type));
+  v.ifd = kTagMakerNote;
+  v.order = order;
+  v.bytes = bytes;
+  return v;
+}
+
+Bytes Ascii(const std::string& s) {
+  Bytes b(s.begin(), s.end());
+  b.push_back(0);
+  return b;
+}
+
+int ShortOf(const MetadataList& list, std::uint16_t tag) {
+  std::uint16_t v = 0;
+  return GetShort(list, ExifKey(tag), &v) ? v : -1;
+}
+
+TEST(CameraCodes, FromTheMakeText) {
+  EXPECT_EQ(CameraCodeFromMake("NIKON CORPORATION"), kCameraNikon);
+  EXPECT_EQ(CameraCodeFromMake("NIKON"), kCameraNikon);
+  EXPECT_EQ(CameraCodeFromMake("Canon"), kCameraCanon);
+  EXPECT_EQ(CameraCodeFromMake("PENTAX Corporation"), kCameraPentax);
+  EXPECT_EQ(CameraCodeFromMake("Asahi Optical Co.,Ltd"), kCameraAsahi);
+  EXPECT_EQ(CameraCodeFromMake("Kodak"), kCameraKodak);
+  EXPECT_EQ(CameraCodeFromMake("OLYMPUS OPTICAL CO.,LTD"), kCameraOlympus);
+  EXPECT_EQ(CameraCodeFromMake("Minolta Co., Ltd."), kCameraMinolta);
+  EXPECT_EQ(CameraCodeFromMake("Konica Minolta Camera, Inc."), kCameraMinolta);
+  EXPECT_EQ(CameraCodeFromMake("KONICA MINOLTA"), kCameraMinolta);
+  // Four characters are not enough; the match is case-sensitive; other makers
+  // have no rules.
+  EXPECT_EQ(CameraCodeFromMake("Cano"), 0u);
+  EXPECT_EQ(CameraCodeFromMake(std::string("Cano\0n", 6)), 0u);
+  EXPECT_EQ(CameraCodeFromMake("nikon"), 0u);
+  EXPECT_EQ(CameraCodeFromMake("KONICA"), 0u);
+  EXPECT_EQ(CameraCodeFromMake("EASTMAN KODAK COMPANY"), 0u);
+}
+
+TEST(NikonRules, TextsComparedOverTheirWidth) {
+  EXPECT_TRUE(NikonTextIs(Ascii("WHITE PRESET"), "WHI", 3));
+  EXPECT_TRUE(NikonTextIs(Ascii("AUTO        "), "AUTO", 13));
+  EXPECT_TRUE(NikonTextIs(Ascii("AUTO"), "AUTO", 13));
+  EXPECT_FALSE(NikonTextIs(Ascii("AUTOMATIC"), "AUTO", 13));
+  EXPECT_FALSE(NikonTextIs(Ascii("AF"), "AF-S", 4));
+
+  MetadataList list;
+  ApplyNikonRules(list, Note(0x5, 2, Ascii("WHITE PRESET")));
+  EXPECT_EQ(ShortOf(list, kTagLightSource), 30);
+  ApplyNikonRules(list, Note(0x5, 2, Ascii("SPEEDLIGHT")));  // not in the list: earlier value stays
+  EXPECT_EQ(ShortOf(list, kTagLightSource), 30);
+  ApplyNikonRules(list, Note(0x5, 2, Ascii("CLOUDY")));
+  EXPECT_EQ(ShortOf(list, kTagLightSource), 10);
+  ApplyNikonRules(list, Note(0x6, 2, Ascii("HIGH")));
+  EXPECT_EQ(ShortOf(list, kTagSharpness), 2);
+  ApplyNikonRules(list, Note(0x7, 2, Ascii("MANUAL")));
+  EXPECT_EQ(ShortOf(list, kTagFocusMode), 1);
+  ApplyNikonRules(list, Note(0x8, 2, Ascii(" ")));
+  EXPECT_EQ(ShortOf(list, kTagFlash), 0);
+  ApplyNikonRules(list, Note(0x8, 2, Ascii("NORMAL")));
+  EXPECT_EQ(ShortOf(list, kTagFlash), 1);
+  ApplyNikonRules(list, Note(0x80, 2, Ascii("BRIGHTNESS(+)")));
+  EXPECT_EQ(ShortOf(list, kTagContrast), 10);
+  ApplyNikonRules(list, Note(0x95, 2, Ascii("OFF ")));
+  EXPECT_EQ(ShortOf(list, kTagNoiseReduction), 0);
+  ApplyNikonRules(list, Note(0x95, 2, Ascii("FPNR")));
+  EXPECT_EQ(ShortOf(list, kTagNoiseReduction), 1);
+}
+
+Bytes RationalsLe(std::vector<std::uint32_t> words) {
+  ByteWriter w;
+  for (auto x : words) w.u32le(x);
+  return w.take();
+}
+
+TEST(NikonRules, LensAndNumbers) {
+  MetadataList list;
+  ApplyNikonRules(list, Note(0x84, 5, RationalsLe({500, 10, 500, 10, 18, 10, 18, 10})));
+  EXPECT_EQ(GetPlainText(list, ExifKey(kTagLens)), "50 mm");
+  ApplyNikonRules(list, Note(0x84, 5, RationalsLe({240, 10, 1200, 10})));
+  EXPECT_EQ(GetPlainText(list, ExifKey(kTagLens)), "24-120 mm");
+  // A zero numerator or denominator, or a single rational, keeps nothing new.
+  ApplyNikonRules(list, Note(0x84, 5, RationalsLe({0, 10, 1200, 10})));
+  ApplyNikonRules(list, Note(0x84, 5, RationalsLe({240, 10})));
+  EXPECT_EQ(GetPlainText(list, ExifKey(kTagLens)), "24-120 mm");
+
+  ApplyNikonRules(list, Note(0x2, 3, Bytes{0, 0, 0x40, 0x06}));  // 0, 1600
+  EXPECT_EQ(ShortOf(list, kTagIso), 1600);
+  ApplyNikonRules(list, Note(0x86, 5, RationalsLe({1, 1})));
+  EXPECT_EQ(list.count(ExifKey(kTagDigitalZoomRatio)), 0);
+  ApplyNikonRules(list, Note(0x85, 5, RationalsLe({325, 100})));
+  std::int32_t n = 0, d = 0;
+  ASSERT_TRUE(GetRational(list, ExifKey(kTagSubjectDistance), 0, &n, &d));
+  EXPECT_EQ(n, 325);
+  EXPECT_EQ(d, 100);
+  ApplyNikonRules(list, Note(0x94, 8, Bytes{0xFF, 0xFF}));  // -1: its low byte
+  EXPECT_EQ(ShortOf(list, kTagSaturation), 0xFF);
+}
+
+Bytes Shorts(std::vector<std::uint16_t> values, ByteOrder order) {
+  ByteWriter w;
+  for (auto v : values) order == ByteOrder::kIntel ? w.u16le(v) : w.u16be(v);
+  return w.take();
+}
+
+TEST(CanonRules, ArraysReadOnlyAsFarAsTheirLength) {
+  for (ByteOrder order : {ByteOrder::kIntel, ByteOrder::kMotorola}) {
+    std::vector<std::uint16_t> settings(26, 0);
+    settings[0] = 52;
+    settings[16] = 15;  // ISO "Auto"
+    settings[20] = 5;   // A-DEP
+    settings[23] = 100;
+    settings[24] = 100;
+    settings[25] = 1;
+    MetadataList list;
+    ApplyCanonRules(list, Note(1, 3, Shorts(settings, order), order));
+    EXPECT_EQ(ShortOf(list, kTagIso), 255);
+    EXPECT_EQ(ShortOf(list, kTagExposureProgram), 20);
+    EXPECT_EQ(GetPlainText(list, ExifKey(kTagLens)), "100 mm");
+
+    // The length says the array ends before index 20: no exposure mode, no
+    // lens; the ISO at index 16 is still read.
+    settings[0] = 40;
+    settings[16] = 17;
+    MetadataList shorter;
+    ApplyCanonRules(shorter, Note(1, 3, Shorts(settings, order), order));
+    EXPECT_EQ(ShortOf(shorter, kTagIso), 100);
+    EXPECT_EQ(shorter.count(ExifKey(kTagExposureProgram)), 0);
+    EXPECT_EQ(shorter.count(ExifKey(kTagLens)), 0);
+
+    // A length larger than the array does not read past it.
+    std::vector<std::uint16_t> cut{200, 0, 0};
+    MetadataList none;
+    ApplyCanonRules(none, Note(1, 3, Shorts(cut, order), order));
+    EXPECT_TRUE(none.empty());
+  }
+}
+
+TEST(CanonRules, CodeTables) {
+  auto settings_with = [](std::uint16_t iso, std::uint16_t mode, std::uint16_t easy) {
+    std::vector<std::uint16_t> s(26, 0);
+    s[0] = 52;
+    s[16] = iso;
+    s[20] = mode;
+    s[11] = easy;
+    return s;
+  };
+  struct Case {
+    std::uint16_t iso, mode, easy;
+    int want_iso, want_program;
+  };
+  for (Case c : {Case{16, 1, 0, 50, 2}, Case{18, 2, 0, 200, 4}, Case{19, 3, 0, 400, 3}, Case{17, 4, 0, 100, 1},
+                 Case{14, 0, 0, -1, 21}, Case{20, 0, 11, -1, 27}, Case{0, 0, 12, -1, -1}, Case{0, 6, 0, -1, -1}}) {
+    MetadataList list;
+    ApplyCanonRules(list, Note(1, 3, Shorts(settings_with(c.iso, c.mode, c.easy), ByteOrder::kIntel)));
+    EXPECT_EQ(ShortOf(list, kTagIso), c.want_iso) << c.iso;
+    EXPECT_EQ(ShortOf(list, kTagExposureProgram), c.want_program) << c.mode << "/" << c.easy;
+  }
+  // White balance in the shot information: unknown values read as 0.
+  for (auto [wb, want] : {std::pair{1, 1}, {2, 20}, {3, 3}, {4, 2}, {5, 4}, {6, 30}, {7, 0}, {0, 0}}) {
+    std::vector<std::uint16_t> shot(8, 0);
+    shot[0] = 16;
+    shot[7] = static_cast<std::uint16_t>(wb);
+    MetadataList list;
+    ApplyCanonRules(list, Note(4, 3, Shorts(shot, ByteOrder::kIntel)));
+    EXPECT_EQ(ShortOf(list, kTagLightSource), want) << wb;
+  }
+}
+
+TEST(PentaxRules, IsoWhiteBalanceAndLens) {
+  for (auto [code, want] : {std::pair{3, 50}, {6, 100}, {9, 200}, {12, 400}, {24, 6400}, {200, 200}, {262, 200},
+                            {2, -1}, {25, -1}, {999, -1}}) {
+    MetadataList list;
+    ApplyPentaxRules(list, Note(0x14, 3, Shorts({static_cast<std::uint16_t>(code)}, ByteOrder::kMotorola),
+                                ByteOrder::kMotorola));
+    EXPECT_EQ(ShortOf(list, kTagIso), want) << code;
+  }
+  for (auto [code, want] : {std::pair{0, 0}, {1, 1}, {2, 11}, {4, 3}, {5, 30}, {9, 4}, {10, 10}, {11, -1}}) {
+    MetadataList list;
+    ApplyPentaxRules(list, Note(0x19, 3, Shorts({static_cast<std::uint16_t>(code)}, ByteOrder::kIntel)));
+    EXPECT_EQ(ShortOf(list, kTagLightSource), want) << code;
+  }
+  MetadataList list;
+  ApplyPentaxRules(list, Note(0x3f, 1, Bytes{3}));  // too short
+  EXPECT_EQ(list.count(ExifKey(kTagLens)), 0);
+}
+
+TEST(MakerNotePlace, NikonHeadersAndUnknownMakers) {
+  IfdWalk walk;
+  walk.order = ByteOrder::kIntel;
+  walk.base = 0;
+  Bytes file(64, 0);
+  const char nikon[] = "Nikon";
+  std::copy(nikon, nikon + 6, file.begin() + 20);
+  file[26] = 2;
+  // Inner TIFF header at 30: big-endian, first IFD at 8.
+  Bytes header{'M', 'M', 0, 42, 0, 0, 0, 8};
+  std::copy(header.begin(), header.end(), file.begin() + 30);
+  MemorySource source(file);
+  walk.camera = kCameraNikon;
+  MakerNotePlace p = PlaceMakerNote(source, walk, 20);
+  EXPECT_TRUE(p.walk);
+  EXPECT_EQ(p.base, 30);
+  EXPECT_EQ(p.order, ByteOrder::kMotorola);
+  EXPECT_EQ(p.offset, 8u);
+  // Version 1: the IFD follows the eight-byte header, offsets as the file's.
+  file[26] = 1;
+  MemorySource old_source(file);
+  p = PlaceMakerNote(old_source, walk, 20);
+  EXPECT_EQ(p.base, 0);
+  EXPECT_EQ(p.offset, 28u);
+  // No header: the IFD starts at once.
+  p = PlaceMakerNote(source, walk, 40);
+  EXPECT_TRUE(p.walk);
+  EXPECT_EQ(p.offset, 40u);
+  // A bad inner header: the note is not walked.
+  file[30] = 'X';
+  file[26] = 2;
+  MemorySource bad(file);
+  EXPECT_FALSE(PlaceMakerNote(bad, walk, 20).walk);
+
+  walk.camera = 0;
+  EXPECT_FALSE(PlaceMakerNote(source, walk, 20).walk);
+  walk.camera = kCameraOlympus;
+  EXPECT_TRUE(PlaceMakerNote(source, walk, 20).keep_raw);
+}
+
+TEST(MakerNotePlace, RealNikonCoolpixNote) {
+  // The Coolpix P6000's note carries the ISO 0 0 (not kept: the EXIF ISO
+  // stays), "AUTO" white balance, "AF-S" focus and "OFF" noise reduction.
+  FileSpec spec;
+  ASSERT_EQ(MakeFileSpec(std::string(NORVO_TESTDATA_DIR) + "/photos/DSCN0010.jpg", spec), err::kNone);
+  ImageMetadata m;
+  ASSERT_EQ(ReadImageMetadata(spec, false, &m), err::kNone);
+  EXPECT_EQ(m.camera, kCameraNikon);
+  EXPECT_EQ(ShortOf(m.list, kTagIso), 64);
+  EXPECT_EQ(ShortOf(m.list, kTagLightSource), 0);
+  EXPECT_EQ(ShortOf(m.list, kTagFocusMode), 2);
+  EXPECT_EQ(ShortOf(m.list, kTagSharpness), 0);
+  EXPECT_EQ(ShortOf(m.list, kTagContrast), 0);
+  EXPECT_EQ(ShortOf(m.list, kTagNoiseReduction), 0);
+  EXPECT_EQ(m.list.count(ExifKey(kTagDigitalZoomRatio)), 0);  // 1/1
+}
+
+TEST(MakerNotePlace, RealMinoltaAndOlympusNotes) {
+  FileSpec spec;
+  ImageMetadata minolta;
+  ASSERT_EQ(MakeFileSpec(std::string(NORVO_TESTDATA_DIR) + "/photos/Konica_Minolta_DiMAGE_Z3.jpg", spec), err::kNone);
+  ASSERT_EQ(ReadImageMetadata(spec, false, &minolta), err::kNone);
+  EXPECT_EQ(minolta.camera, kCameraMinolta);
+  EXPECT_EQ(minolta.list.count(0x88), 1);  // the preview offset, kept under its bare tag
+  ImageMetadata olympus;
+  ASSERT_EQ(MakeFileSpec(std::string(NORVO_TESTDATA_DIR) + "/photos/Olympus_C8080WZ.jpg", spec), err::kNone);
+  ASSERT_EQ(ReadImageMetadata(spec, false, &olympus), err::kNone);
+  EXPECT_EQ(olympus.camera, kCameraOlympus);
+  // This file was saved again without its maker note.
+  EXPECT_EQ(olympus.list.count(kTagMakerNote), 0);
+}
+
+}  // namespace
+}  // namespace norvo::metadata

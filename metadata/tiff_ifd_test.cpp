@@ -1,0 +1,561 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The IFD walk on TIFF structures built here in both byte orders: routing of
+// sub-IFDs and maker notes, the walk's limits, orientation and colour profile,
+// and what the tag store keeps under which key.
+#include "metadata/tiff_ifd.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "metadata/exif_reader.h"
+#include "metadata/maker_notes.h"
+
+namespace norvo::metadata {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Lays out a TIFF structure: the header, the IFDs one after another, then
+// the values that do not fit in an entry. Sub-IFD pointers are filled in when
+// the layout is known.
+class TiffBuilder {
+ public:
+  explicit TiffBuilder(ByteOrder order) : order_(order) {}
+
+  int addIfd(Bytes prefix = {}) {
+    ifds_.push_back({});
+    ifds_.back().prefix = std::move(prefix);
+    return static_cast<int>(ifds_.size()) - 1;
+  }
+  void raw(int ifd, std::uint16_t tag, std::uint16_t type, std::uint32_t count, Bytes value) {
+    ifds_[ifd].entries.push_back({tag, type, count, std::move(value), -1});
+  }
+  void shorts(int ifd, std::uint16_t tag, std::vector<std::uint16_t> values, std::uint16_t type = 3) {
+    Bytes b;
+    for (auto v : values) put16(b, v);
+    raw(ifd, tag, type, static_cast<std::uint32_t>(values.size()), b);
+  }
+  void longs(int ifd, std::uint16_t tag, std::vector<std::uint32_t> values) {
+    Bytes b;
+    for (auto v : values) put32(b, v);
+    raw(ifd, tag, 4, static_cast<std::uint32_t>(values.size()), b);
+  }
+  void rationals(int ifd, std::uint16_t tag, std::vector<std::pair<std::int64_t, std::int64_t>> values,
+                 std::uint16_t type = 5) {
+    Bytes b;
+    for (auto [n, d] : values) {
+      put32(b, static_cast<std::uint32_t>(n));
+      put32(b, static_cast<std::uint32_t>(d));
+    }
+    raw(ifd, tag, type, static_cast<std::uint32_t>(values.size()), b);
+  }
+  void ascii(int ifd, std::uint16_t tag, const std::string& text) {
+    Bytes b(text.begin(), text.end());
+    b.push_back(0);
+    raw(ifd, tag, 2, static_cast<std::uint32_t>(b.size()), b);
+  }
+  void undefined(int ifd, std::uint16_t tag, Bytes value) {
+    auto n = static_cast<std::uint32_t>(value.size());
+    raw(ifd, tag, 7, n, std::move(value));
+  }
+  // An entry pointing at another IFD (LONG, or UNDEFINED for maker notes).
+  void link(int ifd, std::uint16_t tag, int target, std::uint16_t type = 4) {
+    ifds_[ifd].entries.push_back({tag, type, 1, {}, target});
+  }
+  void next(int ifd, int target) { ifds_[ifd].next = target; }
+
+  Bytes build() const {
+    std::vector<std::uint32_t> at(ifds_.size());
+    std::uint32_t pos = kTiffHeaderSize;
+    for (std::size_t i = 0; i < ifds_.size(); ++i) {
+      pos += static_cast<std::uint32_t>(ifds_[i].prefix.size());
+      at[i] = pos;
+      pos += static_cast<std::uint32_t>(2 + kIfdEntrySize * ifds_[i].entries.size() + 4);
+    }
+    Bytes out;
+    out.push_back(order_ == ByteOrder::kIntel ? 'I' : 'M');
+    out.push_back(out[0]);
+    put16(out, 42);
+    put32(out, ifds_.empty() ? 0 : at[0]);
+    Bytes data;
+    for (std::size_t i = 0; i < ifds_.size(); ++i) {
+      const Ifd& ifd = ifds_[i];
+      out.insert(out.end(), ifd.prefix.begin(), ifd.prefix.end());
+      put16(out, static_cast<std::uint16_t>(ifd.entries.size()));
+      for (const Entry& e : ifd.entries) {
+        put16(out, e.tag);
+        put16(out, e.type);
+        const Ifd* target_ifd = e.target >= 0 ? &ifds_[static_cast<std::size_t>(e.target)] : nullptr;
+        // A maker note's count is the size of its IFD.
+        put32(out, target_ifd && e.type != 4
+                       ? static_cast<std::uint32_t>(2 + kIfdEntrySize * target_ifd->entries.size() + 4)
+                       : e.count);
+        if (target_ifd) {
+          std::uint32_t target = at[static_cast<std::size_t>(e.target)] -
+                                 static_cast<std::uint32_t>(ifds_[static_cast<std::size_t>(e.target)].prefix.size());
+          put32(out, target);
+        } else if (e.value.size() <= 4) {
+          Bytes v = e.value;
+          v.resize(4, 0);
+          out.insert(out.end(), v.begin(), v.end());
+        } else {
+          put32(out, pos + static_cast<std::uint32_t>(data.size()));
+          data.insert(data.end(), e.value.begin(), e.value.end());
+        }
+      }
+      put32(out, ifd.next >= 0 ? at[static_cast<std::size_t>(ifd.next)] : 0);
+    }
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+  }
+
+  void put16(Bytes& b, std::uint16_t v) const {
+    ByteWriter w;
+    order_ == ByteOrder::kIntel ? w.u16le(v) : w.u16be(v);
+    b.insert(b.end(), w.buffer().begin(), w.buffer().end());
+  }
+  void put32(Bytes& b, std::uint32_t v) const {
+    ByteWriter w;
+    order_ == ByteOrder::kIntel ? w.u32le(v) : w.u32be(v);
+    b.insert(b.end(), w.buffer().begin(), w.buffer().end());
+  }
+
+ private:
+  struct Entry {
+    std::uint16_t tag, type;
+    std::uint32_t count;
+    Bytes value;
+    int target;
+  };
+  struct Ifd {
+    Bytes prefix;
+    std::vector<Entry> entries;
+    int next = -1;
+  };
+  ByteOrder order_;
+  std::vector<Ifd> ifds_;
+};
+
+ImageMetadata ReadTiff(const Bytes& bytes) {
+  ImageMetadata m;
+  MemorySource source(bytes);
+  EXPECT_EQ(ReadTiffMetadata(source, true, &m), err::kNone);
+  return m;
+}
+
+std::string Text(const MetadataList& list, std::uint32_t key) {
+  std::string t;
+  return list.getText(key, 1, &t) == err::kNone ? t : std::string("<none>");
+}
+
+std::pair<std::int32_t, std::int32_t> Rational(const MetadataList& list, std::uint32_t key) {
+  std::int32_t n = 0, d = 0;
+  EXPECT_TRUE(GetRational(list, key, 0, &n, &d)) << std::hex << key;
+  return {n, d};
+}
+
+std::uint16_t Short(const MetadataList& list, std::uint32_t key) {
+  std::uint16_t v = 0xFFFF;
+  EXPECT_TRUE(GetShort(list, key, &v)) << std::hex << key;
+  return v;
+}
+
+class BothOrders : public ::testing::TestWithParam<ByteOrder> {};
+
+TEST_P(BothOrders, RoutesMainExifAndGpsValues) {
+  TiffBuilder b(GetParam());
+  int main = b.addIfd();
+  int exif = b.addIfd();
+  int gps = b.addIfd();
+  b.ascii(main, 0x10f, "NIKON CORPORATION");
+  b.ascii(main, 0x110, "D1");
+  b.shorts(main, 0x112, {6});
+  b.longs(main, 0x100, {640});
+  b.link(main, kTagExifIfd, exif);
+  b.link(main, kTagGpsIfd, gps);
+  b.rationals(exif, kTagExposureTime, {{1, 250}});
+  b.rationals(exif, 0x9204, {{-2, 3}}, 10);
+  b.shorts(exif, kTagIso, {0, 200});
+  b.longs(exif, 0xa002, {640});
+  b.ascii(gps, kGpsLatitudeRef, "S");
+  b.rationals(gps, kGpsLatitude, {{12, 1}, {30, 1}, {1500, 100}});
+  b.shorts(gps, 5, {1}, 1);  // altitude reference: dropped
+  ImageMetadata m = ReadTiff(b.build());
+
+  EXPECT_EQ(m.orientation, 6);
+  EXPECT_EQ(m.camera, kCameraNikon);
+  EXPECT_EQ(Text(m.list, kKeyMaker), "NIKON CORPORATION");
+  EXPECT_EQ(Text(m.list, kKeyModel), "D1");
+  EXPECT_EQ(Rational(m.list, ExifKey(kTagExposureTime)), std::make_pair(1, 250));
+  EXPECT_EQ(Rational(m.list, ExifKey(0x9204)), std::make_pair(-2, 3));
+  EXPECT_EQ(Short(m.list, ExifKey(kTagIso)), 200);
+  // Values are stored big-endian whatever the file's order.
+  EXPECT_EQ(*m.list.find(ExifKey(kTagIso), 1), (Bytes{0x00, 0xC8}));
+  EXPECT_EQ(GpsLatitudeText(m.list), "S 012\xB0 30' 15.00\"");
+  EXPECT_EQ(m.list.count(GpsKey(5)), 0);
+  // Main-IFD tags, EXIF tags and 0xa002 are also kept raw under the bare tag.
+  EXPECT_EQ(m.list.count(0x100), 1);
+  EXPECT_EQ(m.list.count(kTagExposureTime), 1);
+  EXPECT_EQ(m.list.count(0xa002), 1);
+  // Text tags and the orientation are not.
+  EXPECT_EQ(m.list.count(0x10f), 0);
+  EXPECT_EQ(m.list.count(0x112), 0);
+}
+
+TEST_P(BothOrders, KeepsNamedTextsXmpAndIptc) {
+  TiffBuilder b(GetParam());
+  int main = b.addIfd();
+  int exif = b.addIfd();
+  b.ascii(main, 0x10e, "A lake");
+  b.ascii(main, 0x131, "Editor 1.0");
+  b.ascii(main, 0x13b, "Ann");
+  b.ascii(main, 0x8298, "(c) Ann");
+  b.undefined(main, 0x2bc, {'<', 'x', '/', '>', ' '});
+  b.undefined(main, 0x83bb, {0x1c, 2, 0x78, 0, 1, 'A'});
+  // XP tags are UTF-16LE in either byte order: "Zoë".
+  b.raw(main, 0x9c9c, 1, 8, {'Z', 0, 'o', 0, 0xEB, 0, 0, 0});
+  b.link(main, kTagExifIfd, exif);
+  Bytes comment{'A', 'S', 'C', 'I', 'I', 0, 0, 0, 'h', 'i', ' ', ' '};
+  b.undefined(exif, kTagUserComment, comment);
+  ImageMetadata m = ReadTiff(b.build());
+  EXPECT_EQ(Text(m.list, kKeyName), "A lake");
+  EXPECT_EQ(Text(m.list, kKeySoftware), "Editor 1.0");
+  EXPECT_EQ(Text(m.list, kKeyArtist), "Ann");
+  EXPECT_EQ(Text(m.list, kKeyCopyright), "(c) Ann");
+  EXPECT_EQ(Text(m.list, kKeyComment), "Zo\xEB");
+  EXPECT_EQ(Text(m.list, kKeySource), "hi");
+  EXPECT_EQ(m.list.count(kKeyXmp), 1);
+  EXPECT_EQ(m.list.count(kKeyIptc), 1);
+  EXPECT_EQ(m.list.count(0x2bc), 0);
+  EXPECT_EQ(m.list.count(kTagUserComment), 0);
+}
+
+TEST_P(BothOrders, ReadsTheThumbnailOfTheSecondIfd) {
+  constexpr std::uint32_t kPlaceholder = 0x7A7A7A7A;
+  Bytes jpeg{0xFF, 0xD8, 1, 2, 3, 4, 5, 0xFF, 0xD9};
+  TiffBuilder b(GetParam());
+  int main = b.addIfd();
+  int thumb = b.addIfd();
+  b.next(main, thumb);
+  b.undefined(main, 0x9999, jpeg);  // the thumbnail's bytes, in the data area
+  b.longs(thumb, kTagThumbnailOffset, {kPlaceholder});
+  b.longs(thumb, kTagThumbnailLength, {static_cast<std::uint32_t>(jpeg.size())});
+  Bytes tiff = b.build();
+  auto at = std::search(tiff.begin(), tiff.end(), jpeg.begin(), jpeg.end()) - tiff.begin();
+  Bytes placeholder;
+  b.put32(placeholder, kPlaceholder);
+  auto slot = std::search(tiff.begin(), tiff.end(), placeholder.begin(), placeholder.end());
+  ASSERT_NE(slot, tiff.end());
+  Bytes offset;
+  b.put32(offset, static_cast<std::uint32_t>(at));
+  std::copy(offset.begin(), offset.end(), slot);
+  EXPECT_EQ(ReadTiff(tiff).thumbnail, jpeg);
+
+  // A length reaching past the end gives no thumbnail.
+  TiffBuilder b3(GetParam());
+  int m3 = b3.addIfd();
+  int t3 = b3.addIfd();
+  b3.next(m3, t3);
+  b3.longs(t3, kTagThumbnailOffset, {8});
+  b3.longs(t3, kTagThumbnailLength, {100000});
+  EXPECT_TRUE(ReadTiff(b3.build()).thumbnail.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Tiff, BothOrders, ::testing::Values(ByteOrder::kIntel, ByteOrder::kMotorola));
+
+TEST(IfdWalkLimits, LoopsAndLongChainsEnd) {
+  // IFD0 -> IFD1 -> IFD0: each is walked once.
+  TiffBuilder b(ByteOrder::kIntel);
+  int a = b.addIfd();
+  int c = b.addIfd();
+  b.longs(a, 0x9001, {1});
+  b.longs(c, 0x9002, {2});
+  b.next(a, c);
+  b.next(c, a);
+  ImageMetadata m = ReadTiff(b.build());
+  EXPECT_EQ(m.list.count(0x9001), 1);
+  EXPECT_EQ(m.list.count(0x9002), 1);
+
+  // A chain of 20 IFDs: only the first 16 are walked.
+  TiffBuilder chain(ByteOrder::kMotorola);
+  for (int i = 0; i < 20; ++i) {
+    int ifd = chain.addIfd();
+    chain.longs(ifd, static_cast<std::uint16_t>(0x1000 + i), {static_cast<std::uint32_t>(i)});
+    if (i > 0) chain.next(ifd - 1, ifd);
+  }
+  m = ReadTiff(chain.build());
+  EXPECT_EQ(m.list.count(0x1000 + kMaxIfdsPerFile - 1), 1);
+  EXPECT_EQ(m.list.count(0x1000 + kMaxIfdsPerFile), 0);
+
+  // A sub-IFD pointing at its own IFD is not walked again.
+  TiffBuilder self(ByteOrder::kIntel);
+  int s = self.addIfd();
+  self.longs(s, 0x9001, {1});
+  self.link(s, kTagExifIfd, s);
+  EXPECT_EQ(ReadTiff(self.build()).list.count(0x9001), 1);
+}
+
+TEST(IfdWalkLimits, EntryCountAndTypeLimits) {
+  // 201 entries: the IFD is not read at all.
+  TiffBuilder big(ByteOrder::kIntel);
+  int ifd = big.addIfd();
+  for (int i = 0; i <= kMaxIfdEntries; ++i) big.longs(ifd, static_cast<std::uint16_t>(0x1000 + i), {1});
+  EXPECT_TRUE(ReadTiff(big.build()).list.empty());
+
+  // Exactly 200 entries are all read.
+  TiffBuilder full(ByteOrder::kIntel);
+  ifd = full.addIfd();
+  for (int i = 0; i < kMaxIfdEntries; ++i) full.longs(ifd, static_cast<std::uint16_t>(0x1000 + i), {1});
+  EXPECT_EQ(ReadTiff(full.build()).list.itemCount(), kMaxIfdEntries);
+
+  // A type-13 entry in the EXIF IFD ends the whole walk: later EXIF entries
+  // and the main IFD's entries after the EXIF pointer are not read.
+  TiffBuilder bad(ByteOrder::kMotorola);
+  int main = bad.addIfd();
+  int exif = bad.addIfd();
+  bad.longs(main, 0x100, {1});
+  bad.link(main, kTagExifIfd, exif);
+  bad.longs(main, 0x9999, {1});
+  bad.shorts(exif, 0x8822, {2});
+  bad.raw(exif, 0x8830, 13, 1, {0, 0, 0, 0});
+  bad.shorts(exif, 0x9207, {5});
+  ImageMetadata m = ReadTiff(bad.build());
+  EXPECT_EQ(m.list.count(0x100), 1);
+  EXPECT_EQ(m.list.count(ExifKey(0x8822)), 1);
+  EXPECT_EQ(m.list.count(ExifKey(0x9207)), 0);
+  EXPECT_EQ(m.list.count(0x9999), 0);
+}
+
+TEST(IfdWalkLimits, BadOffsetsAndHugeCountsAreSkipped) {
+  TiffBuilder b(ByteOrder::kIntel);
+  int main = b.addIfd();
+  b.raw(main, 0x9001, 4, 2, {0xF0, 0xFF, 0xFF, 0x7F});           // 8 bytes at an offset past the end
+  b.raw(main, 0x9002, 12, 0xFFFFFFFFu, {0x08, 0x00, 0x00, 0x00});  // count × size overflows 32 bits
+  b.longs(main, 0x9003, {7});
+  b.raw(main, kTagExifIfd, 4, 1, {0xF0, 0xFF, 0, 0});  // a sub-IFD past the end
+  ImageMetadata m = ReadTiff(b.build());
+  EXPECT_EQ(m.list.count(0x9001), 0);
+  EXPECT_EQ(m.list.count(0x9002), 0);
+  EXPECT_EQ(m.list.count(0x9003), 1);
+
+  // Not a TIFF header, or one cut short.
+  ImageMetadata none;
+  Bytes not_tiff{'I', 'I', 43, 0, 8, 0, 0, 0};
+  MemorySource s1(not_tiff);
+  EXPECT_NE(ReadTiffMetadata(s1, false, &none), err::kNone);
+  Bytes short_tiff{'M', 'M', 0};
+  MemorySource s2(short_tiff);
+  EXPECT_NE(ReadTiffMetadata(s2, false, &none), err::kNone);
+}
+
+TEST(IfdWalkRouting, OrientationOutsideOneToEightIsZero) {
+  for (std::uint16_t value : {0, 1, 8, 9, 300}) {
+    TiffBuilder b(ByteOrder::kMotorola);
+    int main = b.addIfd();
+    b.shorts(main, kTagOrientation, {value});
+    EXPECT_EQ(ReadTiff(b.build()).orientation, value >= 1 && value <= 8 ? value : 0) << value;
+  }
+}
+
+TEST(IfdWalkRouting, ColourProfileChoice) {
+  // An embedded profile in the first IFD wins over the colour space.
+  Bytes icc(140, 0);
+  {
+    TiffBuilder b(ByteOrder::kIntel);
+    int main = b.addIfd();
+    int exif = b.addIfd();
+    b.undefined(main, kTagIccProfile, icc);
+    b.link(main, kTagExifIfd, exif);
+    b.shorts(exif, kTagColorSpace, {1});
+    ImageMetadata m = ReadTiff(b.build());
+    EXPECT_EQ(m.profile, ProfileChoice::kEmbedded);
+    EXPECT_EQ(m.icc_profile, icc);
+  }
+  // A profile in a later IFD of the chain is not the image's.
+  {
+    TiffBuilder b(ByteOrder::kIntel);
+    int main = b.addIfd();
+    int second = b.addIfd();
+    b.longs(main, 0x100, {1});
+    b.next(main, second);
+    b.undefined(second, kTagIccProfile, icc);
+    EXPECT_EQ(ReadTiff(b.build()).profile, ProfileChoice::kNone);
+  }
+  // ColorSpace 1 is sRGB; 0xFFFF (uncalibrated) chooses nothing; an
+  // interoperability index "R03" is Adobe RGB.
+  for (auto [space, index, want] : {std::tuple{1, "R98", ProfileChoice::kSrgb},
+                                    std::tuple{0xFFFF, "R03", ProfileChoice::kAdobeRgb},
+                                    std::tuple{0xFFFF, "THM", ProfileChoice::kNone}}) {
+    TiffBuilder b(ByteOrder::kMotorola);
+    int main = b.addIfd();
+    int exif = b.addIfd();
+    int interop = b.addIfd();
+    b.link(main, kTagExifIfd, exif);
+    b.shorts(exif, kTagColorSpace, {static_cast<std::uint16_t>(space)});
+    b.link(exif, kTagInteropIfd, interop);
+    b.ascii(interop, 1, index);
+    ImageMetadata m = ReadTiff(b.build());
+    EXPECT_EQ(m.profile, want) << index;
+    ImageMetadata named;
+    named.profile = want;
+    EXPECT_EQ(ColourProfileName(named).empty(), want == ProfileChoice::kNone);
+  }
+}
+
+// A maker note IFD in the EXIF IFD of a file made by `make`.
+ImageMetadata WithMakerNote(const std::string& make, ByteOrder order, void (*fill)(TiffBuilder&, int),
+                            Bytes prefix = {}) {
+  TiffBuilder b(order);
+  int main = b.addIfd();
+  int exif = b.addIfd();
+  int note = b.addIfd(std::move(prefix));
+  b.ascii(main, kTagMake, make);
+  b.link(main, kTagExifIfd, exif);
+  b.shorts(exif, kTagIso, {100});
+  b.link(exif, kTagMakerNote, note, 7);
+  fill(b, note);
+  return ReadTiff(b.build());
+}
+
+TEST(MakerNoteRouting, CanonNoteFeedsThePhotoFields) {
+  auto fill = [](TiffBuilder& b, int note) {
+    std::vector<std::uint16_t> settings(26, 0);
+    settings[0] = static_cast<std::uint16_t>(settings.size() * 2);
+    settings[16] = 19;  // ISO 400
+    settings[20] = 0;   // easy-shooting mode decides
+    settings[11] = 8;   // ... "Landscape"
+    settings[23] = 550;
+    settings[24] = 180;
+    settings[25] = 10;
+    b.shorts(note, 1, settings);
+    std::vector<std::uint16_t> shot(8, 0);
+    shot[0] = 16;
+    shot[7] = 2;  // cloudy -> D55 (20)
+    b.shorts(note, 4, shot);
+  };
+  for (ByteOrder order : {ByteOrder::kIntel, ByteOrder::kMotorola}) {
+    ImageMetadata m = WithMakerNote("Canon", order, fill);
+    EXPECT_EQ(Short(m.list, ExifKey(kTagIso)), 400);
+    EXPECT_EQ(Short(m.list, ExifKey(kTagExposureProgram)), 7);
+    EXPECT_EQ(GetPlainText(m.list, ExifKey(kTagLens)), "18-55 mm");
+    EXPECT_EQ(Short(m.list, ExifKey(kTagLightSource)), 20);
+  }
+  // Another maker's note is not read by the Canon rules; an unknown maker's
+  // note is not walked at all.
+  ImageMetadata other = WithMakerNote("Someone", ByteOrder::kIntel, fill);
+  EXPECT_EQ(Short(other.list, ExifKey(kTagIso)), 100);
+  EXPECT_EQ(other.list.count(1), 0);
+}
+
+TEST(MakerNoteRouting, NikonNoteWithItsOwnTiffHeader) {
+  // The note: "Nikon\0", version 2.10, two bytes, then a TIFF structure in
+  // its own byte order whose offsets count from that header.
+  TiffBuilder note(ByteOrder::kMotorola);
+  int ifd = note.addIfd();
+  note.shorts(ifd, 0x2, {0, 800});
+  note.ascii(ifd, 0x5, "WHITE PRESET");
+  note.ascii(ifd, 0x7, "AF-C ");
+  note.rationals(ifd, 0x84, {{180, 10}, {700, 10}, {35, 10}, {45, 10}});
+  note.ascii(ifd, 0x80, "CONTRAST(+)");
+  Bytes body{'N', 'i', 'k', 'o', 'n', 0, 2, 0x10, 0, 0};
+  Bytes inner = note.build();
+  body.insert(body.end(), inner.begin(), inner.end());
+
+  TiffBuilder b(ByteOrder::kIntel);
+  int main = b.addIfd();
+  int exif = b.addIfd();
+  b.ascii(main, kTagMake, "NIKON CORPORATION");
+  b.link(main, kTagExifIfd, exif);
+  b.shorts(exif, kTagLightSource, {1});
+  b.undefined(exif, kTagMakerNote, body);
+  b.shorts(exif, kTagFlash, {16});  // after the note: the file's order is back
+  ImageMetadata m = ReadTiff(b.build());
+  EXPECT_EQ(Short(m.list, ExifKey(kTagIso)), 800);
+  EXPECT_EQ(Short(m.list, ExifKey(kTagLightSource)), 30);  // "Preset"
+  EXPECT_EQ(Short(m.list, ExifKey(kTagFocusMode)), 3);
+  EXPECT_EQ(Short(m.list, ExifKey(kTagContrast)), 2);
+  EXPECT_EQ(GetPlainText(m.list, ExifKey(kTagLens)), "18-70 mm");
+  EXPECT_EQ(Short(m.list, ExifKey(kTagFlash)), 16);
+}
+
+TEST(MakerNoteRouting, PentaxMinoltaAndOlympusNotes) {
+  auto pentax = [](TiffBuilder& b, int note) {
+    b.shorts(note, 0x14, {12});  // ISO 400
+    b.shorts(note, 0x19, {2});   // shade
+    b.raw(note, 0x3f, 1, 2, {3, 44});
+  };
+  // "AOC\0" and the note's byte order come before the IFD.
+  ImageMetadata m = WithMakerNote("PENTAX Corporation", ByteOrder::kMotorola, pentax, {'A', 'O', 'C', 0, 'M', 'M'});
+  EXPECT_EQ(Short(m.list, ExifKey(kTagIso)), 400);
+  EXPECT_EQ(Short(m.list, ExifKey(kTagLightSource)), 11);
+  EXPECT_EQ(GetPlainText(m.list, ExifKey(kTagLens)), "Pentax lens 3-44");
+
+  // Asahi notes are big-endian whatever the file's order.
+  TiffBuilder asahi_note(ByteOrder::kMotorola);
+  int n = asahi_note.addIfd();
+  asahi_note.shorts(n, 0x14, {6});
+  Bytes nb = asahi_note.build();
+  Bytes ifd_only(nb.begin() + kTiffHeaderSize, nb.end());  // offsets in it are unused
+  TiffBuilder b(ByteOrder::kIntel);
+  int main = b.addIfd();
+  int exif = b.addIfd();
+  b.ascii(main, kTagMake, "Asahi Optical Co.,Ltd");
+  b.link(main, kTagExifIfd, exif);
+  b.undefined(exif, kTagMakerNote, ifd_only);
+  EXPECT_EQ(Short(ReadTiff(b.build()).list, ExifKey(kTagIso)), 100);
+
+  auto minolta = [](TiffBuilder& b, int note) {
+    b.longs(note, 0x81, {1234});
+    b.longs(note, 0x88, {99});
+  };
+  m = WithMakerNote("Konica Minolta Camera, Inc.", ByteOrder::kIntel, minolta);
+  EXPECT_EQ(m.list.count(0x81), 1);
+  EXPECT_EQ(m.list.count(0x88), 1);
+
+  // Olympus: the whole note is kept raw and not walked.
+  auto olympus = [](TiffBuilder& b, int note) { b.shorts(note, 0x14, {12}); };
+  m = WithMakerNote("OLYMPUS IMAGING CORP.", ByteOrder::kIntel, olympus);
+  EXPECT_EQ(m.list.count(kTagMakerNote), 1);
+  EXPECT_EQ(m.list.count(0x14), 0);
+}
+
+TEST(TagStore, ShutterSpeedAndExposureTimeKeepOneValue) {
+  // ExposureTime first, then ShutterSpeedValue 8 (1/256): the later wins.
+  TiffBuilder b(ByteOrder::kIntel);
+  int main = b.addIfd();
+  int exif = b.addIfd();
+  b.link(main, kTagExifIfd, exif);
+  b.rationals(exif, kTagExposureTime, {{1, 250}});
+  b.rationals(exif, kTagFNumber, {{28, 10}});
+  b.rationals(exif, kTagShutterSpeedValue, {{8, 1}}, 10);
+  b.rationals(exif, kTagApertureValue, {{6, 1}});
+  b.rationals(exif, kTagExposureIndex, {{400, 1}});
+  b.rationals(exif, kTagDigitalZoomRatio, {{1, 1}});
+  ImageMetadata m = ReadTiff(b.build());
+  EXPECT_EQ(m.list.count(ExifKey(kTagExposureTime)), 1);
+  EXPECT_EQ(Rational(m.list, ExifKey(kTagExposureTime)), std::make_pair(1, 256));
+  EXPECT_EQ(Rational(m.list, ExifKey(kTagFNumber)), std::make_pair(80, 10));
+  EXPECT_EQ(Short(m.list, ExifKey(kTagIso)), 400);
+  EXPECT_EQ(m.list.count(ExifKey(kTagDigitalZoomRatio)), 0);
+  EXPECT_EQ(m.list.count(ExifKey(kTagShutterSpeedValue)), 0);
+}
+
+TEST(TagStore, KodakTriesTheExifFormFirst) {
+  TiffBuilder b(ByteOrder::kIntel);
+  int main = b.addIfd();
+  b.ascii(main, kTagMake, "Kodak");
+  b.rationals(main, kTagExposureTime, {{1, 60}});
+  b.longs(main, 0x100, {1});
+  ImageMetadata m = ReadTiff(b.build());
+  EXPECT_EQ(Rational(m.list, ExifKey(kTagExposureTime)), std::make_pair(1, 60));
+  EXPECT_EQ(m.list.count(kTagExposureTime), 0);
+  EXPECT_EQ(m.list.count(0x100), 1);
+}
+
+}  // namespace
+}  // namespace norvo::metadata
