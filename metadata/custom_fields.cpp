@@ -2,18 +2,14 @@
 #include "metadata/custom_fields.h"
 
 #include "catalog/limits.h"
+#include "metadata/annotation_block.h"
 #include "metadata/string_table.h"
-#include "platform/byte_io.h"
 #include "platform/text_encoding.h"
 
 namespace norvo::metadata {
 namespace {
 
 constexpr std::size_t kMaxCustomNameLength = catalog::kCustomFieldNameSize - 1;
-constexpr std::uint8_t kTextMarker = 0x1C;
-constexpr std::uint8_t kRawMarker = 0x1D;
-constexpr std::uint8_t kCustomRecord = 3;  // annotation record of the custom fields
-constexpr std::size_t kEntryHeaderSize = 5;
 
 std::size_t Position(FieldId id) { return static_cast<std::size_t>(id - field_ids::kFirstCustom); }
 
@@ -34,39 +30,11 @@ void NoteChange(catalog::Catalog& catalog) {
   catalog.send(catalog::Notification::kCatalogChanged);
 }
 
-// Drops the entries of record 3, dataset `dataset` from an annotation
-// block. The walk stops where the block stops being well formed, as every
-// reader of the block does. True when an entry was dropped.
-bool DropCustomEntries(std::vector<std::uint8_t>& block, std::uint8_t dataset) {
-  ByteReader reader(block);
-  ByteWriter kept(block.size());
-  bool dropped = false;
-  while (reader.remaining() >= kEntryHeaderSize) {
-    std::size_t start = reader.position();
-    std::uint8_t marker = reader.u8();
-    if (marker != kTextMarker && marker != kRawMarker) break;
-    std::uint8_t record = reader.u8();
-    std::uint8_t set = reader.u8();
-    std::uint16_t length = reader.u16be();
-    std::span<const std::uint8_t> data = reader.bytes(length);
-    if (!reader.ok()) break;
-    if (record == kCustomRecord && set == dataset) {
-      dropped = true;
-      continue;
-    }
-    kept.bytes(std::span(block).subspan(start, kEntryHeaderSize));
-    kept.bytes(data);
-  }
-  if (dropped) block = kept.take();
-  return dropped;
-}
-
 ErrorCode ClearFieldInItems(catalog::Catalog& catalog, FieldId id) {
-  auto dataset = static_cast<std::uint8_t>(id - field_ids::kFirstCustom + 1);
   for (int cell = 1; cell <= catalog.itemCount(); ++cell) {
     catalog::ItemRecord record;
     if (ErrorCode e = catalog::GetItemRecord(catalog, cell, false, true, record); e != err::kNone) return e;
-    if (!DropCustomEntries(record.annotations, dataset)) continue;
+    if (!RemoveAnnotations(id, record.annotations)) continue;
     bool pending = catalog.cells[static_cast<std::size_t>(cell - 1)].pending();
     if (ErrorCode e = catalog::ReplaceItemParts(catalog, cell, record, catalog::parts::kAnnotations);
         e != err::kNone) {
