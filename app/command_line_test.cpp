@@ -1,14 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/test_environment.h"
 #include "app/command_line.h"
 
 #include <gtest/gtest.h>
 #include <semaphore.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace norvo::app {
@@ -19,49 +20,36 @@ using Kind = CommandLineRequest::Kind;
 
 class CommandLineTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/norvo-cmdline-XXXXXX";
-    ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-    dir_ = templ;
-    // Named POSIX objects are machine-wide: each test uses a channel of its own.
-    channel_ = "norvo-test-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name();
-  }
-  void TearDown() override {
-    CmdLineMap::removeNamedObjects(channel_);
-    std::filesystem::remove_all(dir_);
-  }
+  void TearDown() override { CmdLineMap::removeNamedObjects(channel_); }
   std::string MakeFile(const std::string& relative) {
-    std::filesystem::path p = std::filesystem::path(dir_) / relative;
+    const std::filesystem::path p = env_.root() + "/" + relative;
     std::filesystem::create_directories(p.parent_path());
     std::ofstream(p) << "x";
     return p.string();
   }
 
-  std::string dir_;
-  std::string channel_;
+  testing::IsolatedEnvironment env_{"cmdline"};
+  // Named POSIX objects are machine-wide: each test uses a channel of its own.
+  const std::string channel_ = "norvo-test-" + std::to_string(::getpid()) + "-" +
+                               ::testing::UnitTest::GetInstance()->current_test_info()->name();
 };
 
-// --- splitting and classification ------------------------------------------
+TEST_F(CommandLineTest, SplitsOnBlanksGroupsQuotedTextAndJoinsBack) {
+  const std::pair<const char*, Args> cases[] = {
+      {"norvo a.jpg  b.jpg\tc.jpg", {"norvo", "a.jpg", "b.jpg", "c.jpg"}},
+      {"  norvo   ", {"norvo"}},
+      {"", {}},
+      // Quotes group blanks and vanish, wherever they stand in an argument.
+      {"norvo \"/home/me/My Photos/a b.jpg\" x", {"norvo", "/home/me/My Photos/a b.jpg", "x"}},
+      {"norvo pre\"fix and\"post", {"norvo", "prefix andpost"}},
+      // An empty pair is an (empty) argument of its own; an unclosed quote
+      // runs to the end of the line; backslashes are ordinary characters.
+      {"norvo \"\" x", {"norvo", "", "x"}},
+      {"norvo \"open ended  ", {"norvo", "open ended  "}},
+      {"norvo C:\\x\\ y", {"norvo", "C:\\x\\", "y"}},
+  };
+  for (const auto& [line, args] : cases) EXPECT_EQ(SplitCommandLine(line), args) << line;
 
-TEST_F(CommandLineTest, SplitsOnBlanksAndGroupsQuotedText) {
-  EXPECT_EQ(SplitCommandLine("norvo a.jpg  b.jpg\tc.jpg"), (Args{"norvo", "a.jpg", "b.jpg", "c.jpg"}));
-  EXPECT_EQ(SplitCommandLine("  norvo   "), (Args{"norvo"}));
-  EXPECT_EQ(SplitCommandLine(""), Args{});
-  // Quotes group blanks and vanish, wherever they stand in an argument.
-  EXPECT_EQ(SplitCommandLine("norvo \"/home/me/My Photos/a b.jpg\" x"),
-            (Args{"norvo", "/home/me/My Photos/a b.jpg", "x"}));
-  EXPECT_EQ(SplitCommandLine("norvo pre\"fix and\"post"), (Args{"norvo", "prefix andpost"}));
-  // An empty pair is an (empty) argument of its own.
-  EXPECT_EQ(SplitCommandLine("norvo \"\" x"), (Args{"norvo", "", "x"}));
-  // An unclosed quote runs to the end of the line.
-  EXPECT_EQ(SplitCommandLine("norvo \"open ended  "), (Args{"norvo", "open ended  "}));
-  // Backslashes are ordinary characters.
-  EXPECT_EQ(SplitCommandLine("norvo C:\\x\\ y"), (Args{"norvo", "C:\\x\\", "y"}));
-}
-
-TEST_F(CommandLineTest, JoinedArgumentsSplitBackUnchanged) {
   const Args args{"/usr/bin/norvo", "plain.jpg", "with blank.jpg", "", "tab\there", "/ü/日本.png"};
   std::optional<std::string> line = JoinCommandLine(args);
   ASSERT_TRUE(line);
@@ -70,106 +58,80 @@ TEST_F(CommandLineTest, JoinedArgumentsSplitBackUnchanged) {
   EXPECT_FALSE(JoinCommandLine({"norvo", "say \"cheese\".jpg"}));
 }
 
-TEST_F(CommandLineTest, QuotedCatalogPathWithBlanksInAnyCaseOpensThatCatalog) {
+// Only an existing catalog named first is opened; anything else is added.
+TEST_F(CommandLineTest, FirstArgumentNamingACatalogOpensItOtherwiseEverythingIsAdded) {
   const std::string catalog = MakeFile("My Catalogs/Summer 2024.NRK");
-  const std::string line = "norvo \"" + catalog + "\" other.jpg \"more files\"";
-  CommandLineRequest request = ClassifyCommandLine(SplitCommandLine(line));
-  EXPECT_EQ(request.kind, Kind::kOpenCatalog);
-  EXPECT_EQ(request.paths, Args{catalog});  // the rest is ignored
-
   const std::string lower = MakeFile("plain.nrk");
-  request = ClassifyCommandLine({"norvo", lower});
-  EXPECT_EQ(request.kind, Kind::kOpenCatalog);
-  EXPECT_EQ(request.paths, Args{lower});
-}
-
-TEST_F(CommandLineTest, OtherArgumentsAreFilesAndFoldersToAdd) {
   const std::string photo = MakeFile("Trip/photo one.jpg");
-  const std::string folder = dir_ + "/Trip";
-  // A catalog named second is not opened: only the first argument counts.
-  const std::string catalog = MakeFile("later.nrk");
-  CommandLineRequest request =
-      ClassifyCommandLine(SplitCommandLine("norvo \"" + photo + "\" \"\" " + folder + " " + catalog));
-  EXPECT_EQ(request.kind, Kind::kAddFiles);
-  EXPECT_EQ(request.paths, (Args{photo, folder, catalog}));
-
-  // A catalog name that does not exist is added like any other name.
-  const std::string missing = dir_ + "/gone.nrk";
-  request = ClassifyCommandLine({"norvo", missing, photo});
-  EXPECT_EQ(request.kind, Kind::kAddFiles);
-  EXPECT_EQ(request.paths, (Args{missing, photo}));
-
-  // "nrk" without the dot is no catalog either.
-  const std::string not_catalog = MakeFile("backupnrk");
-  EXPECT_EQ(ClassifyCommandLine({"norvo", not_catalog}).kind, Kind::kAddFiles);
-
-  // The program alone, or with only empty arguments, asks for nothing.
-  EXPECT_EQ(ClassifyCommandLine({"norvo"}).kind, Kind::kNothing);
-  EXPECT_EQ(ClassifyCommandLine({"norvo", ""}).kind, Kind::kNothing);
+  const std::string folder = env_.root() + "/Trip";
+  const std::string missing = env_.root() + "/gone.nrk";
+  const std::string not_catalog = MakeFile("backupnrk");  // "nrk" without the dot
+  const struct {
+    Args args;
+    Kind kind;
+    Args paths;
+  } cases[] = {
+      {SplitCommandLine("norvo \"" + catalog + "\" other.jpg \"more files\""), Kind::kOpenCatalog, {catalog}},
+      {{"norvo", lower}, Kind::kOpenCatalog, {lower}},
+      {SplitCommandLine("norvo \"" + photo + "\" \"\" " + folder + " " + lower), Kind::kAddFiles,
+       {photo, folder, lower}},
+      {{"norvo", missing, photo}, Kind::kAddFiles, {missing, photo}},
+      {{"norvo", not_catalog}, Kind::kAddFiles, {not_catalog}},
+      {{"norvo"}, Kind::kNothing, {}},
+      {{"norvo", ""}, Kind::kNothing, {}},
+  };
+  for (const auto& c : cases) {
+    const CommandLineRequest request = ClassifyCommandLine(c.args);
+    EXPECT_EQ(request.kind, c.kind) << c.args.back();
+    EXPECT_EQ(request.paths, c.paths) << c.args.back();
+  }
 }
 
-// --- the hand-over channel ---------------------------------------------------
-
-TEST_F(CommandLineTest, PutGetClearRoundTripBetweenMappings) {
-  CmdLineMap sender;
-  CmdLineMap receiver;
+TEST_F(CommandLineTest, ChannelCarriesTextBetweenMappingsAndEveryCreateZeroesIt) {
+  CmdLineMap sender, receiver;
   EXPECT_EQ(sender.put("norvo x"), err::kBadFileNumber);  // no block yet
   ASSERT_EQ(receiver.create(channel_), err::kNone);
   ASSERT_EQ(sender.create(channel_), err::kNone);
   EXPECT_EQ(receiver.get(), "");
 
-  // Text beyond Latin-1, and a character outside the BMP (a surrogate pair).
-  const std::string text = "norvo \"/home/zoë/Фото/日本 旅行/😀.jpg\"";
-  ASSERT_EQ(sender.put(text), err::kNone);
-  EXPECT_EQ(receiver.get(), text);
-  EXPECT_EQ(receiver.get(), text);  // reading does not consume
-
-  // A Linux file name need not be UTF-8; its bytes come back as they were.
-  const std::string raw = "norvo /media/old/caf\xE9-\xFF\xC3.jpg";
-  ASSERT_EQ(sender.put(raw), err::kNone);
-  EXPECT_EQ(receiver.get(), raw);
-
+  // Text beyond Latin-1 with a character outside the BMP (a surrogate pair),
+  // and a file name that is not UTF-8: each comes back as it was, and reading
+  // does not consume it.
+  for (const std::string text : {"norvo \"/home/zoë/Фото/日本 旅行/😀.jpg\"", "norvo /media/old/caf\xE9-\xFF\xC3.jpg"}) {
+    ASSERT_EQ(sender.put(text), err::kNone);
+    EXPECT_EQ(receiver.get(), text);
+    EXPECT_EQ(receiver.get(), text);
+  }
   ASSERT_EQ(receiver.clear(), err::kNone);
   EXPECT_EQ(sender.get(), "");
-  sender.destroy();
-  EXPECT_EQ(sender.get(), "");
-}
 
-TEST_F(CommandLineTest, EveryCreateZeroesTheBlock) {
-  CmdLineMap first;
-  ASSERT_EQ(first.create(channel_), err::kNone);
-  ASSERT_EQ(first.put("norvo pending.jpg"), err::kNone);
+  ASSERT_EQ(sender.put("norvo pending.jpg"), err::kNone);
   CmdLineMap later;
   ASSERT_EQ(later.create(channel_), err::kNone);
-  EXPECT_EQ(first.get(), "");
+  EXPECT_EQ(receiver.get(), "");
+  sender.destroy();
+  EXPECT_EQ(sender.get(), "");
 }
 
 TEST_F(CommandLineTest, TextOf32768UnitsIsNotDeliveredAndPreviousContentStays) {
   CmdLineMap map;
   ASSERT_EQ(map.create(channel_), err::kNone);
   ASSERT_EQ(map.put("norvo previous.jpg"), err::kNone);
-
-  EXPECT_EQ(map.put(std::string(kMaxCmdLineUnits, 'a')), err::kParam);
-  EXPECT_EQ(map.get(), "norvo previous.jpg");
-
   // The limit counts UTF-16 units: 16384 characters outside the BMP are
   // 32768 units, one too many, though they are far fewer characters.
   std::string astral;
   for (std::size_t i = 0; i < kMaxCmdLineUnits / 2; ++i) astral += "😀";
-  EXPECT_EQ(map.put(astral), err::kParam);
-  EXPECT_EQ(map.get(), "norvo previous.jpg");
-
-  // One unit fewer fits, with its NUL in the last two bytes of the block.
-  const std::string longest = std::string(kMaxCmdLineUnits - 1, 'b');
-  ASSERT_EQ(map.put(longest), err::kNone);
-  EXPECT_EQ(map.get(), longest);
-  const std::string astral_fit = astral.substr(4) + "c";  // 16383 pairs + 1
-  ASSERT_EQ(map.put(astral_fit), err::kNone);
-  EXPECT_EQ(map.get(), astral_fit);
-
-  // A shorter text after a long one does not leave the old tail behind.
-  ASSERT_EQ(map.put("short"), err::kNone);
-  EXPECT_EQ(map.get(), "short");
+  for (const std::string& refused : {std::string(kMaxCmdLineUnits, 'a'), astral}) {
+    EXPECT_EQ(map.put(refused), err::kParam);
+    EXPECT_EQ(map.get(), "norvo previous.jpg");
+  }
+  // One unit fewer fits, with its NUL in the last two bytes of the block; a
+  // shorter text after a long one does not leave the old tail behind.
+  const std::string longest(kMaxCmdLineUnits - 1, 'b'), astral_longest = astral.substr(4) + "c";
+  for (const std::string& fits : {longest, astral_longest, std::string("short")}) {
+    ASSERT_EQ(map.put(fits), err::kNone);
+    EXPECT_EQ(map.get(), fits);
+  }
   EXPECT_EQ(map.put(std::string("nul\0inside", 10)), err::kParam);
   EXPECT_EQ(map.get(), "short");
 }
@@ -178,11 +140,9 @@ TEST_F(CommandLineTest, GuardLeftTakenByDeadHolderIsRecovered) {
   CmdLineMap map;
   ASSERT_EQ(map.create(channel_), err::kNone);
   // Take the guard the way a process would that died in the middle of a copy.
-  const std::string guard_name = PosixObjectName(channel_ + std::string(kCmdLineGuardSuffix));
-  sem_t* sem = ::sem_open(guard_name.c_str(), 0);
+  sem_t* sem = ::sem_open(PosixObjectName(channel_ + std::string(kCmdLineGuardSuffix)).c_str(), 0);
   ASSERT_NE(sem, SEM_FAILED);
   ASSERT_EQ(::sem_wait(sem), 0);
-
   ASSERT_EQ(map.put("norvo after.jpg"), err::kNone);
   EXPECT_EQ(map.get(), "norvo after.jpg");
   // The guard works again, and at most one holder gets in.

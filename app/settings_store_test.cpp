@@ -13,7 +13,6 @@
 #include <iterator>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "platform/byte_io.h"
@@ -30,18 +29,19 @@ Bytes ReadFile(const std::string& path) {
 }
 void WriteFile(const std::string& path, const Bytes& bytes) {
   fs::create_directories(fs::path(path).parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 Bytes Pattern(std::size_t n, std::uint8_t seed) {
   Bytes b(n);
   for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(seed + i * 13 + i / 256);
   return b;
 }
-// Files in `folder` whose names begin with `prefix`.
-std::vector<std::string> FilesStartingWith(const std::string& folder, const std::string& prefix) {
+// Files beside `file` whose names begin with its name and `suffix`.
+std::vector<std::string> Beside(const std::string& file, const std::string& suffix) {
   std::vector<std::string> found;
-  for (const auto& entry : fs::directory_iterator(folder)) {
+  const std::string prefix = fs::path(file).filename().string() + suffix;
+  for (const auto& entry : fs::directory_iterator(fs::path(file).parent_path())) {
     if (entry.path().filename().string().starts_with(prefix)) found.push_back(entry.path().string());
   }
   return found;
@@ -51,50 +51,34 @@ std::vector<std::string> FilesStartingWith(const std::string& folder, const std:
 // real ones.
 class SettingsStoreTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    env_.emplace("settings");
-    root_ = env_->root();
-  }
-  void TearDown() override {
-    env_.reset();
-  }
   std::string userDb() const { return root_ + "/config/Norvo/Media2/settings.db"; }
   std::string machineDb() const { return root_ + "/xdg/Norvo/Media2/settings.db"; }
   // The machine-wide store is made the way an administrator would make it:
   // a database of the same schema, written by a store of its own.
-  SettingsStore openAsUser(const std::string& path) const { return SettingsStore::Open(StorePaths{path, {}}); }
+  static SettingsStore openAsUser(const std::string& path) { return SettingsStore::Open(StorePaths{path, {}}); }
 
-  std::string root_;
-  std::optional<testing::IsolatedEnvironment> env_;
+  testing::IsolatedEnvironment env_{"settings"};
+  std::string root_ = env_.root();
 };
 
 TEST_F(SettingsStoreTest, DefaultPathsFollowTheXdgVariables) {
-  StorePaths paths = DefaultStorePaths();
-  EXPECT_EQ(paths.user, userDb());
-  ASSERT_GE(paths.machine.size(), 1u);
-  EXPECT_EQ(paths.machine[0], machineDb());
-  if (paths.machine.size() > 1) {
-    EXPECT_EQ(fs::path(paths.machine[1]).filename(), "settings.db");
-  }
-
+  EXPECT_EQ(DefaultStorePaths().user, userDb());
+  EXPECT_EQ(DefaultStorePaths().machine.at(0), machineDb());
   // Relative entries do not count; the first absolute one does.
   ::setenv("XDG_CONFIG_DIRS", ("relative/dir:" + root_ + "/first:" + root_ + "/second").c_str(), 1);
-  EXPECT_EQ(DefaultStorePaths().machine[0], root_ + "/first/Norvo/Media2/settings.db");
+  EXPECT_EQ(DefaultStorePaths().machine.at(0), root_ + "/first/Norvo/Media2/settings.db");
   ::setenv("XDG_CONFIG_DIRS", "", 1);
-  EXPECT_EQ(DefaultStorePaths().machine[0], "/etc/xdg/Norvo/Media2/settings.db");
-
-  ::unsetenv("XDG_CONFIG_HOME");
-  EXPECT_EQ(DefaultStorePaths().user, root_ + "/home/.config/Norvo/Media2/settings.db");
-  ::setenv("XDG_CONFIG_HOME", "not/absolute", 1);
-  EXPECT_EQ(DefaultStorePaths().user, root_ + "/home/.config/Norvo/Media2/settings.db");
+  EXPECT_EQ(DefaultStorePaths().machine.at(0), "/etc/xdg/Norvo/Media2/settings.db");
+  for (const char* home : {static_cast<const char*>(nullptr), "not/absolute"}) {
+    home ? ::setenv("XDG_CONFIG_HOME", home, 1) : ::unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(DefaultStorePaths().user, root_ + "/home/.config/Norvo/Media2/settings.db");
+  }
 }
 
-TEST_F(SettingsStoreTest, TypedValuesPersistAcrossOpenings) {
+TEST_F(SettingsStoreTest, TypedValuesPersistNamesIgnoreCaseAndEachValueHasOneType) {
   const Bytes blob = Pattern(5000, 7);
   {
     SettingsStore store = SettingsStore::Open();
-    EXPECT_TRUE(store.warnings().empty());
-    EXPECT_EQ(store.userPath(), userDb());
     EXPECT_EQ(store.putBinary("Preferences", "Preferences", blob), err::kNone);
     EXPECT_EQ(store.putBinary("Preferences", "Empty", Bytes()), err::kNone);
     EXPECT_EQ(store.putString("RecentFiles", "Recent1", "/home/jö/Ünterwegs.nrk"), err::kNone);
@@ -104,28 +88,17 @@ TEST_F(SettingsStoreTest, TypedValuesPersistAcrossOpenings) {
   SettingsStore store = SettingsStore::Open();
   EXPECT_EQ(store.getBinary("Preferences", "Preferences"), blob);
   EXPECT_EQ(store.getBinary("Preferences", "Empty"), Bytes());
-  EXPECT_EQ(store.getString("RecentFiles", "Recent1"), "/home/jö/Ünterwegs.nrk");
   EXPECT_EQ(store.getString("", "Blank"), "");
   EXPECT_EQ(store.getNumber("Counters", "Big"), -9000000000123LL);
-  EXPECT_EQ(store.getBinary("Preferences", "Missing"), std::nullopt);
   EXPECT_EQ(store.getBinary("Elsewhere", "Preferences"), std::nullopt);
-}
-
-TEST_F(SettingsStoreTest, NamesIgnoreCaseValuesHaveOneTypeDeleteReportsAbsence) {
-  SettingsStore store = SettingsStore::Open();
-  ASSERT_EQ(store.putString("RecentFiles", "Recent1", "a.nrk"), err::kNone);
   // Registry names: case does not matter, and "\Key\" is "Key".
-  EXPECT_EQ(store.getString("recentfiles", "RECENT1"), "a.nrk");
-  EXPECT_EQ(store.getString("\\RecentFiles\\", "Recent1"), "a.nrk");
-  ASSERT_EQ(store.putString("RECENTFILES", "recent1", "b.nrk"), err::kNone);
-  EXPECT_EQ(store.getString("RecentFiles", "Recent1"), "b.nrk");
+  EXPECT_EQ(store.getString("\\recentfiles\\", "RECENT1"), "/home/jö/Ünterwegs.nrk");
   EXPECT_EQ(store.getString("RecentFiles\\Sub", "Recent1"), std::nullopt);
 
   // Read as another type, a value is not there; written as another type, it
   // is replaced.
-  EXPECT_EQ(store.getNumber("RecentFiles", "Recent1"), std::nullopt);
   EXPECT_EQ(store.getBinary("RecentFiles", "Recent1"), std::nullopt);
-  ASSERT_EQ(store.putNumber("RecentFiles", "Recent1", 12), err::kNone);
+  ASSERT_EQ(store.putNumber("RECENTFILES", "recent1", 12), err::kNone);
   EXPECT_EQ(store.getNumber("RecentFiles", "Recent1"), 12);
   EXPECT_EQ(store.getString("RecentFiles", "Recent1"), std::nullopt);
 
@@ -141,8 +114,6 @@ TEST_F(SettingsStoreTest, CodedStoreKeepsBlocksUnderCodeAndIndex) {
   const Bytes fallback = {9, 8, 7};
   const Bytes block = Pattern(160, 3);
   SettingsStore store = SettingsStore::Open();
-
-  EXPECT_EQ(GetSetting(store, expo, 3), std::nullopt);
   EXPECT_EQ(GetSetting(store, expo, 3, fallback), fallback);
   ASSERT_EQ(PutSetting(store, expo, 3, block), err::kNone);
   EXPECT_EQ(GetSetting(store, expo, 3, fallback), block);
@@ -151,8 +122,9 @@ TEST_F(SettingsStoreTest, CodedStoreKeepsBlocksUnderCodeAndIndex) {
   // Anyone reaches the same value by key and name.
   EXPECT_EQ(store.getBinary("Preferences\\EXPO", "3"), block);
 
-  // No block: the value goes, and the default comes back.
+  // No block: the value goes, and the default comes back; absent already is fine.
   EXPECT_EQ(PutSetting(store, expo, 3, std::nullopt), err::kNone);
+  EXPECT_EQ(GetSetting(store, expo, 3), std::nullopt);
   EXPECT_EQ(GetSetting(store, expo, 3, fallback), fallback);
   EXPECT_EQ(PutSetting(store, expo, 3, std::nullopt), err::kNone);
 }
@@ -171,7 +143,6 @@ TEST_F(SettingsStoreTest, MachineStoreAnswersWhatTheUserLacksAndIsNeverWritten) 
   EXPECT_TRUE(store.warnings().empty());
   EXPECT_EQ(store.machinePath(), machineDb());
   EXPECT_EQ(store.getString("", "Path"), "/opt/norvo");
-  EXPECT_EQ(GetSetting(store, FourCC("LABL"), 1), (Bytes{1, 2, 3}));
   EXPECT_EQ(store.getString("", "Path", Scope::kUser), std::nullopt);
 
   // The user's value hides the machine's; deleting it shows the machine's
@@ -184,22 +155,19 @@ TEST_F(SettingsStoreTest, MachineStoreAnswersWhatTheUserLacksAndIsNeverWritten) 
   EXPECT_EQ(store.deleteValue("", "Path"), err::kFileNotFound);
   EXPECT_EQ(PutSetting(store, FourCC("LABL"), 1, std::nullopt), err::kNone);
   EXPECT_EQ(GetSetting(store, FourCC("LABL"), 1), (Bytes{1, 2, 3}));
-
   EXPECT_EQ(ReadFile(machineDb()), machine_bytes);
   EXPECT_EQ(fs::last_write_time(machineDb()), machine_time);
-  EXPECT_TRUE(FilesStartingWith(fs::path(machineDb()).parent_path(), "settings.db-").empty());
-}
+  EXPECT_TRUE(Beside(machineDb(), "-").empty());
 
-TEST_F(SettingsStoreTest, MachineStoreCanSitBesideTheProgram) {
+  // The first candidate that exists is used, e.g. one beside the program;
+  // with none anywhere, reads simply find nothing.
   const std::string beside = root_ + "/program/settings.db";
   fs::create_directories(root_ + "/program");
-  openAsUser(beside).putString("", "Path", root_ + "/program");
-  SettingsStore store = SettingsStore::Open(StorePaths{userDb(), {machineDb(), beside}});
-  EXPECT_EQ(store.machinePath(), beside);
-  EXPECT_EQ(store.getString("", "Path"), root_ + "/program");
-
-  // With no machine store anywhere, reads simply find nothing.
-  SettingsStore alone = SettingsStore::Open(StorePaths{userDb(), {machineDb()}});
+  ASSERT_EQ(openAsUser(beside).putString("", "Path", "beside"), err::kNone);
+  SettingsStore second = SettingsStore::Open(StorePaths{userDb(), {root_ + "/none.db", beside}});
+  EXPECT_EQ(second.machinePath(), beside);
+  EXPECT_EQ(second.getString("", "Path"), "beside");
+  SettingsStore alone = SettingsStore::Open(StorePaths{userDb(), {root_ + "/none.db"}});
   EXPECT_EQ(alone.machinePath(), "");
   EXPECT_EQ(alone.getString("", "Path"), std::nullopt);
   EXPECT_TRUE(alone.warnings().empty());
@@ -207,63 +175,51 @@ TEST_F(SettingsStoreTest, MachineStoreCanSitBesideTheProgram) {
 
 // Three kinds of damage, each met at start-up: the file is moved aside with
 // its bytes intact, a warning names it, and a fresh store is used.
-class BrokenDatabaseTest : public SettingsStoreTest, public ::testing::WithParamInterface<const char*> {};
-
-TEST_P(BrokenDatabaseTest, IsMovedAsideAndAFreshStoreUsed) {
-  const std::string damage = GetParam();
-  if (damage == "garbage") {
-    WriteFile(userDb(), Pattern(3000, 0x5A));
-  } else if (damage == "foreign schema") {
+TEST_F(SettingsStoreTest, BrokenDatabaseIsMovedAsideAndAFreshStoreUsed) {
+  for (const std::string damage : {"garbage", "foreign schema", "overwritten pages"}) {
+    SCOPED_TRACE(damage);
     fs::create_directories(fs::path(userDb()).parent_path());
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(userDb().c_str(), &db), SQLITE_OK);
-    EXPECT_EQ(sqlite3_exec(db, "CREATE TABLE settings(a, b); INSERT INTO settings VALUES(1, 2)", nullptr, nullptr,
-                           nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
-  } else {
-    // A good store whose table pages are overwritten.
-    {
-      SettingsStore store = SettingsStore::Open();
-      for (int i = 0; i < 12; ++i) ASSERT_EQ(store.putBinary("Bulk", std::to_string(i), Pattern(1000, 1)), err::kNone);
+    for (const std::string& old : Beside(userDb(), "")) fs::remove(old);
+    if (damage == "garbage") {
+      WriteFile(userDb(), Pattern(3000, 0x5A));
+    } else if (damage == "foreign schema") {
+      sqlite3* db = nullptr;
+      ASSERT_EQ(sqlite3_open(userDb().c_str(), &db), SQLITE_OK);
+      EXPECT_EQ(sqlite3_exec(db, "CREATE TABLE settings(a, b); INSERT INTO settings VALUES(1, 2)", nullptr, nullptr,
+                             nullptr), SQLITE_OK);
+      sqlite3_close(db);
+    } else {  // a good store whose table pages are overwritten
+      {
+        SettingsStore store = SettingsStore::Open();
+        for (int i = 0; i < 12; ++i) {
+          ASSERT_EQ(store.putBinary("Bulk", std::to_string(i), Pattern(1000, 1)), err::kNone);
+        }
+      }
+      Bytes file = ReadFile(userDb());
+      ASSERT_GT(file.size(), 3u * 4096);
+      std::fill(file.begin() + 4096, file.begin() + 3 * 4096, 0xFF);
+      WriteFile(userDb(), file);
     }
-    Bytes file = ReadFile(userDb());
-    ASSERT_GT(file.size(), 3u * 4096);
-    std::fill(file.begin() + 4096, file.begin() + 3 * 4096, 0xFF);
-    WriteFile(userDb(), file);
+    const Bytes damaged = ReadFile(userDb());
+
+    SettingsStore store = SettingsStore::Open();
+    ASSERT_EQ(store.warnings().size(), 1u);
+    EXPECT_EQ(store.userPath(), userDb());
+    std::vector<std::string> moved = Beside(userDb(), ".broken-");
+    ASSERT_EQ(moved.size(), 1u);
+    EXPECT_EQ(ReadFile(moved[0]), damaged);
+    EXPECT_NE(store.warnings()[0].find(moved[0]), std::string::npos);
+    EXPECT_NE(store.warnings()[0].find(userDb()), std::string::npos);
+    EXPECT_EQ(store.getBinary("Bulk", "1"), std::nullopt);
+    ASSERT_EQ(store.putNumber("Fresh", "Value", 5), err::kNone);
+    EXPECT_EQ(SettingsStore::Open().getNumber("Fresh", "Value"), 5);
   }
-  const Bytes damaged = ReadFile(userDb());
-
-  SettingsStore store = SettingsStore::Open();
-  ASSERT_EQ(store.warnings().size(), 1u);
-  EXPECT_NE(store.warnings()[0].find(userDb()), std::string::npos);
-  EXPECT_EQ(store.userPath(), userDb());
-  std::vector<std::string> moved = FilesStartingWith(fs::path(userDb()).parent_path(), "settings.db.broken-");
-  ASSERT_EQ(moved.size(), 1u);
-  EXPECT_EQ(ReadFile(moved[0]), damaged);
-  EXPECT_NE(store.warnings()[0].find(moved[0]), std::string::npos);
-
-  EXPECT_EQ(store.getBinary("Bulk", "1"), std::nullopt);
-  ASSERT_EQ(store.putNumber("Fresh", "Value", 5), err::kNone);
-  EXPECT_EQ(SettingsStore::Open().getNumber("Fresh", "Value"), 5);
 }
 
-INSTANTIATE_TEST_SUITE_P(Damage, BrokenDatabaseTest, ::testing::Values("garbage", "foreign schema", "overwritten pages"),
-                         [](const auto& info) {
-                           std::string name = info.param;
-                           for (char& c : name) c = c == ' ' ? '_' : c;
-                           return name;
-                         });
-
-TEST_F(SettingsStoreTest, EmptyFileIsANewStoreNotABrokenOne) {
+TEST_F(SettingsStoreTest, EmptyFileIsNewBrokenMachineStoreIgnoredUnusableFolderFallsBackToMemory) {
+  // An empty user file is a new store, not a broken one.
   WriteFile(userDb(), Bytes());
-  SettingsStore store = SettingsStore::Open();
-  EXPECT_TRUE(store.warnings().empty());
-  EXPECT_EQ(store.putString("LastCatalog", "", "x.nrk"), err::kNone);
-  EXPECT_TRUE(FilesStartingWith(fs::path(userDb()).parent_path(), "settings.db.broken").empty());
-}
-
-TEST_F(SettingsStoreTest, BrokenMachineStoreIsIgnoredAndLeftAlone) {
+  // A broken machine store is ignored with a warning and left alone.
   WriteFile(machineDb(), Pattern(2048, 1));
   SettingsStore store = SettingsStore::Open();
   ASSERT_EQ(store.warnings().size(), 1u);
@@ -271,66 +227,43 @@ TEST_F(SettingsStoreTest, BrokenMachineStoreIsIgnoredAndLeftAlone) {
   EXPECT_EQ(store.machinePath(), "");
   EXPECT_EQ(ReadFile(machineDb()), Pattern(2048, 1));
   EXPECT_EQ(store.putNumber("A", "B", 1), err::kNone);
-  EXPECT_EQ(store.getNumber("A", "B"), 1);
-}
+  EXPECT_EQ(SettingsStore::Open(StorePaths{userDb(), {}}).getNumber("A", "B"), 1);
+  EXPECT_TRUE(Beside(userDb(), ".broken").empty());
 
-TEST_F(SettingsStoreTest, UnusableFolderFallsBackToMemory) {
   // The configuration "folder" is a file: nothing can be created below it.
   fs::remove_all(root_ + "/config");
   WriteFile(root_ + "/config", Bytes{1});
-  SettingsStore store = SettingsStore::Open();
-  ASSERT_EQ(store.warnings().size(), 1u);
-  EXPECT_EQ(store.userPath(), "");
-  EXPECT_EQ(store.putString("LastCatalog", "", "x.nrk"), err::kNone);
-  EXPECT_EQ(store.getString("LastCatalog", ""), "x.nrk");
+  SettingsStore memory = SettingsStore::Open(StorePaths{userDb(), {}});
+  ASSERT_EQ(memory.warnings().size(), 1u);
+  EXPECT_EQ(memory.userPath(), "");
+  EXPECT_EQ(memory.putString("LastCatalog", "", "x.nrk"), err::kNone);
+  EXPECT_EQ(memory.getString("LastCatalog", ""), "x.nrk");
   EXPECT_EQ(ReadFile(root_ + "/config"), Bytes{1});
 }
 
-// Value i of writer w: the three kinds of value in turn, half of them under
-// a key both writers share.
-ErrorCode WriteValue(SettingsStore& store, int w, int i) {
-  const std::string name = std::to_string(w) + "-" + std::to_string(i);
-  switch (i % 3) {
-    case 0:
-      return store.putNumber("Writer" + std::to_string(w), name, w * 100000 + i);
-    case 1:
-      return store.putString("Shared", name, name);
-    default:
-      return PutSetting(store, FourCC("TEST"), w * 1000 + i, Pattern(64, static_cast<std::uint8_t>(i)));
-  }
-}
-bool HasValue(const SettingsStore& store, int w, int i) {
-  const std::string name = std::to_string(w) + "-" + std::to_string(i);
-  switch (i % 3) {
-    case 0:
-      return store.getNumber("Writer" + std::to_string(w), name) == std::optional<std::int64_t>(w * 100000 + i);
-    case 1:
-      return store.getString("Shared", name) == std::optional<std::string>(name);
-    default:
-      return GetSetting(store, FourCC("TEST"), w * 1000 + i) == std::optional<Bytes>(Pattern(64, static_cast<std::uint8_t>(i)));
-  }
-}
-
 // Two processes that start together on a store that does not exist yet,
-// each writing many values in separate transactions: afterwards every value
-// of both is there. (Each commit waits for the disk, so the count is modest.)
+// each writing many values in separate transactions, half of them under a
+// key both share: afterwards every value of both is there. (Each commit
+// waits for the disk, so the count is modest.)
 TEST_F(SettingsStoreTest, TwoWriterProcessesLoseNothing) {
-  constexpr int kWriters = 2;
   constexpr int kValuesEach = 90;
+  const auto name = [](int w, int i) { return std::to_string(w) + "-" + std::to_string(i); };
   int gate[2];
   ASSERT_EQ(::pipe(gate), 0);
   std::vector<pid_t> children;
-  for (int w = 0; w < kWriters; ++w) {
-    pid_t pid = ::fork();
+  for (int w = 0; w < 2; ++w) {
+    const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
       ::close(gate[1]);
       char c = 0;
       (void)!::read(gate[0], &c, 1);  // returns when the parent closes its end
-      int failures = 0;
       SettingsStore store = SettingsStore::Open();
-      failures += store.warnings().empty() ? 0 : 1;
-      for (int i = 0; i < kValuesEach; ++i) failures += WriteValue(store, w, i) != err::kNone;
+      int failures = store.warnings().empty() ? 0 : 1;
+      for (int i = 0; i < kValuesEach; ++i) {
+        failures += (i % 2 ? store.putString("Shared", name(w, i), name(w, i))
+                           : store.putNumber("Writer" + std::to_string(w), name(w, i), i)) != err::kNone;
+      }
       ::_exit(failures == 0 ? 0 : 1);
     }
     children.push_back(pid);
@@ -342,14 +275,16 @@ TEST_F(SettingsStoreTest, TwoWriterProcessesLoseNothing) {
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "writer process failed, status " << status;
   }
-
   SettingsStore store = SettingsStore::Open();
   int missing = 0;
-  for (int w = 0; w < kWriters; ++w) {
-    for (int i = 0; i < kValuesEach; ++i) missing += !HasValue(store, w, i);
+  for (int w = 0; w < 2; ++w) {
+    for (int i = 0; i < kValuesEach; ++i) {
+      missing += i % 2 ? store.getString("Shared", name(w, i)) != name(w, i)
+                       : store.getNumber("Writer" + std::to_string(w), name(w, i)) != i;
+    }
   }
   EXPECT_EQ(missing, 0);
-  EXPECT_TRUE(FilesStartingWith(fs::path(userDb()).parent_path(), "settings.db.broken").empty());
+  EXPECT_TRUE(Beside(userDb(), ".broken").empty());
 }
 
 }  // namespace

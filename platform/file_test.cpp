@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -76,42 +77,34 @@ class FileTest : public ::testing::Test {
   std::string dir_;
 };
 
-TEST_F(FileTest, ReadPastEndReturnsWhatIsThere) {
-  const Bytes data = Pattern(10);
-  File f;
-  ASSERT_EQ(f.open(Make("a", data), Permission::kRead), err::kNone);
-  Bytes buf(16, 0xAA);
-  std::int64_t count = 16;
-  EXPECT_EQ(f.read(&count, buf.data()), err::kEndOfFile);
-  EXPECT_EQ(count, 10);
-  EXPECT_EQ(Slice(buf, 0, 10), data);
-  EXPECT_EQ(Pos(f), 10);
-  Bytes four(4);
-  EXPECT_EQ(f.readAt(2, four), err::kNone);
-  EXPECT_EQ(four, Slice(data, 2, 6));
-  EXPECT_EQ(f.readAt(8, four), err::kEndOfFile);
-  EXPECT_EQ(f.readAt(-1, four), err::kBadPosition);
-  EXPECT_EQ(Pos(f), 10);  // readAt leaves the position alone
-  EXPECT_EQ(f.write(four), err::kPermission);
-}
-
-TEST_F(FileTest, PositionsFromStartEndAndCurrent) {
+TEST_F(FileTest, ReadsAndPositionsStopAtTheEnds) {
   const Bytes data = Pattern(32);
   File f;
   ASSERT_EQ(f.open(Make("a", data), Permission::kRead), err::kNone);
   Bytes four(4);
-  for (std::int64_t back : {-4, -8}) {
-    ASSERT_EQ(f.setPosition(SeekMode::kFromEnd, back), err::kNone);
-    EXPECT_EQ(Pos(f), 32 + back);
-    ASSERT_EQ(f.readExact(four), err::kNone);
-    EXPECT_EQ(four, Slice(data, 32 + back, 36 + back));
-  }
-  ASSERT_EQ(f.setPosition(SeekMode::kFromStart, 10), err::kNone);
+  ASSERT_EQ(f.setPosition(SeekMode::kFromEnd, -8), err::kNone);
+  ASSERT_EQ(f.readExact(four), err::kNone);
+  EXPECT_EQ(four, Slice(data, 24, 28));
   ASSERT_EQ(f.setPosition(SeekMode::kFromCurrent, -3), err::kNone);
-  EXPECT_EQ(Pos(f), 7);
-  EXPECT_EQ(f.setPosition(SeekMode::kFromCurrent, -8), err::kBadPosition);
+  EXPECT_EQ(Pos(f), 25);
+  EXPECT_EQ(f.setPosition(SeekMode::kFromCurrent, -26), err::kBadPosition);
   EXPECT_EQ(f.setPosition(SeekMode::kFromStart, 33), err::kEndOfFile);
   EXPECT_EQ(Pos(f), 32);
+
+  // Reading past the end reads what is there.
+  ASSERT_EQ(f.setPosition(SeekMode::kFromStart, 22), err::kNone);
+  Bytes buf(16, 0xAA);
+  std::int64_t count = 16;
+  EXPECT_EQ(f.read(&count, buf.data()), err::kEndOfFile);
+  EXPECT_EQ(count, 10);
+  EXPECT_EQ(Slice(buf, 0, 10), Slice(data, 22, 32));
+  EXPECT_EQ(Pos(f), 32);
+  EXPECT_EQ(f.readAt(2, four), err::kNone);
+  EXPECT_EQ(four, Slice(data, 2, 6));
+  EXPECT_EQ(f.readAt(30, four), err::kEndOfFile);
+  EXPECT_EQ(f.readAt(-1, four), err::kBadPosition);
+  EXPECT_EQ(Pos(f), 32);  // readAt leaves the position alone
+  EXPECT_EQ(f.write(four), err::kPermission);
 }
 
 TEST_F(FileTest, SetEndOfFileGrowsWithZerosAndTruncates) {
@@ -165,7 +158,7 @@ TEST_F(FileTest, CreateRefusesExistingFileAndKeepsItsCodes) {
   EXPECT_EQ(FourCCToString(creator), "NRVO");
 }
 
-TEST_F(FileTest, FaultsFailTheNthWriteAndBiasSizes) {
+TEST_F(FileTest, FaultsFailTheNthWrite) {
   FileSpec spec = Make("a", {});
   File f;
   ASSERT_EQ(f.open(spec, Permission::kReadWrite), err::kNone);
@@ -179,21 +172,9 @@ TEST_F(FileTest, FaultsFailTheNthWriteAndBiasSizes) {
   for (int i = 0; i < 5; ++i) EXPECT_EQ(f.write(one), err::kNone);
   EXPECT_EQ(faults::WriteCount() - before, 8u);
   EXPECT_EQ(Contents(spec), Bytes(6, 1));
-
-  const std::int64_t two_gb = std::int64_t{1} << 31;
-  faults::SetLengthBias(two_gb);
-  faults::SetFreeBytes(12345);
-  EXPECT_EQ(Length(f), two_gb + 6);
-  std::uint64_t free_bytes = 0;
-  ASSERT_EQ(FreeBytes(dir_, &free_bytes), err::kNone);
-  EXPECT_EQ(free_bytes, 12345u);
-  faults::Reset();
-  EXPECT_EQ(Length(f), 6);
-  ASSERT_EQ(FreeBytes(dir_, &free_bytes), err::kNone);
-  EXPECT_NE(free_bytes, 12345u);
 }
 
-TEST_F(FileTest, CopyBetweenFiles) {
+TEST_F(FileTest, CopyBetweenFilesAndDownWithinOne) {
   const Bytes data = Pattern(300);
   FileSpec dst_spec = Make("dst", Bytes(4, 0xEE));
   File src, dst;
@@ -207,22 +188,20 @@ TEST_F(FileTest, CopyBetweenFiles) {
   EXPECT_EQ(Contents(dst_spec), expected);
   EXPECT_EQ(dst.copyFrom(src, 250, 51), err::kEndOfFile);
   EXPECT_EQ(src.copyFrom(dst, 0, 1), err::kPermission);
-}
 
-TEST_F(FileTest, CopyWithinOneFileMovesBytesDown) {
   // More than one copy block, moved by less than a block so that source and
   // target overlap; through the writing handle and through a second reader.
   const std::size_t size = (5u << 19) + 123, shift = 1001;
-  const Bytes data = Pattern(size);
+  const Bytes big = Pattern(size);
   for (bool same_handle : {true, false}) {
     SCOPED_TRACE(same_handle ? "same handle" : "separate reader");
-    FileSpec spec = Make(same_handle ? "same" : "two", data);
+    FileSpec spec = Make(same_handle ? "same" : "two", big);
     File f, reader;
     ASSERT_EQ(f.open(spec, Permission::kReadWrite), err::kNone);
     ASSERT_EQ(reader.open(spec, Permission::kRead), err::kNone);
     ASSERT_EQ(f.copyFrom(same_handle ? f : reader, shift, size - shift), err::kNone);
     ASSERT_EQ(f.setEndOfFile(size - shift), err::kNone);
-    EXPECT_TRUE(Contents(spec) == Slice(data, shift, size));
+    EXPECT_TRUE(Contents(spec) == Slice(big, shift, size));
   }
 }
 
@@ -243,6 +222,12 @@ TEST_F(FileTest, AliasRoundTripAndDamage) {
   FileSpec spec = Make("photo.jpg", Pattern(3));
   struct stat st {};
   ASSERT_EQ(::stat(spec.path.c_str(), &st), 0);
+  const std::function<void(Bytes&)> damages[] = {
+      [](Bytes& b) { b.pop_back(); },                 // truncated
+      [](Bytes& b) { b[0] ^= 0x20; },                 // foreign magic
+      [](Bytes& b) { b[8] = 2; },                     // unknown kind
+      [](Bytes& b) { b[7] += 1; b.push_back(0); },  // size field disagrees with the text length
+  };
   for (bool minimal : {false, true}) {
     Bytes bytes;
     AliasInfo info;
@@ -253,17 +238,11 @@ TEST_F(FileTest, AliasRoundTripAndDamage) {
     EXPECT_EQ(info.inode, static_cast<std::uint64_t>(st.st_ino));
     EXPECT_EQ(info.device, static_cast<std::uint64_t>(st.st_dev));
     EXPECT_EQ(UnixFromDateTime(info.modified), st.st_mtime);
-    EXPECT_FALSE(ParseAlias(Slice(bytes, 0, bytes.size() - 1), info));  // truncated
-    Bytes damaged = bytes;
-    damaged[0] ^= 0x20;  // foreign magic
-    EXPECT_FALSE(ParseAlias(damaged, info));
-    damaged = bytes;
-    damaged[8] = 2;  // unknown kind
-    EXPECT_FALSE(ParseAlias(damaged, info));
-    damaged = bytes;
-    damaged[7] += 1;  // size field disagrees with the text length
-    damaged.push_back(0);
-    EXPECT_FALSE(ParseAlias(damaged, info));
+    for (const auto& damage : damages) {
+      Bytes damaged = bytes;
+      damage(damaged);
+      EXPECT_FALSE(ParseAlias(damaged, info));
+    }
   }
   Bytes out;
   EXPECT_EQ(MakeAlias(Spec("missing"), false, out), err::kFileNotFound);
@@ -279,7 +258,6 @@ TEST(Dates, EpochOffsetLocalTimeAndRoundTrip) {
   const std::int64_t epoch = (66 * 365 + 17) * std::int64_t{86400};  // 1904 to 1970, 17 leap years
   zone("UTC");
   EXPECT_EQ(DateTimeFromUnix(0), epoch);
-  EXPECT_EQ(UnixFromDateTime(static_cast<std::uint32_t>(epoch)), 0);
   EXPECT_EQ(DateTimeFromUnix(-epoch - 1), 0u);                     // before 1904
   EXPECT_EQ(DateTimeFromUnix(std::time_t{1} << 33), 0xFFFFFFFFu);  // after 2040
   zone("NRV-1");  // one hour east of Greenwich

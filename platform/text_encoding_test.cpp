@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/error_codes.h"
@@ -16,7 +17,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-TEST(MacRomanTable, IsAPermutationAndEachDirectionInvertsTheOther) {
+TEST(MacRomanTable, IsAPermutationKeepingSharedCharactersAndGivingTheRestTheFreeCodes) {
   std::set<int> seen;
   for (int c = 0; c < 256; ++c) {
     auto b = static_cast<std::uint8_t>(c);
@@ -28,27 +29,18 @@ TEST(MacRomanTable, IsAPermutationAndEachDirectionInvertsTheOther) {
     }
   }
   EXPECT_EQ(seen.size(), 256u);
-}
 
-TEST(MacRomanTable, SharedCharactersKeepTheirMeaning) {
-  // Mac Roman code -> Windows-1252 code of the same character.
-  const std::uint8_t same[][2] = {{0x8E, 0xE9} /* é */, {0xDB, 0x80} /* € */, {0x80, 0xC4} /* Ä */,
-                                  {0x9F, 0xFC} /* ü */, {0xD8, 0xFF} /* ÿ */, {0xD9, 0x9F} /* Ÿ */,
-                                  {0xCA, 0xA0} /* nbsp */, {0xA5, 0x95} /* • */, {0xCE, 0x8C} /* Œ */,
-                                  {0xD2, 0x93} /* “ */, {0xA7, 0xDF} /* ß */, {0xC9, 0x85} /* … */};
-  for (const auto& p : same) EXPECT_EQ(MacRomanToWindows1252(p[0]), p[1]) << int(p[0]);
-}
-
-TEST(MacRomanTable, CharactersWindowsLacksTakeTheFreeCodes) {
-  const std::uint8_t unmatched[25][2] = {
+  // Mac Roman code -> Windows-1252 code. First characters both sets have
+  // (é € Ä ü ÿ Ÿ nbsp • Œ “ ß …), then the 25 that Windows-1252 lacks.
+  const std::uint8_t pairs[][2] = {
+      {0x8E, 0xE9}, {0xDB, 0x80}, {0x80, 0xC4}, {0x9F, 0xFC}, {0xD8, 0xFF}, {0xD9, 0x9F}, {0xCA, 0xA0},
+      {0xA5, 0x95}, {0xCE, 0x8C}, {0xD2, 0x93}, {0xA7, 0xDF}, {0xC9, 0x85},
       {0xAD, 0x81}, {0xB0, 0x8A}, {0xB2, 0x8D}, {0xB3, 0x8E}, {0xB6, 0x8F}, {0xB7, 0x90}, {0xB8, 0x9A},
       {0xB9, 0x9D}, {0xBA, 0x9E}, {0xBD, 0xA4}, {0xC3, 0xA6}, {0xC5, 0xAD}, {0xC6, 0xB2}, {0xD7, 0xB3},
       {0xDA, 0xB9}, {0xDE, 0xBC}, {0xDF, 0xBD}, {0xF0, 0xBE}, {0xF5, 0xD0}, {0xF9, 0xD7}, {0xFA, 0xDD},
       {0xFB, 0xDE}, {0xFD, 0xF0}, {0xFE, 0xFD}, {0xFF, 0xFE}};
-  for (const auto& p : unmatched) {
-    EXPECT_EQ(MacRomanToWindows1252(p[0]), p[1]) << int(p[0]);
-    EXPECT_EQ(Windows1252ToMacRoman(p[1]), p[0]) << int(p[1]);
-  }
+  for (const auto& p : pairs) EXPECT_EQ(MacRomanToWindows1252(p[0]), p[1]) << int(p[0]);
+
   std::string text = "Caf\x8E \xF0\xDB";  // Mac Roman
   ConvertText(text, TextDirection::kMacToWindows);
   EXPECT_EQ(text, "Caf\xE9 \xBE\x80");
@@ -56,7 +48,7 @@ TEST(MacRomanTable, CharactersWindowsLacksTakeTheFreeCodes) {
   EXPECT_EQ(text, "Caf\x8E \xF0\xDB");
 }
 
-TEST(Utf8, Windows1252RoundTripsThroughUtf8) {
+TEST(Utf8, Windows1252RoundTripsAndOtherCharactersAreMarkedLossy) {
   std::string all;
   for (int c = 1; c < 256; ++c) all.push_back(static_cast<char>(c));
   const std::string utf8 = Windows1252ToUtf8(all);
@@ -66,32 +58,31 @@ TEST(Utf8, Windows1252RoundTripsThroughUtf8) {
   EXPECT_EQ(Utf8ToWindows1252(utf8, &lossless), all);
   EXPECT_TRUE(lossless);
   EXPECT_EQ(Windows1252ToUtf8("Caf\xE9"), "Caf\xC3\xA9");
-}
 
-TEST(Utf8, CharactersOutsideTheCodePageAreMarkedLossy) {
   for (const char* text : {"\xC5\x82\xC3\xB3" "d\xC5\xBA\xC3\xA9", "\xE6\x97\xA5\xC3\xA9", "\xF0\x9F\x98\x80\xC3\xA9"}) {
-    bool lossless = true;
     std::string out = Utf8ToWindows1252(text, &lossless);
     EXPECT_FALSE(lossless) << text;
     EXPECT_EQ(out.back(), '\xE9') << text;  // the rest still converts
     EXPECT_NE(out.find('_'), std::string::npos) << text;
   }
-  bool lossless = false;
   // Bytes that are not UTF-8 (a lone Latin-1 byte, an overlong slash, a
   // surrogate) are taken as Windows-1252 bytes as they stand.
-  for (std::string bad : {"Caf\xE9", "a\xC0\xAF", "\xED\xA0\x80"}) {
-    EXPECT_EQ(Utf8ToWindows1252(bad, &lossless), bad);
-  }
+  for (std::string bad : {"Caf\xE9", "a\xC0\xAF", "\xED\xA0\x80"}) EXPECT_EQ(Utf8ToWindows1252(bad), bad);
+}
+
+TEST(Utf16, SurrogatePairsAndNonUtf8BytesSurviveTheRoundTrip) {
+  const std::string text = "a\xC3\xA9\xF0\x9F\x93\xB7\xFF\xC3";  // a, e-acute, camera emoji, two stray bytes
+  // The emoji as a surrogate pair, 0xFF and 0xC3 carried as lone surrogates.
+  EXPECT_EQ(Utf8ToUtf16(text), (std::u16string{u'a', u'\u00E9', 0xD83D, 0xDCF7, 0xDCFF, 0xDCC3}));
+  EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(text)), text);
+  EXPECT_EQ(Utf16ToUtf8(u"\xD800x"), "\xEF\xBF\xBDx");  // a lone high surrogate: replaced
 }
 
 TEST(Case, UpperWindows1252) {
-  EXPECT_EQ(UpperWindows1252('a'), 'A');
-  EXPECT_EQ(UpperWindows1252('z'), 'Z');
-  EXPECT_EQ(UpperWindows1252(0xE9), 0xC9);  // é
-  EXPECT_EQ(UpperWindows1252(0x9A), 0x8A);  // š
-  EXPECT_EQ(UpperWindows1252(0xFF), 0x9F);  // ÿ
-  EXPECT_EQ(UpperWindows1252(0xF7), 0xF7);  // ÷ has no case
-  EXPECT_EQ(UpperWindows1252(0xDF), 0xDF);  // ß has no one-letter upper case
+  // a z é š ÿ, then ÷ and ß that have no one-letter upper case.
+  const std::uint8_t pairs[][2] = {{'a', 'A'}, {'z', 'Z'}, {0xE9, 0xC9}, {0x9A, 0x8A},
+                                   {0xFF, 0x9F}, {0xF7, 0xF7}, {0xDF, 0xDF}};
+  for (const auto& p : pairs) EXPECT_EQ(UpperWindows1252(p[0]), p[1]) << int(p[0]);
   for (int c = 0; c < 256; ++c) {
     auto u = UpperWindows1252(static_cast<std::uint8_t>(c));
     EXPECT_EQ(UpperWindows1252(u), u) << c;  // upper case is already upper
@@ -119,46 +110,31 @@ TEST(Compare, TextAndPStringsWithAndWithoutCase) {
 }
 
 TEST(Json, EscapesQuotesControlsAndBadUtf8) {
-  EXPECT_EQ(JsonEscape("say \"hi\"\\"), "say \\\"hi\\\"\\\\");
-  EXPECT_EQ(JsonEscape("a\nb\tc\r"), "a\\nb\\tc\\r");
-  EXPECT_EQ(JsonEscape(std::string("\x01\x1F\x7F", 3)), "\\u0001\\u001f\\u007f");
-  EXPECT_EQ(JsonEscape(std::string("a\0b", 3)), "a\\u0000b");
-  EXPECT_EQ(JsonEscape("caf\xC3\xA9 \xE6\x97\xA5"), "caf\xC3\xA9 \xE6\x97\xA5");  // valid UTF-8 kept
-  EXPECT_EQ(JsonEscape("caf\xE9!"), "caf\\ufffd!");
-  EXPECT_EQ(JsonEscape("\xE6\x97"), "\\ufffd\\ufffd");  // cut-off sequence
+  const std::pair<std::string, std::string> cases[] = {
+      {"say \"hi\"\\", "say \\\"hi\\\"\\\\"},
+      {"a\nb\tc\r", "a\\nb\\tc\\r"},
+      {std::string("\x01\x1F\x7F", 3), "\\u0001\\u001f\\u007f"},
+      {std::string("a\0b", 3), "a\\u0000b"},
+      {"caf\xC3\xA9 \xE6\x97\xA5", "caf\xC3\xA9 \xE6\x97\xA5"},  // valid UTF-8 kept
+      {"caf\xE9!", "caf\\ufffd!"},
+      {"\xE6\x97", "\\ufffd\\ufffd"},  // cut-off sequence
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(JsonEscape(in), out);
 }
 
 TEST(ShortNames, EightDotThree) {
-  struct Case {
-    const char* name;
-    const char* expected;
-  } cases[] = {{"My Holiday Picture.jpeg", "MYHOLI~1.JPE"},
-               {"a.b.c.txt", "ABC~1.TXT"},
-               {"caf\xE9.gif", "CAF\xC9~1.GIF"},
-               {"README", "README~1"},
-               {".profile", "PROFIL~1"},
-               {"x+y=z.t[x]t", "XYZ~1.TXT"}};
-  for (const auto& c : cases) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"My Holiday Picture.jpeg", "MYHOLI~1.JPE"}, {"a.b.c.txt", "ABC~1.TXT"}, {"caf\xE9.gif", "CAF\xC9~1.GIF"},
+      {"README", "README~1"}, {".profile", "PROFIL~1"}, {"x+y=z.t[x]t", "XYZ~1.TXT"},
+      // No usable character in the base name.
+      {"", nullptr}, {"   .jpg", nullptr}, {"...", nullptr}, {"[+].txt", nullptr}};
+  for (const auto& [name, expected] : cases) {
     std::string out;
-    EXPECT_EQ(ShortName(c.name, out), err::kNone) << c.name;
-    EXPECT_EQ(out, c.expected) << c.name;
+    EXPECT_EQ(ShortName(name, out), expected ? err::kNone : err::kBadName) << name;
+    if (expected) {
+      EXPECT_EQ(out, expected) << name;
+    }
   }
-  for (const char* bad : {"", "   .jpg", "...", "[+].txt"}) {
-    std::string out;
-    EXPECT_EQ(ShortName(bad, out), err::kBadName) << bad;
-  }
-}
-
-TEST(Utf16, SurrogatePairsAndNonUtf8BytesSurviveTheRoundTrip) {
-  const std::string text = "a\xC3\xA9\xF0\x9F\x93\xB7\xFF\xC3";  // a, e-acute, camera emoji, two stray bytes
-  std::u16string wide = Utf8ToUtf16(text);
-  ASSERT_EQ(wide.size(), 6u);
-  EXPECT_EQ(wide[1], u'\u00E9');
-  EXPECT_EQ(wide[2], 0xD83D);  // the emoji as a surrogate pair
-  EXPECT_EQ(wide[3], 0xDCF7);
-  EXPECT_EQ(wide[4], 0xDCFF);  // 0xFF carried as a lone surrogate
-  EXPECT_EQ(Utf16ToUtf8(wide), text);
-  EXPECT_EQ(Utf16ToUtf8(u"\xD800x"), "\xEF\xBF\xBDx");  // a lone high surrogate: replaced
 }
 
 }  // namespace
