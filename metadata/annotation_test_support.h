@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -54,6 +55,36 @@ inline std::string Exiftool(const std::string& tag, const std::string& path) {
   while (std::fgets(buffer, sizeof buffer, pipe.get()) != nullptr) out += buffer;
   while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
   return out;
+}
+
+// Several tags in one run (exiftool starts slowly), duplicates included:
+// "Group1:Tag" (IPTC,
+// XMP-dc, IFD0, ExifTool ...) to its value, list values joined by "|". Tags
+// the file does not have are missing from the map.
+inline std::map<std::string, std::string> ExiftoolTags(const std::string& path, const std::vector<std::string>& tags) {
+  std::string command = "exiftool -a -G1 -s -s -sep '|' -charset iptc=cp1252";
+  for (const std::string& t : tags) command += " '-" + t + "'";
+  command += " '" + path + "' 2>/dev/null";
+  std::map<std::string, std::string> values;
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+  if (!pipe) return values;
+  std::string line;
+  char buffer[4096];
+  while (std::fgets(buffer, sizeof buffer, pipe.get()) != nullptr) {
+    line += buffer;
+    if (line.empty() || line.back() != '\n') continue;
+    line.pop_back();
+    // "[Group] Tag: value"
+    std::size_t close = line.find(']');
+    std::size_t colon = line.find(": ", close == std::string::npos ? 0 : close);
+    if (line.size() > 1 && line[0] == '[' && close != std::string::npos && colon != std::string::npos) {
+      std::string group = line.substr(1, close - 1);
+      std::size_t name = line.find_first_not_of(' ', close + 1);
+      values[group + ":" + line.substr(name, colon - name)] = line.substr(colon + 2);
+    }
+    line.clear();
+  }
+  return values;
 }
 
 }  // namespace norvo::metadata::testing

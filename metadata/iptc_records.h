@@ -21,6 +21,11 @@ inline constexpr std::uint16_t kRecordVersion = 2;      // the value of 2:00 we 
 inline constexpr FieldId kLabelField = 0x20a;           // colour label, IIM urgency 2:10
 inline constexpr FieldId kEventDateField = 0x237;       // IIM date created 2:55, CCYYMMDD
 
+// The record-2 annotation fields in the order they are written into files.
+inline constexpr FieldId kIptcAnnotationFields[] = {0x205, 0x207, 0x20a, 0x20f, 0x214, 0x216, 0x219, 0x228,
+                                                    0x237, 0x250, 0x255, 0x25a, 0x25c, 0x25f, 0x265, 0x267,
+                                                    0x269, 0x26e, 0x273, 0x274, 0x276, 0x278, 0x27a};
+
 // Longest value written for a field when truncating; 0 means no limit. The
 // field table's FieldMaxLength is the one the program passes.
 using FieldMaxLengthFn = std::function<int(FieldId)>;

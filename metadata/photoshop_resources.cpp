@@ -103,4 +103,19 @@ ErrorCode PutPhotoshopResource(std::vector<std::uint8_t>& block, std::uint16_t i
   return err::kNone;
 }
 
+bool RemovePhotoshopResource(std::vector<std::uint8_t>& block, std::uint16_t id) {
+  bool complete = false;
+  std::vector<PhotoshopResource> resources = ReadPhotoshopResources(block, &complete);
+  if (!complete) return false;
+  bool removed = false;
+  // From the back, so the offsets of the ones still to go stay valid.
+  for (auto it = resources.rbegin(); it != resources.rend(); ++it) {
+    if (it->id != id) continue;
+    auto at = block.begin() + static_cast<std::ptrdiff_t>(it->offset);
+    block.erase(at, at + static_cast<std::ptrdiff_t>(it->size));
+    removed = true;
+  }
+  return removed;
+}
+
 }  // namespace norvo::metadata

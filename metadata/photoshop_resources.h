@@ -18,6 +18,7 @@
 namespace norvo::metadata {
 
 inline constexpr std::uint16_t kResourceIptc = 0x0404;
+inline constexpr std::uint16_t kResourceIptcDigest = 0x0425;  // MD5 of the IPTC records
 inline constexpr std::uint16_t kResourceXmp = 0x0424;
 inline constexpr std::string_view kPhotoshopSignature{"Photoshop 3.0\0", 14};
 inline constexpr std::string_view kResourceSignature = "8BIM";
@@ -50,5 +51,9 @@ std::vector<std::uint8_t> EncodePhotoshopResource(std::uint16_t id, std::span<co
 // 32-bit length is -50 too.
 ErrorCode PutPhotoshopResource(std::vector<std::uint8_t>& block, std::uint16_t id,
                                std::span<const std::uint8_t> data);
+
+// Removes every resource with `id`; false when there was none or the block
+// cannot be walked to its end (then it stays as it was).
+bool RemovePhotoshopResource(std::vector<std::uint8_t>& block, std::uint16_t id);
 
 }  // namespace norvo::metadata

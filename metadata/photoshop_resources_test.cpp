@@ -63,6 +63,13 @@ TEST(PutPhotoshopResource, ReplacesInPlaceOrAppends) {
   bool complete = false;
   ReadPhotoshopResources(block, &complete);
   EXPECT_TRUE(complete);
+
+  ASSERT_EQ(PutPhotoshopResource(block, kResourceIptcDigest, Bytes(16, 6)), err::kNone);
+  const Bytes first_resource(block.begin() + 14, block.begin() + 14 + 28);
+  Append(block, first_resource);  // a second 0x03ED at the end
+  EXPECT_TRUE(RemovePhotoshopResource(block, 0x03ED));
+  EXPECT_EQ(Ids(block), (std::vector<std::uint16_t>{kResourceIptc, 0x0425, kResourceXmp}));
+  EXPECT_FALSE(RemovePhotoshopResource(block, 0x03ED));
 }
 
 TEST(PutPhotoshopResource, RefusesABlockItCannotWalk) {

@@ -5,10 +5,12 @@
 #include <cctype>
 #include <cstdio>
 #include <optional>
+#include <set>
 
 #include "metadata/iptc_records.h"
 #include "platform/byte_io.h"
 #include "platform/text_encoding.h"
+#include "xmp/xmp_iterator.h"
 #include "xmp/xmp_packet.h"
 #include "xmp/xmp_toolkit.h"
 
@@ -203,6 +205,18 @@ bool Matches(std::span<const std::uint8_t> bytes, std::size_t at, std::string_vi
   return true;
 }
 
+// Top-level arrays without items, as "namespace|prefixed path".
+std::set<std::string> EmptyArrays(const XmpPacket& tree) {
+  std::set<std::string> empty;
+  xmp::PropertyIterator nodes(tree);
+  for (xmp::Result<xmp::PropertyNode> n = nodes.next(); n.has_value(); n = nodes.next()) {
+    if (!n.value->isTopLevel() || !n.value->isArray()) continue;
+    xmp::Result<std::vector<std::string>> items = tree.arrayItems(n.value->schema, n.value->path);
+    if (items.has_value() && items.value->empty()) empty.insert(n.value->schema + "|" + n.value->path);
+  }
+  return empty;
+}
+
 bool IsXmlSpace(std::uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 }  // namespace
@@ -247,8 +261,16 @@ ErrorCode WriteAnnotationsIntoXmp(std::span<std::uint8_t> packet, std::span<cons
   xmp::Result<XmpPacket> parsed = XmpPacket::Parse(old_text);
   if (!parsed.has_value()) return fail(kXmpUnreadable, parsed.status.name());
   XmpPacket& tree = *parsed.value;
+  const std::set<std::string> empty_before = EmptyArrays(tree);
   for (const XmpFieldMapping& m : kXmpTable) {
     if (xmp::Status s = WriteEntry(m, block, tree); !s.ok()) return fail(err::kParam, s.name());
+  }
+  // Removing an alias such as photoshop:Caption takes out the default item of
+  // the array behind it; an array left without items goes as well.
+  for (const std::string& key : EmptyArrays(tree)) {
+    if (empty_before.contains(key)) continue;
+    std::size_t bar = key.find('|');
+    tree.remove(key.substr(0, bar), key.substr(bar + 1));
   }
   xmp::Result<std::string> text = tree.serialize({.exact_length = static_cast<std::uint32_t>(packet.size())});
   if (!text.has_value()) return fail(kXmpPacketTooSmall, text.status.name());

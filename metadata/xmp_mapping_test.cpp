@@ -234,6 +234,14 @@ TEST(WriteAnnotationsIntoXmp, RealPacketKeepsItsLengthAndForeignProperties) {
   EXPECT_EQ(tree.get("http://ns.adobe.com/xap/1.0/mm/", "DocumentID").value,
             "uuid:9A3B7F52214211DAB6308A7391270C13");
   EXPECT_EQ(tree.getLocalizedText(xmp::kNsDublinCore, "title").value, "Blue Square Test File - .jpg");
+  EXPECT_EQ(tree.arrayItems(xmp::kNsTiff, "BitsPerSample").value, (Strings{"8", "8", "8"}));
+
+  // A caption removed through its alias leaves no empty array behind.
+  RemoveAnnotations(kCaption, block);
+  ASSERT_EQ(WriteAnnotationsIntoXmp(rewritten, block), err::kNone);
+  xmp::XmpPacket without_caption = Reparse(rewritten);
+  EXPECT_FALSE(without_caption.has(xmp::kNsDublinCore, "description"));
+  EXPECT_TRUE(without_caption.has(xmp::kNsDublinCore, "title"));
 }
 
 TEST(BlankEmptyListItems, KeepsTheLengthAndTheLastItem) {
