@@ -468,20 +468,23 @@ std::string CoordinateText(const MetadataList& list, std::uint16_t ref_tag, std:
     if (!GetRational(list, GpsKey(value_tag), static_cast<int>(i), &n[i], &d[i])) return {};
   }
   if (d[0] == 0 || d[1] == 0) return {};
-  std::uint32_t degrees = static_cast<std::uint32_t>(n[0]) / static_cast<std::uint32_t>(d[0]);
-  double minutes_value = Ratio(static_cast<std::uint32_t>(n[1]), static_cast<std::uint32_t>(d[1]));
-  double whole_minutes = std::floor(minutes_value);
+  auto un = [&](std::size_t i) { return static_cast<std::uint32_t>(n[i]); };
+  auto ud = [&](std::size_t i) { return static_cast<std::uint32_t>(d[i]); };
+  std::uint32_t degrees = un(0) / ud(0);
+  std::uint32_t minutes = un(1) / ud(1);
   double seconds = 0;
   if (d[2] != 0) {
-    seconds = Ratio(static_cast<std::uint32_t>(n[2]), static_cast<std::uint32_t>(d[2]));
+    seconds = Ratio(un(2), ud(2));
   } else {
-    double fraction = minutes_value - whole_minutes;
-    if (fraction <= 0) return {};
-    seconds = fraction * 60.0;
+    std::uint32_t fraction = un(1) % ud(1);
+    if (fraction == 0) return {};
+    seconds = Ratio(fraction, ud(1)) * 60.0;
   }
+  // Rounded first, so that 9.999 reads "10.00" rather than "010.00".
+  seconds = std::round(seconds * 100.0) / 100.0;
   char text[96];
-  std::snprintf(text, sizeof text, "%c %03u%c %02d' %s%.2f\"", ref[0], degrees, kDegreeSign,
-                static_cast<int>(whole_minutes), seconds < 10 ? "0" : "", seconds);
+  std::snprintf(text, sizeof text, "%c %03u%c %02u' %s%.2f\"", ref[0], degrees, kDegreeSign, minutes,
+                seconds < 10 ? "0" : "", seconds);
   std::string out(text);
   if (out.size() > kMaxGpsTextLength) out.resize(kMaxGpsTextLength);
   return out;

@@ -126,6 +126,9 @@ TEST(GpsTexts, LatitudeLongitudeAndAltitude) {
   EXPECT_EQ(GpsLatitudeText(Gps("S", {{7, 1}, {5, 1}, {1234, 100}})), "S 007\xB0 05' 12.34\"");
   // No seconds denominator: the seconds come from the minutes' fraction.
   EXPECT_EQ(GpsLatitudeText(Gps("N", {{10, 1}, {3075, 100}, {0, 0}})), "N 010\xB0 30' 45.00\"");
+  EXPECT_EQ(GpsLatitudeText(Gps("N", {{10, 1}, {30, 1}, {9999, 1000}})), "N 010\xB0 30' 10.00\"");
+  // Minutes beyond any int still format.
+  EXPECT_EQ(GpsLatitudeText(Gps("N", {{1, 1}, {4294967295u, 1}, {0, 1}})), "N 001\xB0 4294967295' 00.00\"");
   // ... and without a fraction there is nothing to show.
   EXPECT_EQ(GpsLatitudeText(Gps("N", {{10, 1}, {30, 1}, {0, 0}})), "");
   EXPECT_EQ(GpsLatitudeText(Gps("N", {{10, 0}, {30, 1}, {0, 1}})), "");
