@@ -103,13 +103,14 @@ bool Visit(IfdWalk& walk, std::int64_t position) {
 
 // Reads a value of `size` bytes: from the entry itself when it fits in four
 // bytes, else from its offset. False when it is too large or not there.
-bool ReadValue(const ByteSource& source, const IfdWalk& walk, std::span<const std::uint8_t> entry, std::uint64_t size,
+bool ReadValue(const ByteSource& source, IfdWalk& walk, std::span<const std::uint8_t> entry, std::uint64_t size,
                std::vector<std::uint8_t>* out) {
   if (size <= 4) {
     out->assign(entry.begin() + 8, entry.begin() + 8 + static_cast<std::ptrdiff_t>(size));
     return true;
   }
-  if (size > kMaxTagValueBytes) return false;
+  if (size > kMaxTagValueBytes || size > kMaxValueBytesPerFile - walk.value_bytes_read) return false;
+  walk.value_bytes_read += size;
   std::int64_t at = walk.base + GetU32(entry, 8, walk.order);
   if (at < 0 || at > source.size() || static_cast<std::uint64_t>(source.size() - at) < size) return false;
   out->resize(static_cast<std::size_t>(size));

@@ -58,6 +58,9 @@ inline constexpr std::size_t kIfdEntrySize = 12;
 inline constexpr std::size_t kTiffHeaderSize = 8;
 // One tag value larger than this is skipped rather than read.
 inline constexpr std::uint64_t kMaxTagValueBytes = 16u << 20;
+// All values read from one file together: entries may share one large value,
+// so without this 3200 entries could copy the same megabytes 3200 times.
+inline constexpr std::uint64_t kMaxValueBytesPerFile = 64u << 20;
 
 // Tags that steer the walk.
 inline constexpr std::uint16_t kTagOrientation = 0x112;
@@ -102,6 +105,7 @@ struct IfdWalk {
   int visited_count = 0;
   std::array<std::int64_t, kMaxIfdsPerFile> visited{};  // absolute positions
   bool stopped = false;      // a bad entry type ends the whole walk
+  std::uint64_t value_bytes_read = 0;  // counted against kMaxValueBytesPerFile
 
   std::uint16_t orientation = 0;
   ProfileChoice profile = ProfileChoice::kNone;

@@ -353,6 +353,26 @@ TEST(IfdWalkLimits, BadOffsetsAndHugeCountsAreSkipped) {
   EXPECT_NE(ReadTiffMetadata(s2, false, &none), err::kNone);
 }
 
+TEST(IfdWalkLimits, SharedLargeValuesAreReadWithinTheFilesBudget) {
+  // 199 entries all pointing at one 1 MB value: reading each would copy
+  // 199 MB; the walk stops reading values at its budget.
+  constexpr std::uint32_t kBlob = 1u << 20;
+  constexpr int kPointers = kMaxIfdEntries - 1;
+  TiffBuilder b(ByteOrder::kIntel);
+  int main = b.addIfd();
+  Bytes offset;
+  b.put32(offset, static_cast<std::uint32_t>(kTiffHeaderSize + 2 + kIfdEntrySize * (kPointers + 1) + 4));
+  for (int i = 0; i < kPointers; ++i) b.raw(main, static_cast<std::uint16_t>(0x1000 + i), 7, kBlob, offset);
+  b.undefined(main, 0x2000, Bytes(kBlob, 0xAB));
+  ImageMetadata m = ReadTiff(b.build());
+  std::size_t stored = 0;
+  for (int i = 0; i < kPointers; ++i) {
+    if (const auto* v = m.list.find(static_cast<std::uint32_t>(0x1000 + i), 1)) stored += v->size();
+  }
+  EXPECT_GT(stored, 0u);
+  EXPECT_LE(stored, kMaxValueBytesPerFile);
+}
+
 TEST(IfdWalkRouting, OrientationOutsideOneToEightIsZero) {
   for (std::uint16_t value : {0, 1, 8, 9, 300}) {
     TiffBuilder b(ByteOrder::kMotorola);
