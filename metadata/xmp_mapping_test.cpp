@@ -52,22 +52,6 @@ xmp::XmpPacket Reparse(const Bytes& bytes) {
 
 Bytes ToBytes(std::string_view s) { return Bytes(s.begin(), s.end()); }
 
-TEST(XmpFieldTable, ShapeOfTheTable) {
-  std::span<const XmpFieldMapping> table = XmpFieldTable();
-  ASSERT_EQ(table.size(), 41u);
-  for (const XmpFieldMapping& m : table) EXPECT_LE(m.path.size(), 51u) << m.id;
-  // Location is read from both schemas, the program's own last; written once.
-  int location_writers = 0;
-  std::string_view last_location_ns;
-  for (const XmpFieldMapping& m : table) {
-    if (m.id != kLocation) continue;
-    last_location_ns = m.ns;
-    if (m.writer != XmpValueKind::kNone) ++location_writers;
-  }
-  EXPECT_EQ(location_writers, 1);
-  EXPECT_EQ(last_location_ns, kNsGalvorin);
-}
-
 TEST(MergeFileMetadata, XmpWinsSingleValuesAndAddsToLists) {
   AnnotationBlock iptc_block;
   SetAnnotationText(kKeywords, 0, "a", iptc_block, SetMode::kAppend);
