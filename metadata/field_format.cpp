@@ -27,7 +27,8 @@ constexpr std::uint64_t kBytesPerKilobyte = 1024;
 constexpr int kByteSizeUnitCount = 5;
 constexpr int kIsoAuto = 255;
 constexpr int kTenthsPerSecond = 10;
-constexpr int kPatternDepth = 4;  // %x inside %c inside ... never nests deeper
+constexpr int kPatternDepth = 4;
+constexpr std::int64_t kLastListIndex = 99;  // %x inside %c inside ... never nests deeper
 
 // The EXIF flash values with names of their own, in the order of their
 // strings from 52802 on.
@@ -254,7 +255,9 @@ std::string FormatByDisplay(const FieldDefinition& f, const FieldValue& value, V
     case Display::kShortChoice:
     case Display::kExifChoice: return ChoiceName(f.choice_list, n);
     case Display::kFrameRate: return FormatDecimal(static_cast<double>(n) / 1000.0, 2, true, c);
-    case Display::kQuality: return std::string(StringText(strings::kQualityNames * 100 + static_cast<int>(n)));
+    case Display::kQuality:
+      return n < 0 || n > kLastListIndex ? std::string()
+                                         : std::string(ListText(strings::kQualityNames, static_cast<int>(n)));
     case Display::kColonPair16: {
       auto v = static_cast<std::uint32_t>(n);
       return Decimal(v >> 16) + ":" + Decimal(v & 0xFFFFu);

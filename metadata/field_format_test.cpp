@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <ctime>
 
 #include "platform/dates.h"
@@ -206,6 +207,36 @@ TEST(FieldFormatTest, CalendarMatchesTheCLibrary) {
   }
   EXPECT_EQ(FormatDate(DateTimeOf(2000, 2, 29, 12, 0, 0), FormatConventions::Json()), "2000-02-29");
   EXPECT_EQ(FormatDateTime(0xFFFFFFFFu, FormatConventions::Json()), "2040-02-06T06:28:15");
+}
+
+// Every field over values at the edges of their types: a field that hides
+// zero shows nothing for 0, and units only ever follow the bare text.
+TEST(FieldFormatTest, EveryFieldKeepsTheZeroAndUnitRulesAtTheEdges) {
+  const std::int64_t numbers[] = {0, 1, -1, 9, 10, 255, 0x7FFF, 0xFFFF, 0x7FFFFFFF, 0xFFFFFFFF,
+                                  -0x80000000ll, INT64_MAX, INT64_MIN};
+  FormatContext inches = Context(Comma());
+  inches.document_unit = document_units::kInches;
+  inches.resolution_unit = resolution_units::kPerCentimetre;
+  for (int i = 1; i <= FieldCount(); ++i) {
+    FieldId id = FieldIdAt(i);
+    VT type = FieldValueType(id);
+    for (std::int64_t a : numbers) {
+      for (std::int64_t b : {std::int64_t{0}, std::int64_t{1}, std::int64_t{-3}, std::int64_t{7}, INT64_MAX}) {
+        FieldValue v = type == VT::kRational ? FieldValue::Rational(a, b) : FieldValue::Size(a, b, b);
+        for (const FormatContext& c : {Context(), inches}) {
+          std::string bare = FormatFieldValue(v, type, id, false, c);
+          std::string with_units = FormatFieldValue(v, type, id, true, c);
+          SCOPED_TRACE(testing::Message() << std::hex << id << " " << a << "/" << b);
+          EXPECT_EQ(with_units.substr(0, bare.size()), bare);
+          bool zero = a == 0 || (type == VT::kRational && b == 0);
+          bool numeric = type == VT::kByte || type == VT::kInt16 || type == VT::kInt32 || type == VT::kRational;
+          if (zero && numeric && !FieldShowsZero(id)) {
+            EXPECT_EQ(with_units, "");
+          }
+        }
+      }
+    }
+  }
 }
 
 TEST(FieldFormatTest, LocalesFromTheSystem) {
