@@ -423,14 +423,21 @@ std::string FormatFieldValue(const FieldValue& value, ValueType type, FieldId id
 }
 
 std::string FormatFieldValue(const FieldValue& value, ValueType type, FieldId id, bool with_units) {
-  FormatContext context;
-  context.conventions = UserConventions();
+  // Built once: list views format thousands of values per redraw.
+  static const FormatContext context = [] {
+    FormatContext c;
+    c.conventions = UserConventions();
+    return c;
+  }();
   return FormatFieldValue(value, type, id, with_units, context);
 }
 
 std::string FormatFieldValueJson(const FieldValue& value, ValueType type, FieldId id, bool with_units) {
-  FormatContext context;
-  context.conventions = FormatConventions::Json();
+  static const FormatContext context = [] {
+    FormatContext c;
+    c.conventions = FormatConventions::Json();
+    return c;
+  }();
   return Windows1252ToUtf8(FormatFieldValue(value, type, id, with_units, context));
 }
 
