@@ -18,7 +18,7 @@ constexpr std::size_t kDateLength = 8;
 // ESC % G: the ISO 2022 designation of UTF-8.
 bool DeclaresUtf8(std::span<const std::uint8_t> value) {
   static constexpr std::uint8_t kUtf8[] = {0x1B, 0x25, 0x47};
-  return std::ranges::search(value, kUtf8).size() == 3;
+  return std::search(value.begin(), value.end(), std::begin(kUtf8), std::end(kUtf8)) != value.end();
 }
 
 void WriteDataSet(ByteWriter& w, FieldId id, std::span<const std::uint8_t> value) {
