@@ -28,3 +28,8 @@ run() {
 }
 run catalog_open_fuzz -max_len=65536 build-fuzz/corpus/catalog build-fuzz/corpus/seeds
 run settings_inputs_fuzz -max_len=8192 build-fuzz/corpus/settings
+# The sample photos seed the metadata readers.
+mkdir -p build-fuzz/corpus/exif build-fuzz/corpus/annotation
+cp ../shared/testdata/photos/*.jpg ../shared/testdata/photos/*.tiff build-fuzz/corpus/exif/ 2>/dev/null || true
+run exif_fuzz -max_len=200000 build-fuzz/corpus/exif
+run annotation_fuzz -max_len=65536 build-fuzz/corpus/annotation build-fuzz/corpus/exif
