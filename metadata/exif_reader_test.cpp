@@ -3,6 +3,7 @@
 // whole reader on real camera files compared with exiftool where it reports
 // the same values.
 #include "metadata/exif_reader.h"
+#include "metadata/tag_value_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -24,14 +25,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 TagValue Value(std::uint16_t tag, std::uint16_t type, const Bytes& bytes, ByteOrder order = ByteOrder::kMotorola) {
-  TagValue v;
-  v.tag = tag;
-  v.type = type;
-  v.count = static_cast<std::uint32_t>(bytes.size() / TiffTypeSize(type));
-  v.ifd = kTagExifIfd;
-  v.order = order;
-  v.bytes = bytes;
-  return v;
+  return testing::MakeTagValue(tag, type, bytes, kTagExifIfd, order);
 }
 
 Bytes Rationals(std::vector<std::pair<std::uint32_t, std::uint32_t>> values) {

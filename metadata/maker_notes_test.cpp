@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "metadata/exif_reader.h"
+#include "metadata/tag_value_test_support.h"
 
 namespace norvo::metadata {
 namespace {
@@ -14,14 +15,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 TagValue Note(std::uint16_t tag, std::uint16_t type, const Bytes& bytes, ByteOrder order = ByteOrder::kIntel) {
-  TagValue v;
-  v.tag = tag;
-  v.type = type;
-  v.count = static_cast<std::uint32_t>(bytes.size() / TiffTypeSize(type));
-  v.ifd = kTagMakerNote;
-  v.order = order;
-  v.bytes = bytes;
-  return v;
+  return testing::MakeTagValue(tag, type, bytes, kTagMakerNote, order);
 }
 
 Bytes Ascii(const std::string& s) {
