@@ -32,8 +32,13 @@ inline constexpr ErrorCode kUserCancelled = -128;
 inline constexpr ErrorCode kUnreadableCatalog = -812;
 inline constexpr ErrorCode kFileTooLarge = -1310;  // catalog and scratch reach 2 GB
 inline constexpr ErrorCode kNoReaderForType = -2008;
+inline constexpr ErrorCode kXmpUnreadable = -2041;       // no XMP packet could be parsed
+inline constexpr ErrorCode kXmpPacketTooSmall = -2042;   // a rewritten packet outgrew its padding
 inline constexpr ErrorCode kNoReaderForFormat = -2053;
+inline constexpr ErrorCode kBadJpeg = -8969;             // not a JPEG, or a damaged one
 inline constexpr ErrorCode kWrongPassword = -10004;
+inline constexpr ErrorCode kCustomFieldNameTaken = -13059;
+inline constexpr ErrorCode kTooManyCustomFields = -13060;
 }  // namespace err
 
 // Maps an errno value of a failed system call to the nearest engine code.
