@@ -70,8 +70,8 @@ ErrorCode AddCustomField(catalog::Catalog& catalog, std::string_view name, Field
   auto& names = catalog.custom_field_names;
   std::size_t position = 0;
   while (position < names.size() && !names[position].empty()) ++position;
-  if (position >= static_cast<std::size_t>(catalog::kMaxCustomFields)) return kErrTooManyCustomFields;
-  if (PositionOfName(catalog, name, names.size()) >= 0) return kErrCustomFieldNameTaken;
+  if (position >= static_cast<std::size_t>(catalog::kMaxCustomFields)) return err::kTooManyCustomFields;
+  if (PositionOfName(catalog, name, names.size()) >= 0) return err::kCustomFieldNameTaken;
   if (position == names.size()) names.emplace_back();
   names[position] = std::string(name);
   if (id != nullptr) *id = field_ids::kFirstCustom + static_cast<FieldId>(position);
@@ -81,7 +81,7 @@ ErrorCode AddCustomField(catalog::Catalog& catalog, std::string_view name, Field
 
 ErrorCode RenameCustomField(catalog::Catalog& catalog, FieldId id, std::string_view name) {
   if (!ValidName(name) || CustomFieldName(catalog, id).empty()) return err::kParam;
-  if (PositionOfName(catalog, name, Position(id)) >= 0) return kErrCustomFieldNameTaken;
+  if (PositionOfName(catalog, name, Position(id)) >= 0) return err::kCustomFieldNameTaken;
   std::string& current = catalog.custom_field_names[Position(id)];
   if (current == name) return err::kNone;
   current = std::string(name);
@@ -103,7 +103,7 @@ ErrorCode RemoveCustomField(catalog::Catalog& catalog, FieldId id, const Confirm
 }
 
 std::string CustomFieldMessage(ErrorCode code) {
-  if (code != kErrCustomFieldNameTaken && code != kErrTooManyCustomFields) return {};
+  if (code != err::kCustomFieldNameTaken && code != err::kTooManyCustomFields) return {};
   return std::string(StringText(-code));
 }
 

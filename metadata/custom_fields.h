@@ -19,10 +19,9 @@
 
 namespace norvo::metadata {
 
-// Failures of the custom field operations: the negated number of the
-// message that tells the user (CustomFieldMessage gives its text).
-inline constexpr ErrorCode kErrCustomFieldNameTaken = -13059;
-inline constexpr ErrorCode kErrTooManyCustomFields = -13060;
+// Failures of the custom field operations are err::kCustomFieldNameTaken and
+// err::kTooManyCustomFields: the negated number of the message that tells the
+// user (CustomFieldMessage gives its text).
 
 // Asked before a field and its values are erased; true goes ahead.
 using ConfirmCallback = std::function<bool(std::string_view question)>;

@@ -76,8 +76,8 @@ TEST_F(CustomFieldsTest, AddsUpToSixteenUniqueNames) {
   EXPECT_EQ(id, 0x301u);
   EXPECT_TRUE(c.changed());
   EXPECT_EQ(FieldLabel(&c, 0x301), "Client");
-  EXPECT_EQ(AddCustomField(c, "CLIENT"), kErrCustomFieldNameTaken);
-  EXPECT_EQ(CustomFieldMessage(kErrCustomFieldNameTaken),
+  EXPECT_EQ(AddCustomField(c, "CLIENT"), err::kCustomFieldNameTaken);
+  EXPECT_EQ(CustomFieldMessage(err::kCustomFieldNameTaken),
             "A field with that name already exists.\nPlease choose another name.");
   EXPECT_EQ(AddCustomField(c, ""), err::kParam);
   EXPECT_EQ(AddCustomField(c, std::string(256, 'x')), err::kParam);
@@ -85,8 +85,8 @@ TEST_F(CustomFieldsTest, AddsUpToSixteenUniqueNames) {
     ASSERT_EQ(AddCustomField(c, "Field " + std::to_string(i), &id), err::kNone);
     EXPECT_EQ(id, 0x300u + static_cast<FieldId>(i));
   }
-  EXPECT_EQ(AddCustomField(c, "Seventeenth"), kErrTooManyCustomFields);
-  EXPECT_EQ(CustomFieldMessage(kErrTooManyCustomFields),
+  EXPECT_EQ(AddCustomField(c, "Seventeenth"), err::kTooManyCustomFields);
+  EXPECT_EQ(CustomFieldMessage(err::kTooManyCustomFields),
             "The field couldn't be added, because a catalog can contain a maximum of 16 custom fields with unique "
             "names.");
   EXPECT_EQ(CustomFieldCount(c), 16);
@@ -99,7 +99,7 @@ TEST_F(CustomFieldsTest, RenameKeepsNamesUnique) {
   Catalog& c = Open();
   ASSERT_EQ(AddCustomField(c, "Client"), err::kNone);
   ASSERT_EQ(AddCustomField(c, "Job"), err::kNone);
-  EXPECT_EQ(RenameCustomField(c, 0x302, "client"), kErrCustomFieldNameTaken);
+  EXPECT_EQ(RenameCustomField(c, 0x302, "client"), err::kCustomFieldNameTaken);
   EXPECT_EQ(RenameCustomField(c, 0x301, "CLIENT"), err::kNone);  // its own name in other case
   EXPECT_EQ(RenameCustomField(c, 0x302, "Order"), err::kNone);
   EXPECT_EQ(FieldLabel(&c, 0x302), "Order");

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "metadata/exif_reader.h"
 
+#include "metadata/photoshop_file.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -380,10 +382,9 @@ ErrorCode ReadImageMetadata(const FileSpec& spec, bool want_thumbnail, ImageMeta
   std::array<std::uint8_t, 4> head{};
   if (source.readAt(0, head) != err::kNone) return err::kNoReaderForFormat;
   if (head[0] == 0xFF && head[1] == 0xD8) return ReadJpegMetadata(source, want_thumbnail, out);
-  if ((head[0] == 'I' && head[1] == 'I' && head[2] == 42 && head[3] == 0) ||
-      (head[0] == 'M' && head[1] == 'M' && head[2] == 0 && head[3] == 42)) {
-    return ReadTiffMetadata(source, want_thumbnail, out);
-  }
+  if (IsTiffHeader(head)) return ReadTiffMetadata(source, want_thumbnail, out);
+  std::array<std::uint8_t, 6> psd{};
+  if (source.readAt(0, psd) == err::kNone && IsPhotoshopHeader(psd)) return ReadPhotoshopMetadata(source, out);
   return err::kNoReaderForFormat;
 }
 

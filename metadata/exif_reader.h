@@ -76,8 +76,6 @@ inline constexpr std::uint16_t kGpsLongitudeRef = 3;
 inline constexpr std::uint16_t kGpsLongitude = 4;
 inline constexpr std::uint16_t kGpsAltitude = 6;
 
-// A JPEG without its start-of-image marker.
-inline constexpr ErrorCode kNotJpeg = -8969;
 inline constexpr std::size_t kMaxGpsTextLength = 4096;
 
 // Everything read from one image file.

@@ -402,7 +402,7 @@ TEST(RealPhotos, DamagedAndCutFilesFailCleanly) {
     ImageMetadata m;
     ErrorCode e = ReadJpegMetadata(source, true, &m);
     if (cut < 2) {
-      EXPECT_EQ(e, kNotJpeg);
+      EXPECT_EQ(e, err::kBadJpeg);
     } else if (cut < scan + 2) {
       EXPECT_EQ(e, err::kEndOfFile) << cut;
     } else {

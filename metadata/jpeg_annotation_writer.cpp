@@ -1,15 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "metadata/jpeg_annotation_writer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <optional>
 #include <string_view>
 
 #include "metadata/photoshop_resources.h"
@@ -19,7 +11,6 @@
 namespace norvo::metadata {
 namespace {
 
-constexpr ErrorCode kNotJpeg = -8969;
 constexpr std::uint8_t kMarkerPrefix = 0xFF;
 constexpr std::uint8_t kStartOfImage = 0xD8;
 constexpr std::uint8_t kEndOfImage = 0xD9;
@@ -30,8 +21,6 @@ constexpr std::uint8_t kApp13 = 0xED;
 constexpr std::uint8_t kApp15 = 0xEF;
 constexpr std::size_t kMaxSegmentData = 0xFFFF - 2;  // the length field counts itself
 constexpr std::string_view kXmpSegmentPrefix{"http://ns.adobe.com/xap/1.0/\0", 29};
-constexpr std::string_view kPacketTrailer = "<?xpacket end";
-constexpr std::size_t kXmpGrowth = 4096;
 
 struct Segment {
   std::uint8_t marker = 0;
@@ -91,63 +80,13 @@ std::span<const std::uint8_t> AsBytes(std::string_view text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
-// The packet rewritten from the block. When its padding cannot absorb the
-// change, the padding is widened (spaces before the trailer) and it is tried
-// once more.
-ErrorCode RewriteXmp(std::span<const std::uint8_t> old_packet, std::span<const std::uint8_t> block,
-                     std::vector<std::uint8_t>* out) {
-  out->assign(old_packet.begin(), old_packet.end());
-  ErrorCode e = WriteAnnotationsIntoXmp(*out, block);
-  if (e != kXmpPacketTooSmall) return e;
-  std::string_view text(reinterpret_cast<const char*>(old_packet.data()), old_packet.size());
-  std::size_t trailer = text.rfind(kPacketTrailer);
-  std::size_t at = trailer == std::string_view::npos ? old_packet.size() : trailer;
-  std::size_t growth = std::max(kXmpGrowth, block.size() * 2);
-  out->assign(old_packet.begin(), old_packet.end());
-  out->insert(out->begin() + static_cast<std::ptrdiff_t>(at), growth, std::uint8_t{' '});
-  return WriteAnnotationsIntoXmp(*out, block);
-}
-
-ErrorCode FromErrno() { return ErrorFromErrno(errno); }
-
-ErrorCode WriteAll(int fd, std::span<const std::uint8_t> bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return FromErrno();
-    }
-    bytes = bytes.subspan(static_cast<std::size_t>(n));
-  }
-  return err::kNone;
-}
-
-ErrorCode ReadAll(const std::string& path, std::vector<std::uint8_t>* out) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return FromErrno();
-  ErrorCode result = err::kNone;
-  std::uint8_t buffer[65536];
-  for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      result = FromErrno();
-      break;
-    }
-    if (n == 0) break;
-    out->insert(out->end(), buffer, buffer + n);
-  }
-  ::close(fd);
-  return result;
-}
-
 }  // namespace
 
-ErrorCode EmbedAnnotationsInJpeg(std::span<const std::uint8_t> jpeg, const JpegAnnotations& annotations,
+ErrorCode EmbedAnnotationsInJpeg(std::span<const std::uint8_t> jpeg, const EmbeddedAnnotations& annotations,
                                  std::vector<std::uint8_t>* out) {
   std::vector<Segment> segments;
   std::size_t scan = 0;
-  if (!ListSegments(jpeg, &segments, &scan)) return kNotJpeg;
+  if (!ListSegments(jpeg, &segments, &scan)) return err::kBadJpeg;
 
   const Segment* app13 = nullptr;
   const Segment* xmp = nullptr;
@@ -158,9 +97,7 @@ ErrorCode EmbedAnnotationsInJpeg(std::span<const std::uint8_t> jpeg, const JpegA
 
   // The IIM records; an emptied block still writes the record version, so the
   // file's old IPTC values do not come back.
-  std::vector<std::uint8_t> iim =
-      BuildIptcRecords(annotations.block, annotations.label, annotations.iptc_fields, annotations.max_length);
-  if (iim.empty()) iim = {kIimTagMarker, kApplicationRecord, 0, 0, 2, 0, kRecordVersion};
+  std::vector<std::uint8_t> iim = EmbeddedIimRecords(annotations);
   std::vector<std::uint8_t> resources;
   if (app13 != nullptr) resources.assign(app13->data.begin(), app13->data.end());
   if (ErrorCode e = PutPhotoshopResource(resources, kResourceIptc, iim); e != err::kNone) return e;
@@ -170,15 +107,13 @@ ErrorCode EmbedAnnotationsInJpeg(std::span<const std::uint8_t> jpeg, const JpegA
   if (resources.size() > kMaxSegmentData) return err::kParam;
 
   std::vector<std::uint8_t> packet;
-  if (xmp != nullptr) {
-    if (ErrorCode e = RewriteXmp(xmp->data.subspan(kXmpSegmentPrefix.size()), annotations.block, &packet);
-        e != err::kNone) {
-      return e;
-    }
-    if (packet.size() + kXmpSegmentPrefix.size() > kMaxSegmentData) return err::kParam;
-  }
+  std::span<const std::uint8_t> old_packet;
+  if (xmp != nullptr) old_packet = xmp->data.subspan(kXmpSegmentPrefix.size());
+  if (ErrorCode e = UpdatedXmpPacket(old_packet, annotations.block, &packet); e != err::kNone) return e;
+  if (packet.size() + kXmpSegmentPrefix.size() > kMaxSegmentData) return err::kParam;
 
-  // A new APP13 goes after the application segments at the head of the file.
+  // New segments go after the application segments at the head of the file:
+  // the XMP segment first (after any Exif APP1), then the APP13.
   std::size_t insert_at = 2;
   for (const Segment& s : segments) {
     if (s.marker < kApp0 || s.marker > kApp15) break;
@@ -194,6 +129,10 @@ ErrorCode EmbedAnnotationsInJpeg(std::span<const std::uint8_t> jpeg, const JpegA
                   jpeg.begin() + static_cast<std::ptrdiff_t>(end));
     copied = end;
   };
+  auto append_new = [&] {
+    if (xmp == nullptr) AppendSegment(result, kApp1, AsBytes(kXmpSegmentPrefix), packet);
+    if (app13 == nullptr) AppendSegment(result, kApp13, {}, resources);
+  };
   for (const Segment& s : segments) {
     if (&s == app13) {
       copy_to(s.start);
@@ -204,62 +143,15 @@ ErrorCode EmbedAnnotationsInJpeg(std::span<const std::uint8_t> jpeg, const JpegA
       AppendSegment(result, kApp1, AsBytes(kXmpSegmentPrefix), packet);
       copied = s.end;
     }
-    if (app13 == nullptr && s.end == insert_at) {
+    if (s.end == insert_at) {
       copy_to(s.end);
-      AppendSegment(result, kApp13, {}, resources);
+      append_new();
     }
   }
-  if (app13 == nullptr && insert_at == 2) {
-    AppendSegment(result, kApp13, {}, resources);
-  }
+  if (insert_at == 2) append_new();
   copy_to(jpeg.size());
   *out = std::move(result);
   return err::kNone;
-}
-
-ErrorCode ReplaceFileSafely(const std::string& path, std::span<const std::uint8_t> bytes) {
-  char resolved[PATH_MAX];
-  if (::realpath(path.c_str(), resolved) == nullptr) return FromErrno();
-  std::string target(resolved);
-  struct stat original {};
-  if (::stat(target.c_str(), &original) != 0) return FromErrno();
-  if (!S_ISREG(original.st_mode)) return err::kParam;
-
-  std::size_t slash = target.rfind('/');
-  std::string folder = target.substr(0, slash);
-  std::string temp = folder + "/." + target.substr(slash + 1) + ".norvo-XXXXXX";
-  int fd = ::mkstemp(temp.data());
-  if (fd < 0) return FromErrno();
-  ErrorCode result = WriteAll(fd, bytes);
-  if (result == err::kNone && ::fsync(fd) != 0) result = FromErrno();
-  if (result == err::kNone && ::fchmod(fd, original.st_mode & 07777) != 0) result = FromErrno();
-  if (result == err::kNone) {
-    // Only the owner may give a file away; keeping the group is worth a try.
-    if (::fchown(fd, original.st_uid, original.st_gid) != 0) (void)::fchown(fd, static_cast<uid_t>(-1), original.st_gid);
-    const struct timespec times[2] = {original.st_atim, original.st_mtim};
-    if (::futimens(fd, times) != 0) result = FromErrno();
-  }
-  if (::close(fd) != 0 && result == err::kNone) result = FromErrno();
-  if (result == err::kNone && ::rename(temp.c_str(), target.c_str()) != 0) result = FromErrno();
-  if (result != err::kNone) {
-    ::unlink(temp.c_str());
-    return result;
-  }
-  // Make the rename itself durable.
-  int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
-  return err::kNone;
-}
-
-ErrorCode WriteAnnotationsIntoJpegFile(const std::string& path, const JpegAnnotations& annotations) {
-  std::vector<std::uint8_t> original;
-  if (ErrorCode e = ReadAll(path, &original); e != err::kNone) return e;
-  std::vector<std::uint8_t> updated;
-  if (ErrorCode e = EmbedAnnotationsInJpeg(original, annotations, &updated); e != err::kNone) return e;
-  return ReplaceFileSafely(path, updated);
 }
 
 }  // namespace norvo::metadata

@@ -26,7 +26,7 @@ enum class App2Kind : std::uint8_t { kUndecided, kIcc, kFlashPix, kNeither };
 
 ErrorCode ReadJpegSegments(const ByteSource& source, JpegSegments* out) {
   std::array<std::uint8_t, 2> soi{};
-  if (source.readAt(0, soi) != err::kNone || soi[0] != 0xFF || soi[1] != 0xD8) return kNotJpeg;
+  if (source.readAt(0, soi) != err::kNone || soi[0] != 0xFF || soi[1] != 0xD8) return err::kBadJpeg;
   std::int64_t position = 2;
   App2Kind app2 = App2Kind::kUndecided;
   std::vector<std::uint8_t> data;

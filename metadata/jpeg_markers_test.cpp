@@ -135,9 +135,9 @@ TEST(JpegMarkers, ReadErrorsAndBadStarts) {
   Bytes png{0x89, 'P', 'N', 'G'};
   MemorySource s1(png);
   JpegSegments s;
-  EXPECT_EQ(ReadJpegSegments(s1, &s), kNotJpeg);
+  EXPECT_EQ(ReadJpegSegments(s1, &s), err::kBadJpeg);
   ImageMetadata m;
-  EXPECT_EQ(ReadJpegMetadata(s1, false, &m), kNotJpeg);
+  EXPECT_EQ(ReadJpegMetadata(s1, false, &m), err::kBadJpeg);
   EXPECT_TRUE(m.list.empty());
 
   // A segment whose length runs past the end: the walk ends with -39, the

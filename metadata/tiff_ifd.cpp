@@ -25,6 +25,12 @@ ErrorCode FileSource::readAt(std::int64_t offset, std::span<std::uint8_t> out) c
   return file_.readAt(offset, out);
 }
 
+bool IsTiffHeader(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() < 4) return false;
+  return (bytes[0] == 'I' && bytes[1] == 'I' && bytes[2] == 42 && bytes[3] == 0) ||
+         (bytes[0] == 'M' && bytes[1] == 'M' && bytes[2] == 0 && bytes[3] == 42);
+}
+
 std::size_t TiffTypeSize(std::uint16_t type) {
   switch (type) {
     case 1: case 2: case 6: case 7: return 1;

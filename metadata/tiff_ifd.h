@@ -75,6 +75,9 @@ inline constexpr std::uint16_t kTagMake = 0x10f;
 // Which directory a tag came from: the main chain, or the tag that led to it.
 inline constexpr std::uint16_t kMainIfd = 0;
 
+// A classic TIFF header ("II" 42 or "MM" 42), either byte order.
+bool IsTiffHeader(std::span<const std::uint8_t> bytes);
+
 // Bytes per value of a TIFF type, 0 for a type outside 1 to 12.
 std::size_t TiffTypeSize(std::uint16_t type);
 

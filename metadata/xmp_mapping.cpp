@@ -244,7 +244,7 @@ ErrorCode ReadXmpIntoAnnotations(std::span<const std::string_view> packets, Anno
       tree->merge(*parsed.value);
     }
   }
-  if (!tree) return kXmpUnreadable;
+  if (!tree) return err::kXmpUnreadable;
   for (const XmpFieldMapping& m : kXmpTable) ReadEntry(m, *tree, block);
   return err::kNone;
 }
@@ -259,7 +259,7 @@ ErrorCode WriteAnnotationsIntoXmp(std::span<std::uint8_t> packet, std::span<cons
   EnsureOwnNamespace();
   std::string_view old_text(reinterpret_cast<const char*>(packet.data()), packet.size());
   xmp::Result<XmpPacket> parsed = XmpPacket::Parse(old_text);
-  if (!parsed.has_value()) return fail(kXmpUnreadable, parsed.status.name());
+  if (!parsed.has_value()) return fail(err::kXmpUnreadable, parsed.status.name());
   XmpPacket& tree = *parsed.value;
   const std::set<std::string> empty_before = EmptyArrays(tree);
   for (const XmpFieldMapping& m : kXmpTable) {
@@ -273,7 +273,7 @@ ErrorCode WriteAnnotationsIntoXmp(std::span<std::uint8_t> packet, std::span<cons
     tree.remove(key.substr(0, bar), key.substr(bar + 1));
   }
   xmp::Result<std::string> text = tree.serialize({.exact_length = static_cast<std::uint32_t>(packet.size())});
-  if (!text.has_value()) return fail(kXmpPacketTooSmall, text.status.name());
+  if (!text.has_value()) return fail(err::kXmpPacketTooSmall, text.status.name());
   std::copy(text.value->begin(), text.value->end(), packet.begin());
   BlankEmptyListItems(packet);
   return err::kNone;

@@ -20,10 +20,6 @@ namespace norvo::metadata {
 inline constexpr std::string_view kNsGalvorin = "http://ns.norvo-media.org/galvorin/1.0/";
 inline constexpr std::string_view kGalvorinPrefix = "galvorin";
 
-// The old packet could not be parsed.
-inline constexpr ErrorCode kXmpUnreadable = -2041;
-// The rewritten tree does not fit into the old packet's byte size.
-inline constexpr ErrorCode kXmpPacketTooSmall = -2042;
 // The failure text of a rewrite asked for without a packet.
 inline constexpr std::string_view kBadPacketText = "hData is a bad handle";
 
@@ -51,7 +47,7 @@ std::span<const XmpFieldMapping> XmpFieldTable();
 // stored as CCYYMMDD, bag items not yet in the block are appended. Texts that
 // Windows-1252 can hold are stored as text entries, others as raw UTF-8.
 // A packet that cannot be parsed is skipped; when none can be, the result is
-// kXmpUnreadable and the block is unchanged.
+// err::kXmpUnreadable and the block is unchanged.
 ErrorCode ReadXmpIntoAnnotations(std::span<const std::string_view> packets, AnnotationBlock& block);
 
 // Rewrites an existing packet in place from the block: each table entry with

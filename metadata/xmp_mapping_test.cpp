@@ -136,7 +136,7 @@ TEST(ReadXmpIntoAnnotations, LaterPacketsMergeAndBrokenOnesAreSkipped) {
   EXPECT_EQ(CountAnnotations(0x269, block), 0);
   const std::string_view broken[] = {"<not xmp"};
   Bytes before = block;
-  EXPECT_EQ(ReadXmpIntoAnnotations(broken, block), kXmpUnreadable);
+  EXPECT_EQ(ReadXmpIntoAnnotations(broken, block), err::kXmpUnreadable);
   EXPECT_EQ(block, before);
 }
 
@@ -193,10 +193,10 @@ TEST(WriteAnnotationsIntoXmp, DatesAndFailures) {
   // Far more than the padding can absorb: the packet stays as it was.
   SetAnnotationText(kCaption, 1, std::string(4000, 'c'), block, SetMode::kReplace);
   Bytes before = packet;
-  EXPECT_EQ(WriteAnnotationsIntoXmp(packet, block, &failure), kXmpPacketTooSmall);
+  EXPECT_EQ(WriteAnnotationsIntoXmp(packet, block, &failure), err::kXmpPacketTooSmall);
   EXPECT_EQ(packet, before);
   Bytes garbage = ToBytes("<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d'?><x:xmpmeta");
-  EXPECT_EQ(WriteAnnotationsIntoXmp(garbage, block), kXmpUnreadable);
+  EXPECT_EQ(WriteAnnotationsIntoXmp(garbage, block), err::kXmpUnreadable);
 }
 
 TEST(WriteAnnotationsIntoXmp, RealPacketKeepsItsLengthAndForeignProperties) {

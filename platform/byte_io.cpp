@@ -125,6 +125,17 @@ void FixedBytes::setU32be(std::size_t offset, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) data_[offset + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
 }
 
+void FixedBytes::setU16le(std::size_t offset, std::uint16_t v) {
+  if (!fits(offset, 2)) return;
+  data_[offset] = static_cast<std::uint8_t>(v);
+  data_[offset + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+void FixedBytes::setU32le(std::size_t offset, std::uint32_t v) {
+  if (!fits(offset, 4)) return;
+  for (int i = 0; i < 4; ++i) data_[offset + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
 std::span<std::uint8_t> FixedBytes::slice(std::size_t offset, std::size_t count) {
   if (!fits(offset, count)) return {};
   return data_.subspan(offset, count);

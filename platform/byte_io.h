@@ -111,6 +111,8 @@ class FixedBytes {
   std::uint32_t getU32be(std::size_t offset);
   void setU16be(std::size_t offset, std::uint16_t v);
   void setU32be(std::size_t offset, std::uint32_t v);
+  void setU16le(std::size_t offset, std::uint16_t v);
+  void setU32le(std::size_t offset, std::uint32_t v);
   std::span<std::uint8_t> slice(std::size_t offset, std::size_t count);
 
  private:

@@ -1,0 +1,403 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "metadata/embedded_annotations.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "metadata/annotation_import.h"
+#include "metadata/annotation_test_support.h"
+#include "metadata/exif_reader.h"
+#include "metadata/jpeg_annotation_writer.h"
+#include "metadata/photoshop_resources.h"
+#include "metadata/xmp_mapping.h"
+#include "xmp/xmp_packet.h"
+#include "platform/byte_io.h"
+#include "platform/file_spec.h"
+#include "xmp/xmp_toolkit.h"
+
+namespace norvo::metadata {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Strings = std::vector<std::string>;
+using testing::ExiftoolTags;
+using Tags = std::map<std::string, std::string>;
+
+std::string Tag(const Tags& tags, const std::string& key) {
+  auto it = tags.find(key);
+  return it == tags.end() ? std::string() : it->second;
+}
+
+constexpr FieldId kKeywords = 0x219;
+constexpr FieldId kAuthor = 0x250;
+constexpr FieldId kCaption = 0x278;
+constexpr FieldId kCity = 0x25a;
+
+// A scratch folder holding copies of test photos; the originals are never written.
+class WriteBackTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "norvo-write-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  std::string Copy(const std::string& name) {
+    std::string to = dir_ + "/" + name;
+    std::filesystem::copy_file(testing::PhotoPath(name), to);
+    std::filesystem::permissions(to, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    return to;
+  }
+
+  std::string dir_;
+};
+
+// Everything from the start of scan on: the image data.
+Bytes ImageData(const Bytes& jpeg) {
+  std::size_t at = 2;
+  while (at + 4 <= jpeg.size() && !(jpeg[at] == 0xFF && jpeg[at + 1] == 0xDA)) {
+    at += 2 + ((std::size_t{jpeg[at + 2]} << 8) | jpeg[at + 3]);
+  }
+  return Bytes(jpeg.begin() + static_cast<std::ptrdiff_t>(std::min(at, jpeg.size())), jpeg.end());
+}
+
+AnnotationBlock SampleBlock() {
+  AnnotationBlock b;
+  for (const char* k : {"harbour", "boats", "Z\xFCrich trip"}) SetAnnotationText(kKeywords, 0, k, b, SetMode::kAppend);
+  SetAnnotationText(kCaption, 1, "Boats in the harbour at dawn", b, SetMode::kReplace);
+  SetAnnotationText(kAuthor, 1, "Ann Example", b, SetMode::kReplace);
+  SetAnnotationText(kCity, 1, "Bergen", b, SetMode::kReplace);
+  return b;
+}
+
+EmbeddedAnnotations Annotations(const AnnotationBlock& block, std::uint8_t label = 0) {
+  return {.block = block, .label = label, .iptc_fields = kIptcAnnotationFields};
+}
+
+TEST_F(WriteBackTest, RewritesIptcAndXmpOfAPhotoThatHasBoth) {
+  const std::string path = Copy("BlueSquare.jpg");
+  ::chmod(path.c_str(), 0640);
+  struct stat before {};
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+  Bytes original = testing::ReadBytes(path);
+  AnnotationBlock block = SampleBlock();
+  ASSERT_EQ(WriteAnnotationsIntoFile(path, Annotations(block, 3)), err::kNone);
+
+  Bytes written = testing::ReadBytes(path);
+  EXPECT_EQ(ImageData(written), ImageData(original));
+  struct stat after {};
+  ASSERT_EQ(::stat(path.c_str(), &after), 0);
+  EXPECT_EQ(after.st_mode & 07777, 0640u);
+  EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), std::filesystem::directory_iterator()), 1);
+
+  // The XMP packet kept its size and the other programs' properties.
+  Bytes old_packet = testing::JpegSegment(original, 0xE1, testing::kXmpSegmentPrefix);
+  Bytes new_packet = testing::JpegSegment(written, 0xE1, testing::kXmpSegmentPrefix);
+  EXPECT_EQ(new_packet.size(), old_packet.size());
+  // Read back by our own readers.
+  const Bytes resources = testing::JpegSegment(written, 0xED, {});
+  std::optional<std::span<const std::uint8_t>> iim = FindPhotoshopResource(resources, kResourceIptc);
+  ASSERT_TRUE(iim.has_value());
+  AnnotationBlock from_iptc = IptcRecordsToAnnotations(*iim);
+  for (FieldId id : {kKeywords, kCaption, kAuthor, kCity}) {
+    EXPECT_EQ(GetAnnotations(id, from_iptc).size(), GetAnnotations(id, block).size()) << id;
+  }
+  EXPECT_EQ(GetAnnotation(0x20a, 1, from_iptc)->text(), "3");
+
+  if (!testing::HaveExiftool()) GTEST_SKIP() << "exiftool is not installed";
+  const Tags tags = ExiftoolTags(path, {"IPTC:all", "XMP:all", "IFD0:Software", "Warning"});
+  const Tags before_tags = ExiftoolTags(testing::PhotoPath("BlueSquare.jpg"), {"IFD0:Software"});
+  // exiftool reads the records as Windows-1252 and prints UTF-8.
+  EXPECT_EQ(Tag(tags, "IPTC:Keywords"), "harbour|boats|Z\xC3\xBCrich trip");
+  EXPECT_EQ(Tag(tags, "IPTC:Caption-Abstract"), "Boats in the harbour at dawn");
+  EXPECT_EQ(Tag(tags, "IPTC:By-line"), "Ann Example");
+  EXPECT_EQ(Tag(tags, "IPTC:City"), "Bergen");
+  EXPECT_EQ(Tag(tags, "IPTC:Urgency").substr(0, 1), "3");
+  EXPECT_EQ(Tag(tags, "XMP-dc:Subject"), "harbour|boats|Z\xC3\xBCrich trip");
+  EXPECT_EQ(Tag(tags, "XMP-dc:Description"), "Boats in the harbour at dawn");
+  EXPECT_EQ(Tag(tags, "XMP-dc:Creator"), "Ann Example");
+  EXPECT_EQ(Tag(tags, "XMP-photoshop:City"), "Bergen");
+  // Other programs' properties stay; a mapped field the block leaves empty goes.
+  EXPECT_EQ(Tag(tags, "XMP-xmpMM:DocumentID"), "uuid:9A3B7F52214211DAB6308A7391270C13");
+  EXPECT_EQ(Tag(tags, "XMP-xmp:CreatorTool"), "Adobe Photoshop CS2 Macintosh");
+  EXPECT_EQ(tags.count("XMP-dc:Title"), 0u);
+  EXPECT_EQ(Tag(tags, "XMP-tiff:Orientation"), "Horizontal (normal)");
+  EXPECT_EQ(Tag(tags, "IFD0:Software"), Tag(before_tags, "IFD0:Software"));
+  EXPECT_EQ(Tag(tags, "ExifTool:Warning"), "");
+}
+
+TEST_F(WriteBackTest, AddsApp13AndXmpSegmentsWhereThereWereNone) {
+  const std::string path = Copy("Canon_40D.jpg");
+  Bytes original = testing::ReadBytes(path);
+  ASSERT_TRUE(testing::JpegSegment(original, 0xED, {}).empty());
+  ASSERT_TRUE(testing::JpegSegment(original, 0xE1, testing::kXmpSegmentPrefix).empty());
+  AnnotationBlock block = SampleBlock();
+  ASSERT_EQ(WriteAnnotationsIntoFile(path, Annotations(block)), err::kNone);
+  Bytes written = testing::ReadBytes(path);
+  EXPECT_EQ(ImageData(written), ImageData(original));
+  // Nothing else moved: the file grew by exactly the two new segments.
+  Bytes app13 = testing::JpegSegment(written, 0xED, {});
+  Bytes packet = testing::JpegSegment(written, 0xE1, testing::kXmpSegmentPrefix);
+  ASSERT_FALSE(packet.empty());
+  EXPECT_EQ(written.size(), original.size() + app13.size() + 4 + packet.size() + testing::kXmpSegmentPrefix.size() + 4);
+  if (!testing::HaveExiftool()) GTEST_SKIP() << "exiftool is not installed";
+  const Tags tags = ExiftoolTags(path, {"IPTC:Keywords", "IPTC:By-line", "XMP-dc:Subject", "XMP-dc:Creator",
+                                        "IFD0:Model", "Warning"});
+  EXPECT_EQ(Tag(tags, "IPTC:Keywords"), "harbour|boats|Z\xC3\xBCrich trip");
+  EXPECT_EQ(Tag(tags, "IPTC:By-line"), "Ann Example");
+  EXPECT_EQ(Tag(tags, "XMP-dc:Subject"), "harbour|boats|Z\xC3\xBCrich trip");
+  EXPECT_EQ(Tag(tags, "XMP-dc:Creator"), "Ann Example");
+  EXPECT_EQ(Tag(tags, "IFD0:Model"), "Canon EOS 40D");
+  EXPECT_EQ(Tag(tags, "ExifTool:Warning"), "");
+}
+
+TEST_F(WriteBackTest, GrowsTheXmpPacketWhenItsPaddingIsNotEnough) {
+  const std::string path = Copy("Nikon_D70.jpg");
+  Bytes original = testing::ReadBytes(path);
+  Bytes old_packet = testing::JpegSegment(original, 0xE1, testing::kXmpSegmentPrefix);
+  ASSERT_FALSE(old_packet.empty());
+  AnnotationBlock block = SampleBlock();
+  std::string long_caption(old_packet.size() + 500, 'w');
+  SetAnnotationText(kCaption, 1, long_caption, block, SetMode::kReplace);
+  ASSERT_EQ(WriteAnnotationsIntoFile(path, Annotations(block)), err::kNone);
+  Bytes written = testing::ReadBytes(path);
+  EXPECT_EQ(ImageData(written), ImageData(original));
+  Bytes new_packet = testing::JpegSegment(written, 0xE1, testing::kXmpSegmentPrefix);
+  EXPECT_GT(new_packet.size(), old_packet.size());
+  xmp::Result<xmp::XmpPacket> tree =
+      xmp::XmpPacket::Parse(std::string_view(reinterpret_cast<const char*>(new_packet.data()), new_packet.size()));
+  ASSERT_TRUE(tree.has_value());
+  EXPECT_EQ(tree.value->get(xmp::kNsPhotoshop, "Caption").value, long_caption);
+  if (!testing::HaveExiftool()) GTEST_SKIP() << "exiftool is not installed";
+  const Tags tags = ExiftoolTags(path, {"XMP-dc:Description", "Warning"});
+  EXPECT_EQ(Tag(tags, "XMP-dc:Description"), long_caption);
+  EXPECT_EQ(Tag(tags, "ExifTool:Warning"), "");
+}
+
+TEST_F(WriteBackTest, EmptiedAnnotationsClearTheFilesValues) {
+  const std::string path = Copy("BlueSquare.jpg");
+  ASSERT_EQ(WriteAnnotationsIntoFile(path, Annotations({})), err::kNone);
+  Bytes written = testing::ReadBytes(path);
+  const Bytes resources = testing::JpegSegment(written, 0xED, {});
+  std::optional<std::span<const std::uint8_t>> iim = FindPhotoshopResource(resources, kResourceIptc);
+  ASSERT_TRUE(iim.has_value());
+  EXPECT_TRUE(IptcRecordsToAnnotations(*iim).empty());
+  if (!testing::HaveExiftool()) GTEST_SKIP() << "exiftool is not installed";
+  const Tags tags = ExiftoolTags(path, {"IPTC:all", "XMP:all"});
+  EXPECT_EQ(Tag(tags, "IPTC:Keywords"), "");
+  EXPECT_EQ(Tag(tags, "IPTC:ApplicationRecordVersion"), "2");
+  EXPECT_EQ(Tag(tags, "XMP-dc:Subject"), "");
+  EXPECT_EQ(Tag(tags, "XMP-dc:Description"), "");
+  EXPECT_EQ(Tag(tags, "XMP-xmp:CreatorTool"), "Adobe Photoshop CS2 Macintosh");
+}
+
+TEST_F(WriteBackTest, RefusesWhatItCannotWriteAndLeavesItAlone) {
+  const std::string path = dir_ + "/notes.txt";
+  { std::ofstream(path) << "not a picture\n"; }
+  Bytes original = testing::ReadBytes(path);
+  EXPECT_EQ(WriteAnnotationsIntoFile(path, Annotations(SampleBlock())), err::kNoReaderForFormat);
+  EXPECT_EQ(testing::ReadBytes(path), original);
+  // A JPEG cut inside its metadata segments is refused too.
+  Bytes cut = testing::ReadBytes(testing::PhotoPath("BlueSquare.jpg"));
+  cut.resize(3000);
+  Bytes out;
+  EXPECT_EQ(EmbedAnnotationsInJpeg(cut, Annotations(SampleBlock()), &out), -8969);
+  EXPECT_TRUE(out.empty());
+  EXPECT_EQ(WriteAnnotationsIntoFile(dir_ + "/missing.jpg", Annotations({})), err::kFileNotFound);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), std::filesystem::directory_iterator()), 1);
+}
+
+TEST_F(WriteBackTest, FollowsASymbolicLink) {
+  const std::string path = Copy("Canon_40D.jpg");
+  const std::string link = dir_ + "/link.jpg";
+  std::filesystem::create_symlink(path, link);
+  ASSERT_EQ(WriteAnnotationsIntoFile(link, Annotations(SampleBlock())), err::kNone);
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_FALSE(testing::JpegSegment(testing::ReadBytes(path), 0xED, {}).empty());
+}
+
+}  // namespace
+}  // namespace norvo::metadata
+
+namespace norvo::metadata {
+namespace {
+
+// A small uncompressed greyscale TIFF in the given byte order, with a pixel
+// pattern that tells whether the image data survived.
+Bytes SmallTiff(bool intel) {
+  constexpr std::uint32_t kSide = 8;
+  ByteWriter w;
+  auto u16 = [&](std::uint16_t v) { intel ? w.u16le(v) : w.u16be(v); };
+  auto u32 = [&](std::uint32_t v) { intel ? w.u32le(v) : w.u32be(v); };
+  w.u8(intel ? 'I' : 'M');
+  w.u8(intel ? 'I' : 'M');
+  u16(42);
+  u32(8 + kSide * kSide);
+  for (std::uint32_t i = 0; i < kSide * kSide; ++i) w.u8(static_cast<std::uint8_t>(i * 4));
+  const std::uint16_t entries[][3] = {{256, 3, kSide}, {257, 3, kSide}, {258, 3, 8}, {259, 3, 1},
+                                      {262, 3, 1},     {273, 4, 8},     {277, 3, 1}, {278, 3, kSide},
+                                      {279, 4, kSide * kSide}};
+  u16(static_cast<std::uint16_t>(std::size(entries)));
+  for (const auto& e : entries) {
+    u16(e[0]);
+    u16(e[1]);
+    u32(1);
+    if (e[1] == 3) {
+      u16(e[2]);
+      u16(0);
+    } else {
+      u32(e[2]);
+    }
+  }
+  u32(0);
+  return w.take();
+}
+
+// A Photoshop file of one 4 x 4 greyscale channel, raw, with an empty or a
+// given resource section.
+Bytes SmallPhotoshop(const Bytes& resources = {}) {
+  ByteWriter w;
+  w.tag("8BPS");
+  w.u16be(1);
+  w.zeros(6);
+  w.u16be(1);  // channels
+  w.u32be(4);
+  w.u32be(4);
+  w.u16be(8);
+  w.u16be(1);  // greyscale
+  w.u32be(0);  // colour-mode data
+  w.u32be(static_cast<std::uint32_t>(resources.size()));
+  w.bytes(resources);
+  w.u32be(0);  // layers and masks
+  w.u16be(0);  // raw image data
+  for (int i = 0; i < 16; ++i) w.u8(static_cast<std::uint8_t>(i * 16));
+  return w.take();
+}
+
+void WriteFile(const std::string& path, const Bytes& bytes) {
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                              static_cast<std::streamsize>(bytes.size()));
+}
+
+// The keywords our own readers find in the file.
+Strings KeywordsReadBack(const std::string& path) {
+  FileSpec spec;
+  ImageMetadata m;
+  if (MakeFileSpec(path, spec) != err::kNone || ReadImageMetadata(spec, false, &m) != err::kNone) return {};
+  AnnotationBlock block = AnnotationsFromMetadata(m.list, m.image_resources);
+  Strings out;
+  for (const AnnotationValue& v : GetAnnotations(kKeywords, block)) out.push_back(v.text());
+  return out;
+}
+
+TEST_F(WriteBackTest, TiffInBothByteOrdersGetsIptcAndXmpTagsWithoutMovingAnything) {
+  for (bool intel : {true, false}) {
+    SCOPED_TRACE(intel ? "II" : "MM");
+    const std::string path = dir_ + (intel ? "/ii.tif" : "/mm.tif");
+    const Bytes original = SmallTiff(intel);
+    WriteFile(path, original);
+    ASSERT_EQ(WriteAnnotationsIntoFile(path, Annotations(SampleBlock())), err::kNone);
+    Bytes written = testing::ReadBytes(path);
+    // Only the header's directory offset changed; the rest was appended.
+    ASSERT_GT(written.size(), original.size());
+    EXPECT_TRUE(std::equal(original.begin() + 8, original.end(), written.begin() + 8));
+    EXPECT_EQ(KeywordsReadBack(path), (Strings{"harbour", "boats", "Z\xFCrich trip"}));
+
+    // A second write finds both tags and patches them in place: the keyword
+    // keeps its length, so the file does not grow.
+    AnnotationBlock block = SampleBlock();
+    SetAnnotationText(kKeywords, 1, "Harbour", block, SetMode::kReplace);
+    ASSERT_EQ(WriteAnnotationsIntoFile(path, Annotations(block)), err::kNone);
+    Bytes again = testing::ReadBytes(path);
+    EXPECT_EQ(again.size(), written.size());
+    EXPECT_EQ(KeywordsReadBack(path), (Strings{"Harbour", "boats", "Z\xFCrich trip"}));
+
+    if (!testing::HaveExiftool()) continue;
+    const Tags tags = ExiftoolTags(path, {"IPTC:Keywords", "XMP-dc:Subject", "XMP-dc:Creator", "IFD0:ImageWidth",
+                                          "IFD0:StripOffsets", "Warning"});
+    EXPECT_EQ(Tag(tags, "IPTC:Keywords"), "Harbour|boats|Z\xC3\xBCrich trip");
+    EXPECT_EQ(Tag(tags, "XMP-dc:Subject"), "Harbour|boats|Z\xC3\xBCrich trip");
+    EXPECT_EQ(Tag(tags, "XMP-dc:Creator"), "Ann Example");
+    EXPECT_EQ(Tag(tags, "IFD0:ImageWidth"), "8");
+    EXPECT_EQ(Tag(tags, "IFD0:StripOffsets"), "8");
+    EXPECT_EQ(Tag(tags, "ExifTool:Warning"), "");
+  }
+}
+
+TEST_F(WriteBackTest, RealTiffKeepsItsXmpPropertiesAndImageData) {
+  const std::string path = Copy("Arbitro.tiff");
+  const Bytes original = testing::ReadBytes(path);
+  ASSERT_EQ(WriteAnnotationsIntoFile(path, Annotations(SampleBlock())), err::kNone);
+  Bytes written = testing::ReadBytes(path);
+  ASSERT_GE(written.size(), original.size());
+  EXPECT_EQ(KeywordsReadBack(path), (Strings{"harbour", "boats", "Z\xFCrich trip"}));
+  if (!testing::HaveExiftool()) GTEST_SKIP() << "exiftool is not installed";
+  const Tags before = ExiftoolTags(testing::PhotoPath("Arbitro.tiff"), {"XMP:all", "IFD0:all"});
+  const Tags after = ExiftoolTags(path, {"XMP:all", "IFD0:all", "IPTC:By-line", "Warning"});
+  for (const auto& [key, value] : before) {
+    // Mapped properties change; everything else, other programs' XMP and the
+    // image's own tags, reads as before (the toolkit that wrote the packet
+    // names itself).
+    if (key == "XMP-dc:Subject" || key == "XMP-dc:Description" || key == "XMP-dc:Creator" ||
+        key.starts_with("XMP-photoshop:") || key == "XMP-x:XMPToolkit" || key == "IFD0:XMP" ||
+        key == "IFD0:IPTC-NAA") {
+      continue;
+    }
+    EXPECT_EQ(Tag(after, key), value) << key;
+  }
+  EXPECT_EQ(Tag(after, "IPTC:By-line"), "Ann Example");
+  EXPECT_EQ(Tag(after, "ExifTool:Warning"), "");
+}
+
+TEST_F(WriteBackTest, PhotoshopFileGetsResourcesAndKeepsTheRest) {
+  const std::string path = dir_ + "/small.psd";
+  const Bytes original = SmallPhotoshop();
+  WriteFile(path, original);
+  ASSERT_EQ(WriteAnnotationsIntoFile(path, Annotations(SampleBlock())), err::kNone);
+  Bytes written = testing::ReadBytes(path);
+  // The image data at the end is untouched, and the section holds bare
+  // resources (no JPEG-style header).
+  EXPECT_TRUE(std::equal(original.end() - 22, original.end(), written.end() - 22));
+  EXPECT_EQ(std::string(written.begin() + 34, written.begin() + 38), "8BIM");
+  EXPECT_EQ(KeywordsReadBack(path), (Strings{"harbour", "boats", "Z\xFCrich trip"}));
+
+  // Written again, each resource is replaced rather than added.
+  AnnotationBlock block = SampleBlock();
+  RemoveAnnotations(kKeywords, block);
+  ASSERT_EQ(WriteAnnotationsIntoFile(path, Annotations(block)), err::kNone);
+  Bytes again = testing::ReadBytes(path);
+  ByteReader r(std::span<const std::uint8_t>(again).subspan(30));
+  std::uint32_t length = r.u32be();
+  std::vector<PhotoshopResource> resources = ReadPhotoshopResources(r.bytes(length));
+  ASSERT_EQ(resources.size(), 2u);
+  EXPECT_TRUE(KeywordsReadBack(path).empty());
+  if (!testing::HaveExiftool()) GTEST_SKIP() << "exiftool is not installed";
+  const Tags tags = ExiftoolTags(path, {"IPTC:By-line", "XMP-dc:Creator", "IPTC:Keywords", "Warning"});
+  EXPECT_EQ(Tag(tags, "IPTC:By-line"), "Ann Example");
+  EXPECT_EQ(Tag(tags, "XMP-dc:Creator"), "Ann Example");
+  EXPECT_EQ(Tag(tags, "IPTC:Keywords"), "");
+  EXPECT_EQ(Tag(tags, "ExifTool:Warning"), "");
+}
+
+TEST(WriteBackDamage, DamagedTiffAndPhotoshopFilesAreRefused) {
+  Bytes out;
+  Bytes tiff = SmallTiff(true);
+  tiff[4] = 0xF0;  // directory past the end
+  EXPECT_EQ(EmbedAnnotations(tiff, Annotations(SampleBlock()), &out), err::kParam);
+  Bytes psd = SmallPhotoshop();
+  psd[33] = 0x40;  // resource section longer than the file
+  EXPECT_EQ(EmbedAnnotations(psd, Annotations(SampleBlock()), &out), err::kParam);
+  EXPECT_TRUE(out.empty());
+}
+
+}  // namespace
+}  // namespace norvo::metadata
