@@ -54,6 +54,13 @@ std::string AnnotationValue::text() const {
 
 std::string AnnotationValue::utf8() const { return Utf8Of(bytes, marker); }
 
+BlockText BlockTextFromUtf8(std::string_view utf8) {
+  bool lossless = true;
+  std::string text = Utf8ToWindows1252(utf8, &lossless);
+  if (lossless) return {std::move(text), kTextMarker};
+  return {std::string(utf8), kRawMarker};
+}
+
 std::vector<AnnotationEntry> AnnotationEntries(std::span<const std::uint8_t> block) {
   std::vector<AnnotationEntry> entries;
   ByteReader r(block);

@@ -58,6 +58,14 @@ struct AnnotationValue {
   std::string utf8() const;
 };
 
+// UTF-8 text as a block value: Windows-1252 text when nothing is lost, else
+// the UTF-8 bytes with the raw marker.
+struct BlockText {
+  std::string bytes;
+  std::uint8_t marker = kTextMarker;
+};
+BlockText BlockTextFromUtf8(std::string_view utf8);
+
 // The well-formed entries of a block, in order.
 std::vector<AnnotationEntry> AnnotationEntries(std::span<const std::uint8_t> block);
 // Length of the well-formed prefix.

@@ -2,10 +2,12 @@
 #include "metadata/field_table.h"
 
 #include <array>
+#include <charconv>
 #include <string_view>
 
 #include "catalog/catalog.h"
 #include "metadata/string_table.h"
+#include "platform/text_encoding.h"
 
 namespace norvo::metadata {
 namespace {
@@ -336,6 +338,22 @@ std::string FieldLabel(const catalog::Catalog* catalog, FieldId id) {
   std::string label;
   FieldLabel(catalog, id, label);
   return label;
+}
+
+FieldId FindFieldByLabel(const catalog::Catalog* catalog, std::string_view text) {
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    FieldId id = 0;
+    auto [end, ec] = std::from_chars(text.data() + 2, text.data() + text.size(), id, 16);
+    if (ec == std::errc() && end == text.data() + text.size() && FindField(id) != nullptr) return id;
+    return 0;
+  }
+  for (const FieldDefinition& f : kFields) {
+    std::string label;
+    if (FieldLabel(catalog, f.id, label) == err::kNone && !label.empty() && CompareText(label, text, false) == 0) {
+      return f.id;
+    }
+  }
+  return 0;
 }
 
 std::string FieldUnitLabel(FieldId id) {

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/byte_io.h"
 #include "platform/error_codes.h"
@@ -186,6 +187,10 @@ int FieldCount();
 // gives "" and -50.
 ErrorCode FieldLabel(const catalog::Catalog* catalog, FieldId id, std::string& label);
 std::string FieldLabel(const catalog::Catalog* catalog, FieldId id);
+// The first field in table order whose label is `text` (Windows-1252, case
+// ignored), or the field whose id `text` spells in hexadecimal ("0x219");
+// 0 when there is none.
+FieldId FindFieldByLabel(const catalog::Catalog* catalog, std::string_view text);
 
 // String 51100 + unit; "" when the field has no unit or is unknown.
 std::string FieldUnitLabel(FieldId id);

@@ -108,18 +108,7 @@ std::span<const std::uint8_t> AsBytes(std::string_view text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
-// XMP text (UTF-8) as a block value: Windows-1252 text when nothing is lost,
-// else the UTF-8 bytes as a raw entry.
-struct BlockText {
-  std::string bytes;
-  std::uint8_t marker;
-};
-BlockText FromXmpText(std::string_view utf8) {
-  bool lossless = true;
-  std::string text = Utf8ToWindows1252(utf8, &lossless);
-  if (lossless) return {std::move(text), kTextMarker};
-  return {std::string(utf8), kRawMarker};
-}
+BlockText FromXmpText(std::string_view utf8) { return BlockTextFromUtf8(utf8); }
 
 void ReadEntry(const XmpFieldMapping& m, const XmpPacket& packet, AnnotationBlock& block) {
   switch (m.reader) {

@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -465,3 +467,121 @@ TEST_F(CliTest, StartupReportsWhatTheCommandLineOpens) {
 
 }  // namespace
 
+
+namespace {
+
+// exiftool's JSON for the files (numbers as numbers, -n), or an empty array
+// when exiftool is not installed.
+Json ExiftoolJson(const std::vector<std::string>& tags, const std::vector<std::string>& files) {
+  std::string command = "exiftool -j -n -charset iptc=cp1252";
+  for (const auto& t : tags) command += " '-" + t + "'";
+  for (const auto& f : files) command += " '" + f + "'";
+  command += " 2>/dev/null";
+  std::string text;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
+    pclose(pipe);
+  }
+  if (text.empty()) return JsonParser::Parse("[]");
+  return JsonParser::Parse(text);
+}
+
+const Json* Member(const Json& object, std::string_view key) {
+  for (const auto& [k, v] : object.members) {
+    if (k == key) return &v;
+  }
+  return nullptr;
+}
+
+TEST_F(CliTest, MetadataOfEveryTestPhotoAgreesWithExiftool) {
+  std::vector<std::string> files;
+  for (const auto& e : fs::directory_iterator(kPhotos)) {
+    if (e.is_regular_file()) files.push_back(e.path().string());
+  }
+  std::sort(files.begin(), files.end());
+  std::vector<std::string> args = {"metadata"};
+  args.insert(args.end(), files.begin(), files.end());
+  args.push_back("--json");
+  Json ours = JsonParser::Parse(Ok(args));
+  ASSERT_EQ(ours.items.size(), files.size());
+  for (const Json& file : ours.items) {
+    EXPECT_EQ(file.keys(), (std::vector<std::string>{"file", "orientation", "color_profile", "fields", "annotations",
+                                                     "items"}));
+  }
+  Json theirs = ExiftoolJson({"EXIF:Make", "EXIF:Model", "EXIF:ISO", "EXIF:DateTimeOriginal", "EXIF:Orientation"}, files);
+  if (theirs.items.empty()) GTEST_SKIP() << "exiftool is not installed";
+  ASSERT_EQ(theirs.items.size(), files.size());
+  int compared = 0;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    SCOPED_TRACE(files[i]);
+    const Json& fields = ours.items[i]["fields"];
+    const Json& exif = theirs.items[i];
+    auto trimmed = [](std::string s) {
+      while (!s.empty() && s.back() == ' ') s.pop_back();
+      return s;
+    };
+    if (const Json* make = Member(exif, "Make")) {
+      EXPECT_EQ(trimmed(fields["Maker"].text), trimmed(make->text));
+      ++compared;
+    }
+    if (const Json* model = Member(exif, "Model")) {
+      EXPECT_EQ(trimmed(fields["Model"].text), trimmed(model->text));
+    }
+    if (const Json* iso = Member(exif, "ISO"); iso != nullptr && iso->kind == Json::Kind::kNumber) {
+      EXPECT_EQ(fields["ISO Speed"].text, std::to_string(iso->number));
+    }
+    if (const Json* date = Member(exif, "DateTimeOriginal"); date != nullptr && date->text.size() == 19) {
+      std::string iso_date = date->text;
+      iso_date[4] = iso_date[7] = '-';
+      iso_date[10] = 'T';
+      EXPECT_EQ(fields["Capture Date"].text, iso_date);
+    }
+    if (const Json* orientation = Member(exif, "Orientation")) {
+      EXPECT_EQ(ours.items[i]["orientation"].number, orientation->number);
+    }
+  }
+  EXPECT_GE(compared, 7);
+}
+
+TEST_F(CliTest, AnnotateWritesWhatMetadataAndExiftoolReadBack) {
+  const std::string photo = Photo("DSCN0010.jpg", "tree.jpg");
+  Ok({"annotate", photo, "Keywords=Tree; 'Park, north'; Z\xC3\xBCrich", "Caption=A tree", "Author=Ann",
+      "Event Date=2024-03-05", "Labels=4"});
+  Json after = JsonParser::Parse(Ok({"metadata", photo, "--json"}));
+  const Json& annotations = after.items.at(0)["annotations"];
+  std::vector<std::string> keywords;
+  for (const Json& k : annotations["Keywords"].items) keywords.push_back(k.text);
+  EXPECT_EQ(keywords, (std::vector<std::string>{"Tree", "Park, north", "Z\xC3\xBCrich"}));
+  EXPECT_EQ(annotations["Caption"].items.at(0).text, "A tree");
+  EXPECT_EQ(annotations["Labels"].items.at(0).text, "4");
+  // The EXIF facts are untouched.
+  EXPECT_EQ(after.items.at(0)["fields"]["Model"].text, "COOLPIX P6000");
+
+  // A second call changes one field and keeps the others.
+  Ok({"annotate", photo, "Caption=", "City=Oslo"});
+  Json again = JsonParser::Parse(Ok({"metadata", photo, "--json"}));
+  EXPECT_EQ(Member(again.items.at(0)["annotations"], "Caption"), nullptr);
+  EXPECT_EQ(again.items.at(0)["annotations"]["City"].items.at(0).text, "Oslo");
+  EXPECT_EQ(again.items.at(0)["annotations"]["Keywords"].items.size(), 3u);
+
+  CliResult bad = Run({"annotate", photo, "Shutter Speed=1/60"});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.err.find("not an annotation field"), std::string::npos);
+  EXPECT_EQ(Run({"annotate", photo, "Event Date=someday"}).status, 1);
+
+  Json theirs = ExiftoolJson({"IPTC:Keywords", "XMP-dc:Subject", "IPTC:By-line", "XMP-photoshop:City",
+                              "IPTC:Caption-Abstract"},
+                             {photo});
+  if (theirs.items.empty()) GTEST_SKIP() << "exiftool is not installed";
+  const Json& tags = theirs.items.at(0);
+  ASSERT_NE(Member(tags, "Keywords"), nullptr);
+  EXPECT_EQ(tags["Keywords"].items.size(), 3u);
+  EXPECT_EQ(tags["Subject"].items.size(), 3u);
+  EXPECT_EQ(tags["By-line"].text, "Ann");
+  EXPECT_EQ(tags["City"].text, "Oslo");
+  EXPECT_EQ(Member(tags, "Caption-Abstract"), nullptr);
+}
+
+}  // namespace
