@@ -1,0 +1,102 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Camera raw files through LibRaw. A thumbnail always comes from the preview
+// the camera embedded (JPEG, decoded at a reduced scale, or a bitmap), never
+// from demosaicing the sensor data; a full-size preview without an embedded
+// one falls back to a half-size development.
+#include <memory>
+
+#include <libraw/libraw.h>
+
+#include "imaging/jpeg_codec.h"
+#include "imaging/readers.h"
+
+namespace norvo::imaging {
+namespace {
+
+// Memory LibRaw may use for the sensor data of a half-size development.
+constexpr unsigned kMaxRawMemoryMb = 1024;
+
+void IgnoreDataError(void*, const char*, int) {}
+
+struct ProcessedFree {
+  void operator()(libraw_processed_image_t* image) const { LibRaw::dcraw_clear_mem(image); }
+};
+using Processed = std::unique_ptr<libraw_processed_image_t, ProcessedFree>;
+
+ErrorCode FromBitmap(const libraw_processed_image_t* image, PixelBuffer* picture) {
+  if (image == nullptr || image->type != LIBRAW_IMAGE_BITMAP || image->bits != 8 ||
+      (image->colors != 3 && image->colors != 1)) {
+    return kBadImageData;
+  }
+  const int w = image->width;
+  const int h = image->height;
+  const std::size_t channels = image->colors;
+  if (w <= 0 || h <= 0 || std::size_t{image->data_size} < static_cast<std::size_t>(w) * h * channels) {
+    return kBadImageData;
+  }
+  ErrorCode e = picture->allocate(w, h);
+  if (e != err::kNone) return e;
+  const std::uint8_t* s = image->data;
+  for (int y = 0; y < h; ++y) {
+    std::uint8_t* d = picture->row(y);
+    for (int x = 0; x < w; ++x, s += channels, d += kBytesPerPixel) {
+      d[0] = 255;
+      d[1] = s[0];
+      d[2] = s[channels == 3 ? 1 : 0];
+      d[3] = s[channels == 3 ? 2 : 0];
+    }
+  }
+  return err::kNone;
+}
+
+class CameraRawFileReader final : public StillImageReader {
+ public:
+  ErrorCode read(std::span<const std::uint8_t> bytes, int box, DecodedImage* out) const override {
+    auto raw = std::make_unique<LibRaw>(LIBRAW_OPTIONS_NONE);
+    raw->set_dataerror_handler(IgnoreDataError, nullptr);
+    raw->imgdata.params.max_raw_memory_mb = kMaxRawMemoryMb;
+    if (raw->open_buffer(const_cast<std::uint8_t*>(bytes.data()), bytes.size()) != LIBRAW_SUCCESS) {
+      return kBadImageData;
+    }
+    ImageFacts& facts = out->facts;
+    facts.width = raw->imgdata.sizes.width;
+    facts.height = raw->imgdata.sizes.height;
+    facts.depth = 24;
+    facts.colour_space = kColourRgb;
+    facts.compressor = CompressorName(std::string(raw->imgdata.idata.make) + " Raw");
+    if (facts.width <= 0 || facts.height <= 0) return kBadImageData;
+
+    if (raw->unpack_thumb() == LIBRAW_SUCCESS) {
+      const libraw_thumbnail_t& thumb = raw->imgdata.thumbnail;
+      if (thumb.tformat == LIBRAW_THUMBNAIL_JPEG && thumb.thumb != nullptr) {
+        DecodedImage preview;
+        ErrorCode e = DecodeJpeg(std::span(reinterpret_cast<const std::uint8_t*>(thumb.thumb), thumb.tlength), box,
+                                 &preview);
+        if (e == err::kNone) {
+          out->picture = std::move(preview.picture);
+          return err::kNone;
+        }
+      } else if (thumb.tformat == LIBRAW_THUMBNAIL_BITMAP) {
+        int code = 0;
+        Processed image(raw->dcraw_make_mem_thumb(&code));
+        if (image && FromBitmap(image.get(), &out->picture) == err::kNone) return err::kNone;
+      }
+    }
+    if (box > 0) return kBadImageData;  // no usable embedded preview
+    raw->imgdata.params.half_size = 1;
+    raw->imgdata.params.use_camera_wb = 1;
+    if (raw->unpack() != LIBRAW_SUCCESS || raw->dcraw_process() != LIBRAW_SUCCESS) return kBadImageData;
+    int code = 0;
+    Processed image(raw->dcraw_make_mem_image(&code));
+    return FromBitmap(image.get(), &out->picture);
+  }
+};
+
+}  // namespace
+
+const StillImageReader& CameraRawReader() {
+  static const CameraRawFileReader reader;
+  return reader;
+}
+
+}  // namespace norvo::imaging

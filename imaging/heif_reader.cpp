@@ -1,0 +1,126 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// HEIF and HEIC files through libheif: the primary image, or for a thumbnail
+// the file's own thumbnail when it covers the thumbnail's fitted size.
+#include <memory>
+#include <vector>
+
+#include <libheif/heif.h>
+
+#include "imaging/readers.h"
+
+namespace norvo::imaging {
+namespace {
+
+struct ContextFree {
+  void operator()(heif_context* c) const { heif_context_free(c); }
+};
+struct HandleRelease {
+  void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
+};
+struct ImageRelease {
+  void operator()(heif_image* i) const { heif_image_release(i); }
+};
+struct OptionsFree {
+  void operator()(heif_decoding_options* o) const { heif_decoding_options_free(o); }
+};
+using Handle = std::unique_ptr<heif_image_handle, HandleRelease>;
+
+// libheif's limit is a side whose square is the largest pixel count.
+constexpr int kHeifSizeLimit = 11585;
+static_assert(std::int64_t{kHeifSizeLimit} * kHeifSizeLimit <= kMaxPixels);
+
+// libheif is set up once for the process.
+bool HeifReady() {
+  static const bool ready = heif_init(nullptr).code == heif_error_Ok;
+  return ready;
+}
+
+ErrorCode DecodeHandle(heif_image_handle* handle, PixelBuffer* picture) {
+  const bool alpha = heif_image_handle_has_alpha_channel(handle) != 0;
+  std::unique_ptr<heif_decoding_options, OptionsFree> options(heif_decoding_options_alloc());
+  heif_image* raw = nullptr;
+  heif_error e = heif_decode_image(handle, &raw, heif_colorspace_RGB,
+                                   alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get());
+  std::unique_ptr<heif_image, ImageRelease> image(raw);
+  if (e.code != heif_error_Ok || !image) return kBadImageData;
+  const int w = heif_image_get_width(image.get(), heif_channel_interleaved);
+  const int h = heif_image_get_height(image.get(), heif_channel_interleaved);
+  int stride = 0;
+  const std::uint8_t* plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+  if (plane == nullptr || w <= 0 || h <= 0) return kBadImageData;
+  const int channels = alpha ? 4 : 3;
+  if (stride < w * channels) return kBadImageData;
+  ErrorCode result = picture->allocate(w, h);
+  if (result != err::kNone) return result;
+  picture->setHasAlpha(alpha);
+  for (int y = 0; y < h; ++y) {
+    const std::uint8_t* s = plane + static_cast<std::ptrdiff_t>(y) * stride;
+    std::uint8_t* d = picture->row(y);
+    for (int x = 0; x < w; ++x, s += channels, d += kBytesPerPixel) {
+      d[0] = alpha ? s[3] : 255;
+      d[1] = s[0];
+      d[2] = s[1];
+      d[3] = s[2];
+    }
+  }
+  return err::kNone;
+}
+
+class HeifFileReader final : public StillImageReader {
+ public:
+  ErrorCode read(std::span<const std::uint8_t> bytes, int box, DecodedImage* out) const override {
+    if (!HeifReady()) return err::kNoReaderForFormat;
+    std::unique_ptr<heif_context, ContextFree> context(heif_context_alloc());
+    if (!context) return err::kOutOfMemory;
+    heif_context_set_maximum_image_size_limit(context.get(), kHeifSizeLimit);
+    if (heif_context_read_from_memory_without_copy(context.get(), bytes.data(), bytes.size(), nullptr).code !=
+        heif_error_Ok) {
+      return kBadImageData;
+    }
+    heif_image_handle* raw = nullptr;
+    if (heif_context_get_primary_image_handle(context.get(), &raw).code != heif_error_Ok) return kBadImageData;
+    Handle primary(raw);
+    ImageFacts& facts = out->facts;
+    facts.width = heif_image_handle_get_width(primary.get());
+    facts.height = heif_image_handle_get_height(primary.get());
+    const bool alpha = heif_image_handle_has_alpha_channel(primary.get()) != 0;
+    const int bits = heif_image_handle_get_luma_bits_per_pixel(primary.get());
+    facts.depth = (bits > 0 ? bits : 8) * (alpha ? 4 : 3);
+    facts.colour_space = kColourRgb;
+    facts.compressor = "HEIF";
+    if (facts.width <= 0 || facts.height <= 0) return kBadImageData;
+    if (!heif_have_decoder_for_format(heif_compression_HEVC)) return err::kNoReaderForFormat;
+
+    if (box > 0) {
+      int fw = 0, fh = 0;
+      FittedSize(facts.width, facts.height, box, &fw, &fh);
+      const int count = heif_image_handle_get_number_of_thumbnails(primary.get());
+      if (count > 0) {
+        std::vector<heif_item_id> ids(static_cast<std::size_t>(count));
+        const int listed = heif_image_handle_get_list_of_thumbnail_IDs(primary.get(), ids.data(), count);
+        for (int i = 0; i < listed; ++i) {
+          heif_image_handle* thumb_raw = nullptr;
+          if (heif_image_handle_get_thumbnail(primary.get(), ids[static_cast<std::size_t>(i)], &thumb_raw).code !=
+              heif_error_Ok) {
+            continue;
+          }
+          Handle thumb(thumb_raw);
+          if (heif_image_handle_get_width(thumb.get()) >= fw && heif_image_handle_get_height(thumb.get()) >= fh &&
+              DecodeHandle(thumb.get(), &out->picture) == err::kNone) {
+            return err::kNone;
+          }
+        }
+      }
+    }
+    return DecodeHandle(primary.get(), &out->picture);
+  }
+};
+
+}  // namespace
+
+const StillImageReader& HeifReader() {
+  static const HeifFileReader reader;
+  return reader;
+}
+
+}  // namespace norvo::imaging

@@ -1,0 +1,185 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "imaging/image_reader.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+#include "imaging/readers.h"
+#include "imaging/transform.h"
+#include "platform/byte_io.h"
+
+namespace norvo::imaging {
+namespace {
+
+struct ReaderEntry {
+  std::uint32_t format;
+  const StillImageReader& (*reader)();
+};
+
+// The one registration table: format code to reader.
+const std::array<ReaderEntry, 33> kReaders = {{
+    {kFormatJpeg, JpegReader},
+    {kFormatTiff, TiffReader},
+    {kFormatPng, PngReader},
+    {kFormatBmp, BmpReader},
+    {kFormatPhotoshop, PhotoshopReader},
+    {kFormatWebp, WebpReader},
+    {kFormatHeif, HeifReader},
+    {kFormatGif, GifReader},
+    {kFormatCameraRaw, CameraRawReader},
+    {FourCC("CR2 "), CameraRawReader},
+    {FourCC("CR3 "), CameraRawReader},
+    {FourCC("CRW "), CameraRawReader},
+    {FourCC("NEF "), CameraRawReader},
+    {FourCC("NRW "), CameraRawReader},
+    {FourCC("ARW "), CameraRawReader},
+    {FourCC("SR2 "), CameraRawReader},
+    {FourCC("SRF "), CameraRawReader},
+    {FourCC("DNG "), CameraRawReader},
+    {FourCC("ORF "), CameraRawReader},
+    {FourCC("RAF "), CameraRawReader},
+    {FourCC("RW2 "), CameraRawReader},
+    {FourCC("RWL "), CameraRawReader},
+    {FourCC("PEF "), CameraRawReader},
+    {FourCC("SRW "), CameraRawReader},
+    {FourCC("MRW "), CameraRawReader},
+    {FourCC("DCR "), CameraRawReader},
+    {FourCC("KDC "), CameraRawReader},
+    {FourCC("3FR "), CameraRawReader},
+    {FourCC("IIQ "), CameraRawReader},
+    {FourCC("ERF "), CameraRawReader},
+    {FourCC("MEF "), CameraRawReader},
+    {FourCC("MOS "), CameraRawReader},
+    {FourCC("X3F "), CameraRawReader},
+}};
+
+bool StartsWith(std::span<const std::uint8_t> bytes, std::size_t offset, std::string_view text) {
+  if (bytes.size() < offset + text.size()) return false;
+  return std::memcmp(bytes.data() + offset, text.data(), text.size()) == 0;
+}
+
+// A file mapped read-only for the length of one read.
+class MappedFile {
+ public:
+  MappedFile() = default;
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+  ~MappedFile() {
+    if (data_ != nullptr) munmap(data_, size_);
+  }
+
+  ErrorCode open(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return ErrorFromErrno(errno);
+    struct stat st {};
+    ErrorCode result = err::kNone;
+    if (fstat(fd, &st) != 0) {
+      result = ErrorFromErrno(errno);
+    } else if (!S_ISREG(st.st_mode)) {
+      result = err::kFileNotFound;
+    } else if (st.st_size <= 0) {
+      result = kBadImageData;
+    } else {
+      size_ = static_cast<std::size_t>(st.st_size);
+      void* p = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
+      if (p == MAP_FAILED) {
+        result = ErrorFromErrno(errno);
+        size_ = 0;
+      } else {
+        data_ = p;
+      }
+    }
+    ::close(fd);
+    return result;
+  }
+
+  std::span<const std::uint8_t> bytes() const { return {static_cast<const std::uint8_t*>(data_), size_}; }
+
+ private:
+  void* data_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+}  // namespace
+
+const StillImageReader* FindStillImageReader(std::uint32_t format) {
+  for (const ReaderEntry& entry : kReaders) {
+    if (entry.format == format) return &entry.reader();
+  }
+  return nullptr;
+}
+
+std::uint32_t SniffImageFormat(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF) return kFormatJpeg;
+  if (StartsWith(bytes, 0, "\x89PNG")) return kFormatPng;
+  if (StartsWith(bytes, 0, "GIF87a") || StartsWith(bytes, 0, "GIF89a")) return kFormatGif;
+  if (StartsWith(bytes, 0, "8BPS")) return kFormatPhotoshop;
+  if (StartsWith(bytes, 0, "RIFF") && StartsWith(bytes, 8, "WEBP")) return kFormatWebp;
+  if (StartsWith(bytes, 0, "BM")) return kFormatBmp;
+  // Raw formats of their own, and the TIFF-like ones whose header differs.
+  if (StartsWith(bytes, 0, "FUJIFILM") || StartsWith(bytes, 0, "FOVb") || StartsWith(bytes, 0, std::string_view("\0MRM", 4)) ||
+      StartsWith(bytes, 0, "IIRO") || StartsWith(bytes, 0, "IIRS") || StartsWith(bytes, 0, "MMOR") ||
+      StartsWith(bytes, 0, std::string_view("IIU\0", 4)) || StartsWith(bytes, 6, "HEAPCCDR") ||
+      (StartsWith(bytes, 4, "ftyp") && StartsWith(bytes, 8, "crx "))) {
+    return kFormatCameraRaw;
+  }
+  if (StartsWith(bytes, 0, std::string_view("II*\0", 4)) || StartsWith(bytes, 0, std::string_view("MM\0*", 4)) ||
+      StartsWith(bytes, 0, std::string_view("II+\0", 4)) || StartsWith(bytes, 0, std::string_view("MM\0+", 4))) {
+    return kFormatTiff;
+  }
+  if (StartsWith(bytes, 4, "ftyp")) {
+    for (std::string_view brand : {"heic", "heix", "hevc", "hevx", "heim", "heis", "mif1", "msf1", "avif"}) {
+      if (StartsWith(bytes, 8, brand)) return kFormatHeif;
+    }
+  }
+  return 0;
+}
+
+ErrorCode ReadStillImage(std::span<const std::uint8_t> bytes, std::uint32_t format, int box, DecodedImage* out) {
+  *out = DecodedImage();
+  if (format == 0) format = SniffImageFormat(bytes);
+  const StillImageReader* reader = FindStillImageReader(format);
+  if (reader == nullptr) return err::kNoReaderForFormat;
+  ErrorCode e = reader->read(bytes, std::max(box, 0), out);
+  if (e != err::kNone) *out = DecodedImage();
+  return e;
+}
+
+ErrorCode ReadStillImage(const std::string& path, std::uint32_t format, int box, DecodedImage* out) {
+  *out = DecodedImage();
+  MappedFile file;
+  ErrorCode e = file.open(path);
+  if (e != err::kNone) return e;
+  return ReadStillImage(file.bytes(), format, box, out);
+}
+
+std::string CompressorName(std::string name) {
+  if (name.size() > kMaxCompressorName) name.resize(kMaxCompressorName);
+  return name;
+}
+
+void FittedSize(int width, int height, int box, int* fitted_width, int* fitted_height) {
+  Rect r{0, 0, width, height};
+  if (box > 0) FitRectInBox(&r, Rect{0, 0, box, box}, 1);
+  *fitted_width = r.width();
+  *fitted_height = r.height();
+}
+
+int WholePixelsPerInch(double x, double y, int unit) {
+  double best = std::max(x, y);
+  if (!(best > 0.0) || !std::isfinite(best) || unit == 1) return kDefaultResolution;
+  if (unit == 3) best = std::round(best * 2.54);
+  if (best >= 1e6) return kDefaultResolution;
+  const int whole = static_cast<int>(best);
+  return whole > 0 ? whole : kDefaultResolution;
+}
+
+}  // namespace norvo::imaging

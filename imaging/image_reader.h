@@ -1,0 +1,98 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Still-image readers. One reader per format, all behind one interface and
+// found through one table keyed by the format code the type registry uses
+// ('JPEG', 'TIFF', 'PNGf', 'BMP ', '8BPS', 'WEBP', 'HEIF', 'GIFf' and the
+// camera raw codes 'CR2 ', 'NEF ' ...). A reader reports what it knows of the
+// media (its full pixel size, resolution, depth, colour space, compressor
+// name, image count) and decodes a picture: at full size for a preview, or for
+// a thumbnail at the smallest size it can cheaply produce that still covers
+// the thumbnail's fitted size.
+//
+// Errors: -43 file not found (and the other file errors), -8969 damaged or
+// unreadable image data, -108 a picture too large to hold, -2053 a format
+// without a reader.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "imaging/pixel_buffer.h"
+#include "platform/error_codes.h"
+
+namespace norvo::imaging {
+
+// Damaged or unreadable image data, the code every reader returns for it.
+inline constexpr ErrorCode kBadImageData = -8969;
+
+// Longest compressor name kept.
+inline constexpr std::size_t kMaxCompressorName = 31;
+// Image counts above this are reported as 1.
+inline constexpr int kMaxImageCount = 512;
+// Resolution reported when a file sets none.
+inline constexpr int kDefaultResolution = 72;
+
+// Format codes of the table.
+inline constexpr std::uint32_t kFormatJpeg = 0x4A504547;       // 'JPEG'
+inline constexpr std::uint32_t kFormatTiff = 0x54494646;       // 'TIFF'
+inline constexpr std::uint32_t kFormatPng = 0x504E4766;        // 'PNGf'
+inline constexpr std::uint32_t kFormatBmp = 0x424D5020;        // 'BMP '
+inline constexpr std::uint32_t kFormatPhotoshop = 0x38425053;  // '8BPS'
+inline constexpr std::uint32_t kFormatWebp = 0x57454250;       // 'WEBP'
+inline constexpr std::uint32_t kFormatHeif = 0x48454946;       // 'HEIF'
+inline constexpr std::uint32_t kFormatGif = 0x47494666;        // 'GIFf'
+inline constexpr std::uint32_t kFormatCameraRaw = 0x52415720;  // 'RAW ', any camera raw
+
+// Colour space codes.
+inline constexpr std::uint32_t kColourRgb = 0x52474220;   // 'RGB '
+inline constexpr std::uint32_t kColourCmyk = 0x434D594B;  // 'CMYK'
+inline constexpr std::uint32_t kColourGrey = 0x47524159;  // 'GRAY'
+
+struct ImageFacts {
+  std::int32_t width = 0;   // the media's full size, whatever size was decoded
+  std::int32_t height = 0;
+  std::int32_t resolution = kDefaultResolution;  // whole pixels per inch, the larger of x and y
+  std::int32_t depth = 0;                        // bits per pixel
+  std::uint32_t colour_space = 0;
+  std::string compressor;                        // at most kMaxCompressorName characters
+  std::int32_t image_count = 1;
+};
+
+struct DecodedImage {
+  ImageFacts facts;
+  PixelBuffer picture;
+};
+
+class StillImageReader {
+ public:
+  virtual ~StillImageReader() = default;
+  // Reads `bytes` (a whole file). `box` is the thumbnail size the picture is
+  // for, 0 for a full-size picture. On error `out` holds no picture.
+  virtual ErrorCode read(std::span<const std::uint8_t> bytes, int box, DecodedImage* out) const = 0;
+};
+
+// The reader registered for a format code, or null.
+const StillImageReader* FindStillImageReader(std::uint32_t format);
+
+// The format of a file's first bytes, or 0 when none of the table's formats
+// starts that way.
+std::uint32_t SniffImageFormat(std::span<const std::uint8_t> bytes);
+
+// Reads a file with the reader of `format` (0: by its first bytes). Files are
+// mapped, not copied. -2053 when no reader fits.
+ErrorCode ReadStillImage(const std::string& path, std::uint32_t format, int box, DecodedImage* out);
+ErrorCode ReadStillImage(std::span<const std::uint8_t> bytes, std::uint32_t format, int box, DecodedImage* out);
+
+// Cuts a compressor name to kMaxCompressorName characters.
+std::string CompressorName(std::string name);
+
+// The thumbnail's fitted size for media of width x height in a box (what a
+// reader's reduced picture must still cover); the full size for box 0.
+void FittedSize(int width, int height, int box, int* fitted_width, int* fitted_height);
+
+// Whole pixels per inch from a resolution and its unit (1 none, 2 inch,
+// 3 centimetre, as TIFF and PNG-derived callers pass); values of 0 or less,
+// or a missing unit, give the default.
+int WholePixelsPerInch(double x, double y, int unit);
+
+}  // namespace norvo::imaging

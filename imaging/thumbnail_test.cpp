@@ -1,0 +1,155 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "imaging/thumbnail.h"
+
+#include <gtest/gtest.h>
+
+#include "imaging/test_pictures.h"
+#include "imaging/transform.h"
+#include "platform/byte_io.h"
+
+namespace norvo::imaging {
+namespace {
+
+using testing::MeanDifference;
+using testing::PatternPicture;
+
+TEST(MakeThumbnailImage, SmallPictureKeepsItsSizeAndPixelsUnsharpened) {
+  const PixelBuffer source = PatternPicture(100, 50);
+  ThumbnailImage thumb;
+  ASSERT_EQ(MakeThumbnailImage(128, source, 0, 0, kRotateNone, &thumb), err::kNone);
+  EXPECT_EQ(thumb.picture.width(), 100);
+  EXPECT_EQ(thumb.picture.height(), 50);
+  EXPECT_EQ(thumb.scale_percent, 100);
+  EXPECT_FALSE(thumb.sharpened);
+  EXPECT_EQ(MeanDifference(thumb.picture, source), 0.0);
+}
+
+TEST(MakeThumbnailImage, StrongReductionIsSharpenedOnceAfterScaling) {
+  const PixelBuffer source = PatternPicture(4096, 3072);
+  ThumbnailImage thumb;
+  ASSERT_EQ(MakeThumbnailImage(128, source, 0, 0, kRotateNone, &thumb), err::kNone);
+  EXPECT_EQ(thumb.picture.width(), 128);
+  EXPECT_EQ(thumb.picture.height(), 96);
+  EXPECT_EQ(thumb.scale_percent, 3);
+  EXPECT_TRUE(thumb.sharpened);
+  PixelBuffer plain;
+  ASSERT_EQ(Downscale(source, 128, 96, &plain), err::kNone);
+  // Sharpening shows at the square's edges, and barely on the smooth ramps.
+  EXPECT_GT(MeanDifference(thumb.picture, plain), 0.0);
+  const std::uint32_t inside = plain.pixel(64, 48);
+  EXPECT_EQ(thumb.picture.pixel(64, 48), inside);
+
+  // Exactly half is not "below 50 percent".
+  ASSERT_EQ(MakeThumbnailImage(128, PatternPicture(256, 100), 0, 0, kRotateNone, &thumb), err::kNone);
+  EXPECT_EQ(thumb.scale_percent, 50);
+  EXPECT_FALSE(thumb.sharpened);
+}
+
+TEST(MakeThumbnailImage, SizesFollowTheMediaForAReducedDecode) {
+  // A 4000 x 3001 photo decoded at 1/8 scale (500 x 376, sides rounded up)
+  // gets the media's fitted size and the media's reduction.
+  ThumbnailImage thumb;
+  ASSERT_EQ(MakeThumbnailImage(128, PatternPicture(500, 376), 4000, 3001, kRotateNone, &thumb), err::kNone);
+  EXPECT_EQ(thumb.picture.width(), 128);
+  EXPECT_EQ(thumb.picture.height(), 96);
+  EXPECT_EQ(thumb.scale_percent, 3);
+  EXPECT_TRUE(thumb.sharpened);
+  // An embedded preview of other proportions keeps its own.
+  ASSERT_EQ(MakeThumbnailImage(128, PatternPicture(160, 120), 6000, 4000, kRotateNone, &thumb), err::kNone);
+  EXPECT_EQ(thumb.picture.width(), 128);
+  EXPECT_EQ(thumb.picture.height(), 96);
+}
+
+TEST(MakeThumbnailImage, OddWidthAboveTwoThousandLosesAPixelAndRotationTurns) {
+  ThumbnailImage thumb;
+  ASSERT_EQ(MakeThumbnailImage(4096, PatternPicture(2001, 20), 0, 0, kRotateNone, &thumb), err::kNone);
+  EXPECT_EQ(thumb.picture.width(), 2000);
+  ASSERT_EQ(MakeThumbnailImage(4096, PatternPicture(1999, 20), 0, 0, kRotateNone, &thumb), err::kNone);
+  EXPECT_EQ(thumb.picture.width(), 1999);
+
+  ASSERT_EQ(MakeThumbnailImage(128, PatternPicture(200, 100), 0, 0, kRotateClockwise, &thumb), err::kNone);
+  EXPECT_EQ(thumb.picture.width(), 64);
+  EXPECT_EQ(thumb.picture.height(), 128);
+}
+
+TEST(MakeThumbnailImage, TransparencyLiesOnWhiteAndSummaryIsTheMeanColour) {
+  PixelBuffer source;
+  ASSERT_EQ(source.allocate(40, 40), err::kNone);
+  source.fill(Argb(0, 0, 0, 0));
+  for (int y = 0; y < 40; ++y) {
+    for (int x = 0; x < 20; ++x) source.setPixel(x, y, Argb(255, 0, 0, 200));
+  }
+  source.setHasAlpha(true);
+  ThumbnailImage thumb;
+  ColourSummary summary;
+  ASSERT_EQ(MakeThumbnailImage(40, source, 0, 0, kRotateNone, &thumb, &summary), err::kNone);
+  EXPECT_EQ(thumb.picture.pixel(30, 5), Argb(255, 255, 255, 255));
+  EXPECT_EQ(thumb.picture.pixel(5, 5), Argb(255, 0, 0, 200));
+  EXPECT_EQ(summary.red, 128);   // half white, half blue
+  EXPECT_EQ(summary.green, 128);
+  EXPECT_EQ(summary.blue, 228);
+  EXPECT_EQ(MakeThumbnailImage(40, PixelBuffer(), 0, 0, kRotateNone, &thumb), err::kParam);
+}
+
+TEST(StoredThumbnail, JpegAndUncompressedFormsRoundTrip) {
+  const PixelBuffer source = PatternPicture(4096, 3072);
+  StoredThumbnail stored;
+  ASSERT_EQ(MakeThumbnailPicture(128, source, 0, 0, kRotateNone, &stored), err::kNone);
+  ASSERT_TRUE(stored.compressed);
+  EXPECT_EQ(stored.bytes[0], 0xFF);
+  EXPECT_EQ(stored.bytes[1], 0xD8);
+  ThumbnailImage expected;
+  ASSERT_EQ(MakeThumbnailImage(128, source, 0, 0, kRotateNone, &expected), err::kNone);
+  PixelBuffer back;
+  ASSERT_EQ(DecodeStoredThumbnail(stored.bytes, &back), err::kNone);
+  EXPECT_EQ(back.width(), 128);
+  EXPECT_EQ(back.height(), 96);
+  EXPECT_LT(MeanDifference(back, expected.picture), 4.0);
+
+  StoredThumbnail plain;
+  ASSERT_EQ(StoreThumbnail(expected.picture, false, &plain), err::kNone);
+  EXPECT_FALSE(plain.compressed);
+  ASSERT_EQ(plain.bytes.size(), 12u + 128 * 96 * 4);
+  ByteReader r(plain.bytes);
+  EXPECT_EQ(r.u32be(), kUncompressedThumbnailMagic);
+  EXPECT_EQ(r.u32be(), 128u);
+  EXPECT_EQ(r.u32be(), 96u);
+  ASSERT_EQ(DecodeStoredThumbnail(plain.bytes, &back), err::kNone);
+  EXPECT_EQ(MeanDifference(back, expected.picture), 0.0);
+}
+
+TEST(StoredThumbnail, KeptUncompressedWhenJpegCannotHoldIt) {
+  // JPEG sides stop at 65500 pixels.
+  PixelBuffer wide;
+  ASSERT_EQ(wide.allocate(65536, 1), err::kNone);
+  wide.fill(Argb(255, 1, 2, 3));
+  StoredThumbnail stored;
+  ASSERT_EQ(MakeThumbnailPicture(70000, wide, 0, 0, kRotateNone, &stored), err::kNone);
+  EXPECT_FALSE(stored.compressed);
+  PixelBuffer back;
+  ASSERT_EQ(DecodeStoredThumbnail(stored.bytes, &back), err::kNone);
+  EXPECT_EQ(back.width(), 65536);
+  EXPECT_EQ(back.pixel(65535, 0), Argb(255, 1, 2, 3));
+}
+
+TEST(StoredThumbnail, DamagedFormsAreRefused) {
+  StoredThumbnail plain;
+  ASSERT_EQ(StoreThumbnail(PatternPicture(10, 10), false, &plain), err::kNone);
+  PixelBuffer back;
+  std::vector<std::uint8_t> cut(plain.bytes.begin(), plain.bytes.end() - 1);
+  EXPECT_EQ(DecodeStoredThumbnail(cut, &back), -8969);
+  std::vector<std::uint8_t> zero_wide = plain.bytes;
+  zero_wide[4] = zero_wide[5] = zero_wide[6] = zero_wide[7] = 0;
+  EXPECT_EQ(DecodeStoredThumbnail(zero_wide, &back), -8969);
+  EXPECT_EQ(DecodeStoredThumbnail(std::vector<std::uint8_t>{1, 2, 3}, &back), -8969);
+  EXPECT_TRUE(back.empty());
+
+  StoredThumbnail jpeg;
+  ASSERT_EQ(StoreThumbnail(PatternPicture(64, 64), true, &jpeg), err::kNone);
+  ASSERT_TRUE(jpeg.compressed);
+  std::vector<std::uint8_t> header_only(jpeg.bytes.begin(), jpeg.bytes.begin() + 20);
+  EXPECT_NE(DecodeStoredThumbnail(header_only, &back), err::kNone);
+}
+
+}  // namespace
+}  // namespace norvo::imaging
