@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "catalog/catalog.h"
 #include "catalog/save.h"
 
@@ -37,7 +38,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Median;
+using bench::MsSince;
+using bench::TimeCommand;
 using Samples = std::map<std::string, std::vector<double>>;
 using Probe = std::function<void(Samples&)>;
 
@@ -51,16 +55,7 @@ struct Options {
   bool keep = false;
 };
 
-double MsSince(Clock::time_point start) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
 
-double Median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  std::size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 void Check(ErrorCode e, const std::string& what) {
   if (e != err::kNone) throw std::runtime_error(what + " failed with error " + std::to_string(e));
@@ -72,25 +67,6 @@ FileSpec Spec(const std::string& path) {
   return location;
 }
 
-// Runs a command with its standard output going to /dev/null, as a shell runs
-// `cmd > /dev/null`, and returns its wall time in milliseconds.
-double TimeCommand(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  int status = 0;
-  const auto start = Clock::now();
-  int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  if (rc == 0) ::waitpid(pid, &status, 0);
-  const double ms = MsSince(start);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error(args[0] + " failed");
-  return ms;
-}
 
 long RssKiB() {
   std::ifstream in("/proc/self/status");

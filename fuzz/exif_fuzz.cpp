@@ -1,25 +1,33 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzzes the metadata readers with an image file's bytes: the JPEG segment
 // walk with its EXIF, maker notes and thumbnail, the same bytes as a TIFF
-// file, and then every text computed from the kept values and a round trip of
-// the metadata list's stored form.
+// file and as a Photoshop file, and then every field value and text computed
+// from the kept values and a round trip of the metadata list's stored form.
+// Last, annotations are embedded into the bytes as the annotate command
+// does for a user's (possibly damaged) file.
 #include <cstdint>
 #include <cstdlib>
 #include <span>
 
+#include "metadata/embedded_annotations.h"
 #include "metadata/exif_reader.h"
+#include "metadata/metadata_fields.h"
+#include "metadata/photoshop_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace norvo::metadata;
   std::span<const std::uint8_t> bytes(data, size);
   MemorySource source(bytes);
-  for (int as_tiff = 0; as_tiff < 2; ++as_tiff) {
+  for (int as = 0; as < 3; ++as) {
     ImageMetadata metadata;
-    if (as_tiff) {
+    if (as == 0) {
+      ReadJpegMetadata(source, true, &metadata);
+    } else if (as == 1) {
       ReadTiffMetadata(source, true, &metadata);
     } else {
-      ReadJpegMetadata(source, true, &metadata);
+      ReadPhotoshopMetadata(source, &metadata);
     }
+    MetadataFieldsOf(metadata.list);
     GpsLatitudeText(metadata.list);
     GpsLongitudeText(metadata.list);
     GpsAltitudeText(metadata.list);
@@ -28,6 +36,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (metadata.orientation > 8) std::abort();
     MetadataList back;
     if (MetadataList::parse(metadata.list.serialize(), &back) != 0 || !(back == metadata.list)) std::abort();
+  }
+  {
+    AnnotationBlock block;
+    SetAnnotationText(0x219, 0, "fuzz", block, SetMode::kAppend);
+    SetAnnotationText(0x278, 1, "caption", block, SetMode::kReplace);
+    EmbeddedAnnotations annotations{.block = block, .label = 2, .iptc_fields = kIptcAnnotationFields};
+    std::vector<std::uint8_t> out;
+    EmbedAnnotations(bytes, annotations, &out);
   }
   // The stored form itself is read from catalog files.
   MetadataList list;

@@ -45,8 +45,11 @@ class FileSource final : public ByteSource {
   ErrorCode readAt(std::int64_t offset, std::span<std::uint8_t> out) const override;
 
  private:
+  static constexpr std::size_t kWindowSize = 64 * 1024;
   const File& file_;
   std::int64_t size_ = 0;
+  mutable std::vector<std::uint8_t> window_;
+  mutable std::int64_t window_at_ = -1;
 };
 
 enum class ByteOrder : std::uint8_t { kIntel = 'I', kMotorola = 'M' };

@@ -1,0 +1,64 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What every benchmark shares: wall-clock timing, medians, and running a peer
+// program with its output thrown away, as a shell runs `cmd > /dev/null`.
+#pragma once
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace norvo::bench {
+
+using Clock = std::chrono::steady_clock;
+
+inline double MsSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+inline double Median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  std::size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// Runs a command with standard output (and, when asked, standard error) going
+// to /dev/null and returns its wall time in milliseconds. A command that
+// cannot start, or exits with a failure when `must_succeed` is set, throws.
+inline double TimeCommand(const std::vector<std::string>& args, bool must_succeed = true, bool quiet = false) {
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  if (quiet) posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  int status = 0;
+  const auto start = Clock::now();
+  int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  if (rc == 0) ::waitpid(pid, &status, 0);
+  const double ms = MsSince(start);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) throw std::runtime_error(args[0] + " could not be started");
+  if (must_succeed && (!WIFEXITED(status) || WEXITSTATUS(status) != 0)) throw std::runtime_error(args[0] + " failed");
+  return ms;
+}
+
+// Whether a program can be found on PATH.
+inline bool HaveProgram(const std::string& name) {
+  std::string command = "command -v '" + name + "' >/dev/null 2>&1";
+  return std::system(command.c_str()) == 0;
+}
+
+}  // namespace norvo::bench
