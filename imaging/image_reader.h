@@ -23,7 +23,7 @@
 namespace norvo::imaging {
 
 // Damaged or unreadable image data, the code every reader returns for it.
-inline constexpr ErrorCode kBadImageData = -8969;
+inline constexpr ErrorCode kBadImageData = err::kBadJpeg;
 
 // Longest compressor name kept.
 inline constexpr std::size_t kMaxCompressorName = 31;
