@@ -17,6 +17,7 @@
 
 #include "catalog/catalog_tables.h"
 #include "catalog/folder_tree.h"
+#include "catalog/group_index.h"
 #include "catalog/item_record.h"
 #include "catalog/limits.h"
 #include "platform/error_codes.h"
@@ -33,6 +34,10 @@ inline constexpr std::uint32_t kAdded = 1u << 24;
 inline constexpr std::uint32_t kPending = 1u << 25;    // listed, not yet scanned
 inline constexpr std::uint32_t kTransient = 1u << 26;  // cleared when an item is added
 inline constexpr std::uint32_t kInScratch = 1u << 27;  // record lives in the ScratchFile
+// The item is hidden from the views (sorted after the shown ones). Kept in
+// memory here and stored in the "HIDN" chunk: the stored cell byte of bits
+// 24-31 never carries it, as loading clears those bits.
+inline constexpr std::uint32_t kHidden = 1u << 28;
 inline constexpr std::uint32_t kClearedOnLoad = 0xFC000000u;
 }  // namespace cell_flags
 
@@ -46,6 +51,7 @@ struct CatalogCell {
   int label() const { return static_cast<int>(flags & cell_flags::kLabelMask); }
   bool pending() const { return (flags & cell_flags::kPending) != 0; }
   bool inScratch() const { return (flags & cell_flags::kInScratch) != 0; }
+  bool hidden() const { return (flags & cell_flags::kHidden) != 0; }
 };
 
 struct CatalogTotals {
@@ -97,6 +103,9 @@ struct Catalog {
   std::vector<std::uint8_t> print_settings;  // "PRNT"
   std::vector<std::uint8_t> vcsf, fldr, cptf, hfld, cset, cs00, msop, msvi;
   std::vector<std::uint8_t> opms, vsms;  // read, never written
+  // The group indexes, read from "CS00" and "CSET" on first use
+  // (GroupIndexesOf). Until then those chunks are written back as they came.
+  mutable std::optional<GroupIndexes> group_indexes;
 
   std::uint32_t saved_by = kUnknownSavedBy;
   std::uint64_t media_bytes = 0;

@@ -22,6 +22,9 @@ constexpr std::uint32_t kTagFonts = FourCC("FONT");
 constexpr std::uint32_t kTagSettings = FourCC("PREF");
 constexpr std::uint32_t kTagSavedBy = FourCC("SVar");
 constexpr std::uint32_t kTagMediaBytes = FourCC("MBWd");
+constexpr std::uint32_t kTagHidden = FourCC("HIDN");
+constexpr std::uint32_t kTagCatalogSets = FourCC("CSET");
+constexpr std::uint32_t kTagGroupIndexes = FourCC("CS00");
 
 constexpr std::size_t kPasswordChunkSize = 256;
 constexpr std::size_t kTotalsChunkSize = 20;
@@ -95,7 +98,7 @@ void EncodeCell(ByteWriter& w, const CatalogCell& cell) {
   w.u8(static_cast<std::uint8_t>(cell.flags));
   w.u8(Windows1252ToMacRoman(static_cast<std::uint8_t>(cell.flags >> 8)));
   w.u8(Windows1252ToMacRoman(static_cast<std::uint8_t>(cell.flags >> 16)));
-  w.u8(static_cast<std::uint8_t>(cell.flags >> 24));
+  w.u8(static_cast<std::uint8_t>((cell.flags & ~cell_flags::kHidden) >> 24));
 }
 
 std::string TagName(std::uint32_t tag) {
@@ -114,6 +117,7 @@ struct DirectoryState {
   bool fonts_read = false;
   bool folder_tree_present = false;
   bool folder_tree_parsed = false;
+  std::vector<std::uint32_t> hidden_ids;  // "HIDN", applied once the ids are repaired
 };
 
 // Handles one chunk. Returns false for a chunk that was skipped.
@@ -174,6 +178,8 @@ ErrorCode TakeChunk(Catalog& catalog, std::uint32_t tag, std::span<const std::ui
     r.read(catalog.settings.bytes);
   } else if (tag == kTagSavedBy && n == 4) {
     catalog.saved_by = r.u32be();
+  } else if (tag == kTagHidden && n % 4 == 0) {
+    for (std::size_t i = 0; i < n / 4; ++i) st.hidden_ids.push_back(r.u32be());
   } else if (tag == kTagMediaBytes && n == 8) {
     catalog.media_bytes = r.u64be();
     st.media_bytes_read = true;
@@ -425,6 +431,15 @@ ErrorCode OpenCatalogFile(Catalog& catalog, const FileSpec& file, const Password
   catalog.display_name = LeafName(file.path);
   std::vector<std::uint32_t> renumbered;
   RepairItemIds(catalog, &renumbered);
+  if (!st.hidden_ids.empty()) {
+    std::sort(st.hidden_ids.begin(), st.hidden_ids.end());
+    for (int i = 0; i < catalog.totals.item_count; ++i) {
+      CatalogCell& cell = catalog.cells[static_cast<std::size_t>(i)];
+      if (std::binary_search(st.hidden_ids.begin(), st.hidden_ids.end(), cell.item_id)) {
+        cell.flags |= cell_flags::kHidden;
+      }
+    }
+  }
   bool rebuild_all = catalog.totals.item_count > 0 && (!st.folder_tree_present || !st.folder_tree_parsed);
   if (rebuild_all) catalog.folders.clear();
   CompleteFolderTree(catalog, renumbered, rebuild_all);
@@ -468,7 +483,28 @@ std::vector<std::uint8_t> BuildCatalogDirectory(const Catalog& catalog, std::uin
     built(kTagRanks, ranks);
   }
   for (const auto& block : kRawBlocks) {
-    if (block.written) chunk(block.tag, catalog.*block.member);
+    if (!block.written) continue;
+    if (catalog.group_indexes && (block.tag == kTagCatalogSets || block.tag == kTagGroupIndexes)) {
+      // Indexes in use are written from memory: the catalog sets alone in
+      // the older chunk, every index in the newer one.
+      const GroupIndexes& indexes = *catalog.group_indexes;
+      if (block.tag == kTagCatalogSets) {
+        auto sets = indexes.find(kCatalogSetSlot);
+        if (sets != indexes.end()) chunk(block.tag, EncodeGroupIndex(sets->second));
+      } else {
+        chunk(block.tag, EncodeGroupIndexes(indexes));
+      }
+      continue;
+    }
+    chunk(block.tag, catalog.*block.member);
+  }
+  {
+    ByteWriter hidden;
+    for (int i = 0; i < catalog.totals.item_count; ++i) {
+      const CatalogCell& cell = catalog.cells[static_cast<std::size_t>(i)];
+      if (cell.hidden()) hidden.u32be(cell.item_id);
+    }
+    built(kTagHidden, hidden);
   }
   {
     ByteWriter totals;
