@@ -14,6 +14,7 @@
 #include "app/messages.h"
 #include "catalog/catalog.h"
 #include "catalog/limits.h"
+#include "cli/catalog_session.h"
 #include "cli/json_writer.h"
 #include "platform/byte_io.h"
 #include "platform/error_codes.h"
@@ -30,33 +31,6 @@ using cli::FailWith;
 constexpr std::array<std::string_view, catalog::kMaxLabel + 1> kLabelNames = {
     "None", "Red", "Green", "Blue", "Brown", "Magenta", "Orange", "Yellow", "Cyan", "Gray"};
 
-// Owns the open catalog for the length of one command. The settings are not
-// written back on close: norvo-cli never changes them, and read-only commands
-// must leave the catalog file untouched.
-class Session {
- public:
-  ~Session() { doc_.close(false); }
-
-  Result open(const std::string& path, const std::optional<std::string>& password) {
-    app::DocumentResult r = doc_.open(path, password);
-    if (r.code == err::kUserCancelled && !password) {
-      return FailWith(r.code, "The catalog '" + path + "' is protected by a password: give it with --password.");
-    }
-    if (!r.ok()) return FailWith(r);
-    return std::nullopt;
-  }
-  Result save() {
-    app::DocumentResult r = doc_.save();
-    if (!r.ok()) return FailWith(r);
-    return std::nullopt;
-  }
-  app::CatalogDocument& document() { return doc_; }
-  catalog::Catalog& catalog() { return *doc_; }
-
- private:
-  app::CatalogDocument doc_;
-};
-
 // Refuses to write over an existing file: a catalog command never replaces
 // data the user did not name as its own catalog.
 Result RefuseExisting(const std::string& path) {
@@ -72,13 +46,6 @@ bool IsFolder(const std::string& path) {
   return std::filesystem::is_directory(path, ec);
 }
 
-std::optional<std::uint32_t> ParseItemId(const std::string& text) {
-  std::uint32_t value = 0;
-  const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if (ec != std::errc() || ptr != end || value == 0) return std::nullopt;
-  return value;
-}
 
 std::optional<int> ParseLabel(const std::string& text) {
   if (text.size() == 1 && text[0] >= '0' && text[0] <= '9') return text[0] - '0';
@@ -88,14 +55,6 @@ std::optional<int> ParseLabel(const std::string& text) {
   return std::nullopt;
 }
 
-// Cell number of an ItemId, or the failure to report.
-Result FindCell(const catalog::Catalog& c, const std::string& id_text, int* cell) {
-  std::optional<std::uint32_t> id = ParseItemId(id_text);
-  if (!id) throw UsageError{"'" + id_text + "' is not an ItemId (a number from 1)"};
-  *cell = c.cellOf(*id);
-  if (*cell == 0) return FailWith(err::kParam, "There is no item with ID " + id_text + " in this catalog.");
-  return std::nullopt;
-}
 
 // An item whose type is not known yet (code 0) shows four blanks.
 std::string TypeText(std::uint32_t code) {

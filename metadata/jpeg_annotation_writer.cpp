@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "metadata/jpeg_markers.h"
 #include "metadata/photoshop_resources.h"
 #include "metadata/xmp_mapping.h"
 #include "platform/byte_io.h"
@@ -20,7 +21,7 @@ constexpr std::uint8_t kApp1 = 0xE1;
 constexpr std::uint8_t kApp13 = 0xED;
 constexpr std::uint8_t kApp15 = 0xEF;
 constexpr std::size_t kMaxSegmentData = 0xFFFF - 2;  // the length field counts itself
-constexpr std::string_view kXmpSegmentPrefix{"http://ns.adobe.com/xap/1.0/\0", 29};
+constexpr std::string_view kXmpSegmentPrefix{kXmpNamespaceText, sizeof kXmpNamespaceText};  // with its NUL
 
 struct Segment {
   std::uint8_t marker = 0;

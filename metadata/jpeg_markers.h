@@ -25,7 +25,8 @@ inline constexpr std::size_t kExifHeaderSize = 6;
 // "ICC_PROFILE", a zero byte, the chunk number and the chunk count.
 inline constexpr std::size_t kIccChunkHeaderSize = 14;
 // The XMP namespace text that opens an XMP APP1 segment (28 characters).
-inline constexpr std::string_view kXmpNamespace = "http://ns.adobe.com/xap/1.0/";
+inline constexpr char kXmpNamespaceText[] = "http://ns.adobe.com/xap/1.0/";
+inline constexpr std::string_view kXmpNamespace{kXmpNamespaceText, sizeof kXmpNamespaceText - 1};
 
 struct JpegSegments {
   std::vector<std::vector<std::uint8_t>> exif;  // TIFF structures of Exif APP1 segments

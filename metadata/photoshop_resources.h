@@ -20,8 +20,13 @@ namespace norvo::metadata {
 inline constexpr std::uint16_t kResourceIptc = 0x0404;
 inline constexpr std::uint16_t kResourceIptcDigest = 0x0425;  // MD5 of the IPTC records
 inline constexpr std::uint16_t kResourceXmp = 0x0424;
-inline constexpr std::string_view kPhotoshopSignature{"Photoshop 3.0\0", 14};
-inline constexpr std::string_view kResourceSignature = "8BIM";
+// The texts are named arrays so that every use points at one object: clang
+// can otherwise give a view's begin() and end() different copies of the
+// same literal.
+inline constexpr char kPhotoshopSignatureText[] = "Photoshop 3.0";  // 14 bytes with the NUL
+inline constexpr std::string_view kPhotoshopSignature{kPhotoshopSignatureText, sizeof kPhotoshopSignatureText};
+inline constexpr char kResourceSignatureText[] = "8BIM";
+inline constexpr std::string_view kResourceSignature{kResourceSignatureText, 4};
 
 struct PhotoshopResource {
   std::uint16_t id = 0;

@@ -1,0 +1,89 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What the commands that work on a catalog share: the open catalog of one
+// command, item ids from the command line, and options among the operands.
+#pragma once
+
+#include <charconv>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/catalog_document.h"
+#include "catalog/catalog.h"
+#include "cli/command_table.h"
+
+namespace norvo::cli {
+
+// Owns the open catalog for the length of one command. The settings are not
+// written back on close: norvo-cli never changes them, and read-only commands
+// must leave the catalog file untouched.
+class Session {
+ public:
+  ~Session() { doc_.close(false); }
+
+  Result open(const std::string& path, const std::optional<std::string>& password) {
+    app::DocumentResult r = doc_.open(path, password);
+    if (r.code == err::kUserCancelled && !password) {
+      return FailWith(r.code, "The catalog '" + path + "' is protected by a password: give it with --password.");
+    }
+    if (!r.ok()) return Failure{r.code, r.message};
+    return std::nullopt;
+  }
+  Result save() {
+    app::DocumentResult r = doc_.save();
+    if (!r.ok()) return Failure{r.code, r.message};
+    return std::nullopt;
+  }
+  app::CatalogDocument& document() { return doc_; }
+  catalog::Catalog& catalog() { return *doc_; }
+
+ private:
+  app::CatalogDocument doc_;
+};
+
+// An ItemId from the command line; nothing when the text is not a number
+// from 1.
+inline std::optional<std::uint32_t> ParseItemId(const std::string& text) {
+  std::uint32_t value = 0;
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (ec != std::errc() || ptr != end || value == 0) return std::nullopt;
+  return value;
+}
+
+// Cell number of an ItemId, or the failure to report.
+inline Result FindCell(const catalog::Catalog& c, const std::string& id_text, int* cell) {
+  std::optional<std::uint32_t> id = ParseItemId(id_text);
+  if (!id) throw UsageError{"'" + id_text + "' is not an ItemId (a number from 1)"};
+  *cell = c.cellOf(*id);
+  if (*cell == 0) return FailWith(err::kParam, "There is no item with ID " + id_text + " in this catalog.");
+  return std::nullopt;
+}
+
+// Takes `--name` out of the operands; whether it was there.
+inline bool TakeFlag(std::vector<std::string>& operands, std::string_view name) {
+  for (auto it = operands.begin(); it != operands.end(); ++it) {
+    if (*it == name) {
+      operands.erase(it);
+      return true;
+    }
+  }
+  return false;
+}
+
+// Takes `--name VALUE` out of the operands; nothing when absent. A name
+// without its value is a usage error.
+inline std::optional<std::string> TakeOption(std::vector<std::string>& operands, std::string_view name) {
+  for (auto it = operands.begin(); it != operands.end(); ++it) {
+    if (*it != name) continue;
+    if (it + 1 == operands.end()) throw UsageError{std::string(name) + " needs a value"};
+    std::string value = *(it + 1);
+    operands.erase(it, it + 2);
+    return value;
+  }
+  return std::nullopt;
+}
+
+}  // namespace norvo::cli

@@ -1,0 +1,351 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "media/item_scan.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "imaging/thumbnail.h"
+#include "imaging/transform.h"
+#include "media/media_type_registry.h"
+#include "media/type_recognition.h"
+#include "metadata/annotation_import.h"
+#include "metadata/exif_reader.h"
+#include "platform/dates.h"
+#include "platform/file_spec.h"
+
+namespace norvo::media {
+namespace {
+
+constexpr std::size_t kThumbnailSizeOffset = 16;
+constexpr std::size_t kPascalFieldWidth = 32;
+
+thread_local std::string current_scan_file;
+
+std::mutex& HookMutex() {
+  static std::mutex m;
+  return m;
+}
+ScanHook& Hook() {
+  static ScanHook hook;
+  return hook;
+}
+
+void CallHook(std::uint32_t item_id) {
+  ScanHook hook;
+  {
+    std::lock_guard lock(HookMutex());
+    hook = Hook();
+  }
+  if (hook) hook(item_id);
+}
+
+// Sets the calling thread's current scan file for as long as it lives.
+class CurrentFileScope {
+ public:
+  explicit CurrentFileScope(const std::string& path) { current_scan_file = path; }
+  ~CurrentFileScope() { current_scan_file.clear(); }
+  CurrentFileScope(const CurrentFileScope&) = delete;
+  CurrentFileScope& operator=(const CurrentFileScope&) = delete;
+};
+
+// Size and dates of the file; the creation date is the birth time where the
+// file system keeps one, else the modification time.
+ErrorCode FileFacts(const std::string& path, ScanResult* out) {
+  struct statx st {};
+  if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &st) != 0) {
+    return ErrorFromErrno(errno);
+  }
+  if (!S_ISREG(st.stx_mode)) return err::kParam;
+  out->file_size = static_cast<std::uint32_t>(st.stx_size);
+  out->modified = DateTimeFromUnix(static_cast<std::time_t>(st.stx_mtime.tv_sec));
+  out->created = (st.stx_mask & STATX_BTIME) != 0 ? DateTimeFromUnix(static_cast<std::time_t>(st.stx_btime.tv_sec))
+                                                    : out->modified;
+  return err::kNone;
+}
+
+// The format code the still-image readers know the type by; 0 lets them
+// recognise the file by its first bytes.
+std::uint32_t StillImageFormat(std::uint32_t type_code) {
+  return imaging::FindStillImageReader(type_code) != nullptr ? type_code : 0;
+}
+
+void SetPascal(std::array<std::uint8_t, kPascalFieldWidth>& field, std::string_view text) {
+  field.fill(0);
+  std::size_t n = std::min(text.size(), kPascalFieldWidth - 1);
+  field[0] = static_cast<std::uint8_t>(n);
+  std::copy_n(text.begin(), n, field.begin() + 1);
+}
+
+// Graphics importer path: metadata (for JPEG, TIFF and Photoshop files,
+// camera raw files in TIFF form included), then the picture.
+ErrorCode ScanStillImage(const std::string& path, const FileSpec& spec, const ScanOptions& options,
+                         ScanResult* out) {
+  metadata::ImageMetadata m;
+  if (metadata::ReadImageMetadata(spec, false, &m) == err::kNone || !m.list.empty()) {
+    if (options.apply_rotation) out->rotation = imaging::RotationForOrientation(m.orientation);
+    out->colour_profile = metadata::ColourProfileName(m);
+    out->annotations = metadata::AnnotationsFromMetadata(m.list, m.image_resources);
+    out->metadata = std::move(m.list);
+  }
+  imaging::DecodedImage decoded;
+  int box = options.make_thumbnail ? options.thumbnail_size : 0;
+  ErrorCode e = imaging::ReadStillImage(path, StillImageFormat(out->type_code), box, &decoded);
+  if (e != err::kNone) return e;
+  out->facts = decoded.facts;
+  if (options.make_thumbnail && !decoded.picture.empty()) {
+    imaging::StoredThumbnail stored;
+    imaging::ColourSummary summary;
+    if (imaging::MakeThumbnailPicture(options.thumbnail_size, decoded.picture, decoded.facts.width,
+                                      decoded.facts.height, out->rotation, &stored, &summary) == err::kNone) {
+      out->thumbnail = std::move(stored.bytes);
+      out->sample_colour = (std::uint32_t{summary.red} << 16) | (std::uint32_t{summary.green} << 8) | summary.blue;
+    }
+  }
+  return err::kNone;
+}
+
+// The file's annotations fill the fields the item does not have yet.
+void MergeFileAnnotations(std::span<const std::uint8_t> from_file, metadata::AnnotationBlock& item) {
+  if (item.empty()) {
+    item.assign(from_file.begin(), from_file.end());
+    return;
+  }
+  const metadata::AnnotationBlock before = item;
+  for (const metadata::AnnotationEntry& e : metadata::AnnotationEntries(from_file)) {
+    if (metadata::CountAnnotations(e.id(), before) != 0) continue;
+    metadata::SetAnnotation(e.id(), 0, e.value, item, metadata::SetMode::kAppend, e.marker);
+  }
+}
+
+}  // namespace
+
+int CatalogThumbnailSize(const catalog::Catalog& catalog) {
+  auto size = static_cast<int>(catalog.settings.number(kThumbnailSizeOffset));
+  return size >= kMinThumbnailSize && size <= kMaxThumbnailSize ? size : kDefaultThumbnailSize;
+}
+
+const std::string& CurrentScanFile() { return current_scan_file; }
+
+void SetScanHook(ScanHook hook) {
+  std::lock_guard lock(HookMutex());
+  Hook() = std::move(hook);
+}
+
+ErrorCode ScanFile(const std::string& path, std::uint32_t type_code, const ScanOptions& options, ScanResult* out) {
+  *out = ScanResult{};
+  if (ErrorCode e = FileFacts(path, out); e != err::kNone) return e;
+  FileSpec spec;
+  if (ErrorCode e = MakeFileSpec(path, spec); e != err::kNone) return e;
+  MediaClass media_class = MediaClass::Image;
+  out->type_code = type_code == 0 ? RecognizeMediaFile(spec, 0, &media_class)
+                                  : NormalizeMediaType(type_code, spec, &media_class);
+  CurrentFileScope scope(path);
+  switch (GetMediaHandler(out->type_code)) {
+    case MediaHandler::GraphicsImporter:
+      return ScanStillImage(path, spec, options, out);
+    default:
+      return err::kNoReaderForFormat;
+  }
+}
+
+ErrorCode ApplyScanResult(catalog::Catalog& catalog, int cell, const ScanResult& result) {
+  catalog::ItemRecord record;
+  if (ErrorCode e = catalog::GetItemRecord(catalog, cell, true, true, record); e != err::kNone) return e;
+  record.scan_time = CurrentDateTime();
+  record.type_code = result.type_code;
+  record.file_size = result.file_size;
+  record.created = result.created;
+  record.modified = result.modified;
+  record.width = static_cast<std::uint32_t>(result.facts.width);
+  record.height = static_cast<std::uint32_t>(result.facts.height);
+  record.resolution = static_cast<std::uint32_t>(result.facts.resolution);
+  record.depth = static_cast<std::uint32_t>(result.facts.depth);
+  record.colour_space = result.facts.colour_space;
+  record.sample_colour = result.sample_colour;
+  record.orientation = result.rotation;
+  record.pages = result.pages != 0 ? result.pages : static_cast<std::uint32_t>(std::max(1, result.facts.image_count));
+  record.duration = result.duration;
+  record.tracks = result.tracks;
+  record.audio_channels = result.audio_channels;
+  record.audio_rate = result.audio_rate;
+  record.audio_bit_size = result.audio_bit_size;
+  record.data_rate = result.data_rate;
+  record.frame_rate = result.frame_rate;
+  record.spatial_quality = result.spatial_quality;
+  SetPascal(record.encoding_name, result.facts.compressor);
+  SetPascal(record.colour_profile_name, result.colour_profile);
+  record.thumbnail = result.thumbnail;
+  record.metadata = result.metadata.serialize();
+  MergeFileAnnotations(result.annotations, record.annotations);
+  return catalog::ReplaceItemParts(catalog, cell, record,
+                                   catalog::parts::kThumbnail | catalog::parts::kMetadata |
+                                       catalog::parts::kAnnotations);
+}
+
+ErrorCode ScanItem(catalog::Catalog& catalog, int cell, const ScanOptions& options) {
+  if (cell < 1 || cell > catalog.itemCount()) return err::kParam;
+  const std::uint32_t id = catalog.cells[static_cast<std::size_t>(cell - 1)].item_id;
+  catalog::ItemRecord record;
+  if (ErrorCode e = catalog::GetItemRecord(catalog, cell, false, true, record); e != err::kNone) return e;
+  std::string path;
+  if (ErrorCode e = catalog::LocateItemFile(catalog, cell, path); e != err::kNone) return e;
+  CallHook(id);
+  ScanResult result;
+  ErrorCode e = ScanFile(path, record.type_code, options, &result);
+  if (e == err::kNone) e = ApplyScanResult(catalog, cell, result);
+  CallHook(0);
+  return e;
+}
+
+std::vector<std::uint32_t> PendingItems(const catalog::Catalog& catalog) {
+  std::vector<std::uint32_t> ids;
+  for (int i = 0; i < catalog.itemCount(); ++i) {
+    const catalog::CatalogCell& c = catalog.cells[static_cast<std::size_t>(i)];
+    if (c.pending()) ids.push_back(c.item_id);
+  }
+  return ids;
+}
+
+namespace {
+
+// One file handed to the pool, and what came back.
+struct Job {
+  std::uint32_t item_id = 0;
+  std::string path;
+  std::uint32_t type_code = 0;
+  ErrorCode error = err::kNone;
+  ScanResult result;
+  bool done = false;
+};
+
+}  // namespace
+
+ErrorCode ScanItems(catalog::Catalog& catalog, std::span<const std::uint32_t> item_ids, int jobs,
+                    const ScanOptions& options, const ScanProgress& progress, ScanSummary* summary) {
+  ScanSummary local;
+  ScanSummary& s = summary != nullptr ? *summary : local;
+  const int total = static_cast<int>(item_ids.size());
+  if (progress && progress(0, 0, total) != 0) return err::kUserCancelled;
+
+  // Paths and types are looked up here, on the catalog's thread.
+  std::vector<Job> work(item_ids.size());
+  for (std::size_t i = 0; i < item_ids.size(); ++i) {
+    Job& j = work[i];
+    j.item_id = item_ids[i];
+    int cell = catalog.cellOf(j.item_id);
+    catalog::ItemRecord record;
+    if (cell == 0 || catalog::GetItemRecord(catalog, cell, false, true, record) != err::kNone) {
+      j.error = err::kParam;
+      j.done = true;
+      continue;
+    }
+    j.type_code = record.type_code;
+    if (ErrorCode e = catalog::LocateItemFile(catalog, cell, j.path); e != err::kNone) {
+      j.error = e;
+      j.done = true;
+    }
+  }
+
+  if (jobs <= 0) jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  jobs = std::min(jobs, std::max(1, total));
+  std::mutex mutex;
+  std::condition_variable finished;
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> stop{false};
+  auto worker = [&] {
+    for (;;) {
+      std::size_t i = next.fetch_add(1);
+      if (i >= work.size() || stop.load()) return;
+      Job& j = work[i];
+      if (!j.done) j.error = ScanFile(j.path, j.type_code, options, &j.result);
+      {
+        std::lock_guard lock(mutex);
+        j.done = true;
+      }
+      finished.notify_all();
+    }
+  };
+  std::vector<std::thread> pool;
+  for (int t = 0; t < jobs; ++t) pool.emplace_back(worker);
+
+  ErrorCode result = err::kNone;
+  for (std::size_t i = 0; i < work.size(); ++i) {
+    {
+      std::unique_lock lock(mutex);
+      finished.wait(lock, [&] { return work[i].done; });
+    }
+    Job& j = work[i];
+    int cell = catalog.cellOf(j.item_id);
+    if (cell == 0) {
+      ++s.skipped;
+    } else if (j.error != err::kNone) {
+      ++s.failed;
+      s.failures.emplace_back(j.item_id, j.error);
+    } else {
+      CallHook(j.item_id);
+      ErrorCode e = ApplyScanResult(catalog, cell, j.result);
+      CallHook(0);
+      if (e != err::kNone) {
+        // The catalog itself failed (scratch file full, ...): stop here.
+        result = e;
+        break;
+      }
+      ++s.scanned;
+    }
+    j.result = ScanResult{};  // release the thumbnail and metadata early
+    if (progress && progress(1, static_cast<int>(i) + 1, total) != 0) {
+      result = err::kUserCancelled;
+      break;
+    }
+  }
+  stop.store(true);
+  for (std::thread& t : pool) t.join();
+  if (progress) progress(2, total, total);
+  return result;
+}
+
+ErrorCode MakePreview(const std::string& path, std::uint32_t type_code, int box, std::uint16_t rotation,
+                      imaging::PixelBuffer* out) {
+  FileSpec spec;
+  if (ErrorCode e = MakeFileSpec(path, spec); e != err::kNone) return e;
+  if (!FileExists(path)) return err::kFileNotFound;
+  MediaClass media_class = MediaClass::Image;
+  std::uint32_t type = type_code == 0 ? RecognizeMediaFile(spec, 0, &media_class)
+                                      : NormalizeMediaType(type_code, spec, &media_class);
+  CurrentFileScope scope(path);
+  switch (GetMediaHandler(type)) {
+    case MediaHandler::GraphicsImporter: {
+      imaging::DecodedImage decoded;
+      if (ErrorCode e = imaging::ReadStillImage(path, StillImageFormat(type), box, &decoded); e != err::kNone) {
+        return e;
+      }
+      if (box > 0) {
+        imaging::ThumbnailImage fitted;
+        if (ErrorCode e = imaging::MakeThumbnailImage(box, decoded.picture, decoded.facts.width,
+                                                      decoded.facts.height, rotation, &fitted);
+            e != err::kNone) {
+          return e;
+        }
+        *out = std::move(fitted.picture);
+        return err::kNone;
+      }
+      if (rotation != 0) {
+        if (ErrorCode e = imaging::Rotate(&decoded.picture, rotation); e != err::kNone) return e;
+      }
+      *out = std::move(decoded.picture);
+      return err::kNone;
+    }
+    default:
+      return err::kNoReaderForType;
+  }
+}
+
+}  // namespace norvo::media

@@ -1,0 +1,121 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The item scan: reads one media file with the reader its type's handler
+// names, makes the stored thumbnail, collects the file's metadata and merges
+// it into annotations, and writes all of it into the item's record, clearing
+// the item's not-yet-scanned bit.
+//
+// The scan is split in two so that files can be read on worker threads while
+// the catalog engine stays single-threaded:
+//   ScanFile         reads a file into a ScanResult; touches no catalog and
+//                    no shared state, so any thread may call it;
+//   ApplyScanResult  writes a result into the item's record; the catalog's
+//                    owning thread calls it.
+// ScanItem does both for one item; ScanItems runs ScanFile on a pool of
+// worker threads and applies the results in catalog order.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "catalog/catalog.h"
+#include "imaging/image_reader.h"
+#include "imaging/pixel_buffer.h"
+#include "metadata/annotation_block.h"
+#include "metadata/metadata_list.h"
+#include "platform/error_codes.h"
+
+namespace norvo::media {
+
+// The side of the square thumbnail box when a catalog sets none. A catalog
+// keeps its own in the number at byte 16 of its settings block.
+inline constexpr int kDefaultThumbnailSize = 250;
+inline constexpr int kMinThumbnailSize = 16;
+inline constexpr int kMaxThumbnailSize = 1024;
+int CatalogThumbnailSize(const catalog::Catalog& catalog);
+
+struct ScanOptions {
+  int thumbnail_size = kDefaultThumbnailSize;
+  bool apply_rotation = true;  // turn the thumbnail as the file's orientation asks
+  bool make_thumbnail = true;
+};
+
+// What a scan learns about one file.
+struct ScanResult {
+  std::uint32_t type_code = 0;   // the normalised type
+  std::uint16_t rotation = 0;    // two-character code of the turn the file asks for, 0 none
+  imaging::ImageFacts facts;     // size, resolution, depth, colour space, compressor, image count
+  std::uint32_t file_size = 0;   // low 32 bits, as the record keeps it
+  std::uint32_t created = 0;     // seconds since 1904, local time
+  std::uint32_t modified = 0;
+  std::uint32_t duration = 0;    // tenths of a second
+  std::uint32_t tracks = 0;
+  std::uint32_t pages = 0;
+  std::uint32_t audio_channels = 0;
+  std::uint32_t audio_rate = 0;
+  std::uint32_t audio_bit_size = 0;
+  std::uint32_t data_rate = 0;
+  std::uint32_t frame_rate = 0;
+  std::uint32_t spatial_quality = 0;
+  std::uint32_t sample_colour = 0;  // the thumbnail's mean colour, 0x00RRGGBB
+  std::string colour_profile;       // Windows-1252
+  std::vector<std::uint8_t> thumbnail;  // the stored form; empty when the reader gave no picture
+  metadata::MetadataList metadata;
+  metadata::AnnotationBlock annotations;
+};
+
+// Reads the file at `path` (UTF-8) of type `type_code` (0: recognise it).
+// Missing file -43; a type without a reader -2053; a reader's own error is
+// passed back unchanged and the result then holds no thumbnail.
+ErrorCode ScanFile(const std::string& path, std::uint32_t type_code, const ScanOptions& options, ScanResult* out);
+
+// Writes `result` into the record of `cell` (facts, thumbnail, metadata and
+// annotations parts) and clears its not-yet-scanned bit. Annotations the
+// user already gave the item are kept; the file's only fill fields that are
+// empty.
+ErrorCode ApplyScanResult(catalog::Catalog& catalog, int cell, const ScanResult& result);
+
+// Scans the item of `cell`: locates its file, ScanFile, ApplyScanResult.
+// When the file cannot be read the item stays as it is and keeps its
+// not-yet-scanned bit.
+ErrorCode ScanItem(catalog::Catalog& catalog, int cell, const ScanOptions& options);
+
+struct ScanSummary {
+  int scanned = 0;
+  int failed = 0;   // files that could not be read; their items stay pending
+  int skipped = 0;  // items removed or already scanned by the time their turn came
+  std::vector<std::pair<std::uint32_t, ErrorCode>> failures;  // item id, error
+};
+
+// Progress: phase 0 (0, count) before the first item, phase 1 (n, count) as
+// item n is applied, phase 2 (count, count) at the end; a non-zero answer
+// cancels (-128), keeping what was applied.
+using ScanProgress = std::function<int(int phase, int done, int total)>;
+
+// Scans the items with the given ids on `jobs` worker threads (0: one per
+// core), one file per thread, and applies each result on the calling thread
+// in the order of `item_ids`.
+ErrorCode ScanItems(catalog::Catalog& catalog, std::span<const std::uint32_t> item_ids, int jobs,
+                    const ScanOptions& options, const ScanProgress& progress, ScanSummary* summary);
+
+// The ids of the catalog's not-yet-scanned items, in catalog order.
+std::vector<std::uint32_t> PendingItems(const catalog::Catalog& catalog);
+
+// A preview picture of a file: the same readers at full size (box 0) or
+// fitted into `box`, turned by `rotation` when it is not 0. -43 when the file
+// is missing, -2008 when its type has no reader.
+ErrorCode MakePreview(const std::string& path, std::uint32_t type_code, int box, std::uint16_t rotation,
+                      imaging::PixelBuffer* out);
+
+// The file the calling thread is scanning (UTF-8), for error reports; empty
+// between scans.
+const std::string& CurrentScanFile();
+
+// Called with the item's id before its file is read and with 0 after, so that
+// an interface can show what is being scanned. Set from the owning thread.
+using ScanHook = std::function<void(std::uint32_t item_id)>;
+void SetScanHook(ScanHook hook);
+
+}  // namespace norvo::media
