@@ -61,6 +61,12 @@ std::string TypeText(std::uint32_t code) {
   return code == 0 ? std::string(4, ' ') : Windows1252ToUtf8(FourCCToString(code));
 }
 
+// A rotation code as its two characters; "" for none.
+std::string RotationText(std::uint16_t code) {
+  if (code == 0) return {};
+  return {static_cast<char>(code >> 8), static_cast<char>(code & 0xFF)};
+}
+
 // --- commands ---------------------------------------------------------------
 
 Result CmdNew(const Invocation& inv, std::ostream&) {
@@ -130,6 +136,11 @@ Result CmdList(const Invocation& inv, std::ostream& out) {
     w.key("height").number(record.height);
     w.key("resolution").number(record.resolution);
     w.key("depth").number(record.depth);
+    w.key("duration").number(record.duration);
+    w.key("tracks").number(record.tracks);
+    w.key("pages").number(record.pages);
+    w.key("orientation").string(RotationText(record.orientation));
+    w.key("thumbnail").boolean(record.thumbnail_length > 0);
     if (std::optional<std::string> path = catalog::ItemPath(c, cell)) {
       w.key("path").string(*path);
     } else {

@@ -58,6 +58,11 @@ struct CommandEntry {
 std::vector<CommandEntry> CatalogCommands();
 std::vector<CommandEntry> MediaTypeCommands();
 std::vector<CommandEntry> MetadataCommands();
+std::vector<CommandEntry> ScanCommands();
+
+// Fills the media type registry from this machine's libraries, as start-up
+// does; the commands that recognise or read media call it first.
+Result InitMediaRegistry();
 std::vector<CommandEntry> SettingsCommands();
 std::vector<CommandEntry> StartupCommands();
 

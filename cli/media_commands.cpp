@@ -15,10 +15,8 @@
 #include "platform/text_encoding.h"
 
 namespace norvo::cli {
-namespace {
 
-// Fills the registry from this machine's libraries, as start-up does.
-Result InitRegistry() {
+Result InitMediaRegistry() {
   ErrorCode e = media::InitMediaTypes(media::FindPlatformComponents());
   if (e != err::kNone) {
     return FailWith(e, "No still-image or movie reader is available, so no media type can be recognised.");
@@ -26,10 +24,12 @@ Result InitRegistry() {
   return std::nullopt;
 }
 
+namespace {
+
 std::string CodeText(std::uint32_t code) { return Windows1252ToUtf8(FourCCToString(code)); }
 
 Result CmdTypes(const Invocation&, std::ostream& out) {
-  if (Result r = InitRegistry()) return r;
+  if (Result r = InitMediaRegistry()) return r;
   JsonWriter w;
   w.beginArray();
   for (const media::MediaTypeRow& row : media::GetMediaTypeRows()) {
@@ -46,7 +46,7 @@ Result CmdTypes(const Invocation&, std::ostream& out) {
 }
 
 Result CmdRecognize(const Invocation& inv, std::ostream& out) {
-  if (Result r = InitRegistry()) return r;
+  if (Result r = InitMediaRegistry()) return r;
   JsonWriter w;
   w.beginArray();
   for (const std::string& path : inv.operands) {

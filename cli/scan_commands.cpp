@@ -1,0 +1,371 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// norvo-cli commands that bring files into a catalog and read them: import,
+// scan, rebuild, thumbnail, preview and import-options.
+#include <unistd.h>
+
+#include <atomic>
+#include <charconv>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "cli/catalog_session.h"
+#include "cli/command_table.h"
+#include "cli/json_reader.h"
+#include "cli/json_writer.h"
+#include "imaging/jpeg_codec.h"
+#include "imaging/thumbnail.h"
+#include "imaging/transform.h"
+#include "media/import.h"
+#include "media/import_options.h"
+#include "media/item_scan.h"
+#include "metadata/exif_reader.h"
+#include "platform/file_spec.h"
+
+namespace norvo::cli {
+namespace {
+
+// JPEG quality of files the commands write (thumbnails, previews).
+constexpr int kOutputJpegQuality = 90;
+
+// Ctrl-C stops an import or scan at the next file; what was done is saved.
+std::atomic<bool> interrupted{false};
+extern "C" void OnInterrupt(int) { interrupted.store(true); }
+
+class InterruptScope {
+ public:
+  InterruptScope() { previous_ = std::signal(SIGINT, OnInterrupt); }
+  ~InterruptScope() { std::signal(SIGINT, previous_); }
+  InterruptScope(const InterruptScope&) = delete;
+  InterruptScope& operator=(const InterruptScope&) = delete;
+
+ private:
+  void (*previous_)(int) = SIG_DFL;
+};
+
+// A progress line on standard error, rewritten in place, when it is a terminal.
+class ProgressLine {
+ public:
+  ProgressLine() : shown_(::isatty(STDERR_FILENO) == 1) {}
+  ~ProgressLine() { done(); }
+  ProgressLine(const ProgressLine&) = delete;
+  ProgressLine& operator=(const ProgressLine&) = delete;
+
+  void show(const std::string& text) {
+    if (!shown_) return;
+    std::fprintf(stderr, "\r%-72.72s", text.c_str());
+    std::fflush(stderr);
+    dirty_ = true;
+  }
+  void done() {
+    if (shown_ && dirty_) std::fputc('\n', stderr);
+    dirty_ = false;
+  }
+
+ private:
+  bool shown_;
+  bool dirty_ = false;
+};
+
+int ParseJobs(std::vector<std::string>& operands) {
+  std::optional<std::string> text = TakeOption(operands, "--jobs");
+  if (!text) return 0;
+  int jobs = 0;
+  auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), jobs);
+  if (ec != std::errc() || end != text->data() + text->size() || jobs < 1 || jobs > 256) {
+    throw UsageError{"--jobs takes a number from 1 to 256"};
+  }
+  return jobs;
+}
+
+Result WriteFile(const std::string& path, std::span<const std::uint8_t> bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) return FailWith(err::kIo, "'" + path + "' could not be written.");
+  return std::nullopt;
+}
+
+struct ScanReport {
+  int added = 0;
+  media::ScanSummary summary;
+  bool cancelled = false;
+};
+
+// Scans the items on the pool and reports progress; the catalog is not saved.
+Result RunScan(Session& s, std::span<const std::uint32_t> ids, int jobs, ScanReport* report) {
+  media::ScanOptions options;
+  options.thumbnail_size = media::CatalogThumbnailSize(s.catalog());
+  ProgressLine line;
+  ErrorCode e = media::ScanItems(
+      s.catalog(), ids, jobs, options,
+      [&](int phase, int done, int total) {
+        if (phase == 1) line.show("Scanning " + std::to_string(done) + " of " + std::to_string(total));
+        return interrupted.load() ? err::kUserCancelled : 0;
+      },
+      &report->summary);
+  if (e == err::kUserCancelled) {
+    report->cancelled = true;
+  } else if (e != err::kNone) {
+    return FailWith(e, app::Activity::kOther);
+  }
+  return std::nullopt;
+}
+
+void PrintReport(const Invocation& inv, const ScanReport& r, bool with_added, std::ostream& out) {
+  if (inv.json) {
+    JsonWriter w;
+    w.beginObject();
+    if (with_added) w.key("added").number(r.added);
+    w.key("scanned").number(r.summary.scanned);
+    w.key("failed").beginArray();
+    for (const auto& [id, code] : r.summary.failures) {
+      w.beginObject();
+      w.key("id").number(id);
+      w.key("error").number(static_cast<int>(code));
+      w.key("message").string(app::MessageForError(code, app::Activity::kOther));
+      w.endObject();
+    }
+    w.endArray();
+    w.key("cancelled").boolean(r.cancelled);
+    w.endObject();
+    out << w.text() << '\n';
+    return;
+  }
+  if (with_added) out << r.added << " added, ";
+  out << r.summary.scanned << " scanned, " << r.summary.failed << " could not be read";
+  if (r.cancelled) out << " (stopped; what was done is saved)";
+  out << '\n';
+  for (const auto& [id, code] : r.summary.failures) {
+    out << "  item " << id << ": " << app::MessageForError(code, app::Activity::kOther) << " (error " << code << ")\n";
+  }
+}
+
+Result CmdImport(const Invocation& inv, std::ostream& out) {
+  std::vector<std::string> operands = inv.operands;
+  const bool no_scan = TakeFlag(operands, "--no-scan");
+  const int jobs = ParseJobs(operands);
+  if (operands.size() < 2) throw UsageError{"import needs a catalog and at least one file or folder"};
+  if (Result r = InitMediaRegistry()) return r;
+  std::vector<FileSpec> files;
+  for (std::size_t i = 1; i < operands.size(); ++i) {
+    FileSpec spec;
+    ErrorCode e = MakeFileSpec(operands[i], spec);
+    if (e == err::kNone && !FileExists(spec.path)) e = err::kFileNotFound;
+    if (e != err::kNone) {
+      return FailWith(e, "'" + operands[i] + "': " + app::MessageForError(e, app::Activity::kOther));
+    }
+    files.push_back(spec);
+  }
+  Session s;
+  if (Result r = s.open(operands[0], inv.password)) return r;
+  InterruptScope interrupt;
+  ScanReport report;
+  {
+    ProgressLine line;
+    ErrorCode e = media::ImportFiles(
+        s.catalog(), files,
+        [&](int, const media::ImportCounters& c, std::string_view) {
+          line.show("Importing: " + std::to_string(c.items_added) + " added, " + std::to_string(c.files_scanned) +
+                    " files looked at");
+          return interrupted.load() ? err::kUserCancelled : 0;
+        },
+        &report.added);
+    if (e == err::kUserCancelled) {
+      report.cancelled = true;
+    } else if (e != err::kNone) {
+      // The items added before the failure stay; they are saved below.
+      out << app::MessageForError(e, app::Activity::kOther) << " (error " << e << ")\n";
+    }
+  }
+  if (!no_scan && !report.cancelled) {
+    std::vector<std::uint32_t> pending = media::PendingItems(s.catalog());
+    if (Result r = RunScan(s, pending, jobs, &report)) return r;
+  }
+  if (Result r = s.save()) return r;
+  PrintReport(inv, report, true, out);
+  return std::nullopt;
+}
+
+Result CmdScan(const Invocation& inv, std::ostream& out) {
+  std::vector<std::string> operands = inv.operands;
+  const int jobs = ParseJobs(operands);
+  if (operands.size() != 1) throw UsageError{"scan takes one catalog"};
+  if (Result r = InitMediaRegistry()) return r;
+  Session s;
+  if (Result r = s.open(operands[0], inv.password)) return r;
+  InterruptScope interrupt;
+  ScanReport report;
+  std::vector<std::uint32_t> pending = media::PendingItems(s.catalog());
+  if (Result r = RunScan(s, pending, jobs, &report)) return r;
+  if (report.summary.scanned > 0 && (s.catalog().changed())) {
+    if (Result r = s.save()) return r;
+  }
+  PrintReport(inv, report, false, out);
+  return std::nullopt;
+}
+
+Result CmdRebuild(const Invocation& inv, std::ostream& out) {
+  std::vector<std::string> operands = inv.operands;
+  const int jobs = ParseJobs(operands);
+  if (operands.size() < 2) throw UsageError{"rebuild needs a catalog and at least one item id"};
+  if (Result r = InitMediaRegistry()) return r;
+  Session s;
+  if (Result r = s.open(operands[0], inv.password)) return r;
+  std::vector<std::uint32_t> ids;
+  for (std::size_t i = 1; i < operands.size(); ++i) {
+    int cell = 0;
+    if (Result r = FindCell(s.catalog(), operands[i], &cell)) return r;
+    ids.push_back(s.catalog().cells[static_cast<std::size_t>(cell - 1)].item_id);
+  }
+  InterruptScope interrupt;
+  ScanReport report;
+  if (Result r = RunScan(s, ids, jobs, &report)) return r;
+  if (report.summary.scanned > 0) {
+    if (Result r = s.save()) return r;
+  }
+  PrintReport(inv, report, false, out);
+  return report.summary.failed > 0 ? FailWith(report.summary.failures.front().second, app::Activity::kOther)
+                                   : std::nullopt;
+}
+
+Result CmdThumbnail(const Invocation& inv, std::ostream&) {
+  Session s;
+  if (Result r = s.open(inv.operands[0], inv.password)) return r;
+  int cell = 0;
+  if (Result r = FindCell(s.catalog(), inv.operands[1], &cell)) return r;
+  catalog::ItemRecord record;
+  if (ErrorCode e = catalog::GetItemRecord(s.catalog(), cell, true, true, record); e != err::kNone) {
+    return FailWith(e, app::Activity::kOther);
+  }
+  if (record.thumbnail.empty()) {
+    return FailWith(err::kParam, "Item " + inv.operands[1] + " has no thumbnail (is it scanned?).");
+  }
+  const std::vector<std::uint8_t>& stored = record.thumbnail;
+  if (stored.size() >= 2 && stored[0] == 0xFF && stored[1] == 0xD8) return WriteFile(inv.operands[2], stored);
+  imaging::PixelBuffer picture;
+  if (ErrorCode e = imaging::DecodeStoredThumbnail(stored, &picture); e != err::kNone) {
+    return FailWith(e, "The thumbnail of item " + inv.operands[1] + " is damaged.");
+  }
+  std::vector<std::uint8_t> jpeg;
+  if (ErrorCode e = imaging::EncodeJpeg(picture, kOutputJpegQuality, &jpeg); e != err::kNone) {
+    return FailWith(e, app::Activity::kOther);
+  }
+  return WriteFile(inv.operands[2], jpeg);
+}
+
+Result CmdPreview(const Invocation& inv, std::ostream&) {
+  std::vector<std::string> operands = inv.operands;
+  int size = 0;
+  if (std::optional<std::string> text = TakeOption(operands, "--size")) {
+    auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), size);
+    if (ec != std::errc() || end != text->data() + text->size() || size < 1 || size > 16384) {
+      throw UsageError{"--size takes a number of pixels from 1 to 16384"};
+    }
+  }
+  if (operands.size() != 2) throw UsageError{"preview takes a file and an output file"};
+  if (Result r = InitMediaRegistry()) return r;
+  FileSpec spec;
+  ErrorCode e = MakeFileSpec(operands[0], spec);
+  if (e == err::kNone && !FileExists(spec.path)) e = err::kFileNotFound;
+  if (e != err::kNone) return FailWith(e, "'" + operands[0] + "': " + app::MessageForError(e, app::Activity::kOther));
+  // Previews show the picture upright, as the file's orientation asks.
+  metadata::ImageMetadata m;
+  metadata::ReadImageMetadata(spec, false, &m);
+  imaging::PixelBuffer picture;
+  e = media::MakePreview(spec.path, 0, size, imaging::RotationForOrientation(m.orientation), &picture);
+  if (e != err::kNone) {
+    return FailWith(e, "No preview of '" + operands[0] + "': " + app::MessageForError(e, app::Activity::kOther));
+  }
+  std::vector<std::uint8_t> jpeg;
+  if (ErrorCode j = imaging::EncodeJpeg(picture, kOutputJpegQuality, &jpeg); j != err::kNone) {
+    return FailWith(j, app::Activity::kOther);
+  }
+  return WriteFile(operands[1], jpeg);
+}
+
+void WriteImportOptions(const media::ImportOptionsView& v, std::ostream& out) {
+  JsonWriter w;
+  w.beginObject();
+  w.key("class_mask").beginArray();
+  for (const std::string& c : v.class_mask) w.string(c);
+  w.endArray();
+  w.key("ignore_shortcuts").boolean(v.ignore_shortcuts);
+  w.key("ignore_invisible").boolean(v.ignore_invisible);
+  w.key("filters").beginObject();
+  auto head = [&](const char* name, bool enabled, int op) {
+    w.key(name).beginObject();
+    w.key("enabled").boolean(enabled);
+    w.key("op").number(op);
+  };
+  head("name", v.name.enabled, v.name.op);
+  w.key("text").string(v.name.text);
+  w.endObject();
+  head("created", v.created.enabled, v.created.op);
+  w.key("date").string(v.created.date);
+  w.endObject();
+  head("modified", v.modified.enabled, v.modified.op);
+  w.key("date").string(v.modified.date);
+  w.endObject();
+  head("size", v.size.enabled, v.size.op);
+  w.key("kb").number(v.size.value);
+  w.endObject();
+  head("level", v.level.enabled, v.level.op);
+  w.key("level").number(v.level.value);
+  w.endObject();
+  head("type", v.type.enabled, v.type.op);
+  w.key("code").string(v.type.code);
+  w.endObject();
+  w.endObject();
+  w.endObject();
+  out << w.text() << '\n';
+}
+
+Result CmdImportOptions(const Invocation& inv, std::ostream& out) {
+  std::vector<std::string> operands = inv.operands;
+  std::optional<std::string> set_json = TakeOption(operands, "--set-json");
+  if (operands.size() != 1) throw UsageError{"import-options takes one catalog"};
+  if (!set_json && !inv.json) throw UsageError{"import-options needs --json or --set-json JSON"};
+  Session s;
+  if (Result r = s.open(operands[0], inv.password)) return r;
+  media::ImportSettings settings = media::GetImportSettings(s.catalog());
+  if (set_json) {
+    std::string why;
+    std::optional<KeyValues> pairs = FlattenJson(*set_json, &why);
+    if (!pairs) return FailWith(err::kParam, "--set-json is not JSON: " + why + ".");
+    media::ImportOptionsView view = media::ImportOptionsToView(settings);
+    for (const auto& [key, value] : *pairs) {
+      if (media::SetImportOptionsKey(view, key, value) != err::kNone) {
+        return FailWith(err::kParam, "'" + key + "' cannot be set to '" + value + "'.");
+      }
+    }
+    if (media::ImportOptionsFromView(view, settings) != err::kNone) {
+      return FailWith(err::kParam, "The import options given are not valid.");
+    }
+    media::SetImportSettings(s.catalog(), settings);
+    if (s.catalog().changed()) {
+      if (Result r = s.save()) return r;
+    }
+  }
+  if (inv.json) WriteImportOptions(media::ImportOptionsToView(settings), out);
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::vector<CommandEntry> ScanCommands() {
+  return {
+      {"import", 2, SIZE_MAX, true, false, CmdImport,
+       "import CATALOG PATH... [--no-scan] [--jobs N] [--json]  add files and folders, scan them, save"},
+      {"scan", 1, 3, true, false, CmdScan, "scan CATALOG [--jobs N] [--json]  scan the items not scanned yet"},
+      {"rebuild", 2, SIZE_MAX, true, false, CmdRebuild, "rebuild CATALOG ID... [--json]  scan items again"},
+      {"thumbnail", 3, 3, false, false, CmdThumbnail, "thumbnail CATALOG ID OUT.jpg  the stored thumbnail as JPEG"},
+      {"preview", 2, 4, false, false, CmdPreview, "preview FILE OUT.jpg [--size N]  a preview of a media file"},
+      {"import-options", 1, 3, true, false, CmdImportOptions,
+       "import-options CATALOG --json | --set-json JSON  the catalog's import filters"},
+  };
+}
+
+}  // namespace norvo::cli
