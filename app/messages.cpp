@@ -31,6 +31,16 @@ constexpr MessageEntry kMessages[] = {
      "The catalog couldn't be saved, because an unrecoverable error occurred. This file may be corrupt."},
     {err::kWriteFailedDuringSave, Activity::kSaveUntitledCatalog,
      "The catalog couldn't be saved, because an unrecoverable error occurred. This file may be corrupt."},
+    // What reading a media file reports.
+    {err::kFileNotFound, Activity::kOther, "File not found"},
+    {err::kBadJpeg, Activity::kOther, "Invalid media data"},
+    {err::kNoReaderForType, Activity::kOther, "Can't find media importer"},
+    {err::kNoReaderForFormat, Activity::kOther, "No importer found for file media"},
+    {err::kDiskFull, Activity::kOther, "Disk full"},
+    {err::kPermission, Activity::kOther, "Permission error (on file open)"},
+    {err::kFolderNotFound, Activity::kOther, "Folder not found"},
+    {err::kNoSuchVolume, Activity::kOther, "Volume not mounted"},
+    {err::kBadName, Activity::kOther, "Bad filename"},
 };
 
 }  // namespace

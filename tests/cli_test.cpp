@@ -279,7 +279,8 @@ TEST_F(CliTest, AddLabelRemoveAndSaveAs) {
     const Json& item = list.items[i];
     EXPECT_EQ(item.keys(),
               (std::vector<std::string>{"index", "id", "label", "pending", "file_name", "display_name", "type",
-                                        "file_size", "width", "height", "resolution", "depth", "path"}));
+                                        "file_size", "width", "height", "resolution", "depth", "duration", "tracks",
+                                        "pages", "orientation", "thumbnail", "path"}));
     EXPECT_EQ(item["index"].number, static_cast<long long>(i + 1));
     EXPECT_EQ(item["id"].number, static_cast<long long>(i + 1));
     EXPECT_TRUE(item["pending"].boolean);
@@ -582,6 +583,129 @@ TEST_F(CliTest, AnnotateWritesWhatMetadataAndExiftoolReadBack) {
   EXPECT_EQ(tags["By-line"].text, "Ann");
   EXPECT_EQ(tags["City"].text, "Oslo");
   EXPECT_EQ(Member(tags, "Caption-Abstract"), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// The pixel size of a JPEG file from its frame header.
+std::pair<int, int> JpegSize(const std::string& path) {
+  std::string bytes = ReadAll(path);
+  std::size_t at = 2;
+  while (at + 9 < bytes.size() && static_cast<unsigned char>(bytes[at]) == 0xFF) {
+    auto marker = static_cast<unsigned char>(bytes[at + 1]);
+    std::size_t length = (static_cast<unsigned char>(bytes[at + 2]) << 8) | static_cast<unsigned char>(bytes[at + 3]);
+    if (marker >= 0xC0 && marker <= 0xC3) {
+      int height = (static_cast<unsigned char>(bytes[at + 5]) << 8) | static_cast<unsigned char>(bytes[at + 6]);
+      int width = (static_cast<unsigned char>(bytes[at + 7]) << 8) | static_cast<unsigned char>(bytes[at + 8]);
+      return {width, height};
+    }
+    at += 2 + length;
+  }
+  return {0, 0};
+}
+
+TEST_F(CliTest, ImportScansAFolderIntoItemsWithFactsAndThumbnails) {
+  fs::path folder = dir_ / "shoot";
+  fs::create_directories(folder / "sub");
+  fs::copy(kPhotos, folder, fs::copy_options::recursive);
+  std::ofstream(folder / "notes.txt") << "not media";
+  std::ofstream(folder / ".hidden.jpg") << "";
+  std::ofstream(folder / "empty.jpg").close();
+  // A photo cut in its image data, and one cut inside its headers.
+  std::string whole = ReadAll(kPhotos / "Canon_40D.jpg");
+  std::ofstream(folder / "sub" / "headers.jpg", std::ios::binary) << whole.substr(0, 600);
+  std::string big = ReadAll(kPhotos / "DSCN0010.jpg");
+  std::ofstream(folder / "sub" / "cut.jpg", std::ios::binary) << big.substr(0, big.size() * 2 / 3);
+
+  Ok({"new", catalog_});
+  Json report = JsonParser::Parse(Ok({"import", catalog_, folder.string(), "--jobs", "2", "--json"}));
+  Json items = List(catalog_);
+  ASSERT_EQ(report["added"].number, static_cast<long long>(items.items.size()));
+  EXPECT_EQ(report["scanned"].number + static_cast<long long>(report["failed"].items.size()), report["added"].number);
+  // The photo cut inside its headers cannot be read; it stays pending.
+  ASSERT_EQ(report["failed"].items.size(), 1u);
+  EXPECT_EQ(report["failed"].items[0]["error"].number, -8969);
+  EXPECT_EQ(report["failed"].items[0]["message"].text, "Invalid media data");
+
+  std::vector<std::string> photos;
+  for (const Json& item : items.items) {
+    const std::string name = item["file_name"].text;
+    EXPECT_NE(name, "notes.txt");
+    EXPECT_NE(name, ".hidden.jpg");
+    if (name == "headers.jpg") {
+      EXPECT_TRUE(item["pending"].boolean);
+      continue;
+    }
+    SCOPED_TRACE(name);
+    EXPECT_FALSE(item["pending"].boolean);
+    EXPECT_TRUE(item["thumbnail"].boolean);
+    EXPECT_GT(item["width"].number, 0);
+    EXPECT_GT(item["file_size"].number, 0);
+    if (name.starts_with("landscape_")) {
+      const char* codes[] = {"", "", "H ", "HV", "V ", "CF", "W ", "WF", "CW"};
+      EXPECT_EQ(item["orientation"].text, codes[name[10] - '0']);
+    }
+    if (name != "cut.jpg") photos.push_back(item["path"].text);
+  }
+  // Pixel sizes agree with exiftool's.
+  Json theirs = ExiftoolJson({"File:ImageWidth", "File:ImageHeight", "EXIF:ImageWidth", "EXIF:ImageHeight"}, photos);
+  for (const Json& t : theirs.items) {
+    for (const Json& item : items.items) {
+      if (item["path"].text != t["SourceFile"].text) continue;
+      SCOPED_TRACE(item["file_name"].text);
+      EXPECT_EQ(item["width"].number, t["ImageWidth"].number);
+      EXPECT_EQ(item["height"].number, t["ImageHeight"].number);
+    }
+  }
+
+  // The stored thumbnail comes out as a JPEG inside the catalog's box.
+  const Json& first = items.items.at(0);
+  const std::string thumb = (dir_ / "thumb.jpg").string();
+  Ok({"thumbnail", catalog_, std::to_string(first["id"].number), thumb});
+  auto [w, h] = JpegSize(thumb);
+  EXPECT_GT(w, 0);
+  EXPECT_LE(std::max(w, h), 250);
+  // Scanning again finds nothing to do and leaves the file alone.
+  auto before = fs::last_write_time(catalog_);
+  Json again = JsonParser::Parse(Ok({"scan", catalog_, "--json"}));
+  EXPECT_EQ(again["scanned"].number, 0);
+  EXPECT_EQ(fs::last_write_time(catalog_), before);
+}
+
+TEST_F(CliTest, PreviewIsUprightAndFitsItsSize) {
+  const std::string out = (dir_ / "preview.jpg").string();
+  // Orientation 6: stored on its side, shown turned; the landscape photo
+  // comes out wider than high.
+  Ok({"preview", (kPhotos / "orientation" / "landscape_6.jpg").string(), out, "--size", "120"});
+  auto [w, h] = JpegSize(out);
+  EXPECT_EQ(std::max(w, h), 120);
+  EXPECT_GT(w, h);
+  CliResult missing = Run({"preview", (dir_ / "none.jpg").string(), out});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("(error -43)"), std::string::npos);
+}
+
+TEST_F(CliTest, ImportOptionsFilterWhatIsImported) {
+  Ok({"new", catalog_});
+  Json options = JsonParser::Parse(Ok({"import-options", catalog_, "--json"}));
+  EXPECT_EQ(options.keys(), (std::vector<std::string>{"class_mask", "ignore_shortcuts", "ignore_invisible", "filters"}));
+  EXPECT_FALSE(options["filters"]["size"]["enabled"].boolean);
+  // Only files larger than 100 KB (operator 3, "is greater than").
+  Json set = JsonParser::Parse(Ok({"import-options", catalog_, "--set-json",
+                                   R"({"filters": {"size": {"enabled": true, "op": 3, "kb": 100}}})", "--json"}));
+  EXPECT_TRUE(set["filters"]["size"]["enabled"].boolean);
+  EXPECT_EQ(JsonParser::Parse(Ok({"import-options", catalog_, "--json"}))["filters"]["size"]["kb"].number, 100);
+  Ok({"import", catalog_, kPhotos.string(), "--no-scan"});
+  Json items = List(catalog_);
+  ASSERT_FALSE(items.items.empty());
+  for (const Json& item : items.items) {
+    EXPECT_GT(fs::file_size(item["path"].text), 100u * 1024) << item["file_name"].text;
+    EXPECT_TRUE(item["pending"].boolean);
+  }
+  EXPECT_EQ(Run({"import-options", catalog_, "--set-json", R"({"filters": {"size": {"op": 9}}})"}).status, 1);
+  EXPECT_EQ(Run({"import-options", catalog_, "--set-json", "{not json"}).status, 1);
 }
 
 }  // namespace
