@@ -1,0 +1,663 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "metadata/find_sort.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstring>
+#include <filesystem>
+
+#include "catalog/save.h"
+#include "metadata/annotation_block.h"
+#include "metadata/custom_fields.h"
+#include "platform/byte_io.h"
+#include "platform/file_spec.h"
+#include "platform/text_encoding.h"
+
+namespace norvo::metadata {
+namespace {
+
+// Texts of the dialogs and menus this file builds, by string number.
+constexpr std::string_view kSortHeaderFileProperty = "Sort by file property:";  // 14019
+constexpr std::string_view kSortHeaderView = "View:";                           // 14020
+constexpr std::string_view kSortRandom = "  Random";                            // 14021
+constexpr std::string_view kSortDefault = "  Default";                          // 14022
+constexpr std::array<std::string_view, 3> kGoToTexts = {"item with ID:", "next item that contains:",
+                                                        "next labelled item"};  // 12..14
+constexpr std::array<std::string_view, 4> kScopeTexts = {"front catalog", "all open catalogs", "recent catalogs",
+                                                         "catalogs in folder..."};  // 59413..59416
+constexpr std::array<std::string_view, 7> kTextOperators = {
+    "is", "contains", "doesn't contain", "starts with", "ends with", "is empty", "is not empty"};
+constexpr std::array<std::string_view, 5> kNumberOperators = {
+    "equals", "is less than", "is greater than", "is less than or equal", "is greater than or equal"};
+constexpr std::array<std::string_view, 3> kDateOperators = {"on", "before", "after"};
+constexpr std::array<std::string_view, 2> kCodeOperators = {"is", "is not"};
+
+std::span<const std::string_view> Operators(SearchKind kind) {
+  switch (kind) {
+    case SearchKind::kText: return kTextOperators;
+    case SearchKind::kNumber: return kNumberOperators;
+    case SearchKind::kDate: return kDateOperators;
+    case SearchKind::kTypeCode: return kCodeOperators;
+    default: return {};
+  }
+}
+
+// Windows-1252 upper case of every byte, as one table.
+const std::array<std::uint8_t, 256>& UpperTable() {
+  static const std::array<std::uint8_t, 256> table = [] {
+    std::array<std::uint8_t, 256> t{};
+    for (int c = 0; c < 256; ++c) t[static_cast<std::size_t>(c)] = UpperWindows1252(static_cast<std::uint8_t>(c));
+    return t;
+  }();
+  return table;
+}
+
+std::string Upper(std::string_view text) {
+  const auto& up = UpperTable();
+  std::string out(text.size(), '\0');
+  for (std::size_t i = 0; i < text.size(); ++i) out[i] = static_cast<char>(up[static_cast<std::uint8_t>(text[i])]);
+  return out;
+}
+
+void AppendUpper(std::string& out, std::span<const std::uint8_t> bytes) {
+  const auto& up = UpperTable();
+  std::size_t at = out.size();
+  out.resize(at + bytes.size());
+  for (std::size_t i = 0; i < bytes.size(); ++i) out[at + i] = static_cast<char>(up[bytes[i]]);
+}
+
+bool IsDigit(std::uint8_t c) { return c >= '0' && c <= '9'; }
+
+int ComparePlain(std::string_view a, std::string_view b) {
+  std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    auto x = static_cast<std::uint8_t>(a[i]);
+    auto y = static_cast<std::uint8_t>(b[i]);
+    if (x == 0 || y == 0) return x == y ? 0 : (x < y ? -1 : 1);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return 0;
+}
+
+int CompareNatural(std::string_view a, std::string_view b) {
+  std::size_t i = 0;
+  std::size_t j = 0;
+  while (i < a.size() && j < b.size()) {
+    auto x = static_cast<std::uint8_t>(a[i]);
+    auto y = static_cast<std::uint8_t>(b[j]);
+    if (!(IsDigit(x) && IsDigit(y))) {
+      if (x != y) return x < y ? -1 : 1;
+      ++i;
+      ++j;
+      continue;
+    }
+    int zeros = 0;
+    while (i < a.size() && a[i] == '0') ++i, ++zeros;
+    while (j < b.size() && b[j] == '0') ++j, --zeros;
+    std::size_t ri = i;
+    std::size_t rj = j;
+    while (ri < a.size() && IsDigit(static_cast<std::uint8_t>(a[ri]))) ++ri;
+    while (rj < b.size() && IsDigit(static_cast<std::uint8_t>(b[rj]))) ++rj;
+    if (ri - i != rj - j) return ri - i < rj - j ? -1 : 1;
+    for (; i < ri; ++i, ++j) {
+      if (a[i] != b[j]) return static_cast<std::uint8_t>(a[i]) < static_cast<std::uint8_t>(b[j]) ? -1 : 1;
+    }
+    if (zeros != 0) return zeros < 0 ? -1 : 1;
+  }
+  if (i < a.size()) return 1;
+  if (j < b.size()) return -1;
+  return 0;
+}
+
+// Reads a typed number: decimal, or 0x and hexadecimal digits.
+std::optional<std::uint32_t> ParseNumber(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+    base = 16;
+  }
+  std::uint32_t v = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v, base);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return v;
+}
+
+std::optional<std::uint32_t> ParseDate(std::string_view text) {
+  auto normal = NormaliseDateText(text);
+  if (!normal || normal->size() != 8) return std::nullopt;
+  CalendarDay d{std::stoi(normal->substr(0, 4)), std::stoi(normal->substr(4, 2)), std::stoi(normal->substr(6, 2))};
+  if (d.month < 1 || d.month > 12 || d.day < 1 || d.day > 31) return std::nullopt;
+  return DateTimeOfDay(d);
+}
+
+std::uint32_t TypeCodeUpper(std::uint32_t code) {
+  std::uint32_t out = 0;
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    auto c = static_cast<std::uint8_t>(code >> shift);
+    if (c >= 'a' && c <= 'z') c = static_cast<std::uint8_t>(c - 'a' + 'A');
+    out |= std::uint32_t{c} << shift;
+  }
+  return out;
+}
+
+std::int64_t DayKey(std::uint32_t date_time) {
+  CalendarDay d = CalendarDayOf(date_time);
+  return std::int64_t{d.year} * 365 + d.month * 31 + d.day;
+}
+
+bool TextTest(int op, const std::string& value, const std::string& wanted) {
+  switch (op) {
+    case text_ops::kIs: return value == wanted;
+    case text_ops::kContains: return !wanted.empty() && value.find(wanted) != std::string::npos;
+    case text_ops::kDoesNotContain: return wanted.empty() || value.find(wanted) == std::string::npos;
+    case text_ops::kStartsWith: return !wanted.empty() && value.find(wanted) == 0;
+    case text_ops::kEndsWith: return value.size() >= wanted.size() && value.ends_with(wanted);
+    case text_ops::kIsEmpty: return value.empty();
+    case text_ops::kIsNotEmpty: return !value.empty();
+    default: return false;
+  }
+}
+
+bool EvaluateText(const ItemFields& item, const Criterion& c) {
+  const std::string wanted = Upper(c.value);
+  const ValueType type = FieldValueType(c.field);
+  std::vector<FieldValue> values = item.values(c.field);
+  auto as_text = [&](const FieldValue& v) {
+    return Upper(type == ValueType::kText ? v.text : FormatFieldValue(v, type, c.field, false));
+  };
+  if (!IsListField(c.field)) {
+    return TextTest(c.op, values.empty() ? std::string() : as_text(values.front()), wanted);
+  }
+  for (const FieldValue& v : values) {
+    bool r = TextTest(c.op, as_text(v), wanted);
+    switch (c.op) {
+      case text_ops::kDoesNotContain:
+        if (!r) return false;
+        break;
+      case text_ops::kIsEmpty:
+      case text_ops::kIsNotEmpty: return r;
+      default:
+        if (r) return true;
+        break;
+    }
+  }
+  return TextTest(c.op, std::string(), wanted);
+}
+
+std::uint32_t NumberOf(const ItemFields& item, FieldId id) {
+  FieldValue v;
+  if (!item.value(id, &v)) return 0;
+  return static_cast<std::uint32_t>(v.number);
+}
+
+}  // namespace
+
+// --- sort keys --------------------------------------------------------------
+
+SortKey MakeSortKey(const ItemFields& item, FieldId id) {
+  SortKey key;
+  FieldValue v;
+  if (!item.value(id, &v)) return key;
+  switch (FieldValueType(id)) {
+    case ValueType::kByte:
+      key.type = SortKeyType::kByte;
+      key.number = static_cast<std::int8_t>(v.number);
+      break;
+    case ValueType::kInt16:
+      key.type = SortKeyType::kInt16;
+      key.number = static_cast<std::int16_t>(v.number);
+      break;
+    case ValueType::kInt32:
+      key.type = SortKeyType::kUnsigned;
+      key.number = static_cast<std::uint32_t>(v.number);
+      break;
+    case ValueType::kRational:
+      key.type = SortKeyType::kRational;
+      key.number = static_cast<std::int32_t>(v.number);
+      key.denominator = static_cast<std::int32_t>(v.denominator);
+      break;
+    case ValueType::kText:
+      key.type = SortKeyType::kText;
+      key.text = Upper(std::string_view(v.text).substr(0, kMaxSortKeyText));
+      break;
+    default: break;
+  }
+  return key;
+}
+
+int CompareSortKeys(const SortKey& a, const SortKey& b, bool natural) {
+  if (a.type == SortKeyType::kNone || b.type == SortKeyType::kNone) {
+    if (a.type == b.type) return 0;
+    return a.type == SortKeyType::kNone ? -1 : 1;
+  }
+  if (a.type != b.type) return 0;
+  switch (a.type) {
+    case SortKeyType::kRational: {
+      // In 32 bits, as the stored numbers are.
+      auto an = static_cast<std::uint32_t>(a.number), ad = static_cast<std::uint32_t>(a.denominator);
+      auto bn = static_cast<std::uint32_t>(b.number), bd = static_cast<std::uint32_t>(b.denominator);
+      auto diff = static_cast<std::int32_t>(an * bd - ad * bn);
+      return diff < 0 ? -1 : (diff > 0 ? 1 : 0);
+    }
+    case SortKeyType::kText: return natural ? CompareNatural(a.text, b.text) : ComparePlain(a.text, b.text);
+    default: return a.number < b.number ? -1 : (a.number > b.number ? 1 : 0);
+  }
+}
+
+ErrorCode SortItems(catalog::Catalog& catalog, FieldId id, bool descending, bool natural, bool* moved) {
+  if (moved) *moved = false;
+  if (FindField(id) == nullptr) return err::kParam;
+  const int count = catalog.itemCount();
+  struct Entry {
+    catalog::CatalogCell cell;
+    SortKey key;
+  };
+  std::vector<Entry> shown;
+  std::vector<catalog::CatalogCell> hidden;
+  shown.reserve(static_cast<std::size_t>(count));
+  ItemFields item;
+  for (int cell = 1; cell <= count; ++cell) {
+    const catalog::CatalogCell& c = catalog.cells[static_cast<std::size_t>(cell - 1)];
+    if (c.hidden()) {
+      hidden.push_back(c);
+      continue;
+    }
+    if (ErrorCode e = item.read(catalog, cell); e != err::kNone) return e;
+    shown.push_back({c, MakeSortKey(item, id)});
+  }
+  std::stable_sort(shown.begin(), shown.end(), [descending, natural](const Entry& a, const Entry& b) {
+    int r = CompareSortKeys(a.key, b.key, natural);
+    return descending ? r > 0 : r < 0;
+  });
+  std::vector<catalog::CatalogCell> order;
+  order.reserve(static_cast<std::size_t>(count));
+  for (const Entry& e : shown) order.push_back(e.cell);
+  order.insert(order.end(), hidden.begin(), hidden.end());
+  bool changed = false;
+  for (int i = 0; i < count && !changed; ++i) changed = order[static_cast<std::size_t>(i)].item_id != catalog.cells[static_cast<std::size_t>(i)].item_id;
+  if (!changed) return err::kNone;
+  std::copy(order.begin(), order.end(), catalog.cells.begin());
+  catalog.markChanged();
+  catalog.send(catalog::Notification::kCatalogChanged);
+  if (moved) *moved = true;
+  return err::kNone;
+}
+
+bool NaturalOrder(const catalog::Catalog& catalog) { return catalog.settings.bytes[kNaturalOrderSettingOffset] != 0; }
+
+void SetNaturalOrder(catalog::Catalog& catalog, bool natural) {
+  std::uint8_t value = natural ? 1 : 0;
+  if (catalog.settings.bytes[kNaturalOrderSettingOffset] == value) return;
+  catalog.settings.bytes[kNaturalOrderSettingOffset] = value;
+  catalog.markChanged();
+}
+
+ErrorCode SetItemHidden(catalog::Catalog& catalog, int cell, bool hidden) {
+  if (cell < 1 || cell > catalog.itemCount()) return err::kParam;
+  catalog::CatalogCell& c = catalog.cells[static_cast<std::size_t>(cell - 1)];
+  if (c.hidden() == hidden) return err::kNone;
+  c.flags = hidden ? (c.flags | catalog::cell_flags::kHidden) : (c.flags & ~catalog::cell_flags::kHidden);
+  catalog.markChanged();
+  catalog.send(catalog::Notification::kCatalogChanged, c.item_id);
+  return err::kNone;
+}
+
+int HiddenItemCount(const catalog::Catalog& catalog) {
+  int n = 0;
+  for (int i = 0; i < catalog.itemCount(); ++i) n += catalog.cells[static_cast<std::size_t>(i)].hidden() ? 1 : 0;
+  return n;
+}
+
+// --- quick search -----------------------------------------------------------
+
+namespace {
+
+// Builds an item's searchable text, upper case, into a buffer kept between
+// items, and looks for the (upper-case) needle in it.
+class TextSearcher {
+ public:
+  TextSearcher(const catalog::Catalog& catalog, std::string_view text) : catalog_(catalog), needle_(Upper(text)) {}
+
+  ErrorCode contains(int cell, bool* found) {
+    *found = false;
+    if (needle_.empty()) return err::kNone;
+    if (ErrorCode e = catalog::GetItemRecord(catalog_, cell, false, true, record_); e != err::kNone) return e;
+    buffer_.clear();
+    std::array<std::uint8_t, catalog::kFixedPartSize> fixed{};
+    catalog::EncodeFixedPart(record_, false, fixed);
+    AppendUpper(buffer_, fixed);
+    AppendUpper(buffer_, record_.annotations);
+    AppendUpper(buffer_, record_.url);
+    AppendUpper(buffer_, record_.metadata);
+    const catalog::CatalogCell& c = catalog_.cells[static_cast<std::size_t>(cell - 1)];
+    if (has_sets_) {
+      for (const std::string& name : CatalogSetsOf(catalog_, c.item_id)) {
+        buffer_.push_back(static_cast<char>(std::min<std::size_t>(name.size(), 255)));
+        buffer_ += Upper(name);
+      }
+    }
+    if (c.label() != 0) buffer_ += Upper(ColourLabelName(c.label()));
+    *found = memmem(buffer_.data(), buffer_.size(), needle_.data(), needle_.size()) != nullptr;
+    return err::kNone;
+  }
+
+ private:
+  const catalog::Catalog& catalog_;
+  std::string needle_;
+  std::string buffer_;
+  catalog::ItemRecord record_;
+  bool has_sets_ = catalog::GroupIndexesOf(catalog_).contains(catalog::kCatalogSetSlot);
+};
+
+}  // namespace
+
+std::vector<std::uint32_t> QuickSearch(const catalog::Catalog& catalog, std::string_view text,
+                                       const std::vector<std::uint32_t>* restrict_to) {
+  std::vector<std::uint32_t> ids;
+  std::vector<std::uint32_t> allowed;
+  if (restrict_to) {
+    allowed = *restrict_to;
+    std::sort(allowed.begin(), allowed.end());
+  }
+  TextSearcher searcher(catalog, text);
+  for (int cell = 1; cell <= catalog.itemCount(); ++cell) {
+    std::uint32_t id = catalog.cells[static_cast<std::size_t>(cell - 1)].item_id;
+    if (restrict_to && !std::binary_search(allowed.begin(), allowed.end(), id)) continue;
+    bool found = false;
+    if (searcher.contains(cell, &found) == err::kNone && found) ids.push_back(id);
+  }
+  return ids;
+}
+
+bool ItemContainsText(const catalog::Catalog& catalog, int cell, std::string_view text) {
+  if (cell < 1 || cell > catalog.itemCount()) return false;
+  TextSearcher searcher(catalog, text);
+  bool found = false;
+  return searcher.contains(cell, &found) == err::kNone && found;
+}
+
+// --- criteria ---------------------------------------------------------------
+
+std::vector<std::string> OperatorNames(SearchKind kind) {
+  std::vector<std::string> out;
+  for (std::string_view name : Operators(kind)) out.emplace_back(name);
+  return out;
+}
+
+int OperatorFromName(SearchKind kind, std::string_view name) {
+  auto ops = Operators(kind);
+  for (std::size_t i = 0; i < ops.size(); ++i) {
+    if (CompareText(ops[i], name, false) == 0) return static_cast<int>(i) + 1;
+  }
+  return 0;
+}
+
+bool ValidCriterion(const Criterion& c) {
+  SearchKind kind = FieldSearchKind(c.field);
+  if (kind == SearchKind::kNone || c.op < 1 || c.op > static_cast<int>(Operators(kind).size())) return false;
+  if (kind == SearchKind::kNumber) return ParseNumber(c.value).has_value();
+  if (kind == SearchKind::kDate) return ParseDate(c.value).has_value();
+  return true;
+}
+
+bool EvaluateCriterion(const ItemFields& item, const Criterion& c) {
+  switch (FieldSearchKind(c.field)) {
+    case SearchKind::kText: return EvaluateText(item, c);
+    case SearchKind::kNumber: {
+      auto wanted = ParseNumber(c.value);
+      if (!wanted) return false;
+      std::uint32_t v = NumberOf(item, c.field);
+      switch (c.op) {
+        case number_ops::kEquals: return v == *wanted;
+        case number_ops::kLess: return v < *wanted;
+        case number_ops::kGreater: return v > *wanted;
+        case number_ops::kLessOrEqual: return v <= *wanted;
+        case number_ops::kGreaterOrEqual: return v >= *wanted;
+        default: return false;
+      }
+    }
+    case SearchKind::kDate: {
+      auto wanted = ParseDate(c.value);
+      if (!wanted) return false;
+      std::int64_t a = DayKey(NumberOf(item, c.field));
+      std::int64_t b = DayKey(*wanted);
+      switch (c.op) {
+        case date_ops::kOn: return a == b;
+        case date_ops::kBefore: return a < b;
+        case date_ops::kAfter: return a > b;
+        default: return false;
+      }
+    }
+    case SearchKind::kTypeCode: {
+      std::string typed = c.value.substr(0, 4);
+      typed.resize(4, ' ');
+      std::uint32_t code = 0;
+      for (char ch : typed) code = (code << 8) | static_cast<std::uint8_t>(ch);
+      std::uint32_t wanted = TypeCodeUpper(code);
+      std::uint32_t v = TypeCodeUpper(NumberOf(item, c.field));
+      if (c.op == code_ops::kIs) return v == wanted;
+      if (c.op == code_ops::kIsNot) return v != wanted;
+      return false;
+    }
+    default: return false;
+  }
+}
+
+bool MatchesCriteria(const ItemFields& item, std::span<const Criterion> criteria, bool any) {
+  if (criteria.empty()) return false;
+  for (const Criterion& c : criteria) {
+    bool r = EvaluateCriterion(item, c);
+    if (any && r) return true;
+    if (!any && !r) return false;
+  }
+  return !any;
+}
+
+ErrorCode FindItems(const catalog::Catalog& catalog, std::span<const Criterion> criteria, bool any,
+                    std::vector<std::uint32_t>& ids) {
+  ids.clear();
+  if (criteria.empty() || criteria.size() > static_cast<std::size_t>(kMaxCriteria)) return err::kParam;
+  for (const Criterion& c : criteria) {
+    if (!ValidCriterion(c)) return err::kParam;
+  }
+  ItemFields item;
+  for (int cell = 1; cell <= catalog.itemCount(); ++cell) {
+    if (ErrorCode e = item.read(catalog, cell); e != err::kNone) return e;
+    if (MatchesCriteria(item, criteria, any)) ids.push_back(item.cell().item_id);
+  }
+  return err::kNone;
+}
+
+// --- field lists, menus -----------------------------------------------------
+
+FieldId FindFieldAt(int n, std::uint8_t section, FieldPurpose purpose) {
+  if (n < 0) return 0;
+  for (int i = 1; i <= FieldCount(); ++i) {
+    const FieldDefinition* f = FindField(FieldIdAt(i));
+    if (f == nullptr || f->section == 0 || (section != 0 && f->section != section)) continue;
+    bool pass = false;
+    switch (purpose) {
+      case FieldPurpose::kAny: pass = true; break;
+      case FieldPurpose::kAnnotation: pass = f->source == FieldSource::kAnnotation; break;
+      case FieldPurpose::kListColumn: pass = f->tier == Tier::kColumn; break;
+      case FieldPurpose::kFind:
+        pass = f->search_kind != SearchKind::kNone && (f->tier == Tier::kFindOnly || f->tier == Tier::kColumn);
+        break;
+    }
+    if (pass && n-- == 0) return f->id;
+  }
+  return 0;
+}
+
+std::vector<SortMenuEntry> SortMenu(const catalog::Catalog* catalog) {
+  struct Row {
+    std::string_view text;
+    bool enabled;
+    FieldId field;
+  };
+  const Row rows[] = {{kSortHeaderView, false, 0},
+                      {kSortRandom, true, 0},
+                      {kSortDefault, true, 0},
+                      {{}, true, field_ids::kLabels},
+                      {kSortHeaderFileProperty, false, 0},
+                      {{}, true, field_ids::kFileName},
+                      {{}, true, field_ids::kPath},
+                      {{}, true, field_ids::kVolumeName},
+                      {{}, true, 0xb},
+                      {{}, true, 0xc},
+                      {{}, true, field_ids::kFileType},
+                      {{}, true, field_ids::kFileSize},
+                      {{}, true, field_ids::kWidth},
+                      {{}, true, field_ids::kHeight}};
+  std::vector<SortMenuEntry> out;
+  int position = 0;
+  for (const Row& row : rows) {
+    SortMenuEntry e;
+    e.command = kFirstSortCommand + position++;
+    e.enabled = row.enabled;
+    e.field = row.field;
+    if (row.field != 0) {
+      std::string label;
+      if (FieldLabel(catalog, row.field, label) != err::kNone || label.empty()) continue;
+      e.text = "  " + label;
+    } else {
+      e.text = std::string(row.text);
+    }
+    out.push_back(std::move(e));
+  }
+  return out;
+}
+
+std::vector<std::string> GoToChoices() { return {kGoToTexts.begin(), kGoToTexts.end()}; }
+
+int GoTo(const catalog::Catalog& catalog, GoToChoice choice, int current, std::string_view argument) {
+  switch (choice) {
+    case GoToChoice::kItemWithId: {
+      auto id = ParseNumber(argument);
+      return id && *id != 0 ? catalog.cellOf(*id) : 0;
+    }
+    case GoToChoice::kNextContaining:
+      for (int cell = std::max(current, 0) + 1; cell <= catalog.itemCount(); ++cell) {
+        if (ItemContainsText(catalog, cell, argument)) return cell;
+      }
+      return 0;
+    case GoToChoice::kNextLabelled:
+      for (int cell = std::max(current, 0) + 1; cell <= catalog.itemCount(); ++cell) {
+        if (catalog.cells[static_cast<std::size_t>(cell - 1)].label() != 0) return cell;
+      }
+      return 0;
+  }
+  return 0;
+}
+
+// --- scopes -----------------------------------------------------------------
+
+std::vector<std::string> ScopeNames() { return {kScopeTexts.begin(), kScopeTexts.end()}; }
+
+std::vector<CatalogMatches> FindInCatalogFiles(const std::vector<std::string>& paths,
+                                               std::span<const Criterion> criteria, bool any,
+                                               const std::string& scratch_folder) {
+  std::vector<CatalogMatches> out;
+  int serial = 0;
+  for (const std::string& path : paths) {
+    CatalogMatches m;
+    m.path = path;
+    FileSpec file;
+    FileSpec scratch;
+    m.result = MakeFileSpec(path, file);
+    if (m.result == err::kNone) {
+      // A ScratchFile that does not exist yet is the usual case.
+      ErrorCode e = MakeFileSpec(scratch_folder + "/.norvo-find-" + std::to_string(::getpid()) + "-" +
+                                     std::to_string(serial++),
+                                 scratch);
+      if (e != err::kFileNotFound) m.result = e;
+    }
+    std::unique_ptr<catalog::Catalog> c;
+    // A protected catalog is not searched: there is nobody to ask.
+    if (m.result == err::kNone) {
+      m.result = catalog::CreateCatalog(&file, scratch, [] { return std::optional<std::string>(); }, {}, c);
+    }
+    if (m.result == err::kNone) m.result = FindItems(*c, criteria, any, m.ids);
+    if (c) catalog::CloseCatalog(std::move(c), false);
+    out.push_back(std::move(m));
+  }
+  return out;
+}
+
+std::vector<std::string> CatalogFilesInFolder(const std::string& folder) {
+  std::vector<std::string> out;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    std::string name = entry.path().filename().string();
+    if (name.size() > 4 && CompareText(name.substr(name.size() - 4), ".nrk", false) == 0 && !name.starts_with(".") &&
+        entry.is_regular_file(ec)) {
+      out.push_back(entry.path().string());
+    }
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// --- saved queries ----------------------------------------------------------
+
+std::vector<std::uint8_t> EncodeQuery(const SavedQuery& query) {
+  ByteWriter w;
+  w.u8(1);
+  w.u8(query.any ? 1 : 0);
+  w.u8(static_cast<std::uint8_t>(query.scope));
+  w.u8(static_cast<std::uint8_t>(std::min<std::size_t>(query.criteria.size(), kMaxCriteria)));
+  for (std::size_t i = 0; i < query.criteria.size() && i < static_cast<std::size_t>(kMaxCriteria); ++i) {
+    const Criterion& c = query.criteria[i];
+    std::string value = c.value.substr(0, 0xFFFF);
+    w.u32be(c.field);
+    w.u8(static_cast<std::uint8_t>(c.op));
+    w.u16be(static_cast<std::uint16_t>(value.size()));
+    w.bytes(std::span(reinterpret_cast<const std::uint8_t*>(value.data()), value.size()));
+  }
+  return w.take();
+}
+
+std::optional<SavedQuery> DecodeQuery(std::span<const std::uint8_t> bytes) {
+  ByteReader r(bytes);
+  if (r.u8() != 1) return std::nullopt;
+  SavedQuery q;
+  q.any = r.u8() != 0;
+  std::uint8_t scope = r.u8();
+  if (scope > static_cast<std::uint8_t>(SearchScope::kFolder)) return std::nullopt;
+  q.scope = static_cast<SearchScope>(scope);
+  std::uint8_t rows = r.u8();
+  if (rows > kMaxCriteria) return std::nullopt;
+  for (int i = 0; i < rows; ++i) {
+    Criterion c;
+    c.field = r.u32be();
+    c.op = r.u8();
+    auto value = r.bytes(r.u16be());
+    c.value.assign(value.begin(), value.end());
+    q.criteria.push_back(std::move(c));
+  }
+  if (!r.ok() || !r.atEnd()) return std::nullopt;
+  return q;
+}
+
+std::vector<std::string> SplitQueryNames(std::string_view text) {
+  std::vector<std::string> out;
+  while (!text.empty()) {
+    std::size_t end = text.find('\n');
+    std::string_view name = text.substr(0, end);
+    if (!name.empty()) out.emplace_back(name);
+    if (end == std::string_view::npos) break;
+    text.remove_prefix(end + 1);
+  }
+  return out;
+}
+
+std::string JoinQueryNames(const std::vector<std::string>& names) {
+  std::string out;
+  for (const std::string& n : names) out += n + "\n";
+  return out;
+}
+
+}  // namespace norvo::metadata

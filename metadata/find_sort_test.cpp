@@ -1,0 +1,335 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "metadata/find_sort.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+
+#include "metadata/catalog_fixture_test_support.h"
+#include "metadata/custom_fields.h"
+#include "metadata/groups.h"
+
+namespace norvo::metadata {
+namespace {
+
+using testing::ItemSpec;
+
+constexpr FieldId kAuthor = 0x250;
+constexpr FieldId kKeywords = 0x219;
+constexpr FieldId kCaption = 0x278;
+constexpr FieldId kModified = 0xc;
+
+SortKey Text(std::string t) {
+  SortKey k;
+  k.type = SortKeyType::kText;
+  k.text = std::move(t);
+  return k;
+}
+SortKey Number(SortKeyType type, std::int64_t n, std::int64_t d = 0) {
+  SortKey k;
+  k.type = type;
+  k.number = n;
+  k.denominator = d;
+  return k;
+}
+
+TEST(SortKeys, NaturalOrderReadsDigitRunsAsNumbers) {
+  EXPECT_LT(CompareSortKeys(Text("IMG2"), Text("IMG10"), true), 0);
+  EXPECT_GT(CompareSortKeys(Text("IMG02"), Text("IMG2"), true), 0);  // more leading zeros later
+  EXPECT_LT(CompareSortKeys(Text("IMG2B"), Text("IMG02A"), true), 0);  // zeros decide only after the rest
+  EXPECT_EQ(CompareSortKeys(Text("A10B"), Text("A10B"), true), 0);
+  EXPECT_LT(CompareSortKeys(Text("A10"), Text("A10B"), true), 0);  // ends first
+  EXPECT_LT(CompareSortKeys(Text("A9Z"), Text("A10"), true), 0);
+  EXPECT_LT(CompareSortKeys(Text("A19"), Text("A21"), true), 0);  // equal-length runs digit by digit
+}
+
+TEST(SortKeys, PlainOrderIsBytewiseAndAPrefixComparesEqual) {
+  EXPECT_LT(CompareSortKeys(Text("IMG10"), Text("IMG2"), false), 0);
+  EXPECT_EQ(CompareSortKeys(Text("ABC"), Text("ABCD"), false), 0);
+  EXPECT_EQ(CompareSortKeys(Text(std::string("AB\0X", 4)), Text(std::string("AB\0Y", 4)), false), 0);
+  EXPECT_GT(CompareSortKeys(Text("\xC9"), Text("Z"), false), 0);  // unsigned bytes
+}
+
+TEST(SortKeys, MissingFirstMixedTypesEqualRationalsByCrossProduct) {
+  SortKey none;
+  EXPECT_LT(CompareSortKeys(none, Number(SortKeyType::kByte, -5), false), 0);
+  EXPECT_GT(CompareSortKeys(Text("A"), none, false), 0);
+  EXPECT_EQ(CompareSortKeys(none, none, false), 0);
+  EXPECT_EQ(CompareSortKeys(Text("A"), Number(SortKeyType::kUnsigned, 3), false), 0);
+  EXPECT_LT(CompareSortKeys(Number(SortKeyType::kInt16, -2), Number(SortKeyType::kInt16, 1), false), 0);
+  EXPECT_LT(CompareSortKeys(Number(SortKeyType::kRational, 1, 3), Number(SortKeyType::kRational, 1, 2), false), 0);
+  EXPECT_EQ(CompareSortKeys(Number(SortKeyType::kRational, 2, 4), Number(SortKeyType::kRational, 1, 2), false), 0);
+}
+
+class FindSortTest : public testing::CatalogFixture {};
+
+TEST_F(FindSortTest, SortingPutsItemsWithoutTheValueFirstAscendingAndLastDescending) {
+  auto& c = Open();
+  std::uint32_t b = Add(c, {"b.jpg", {{kAuthor, "Bert"}}});
+  std::uint32_t none1 = Add(c, {"n1.jpg", {}});
+  std::uint32_t a = Add(c, {"a.jpg", {{kAuthor, "anna"}}});
+  std::uint32_t none2 = Add(c, {"n2.jpg", {}});
+  c.modification_stamp = 0;
+
+  bool moved = false;
+  ASSERT_EQ(SortItems(c, kAuthor, false, false, &moved), err::kNone);
+  EXPECT_TRUE(moved);
+  EXPECT_TRUE(c.changed());
+  EXPECT_EQ(Ids(c), (std::vector<std::uint32_t>{none1, none2, a, b}));
+  ASSERT_EQ(SortItems(c, kAuthor, true, false, &moved), err::kNone);
+  EXPECT_EQ(Ids(c), (std::vector<std::uint32_t>{b, a, none1, none2}));  // equal keys keep their order
+
+  c.modification_stamp = 0;
+  ASSERT_EQ(SortItems(c, kAuthor, true, false, &moved), err::kNone);
+  EXPECT_FALSE(moved);
+  EXPECT_FALSE(c.changed());
+}
+
+TEST_F(FindSortTest, EqualPlainKeysKeepTheirOrderAndHiddenItemsStayBehind) {
+  auto& c = Open();
+  std::uint32_t abcd = Add(c, {"ABCD"});
+  std::uint32_t hidden1 = Add(c, {"A.jpg"});
+  std::uint32_t abc = Add(c, {"abc"});
+  std::uint32_t hidden2 = Add(c, {"0.jpg"});
+  std::uint32_t img10 = Add(c, {"IMG10"});
+  std::uint32_t img2 = Add(c, {"IMG2"});
+  ASSERT_EQ(SetItemHidden(c, 2, true), err::kNone);
+  ASSERT_EQ(SetItemHidden(c, 4, true), err::kNone);
+  EXPECT_EQ(HiddenItemCount(c), 2);
+
+  ASSERT_EQ(SortItems(c, field_ids::kFileName, false, false), err::kNone);
+  // "ABC" and "ABCD" compare equal (prefix), so they keep their order.
+  EXPECT_EQ(Ids(c), (std::vector<std::uint32_t>{abcd, abc, img10, img2, hidden1, hidden2}));
+  ASSERT_EQ(SortItems(c, field_ids::kFileName, true, true), err::kNone);
+  EXPECT_EQ(Ids(c), (std::vector<std::uint32_t>{img10, img2, abcd, abc, hidden1, hidden2}));
+}
+
+TEST_F(FindSortTest, SortByNumberUsesTheStoredFixedField) {
+  auto& c = Open();
+  std::uint32_t big = Add(c, {"x", {}, 5000});
+  std::uint32_t small = Add(c, {"y", {}, 20});
+  std::uint32_t mid = Add(c, {"z", {}, 300});
+  ASSERT_EQ(SortItems(c, field_ids::kFileSize, false, false), err::kNone);
+  EXPECT_EQ(Ids(c), (std::vector<std::uint32_t>{small, mid, big}));
+  EXPECT_EQ(SortItems(c, 0x2f2, false, false), err::kParam);
+}
+
+TEST_F(FindSortTest, QuickSearchIgnoresCaseAndSeesSetNamesAndLabels) {
+  auto& c = Open();
+  std::uint32_t author = Add(c, {"one.jpg", {{kAuthor, "JOHN SMITH"}}});
+  std::uint32_t in_set = Add(c, {"two.jpg"});
+  std::uint32_t labelled = Add(c, {"three.jpg"});
+  Add(c, {"four.jpg", {{kCaption, "nothing here"}}});
+  int set = 0;
+  ASSERT_EQ(AddSet(c, "Smithsonian trip", false, 0, &set), err::kNone);
+  ASSERT_EQ(AddItemsToGroup(c, field_ids::kCatalogSets, set, std::vector<std::uint32_t>{in_set}), err::kNone);
+  ASSERT_EQ(SetColourLabel(c, 3, 7), err::kNone);  // Yellow
+
+  EXPECT_EQ(QuickSearch(c, "smith"), (std::vector<std::uint32_t>{author, in_set}));
+  EXPECT_EQ(QuickSearch(c, "yellow"), std::vector<std::uint32_t>{labelled});
+  const std::vector<std::uint32_t> within = {in_set, labelled};
+  EXPECT_EQ(QuickSearch(c, "smith", &within),
+            std::vector<std::uint32_t>{in_set});
+  EXPECT_TRUE(QuickSearch(c, "").empty());
+  EXPECT_TRUE(ItemContainsText(c, 4, "HERE"));
+  EXPECT_FALSE(ItemContainsText(c, 4, "smith"));
+  EXPECT_FALSE(ItemContainsText(c, 9, "x"));
+  // Go To walks forward from the current item without wrapping.
+  EXPECT_EQ(GoTo(c, GoToChoice::kNextContaining, 0, "three"), 3);
+  EXPECT_EQ(GoTo(c, GoToChoice::kNextContaining, 3, "three"), 0);
+  EXPECT_EQ(GoTo(c, GoToChoice::kNextLabelled, 0, ""), 3);
+  EXPECT_EQ(GoTo(c, GoToChoice::kItemWithId, 0, std::to_string(in_set)), 2);
+}
+
+struct Case {
+  FieldId field;
+  std::string op;
+  std::string value;
+  std::vector<int> matches;  // item numbers from 1
+};
+
+TEST_F(FindSortTest, CriteriaOfEachSearchKind) {
+  auto& c = Open();
+  constexpr std::uint32_t kDay = 86400;
+  const std::uint32_t mar5 = DateTimeOfDay({2024, 3, 5});
+  Add(c, {"a", {{kKeywords, "red"}, {kKeywords, "Blue"}, {kAuthor, "Ann Lee"}}, 100, mar5 + 23 * 3600, FourCC("JPEG")});
+  Add(c, {"b", {{kKeywords, "green"}}, 0x80000000u, mar5 + kDay, FourCC("jpeg")});
+  Add(c, {"c", {{kAuthor, "Lee"}}, 50, mar5 - 1, FourCC("TIFF")});
+  auto run = [&c](const Case& k) {
+    Criterion crit{k.field, OperatorFromName(FieldSearchKind(k.field), k.op), k.value};
+    std::vector<std::uint32_t> ids;
+    EXPECT_EQ(FindItems(c, std::span(&crit, 1), false, ids), err::kNone) << k.op;
+    std::vector<int> cells;
+    for (std::uint32_t id : ids) cells.push_back(c.cellOf(id));
+    return cells;
+  };
+  const Case cases[] = {
+      {kAuthor, "is", "lee", {3}},
+      {kAuthor, "contains", "LEE", {1, 3}},
+      {kAuthor, "contains", "", {}},
+      {kAuthor, "doesn't contain", "ann", {2, 3}},
+      {kAuthor, "starts with", "ann", {1}},
+      {kAuthor, "ends with", "lee", {1, 3}},
+      {kAuthor, "is empty", "", {2}},
+      {kAuthor, "is not empty", "", {1, 3}},
+      // Lists: any value for "contains", every value for "doesn't contain",
+      // the first value alone for "is empty"; an item without values is
+      // judged on the empty text.
+      {kKeywords, "is", "blue", {1}},
+      {kKeywords, "doesn't contain", "re", {3}},
+      {kKeywords, "is empty", "", {3}},
+      {kKeywords, "is not empty", "", {1, 2}},
+      {kKeywords, "is", "", {1, 2, 3}},
+      // Numbers compare unsigned.
+      {field_ids::kFileSize, "is greater than", "100", {2}},
+      {field_ids::kFileSize, "is less than or equal", "100", {1, 3}},
+      {field_ids::kFileSize, "equals", "0x80000000", {2}},
+      // Dates by calendar day, the time of day ignored.
+      {kModified, "on", "2024-03-05", {1}},
+      {kModified, "before", "2024:03:05", {3}},
+      {kModified, "after", "20240305", {2}},
+      // Type codes with a-z made upper case.
+      {field_ids::kFileType, "is", "jpeg", {1, 2}},
+      {field_ids::kFileType, "is not", "JPEG", {3}},
+  };
+  for (const Case& k : cases) EXPECT_EQ(run(k), k.matches) << k.op << " " << k.value;
+
+  std::vector<Criterion> both = {{kAuthor, text_ops::kContains, "lee"}, {field_ids::kFileSize, number_ops::kLess, "60"}};
+  std::vector<std::uint32_t> ids;
+  ASSERT_EQ(FindItems(c, both, false, ids), err::kNone);
+  EXPECT_EQ(ids, std::vector<std::uint32_t>{c.cells[2].item_id});
+  ASSERT_EQ(FindItems(c, both, true, ids), err::kNone);
+  EXPECT_EQ(ids.size(), 2u);
+  // Rows that cannot be evaluated are refused as a whole.
+  EXPECT_EQ(FindItems(c, std::vector<Criterion>{{field_ids::kFileSize, 1, "ten"}}, false, ids), err::kParam);
+  EXPECT_EQ(FindItems(c, std::vector<Criterion>{{0xa1, 1, "x"}}, false, ids), err::kParam);
+  EXPECT_EQ(FindItems(c, std::vector<Criterion>{{kAuthor, 8, "x"}}, false, ids), err::kParam);
+}
+
+TEST(FieldLists, FindFieldAtWalksTheTableThroughThePurposeFilter) {
+  auto collect = [](std::uint8_t section, FieldPurpose purpose) {
+    std::vector<FieldId> out;
+    for (int n = 0; FieldId id = FindFieldAt(n, section, purpose); ++n) out.push_back(id);
+    return out;
+  };
+  std::vector<FieldId> find = collect(0, FieldPurpose::kFind);
+  std::vector<FieldId> expected;
+  for (int i = 1; i <= FieldCount(); ++i) {
+    const FieldDefinition* f = FindField(FieldIdAt(i));
+    if (f->section != 0 && f->search_kind != SearchKind::kNone && f->tier != Tier::kHidden) expected.push_back(f->id);
+  }
+  EXPECT_EQ(find, expected);
+  EXPECT_EQ(find.front(), field_ids::kFileName);
+  EXPECT_EQ(std::count(find.begin(), find.end(), field_ids::kCatalogSets), 0);  // tier 2
+  for (FieldId id : collect(sections::kAnnotations, FieldPurpose::kAnnotation)) {
+    EXPECT_EQ(FieldSection(id), sections::kAnnotations);
+  }
+  EXPECT_EQ(collect(sections::kPhotoExif, FieldPurpose::kAnnotation).size(), 0u);
+  EXPECT_EQ(collect(0, FieldPurpose::kAny).size(), static_cast<std::size_t>(FieldCount()));
+  EXPECT_EQ(FindFieldAt(-1, 0, FieldPurpose::kAny), 0u);
+}
+
+TEST(FieldLists, SortMenuNumbersEntriesByPositionAndDisablesHeaders) {
+  auto menu = SortMenu(nullptr);
+  ASSERT_EQ(menu.size(), 14u);
+  for (std::size_t i = 0; i < menu.size(); ++i) EXPECT_EQ(menu[i].command, kFirstSortCommand + static_cast<int>(i));
+  EXPECT_FALSE(menu[0].enabled);
+  EXPECT_FALSE(menu[4].enabled);
+  EXPECT_EQ(menu[3].text, "  Labels");
+  EXPECT_EQ(menu[3].field, field_ids::kLabels);
+  EXPECT_EQ(menu[5].text, "  File Name");
+  EXPECT_EQ(menu[13].field, field_ids::kHeight);
+  EXPECT_EQ(GoToChoices().size(), 3u);
+  EXPECT_EQ(ScopeNames()[3], "catalogs in folder...");
+  EXPECT_EQ(OperatorNames(SearchKind::kNumber).size(), 5u);
+  EXPECT_EQ(OperatorFromName(SearchKind::kDate, "AFTER"), date_ops::kAfter);
+  EXPECT_EQ(OperatorFromName(SearchKind::kDate, "contains"), 0);
+}
+
+// A settings store held in memory, with the settings store's interface.
+struct MemoryStore {
+  std::map<std::pair<std::string, std::string>, std::vector<std::uint8_t>> binary;
+  std::map<std::pair<std::string, std::string>, std::string> strings;
+  std::optional<std::vector<std::uint8_t>> getBinary(std::string_view k, std::string_view n) const {
+    auto it = binary.find({std::string(k), std::string(n)});
+    if (it == binary.end()) return std::nullopt;
+    return it->second;
+  }
+  std::optional<std::string> getString(std::string_view k, std::string_view n) const {
+    auto it = strings.find({std::string(k), std::string(n)});
+    if (it == strings.end()) return std::nullopt;
+    return it->second;
+  }
+  ErrorCode putBinary(std::string_view k, std::string_view n, std::span<const std::uint8_t> v) {
+    binary[{std::string(k), std::string(n)}].assign(v.begin(), v.end());
+    return err::kNone;
+  }
+  ErrorCode putString(std::string_view k, std::string_view n, std::string_view v) {
+    strings[{std::string(k), std::string(n)}] = std::string(v);
+    return err::kNone;
+  }
+  ErrorCode deleteValue(std::string_view k, std::string_view n) {
+    return binary.erase({std::string(k), std::string(n)}) ? err::kNone : err::kFileNotFound;
+  }
+};
+
+TEST(SavedQueries, RoundTripAndKeepTheirNames) {
+  SavedQuery q;
+  q.any = true;
+  q.scope = SearchScope::kRecent;
+  q.criteria = {{kAuthor, text_ops::kContains, "Caf\xE9"}, {field_ids::kFileSize, number_ops::kGreater, "10"}};
+  auto bytes = EncodeQuery(q);
+  auto back = DecodeQuery(bytes);
+  ASSERT_TRUE(back);
+  EXPECT_TRUE(back->any);
+  EXPECT_EQ(back->scope, SearchScope::kRecent);
+  ASSERT_EQ(back->criteria.size(), 2u);
+  EXPECT_EQ(back->criteria[0].value, "Caf\xE9");
+  EXPECT_EQ(back->criteria[1].field, field_ids::kFileSize);
+  EXPECT_EQ(back->criteria[1].op, number_ops::kGreater);
+  bytes.pop_back();
+  EXPECT_FALSE(DecodeQuery(bytes));
+  bytes = EncodeQuery(q);
+  bytes.push_back(0);
+  EXPECT_FALSE(DecodeQuery(bytes));
+
+  MemoryStore store;
+  ASSERT_EQ(SaveQuery(store, "Big", q), err::kNone);
+  ASSERT_EQ(SaveQuery(store, "Lee", q), err::kNone);
+  ASSERT_EQ(SaveQuery(store, "big", q), err::kNone);  // same name, replaced
+  EXPECT_EQ(QueryNames(store), (std::vector<std::string>{"Big", "Lee"}));
+  EXPECT_TRUE(LoadQuery(store, "Lee"));
+  EXPECT_EQ(RemoveQuery(store, "Lee"), err::kNone);
+  EXPECT_FALSE(LoadQuery(store, "Lee"));
+  EXPECT_EQ(QueryNames(store), std::vector<std::string>{"Big"});
+  EXPECT_EQ(SaveQuery(store, "", q), err::kParam);
+}
+
+TEST_F(FindSortTest, OtherCatalogFilesAreOpenedSearchedAndClosed) {
+  {
+    auto& c = Open();
+    Add(c, {"a", {{kAuthor, "Lee"}}});
+    Add(c, {"b", {{kAuthor, "Kim"}}});
+    FileSpec out = Spec("one.nrk");
+    ASSERT_EQ(catalog::SaveCatalog(c, &out, {}), err::kNone);
+    Close(c);
+  }
+  std::ofstream(Path("broken.nrk")) << "not a catalog";
+  auto files = CatalogFilesInFolder(dir_);
+  ASSERT_EQ(files, (std::vector<std::string>{Path("broken.nrk"), Path("one.nrk")}));
+  std::vector<Criterion> crit = {{kAuthor, text_ops::kIs, "kim"}};
+  auto found = FindInCatalogFiles(files, crit, false, dir_);
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_NE(found[0].result, err::kNone);
+  EXPECT_EQ(found[1].result, err::kNone);
+  EXPECT_EQ(found[1].ids.size(), 1u);
+  // Closed again: no lock file is left beside the catalog.
+  for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+    EXPECT_EQ(entry.path().filename().string().find(".one.nrk_"), std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace norvo::metadata
