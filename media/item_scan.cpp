@@ -10,6 +10,7 @@
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 
 #include "imaging/thumbnail.h"
@@ -118,10 +119,15 @@ void MergeFileAnnotations(std::span<const std::uint8_t> from_file, metadata::Ann
     item.assign(from_file.begin(), from_file.end());
     return;
   }
-  const metadata::AnnotationBlock before = item;
+  // One walk over each block (a file may carry thousands of entries): the
+  // entries of fields the item lacks are appended as they are stored.
+  metadata::TrimAnnotationBlock(item);
+  std::set<metadata::FieldId> present;
+  for (const metadata::AnnotationEntry& e : metadata::AnnotationEntries(item)) present.insert(e.id());
   for (const metadata::AnnotationEntry& e : metadata::AnnotationEntries(from_file)) {
-    if (metadata::CountAnnotations(e.id(), before) != 0) continue;
-    metadata::SetAnnotation(e.id(), 0, e.value, item, metadata::SetMode::kAppend, e.marker);
+    if (present.contains(e.id())) continue;
+    auto first = from_file.begin() + static_cast<std::ptrdiff_t>(e.offset);
+    item.insert(item.end(), first, first + static_cast<std::ptrdiff_t>(e.size()));
   }
 }
 

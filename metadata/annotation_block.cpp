@@ -93,11 +93,9 @@ bool TrimAnnotationBlock(AnnotationBlock& block) {
   return true;
 }
 
-std::optional<AnnotationValue> GetAnnotation(FieldId id, int index, std::span<const std::uint8_t> block) {
-  if (index < 1) return std::nullopt;
-  std::vector<AnnotationEntry> entries = EntriesOf(id, block);
-  if (static_cast<std::size_t>(index) > entries.size()) return std::nullopt;
-  const AnnotationEntry& e = entries[static_cast<std::size_t>(index) - 1];
+namespace {
+
+AnnotationValue ValueOf(const AnnotationEntry& e) {
   AnnotationValue v;
   v.marker = e.marker;
   v.bytes.assign(e.value.begin(), e.value.end());
@@ -105,13 +103,20 @@ std::optional<AnnotationValue> GetAnnotation(FieldId id, int index, std::span<co
   return v;
 }
 
+}  // namespace
+
+std::optional<AnnotationValue> GetAnnotation(FieldId id, int index, std::span<const std::uint8_t> block) {
+  if (index < 1) return std::nullopt;
+  std::vector<AnnotationEntry> entries = EntriesOf(id, block);
+  if (static_cast<std::size_t>(index) > entries.size()) return std::nullopt;
+  return ValueOf(entries[static_cast<std::size_t>(index) - 1]);
+}
+
 std::vector<AnnotationValue> GetAnnotations(FieldId id, std::span<const std::uint8_t> block) {
+  // One walk over the block: a block of thousands of entries must not be
+  // walked once per entry.
   std::vector<AnnotationValue> values;
-  for (int i = 1;; ++i) {
-    std::optional<AnnotationValue> v = GetAnnotation(id, i, block);
-    if (!v) break;
-    values.push_back(std::move(*v));
-  }
+  for (const AnnotationEntry& e : EntriesOf(id, block)) values.push_back(ValueOf(e));
   return values;
 }
 

@@ -32,7 +32,7 @@ run settings_inputs_fuzz -max_len=8192 build-fuzz/corpus/settings
 mkdir -p build-fuzz/corpus/exif build-fuzz/corpus/annotation
 cp ../shared/testdata/photos/*.jpg ../shared/testdata/photos/*.tiff build-fuzz/corpus/exif/ 2>/dev/null || true
 run exif_fuzz -max_len=200000 build-fuzz/corpus/exif fuzz/regressions/exif
-run annotation_fuzz -max_len=65536 build-fuzz/corpus/annotation build-fuzz/corpus/exif
+run annotation_fuzz -max_len=65536 build-fuzz/corpus/annotation build-fuzz/corpus/exif fuzz/regressions/annotation
 mkdir -p build-fuzz/corpus/image
 cp ../shared/testdata/photos/*.jpg ../shared/testdata/photos/*.tiff build-fuzz/corpus/image/ 2>/dev/null || true
 run image_reader_fuzz -max_len=300000 build-fuzz/corpus/image
