@@ -1,0 +1,645 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "media/movie_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "imaging/transform.h"
+#include "media/movie_test_files.h"
+#include "media/test_support.h"
+#include "metadata/exif_reader.h"
+#include "platform/byte_io.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/log.h>
+}
+
+namespace norvo::media {
+namespace {
+
+using testing::GopColour;
+using testing::kBottomColour;
+using testing::TestAudio;
+using testing::TestMovie;
+using testing::TestVideo;
+
+// Limits small enough that a damaged file cannot hold a test up for long.
+constexpr MovieReadLimits kTestLimits{5000, 600};
+
+// Channel-wise distance of two colours (alpha ignored).
+int ColourDistance(std::uint32_t a, std::uint32_t b) {
+  int d = 0;
+  for (int shift : {16, 8, 0}) d = std::max(d, std::abs(int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF)));
+  return d;
+}
+
+::testing::AssertionResult ColourNear(std::uint32_t actual, std::uint32_t expected, int tolerance = 40) {
+  if (ColourDistance(actual, expected) <= tolerance) return ::testing::AssertionSuccess();
+  char text[64];
+  std::snprintf(text, sizeof text, "%06X is not near %06X", actual & 0xFFFFFF, expected & 0xFFFFFF);
+  return ::testing::AssertionFailure() << text;
+}
+
+std::vector<std::uint8_t> ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteBytes(const std::string& path, std::span<const std::uint8_t> bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A WAV file laid out byte by byte: the RIFF header, a 'fmt ' chunk for
+// integer PCM and a 'data' chunk of silence.
+std::vector<std::uint8_t> HandMadeWav(std::uint32_t rate, std::uint16_t channels, std::uint16_t bits, double seconds) {
+  const std::uint32_t frame = channels * bits / 8u;
+  const auto data_size = static_cast<std::uint32_t>(rate * seconds) * frame;
+  ByteWriter w;
+  w.tag("RIFF");
+  w.u32le(36 + data_size);
+  w.tag("WAVE");
+  w.tag("fmt ");
+  w.u32le(16);
+  w.u16le(1);  // integer PCM
+  w.u16le(channels);
+  w.u32le(rate);
+  w.u32le(rate * frame);
+  w.u16le(static_cast<std::uint16_t>(frame));
+  w.u16le(bits);
+  w.tag("data");
+  w.u32le(data_size);
+  w.zeros(data_size);
+  if (bits == 8) {  // unsigned: silence is 128
+    std::vector<std::uint8_t> bytes = w.take();
+    std::fill(bytes.begin() + 44, bytes.end(), 128);
+    return bytes;
+  }
+  return w.take();
+}
+
+TestVideo Video(AVCodecID codec) {
+  TestVideo v;
+  v.codec = codec;
+  return v;
+}
+
+TestAudio Audio(AVCodecID codec, int rate, int channels) {
+  TestAudio a;
+  a.codec = codec;
+  a.sample_rate = rate;
+  a.channels = channels;
+  return a;
+}
+
+// The sample files, written once for all tests.
+class MovieReaderTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    av_log_set_level(AV_LOG_QUIET);
+    dir_ = new testing::TempDir();
+    files_ = new std::map<std::string, std::string>();
+
+    TestMovie mp4{"mp4", Video(AV_CODEC_ID_MPEG4), Audio(AV_CODEC_ID_AAC, 44100, 2), {}, {}};
+    Make("mp4", "movie.mp4", mp4);
+
+    TestMovie avi{"avi", Video(AV_CODEC_ID_MJPEG), Audio(AV_CODEC_ID_PCM_S16LE, 22050, 1), {}, {}};
+    avi.video->pixel_format = AV_PIX_FMT_YUVJ420P;
+    Make("avi", "movie.avi", avi);
+
+    TestMovie png{"mov", Video(AV_CODEC_ID_PNG), std::nullopt, {}, {}};
+    png.video->pixel_format = AV_PIX_FMT_RGBA;
+    png.video->frames = 20;
+    Make("mov", "lossless.mov", png);
+
+    TestMovie turned{"mp4", Video(AV_CODEC_ID_MPEG4), std::nullopt, {}, {}};
+    turned.video->rotation = 90;  // a quarter turn clockwise, as phones record upright video
+    Make("turned", "turned.mp4", turned);
+
+    TestMovie wide{"mp4", Video(AV_CODEC_ID_MPEG4), std::nullopt, {}, {}};
+    wide.video->sar_num = 2;
+    wide.video->sar_den = 1;
+    Make("wide", "wide.mp4", wide);
+
+    TestMovie bframes{"mp4", Video(AV_CODEC_ID_MPEG4), std::nullopt, {}, {}};
+    bframes.video->gop = 8;
+    bframes.video->max_b_frames = 2;
+    Make("bframes", "bframes.mp4", bframes);
+
+    TestMovie chapters{"matroska", Video(AV_CODEC_ID_MPEG4), std::nullopt, {}, {}};
+    chapters.chapters = {{0.0, "Intro"}, {2.0, "Middle"}, {4.5, "Schlu\xC3\x9F"}};
+    Make("mkv", "chapters.mkv", chapters);
+
+    TestMovie mpeg{"mpeg", Video(AV_CODEC_ID_MPEG1VIDEO), Audio(AV_CODEC_ID_MP2, 44100, 2), {}, {}};
+    mpeg.video->fps = 25;
+    mpeg.video->frames = 100;
+    mpeg.video->gop = 10;
+    Make("mpeg", "program.mpg", mpeg);
+
+    TestMovie m1v{"mpeg1video", Video(AV_CODEC_ID_MPEG1VIDEO), std::nullopt, {}, {}};
+    m1v.video->fps = 25;
+    m1v.video->frames = 50;
+    m1v.video->gop = 10;
+    Make("m1v", "video.m1v", m1v);
+
+    TestMovie mp2{"mp2", std::nullopt, Audio(AV_CODEC_ID_MP2, 48000, 2), {}, {}};
+    Make("mp2", "sound.mp2", mp2);
+
+    TestMovie gif{"gif", Video(AV_CODEC_ID_GIF), std::nullopt, {}, {}};
+    gif.video->frames = 12;
+    Make("gif", "animation.gif", gif);
+
+    TestMovie m4a{"ipod", std::nullopt, Audio(AV_CODEC_ID_AAC, 32000, 1), {}, {}};
+    m4a.tags = {{"title", "Caf\xC3\xA9 Song"}, {"artist", "Somebody"}};
+    Make("m4a", "song.m4a", m4a);
+
+    WriteBytes(Path("wav8.wav"), HandMadeWav(8000, 1, 8, 2.5));
+    (*files_)["wav8"] = Path("wav8.wav");
+    WriteBytes(Path("wav24.wav"), HandMadeWav(96000, 2, 24, 0.5));
+    (*files_)["wav24"] = Path("wav24.wav");
+  }
+
+  static void TearDownTestSuite() {
+    delete files_;
+    delete dir_;
+  }
+
+  static std::string Path(const std::string& name) { return dir_->path() + "/" + name; }
+
+  static void Make(const std::string& key, const std::string& name, const TestMovie& movie) {
+    std::string message;
+    if (testing::WriteTestMovie(Path(name), movie, &message)) {
+      (*files_)[key] = Path(name);
+    } else {
+      ADD_FAILURE() << name << ": " << message;
+    }
+  }
+
+  static const std::string& File(const std::string& key) { return (*files_)[key]; }
+
+  static ErrorCode Read(const std::string& key, int box, MovieFacts* facts, imaging::PixelBuffer* poster) {
+    return ReadMovie(File(key), box, kTestLimits, facts, poster);
+  }
+
+  static testing::TempDir* dir_;
+  static std::map<std::string, std::string>* files_;
+};
+
+testing::TempDir* MovieReaderTest::dir_ = nullptr;
+std::map<std::string, std::string>* MovieReaderTest::files_ = nullptr;
+
+TEST(MovieDurationTest, TenthsOfASecondFromAnyTimeScale) {
+  EXPECT_EQ(DurationInTenths(1500, 1, 600), 25);        // time scale 600
+  EXPECT_EQ(DurationInTenths(25000000, 1, 10000000), 25);  // 100 ns units
+  EXPECT_EQ(DurationInTenths(1599, 1, 600), 26);        // cut, not rounded: 26.65
+  EXPECT_EQ(DurationInTenths(1, 1001, 30000), 0);
+  EXPECT_EQ(DurationInTenths(1500, 1, 0), 0);
+  EXPECT_EQ(DurationInTenths(1500, 0, 600), 0);
+  EXPECT_EQ(DurationInTenths(-5, 1, 600), 0);
+  EXPECT_EQ(DurationInTenths(INT64_MAX, 1, 1), INT32_MAX);
+}
+
+TEST(MovieDurationTest, QualityLevelsOfSpatialQuality) {
+  const std::pair<std::uint32_t, int> levels[] = {{0, 1},     {0x100, 2}, {0x200, 3}, {0x300, 4},
+                                                  {0x3FF, 5}, {0x400, 6}, {0x2FF, 0}, {0x401, 0}};
+  for (auto [quality, level] : levels) EXPECT_EQ(QualityLevel(quality), level) << quality;
+}
+
+TEST(MovieItemsTest, TrackItemRoundTripAndLayout) {
+  MovieTrack t;
+  t.kind = kTrackSound;
+  t.format = FourCC("sowt");
+  t.duration = 1234;
+  t.data_rate = 176400;
+  t.channels = 2;
+  t.sample_rate = 44100u << 16;
+  t.sample_size = 16;
+  t.name = "PCM signed 16-bit little-endian";  // 31 characters: kept whole
+  const std::vector<std::uint8_t> bytes = EncodeTrackItem(t);
+  ASSERT_EQ(bytes.size(), 44u + 1 + 31);
+  ByteReader r(bytes);
+  EXPECT_EQ(r.u32be(), FourCC("soun"));
+  EXPECT_EQ(r.u32be(), FourCC("sowt"));
+  EXPECT_EQ(r.u32be(), 1234u);
+  r.seek(36);
+  EXPECT_EQ(r.u32be(), 44100u << 16);
+  r.seek(44);
+  EXPECT_EQ(r.u8(), 31);
+  MovieTrack back;
+  ASSERT_EQ(DecodeTrackItem(bytes, &back), err::kNone);
+  EXPECT_EQ(back, t);
+
+  t.name = std::string(40, 'x');  // longer names are cut to 31
+  ASSERT_EQ(DecodeTrackItem(EncodeTrackItem(t), &back), err::kNone);
+  EXPECT_EQ(back.name, std::string(31, 'x'));
+
+  // Too short for the fixed part, or for the name it announces.
+  std::vector<std::uint8_t> cut(bytes.begin(), bytes.begin() + 40);
+  EXPECT_EQ(DecodeTrackItem(cut, &back), err::kParam);
+  cut.assign(bytes.begin(), bytes.end() - 1);
+  EXPECT_EQ(DecodeTrackItem(cut, &back), err::kParam);
+}
+
+TEST(MovieItemsTest, ChapterItemsAndTheMetadataList) {
+  MovieChapter c{650, "Intro"};
+  const std::vector<std::uint8_t> bytes = EncodeChapterItem(c);
+  ASSERT_EQ(bytes.size(), 8u + 5);
+  EXPECT_EQ(bytes[3], 650 & 0xFF);
+  EXPECT_EQ(bytes[5], 5);  // text length, then language 0, then the text
+  EXPECT_EQ(bytes[8], 'I');
+  MovieChapter back;
+  ASSERT_EQ(DecodeChapterItem(bytes, &back), err::kNone);
+  EXPECT_EQ(back, c);
+  EXPECT_EQ(DecodeChapterItem(std::span(bytes).first(12), &back), err::kParam);
+
+  metadata::MetadataList list;
+  list.add(metadata::kKeyChapters, std::vector<std::uint8_t>{1, 2, 3});  // an older scan's item
+  list.addText(metadata::kKeyName, "old title");
+  MovieFacts facts;
+  facts.tracks = {MovieTrack{}, MovieTrack{}};
+  facts.tracks[1].kind = kTrackSound;
+  facts.chapters = {{0, "A"}, {200, "B"}};
+  facts.tags = {{metadata::kKeyName, "new title"}};
+  AddMovieMetadata(facts, &list);
+  ASSERT_EQ(list.count(metadata::kKeyTracks), 2);
+  ASSERT_EQ(list.count(metadata::kKeyChapters), 2);
+  ASSERT_EQ(DecodeChapterItem(*list.find(metadata::kKeyChapters, 2), &back), err::kNone);
+  EXPECT_EQ(back, (MovieChapter{200, "B"}));
+  MovieTrack track;
+  ASSERT_EQ(DecodeTrackItem(*list.find(metadata::kKeyTracks, 2), &track), err::kNone);
+  EXPECT_EQ(track.kind, kTrackSound);
+  std::string title;
+  ASSERT_EQ(list.count(metadata::kKeyName), 1);
+  ASSERT_EQ(list.getText(metadata::kKeyName, 1, &title), err::kNone);
+  EXPECT_EQ(title, "new title");
+}
+
+TEST_F(MovieReaderTest, Mpeg4WithAacFactsAndPoster) {
+  MovieFacts f;
+  imaging::PixelBuffer poster;
+  ASSERT_EQ(Read("mp4", 0, &f, &poster), err::kNone);
+  EXPECT_EQ(f.width, 64);
+  EXPECT_EQ(f.height, 48);
+  EXPECT_GE(f.duration, 59);
+  EXPECT_LE(f.duration, 62);
+  EXPECT_EQ(f.track_count, 2);
+  EXPECT_EQ(f.depth, 24);
+  EXPECT_EQ(f.resolution, 72);
+  EXPECT_EQ(f.colour_space, FourCC("RGB "));
+  EXPECT_EQ(f.channels, 2);
+  EXPECT_EQ(f.sample_rate, 44100u << 16);
+  EXPECT_EQ(f.sample_rate_hz, 44100u);
+  EXPECT_EQ(f.sample_size, 16);
+  EXPECT_EQ(f.sound_format, "mp4a");
+  EXPECT_EQ(f.compressor, "MPEG-4 part 2");
+  EXPECT_EQ(f.frame_rate, 10000u);
+  EXPECT_GE(f.quality_level, 1);
+  EXPECT_LE(f.quality_level, 5);  // a lossy codec
+  EXPECT_EQ(f.rotation, 0);
+  EXPECT_TRUE(f.tags.empty());  // tags are read for sound files only
+  // The file's bytes over its duration, within what the container adds.
+  const double bytes_per_second = ReadBytes(File("mp4")).size() * 10.0 / f.duration;
+  EXPECT_NEAR(f.data_rate, bytes_per_second, bytes_per_second * 0.2);
+  ASSERT_EQ(f.tracks.size(), 2u);
+  EXPECT_EQ(f.tracks[0].kind, kTrackVideo);
+  EXPECT_EQ(f.tracks[0].format, FourCC("mp4v"));
+  EXPECT_EQ(f.tracks[0].width, 64);
+  EXPECT_EQ(f.tracks[0].frame_rate, 10000u);
+  EXPECT_EQ(f.tracks[1].kind, kTrackSound);
+  EXPECT_EQ(f.tracks[1].format, FourCC("mp4a"));
+  EXPECT_EQ(f.tracks[1].channels, 2);
+
+  // 10 % of 6 s is 0.6 s; the keyframe before it is frame 4, the first of
+  // the second group of pictures.
+  ASSERT_EQ(poster.width(), 64);
+  ASSERT_EQ(poster.height(), 48);
+  EXPECT_EQ(f.poster_time, 4);
+  EXPECT_TRUE(ColourNear(poster.pixel(32, 8), GopColour(1)));
+  EXPECT_TRUE(ColourNear(poster.pixel(32, 40), kBottomColour));
+  EXPECT_EQ(poster.pixel(5, 5) >> 24, 0xFFu);
+  EXPECT_FALSE(poster.hasAlpha());
+}
+
+TEST_F(MovieReaderTest, PosterFitsTheBoxWithoutEnlarging) {
+  MovieFacts f;
+  imaging::PixelBuffer poster;
+  ASSERT_EQ(Read("mp4", 32, &f, &poster), err::kNone);
+  EXPECT_EQ(poster.width(), 32);
+  EXPECT_EQ(poster.height(), 24);
+  EXPECT_EQ(f.width, 64);  // the facts keep the movie's own size
+  EXPECT_TRUE(ColourNear(poster.pixel(16, 4), GopColour(1)));
+  EXPECT_TRUE(ColourNear(poster.pixel(16, 20), kBottomColour));
+  ASSERT_EQ(Read("mp4", 200, &f, &poster), err::kNone);
+  EXPECT_EQ(poster.width(), 64);
+  EXPECT_EQ(poster.height(), 48);
+  // No poster asked for: the same facts, no decoding.
+  MovieFacts without;
+  ASSERT_EQ(Read("mp4", 0, &without, nullptr), err::kNone);
+  EXPECT_EQ(without.duration, f.duration);
+  EXPECT_EQ(without.poster_time, 0);
+}
+
+TEST_F(MovieReaderTest, DelayedFramesStillGiveTheKeyframe) {
+  // B-frames: the decoder holds frames back; 10 % of 6 s still lands in the
+  // first group of eight frames.
+  MovieFacts f;
+  imaging::PixelBuffer poster;
+  ASSERT_EQ(Read("bframes", 0, &f, &poster), err::kNone);
+  EXPECT_EQ(f.poster_time, 0);
+  EXPECT_TRUE(ColourNear(poster.pixel(32, 8), GopColour(0)));
+}
+
+TEST_F(MovieReaderTest, MotionJpegWithPcmInAvi) {
+  MovieFacts f;
+  imaging::PixelBuffer poster;
+  ASSERT_EQ(Read("avi", 0, &f, &poster), err::kNone);
+  EXPECT_EQ(f.track_count, 2);
+  EXPECT_EQ(f.compressor, "Motion JPEG");
+  EXPECT_EQ(f.channels, 1);
+  EXPECT_EQ(f.sample_rate_hz, 22050u);
+  EXPECT_EQ(f.sample_size, 16);
+  EXPECT_EQ(f.sound_format, "sowt");  // WAVE format 1 names no four characters
+  EXPECT_EQ(f.tracks[0].format, FourCC("MJPG"));
+  EXPECT_GE(f.duration, 59);
+  // Full-range pictures keep their colours.
+  EXPECT_TRUE(ColourNear(poster.pixel(32, 8), GopColour(1), 24));
+  EXPECT_TRUE(ColourNear(poster.pixel(32, 40), kBottomColour, 24));
+}
+
+TEST_F(MovieReaderTest, LosslessVideoWithAlpha) {
+  MovieFacts f;
+  imaging::PixelBuffer poster;
+  ASSERT_EQ(Read("mov", 0, &f, &poster), err::kNone);
+  EXPECT_EQ(f.quality_level, kQualityLossless);
+  EXPECT_EQ(f.depth, 32);
+  EXPECT_EQ(f.compressor, "png");  // the long name is too long
+  EXPECT_EQ(f.channels, 0);
+  EXPECT_TRUE(f.sound_format.empty());
+  EXPECT_TRUE(poster.hasAlpha());
+  EXPECT_EQ(poster.pixel(10, 10), 0xFF000000u | GopColour(0));  // lossless: exact
+}
+
+TEST_F(MovieReaderTest, TurnAndPixelAspect) {
+  MovieFacts f;
+  imaging::PixelBuffer poster;
+  ASSERT_EQ(Read("turned", 0, &f, &poster), err::kNone);
+  EXPECT_EQ(f.rotation, imaging::kRotateClockwise);
+  EXPECT_EQ(f.width, 48);  // as displayed
+  EXPECT_EQ(f.height, 64);
+  EXPECT_EQ(poster.width(), 64);  // as stored: the scan turns it
+  EXPECT_EQ(poster.height(), 48);
+  EXPECT_TRUE(ColourNear(poster.pixel(32, 8), GopColour(1)));
+
+  ASSERT_EQ(Read("wide", 0, &f, &poster), err::kNone);
+  EXPECT_EQ(f.width, 128);
+  EXPECT_EQ(f.height, 48);
+  EXPECT_EQ(poster.width(), 128);
+  EXPECT_EQ(poster.height(), 48);
+  ASSERT_EQ(Read("wide", 64, &f, &poster), err::kNone);
+  EXPECT_EQ(poster.width(), 64);
+  EXPECT_EQ(poster.height(), 24);
+}
+
+TEST_F(MovieReaderTest, MpegTracksAreNamedAsMpeg) {
+  MovieFacts f;
+  imaging::PixelBuffer poster;
+  ASSERT_EQ(Read("mpeg", 0, &f, &poster), err::kNone);
+  EXPECT_EQ(f.compressor, "MPEG AV");
+  EXPECT_EQ(f.depth, 32);
+  EXPECT_EQ(f.colour_space, FourCC("RGB "));
+  EXPECT_EQ(f.resolution, 72);
+  EXPECT_EQ(f.sound_format, ".mp2");
+  EXPECT_EQ(f.frame_rate, 25000u);
+  EXPECT_EQ(poster.width(), 64);
+  // 10 % of 4 s: the keyframe at 0.4 s starts the second group of ten.
+  EXPECT_TRUE(ColourNear(poster.pixel(32, 8), GopColour(1)));
+
+  ASSERT_EQ(Read("m1v", 0, &f, &poster), err::kNone);
+  EXPECT_EQ(f.compressor, "MPEG Video");
+  EXPECT_EQ(f.track_count, 1);
+  EXPECT_FALSE(poster.empty());
+
+  ASSERT_EQ(Read("mp2", 0, &f, &poster), err::kNone);
+  EXPECT_EQ(f.compressor, "MPEG Audio");
+  EXPECT_EQ(f.sound_format, ".mp2");
+  EXPECT_EQ(f.sample_rate_hz, 48000u);
+  EXPECT_EQ(f.width, 0);
+  EXPECT_EQ(f.depth, 0);
+  EXPECT_TRUE(poster.empty());  // sound only: no picture, no error
+}
+
+TEST_F(MovieReaderTest, SoundFilesWithTheirTags) {
+  MovieFacts f;
+  imaging::PixelBuffer poster;
+  ASSERT_EQ(Read("m4a", 0, &f, &poster), err::kNone);
+  EXPECT_TRUE(poster.empty());
+  EXPECT_EQ(f.track_count, 1);
+  EXPECT_EQ(f.sound_format, "mp4a");
+  EXPECT_EQ(f.channels, 1);
+  EXPECT_EQ(f.sample_rate_hz, 32000u);
+  EXPECT_TRUE(f.compressor.empty());
+  std::map<std::uint32_t, std::string> tags;
+  for (const MovieTag& t : f.tags) tags[t.key] = t.text;
+  EXPECT_EQ(tags[metadata::kKeyName], "Caf\xE9 Song");  // Windows-1252
+  EXPECT_EQ(tags[metadata::kKeyArtist], "Somebody");
+}
+
+TEST_F(MovieReaderTest, HandMadeWaveFiles) {
+  MovieFacts f;
+  imaging::PixelBuffer poster;
+  ASSERT_EQ(Read("wav8", 0, &f, &poster), err::kNone);
+  EXPECT_EQ(f.duration, 25);
+  EXPECT_EQ(f.track_count, 1);
+  EXPECT_EQ(f.channels, 1);
+  EXPECT_EQ(f.sample_rate, 8000u << 16);
+  EXPECT_EQ(f.sample_size, 8);
+  EXPECT_EQ(f.sound_format, "raw ");
+  EXPECT_EQ(f.tracks[0].data_rate, 8000u);
+  EXPECT_EQ(f.data_rate, (8000u * 5 / 2 + 44) * 2 / 5);  // the whole file, header included
+  EXPECT_TRUE(poster.empty());
+
+  // 96 kHz does not fit 16.16: the fixed-point rate stays at its largest.
+  ASSERT_EQ(Read("wav24", 0, &f, &poster), err::kNone);
+  EXPECT_EQ(f.duration, 5);
+  EXPECT_EQ(f.channels, 2);
+  EXPECT_EQ(f.sample_rate, 0xFFFFFFFFu);
+  EXPECT_EQ(f.sample_rate_hz, 96000u);
+  EXPECT_EQ(f.sample_size, 24);
+  EXPECT_EQ(f.sound_format, "in24");
+}
+
+TEST_F(MovieReaderTest, ChaptersAndGifFrames) {
+  MovieFacts f;
+  ASSERT_EQ(Read("mkv", 0, &f, nullptr), err::kNone);
+  ASSERT_EQ(f.chapters.size(), 3u);
+  EXPECT_EQ(f.chapters[0], (MovieChapter{0, "Intro"}));
+  EXPECT_EQ(f.chapters[1], (MovieChapter{20, "Middle"}));
+  EXPECT_EQ(f.chapters[2], (MovieChapter{45, "Schlu\xDF"}));
+
+  imaging::PixelBuffer poster;
+  ASSERT_EQ(Read("gif", 0, &f, &poster), err::kNone);
+  EXPECT_EQ(f.image_count, 12);
+  EXPECT_EQ(f.track_count, 1);
+  ASSERT_EQ(poster.width(), 64);
+  EXPECT_TRUE(ColourNear(poster.pixel(32, 40), kBottomColour, 64));
+}
+
+TEST_F(MovieReaderTest, FilesThatAreNoMovies) {
+  MovieFacts f;
+  imaging::PixelBuffer poster;
+  EXPECT_EQ(ReadMovie(Path("missing.mp4"), 0, &f, &poster), err::kFileNotFound);
+  EXPECT_EQ(ReadMovie(dir_->path(), 0, &f, &poster), err::kFileNotFound);
+  WriteBytes(Path("empty.mp4"), {});
+  EXPECT_EQ(ReadMovie(Path("empty.mp4"), 0, &f, &poster), err::kNoMovieData);
+  const std::string text = "This is a plain text file, not a movie at all.\n";
+  WriteBytes(Path("text.mov"), std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+  EXPECT_EQ(ReadMovie(Path("text.mov"), 0, &f, &poster), err::kNoMovieData);
+  EXPECT_TRUE(poster.empty());
+}
+
+TEST_F(MovieReaderTest, BudgetRunsOutWithFactsKept) {
+  MovieFacts f;
+  imaging::PixelBuffer poster;
+  EXPECT_EQ(ReadMovie(File("mp4"), 0, MovieReadLimits{5000, 0}, &f, &poster), err::kBadMovieData);
+  EXPECT_TRUE(poster.empty());
+  EXPECT_EQ(f.width, 64);
+  EXPECT_GE(f.duration, 59);
+}
+
+TEST_F(MovieReaderTest, MemoryAndFileGiveTheSameFacts) {
+  for (const char* key : {"mp4", "avi", "mpeg", "wav8"}) {
+    const std::vector<std::uint8_t> bytes = ReadBytes(File(key));
+    MovieFacts from_file;
+    MovieFacts from_memory;
+    imaging::PixelBuffer a;
+    imaging::PixelBuffer b;
+    ASSERT_EQ(Read(key, 48, &from_file, &a), err::kNone) << key;
+    ASSERT_EQ(ReadMovie(bytes, File(key), 48, kTestLimits, &from_memory, &b), err::kNone) << key;
+    EXPECT_EQ(from_memory.duration, from_file.duration) << key;
+    EXPECT_EQ(from_memory.tracks, from_file.tracks) << key;
+    EXPECT_EQ(from_memory.data_rate, from_file.data_rate) << key;
+    ASSERT_EQ(a.width(), b.width()) << key;
+    EXPECT_TRUE(std::equal(a.bytes().begin(), a.bytes().end(), b.bytes().begin())) << key;
+  }
+}
+
+TEST_F(MovieReaderTest, ThreadsReadSideBySide) {
+  const std::vector<std::string> keys = {"mp4", "avi", "mov", "mpeg", "mkv", "wav8"};
+  std::map<std::string, MovieFacts> expected;
+  for (const std::string& key : keys) {
+    imaging::PixelBuffer poster;
+    ASSERT_EQ(Read(key, 32, &expected[key], &poster), err::kNone) << key;
+  }
+  std::vector<std::thread> threads;
+  std::vector<int> mismatches(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 3; ++round) {
+        for (const std::string& key : keys) {
+          MovieFacts f;
+          imaging::PixelBuffer poster;
+          if (Read(key, 32, &f, &poster) != err::kNone || f.tracks != expected[key].tracks ||
+              f.poster_time != expected[key].poster_time) {
+            ++mismatches[t];
+          }
+        }
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  for (int m : mismatches) EXPECT_EQ(m, 0);
+}
+
+// Damaged copies of every sample: cut short, zeroed in places, bytes
+// flipped. Each must give an error or sane facts, within its budget.
+TEST_F(MovieReaderTest, DamagedFilesGiveErrorsOrSaneFacts) {
+  std::mt19937 random(20240605);
+  int read = 0;
+  for (const auto& [key, path] : *files_) {
+    const std::vector<std::uint8_t> original = ReadBytes(path);
+    std::vector<std::vector<std::uint8_t>> damaged;
+    for (int percent : {1, 10, 50, 90, 99}) {
+      damaged.emplace_back(original.begin(), original.begin() + static_cast<std::ptrdiff_t>(original.size() * percent / 100));
+    }
+    std::vector<std::uint8_t> zeroed = original;
+    std::fill(zeroed.begin() + zeroed.size() / 3, zeroed.begin() + 2 * zeroed.size() / 3, 0);
+    damaged.push_back(zeroed);
+    zeroed = original;
+    std::fill(zeroed.begin() + std::min<std::size_t>(zeroed.size(), 8), zeroed.begin() + std::min<std::size_t>(zeroed.size(), 1024), 0);
+    damaged.push_back(zeroed);
+    for (int copy = 0; copy < 4; ++copy) {
+      std::vector<std::uint8_t> flipped = original;
+      for (int i = 0; i < 40; ++i) flipped[random() % flipped.size()] ^= static_cast<std::uint8_t>(1u << (random() % 8));
+      damaged.push_back(std::move(flipped));
+    }
+    for (const std::vector<std::uint8_t>& bytes : damaged) {
+      MovieFacts f;
+      imaging::PixelBuffer poster;
+      const ErrorCode e = ReadMovie(bytes, path, 40, kTestLimits, &f, &poster);
+      ++read;
+      EXPECT_TRUE(e == err::kNone || e == err::kNoMovieData || e == err::kBadMovieData ||
+                  e == err::kNoReaderForFormat)
+          << key << " gave " << e;
+      EXPECT_GE(f.duration, 0);
+      EXPECT_GE(f.width, 0);
+      EXPECT_EQ(f.track_count, static_cast<int>(f.tracks.size()));
+      EXPECT_LE(f.compressor.size(), kMaxMovieCompressorName);
+      EXPECT_LE(f.sound_format.size(), kMaxSoundFormatText);
+      if (!poster.empty()) {
+        EXPECT_LE(poster.width(), 40) << key;
+        EXPECT_LE(poster.height(), 40) << key;
+      }
+    }
+  }
+  EXPECT_GT(read, 100);
+}
+
+// ffprobe, where installed, as an independent reading of the same files.
+std::string RunFfprobe(const std::string& path) {
+  const std::string command = "ffprobe -v error -show_entries stream=codec_type,width,height,channels,sample_rate "
+                              "-of default=noprint_wrappers=1 '" + path + "' 2>/dev/null";
+  std::string output;
+  if (FILE* p = ::popen(command.c_str(), "r")) {
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, p)) output += buffer;
+    ::pclose(p);
+  }
+  return output;
+}
+
+TEST_F(MovieReaderTest, FactsAgreeWithFfprobe) {
+  if (std::system("ffprobe -version >/dev/null 2>&1") != 0) GTEST_SKIP() << "ffprobe is not installed";
+  for (const char* key : {"mp4", "avi", "mov", "mpeg", "m4a", "wav24"}) {
+    MovieFacts f;
+    ASSERT_EQ(Read(key, 0, &f, nullptr), err::kNone);
+    std::istringstream lines(RunFfprobe(File(key)));
+    std::map<std::string, std::vector<std::string>> values;
+    for (std::string line; std::getline(lines, line);) {
+      const std::size_t eq = line.find('=');
+      if (eq != std::string::npos) values[line.substr(0, eq)].push_back(line.substr(eq + 1));
+    }
+    ASSERT_EQ(values["codec_type"].size(), f.tracks.size()) << key;
+    for (std::size_t i = 0; i < f.tracks.size(); ++i) {
+      const MovieTrack& t = f.tracks[i];
+      EXPECT_EQ(values["codec_type"][i], t.kind == kTrackVideo ? "video" : "audio") << key;
+    }
+    if (f.width > 0 && !values["width"].empty()) {
+      EXPECT_EQ(values["width"][0], std::to_string(f.width)) << key;
+    }
+    if (f.channels > 0 && !values["sample_rate"].empty()) {
+      EXPECT_EQ(values["sample_rate"].back(), std::to_string(f.sample_rate_hz)) << key;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace norvo::media
