@@ -14,8 +14,10 @@ PACKAGES="$PACKAGES libsqlite3-dev libcurl4-openssl-dev"
 PACKAGES="$PACKAGES libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev"
 PACKAGES="$PACKAGES libjpeg62-turbo-dev libpng-dev libtiff-dev libwebp-dev libheif-dev libgif-dev libraw-dev"
 PACKAGES="$PACKAGES libpoppler-cpp-dev libexempi-dev"
-# Peers the metadata tests and benchmarks compare against.
+# Peers the tests and benchmarks compare against: metadata readers, the
+# thumbnail makers and decoders, and the movie tools.
 PACKAGES="$PACKAGES libimage-exiftool-perl exiv2"
+PACKAGES="$PACKAGES libvips-tools libjpeg-turbo-progs ffmpeg ffmpegthumbnailer"
 if [ "${1:-}" = fuzz ]; then
   PACKAGES="$PACKAGES clang libclang-rt-14-dev"
 fi
