@@ -56,6 +56,7 @@ struct CommandEntry {
 
 // The groups, each defined in its own file.
 std::vector<CommandEntry> CatalogCommands();
+std::vector<CommandEntry> FindCommands();
 std::vector<CommandEntry> MediaTypeCommands();
 std::vector<CommandEntry> MetadataCommands();
 std::vector<CommandEntry> ScanCommands();

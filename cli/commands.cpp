@@ -11,7 +11,7 @@ namespace {
 const std::vector<CommandEntry>& Commands() {
   static const std::vector<CommandEntry> commands = [] {
     std::vector<CommandEntry> all;
-    for (auto group : {CatalogCommands, MediaTypeCommands, MetadataCommands, ScanCommands, SettingsCommands, StartupCommands}) {
+    for (auto group : {CatalogCommands, FindCommands, MediaTypeCommands, MetadataCommands, ScanCommands, SettingsCommands, StartupCommands}) {
       auto entries = group();
       all.insert(all.end(), entries.begin(), entries.end());
     }

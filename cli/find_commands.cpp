@@ -1,0 +1,280 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// norvo-cli find, sort, hide, show, annotate-item, groups and set: finding
+// and ordering items, and the annotation groups and catalog sets.
+#include <algorithm>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/messages.h"
+#include "cli/catalog_session.h"
+#include "cli/command_table.h"
+#include "cli/json_writer.h"
+#include "metadata/annotation_block.h"
+#include "metadata/custom_fields.h"
+#include "metadata/find_sort.h"
+#include "metadata/groups.h"
+#include "platform/text_encoding.h"
+
+namespace norvo::cli {
+namespace {
+
+using metadata::FieldId;
+
+Result EngineFailure(ErrorCode e) { return FailWith(e, app::Activity::kOther); }
+
+// A field named by its label (as the user sees it, custom names included) or
+// by its id in hexadecimal ("0x219").
+FieldId FieldFromText(const catalog::Catalog& c, const std::string& text) {
+  FieldId id = metadata::FindFieldByLabel(&c, Utf8ToWindows1252(text));
+  if (id == 0) throw UsageError{"'" + text + "' is not a field (a field label, or an id such as 0x219)"};
+  return id;
+}
+
+void PrintIds(std::ostream& out, const std::vector<std::uint32_t>& ids) {
+  JsonWriter w;
+  w.beginArray();
+  for (std::uint32_t id : ids) w.number(id);
+  w.endArray();
+  out << w.text() << '\n';
+}
+
+// Every operand an ItemId of the catalog, as cells; checked before anything
+// changes.
+Result CellsOf(const catalog::Catalog& c, const std::vector<std::string>& texts, std::vector<std::uint32_t>* ids) {
+  for (const std::string& t : texts) {
+    int cell = 0;
+    if (Result r = FindCell(c, t, &cell)) return r;
+    ids->push_back(c.cells[static_cast<std::size_t>(cell - 1)].item_id);
+  }
+  return std::nullopt;
+}
+
+Result CmdFind(const Invocation& inv, std::ostream& out) {
+  std::vector<std::string> ops = inv.operands;
+  const bool any = TakeFlag(ops, "--any");
+  std::vector<std::vector<std::string>> rows;
+  for (auto it = std::find(ops.begin(), ops.end(), "--where"); it != ops.end();
+       it = std::find(ops.begin(), ops.end(), "--where")) {
+    if (ops.end() - it < 4) throw UsageError{"--where needs FIELD OP VALUE"};
+    rows.push_back({*(it + 1), *(it + 2), *(it + 3)});
+    ops.erase(it, it + 4);
+  }
+  if (rows.empty() ? ops.size() != 2 : ops.size() != 1) {
+    throw UsageError{"find takes CATALOG TEXT, or CATALOG and --where rows"};
+  }
+  if (rows.size() > static_cast<std::size_t>(metadata::kMaxCriteria)) {
+    throw UsageError{"find takes at most " + std::to_string(metadata::kMaxCriteria) + " --where rows"};
+  }
+  Session s;
+  if (Result r = s.open(ops[0], inv.password)) return r;
+  const catalog::Catalog& c = s.catalog();
+  if (rows.empty()) {
+    PrintIds(out, metadata::QuickSearch(c, Utf8ToWindows1252(ops[1])));
+    return std::nullopt;
+  }
+  std::vector<metadata::Criterion> criteria;
+  for (const auto& row : rows) {
+    metadata::Criterion crit;
+    crit.field = FieldFromText(c, row[0]);
+    metadata::SearchKind kind = metadata::FieldSearchKind(crit.field);
+    if (kind == metadata::SearchKind::kNone) throw UsageError{"the field '" + row[0] + "' cannot be searched"};
+    crit.op = metadata::OperatorFromName(kind, row[1]);
+    if (crit.op == 0) {
+      std::string list;
+      for (const std::string& name : metadata::OperatorNames(kind)) list += (list.empty() ? "" : ", ") + ("\"" + name + "\"");
+      throw UsageError{"'" + row[1] + "' is not an operator of '" + row[0] + "': " + list};
+    }
+    crit.value = Utf8ToWindows1252(row[2]);
+    if (!metadata::ValidCriterion(crit)) throw UsageError{"'" + row[2] + "' is not a value for '" + row[0] + "'"};
+    criteria.push_back(std::move(crit));
+  }
+  std::vector<std::uint32_t> ids;
+  if (ErrorCode e = metadata::FindItems(c, criteria, any, ids); e != err::kNone) return EngineFailure(e);
+  PrintIds(out, ids);
+  return std::nullopt;
+}
+
+Result CmdSort(const Invocation& inv, std::ostream&) {
+  std::vector<std::string> ops = inv.operands;
+  const bool descending = TakeFlag(ops, "--descending");
+  const bool natural = TakeFlag(ops, "--natural");
+  if (ops.size() != 2) throw UsageError{"sort takes CATALOG FIELD"};
+  Session s;
+  if (Result r = s.open(ops[0], inv.password)) return r;
+  catalog::Catalog& c = s.catalog();
+  FieldId field = FieldFromText(c, ops[1]);
+  bool moved = false;
+  if (ErrorCode e = metadata::SortItems(c, field, descending, natural || metadata::NaturalOrder(c), &moved);
+      e != err::kNone) {
+    return EngineFailure(e);
+  }
+  // An order that did not change leaves the file as it is.
+  return moved ? s.save() : std::nullopt;
+}
+
+Result SetHidden(const Invocation& inv, bool hidden) {
+  Session s;
+  if (Result r = s.open(inv.operands[0], inv.password)) return r;
+  catalog::Catalog& c = s.catalog();
+  std::vector<std::uint32_t> ids;
+  if (Result r = CellsOf(c, {inv.operands.begin() + 1, inv.operands.end()}, &ids)) return r;
+  if (ids.empty() && !hidden) {
+    for (int i = 0; i < c.itemCount(); ++i) ids.push_back(c.cells[static_cast<std::size_t>(i)].item_id);
+  }
+  bool changed = false;
+  for (std::uint32_t id : ids) {
+    int cell = c.cellOf(id);
+    if (c.cells[static_cast<std::size_t>(cell - 1)].hidden() == hidden) continue;
+    if (ErrorCode e = metadata::SetItemHidden(c, cell, hidden); e != err::kNone) return EngineFailure(e);
+    changed = true;
+  }
+  return changed ? s.save() : std::nullopt;
+}
+
+Result CmdHide(const Invocation& inv, std::ostream&) { return SetHidden(inv, true); }
+Result CmdShow(const Invocation& inv, std::ostream&) { return SetHidden(inv, false); }
+
+Result CmdAnnotateItem(const Invocation& inv, std::ostream&) {
+  Session s;
+  if (Result r = s.open(inv.operands[0], inv.password)) return r;
+  catalog::Catalog& c = s.catalog();
+  int cell = 0;
+  if (Result r = FindCell(c, inv.operands[1], &cell)) return r;
+  std::vector<metadata::AnnotationEdit> edits;
+  std::optional<int> label;
+  for (std::size_t i = 2; i < inv.operands.size(); ++i) {
+    const std::string& pair = inv.operands[i];
+    std::size_t eq = pair.find('=');
+    if (eq == std::string::npos || eq == 0) throw UsageError{"'" + pair + "' is not LABEL=VALUE"};
+    FieldId field = FieldFromText(c, pair.substr(0, eq));
+    std::string value = pair.substr(eq + 1);
+    if (field == metadata::field_ids::kLabels) {
+      if (!(value.empty() || (value.size() == 1 && value[0] >= '0' && value[0] <= '9'))) {
+        throw UsageError{"a label is a digit 0-9"};
+      }
+      label = value.empty() ? 0 : value[0] - '0';
+      continue;
+    }
+    if (metadata::FieldSourceOf(field) != metadata::FieldSource::kAnnotation) {
+      throw UsageError{"'" + pair.substr(0, eq) + "' is not an annotation field"};
+    }
+    metadata::AnnotationEdit edit;
+    edit.field = field;
+    if (metadata::IsListField(field)) {
+      for (const std::string& v : metadata::SplitListText(value)) edit.values.push_back(v);
+    } else if (!value.empty()) {
+      edit.values.push_back(value);
+    }
+    edits.push_back(std::move(edit));
+  }
+  if (ErrorCode e = metadata::EditItemAnnotations(c, cell, edits); e != err::kNone) return EngineFailure(e);
+  if (label) {
+    if (ErrorCode e = metadata::SetItemLabelWithGroups(c, cell, *label); e != err::kNone) return EngineFailure(e);
+  }
+  return c.changed() ? s.save() : std::nullopt;
+}
+
+Result CmdGroups(const Invocation& inv, std::ostream& out) {
+  Session s;
+  if (Result r = s.open(inv.operands[0], inv.password)) return r;
+  catalog::Catalog& c = s.catalog();
+  FieldId field = FieldFromText(c, inv.operands[1]);
+  if (metadata::OrganizerRowOf(field) == nullptr) {
+    throw UsageError{"'" + inv.operands[1] + "' has no groups"};
+  }
+  // Choosing a field in the organize panel makes the catalog keep its index
+  // from then on; the edits of later commands keep it up to date.
+  const bool kept = metadata::GroupIndexOf(c, field) != nullptr;
+  if (!kept) {
+    if (ErrorCode e = metadata::KeepGroupIndex(c, field); e != err::kNone) return EngineFailure(e);
+    if (Result r = s.save()) return r;
+  }
+  JsonWriter w;
+  w.beginArray();
+  for (int p = 1; p <= metadata::GroupCount(c, field); ++p) {
+    const catalog::GroupEntry* e = metadata::GroupAt(c, field, p);
+    w.beginObject();
+    w.key("name").string(Windows1252ToUtf8(e->name));
+    w.key("items").beginArray();
+    for (std::uint32_t id : e->ids) w.number(id);
+    w.endArray();
+    w.key("level").number(e->level);
+    w.key("container").boolean(e->container != 0);
+    w.endObject();
+  }
+  w.endArray();
+  out << w.text() << '\n';
+  return std::nullopt;
+}
+
+Result CmdSet(const Invocation& inv, std::ostream&) {
+  std::vector<std::string> ops = inv.operands;
+  const std::string action = ops.size() > 1 ? ops[1] : std::string();
+  bool container = false;
+  std::optional<std::string> parent_name;
+  if (action == "new") {
+    container = TakeFlag(ops, "--container");
+    parent_name = TakeOption(ops, "--parent");
+    if (ops.size() != 3) throw UsageError{"set CATALOG new NAME [--container] [--parent NAME]"};
+  } else if (action == "add" || action == "remove") {
+    if (ops.size() < 4) throw UsageError{"set CATALOG " + action + " NAME ID..."};
+  } else if (action == "delete") {
+    if (ops.size() != 3) throw UsageError{"set CATALOG delete NAME"};
+  } else {
+    throw UsageError{"set takes new, add, remove or delete"};
+  }
+  Session s;
+  if (Result r = s.open(ops[0], inv.password)) return r;
+  catalog::Catalog& c = s.catalog();
+  const std::string name = Utf8ToWindows1252(ops[2]);
+  auto missing = [&](const std::string& n) {
+    return FailWith(err::kParam, "There is no set named '" + n + "' in this catalog.");
+  };
+  ErrorCode e = err::kNone;
+  if (action == "new") {
+    int parent = 0;
+    if (parent_name) {
+      parent = metadata::FindSet(c, Utf8ToWindows1252(*parent_name));
+      if (parent == 0) return missing(*parent_name);
+      if (metadata::GroupAt(c, metadata::field_ids::kCatalogSets, parent)->container == 0) {
+        return FailWith(err::kParam, "The set '" + *parent_name + "' is not a container.");
+      }
+    }
+    e = metadata::AddSet(c, name, container, parent);
+    if (e == err::kDuplicateName) return FailWith(e, "A set named '" + ops[2] + "' is already there.");
+  } else {
+    int position = metadata::FindSet(c, name);
+    if (position == 0) return missing(ops[2]);
+    if (action == "delete") {
+      e = metadata::RemoveGroups(c, metadata::field_ids::kCatalogSets, {position}, false, {});
+    } else {
+      std::vector<std::uint32_t> ids;
+      if (Result r = CellsOf(c, {ops.begin() + 3, ops.end()}, &ids)) return r;
+      e = action == "add" ? metadata::AddItemsToGroup(c, metadata::field_ids::kCatalogSets, position, ids)
+                          : metadata::RemoveItemsFromGroup(c, metadata::field_ids::kCatalogSets, position, ids, {});
+    }
+  }
+  if (e != err::kNone) return EngineFailure(e);
+  return c.changed() ? s.save() : std::nullopt;
+}
+
+}  // namespace
+
+std::vector<CommandEntry> FindCommands() {
+  return {
+      {"find", 2, SIZE_MAX, true, true, CmdFind,
+       "find CATALOG TEXT --json | find CATALOG --where FIELD OP VALUE... [--any] --json   ids of matching items"},
+      {"sort", 2, 4, false, false, CmdSort, "sort CATALOG FIELD [--descending] [--natural]   order the items by a field"},
+      {"hide", 2, SIZE_MAX, false, false, CmdHide, "hide CATALOG ID...        hide items from the views"},
+      {"show", 1, SIZE_MAX, false, false, CmdShow, "show CATALOG [ID...]      show hidden items (all without ids)"},
+      {"annotate-item", 3, SIZE_MAX, false, false, CmdAnnotateItem,
+       "annotate-item CATALOG ID LABEL=VALUE...   set an item's annotations in the catalog"},
+      {"groups", 2, 2, true, true, CmdGroups, "groups CATALOG FIELD --json   the groups of a field and their items"},
+      {"set", 3, SIZE_MAX, false, false, CmdSet,
+       "set CATALOG new NAME [--container] [--parent NAME] | add NAME ID... | remove NAME ID... | delete NAME"},
+  };
+}
+
+}  // namespace norvo::cli
