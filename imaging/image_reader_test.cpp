@@ -93,12 +93,13 @@ TEST(ReadStillImage, JpegFactsAndReducedDecode) {
   // No JFIF density: 72.
   ASSERT_EQ(ReadStillImage(kPhotos + "/DSCN0010.jpg", kFormatJpeg, 0, &image), err::kNone);
   EXPECT_EQ(image.facts.resolution, 72);
-  // 640 x 480 for a 64 box (fitted 64 x 48) decodes at 1/8: 80 x 60.
-  ASSERT_EQ(ReadStillImage(kPhotos + "/DSCN0010.jpg", kFormatJpeg, 64, &image), err::kNone);
+  // A thumbnail decode gives at least twice the fitted size. 640 x 480 for a
+  // 32 box (fitted 32 x 24) decodes at 1/8: 80 x 60.
+  ASSERT_EQ(ReadStillImage(kPhotos + "/DSCN0010.jpg", kFormatJpeg, 32, &image), err::kNone);
   EXPECT_EQ(image.picture.width(), 80);
   EXPECT_EQ(image.picture.height(), 60);
-  // For a 128 box (fitted 128 x 96) 1/8 is too small; 2/8 covers it.
-  ASSERT_EQ(ReadStillImage(kPhotos + "/DSCN0010.jpg", kFormatJpeg, 128, &image), err::kNone);
+  // For a 64 box (fitted 64 x 48, twice 128 x 96) 1/8 is too small; 2/8 does.
+  ASSERT_EQ(ReadStillImage(kPhotos + "/DSCN0010.jpg", kFormatJpeg, 64, &image), err::kNone);
   EXPECT_EQ(image.picture.width(), 160);
   EXPECT_EQ(image.picture.height(), 120);
 }
