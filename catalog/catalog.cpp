@@ -242,6 +242,7 @@ ErrorCode RemoveItem(Catalog& catalog, int cell) {
   catalog.cells.erase(catalog.cells.begin() + (cell - 1));
   t.item_count -= 1;
   catalog.folders.remove(c.item_id);
+  RemoveFromGroupIndexes(catalog, c.item_id);
   catalog.send(Notification::kItemRemoved, c.item_id);
   catalog.markChanged();
   catalog.send(Notification::kCatalogChanged, c.item_id);

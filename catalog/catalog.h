@@ -170,6 +170,7 @@ ErrorCode ReplaceItemParts(Catalog& catalog, int cell, const ItemRecord& record,
 
 ErrorCode GetItemRecord(const Catalog& catalog, int cell, bool load_optional_parts, bool convert_text,
                         ItemRecord& out);
+// Removes the item of `cell`, from the folder tree and the group indexes too.
 ErrorCode RemoveItem(Catalog& catalog, int cell);
 // Sets a cell's label (0 none, 1-9).
 ErrorCode SetItemLabel(Catalog& catalog, int cell, int label);

@@ -103,4 +103,12 @@ GroupIndexes& GroupIndexesOf(Catalog& catalog) {
   return *catalog.group_indexes;
 }
 
+void RemoveFromGroupIndexes(Catalog& catalog, std::uint32_t item_id) {
+  if (!catalog.group_indexes && catalog.cs00.empty() && catalog.cset.empty()) return;
+  for (auto& [slot, index] : GroupIndexesOf(catalog)) {
+    const bool sets = slot == kCatalogSetSlot;
+    std::erase_if(index, [&](GroupEntry& e) { return std::erase(e.ids, item_id) > 0 && e.ids.empty() && !sets; });
+  }
+}
+
 }  // namespace norvo::catalog

@@ -63,4 +63,8 @@ void DecodeGroupIndexes(std::span<const std::uint8_t> bytes, GroupIndexes& out);
 GroupIndexes& GroupIndexesOf(Catalog& catalog);
 const GroupIndexes& GroupIndexesOf(const Catalog& catalog);
 
+// Takes an item out of every index. A value group left without items goes;
+// a catalog set stays, empty or not.
+void RemoveFromGroupIndexes(Catalog& catalog, std::uint32_t item_id);
+
 }  // namespace norvo::catalog

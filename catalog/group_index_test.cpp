@@ -138,5 +138,21 @@ TEST_F(GroupStorageTest, TheOlderSetChunkServesOnlyWhenTheNewerHasNoSets) {
   CloseCatalog(std::move(c), false);
 }
 
+TEST_F(GroupStorageTest, RemovingAnItemTakesItOutOfEveryIndex) {
+  auto c = testing::Open(dir_, "");
+  std::uint32_t a = 0, b = 0;
+  ASSERT_EQ(AddItem(*c, SampleRecord(1), "", &a), err::kNone);
+  ASSERT_EQ(AddItem(*c, SampleRecord(2), "", &b), err::kNone);
+  GroupIndexes& indexes = GroupIndexesOf(*c);
+  indexes[kCatalogSetSlot] = {Entry("only a", {a})};
+  indexes[16] = {Entry("shared", {a, b}), Entry("mine", {a})};
+  ASSERT_EQ(RemoveItem(*c, 1), err::kNone);
+  ASSERT_EQ(indexes.at(16).size(), 1u);  // a value group without items goes
+  EXPECT_EQ(indexes.at(16)[0].ids, std::vector<std::uint32_t>{b});
+  ASSERT_EQ(indexes.at(kCatalogSetSlot).size(), 1u);  // a set stays
+  EXPECT_TRUE(indexes.at(kCatalogSetSlot)[0].ids.empty());
+  CloseCatalog(std::move(c), false);
+}
+
 }  // namespace
 }  // namespace norvo::catalog

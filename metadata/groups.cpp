@@ -368,14 +368,7 @@ ErrorCode SetItemLabelWithGroups(catalog::Catalog& catalog, int cell, int label)
 }
 
 ErrorCode RemoveItemWithGroups(catalog::Catalog& catalog, int cell) {
-  if (cell < 1 || cell > catalog.itemCount()) return err::kParam;
-  const std::uint32_t item_id = catalog.cells[static_cast<std::size_t>(cell - 1)].item_id;
-  for (auto& [slot, index] : catalog::GroupIndexesOf(catalog)) {
-    // A value group exists while an item carries the value: one left empty
-    // by this removal goes. Sets stay, empty or not.
-    const bool sets = slot == catalog::kCatalogSetSlot;
-    std::erase_if(index, [&](GroupEntry& e) { return RemoveId(e, item_id) && e.ids.empty() && !sets; });
-  }
+  // The catalog takes a removed item out of its group indexes itself.
   return catalog::RemoveItem(catalog, cell);
 }
 
