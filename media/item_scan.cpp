@@ -15,7 +15,9 @@
 
 #include "imaging/thumbnail.h"
 #include "imaging/transform.h"
+#include "media/document_reader.h"
 #include "media/media_type_registry.h"
+#include "media/movie_reader.h"
 #include "media/type_recognition.h"
 #include "metadata/annotation_import.h"
 #include "metadata/exif_reader.h"
@@ -72,6 +74,28 @@ ErrorCode FileFacts(const std::string& path, ScanResult* out) {
   return err::kNone;
 }
 
+// The handler of a type. Registered codes may be in lower or mixed case
+// ('mp4 ', 'MooV') while a type recognised from a file name is upper case;
+// an exact match counts first, then the first row equal to it in upper case.
+MediaHandler HandlerOf(std::uint32_t code) {
+  auto upper = [](std::uint32_t c) {
+    std::uint32_t out = 0;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+      auto b = static_cast<std::uint8_t>(c >> shift);
+      out = (out << 8) | static_cast<std::uint8_t>(b >= 'a' && b <= 'z' ? b - 'a' + 'A' : b);
+    }
+    return out;
+  };
+  const auto rows = GetMediaTypeRows();
+  for (const MediaTypeRow& row : rows) {
+    if (row.code == code) return row.handler;
+  }
+  for (const MediaTypeRow& row : rows) {
+    if (upper(row.code) == upper(code)) return row.handler;
+  }
+  return MediaHandler::GraphicsImporter;
+}
+
 // The format code the still-image readers know the type by; 0 lets them
 // recognise the file by its first bytes.
 std::uint32_t StillImageFormat(std::uint32_t type_code) {
@@ -83,6 +107,67 @@ void SetPascal(std::array<std::uint8_t, kPascalFieldWidth>& field, std::string_v
   std::size_t n = std::min(text.size(), kPascalFieldWidth - 1);
   field[0] = static_cast<std::uint8_t>(n);
   std::copy_n(text.begin(), n, field.begin() + 1);
+}
+
+// The stored thumbnail of a reader's picture; `media_width` x `media_height`
+// (0: the picture's own) decide the reduction.
+void StoreThumbnail(const imaging::PixelBuffer& picture, int media_width, int media_height, const ScanOptions& options,
+                    ScanResult* out) {
+  if (!options.make_thumbnail || picture.empty()) return;
+  imaging::StoredThumbnail stored;
+  imaging::ColourSummary summary;
+  if (imaging::MakeThumbnailPicture(options.thumbnail_size, picture, media_width, media_height, out->rotation, &stored,
+                                    &summary) == err::kNone) {
+    out->thumbnail = std::move(stored.bytes);
+    out->sample_colour = (std::uint32_t{summary.red} << 16) | (std::uint32_t{summary.green} << 8) | summary.blue;
+  }
+}
+
+// Movie and sound files (both movie handlers): the facts of their streams, a
+// poster frame for video, and their tracks, chapters and texts as metadata.
+ErrorCode ScanMovie(const std::string& path, const ScanOptions& options, ScanResult* out) {
+  MovieFacts movie;
+  imaging::PixelBuffer poster;
+  ErrorCode e = ReadMovie(path, options.make_thumbnail ? options.thumbnail_size : 0, &movie,
+                          options.make_thumbnail ? &poster : nullptr);
+  if (e != err::kNone) return e;
+  out->facts.width = movie.width;
+  out->facts.height = movie.height;
+  out->facts.depth = movie.depth;
+  out->facts.resolution = movie.resolution;
+  out->facts.colour_space = movie.colour_space;
+  out->facts.compressor = movie.compressor;
+  out->facts.image_count = movie.image_count;
+  out->duration = static_cast<std::uint32_t>(std::max(0, movie.duration));
+  out->tracks = static_cast<std::uint32_t>(std::max(0, movie.track_count));
+  out->audio_channels = static_cast<std::uint32_t>(std::max(0, movie.channels));
+  // The record keeps whole hertz, the unit the Audio Rate field shows.
+  out->audio_rate = movie.sample_rate_hz;
+  out->audio_bit_size = static_cast<std::uint32_t>(std::max(0, movie.sample_size));
+  out->data_rate = movie.data_rate;
+  out->frame_rate = movie.frame_rate;
+  out->spatial_quality = static_cast<std::uint32_t>(std::max(0, movie.quality_level));
+  if (options.apply_rotation) out->rotation = movie.rotation;
+  AddMovieMetadata(movie, &out->metadata);
+  out->annotations = metadata::AnnotationsFromMetadata(out->metadata, {});
+  StoreThumbnail(poster, 0, 0, options, out);
+  return err::kNone;
+}
+
+// PDF and office documents: page count and a picture of the first page.
+ErrorCode ScanDocument(const std::string& path, const ScanOptions& options, ScanResult* out) {
+  DocumentFacts document;
+  imaging::PixelBuffer page;
+  ErrorCode e = ReadDocument(path, options.make_thumbnail ? options.thumbnail_size : 0, &document, &page);
+  if (e != err::kNone) return e;
+  out->facts.width = document.width;
+  out->facts.height = document.height;
+  out->facts.resolution = document.resolution;
+  out->facts.depth = document.depth;
+  out->facts.colour_space = document.colour_space;
+  out->pages = static_cast<std::uint32_t>(std::max(0, document.pages));
+  StoreThumbnail(page, 0, 0, options, out);
+  return err::kNone;
 }
 
 // Graphics importer path: metadata (for JPEG, TIFF and Photoshop files,
@@ -101,15 +186,7 @@ ErrorCode ScanStillImage(const std::string& path, const FileSpec& spec, const Sc
   ErrorCode e = imaging::ReadStillImage(path, StillImageFormat(out->type_code), box, &decoded);
   if (e != err::kNone) return e;
   out->facts = decoded.facts;
-  if (options.make_thumbnail && !decoded.picture.empty()) {
-    imaging::StoredThumbnail stored;
-    imaging::ColourSummary summary;
-    if (imaging::MakeThumbnailPicture(options.thumbnail_size, decoded.picture, decoded.facts.width,
-                                      decoded.facts.height, out->rotation, &stored, &summary) == err::kNone) {
-      out->thumbnail = std::move(stored.bytes);
-      out->sample_colour = (std::uint32_t{summary.red} << 16) | (std::uint32_t{summary.green} << 8) | summary.blue;
-    }
-  }
+  StoreThumbnail(decoded.picture, decoded.facts.width, decoded.facts.height, options, out);
   return err::kNone;
 }
 
@@ -153,10 +230,16 @@ ErrorCode ScanFile(const std::string& path, std::uint32_t type_code, const ScanO
   MediaClass media_class = MediaClass::Image;
   out->type_code = type_code == 0 ? RecognizeMediaFile(spec, 0, &media_class)
                                   : NormalizeMediaType(type_code, spec, &media_class);
+  if (out->type_code == 0) return err::kNoReaderForFormat;
   CurrentFileScope scope(path);
-  switch (GetMediaHandler(out->type_code)) {
+  switch (HandlerOf(out->type_code)) {
     case MediaHandler::GraphicsImporter:
       return ScanStillImage(path, spec, options, out);
+    case MediaHandler::MovieImporter:
+    case MediaHandler::DirectShow:
+      return ScanMovie(path, options, out);
+    case MediaHandler::ShellDocument:
+      return ScanDocument(path, options, out);
     default:
       return err::kNoReaderForFormat;
   }
@@ -318,6 +401,29 @@ ErrorCode ScanItems(catalog::Catalog& catalog, std::span<const std::uint32_t> it
   return result;
 }
 
+namespace {
+
+// A reader's picture fitted into `box` (0: as it is) and turned.
+ErrorCode FinishPreview(imaging::PixelBuffer picture, int box, std::uint16_t rotation, imaging::PixelBuffer* out,
+                        int media_width = 0, int media_height = 0) {
+  if (box > 0) {
+    imaging::ThumbnailImage fitted;
+    if (ErrorCode e = imaging::MakeThumbnailImage(box, picture, media_width, media_height, rotation, &fitted);
+        e != err::kNone) {
+      return e;
+    }
+    *out = std::move(fitted.picture);
+    return err::kNone;
+  }
+  if (rotation != 0) {
+    if (ErrorCode e = imaging::Rotate(&picture, rotation); e != err::kNone) return e;
+  }
+  *out = std::move(picture);
+  return err::kNone;
+}
+
+}  // namespace
+
 ErrorCode MakePreview(const std::string& path, std::uint32_t type_code, int box, std::uint16_t rotation,
                       imaging::PixelBuffer* out) {
   FileSpec spec;
@@ -327,27 +433,27 @@ ErrorCode MakePreview(const std::string& path, std::uint32_t type_code, int box,
   std::uint32_t type = type_code == 0 ? RecognizeMediaFile(spec, 0, &media_class)
                                       : NormalizeMediaType(type_code, spec, &media_class);
   CurrentFileScope scope(path);
-  switch (GetMediaHandler(type)) {
+  switch (HandlerOf(type)) {
     case MediaHandler::GraphicsImporter: {
       imaging::DecodedImage decoded;
       if (ErrorCode e = imaging::ReadStillImage(path, StillImageFormat(type), box, &decoded); e != err::kNone) {
         return e;
       }
-      if (box > 0) {
-        imaging::ThumbnailImage fitted;
-        if (ErrorCode e = imaging::MakeThumbnailImage(box, decoded.picture, decoded.facts.width,
-                                                      decoded.facts.height, rotation, &fitted);
-            e != err::kNone) {
-          return e;
-        }
-        *out = std::move(fitted.picture);
-        return err::kNone;
-      }
-      if (rotation != 0) {
-        if (ErrorCode e = imaging::Rotate(&decoded.picture, rotation); e != err::kNone) return e;
-      }
-      *out = std::move(decoded.picture);
-      return err::kNone;
+      return FinishPreview(std::move(decoded.picture), box, rotation, out, decoded.facts.width, decoded.facts.height);
+    }
+    case MediaHandler::MovieImporter:
+    case MediaHandler::DirectShow: {
+      MovieFacts movie;
+      imaging::PixelBuffer poster;
+      if (ErrorCode e = ReadMovie(path, box, &movie, &poster); e != err::kNone) return e;
+      if (poster.empty()) return err::kNoReaderForType;  // sound: nothing to show
+      return FinishPreview(std::move(poster), box, rotation, out);
+    }
+    case MediaHandler::ShellDocument: {
+      DocumentFacts document;
+      imaging::PixelBuffer page;
+      if (ErrorCode e = ReadDocument(path, box, &document, &page); e != err::kNone) return e;
+      return FinishPreview(std::move(page), box, rotation, out);
     }
     default:
       return err::kNoReaderForType;

@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+extern "C" {
+#include <libavcodec/codec_id.h>
+}
+
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +22,7 @@
 #include "imaging/transform.h"
 #include "media/import_test_support.h"
 #include "media/media_type_registry.h"
+#include "media/movie_test_files.h"
 #include "media/platform_components.h"
 #include "metadata/annotation_block.h"
 
@@ -46,7 +51,11 @@ std::string Slurp(const fs::path& path) {
 
 class ItemScanTest : public ImportTestBase {
  protected:
-  static void SetUpTestSuite() { ASSERT_EQ(InitMediaTypes(FindPlatformComponents()), err::kNone); }
+  // The registry of this machine's libraries, not the base's small one.
+  void SetUp() override {
+    ImportTestBase::SetUp();
+    ASSERT_EQ(InitMediaTypes(FindPlatformComponents()), err::kNone);
+  }
 
   // Copies of every test photo in the media folder, imported as pending items.
   std::vector<std::uint32_t> ImportPhotos(int copies) {
@@ -185,9 +194,45 @@ TEST_F(ItemScanTest, RescanKeepsTheUsersAnnotationsAndFillsTheRest) {
 TEST_F(ItemScanTest, MissingFileAndTypeWithoutReader) {
   ScanResult r;
   EXPECT_EQ(ScanFile(At("none.jpg"), 0, ScanOptions{}, &r), err::kFileNotFound);
-  Write("notes.txt", 100);
-  EXPECT_EQ(ScanFile(At("notes.txt"), 0, ScanOptions{}, &r), err::kNoReaderForFormat);
+  Write("notes.xyz", 100);
+  EXPECT_EQ(ScanFile(At("notes.xyz"), 0, ScanOptions{}, &r), err::kNoReaderForFormat);
   EXPECT_TRUE(r.thumbnail.empty());
+}
+
+TEST_F(ItemScanTest, MoviesGetTheirFactsAndAPosterAndSoundsNoPicture) {
+  testing::TestMovie movie;
+  movie.container = "mp4";
+  movie.video = testing::TestVideo{.codec = AV_CODEC_ID_MPEG4, .width = 320, .height = 240};
+  movie.audio = testing::TestAudio{.codec = AV_CODEC_ID_MP2};
+  std::string message;
+  ASSERT_TRUE(testing::WriteTestMovie(At("clip.mp4"), movie, &message)) << message;
+  testing::TestMovie sound;
+  sound.container = "wav";
+  sound.audio = testing::TestAudio{.codec = AV_CODEC_ID_PCM_S16LE, .sample_rate = 22050, .channels = 1};
+  ASSERT_TRUE(testing::WriteTestMovie(At("tone.wav"), sound, &message)) << message;
+
+  ASSERT_EQ(Import({At("")}), err::kNone);
+  std::vector<std::uint32_t> ids = PendingItems(*catalog_);
+  ASSERT_EQ(ids.size(), 2u);
+  ScanSummary summary;
+  ASSERT_EQ(ScanItems(*catalog_, ids, 2, ScanOptions{}, {}, &summary), err::kNone);
+  ASSERT_EQ(summary.scanned, 2) << (summary.failures.empty() ? 0 : summary.failures[0].second);
+  catalog::ItemRecord clip = Record(ids[0]);
+  catalog::ItemRecord tone = Record(ids[1]);
+  if (catalog::ItemFileNameUtf8(clip) != "clip.mp4") std::swap(clip, tone);
+  EXPECT_EQ(clip.width, 320u);
+  EXPECT_EQ(clip.height, 240u);
+  EXPECT_EQ(clip.duration, 60u);  // 60 frames at 10 per second, in tenths
+  EXPECT_EQ(clip.tracks, 2u);
+  EXPECT_EQ(clip.audio_rate, 44100u);
+  imaging::PixelBuffer poster;
+  ASSERT_EQ(imaging::DecodeStoredThumbnail(clip.thumbnail, &poster), err::kNone);
+  EXPECT_EQ(poster.width(), 250);
+  EXPECT_FALSE(clip.metadata.empty());  // the track list
+  EXPECT_EQ(tone.audio_rate, 22050u);
+  EXPECT_EQ(tone.audio_channels, 1u);
+  EXPECT_EQ(tone.tracks, 1u);
+  EXPECT_TRUE(tone.thumbnail.empty());
 }
 
 // Mean structural similarity of two pictures' luminance over 8 x 8 windows.
