@@ -143,7 +143,9 @@ ErrorCode DecodeAfterHeader(jpeg_decompress_struct* cinfo, ErrorManager* errors,
       }
     }
   }
-  for (int y = decoded; y < picture.height(); ++y) std::memset(picture.row(y), 255, picture.width() * kBytesPerPixel);
+  // Data that stops before the image does is a damaged file: a picture of
+  // what was there, the rest made up, is not shown as its thumbnail.
+  if (errors->ended_early || decoded < picture.height()) return kBadImageData;
   return err::kNone;
 }
 
@@ -208,6 +210,18 @@ class JpegFileReader final : public StillImageReader {
 
 }  // namespace
 
+// Whether a sequential Huffman-coded file is long enough for the blocks its
+// header declares: every 8 x 8 block costs at least two bits (a DC code and
+// an end-of-block code). A few kilobytes claiming a picture of a billion
+// pixels would otherwise be decoded in full, all of it made up.
+bool HasRoomForItsBlocks(const jpeg_decompress_struct& cinfo, std::size_t file_size) {
+  constexpr std::uint64_t kBlocksPerByte = 4;
+  constexpr std::uint64_t kSlack = 8;
+  if (cinfo.progressive_mode || cinfo.arith_code) return true;  // end-of-band runs make blocks nearly free
+  const std::uint64_t blocks = ((std::uint64_t{cinfo.image_width} + 7) / 8) * ((std::uint64_t{cinfo.image_height} + 7) / 8);
+  return blocks <= std::uint64_t{file_size} * kBlocksPerByte * kSlack;
+}
+
 ErrorCode DecodeJpeg(std::span<const std::uint8_t> bytes, int box, DecodedImage* out) {
   *out = DecodedImage();
   if (bytes.size() < 4) return kBadImageData;
@@ -225,7 +239,7 @@ ErrorCode DecodeJpeg(std::span<const std::uint8_t> bytes, int box, DecodedImage*
     cinfo.progress = &progress.base;
     jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
     jpeg_read_header(&cinfo, TRUE);
-    result = DecodeAfterHeader(&cinfo, &errors, box, out);
+    result = HasRoomForItsBlocks(cinfo, bytes.size()) ? DecodeAfterHeader(&cinfo, &errors, box, out) : kBadImageData;
   } else {
     result = kBadImageData;
   }

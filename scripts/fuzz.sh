@@ -35,4 +35,7 @@ run exif_fuzz -max_len=200000 build-fuzz/corpus/exif fuzz/regressions/exif
 run annotation_fuzz -max_len=65536 build-fuzz/corpus/annotation build-fuzz/corpus/exif fuzz/regressions/annotation
 mkdir -p build-fuzz/corpus/image
 cp ../shared/testdata/photos/*.jpg ../shared/testdata/photos/*.tiff build-fuzz/corpus/image/ 2>/dev/null || true
-run image_reader_fuzz -max_len=300000 build-fuzz/corpus/image
+run image_reader_fuzz -max_len=300000 build-fuzz/corpus/image fuzz/regressions/image
+mkdir -p build-fuzz/corpus/movie build-fuzz/corpus/movie-seeds
+./build-fuzz/fuzz/make_movie_seeds build-fuzz/corpus/movie-seeds
+run movie_reader_fuzz -max_len=65536 build-fuzz/corpus/movie build-fuzz/corpus/movie-seeds

@@ -624,18 +624,22 @@ TEST_F(CliTest, ImportScansAFolderIntoItemsWithFactsAndThumbnails) {
   Json items = List(catalog_);
   ASSERT_EQ(report["added"].number, static_cast<long long>(items.items.size()));
   EXPECT_EQ(report["scanned"].number + static_cast<long long>(report["failed"].items.size()), report["added"].number);
-  // The photo cut inside its headers cannot be read; it stays pending.
-  ASSERT_EQ(report["failed"].items.size(), 1u);
-  EXPECT_EQ(report["failed"].items[0]["error"].number, -8969);
-  EXPECT_EQ(report["failed"].items[0]["message"].text, "Invalid media data");
+  // The photos cut inside their headers and inside their image data cannot
+  // be read (no thumbnail is made up for the missing part); they stay pending.
+  ASSERT_EQ(report["failed"].items.size(), 2u);
+  for (const Json& failure : report["failed"].items) {
+    EXPECT_EQ(failure["error"].number, -8969);
+    EXPECT_EQ(failure["message"].text, "Invalid media data");
+  }
 
   std::vector<std::string> photos;
   for (const Json& item : items.items) {
     const std::string name = item["file_name"].text;
     EXPECT_NE(name, "notes.txt");
     EXPECT_NE(name, ".hidden.jpg");
-    if (name == "headers.jpg") {
+    if (name == "headers.jpg" || name == "cut.jpg") {
       EXPECT_TRUE(item["pending"].boolean);
+      EXPECT_FALSE(item["thumbnail"].boolean);
       continue;
     }
     SCOPED_TRACE(name);
@@ -647,7 +651,7 @@ TEST_F(CliTest, ImportScansAFolderIntoItemsWithFactsAndThumbnails) {
       const char* codes[] = {"", "", "H ", "HV", "V ", "CF", "W ", "WF", "CW"};
       EXPECT_EQ(item["orientation"].text, codes[name[10] - '0']);
     }
-    if (name != "cut.jpg") photos.push_back(item["path"].text);
+    photos.push_back(item["path"].text);
   }
   // Pixel sizes agree with exiftool's.
   Json theirs = ExiftoolJson({"File:ImageWidth", "File:ImageHeight", "EXIF:ImageWidth", "EXIF:ImageHeight"}, photos);
