@@ -10,6 +10,7 @@
 #include "catalog/save.h"
 #include "metadata/annotation_block.h"
 #include "metadata/custom_fields.h"
+#include "metadata/record_stream.h"
 #include "platform/byte_io.h"
 #include "platform/file_spec.h"
 #include "platform/text_encoding.h"
@@ -255,19 +256,47 @@ ErrorCode SortItems(catalog::Catalog& catalog, FieldId id, bool descending, bool
     catalog::CatalogCell cell;
     SortKey key;
   };
-  std::vector<Entry> shown;
-  std::vector<catalog::CatalogCell> hidden;
-  shown.reserve(static_cast<std::size_t>(count));
-  ItemFields item;
+  std::vector<Entry> shown(static_cast<std::size_t>(count));
+  std::vector<bool> is_hidden(static_cast<std::size_t>(count), false);
+  std::vector<int> wanted;
   for (int cell = 1; cell <= count; ++cell) {
     const catalog::CatalogCell& c = catalog.cells[static_cast<std::size_t>(cell - 1)];
+    shown[static_cast<std::size_t>(cell - 1)].cell = c;
     if (c.hidden()) {
-      hidden.push_back(c);
-      continue;
+      is_hidden[static_cast<std::size_t>(cell - 1)] = true;
+    } else {
+      wanted.push_back(cell);
     }
-    if (ErrorCode e = item.read(catalog, cell); e != err::kNone) return e;
-    shown.push_back({c, MakeSortKey(item, id)});
   }
+  std::size_t offset = 0;
+  std::size_t length = 0;
+  const bool fixed_only = FieldStorage(id, offset, length) || id == field_ids::kLabels || id == field_ids::kUniqueId;
+  ErrorCode failure = err::kNone;
+  if (!wanted.empty()) {
+    ItemFields item;
+    ForEachItemRecord(catalog, fixed_only ? RecordParts::kFixed : RecordParts::kSearched, wanted,
+                      [&](int cell, ErrorCode e, const catalog::ItemRecord& record) {
+                        if (e != err::kNone) {
+                          failure = e;
+                          return false;
+                        }
+                        item.assign(catalog, cell, record);
+                        shown[static_cast<std::size_t>(cell - 1)].key = MakeSortKey(item, id);
+                        return true;
+                      });
+  }
+  if (failure != err::kNone) return failure;
+  std::vector<catalog::CatalogCell> hidden;
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    if (is_hidden[i]) {
+      hidden.push_back(shown[i].cell);
+    } else {
+      if (kept != i) shown[kept] = std::move(shown[i]);
+      ++kept;
+    }
+  }
+  shown.resize(kept);
   std::stable_sort(shown.begin(), shown.end(), [descending, natural](const Entry& a, const Entry& b) {
     int r = CompareSortKeys(a.key, b.key, natural);
     return descending ? r > 0 : r < 0;
@@ -277,7 +306,9 @@ ErrorCode SortItems(catalog::Catalog& catalog, FieldId id, bool descending, bool
   for (const Entry& e : shown) order.push_back(e.cell);
   order.insert(order.end(), hidden.begin(), hidden.end());
   bool changed = false;
-  for (int i = 0; i < count && !changed; ++i) changed = order[static_cast<std::size_t>(i)].item_id != catalog.cells[static_cast<std::size_t>(i)].item_id;
+  for (int i = 0; i < count && !changed; ++i) {
+    changed = order[static_cast<std::size_t>(i)].item_id != catalog.cells[static_cast<std::size_t>(i)].item_id;
+  }
   if (!changed) return err::kNone;
   std::copy(order.begin(), order.end(), catalog.cells.begin());
   catalog.markChanged();
@@ -325,13 +356,19 @@ class TextSearcher {
     *found = false;
     if (needle_.empty()) return err::kNone;
     if (ErrorCode e = catalog::GetItemRecord(catalog_, cell, false, true, record_); e != err::kNone) return e;
+    return contains(cell, record_, found);
+  }
+
+  ErrorCode contains(int cell, const catalog::ItemRecord& record, bool* found) {
+    *found = false;
+    if (needle_.empty()) return err::kNone;
     buffer_.clear();
     std::array<std::uint8_t, catalog::kFixedPartSize> fixed{};
-    catalog::EncodeFixedPart(record_, false, fixed);
+    catalog::EncodeFixedPart(record, false, fixed);
     AppendUpper(buffer_, fixed);
-    AppendUpper(buffer_, record_.annotations);
-    AppendUpper(buffer_, record_.url);
-    AppendUpper(buffer_, record_.metadata);
+    AppendUpper(buffer_, record.annotations);
+    AppendUpper(buffer_, record.url);
+    AppendUpper(buffer_, record.metadata);
     const catalog::CatalogCell& c = catalog_.cells[static_cast<std::size_t>(cell - 1)];
     if (has_sets_) {
       for (const std::string& name : CatalogSetsOf(catalog_, c.item_id)) {
@@ -362,13 +399,22 @@ std::vector<std::uint32_t> QuickSearch(const catalog::Catalog& catalog, std::str
     allowed = *restrict_to;
     std::sort(allowed.begin(), allowed.end());
   }
-  TextSearcher searcher(catalog, text);
+  std::vector<int> cells;
   for (int cell = 1; cell <= catalog.itemCount(); ++cell) {
     std::uint32_t id = catalog.cells[static_cast<std::size_t>(cell - 1)].item_id;
-    if (restrict_to && !std::binary_search(allowed.begin(), allowed.end(), id)) continue;
-    bool found = false;
-    if (searcher.contains(cell, &found) == err::kNone && found) ids.push_back(id);
+    if (!restrict_to || std::binary_search(allowed.begin(), allowed.end(), id)) cells.push_back(cell);
   }
+  if (cells.empty() || text.empty()) return ids;
+  TextSearcher searcher(catalog, text);
+  std::vector<int> matched;
+  // An unreadable record is passed over: it cannot hold the text.
+  ForEachItemRecord(catalog, RecordParts::kSearched, cells, [&](int cell, ErrorCode e, const catalog::ItemRecord& r) {
+    bool found = false;
+    if (e == err::kNone && searcher.contains(cell, r, &found) == err::kNone && found) matched.push_back(cell);
+    return true;
+  });
+  std::sort(matched.begin(), matched.end());
+  for (int cell : matched) ids.push_back(catalog.cells[static_cast<std::size_t>(cell - 1)].item_id);
   return ids;
 }
 
@@ -464,10 +510,20 @@ ErrorCode FindItems(const catalog::Catalog& catalog, std::span<const Criterion> 
     if (!ValidCriterion(c)) return err::kParam;
   }
   ItemFields item;
-  for (int cell = 1; cell <= catalog.itemCount(); ++cell) {
-    if (ErrorCode e = item.read(catalog, cell); e != err::kNone) return e;
-    if (MatchesCriteria(item, criteria, any)) ids.push_back(item.cell().item_id);
-  }
+  std::vector<int> matched;
+  ErrorCode failure = err::kNone;
+  ForEachItemRecord(catalog, RecordParts::kSearched, {}, [&](int cell, ErrorCode e, const catalog::ItemRecord& r) {
+    if (e != err::kNone) {
+      failure = e;
+      return false;
+    }
+    item.assign(catalog, cell, r);
+    if (MatchesCriteria(item, criteria, any)) matched.push_back(cell);
+    return true;
+  });
+  if (failure != err::kNone) return failure;
+  std::sort(matched.begin(), matched.end());
+  for (int cell : matched) ids.push_back(catalog.cells[static_cast<std::size_t>(cell - 1)].item_id);
   return err::kNone;
 }
 

@@ -99,7 +99,25 @@ ErrorCode ItemFields::read(const catalog::Catalog& catalog, int cell) {
   catalog_ = &catalog;
   cell_ = cell;
   metadata_.reset();
+  fixed_.reset();
   return catalog::GetItemRecord(catalog, cell, false, true, record_);
+}
+
+void ItemFields::assign(const catalog::Catalog& catalog, int cell, const catalog::ItemRecord& record) {
+  catalog_ = &catalog;
+  cell_ = cell;
+  metadata_.reset();
+  fixed_.reset();
+  record_ = record;
+}
+
+std::span<const std::uint8_t> ItemFields::fixedBytes() const {
+  if (!fixed_) {
+    fixed_.emplace();
+    // The names were read as Windows-1252; the encoder keeps them so.
+    catalog::EncodeFixedPart(record_, false, *fixed_);
+  }
+  return *fixed_;
 }
 
 const MetadataList& ItemFields::metadata() const {
@@ -156,10 +174,7 @@ std::vector<FieldValue> ItemFields::values(FieldId id) const {
   std::size_t offset = 0;
   std::size_t length = 0;
   if (FieldStorage(id, offset, length)) {
-    std::array<std::uint8_t, catalog::kFixedPartSize> fixed{};
-    catalog::EncodeFixedPart(r, false, fixed);
-    // The names were read as Windows-1252; the encoder keeps them so.
-    auto field = std::span<const std::uint8_t>(fixed).subspan(offset, length);
+    auto field = fixedBytes().subspan(offset, length);
     ByteReader reader(field);
     switch (f->value_type) {
       case ValueType::kByte: return one(FieldValue::Number(reader.u8()));

@@ -6,7 +6,9 @@
 // folder tree (path, volume) or the catalog sets that list the item.
 #pragma once
 
+#include <array>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,8 @@ class ItemFields {
  public:
   // Reads the item of `cell` (from 1) without its thumbnail and recording.
   ErrorCode read(const catalog::Catalog& catalog, int cell);
+  // Takes a record already read (ForEachItemRecord) for the item of `cell`.
+  void assign(const catalog::Catalog& catalog, int cell, const catalog::ItemRecord& record);
 
   const catalog::Catalog& catalog() const { return *catalog_; }
   int cellNumber() const { return cell_; }
@@ -40,11 +44,14 @@ class ItemFields {
 
  private:
   const MetadataList& metadata() const;
+  // The fixed part in its stored layout with engine text, encoded once.
+  std::span<const std::uint8_t> fixedBytes() const;
 
   const catalog::Catalog* catalog_ = nullptr;
   int cell_ = 0;
   catalog::ItemRecord record_;
   mutable std::optional<MetadataList> metadata_;
+  mutable std::optional<std::array<std::uint8_t, catalog::kFixedPartSize>> fixed_;
 };
 
 // The date that files the item under a Date Finder group: the capture date
