@@ -742,7 +742,8 @@ ErrorCode ReadFrom(Source* source, const std::string& url, int box, const MovieR
   ErrorCode e = err::kNone;
   if (poster) e = ReadPoster(fmt.get(), *source, limits, box, facts, poster);
   CountGifFrames(fmt.get(), limits, facts);
-  if (source->timed_out) return err::kBadMovieData;
+  if (source->timed_out) e = err::kBadMovieData;
+  if (e != err::kNone && poster) *poster = imaging::PixelBuffer();  // no picture with an error
   return e;
 }
 

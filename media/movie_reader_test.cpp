@@ -135,6 +135,13 @@ class MovieReaderTest : public ::testing::Test {
     bframes.video->max_b_frames = 2;
     Make("bframes", "bframes.mp4", bframes);
 
+    if (avcodec_find_encoder(AV_CODEC_ID_H264)) {
+      TestMovie h264{"mp4", Video(AV_CODEC_ID_H264), Audio(AV_CODEC_ID_AAC, 48000, 2), {}, {}};
+      h264.video->max_b_frames = 2;
+      h264.video->pixel_format = AV_PIX_FMT_YUV420P;
+      Make("h264", "h264.mp4", h264);
+    }
+
     TestMovie chapters{"matroska", Video(AV_CODEC_ID_MPEG4), std::nullopt, {}, {}};
     chapters.chapters = {{0.0, "Intro"}, {2.0, "Middle"}, {4.5, "Schlu\xC3\x9F"}};
     Make("mkv", "chapters.mkv", chapters);
@@ -356,6 +363,19 @@ TEST_F(MovieReaderTest, DelayedFramesStillGiveTheKeyframe) {
   ASSERT_EQ(Read("bframes", 0, &f, &poster), err::kNone);
   EXPECT_EQ(f.poster_time, 0);
   EXPECT_TRUE(ColourNear(poster.pixel(32, 8), GopColour(0)));
+}
+
+TEST_F(MovieReaderTest, H264WithBFrames) {
+  if (File("h264").empty()) GTEST_SKIP() << "no H.264 encoder";
+  MovieFacts f;
+  imaging::PixelBuffer poster;
+  ASSERT_EQ(Read("h264", 0, &f, &poster), err::kNone);
+  EXPECT_EQ(f.compressor, "H.264");
+  EXPECT_EQ(f.tracks[0].format, FourCC("avc1"));
+  EXPECT_EQ(f.sample_rate_hz, 48000u);
+  EXPECT_EQ(f.poster_time, 4);
+  EXPECT_TRUE(ColourNear(poster.pixel(32, 8), GopColour(1)));
+  EXPECT_TRUE(ColourNear(poster.pixel(32, 40), kBottomColour));
 }
 
 TEST_F(MovieReaderTest, MotionJpegWithPcmInAvi) {
@@ -605,8 +625,9 @@ TEST_F(MovieReaderTest, DamagedFilesGiveErrorsOrSaneFacts) {
 
 // ffprobe, where installed, as an independent reading of the same files.
 std::string RunFfprobe(const std::string& path) {
-  const std::string command = "ffprobe -v error -show_entries stream=codec_type,width,height,channels,sample_rate "
-                              "-of default=noprint_wrappers=1 '" + path + "' 2>/dev/null";
+  const std::string command =
+      "ffprobe -v error -show_entries stream=codec_type,width,height,channels,sample_rate:format=duration "
+      "-of default=noprint_wrappers=1 '" + path + "' 2>/dev/null";
   std::string output;
   if (FILE* p = ::popen(command.c_str(), "r")) {
     char buffer[256];
@@ -634,10 +655,14 @@ TEST_F(MovieReaderTest, FactsAgreeWithFfprobe) {
     }
     if (f.width > 0 && !values["width"].empty()) {
       EXPECT_EQ(values["width"][0], std::to_string(f.width)) << key;
+      EXPECT_EQ(values["height"][0], std::to_string(f.height)) << key;
     }
     if (f.channels > 0 && !values["sample_rate"].empty()) {
       EXPECT_EQ(values["sample_rate"].back(), std::to_string(f.sample_rate_hz)) << key;
+      EXPECT_EQ(values["channels"].back(), std::to_string(f.channels)) << key;
     }
+    ASSERT_EQ(values["duration"].size(), 1u) << key;
+    EXPECT_NEAR(std::stod(values["duration"][0]) * 10, f.duration, 1.0) << key;
   }
 }
 
