@@ -120,12 +120,21 @@ class PhotoshopFileReader final : public StillImageReader {
     if (mode == kIndexed && (depth != 8 || mode_data.size() < kPaletteBytes)) return kBadImageData;
     if (compression > 1) return kBadImageData;  // the zip-coded forms are not read
 
+    const std::size_t row_bytes = (std::size_t{width} * depth + 7) / 8;
+    // The file must hold the data its header declares before a picture of
+    // that size is made: raw rows in full, PackBits rows at least their
+    // length table and two bytes per run of 128 bytes.
+    const std::uint64_t rows = static_cast<std::uint64_t>(colour_channels) * height;
+    const std::uint64_t needed = compression == 0 ? rows * row_bytes
+                                                  : std::uint64_t{channels} * height * (large ? 4 : 2) +
+                                                        rows * 2 * ((row_bytes + 127) / 128);
+    if (needed > r.remaining()) return kBadImageData;
+
     PixelBuffer& picture = out->picture;
     ErrorCode e = picture.allocate(static_cast<int>(width), static_cast<int>(height));
     if (e != err::kNone) return e;
     picture.fill(Argb(255, 255, 255, 255));
 
-    const std::size_t row_bytes = (std::size_t{width} * depth + 7) / 8;
     const std::size_t bytes_per_sample = depth == 16 ? 2 : 1;
     // PackBits rows: a table of their coded lengths for every channel comes first.
     ByteReader counts;

@@ -51,9 +51,11 @@ void PixelBuffer::setPixel(int x, int y, std::uint32_t argb) {
 }
 
 void PixelBuffer::fill(std::uint32_t argb) {
-  for (int y = 0; y < height_; ++y) {
-    for (int x = 0; x < width_; ++x) setPixel(x, y, argb);
-  }
+  if (empty() || width_ <= 0) return;
+  // One row pixel by pixel, the others copied from it.
+  for (int x = 0; x < width_; ++x) setPixel(x, 0, argb);
+  const std::size_t row_bytes = static_cast<std::size_t>(width_) * 4;
+  for (int y = 1; y < height_; ++y) std::memcpy(row(y), row(0), row_bytes);
 }
 
 }  // namespace norvo::imaging
