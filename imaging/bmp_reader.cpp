@@ -157,10 +157,14 @@ class BmpFileReader final : public StillImageReader {
       return kBadImageData;
     }
 
+    if (h.pixel_offset >= bytes.size()) return kBadImageData;
+    if (!PlausiblePictureSize(static_cast<std::uint64_t>(h.width), static_cast<std::uint64_t>(height),
+                              bytes.size() - h.pixel_offset)) {
+      return kBadImageData;
+    }
     PixelBuffer& picture = out->picture;
     ErrorCode e = picture.allocate(static_cast<int>(h.width), static_cast<int>(height));
     if (e != err::kNone) return e;
-    if (h.pixel_offset >= bytes.size()) return kBadImageData;
     std::span<const std::uint8_t> data = bytes.subspan(h.pixel_offset);
 
     if (h.compression == kRle8 || h.compression == kRle4) {

@@ -83,6 +83,15 @@ std::uint32_t SniffImageFormat(std::span<const std::uint8_t> bytes);
 ErrorCode ReadStillImage(const std::string& path, std::uint32_t format, int box, DecodedImage* out);
 ErrorCode ReadStillImage(std::span<const std::uint8_t> bytes, std::uint32_t format, int box, DecodedImage* out);
 
+// Whether a file of `file_size` bytes can plausibly hold a picture of
+// width x height: no coding packs more than kMaxPixelsPerByte pixels into a
+// byte of a real file. Readers ask before making a picture a header declares,
+// so a few hostile bytes cannot make them fill hundreds of megabytes.
+inline constexpr std::uint64_t kMaxPixelsPerByte = 4096;
+constexpr bool PlausiblePictureSize(std::uint64_t width, std::uint64_t height, std::uint64_t file_size) {
+  return width * height <= file_size * kMaxPixelsPerByte;
+}
+
 // Cuts a compressor name to kMaxCompressorName characters.
 std::string CompressorName(std::string name);
 

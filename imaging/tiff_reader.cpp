@@ -124,6 +124,7 @@ class TiffFileReader final : public StillImageReader {
     TIFFSetDirectory(t, 0);
 
     if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide) return kBadImageData;
+    if (!PlausiblePictureSize(width, height, bytes.size())) return kBadImageData;
     char message[1024] = {};
     if (!TIFFRGBAImageOK(t, message)) return kBadImageData;
     PixelBuffer& picture = out->picture;
