@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the command-line tool, makes a small media folder and catalogs it:
-# a new catalog, every file added, then the catalog's summary and item list
-# as JSON.
+# a new catalog, the folder imported and scanned (facts, thumbnails,
+# metadata), a thumbnail written out, annotations written into a copy of a
+# photo, then the catalog's summary and item list as JSON.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -35,14 +36,25 @@ printf '# Notes\n\n- made by scripts/demo.sh\n' > "$media/notes.md"
 
 photos=../shared/testdata/photos
 if [ -d "$photos" ]; then
-  for photo in "$photos"/*.jpg; do
-    [ -e "$photo" ] && cp "$photo" "$media/"
-  done
+  cp -r "$photos"/. "$media/"
+  chmod -R u+w "$media"
+fi
+# A short movie and a sound, when the ffmpeg tool is there.
+if command -v ffmpeg > /dev/null; then
+  ffmpeg -loglevel error -y -f lavfi -i testsrc=size=320x240:rate=10 -f lavfi -i sine=frequency=440 \
+    -t 3 -c:v mpeg4 -c:a mp2 "$media/clip.mp4"
+  ffmpeg -loglevel error -y -f lavfi -i sine=frequency=660 -t 2 "$media/tone.wav"
 fi
 
 rm -f "$catalog"
 "$cli" new "$catalog"
-"$cli" add "$catalog" "$media"/* > /dev/null
+"$cli" import "$catalog" "$media"
 "$cli" check "$catalog"
+if [ -e "$media/DSCN0010.jpg" ]; then
+  "$cli" annotate "$media/DSCN0010.jpg" "Keywords=demo; tree" "Caption=Written by the demo"
+  "$cli" metadata "$media/DSCN0010.jpg" --json
+fi
+"$cli" thumbnail "$catalog" 1 "$demo/thumbnail-1.jpg"
+echo "thumbnail of item 1: $demo/thumbnail-1.jpg"
 "$cli" info "$catalog" --json
 "$cli" list "$catalog" --json
