@@ -16,6 +16,7 @@
 #include "catalog/limits.h"
 #include "cli/catalog_session.h"
 #include "cli/json_writer.h"
+#include "metadata/groups.h"
 #include "platform/byte_io.h"
 #include "platform/error_codes.h"
 #include "platform/file_spec.h"
@@ -199,7 +200,7 @@ Result CmdLabel(const Invocation& inv, std::ostream&) {
   if (Result r = s.open(inv.operands[0], inv.password)) return r;
   int cell = 0;
   if (Result r = FindCell(s.catalog(), inv.operands[1], &cell)) return r;
-  ErrorCode e = catalog::SetItemLabel(s.catalog(), cell, *label);
+  ErrorCode e = metadata::SetItemLabelWithGroups(s.catalog(), cell, *label);
   if (e != err::kNone) return FailWith(e, app::Activity::kOther);
   return s.save();
 }

@@ -21,6 +21,7 @@
 #include "media/type_recognition.h"
 #include "metadata/annotation_import.h"
 #include "metadata/exif_reader.h"
+#include "metadata/groups.h"
 #include "platform/dates.h"
 #include "platform/file_spec.h"
 
@@ -274,9 +275,15 @@ ErrorCode ApplyScanResult(catalog::Catalog& catalog, int cell, const ScanResult&
   record.thumbnail = result.thumbnail;
   record.metadata = result.metadata.serialize();
   MergeFileAnnotations(result.annotations, record.annotations);
-  return catalog::ReplaceItemParts(catalog, cell, record,
-                                   catalog::parts::kThumbnail | catalog::parts::kMetadata |
-                                       catalog::parts::kAnnotations);
+  if (ErrorCode e = catalog::ReplaceItemParts(catalog, cell, record,
+                                              catalog::parts::kThumbnail | catalog::parts::kMetadata |
+                                                  catalog::parts::kAnnotations);
+      e != err::kNone) {
+    return e;
+  }
+  // The group indexes the catalog keeps file the item under its new facts
+  // and annotations.
+  return metadata::UpdateGroupsForItem(catalog, cell, true);
 }
 
 ErrorCode ScanItem(catalog::Catalog& catalog, int cell, const ScanOptions& options) {

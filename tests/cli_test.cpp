@@ -620,6 +620,9 @@ TEST_F(CliTest, ImportScansAFolderIntoItemsWithFactsAndThumbnails) {
   std::ofstream(folder / "sub" / "cut.jpg", std::ios::binary) << big.substr(0, big.size() * 2 / 3);
 
   Ok({"new", catalog_});
+  // The catalog keeps a Keywords index before the import: scanned items are
+  // filed in it under the keywords their files carry.
+  EXPECT_TRUE(JsonParser::Parse(Ok({"groups", catalog_, "Keywords", "--json"})).items.empty());
   Json report = JsonParser::Parse(Ok({"import", catalog_, folder.string(), "--jobs", "2", "--json"}));
   Json items = List(catalog_);
   ASSERT_EQ(report["added"].number, static_cast<long long>(items.items.size()));
@@ -663,6 +666,13 @@ TEST_F(CliTest, ImportScansAFolderIntoItemsWithFactsAndThumbnails) {
       EXPECT_EQ(item["height"].number, t["ImageHeight"].number);
     }
   }
+
+  Json keywords = JsonParser::Parse(Ok({"groups", catalog_, "Keywords", "--json"}));
+  bool found = false;
+  for (const Json& group : keywords.items) {
+    if (group["name"].text == "Blue Square") found = group["items"].items.size() == 1;
+  }
+  EXPECT_TRUE(found) << "BlueSquare.jpg's keyword is not in the Keywords index";
 
   // The stored thumbnail comes out as a JPEG inside the catalog's box.
   const Json& first = items.items.at(0);
