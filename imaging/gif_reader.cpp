@@ -84,7 +84,9 @@ class GifFileReader final : public StillImageReader {
     facts.depth = gif->SColorMap != nullptr ? gif->SColorMap->BitsPerPixel : 8;
     facts.colour_space = kColourRgb;
     facts.compressor = "GIF";
-    if (gif->SWidth <= 0 || gif->SHeight <= 0 || gif->SWidth > kMaxSide || gif->SHeight > kMaxSide) {
+    if (gif->SWidth <= 0 || gif->SHeight <= 0 || gif->SWidth > kMaxSide || gif->SHeight > kMaxSide ||
+        !PlausiblePictureSize(static_cast<std::uint64_t>(gif->SWidth), static_cast<std::uint64_t>(gif->SHeight),
+                              bytes.size())) {
       return kBadImageData;
     }
     int transparent = kNoTransparency;
