@@ -181,6 +181,7 @@ ErrorCode ScanStillImage(const std::string& path, const FileSpec& spec, const Sc
     out->colour_profile = metadata::ColourProfileName(m);
     out->annotations = metadata::AnnotationsFromMetadata(m.list, m.image_resources);
     out->metadata = std::move(m.list);
+    out->recording = std::move(m.recording);
   }
   imaging::DecodedImage decoded;
   int box = options.make_thumbnail ? options.thumbnail_size : 0;
@@ -273,12 +274,15 @@ ErrorCode ApplyScanResult(catalog::Catalog& catalog, int cell, const ScanResult&
   SetPascal(record.encoding_name, result.facts.compressor);
   SetPascal(record.colour_profile_name, result.colour_profile);
   record.thumbnail = result.thumbnail;
+  unsigned parts = catalog::parts::kThumbnail | catalog::parts::kMetadata | catalog::parts::kAnnotations;
+  // A recording the user made stays; the file's own fills an empty part.
+  if (!result.recording.empty() && record.recording.empty()) {
+    record.recording = result.recording;
+    parts |= catalog::parts::kRecording;
+  }
   record.metadata = result.metadata.serialize();
   MergeFileAnnotations(result.annotations, record.annotations);
-  if (ErrorCode e = catalog::ReplaceItemParts(catalog, cell, record,
-                                              catalog::parts::kThumbnail | catalog::parts::kMetadata |
-                                                  catalog::parts::kAnnotations);
-      e != err::kNone) {
+  if (ErrorCode e = catalog::ReplaceItemParts(catalog, cell, record, parts); e != err::kNone) {
     return e;
   }
   // The group indexes the catalog keeps file the item under its new facts

@@ -62,6 +62,7 @@ struct ScanResult {
   std::uint32_t sample_colour = 0;  // the thumbnail's mean colour, 0x00RRGGBB
   std::string colour_profile;       // Windows-1252
   std::vector<std::uint8_t> thumbnail;  // the stored form; empty when the reader gave no picture
+  std::vector<std::uint8_t> recording;  // a voice annotation the file carries (RIFF WAVE)
   metadata::MetadataList metadata;
   metadata::AnnotationBlock annotations;
 };

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "metadata/flashpix_audio.h"
 #include "metadata/jpeg_markers.h"
 #include "metadata/maker_notes.h"
 #include "platform/file.h"
@@ -369,7 +370,10 @@ ErrorCode ReadJpegMetadata(const ByteSource& source, bool want_thumbnail, ImageM
     out->icc_profile = std::move(segments.icc_profile);
   }
   FinishWalk(walk, out);
-  out->flashpix = std::move(segments.flashpix);
+  {
+    std::vector<std::span<const std::uint8_t>> flashpix(segments.flashpix.begin(), segments.flashpix.end());
+    out->recording = FlashPixAudioStream(flashpix);
+  }
   out->image_resources = std::move(segments.image_resources);
   return e;
 }

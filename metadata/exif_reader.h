@@ -86,7 +86,7 @@ struct ImageMetadata {
   ProfileChoice profile = ProfileChoice::kNone;
   std::vector<std::uint8_t> icc_profile;  // the embedded profile, when there is one
   std::vector<std::uint8_t> thumbnail;    // the EXIF thumbnail (JPEG), when asked and present
-  std::vector<std::uint8_t> flashpix;     // FlashPix extension data, collected but not decoded
+  std::vector<std::uint8_t> recording;    // the FlashPix voice annotation (RIFF WAVE), when there is one
   std::vector<std::uint8_t> image_resources;  // the Photoshop image-resource block (APP13)
 };
 

@@ -84,7 +84,7 @@ ErrorCode ReadJpegSegments(const ByteSource& source, JpegSegments* out) {
                              : d;
           out->icc_profile.insert(out->icc_profile.end(), payload.begin(), payload.end());
         } else if (app2 == App2Kind::kFlashPix) {
-          out->flashpix.insert(out->flashpix.end(), d.begin(), d.end());
+          out->flashpix.emplace_back(d.begin(), d.end());
         }
         break;
       case kMarkerApp13:

@@ -32,7 +32,7 @@ struct JpegSegments {
   std::vector<std::vector<std::uint8_t>> exif;  // TIFF structures of Exif APP1 segments
   std::vector<std::vector<std::uint8_t>> xmp;   // XMP packets
   std::vector<std::uint8_t> icc_profile;        // chunks joined, chunk headers removed
-  std::vector<std::uint8_t> flashpix;           // FlashPix APP2 segments joined as they are
+  std::vector<std::vector<std::uint8_t>> flashpix;  // FlashPix APP2 segments, each as it is
   std::vector<std::uint8_t> image_resources;    // APP13 segment data
   std::vector<std::string> comments;
 };

@@ -3,10 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "metadata/exif_reader.h"
+#include "metadata/flashpix_audio.h"
 #include "platform/byte_io.h"
 
 namespace norvo::metadata {
@@ -115,7 +119,8 @@ TEST(JpegMarkers, TheFirstApp2SegmentDecides) {
   MemorySource sd(d);
   JpegSegments f;
   ASSERT_EQ(ReadJpegSegments(sd, &f), err::kNone);
-  EXPECT_EQ(f.flashpix.size(), 5u + 15u);
+  ASSERT_EQ(f.flashpix.size(), 2u);
+  EXPECT_EQ(f.flashpix[0].size() + f.flashpix[1].size(), 5u + 15u);
   EXPECT_TRUE(f.icc_profile.empty());
 }
 
@@ -176,6 +181,102 @@ TEST(JpegMarkers, CommentAndXmpReachTheMetadataList) {
   ASSERT_EQ(m.list.getText(kKeyComment, 2, &text), err::kNone);
   EXPECT_EQ(text, "second");
   EXPECT_EQ(*m.list.find(kKeyXmp, 1), (Bytes{'<', '/', '>'}));
+}
+
+
+// A FlashPix contents list of a storage and the audio stream, its name in
+// UTF-16 of either byte order.
+Bytes FlashPixContents(std::uint32_t audio_size, bool little_endian_names) {
+  ByteWriter w;
+  w.u8(0);
+  w.u8(0);  // version
+  w.u8(1);  // contents list
+  w.u16be(2);
+  auto name = [&](std::string_view text) {
+    for (char c : text) {
+      little_endian_names ? w.u16le(static_cast<std::uint8_t>(c)) : w.u16be(static_cast<std::uint8_t>(c));
+    }
+    w.u16be(0);
+  };
+  w.u32be(0xFFFFFFFF);  // the root storage, with its class id
+  w.u8(0);
+  name("/");
+  w.zeros(16);
+  w.u32be(audio_size);
+  w.u8(0);
+  name("/Audio Stream");
+  return w.take();
+}
+
+Bytes FlashPixData(std::uint16_t index, std::uint32_t offset, const Bytes& data) {
+  ByteWriter w;
+  w.u8(0);
+  w.u8(0);
+  w.u8(2);  // stream data
+  w.u16be(index);
+  w.u32be(offset);
+  w.bytes(data);
+  return w.take();
+}
+
+TEST(FlashPixAudio, TheVoiceAnnotationIsPutTogetherFromItsSegments) {
+  Bytes wav = {'R', 'I', 'F', 'F', 28, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 1, 2, 3, 4, 5, 6, 7, 8};
+  const Bytes first(wav.begin(), wav.begin() + 10);
+  const Bytes second(wav.begin() + 10, wav.end());
+  for (bool little : {false, true}) {
+    SCOPED_TRACE(little ? "UTF-16LE names" : "UTF-16BE names");
+    JpegBuilder b;
+    // The pieces may come in any order.
+    b.segment(kMarkerApp2, "FPXR", FlashPixContents(static_cast<std::uint32_t>(wav.size()), little))
+        .segment(kMarkerApp2, "FPXR", FlashPixData(1, 10, second))
+        .segment(kMarkerApp2, "FPXR", FlashPixData(1, 0, first))
+        .segment(kMarkerStartOfScan, "");
+    Bytes jpeg = b.take();
+    ImageMetadata m;
+    ASSERT_EQ(ReadJpegMetadata(MemorySource(jpeg), false, &m), err::kNone);
+    EXPECT_EQ(m.recording, wav);
+  }
+  // exiftool reads the same sound from such a file (names in UTF-16LE, the
+  // pieces in order, as cameras write them).
+  if (std::system("exiftool -ver >/dev/null 2>&1") == 0) {
+    JpegBuilder b;
+    b.segment(kMarkerApp2, "FPXR", FlashPixContents(static_cast<std::uint32_t>(wav.size()), true))
+        .segment(kMarkerApp2, "FPXR", FlashPixData(1, 0, first))
+        .segment(kMarkerApp2, "FPXR", FlashPixData(1, 10, second))
+        .segment(kMarkerStartOfScan, "");
+    Bytes jpeg = b.take();
+    const std::string path = ::testing::TempDir() + "/norvo-flashpix-audio.jpg";
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(jpeg.data()),
+                                                 static_cast<std::streamsize>(jpeg.size()));
+    std::string sound;
+    if (FILE* pipe = popen(("exiftool -b -AudioStream '" + path + "' 2>/dev/null").c_str(), "r")) {
+      char buffer[256];
+      std::size_t n = 0;
+      while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) sound.append(buffer, n);
+      pclose(pipe);
+    }
+    std::remove(path.c_str());
+    EXPECT_EQ(sound, std::string(wav.begin(), wav.end()));
+  }
+  // A piece missing, or a piece for another entity, leaves no recording.
+  JpegBuilder gap;
+  gap.segment(kMarkerApp2, "FPXR", FlashPixContents(static_cast<std::uint32_t>(wav.size()), false))
+      .segment(kMarkerApp2, "FPXR", FlashPixData(1, 0, first))
+      .segment(kMarkerApp2, "FPXR", FlashPixData(0, 10, second))
+      .segment(kMarkerStartOfScan, "");
+  Bytes jpeg = gap.take();
+  ImageMetadata m;
+  ASSERT_EQ(ReadJpegMetadata(MemorySource(jpeg), false, &m), err::kNone);
+  EXPECT_TRUE(m.recording.empty());
+  // A declared size beyond the limit is not read.
+  JpegBuilder huge;
+  huge.segment(kMarkerApp2, "FPXR", FlashPixContents(kMaxFlashPixAudio + 1, false))
+      .segment(kMarkerApp2, "FPXR", FlashPixData(1, 0, first))
+      .segment(kMarkerStartOfScan, "");
+  Bytes big = huge.take();
+  ImageMetadata h;
+  ASSERT_EQ(ReadJpegMetadata(MemorySource(big), false, &h), err::kNone);
+  EXPECT_TRUE(h.recording.empty());
 }
 
 }  // namespace
