@@ -1,20 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "imaging/image_reader.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "imaging/readers.h"
 #include "imaging/transform.h"
 #include "platform/byte_io.h"
+#include "platform/file_replace.h"
 
 namespace norvo::imaging {
 namespace {
@@ -66,47 +65,21 @@ bool StartsWith(std::span<const std::uint8_t> bytes, std::size_t offset, std::st
   return std::memcmp(bytes.data() + offset, text.data(), text.size()) == 0;
 }
 
-// A file mapped read-only for the length of one read.
-class MappedFile {
- public:
-  MappedFile() = default;
-  MappedFile(const MappedFile&) = delete;
-  MappedFile& operator=(const MappedFile&) = delete;
-  ~MappedFile() {
-    if (data_ != nullptr) munmap(data_, size_);
-  }
+// A still image is read whole into memory rather than mapped: a mapped file
+// that shrinks while it is read (another program rewriting it, a removable
+// disk pulled) would end the process with SIGBUS. The copy costs well under
+// a millisecond for a camera photo.
+constexpr std::uint64_t kMaxStillImageFile = 1ull << 30;
 
-  ErrorCode open(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return ErrorFromErrno(errno);
-    struct stat st {};
-    ErrorCode result = err::kNone;
-    if (fstat(fd, &st) != 0) {
-      result = ErrorFromErrno(errno);
-    } else if (!S_ISREG(st.st_mode)) {
-      result = err::kFileNotFound;
-    } else if (st.st_size <= 0) {
-      result = kBadImageData;
-    } else {
-      size_ = static_cast<std::size_t>(st.st_size);
-      void* p = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
-      if (p == MAP_FAILED) {
-        result = ErrorFromErrno(errno);
-        size_ = 0;
-      } else {
-        data_ = p;
-      }
-    }
-    ::close(fd);
-    return result;
-  }
-
-  std::span<const std::uint8_t> bytes() const { return {static_cast<const std::uint8_t*>(data_), size_}; }
-
- private:
-  void* data_ = nullptr;
-  std::size_t size_ = 0;
-};
+ErrorCode ReadFileBytes(const std::string& path, std::vector<std::uint8_t>* out) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return ErrorFromErrno(errno);
+  if (!S_ISREG(st.st_mode)) return err::kFileNotFound;
+  if (st.st_size <= 0) return kBadImageData;
+  if (static_cast<std::uint64_t>(st.st_size) > kMaxStillImageFile) return err::kOutOfMemory;
+  if (ErrorCode e = ReadWholeFile(path, out); e != err::kNone) return e;
+  return out->empty() ? kBadImageData : err::kNone;
+}
 
 }  // namespace
 
@@ -155,10 +128,9 @@ ErrorCode ReadStillImage(std::span<const std::uint8_t> bytes, std::uint32_t form
 
 ErrorCode ReadStillImage(const std::string& path, std::uint32_t format, int box, DecodedImage* out) {
   *out = DecodedImage();
-  MappedFile file;
-  ErrorCode e = file.open(path);
-  if (e != err::kNone) return e;
-  return ReadStillImage(file.bytes(), format, box, out);
+  std::vector<std::uint8_t> bytes;
+  if (ErrorCode e = ReadFileBytes(path, &bytes); e != err::kNone) return e;
+  return ReadStillImage(bytes, format, box, out);
 }
 
 std::string CompressorName(std::string name) {
