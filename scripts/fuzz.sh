@@ -19,6 +19,10 @@ printf '# builds\nNorvoMediaLin 16500 16000 2.1 beta\n' > build-fuzz/corpus/sett
 printf 'norvo "/a b/c.NRK" d.jpg' > build-fuzz/corpus/settings/cmdline
 printf '<html><body>%%PDF-1.4 {QTtext}' > build-fuzz/corpus/settings/sniff
 
+# ASan returning freed memory to the system (madvise) can stall a run for
+# seconds on a busy machine and be reported as a timeout; keep it.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-allocator_release_to_os_interval_ms=-1}
+
 run() {
   local target=$1; shift
   if [ -z "$only" ] || [ "$only" = "$target" ]; then
