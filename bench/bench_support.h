@@ -10,6 +10,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <map>
+#include <set>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
@@ -60,5 +63,37 @@ inline bool HaveProgram(const std::string& name) {
   std::string command = "command -v '" + name + "' >/dev/null 2>&1";
   return std::system(command.c_str()) == 0;
 }
+
+// A benchmark's command line: `--name VALUE` for the names in `valued`,
+// `--name` for those in `flags`; anything else is a usage error (thrown).
+class BenchArgs {
+ public:
+  BenchArgs(int argc, char** argv, std::set<std::string> valued, std::set<std::string> flags, std::string usage) {
+    for (int i = 1; i < argc; ++i) {
+      std::string a = argv[i];
+      if (valued.contains(a) && i + 1 < argc) {
+        values_[a] = argv[++i];
+      } else if (flags.contains(a)) {
+        flags_.insert(a);
+      } else {
+        throw std::runtime_error("usage: " + usage);
+      }
+    }
+  }
+  // The number given for `name`, at least `min`; `fallback` when absent.
+  int number(const std::string& name, int fallback, int min) const {
+    auto it = values_.find(name);
+    return it == values_.end() ? fallback : std::max(min, std::atoi(it->second.c_str()));
+  }
+  std::string text(const std::string& name) const {
+    auto it = values_.find(name);
+    return it == values_.end() ? std::string() : it->second;
+  }
+  bool flag(const std::string& name) const { return flags_.contains(name); }
+
+ private:
+  std::map<std::string, std::string> values_;
+  std::set<std::string> flags_;
+};
 
 }  // namespace norvo::bench

@@ -44,21 +44,13 @@ struct Options {
 };
 
 Options ParseOptions(int argc, char** argv) {
+  bench::BenchArgs args(argc, argv, {"--runs", "--files", "--dir"}, {"--keep"},
+                        "metadata_bench [--runs N] [--files N] [--dir DIR] [--keep]");
   Options o;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "--runs" && i + 1 < argc) {
-      o.runs = std::max(1, std::atoi(argv[++i]));
-    } else if (a == "--files" && i + 1 < argc) {
-      o.files = std::max(1, std::atoi(argv[++i]));
-    } else if (a == "--dir" && i + 1 < argc) {
-      o.base_dir = argv[++i];
-    } else if (a == "--keep") {
-      o.keep = true;
-    } else {
-      throw std::runtime_error("usage: metadata_bench [--runs N] [--files N] [--dir DIR] [--keep]");
-    }
-  }
+  o.runs = args.number("--runs", o.runs, 1);
+  o.files = args.number("--files", o.files, 1);
+  o.base_dir = args.text("--dir");
+  o.keep = args.flag("--keep");
   return o;
 }
 

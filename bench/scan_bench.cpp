@@ -51,23 +51,14 @@ struct Options {
 };
 
 Options ParseOptions(int argc, char** argv) {
+  bench::BenchArgs args(argc, argv, {"--runs", "--photos", "--movies", "--dir"}, {"--keep"},
+                        "scan_bench [--runs N] [--photos N] [--movies N] [--dir DIR] [--keep]");
   Options o;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "--runs" && i + 1 < argc) {
-      o.runs = std::max(1, std::atoi(argv[++i]));
-    } else if (a == "--photos" && i + 1 < argc) {
-      o.photos = std::max(2, std::atoi(argv[++i]));
-    } else if (a == "--movies" && i + 1 < argc) {
-      o.movies = std::max(0, std::atoi(argv[++i]));
-    } else if (a == "--dir" && i + 1 < argc) {
-      o.base_dir = argv[++i];
-    } else if (a == "--keep") {
-      o.keep = true;
-    } else {
-      throw std::runtime_error("usage: scan_bench [--runs N] [--photos N] [--movies N] [--dir DIR] [--keep]");
-    }
-  }
+  o.runs = args.number("--runs", o.runs, 1);
+  o.photos = args.number("--photos", o.photos, 2);
+  o.movies = args.number("--movies", o.movies, 0);
+  o.base_dir = args.text("--dir");
+  o.keep = args.flag("--keep");
   return o;
 }
 
