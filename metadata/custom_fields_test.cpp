@@ -2,13 +2,14 @@
 #include "metadata/custom_fields.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
 
 #include "catalog/save.h"
+#include "metadata/catalog_fixture_test_support.h"
 
 namespace norvo::metadata {
 namespace {
@@ -16,36 +17,8 @@ namespace {
 using catalog::Catalog;
 
 // A scratch folder holding the catalogs of one test.
-class CustomFieldsTest : public ::testing::Test {
+class CustomFieldsTest : public testing::CatalogFixture {
  protected:
-  void SetUp() override {
-    std::string base = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp";
-    std::string pattern = base + "/norvo-fields-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    for (auto& c : open_) catalog::CloseCatalog(std::move(c), false);
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-
-  FileSpec Spec(const std::string& name) {
-    FileSpec spec;
-    MakeFileSpec(dir_ + "/" + name, spec);
-    return spec;
-  }
-
-  Catalog& Open(const std::string& file = "") {
-    std::unique_ptr<Catalog> c;
-    FileSpec spec = file.empty() ? FileSpec{} : Spec(file);
-    EXPECT_EQ(catalog::CreateCatalog(file.empty() ? nullptr : &spec,
-                                     Spec("scratch" + std::to_string(open_.size())), {}, {}, c),
-              err::kNone);
-    open_.push_back(std::move(c));
-    return *open_.back();
-  }
-
   // An item whose annotation block holds `entries` as (record, dataset, text).
   static void AddItemWith(Catalog& c, const std::vector<std::tuple<int, int, std::string>>& entries) {
     catalog::ItemRecord r;
@@ -64,9 +37,6 @@ class CustomFieldsTest : public ::testing::Test {
     EXPECT_EQ(catalog::GetItemRecord(c, cell, false, true, r), err::kNone);
     return r.annotations;
   }
-
-  std::string dir_;
-  std::vector<std::unique_ptr<Catalog>> open_;
 };
 
 TEST_F(CustomFieldsTest, AddsUpToSixteenUniqueNames) {
