@@ -124,11 +124,6 @@ bool ValidOperator(ImportFilter f, int op) {
   return op >= 1 && op <= kOperatorCount[static_cast<std::size_t>(f)];
 }
 
-void JsonString(std::string& out, const std::string& utf8) {
-  out += '"';
-  out += JsonEscape(utf8);
-  out += '"';
-}
 
 }  // namespace
 
@@ -336,46 +331,5 @@ ErrorCode SetImportOptionsKey(ImportOptionsView& v, const std::string& key, cons
   return err::kParam;
 }
 
-std::string ImportOptionsToJson(const ImportOptionsView& v) {
-  std::string out = "{\"class_mask\":[";
-  for (std::size_t i = 0; i < v.class_mask.size(); ++i) {
-    if (i > 0) out += ',';
-    JsonString(out, v.class_mask[i]);
-  }
-  out += "],\"ignore_shortcuts\":";
-  out += v.ignore_shortcuts ? "true" : "false";
-  out += ",\"ignore_invisible\":";
-  out += v.ignore_invisible ? "true" : "false";
-  out += ",\"filters\":{";
-  auto open = [&out](const char* name, bool enabled, int op, bool first) {
-    if (!first) out += ',';
-    out += '"';
-    out += name;
-    out += "\":{\"enabled\":";
-    out += enabled ? "true" : "false";
-    out += ",\"op\":" + std::to_string(op) + ',';
-  };
-  open("name", v.name.enabled, v.name.op, true);
-  out += "\"text\":";
-  JsonString(out, v.name.text);
-  out += '}';
-  open("created", v.created.enabled, v.created.op, false);
-  out += "\"date\":";
-  JsonString(out, v.created.date);
-  out += '}';
-  open("modified", v.modified.enabled, v.modified.op, false);
-  out += "\"date\":";
-  JsonString(out, v.modified.date);
-  out += '}';
-  open("size", v.size.enabled, v.size.op, false);
-  out += "\"kb\":" + std::to_string(v.size.value) + '}';
-  open("level", v.level.enabled, v.level.op, false);
-  out += "\"level\":" + std::to_string(v.level.value) + '}';
-  open("type", v.type.enabled, v.type.op, false);
-  out += "\"code\":";
-  JsonString(out, v.type.code);
-  out += "}}}";
-  return out;
-}
 
 }  // namespace norvo::media

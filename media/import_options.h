@@ -153,9 +153,6 @@ ErrorCode ImportOptionsFromView(const ImportOptionsView& view, ImportSettings& s
 std::vector<std::pair<std::string, std::string>> ImportOptionsToKeyValues(const ImportOptionsView& view);
 // Sets one key of a view; -50 for an unknown key or a malformed value.
 ErrorCode SetImportOptionsKey(ImportOptionsView& view, const std::string& key, const std::string& value);
-// The view as one JSON object: class_mask, ignore_shortcuts,
-// ignore_invisible, filters {name, created, modified, size, level, type}.
-std::string ImportOptionsToJson(const ImportOptionsView& view);
 
 // The day key the date filters compare: the date's calendar fields (it is
 // local time already) as year * 365 + month * 31 + day.
