@@ -4,6 +4,8 @@
 #include <algorithm>
 
 #include "catalog/catalog_file.h"
+#include "catalog/lock_files.h"
+#include "catalog/rollback_journal.h"
 #include "catalog/save.h"
 #include "platform/alias.h"
 #include "platform/dates.h"
@@ -87,25 +89,63 @@ std::uint32_t InitialsFromDisplayName(const std::string& display_name) {
   return (first << 8) | (second << 16);
 }
 
+namespace {
+
+// Errors of a LockFile that say the folder or disk cannot take one, after
+// which the catalog can still be viewed.
+bool CannotWriteBeside(ErrorCode e) {
+  return e == err::kWritePermission || e == err::kDiskFull;
+}
+
+ErrorCode OpenForUse(Catalog& catalog, const FileSpec& file, const PasswordCallback& password,
+                     const ProgressCallback& progress) {
+  const OpenOptions& options = catalog.options;
+  const LockKind kind = options.exclusive ? LockKind::kExclusive : LockKind::kShared;
+  if (ErrorCode e = TakeAccessLock(catalog, file.path, kind, options.wait_ms); e != err::kNone) return e;
+  // An interrupted write is undone before anyone reads: under the exclusive
+  // lock, since no other process may read the file while it is put back.
+  if (InspectJournal(file.path) != JournalState::kNone && catalog.access.writable()) {
+    if (ErrorCode e = catalog.access.lock(LockKind::kExclusive, options.wait_ms); e != err::kNone) return e;
+    bool rolled_back = false;
+    if (ErrorCode e = RecoverCatalogFile(file.path, &rolled_back); e != err::kNone) return e;
+    catalog.report.rolled_back_interrupted_save = rolled_back;
+    if (ErrorCode e = catalog.access.lock(kind, 0); e != err::kNone) return e;
+  }
+  // A hot journal that cannot be played back: the file may be half-written.
+  if (InspectJournal(file.path) == JournalState::kHot) return err::kWritePermission;
+
+  catalog.file_spec = file;
+  ErrorCode lock = AcquireLock(catalog);
+  catalog.file_spec = FileSpec{};
+  if (lock != err::kNone && !(CannotWriteBeside(lock) && !options.exclusive)) return lock;
+  catalog.read_only = lock != err::kNone || !catalog.access.writable();
+  return OpenCatalogFile(catalog, file, password, progress);
+}
+
+}  // namespace
+
 ErrorCode CreateCatalog(const FileSpec* catalog_file, const FileSpec& scratch, const PasswordCallback& password,
-                        const ProgressCallback& progress, std::unique_ptr<Catalog>& out) {
+                        const ProgressCallback& progress, std::unique_ptr<Catalog>& out,
+                        const OpenOptions& options) {
   out.reset();
   auto catalog = std::make_unique<Catalog>();
   catalog->cells.reserve(kMaxCatalogItems);
+  catalog->options = options;
   if (catalog_file) {
-    if (ErrorCode e = OpenCatalogFile(*catalog, *catalog_file, password, progress); e != err::kNone) {
+    if (ErrorCode e = OpenForUse(*catalog, *catalog_file, password, progress); e != err::kNone) {
       CloseCatalog(std::move(catalog), false);
       return e;
     }
   }
-  // A fresh ScratchFile: whatever was left at that name goes first.
+  // A fresh ScratchFile: whatever was left at that name goes first. It is
+  // locked for its life, which tells a later sweep that it is in use.
   ErrorCode e = DeleteFile(scratch);
   if (e == err::kNone || e == err::kFileNotFound) e = CreateFile(scratch, 0, 0);
   if (e == err::kNone) e = catalog->scratch.open(scratch, Permission::kReadWrite);
   if (e == err::kNone) {
+    (void)TryLockBytes(catalog->scratch.descriptor(), LockKind::kExclusive, 0, 0);  // a new file: always ours
     catalog->scratch_spec = scratch;
     catalog->scratch_end = 0;
-    if (catalog_file) e = AcquireLock(*catalog);
   }
   if (e != err::kNone) {
     CloseCatalog(std::move(catalog), false);

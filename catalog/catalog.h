@@ -22,6 +22,7 @@
 #include "catalog/limits.h"
 #include "platform/error_codes.h"
 #include "platform/file.h"
+#include "platform/file_lock.h"
 #include "platform/file_spec.h"
 
 namespace norvo::catalog {
@@ -70,6 +71,7 @@ enum class Notification : std::uint16_t {
 
 // What opening a catalog had to repair or pass over, for `check` and logs.
 struct OpenReport {
+  bool rolled_back_interrupted_save = false;  // a hot journal was played back
   bool sequential_scan = false;
   bool media_total_recomputed = false;
   bool folder_tree_rebuilt = false;
@@ -84,6 +86,17 @@ using ProgressCallback = std::function<int(int phase, int done, int total)>;
 // Asks the user for the catalog's password (Windows-1252); nullopt = cancel.
 using PasswordCallback = std::function<std::optional<std::string>()>;
 using NotificationCallback = std::function<void(Notification, std::uint32_t item_id)>;
+
+// How a catalog file is opened.
+struct OpenOptions {
+  // To change it: the access lock is exclusive from before the file is read
+  // until it is closed, so that no other process reads or changes it
+  // meanwhile (lock_files.h). Otherwise it is shared, and exclusive only
+  // while a save writes.
+  bool exclusive = false;
+  // How long to wait for another process's save or exclusive use to end.
+  int wait_ms = 10000;
+};
 
 struct Catalog {
   Catalog() = default;
@@ -123,9 +136,13 @@ struct Catalog {
   std::int64_t scratch_end = 0;
 
   int lock_slot = -1;
-  File lock_file;
-  FileSpec lock_spec;
+  RangeLock lock_file;              // the own LockFile, locked
   std::string locked_catalog_path;  // the catalog file the lock was taken for
+  RangeLock access;                 // the catalog file's access lock
+  OpenOptions options;              // as it was opened
+  // Opened for viewing only: the file, its folder or its disk cannot be
+  // written (a mounted backup disc, a full card). Saving in place is -61.
+  bool read_only = false;
 
   std::uint32_t modification_stamp = 0;  // 0: no unsaved change
   std::string display_name;              // UTF-8, from the file name
@@ -142,10 +159,14 @@ struct Catalog {
   void send(Notification n, std::uint32_t item_id = 0) const;
 };
 
-// Creates a Catalog: defaults, the file's content when one is given (opened
-// read-only, locked), and a fresh ScratchFile at `scratch`.
+// Creates a Catalog: defaults, the file's content when one is given, and a
+// fresh ScratchFile at `scratch`. Opening a file takes its access lock, plays
+// back the journal of a save that was interrupted, takes a LockFile and only
+// then reads it (opened read-only). A file whose folder or disk cannot be
+// written opens read_only, unless `options` ask to change it (-61).
 ErrorCode CreateCatalog(const FileSpec* catalog_file, const FileSpec& scratch, const PasswordCallback& password,
-                        const ProgressCallback& progress, std::unique_ptr<Catalog>& out);
+                        const ProgressCallback& progress, std::unique_ptr<Catalog>& out,
+                        const OpenOptions& options = {});
 
 // Appends `record` (with its parts) to the ScratchFile as a new item whose
 // file lies in `folder_path` (UTF-8; empty: not entered in the folder tree).

@@ -1,65 +1,53 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+//
+// What holds at each step of a save.
+//
+// In place (SaveInPlace):
+//   1. Nothing is written until the checks pass: the catalog is writable, no
+//      other process has it open (LockFiles and the exclusive access lock),
+//      and the disk has room. The access lock stays exclusive to the end.
+//   2. The journal saves the header and the file's tail from the record-area
+//      end, the first byte the save may change, and is durable before the
+//      first write to the catalog file.
+//   3. Records are moved down and appended, the directory written, the file
+//      cut and flushed. The Catalog's cells are not touched: the new offsets
+//      live in the SavePlan.
+//   4. The journal is deleted: the new file counts from here. Only then are
+//      the plan's cells adopted and the ScratchFile emptied.
+//   On a failure in 2-4 the journal is played back, so the file and the
+//   Catalog are again as before the save; only if that fails too is the
+//   result -27, and the journal stays for the next open.
+//
+// To another file (SaveToNewFile):
+//   1. The destination is not a catalog another process has open.
+//   2. Everything goes to a new file with a temporary name in the
+//      destination's folder (claimed, so that a crash leaves nothing behind
+//      after the next start), which is flushed and renamed over the
+//      destination; the folder is flushed.
+//   3. Only then does the Catalog move to the new file and its locks.
+//   On failure the temporary file is deleted; the destination and the
+//   Catalog are as before.
 #include "catalog/save.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 
 #include "catalog/catalog_file.h"
+#include "catalog/rollback_journal.h"
 #include "platform/byte_io.h"
+#include "platform/fault_injection.h"
+#include "platform/owned_temporaries.h"
 
 namespace norvo::catalog {
 namespace {
 
-constexpr std::size_t kLockMarkerSize = sizeof(kLockMarker) - 1;
 constexpr std::size_t kSlackFieldOffset = 0x3E8;
-
-bool BeginsWithMarker(const std::string& path) {
-  FileSpec spec;
-  if (MakeFileSpec(path, spec) != err::kNone) return false;
-  File f;
-  if (f.open(spec, Permission::kRead) != err::kNone) return false;
-  std::array<std::uint8_t, kLockMarkerSize> head{};
-  if (f.readAt(0, head) != err::kNone) return false;
-  return std::memcmp(head.data(), kLockMarker, kLockMarkerSize) == 0;
-}
-
-// A LockFile is live while some instance holds a write lock on it; the locks
-// are per open file description, so they also tell two Catalogs of one
-// process apart, and they work on shared network folders.
-bool LockIsHeld(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct flock probe {};
-  probe.l_type = F_WRLCK;
-  probe.l_whence = SEEK_SET;
-  probe.l_start = 0;
-  probe.l_len = 0;
-  bool held = ::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
-  ::close(fd);
-  return held;
-}
-
-// Deletes a LockFile left behind by an instance that ended without closing.
-// True when the slot's file is gone afterwards.
-bool ClearStaleLock(const std::string& path) {
-  if (!BeginsWithMarker(path) || LockIsHeld(path)) return false;
-  FileSpec spec;
-  MakeFileSpec(path, spec);
-  return DeleteFile(spec) == err::kNone;
-}
-
-bool TakeWriteLock(File& file) {
-  struct flock lock {};
-  lock.l_type = F_WRLCK;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = 0;
-  lock.l_len = 0;
-  return ::fcntl(file.descriptor(), F_OFD_SETLK, &lock) == 0;
-}
+// Names tried for a temporary file before giving up.
+constexpr int kTemporaryNameAttempts = 100;
 
 // Reads a whole stored record (fixed part and parts) as it lies in the file.
 ErrorCode ReadStoredRecord(const File& file, std::int64_t offset, std::int64_t file_length,
@@ -83,23 +71,23 @@ bool SamePath(const std::string& a, const std::string& b) {
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-// The record-area writing of a save, kept apart from the Catalog until the
-// whole save has succeeded, so that a failure leaves the cells as they were.
+// The cells as the save places them, kept apart from the Catalog until the
+// new file counts.
 struct SavePlan {
   std::vector<CatalogCell> cells;
   std::int64_t write_pos = kHeaderSize;
-  // In-place only: how far the records moved so far are valid in the file.
-  std::int64_t moved_end = -1;
-  std::vector<std::uint8_t> record_in_flight;  // a record being moved down
-  int in_flight_cell = -1;
+  std::uint32_t directory_offset = 0;
+  int done = 0;
+  int total = 0;
+  ProgressCallback progress;
+
+  void reportRecord() {
+    ++done;
+    if (progress) progress(1, done, total);
+  }
 };
 
-void Report(const ProgressCallback& progress, int done, int total) {
-  if (progress) progress(1, done, total);
-}
-
-ErrorCode CopyOldRecords(const File& old_file, File& out, SavePlan& plan, const ProgressCallback& progress, int& done,
-                         int total) {
+ErrorCode CopyOldRecords(const File& old_file, File& out, SavePlan& plan) {
   // Runs of records that lie back to back in the old file go in one copy.
   std::int64_t run_start = -1;
   std::int64_t run_length = 0;
@@ -109,8 +97,7 @@ ErrorCode CopyOldRecords(const File& old_file, File& out, SavePlan& plan, const 
     run_length = 0;
     return e;
   };
-  for (std::size_t i = 0; i < plan.cells.size(); ++i) {
-    CatalogCell& cell = plan.cells[i];
+  for (CatalogCell& cell : plan.cells) {
     if (cell.inScratch()) continue;
     std::uint64_t size = 0;
     if (ErrorCode e = ReadStoredSize(old_file, cell.offset, &size); e != err::kNone) return e;
@@ -123,40 +110,34 @@ ErrorCode CopyOldRecords(const File& old_file, File& out, SavePlan& plan, const 
     }
     cell.offset = static_cast<std::uint32_t>(plan.write_pos);
     plan.write_pos += static_cast<std::int64_t>(size);
-    Report(progress, ++done, total);
+    plan.reportRecord();
   }
   return flush();
 }
 
-ErrorCode CompactInPlace(const Catalog& catalog, File& out, std::int64_t file_length, SavePlan& plan,
-                         const ProgressCallback& progress, int& done, int total) {
-  plan.write_pos = catalog.record_area_end;
-  plan.moved_end = plan.write_pos;
-  std::vector<std::size_t> behind;  // cells whose records lie at or after the write position
+// Moves the records that lie at or after the record-area end down to close
+// the gaps left by removed and replaced records, in order of position. Each
+// is read whole before it is written, so a move onto itself is safe.
+ErrorCode CompactInPlace(std::uint32_t record_area_end, File& out, std::int64_t file_length, SavePlan& plan) {
+  plan.write_pos = record_area_end;
+  std::vector<std::size_t> behind;
   for (std::size_t i = 0; i < plan.cells.size(); ++i) {
     if (!plan.cells[i].inScratch() && plan.cells[i].offset >= plan.write_pos) behind.push_back(i);
   }
   std::sort(behind.begin(), behind.end(),
             [&](std::size_t a, std::size_t b) { return plan.cells[a].offset < plan.cells[b].offset; });
+  std::vector<std::uint8_t> record;
   for (std::size_t i : behind) {
-    // Read whole before writing, so that a move onto itself is safe.
-    if (ErrorCode e = ReadStoredRecord(out, plan.cells[i].offset, file_length, plan.record_in_flight);
-        e != err::kNone) {
-      return e;
-    }
-    plan.in_flight_cell = static_cast<int>(i);
-    if (ErrorCode e = out.writeAt(plan.write_pos, plan.record_in_flight); e != err::kNone) return e;
-    plan.in_flight_cell = -1;
+    if (ErrorCode e = ReadStoredRecord(out, plan.cells[i].offset, file_length, record); e != err::kNone) return e;
+    if (ErrorCode e = out.writeAt(plan.write_pos, record); e != err::kNone) return e;
     plan.cells[i].offset = static_cast<std::uint32_t>(plan.write_pos);
-    plan.write_pos += static_cast<std::int64_t>(plan.record_in_flight.size());
-    plan.moved_end = plan.write_pos;
-    Report(progress, ++done, total);
+    plan.write_pos += static_cast<std::int64_t>(record.size());
+    plan.reportRecord();
   }
   return out.setPosition(SeekMode::kFromStart, plan.write_pos);
 }
 
-ErrorCode CopyScratchRecords(const Catalog& catalog, File& out, SavePlan& plan, const ProgressCallback& progress,
-                             int& done, int total) {
+ErrorCode CopyScratchRecords(const Catalog& catalog, File& out, SavePlan& plan) {
   std::vector<std::uint8_t> record;
   for (auto& cell : plan.cells) {
     if (!cell.inScratch()) continue;
@@ -168,127 +149,22 @@ ErrorCode CopyScratchRecords(const Catalog& catalog, File& out, SavePlan& plan, 
     cell.offset = static_cast<std::uint32_t>(plan.write_pos);
     cell.flags &= ~cell_flags::kInScratch;
     plan.write_pos += static_cast<std::int64_t>(record.size());
-    Report(progress, ++done, total);
+    plan.reportRecord();
   }
   return out.setPosition(SeekMode::kFromStart, plan.write_pos);
 }
 
-// After a failed save in place: records already moved down are valid at
-// their new places; the one caught in the middle of its move goes to the
-// ScratchFile from memory. The ScratchFile's records were only read.
-void KeepMovedRecords(Catalog& catalog, const SavePlan& plan) {
-  if (plan.moved_end < 0) return;
-  for (std::size_t i = 0; i < catalog.cells.size() && i < plan.cells.size(); ++i) {
-    CatalogCell& cell = catalog.cells[i];
-    if (cell.inScratch()) continue;
-    if (static_cast<int>(i) == plan.in_flight_cell) {
-      std::int64_t at = catalog.scratch_end;
-      std::vector<std::uint8_t> padded = plan.record_in_flight;
-      FixedBytes(padded).setU32be(kSlackFieldOffset, kScratchSlack);
-      padded.resize(padded.size() + kScratchSlack, 0);
-      if (catalog.scratch.writeAt(at, padded) == err::kNone) {
-        cell.offset = static_cast<std::uint32_t>(at);
-        cell.flags |= cell_flags::kInScratch;
-        catalog.scratch_end = at + static_cast<std::int64_t>(padded.size());
-      }
-      continue;
-    }
-    if (plan.cells[i].offset < plan.moved_end && plan.cells[i].offset != cell.offset) {
-      cell.offset = plan.cells[i].offset;
-    }
-  }
-  // Everything below the last completed move is back to back again.
-  catalog.record_area_end = static_cast<std::uint32_t>(plan.moved_end);
+// The directory describes the cells as they will be after the save.
+ErrorCode WriteDirectory(Catalog& catalog, File& out, SavePlan& plan) {
+  std::swap(catalog.cells, plan.cells);
+  ErrorCode e = WriteCatalogDirectory(catalog, out, &plan.directory_offset);
+  std::swap(catalog.cells, plan.cells);
+  return e;
 }
 
-}  // namespace
-
-std::string LockFilePath(const std::string& catalog_path, int slot) {
-  std::string name = ".";
-  name += LeafName(catalog_path);
-  name += '_';
-  name += static_cast<char>('0' + slot);
-  return JoinPath(ParentFolder(catalog_path), name);
-}
-
-ErrorCode AcquireLock(Catalog& catalog) {
-  if (!catalog.titled()) return err::kParam;
-  for (int slot = 0; slot < kMaxLockSlots; ++slot) {
-    const std::string path = LockFilePath(catalog.file_spec.path, slot);
-    if (FileExists(path) && !ClearStaleLock(path)) continue;
-    FileSpec spec;
-    MakeFileSpec(path, spec);
-    ErrorCode e = CreateFile(spec, 0, 0);
-    if (e == err::kDuplicateName) continue;  // another instance took it just now
-    if (e != err::kNone) return e;
-    File lock;
-    if (e = lock.open(spec, Permission::kReadWrite); e != err::kNone) return e;
-    if (!TakeWriteLock(lock)) continue;
-    std::span<const std::uint8_t> marker(reinterpret_cast<const std::uint8_t*>(kLockMarker), kLockMarkerSize);
-    if (e = lock.writeAt(0, marker); e != err::kNone) {
-      lock.close();
-      DeleteFile(spec);
-      return e;
-    }
-    catalog.lock_file = std::move(lock);
-    catalog.lock_spec = spec;
-    catalog.lock_slot = slot;
-    catalog.locked_catalog_path = catalog.file_spec.path;
-    return err::kNone;
-  }
-  return err::kPermission;
-}
-
-namespace {
-
-// Live LockFiles of a catalog file other than `own_slot`; stale ones are
-// deleted on the way.
-int CountLiveLocks(const std::string& catalog_path, int own_slot) {
-  int count = 0;
-  for (int slot = 0; slot < kMaxLockSlots; ++slot) {
-    if (slot == own_slot) continue;
-    const std::string path = LockFilePath(catalog_path, slot);
-    if (!FileExists(path) || !BeginsWithMarker(path)) continue;
-    if (LockIsHeld(path)) {
-      ++count;
-    } else {
-      ClearStaleLock(path);
-    }
-  }
-  return count;
-}
-
-}  // namespace
-
-int CountOtherOpeners(Catalog& catalog) {
-  if (catalog.lock_slot < 0 || !catalog.titled()) return 0;
-  return CountLiveLocks(catalog.file_spec.path, catalog.lock_slot);
-}
-
-void ReleaseLock(Catalog& catalog) {
-  if (catalog.lock_slot < 0) return;
-  catalog.lock_file.close();
-  catalog.lock_slot = -1;
-  // Our own LockFile and any left behind by ended instances; live ones stay.
-  for (int slot = 0; slot < kMaxLockSlots; ++slot) {
-    const std::string path = LockFilePath(catalog.locked_catalog_path, slot);
-    if (FileExists(path)) ClearStaleLock(path);
-  }
-  catalog.lock_spec = FileSpec{};
-  catalog.locked_catalog_path.clear();
-}
-
-ErrorCode SaveCatalog(Catalog& catalog, const FileSpec* destination, const ProgressCallback& progress) {
-  if (!catalog.scratch.isOpen()) return err::kPermission;
-  bool in_place = destination == nullptr ||
-                  (catalog.titled() && SamePath(destination->path, catalog.file_spec.path));
-  const FileSpec target = destination == nullptr ? catalog.file_spec : *destination;
-  if (in_place && CountOtherOpeners(catalog) > 0) return err::kOpenForWriting;
-  // Never write over a catalog file that another instance has open.
-  if (!in_place && !target.empty() && CountLiveLocks(target.path, -1) > 0) return err::kOpenForWriting;
-
-  if (!catalog.file.isOpen() && !catalog.scratch.isOpen()) return err::kBadName;
-  if (target.empty()) return err::kParam;
+// Room for the save: the catalog file and the ScratchFile together, with
+// headroom, below 2 GB and below the destination's free space.
+ErrorCode CheckRoom(const Catalog& catalog, const std::string& destination) {
   std::int64_t catalog_length = 0;
   std::int64_t scratch_length = 0;
   if (catalog.file.isOpen() && catalog.file.endOfFile(&catalog_length) != err::kNone) catalog_length = 0;
@@ -296,11 +172,44 @@ ErrorCode SaveCatalog(Catalog& catalog, const FileSpec* destination, const Progr
   const std::int64_t needed = catalog_length + scratch_length + kSaveHeadroom;
   if (needed >= kMaxCatalogBytes) return err::kFileTooLarge;
   std::uint64_t free_bytes = 0;
-  if (ErrorCode e = FreeBytes(ParentFolder(target.path), &free_bytes); e != err::kNone) return e;
+  if (ErrorCode e = FreeBytes(ParentFolder(destination), &free_bytes); e != err::kNone) return e;
   if (static_cast<std::uint64_t>(needed) >= free_bytes) return err::kDiskFull;
+  return err::kNone;
+}
 
-  if (in_place) {
-    // Write test: the file must take a write before we start moving records.
+// The Catalog takes the saved state: cells, an empty ScratchFile, the layout
+// of the new file.
+void AdoptSavedState(Catalog& catalog, const SavePlan& plan) {
+  std::copy(plan.cells.begin(), plan.cells.end(), catalog.cells.begin());
+  // A ScratchFile that keeps its old records only wastes space: nothing
+  // refers to them any more.
+  (void)catalog.scratch.setEndOfFile(0);
+  catalog.scratch_end = 0;
+  catalog.record_area_end = plan.directory_offset;
+  catalog.directory_offset = plan.directory_offset;
+  catalog.saved_item_count = static_cast<std::uint32_t>(plan.total);
+  catalog.modification_stamp = 0;
+  catalog.display_name = LeafName(catalog.file_spec.path);
+}
+
+LockKind KindToHold(const Catalog& catalog) {
+  return catalog.options.exclusive ? LockKind::kExclusive : LockKind::kShared;
+}
+
+ErrorCode SaveInPlace(Catalog& catalog, SavePlan& plan) {
+  const FileSpec target = catalog.file_spec;
+  if (catalog.read_only) return err::kWritePermission;
+  if (CountOtherOpeners(catalog) > 0) return err::kOpenForWriting;
+  if (ErrorCode e = CheckRoom(catalog, target.path); e != err::kNone) return e;
+  if (ErrorCode e = catalog.access.lock(LockKind::kExclusive, kSaveLockWaitMs); e != err::kNone) return e;
+  struct RestoreAccess {
+    Catalog& c;
+    // Going back from exclusive to shared is a conversion that cannot wait.
+    ~RestoreAccess() { (void)c.access.lock(KindToHold(c), 0); }
+  } restore{catalog};
+
+  // Write test: the file must take a write before anything is journaled.
+  {
     catalog.file.close();
     File test;
     ErrorCode e = test.open(target, Permission::kReadWrite);
@@ -312,107 +221,191 @@ ErrorCode SaveCatalog(Catalog& catalog, const FileSpec* destination, const Progr
     if (e != err::kNone) return e;
   }
 
-  if (progress) progress(0, 0, 0);
-  const int total = catalog.totals.item_count;
-  int done = 0;
-  SavePlan plan;
-  plan.cells.assign(catalog.cells.begin(), catalog.cells.begin() + total);
-  File old_file = std::move(catalog.file);
+  if (plan.progress) plan.progress(0, 0, 0);
   File out;
-  ErrorCode e = err::kNone;
-  if (!in_place && !FileExists(target.path)) {
-    e = CreateFile(target, FourCC(kCatalogCreator), FourCC(kCatalogFileType));
-  }
-  if (e == err::kNone) {
-    if (in_place) old_file.close();
-    e = out.open(target, Permission::kReadWrite);
-  }
   std::int64_t length = 0;
+  ErrorCode e = out.open(target, Permission::kReadWrite);
   if (e == err::kNone) e = out.endOfFile(&length);
-  if (e == err::kNone && length < catalog.totals.total_record_bytes) e = out.setEndOfFile(catalog.totals.total_record_bytes);
-  if (e == err::kNone) e = out.writeAt(0, BuildHeader(static_cast<std::uint32_t>(total)));
+  RollbackJournal journal;
   if (e == err::kNone) {
-    if (in_place) {
-      e = CompactInPlace(catalog, out, std::max(length, std::int64_t{catalog.totals.total_record_bytes}), plan,
-                         progress, done, total);
-    } else {
-      e = out.setPosition(SeekMode::kFromStart, static_cast<std::int64_t>(kHeaderSize));
-      if (e == err::kNone && old_file.isOpen()) e = CopyOldRecords(old_file, out, plan, progress, done, total);
-    }
+    const ByteRange changed[] = {{0, static_cast<std::int64_t>(kHeaderSize)},
+                                 {catalog.record_area_end, length - catalog.record_area_end}};
+    e = journal.begin(target.path, out, changed);
   }
-  if (e == err::kNone) e = CopyScratchRecords(catalog, out, plan, progress, done, total);
-  std::uint32_t directory_offset = 0;
-  if (e == err::kNone) {
-    // The directory describes the cells as they will be after the save.
-    std::swap(catalog.cells, plan.cells);
-    e = WriteCatalogDirectory(catalog, out, &directory_offset);
-    std::swap(catalog.cells, plan.cells);
-  }
-  if (e == err::kNone) e = out.flush();
-  if (progress) progress(2, 0, 0);
-  out.close();
-  old_file.close();
-
   if (e != err::kNone) {
-    if (in_place) KeepMovedRecords(catalog, plan);
-    ReopenReadOnly(catalog);
-    return err::kWriteFailedDuringSave;
+    if (plan.progress) plan.progress(2, 0, 0);
+    return e;
   }
-
-  // Success: the cells now point into the new file.
-  std::copy(plan.cells.begin(), plan.cells.end(), catalog.cells.begin());
-  catalog.scratch.setEndOfFile(0);
-  catalog.scratch_end = 0;
-  const bool new_file = !catalog.titled() || !in_place;
-  if (new_file) ReleaseLock(catalog);
-  catalog.file_spec = target;
-  MakeFileSpec(target.path, catalog.file_spec);
-  ReopenReadOnly(catalog);
-  if (new_file) AcquireLock(catalog);  // an unlockable folder still leaves a usable catalog
-  catalog.record_area_end = directory_offset;
-  catalog.directory_offset = directory_offset;
-  catalog.saved_item_count = static_cast<std::uint32_t>(total);
-  catalog.modification_stamp = 0;
-  catalog.display_name = LeafName(target.path);
-  catalog.send(Notification::kCatalogChanged);
-  return err::kNone;
+  if (length < catalog.totals.total_record_bytes) e = out.setEndOfFile(catalog.totals.total_record_bytes);
+  if (e == err::kNone) e = out.writeAt(0, BuildHeader(static_cast<std::uint32_t>(plan.total)));
+  if (e == err::kNone) {
+    e = CompactInPlace(catalog.record_area_end, out, std::max<std::int64_t>(length, catalog.totals.total_record_bytes),
+                       plan);
+  }
+  if (e == err::kNone) e = CopyScratchRecords(catalog, out, plan);
+  if (e == err::kNone) e = WriteDirectory(catalog, out, plan);
+  if (e == err::kNone) e = out.flush();
+  if (e == err::kNone) e = journal.commit();
+  if (e != err::kNone) {
+    const ErrorCode undo = journal.rollback(out);
+    if (plan.progress) plan.progress(2, 0, 0);
+    out.close();
+    (void)ReopenReadOnly(catalog);  // a failure shows at the next read of a record
+    return undo == err::kNone ? e : err::kWriteFailedDuringSave;
+  }
+  if (plan.progress) plan.progress(2, 0, 0);
+  out.close();
+  AdoptSavedState(catalog, plan);
+  return ReopenReadOnly(catalog);
 }
+
+// Makes a new, empty file with the catalog's type codes under a temporary
+// name beside `target`, claimed before it exists.
+ErrorCode CreateTemporaryBeside(const std::string& target, TemporaryClaim& claim, FileSpec& out) {
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::random_device seed;
+  std::mt19937 random(seed());
+  std::uniform_int_distribution<std::size_t> pick(0, sizeof(kLetters) - 2);
+  const std::string pattern = TemporaryNameBeside(target);
+  for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
+    std::string name = pattern;
+    for (std::size_t i = name.size() - 6; i < name.size(); ++i) name[i] = kLetters[pick(random)];
+    claim.claim(name);
+    (void)MakeFileSpec(name, out);  // -43: the file is about to be made
+    ErrorCode e = CreateFile(out, FourCC(kCatalogCreator), FourCC(kCatalogFileType));
+    if (e != err::kDuplicateName) return e;
+  }
+  return err::kDuplicateName;
+}
+
+ErrorCode SaveToNewFile(Catalog& catalog, const FileSpec& target, SavePlan& plan) {
+  // Never replace a catalog file that another process has open.
+  if (FileExists(target.path) && (CountLiveLocks(target.path, -1) > 0 || AnyLockHeld(target.path))) {
+    return err::kOpenForWriting;
+  }
+  if (ErrorCode e = CheckRoom(catalog, target.path); e != err::kNone) return e;
+  if (plan.progress) plan.progress(0, 0, 0);
+
+  TemporaryClaim claim;
+  FileSpec temporary;
+  ErrorCode e = CreateTemporaryBeside(target.path, claim, temporary);
+  File out;
+  if (e == err::kNone) e = out.open(temporary, Permission::kReadWrite);
+  if (e == err::kNone && out.endOfFile(&plan.write_pos) == err::kNone &&
+      plan.write_pos < catalog.totals.total_record_bytes) {
+    e = out.setEndOfFile(catalog.totals.total_record_bytes);  // pre-sized: a full disk shows now
+  }
+  plan.write_pos = kHeaderSize;
+  if (e == err::kNone) e = out.writeAt(0, BuildHeader(static_cast<std::uint32_t>(plan.total)));
+  if (e == err::kNone) e = out.setPosition(SeekMode::kFromStart, static_cast<std::int64_t>(kHeaderSize));
+  if (e == err::kNone && catalog.file.isOpen()) e = CopyOldRecords(catalog.file, out, plan);
+  if (e == err::kNone) e = CopyScratchRecords(catalog, out, plan);
+  if (e == err::kNone) e = WriteDirectory(catalog, out, plan);
+  if (e == err::kNone) e = out.flush();
+  out.close();
+  if (e == err::kNone) e = faults::BeforeWrite();
+  if (e == err::kNone && ::rename(temporary.path.c_str(), target.path.c_str()) != 0) e = ErrorFromErrno(errno);
+  if (plan.progress) plan.progress(2, 0, 0);
+  if (e != err::kNone) {
+    if (!temporary.empty()) ::unlink(temporary.path.c_str());
+    return e;
+  }
+  // The rename happened; a folder that cannot be flushed does not undo it.
+  (void)FlushFolder(ParentFolder(target.path));
+
+  // The Catalog moves to its new file, with a LockFile and access lock there.
+  ReleaseLock(catalog);
+  catalog.access.close();
+  (void)MakeFileSpec(target.path, catalog.file_spec);  // it exists now
+  AdoptSavedState(catalog, plan);
+  ErrorCode reopened = ReopenReadOnly(catalog);
+  const bool access = TakeAccessLock(catalog, target.path, KindToHold(catalog), 0) == err::kNone;
+  const bool locked = AcquireLock(catalog) == err::kNone;
+  // A folder where no LockFile can be made still leaves a catalog to view.
+  catalog.read_only = !access || !locked || !catalog.access.writable();
+  return reopened;
+}
+
+}  // namespace
+
+ErrorCode SaveCatalog(Catalog& catalog, const FileSpec* destination, const ProgressCallback& progress) {
+  if (!catalog.scratch.isOpen()) return err::kPermission;
+  const bool in_place =
+      destination == nullptr || (catalog.titled() && SamePath(destination->path, catalog.file_spec.path));
+  const FileSpec target = destination == nullptr ? catalog.file_spec : *destination;
+  if (!catalog.file.isOpen() && !catalog.scratch.isOpen()) return err::kBadName;
+  if (target.empty()) return err::kParam;
+
+  SavePlan plan;
+  plan.total = catalog.totals.item_count;
+  plan.cells.assign(catalog.cells.begin(), catalog.cells.begin() + plan.total);
+  plan.progress = progress;
+  ErrorCode e = in_place ? SaveInPlace(catalog, plan) : SaveToNewFile(catalog, target, plan);
+  if (e == err::kNone) catalog.send(Notification::kCatalogChanged);
+  return e;
+}
+
+namespace {
+
+// Offset of the "PREF" chunk's data in the catalog file, or -1.
+std::int64_t FindSettingsChunk(const File& f) {
+  std::int64_t length = 0;
+  std::array<std::uint8_t, 8> head{};
+  if (f.endOfFile(&length) != err::kNone || length < 16 ||
+      f.readAt(length - 4, std::span(head).first(4)) != err::kNone) {
+    return -1;
+  }
+  std::int64_t pos = ByteReader(std::span(head).first(4)).u32be();
+  for (int guard = 0; guard < 4096 && pos >= 0 && 8 <= length - 8 - pos; ++guard) {
+    if (f.readAt(pos, head) != err::kNone) return -1;
+    ByteReader r(head);
+    std::uint32_t tag = r.u32be();
+    std::uint32_t n = r.u32be();
+    if (tag == kFileMagic) return -1;
+    if (tag == FourCC("PREF") && n == kSettingsSize && static_cast<std::int64_t>(n) <= length - pos - 8) {
+      return pos + 8;
+    }
+    pos += 8 + static_cast<std::int64_t>(n);
+  }
+  return -1;
+}
+
+// Overwrites the head of the "PREF" chunk through the journal; the file's
+// modification time is put back, so that this does not count as a change.
+void WriteBackSettings(Catalog& catalog) {
+  if (catalog.read_only || CountOtherOpeners(catalog) > 0) return;
+  if (catalog.access.lock(LockKind::kExclusive, 0) != err::kNone) return;  // someone is reading it
+  struct stat before {};
+  File f;
+  if (::stat(catalog.file_spec.path.c_str(), &before) != 0 ||
+      f.open(catalog.file_spec, Permission::kReadWrite) != err::kNone) {
+    return;
+  }
+  const std::int64_t at = FindSettingsChunk(f);
+  if (at < 0) return;
+  const ByteRange changed[] = {{at, static_cast<std::int64_t>(kSettingsWriteBackSize)}};
+  RollbackJournal journal;
+  if (journal.begin(catalog.file_spec.path, f, changed) != err::kNone) return;
+  ErrorCode e = f.writeAt(at, std::span(catalog.settings.bytes).first(kSettingsWriteBackSize));
+  if (e == err::kNone) e = f.flush();
+  if (e == err::kNone) e = journal.commit();
+  // Settings that cannot be written back are not worth a message at close:
+  // the file is put back as it was, or the next open does it.
+  if (e != err::kNone) (void)journal.rollback(f);
+  struct timespec times[2] = {before.st_atim, before.st_mtim};
+  (void)::futimens(f.descriptor(), times);
+}
+
+}  // namespace
 
 void CloseCatalog(std::unique_ptr<Catalog> catalog, bool write_back_settings) {
   if (!catalog) return;
   catalog->file.close();
   catalog->scratch.close();
-  if (!catalog->scratch_spec.empty()) DeleteFile(catalog->scratch_spec);
-  if (write_back_settings && catalog->titled() && CountOtherOpeners(*catalog) == 0) {
-    // Overwrite the head of the "PREF" chunk; the file's modification time is
-    // put back so that this does not count as a change of the file.
-    File f;
-    struct stat before {};
-    if (::stat(catalog->file_spec.path.c_str(), &before) == 0 &&
-        f.open(catalog->file_spec, Permission::kReadWrite) == err::kNone) {
-      std::int64_t length = 0;
-      std::array<std::uint8_t, 8> head{};
-      if (f.endOfFile(&length) == err::kNone && length >= 16 && f.readAt(length - 4, std::span(head).first(4)) == err::kNone) {
-        std::int64_t pos = ByteReader(std::span(head).first(4)).u32be();
-        for (int guard = 0; guard < 4096 && pos + 8 <= length - 8; ++guard) {
-          if (f.readAt(pos, head) != err::kNone) break;
-          ByteReader r(head);
-          std::uint32_t tag = r.u32be();
-          std::uint32_t n = r.u32be();
-          if (tag == kFileMagic) break;
-          if (tag == FourCC("PREF") && n == kSettingsSize && pos + 8 + static_cast<std::int64_t>(n) <= length) {
-            f.writeAt(pos + 8, std::span(catalog->settings.bytes).first(kSettingsWriteBackSize));
-            break;
-          }
-          pos += 8 + static_cast<std::int64_t>(n);
-        }
-      }
-      struct timespec times[2] = {before.st_atim, before.st_mtim};
-      ::futimens(f.descriptor(), times);
-      f.close();
-    }
-  }
+  if (!catalog->scratch_spec.empty()) (void)DeleteFile(catalog->scratch_spec);  // a leftover is swept later
+  if (write_back_settings && catalog->titled()) WriteBackSettings(*catalog);
   ReleaseLock(*catalog);
+  catalog->access.close();
 }
 
 ErrorCode RevertCatalog(std::unique_ptr<Catalog>& catalog, const PasswordCallback& password,
@@ -421,9 +414,10 @@ ErrorCode RevertCatalog(std::unique_ptr<Catalog>& catalog, const PasswordCallbac
   if (!catalog->changed()) return err::kNone;
   const FileSpec file = catalog->file_spec;
   const FileSpec scratch = catalog->scratch_spec;
+  const OpenOptions options = catalog->options;
   NotificationCallback notify = catalog->notify;
   CloseCatalog(std::move(catalog), false);
-  ErrorCode e = CreateCatalog(&file, scratch, password, progress, catalog);
+  ErrorCode e = CreateCatalog(&file, scratch, password, progress, catalog, options);
   if (e == err::kNone) {
     catalog->notify = notify;
     catalog->send(Notification::kCatalogChanged);

@@ -1,28 +1,36 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Saving, closing and reverting a catalog; the LockFiles beside its file.
+// Saving, closing and reverting a catalog.
+//
+// A save keeps the catalog file, at every instant, either as it was at the
+// last save or as the new save makes it, never a mix:
+// - in place, every byte it changes is first copied to the rollback journal
+//   (rollback_journal.h); a failure puts them back at once, a crash leaves
+//   the journal for the next open;
+// - to another file, the catalog is written under a temporary name in the
+//   destination's folder, flushed, and renamed over the destination.
+// In both cases the Catalog in memory (cells, ScratchFile) is changed only
+// after the new file is complete, so a failed save loses nothing unsaved.
 #pragma once
 
 #include "catalog/catalog.h"
+#include "catalog/lock_files.h"
 
 namespace norvo::catalog {
 
-// LockFile of a slot: "." + catalog file name + "_" + digit, beside the file
-// (the leading dot hides it). Its content starts with "NORVO LOCK"; it is
-// live while an instance holds a write lock on it.
-std::string LockFilePath(const std::string& catalog_path, int slot);
-inline constexpr char kLockMarker[] = "NORVO LOCK";
+// How long a save in place waits for other processes that are reading the
+// file (a listing, a search) to finish before it gives up with -49.
+inline constexpr int kSaveLockWaitMs = 3000;
 
-ErrorCode AcquireLock(Catalog& catalog);
-int CountOtherOpeners(Catalog& catalog);
-void ReleaseLock(Catalog& catalog);
-
-// Saves in place (destination null) or to another file. On failure nothing
-// unsaved is lost: the cells and the ScratchFile still describe every record.
+// Saves in place (destination null) or to another file. Errors: -61 for a
+// catalog opened read-only; -49 while another process has the file open;
+// -34, -1310 before anything is written when space is short; a write that
+// fails gives its own code once the file is back as it was, and -27 only
+// when even that failed (the next open repairs the file from the journal).
 ErrorCode SaveCatalog(Catalog& catalog, const FileSpec* destination, const ProgressCallback& progress);
 
 // Closes the files, deletes the ScratchFile, writes the settings back into
-// the file's "PREF" chunk when asked and no other instance has it open, and
-// releases the lock.
+// the file's "PREF" chunk when asked and no other process has it open, and
+// releases the locks.
 void CloseCatalog(std::unique_ptr<Catalog> catalog, bool write_back_settings);
 
 // Reopens the catalog from its file, discarding unsaved changes. Returns

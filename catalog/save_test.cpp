@@ -83,6 +83,17 @@ std::uint64_t CountSaveWrites(Catalog& c, const FileSpec* dest) {
   return writes;
 }
 
+// Names in the catalog's folder other than catalogs, LockFiles and the
+// test's own files: what a failed save may have left behind.
+std::vector<std::string> Leftovers(const TempDir& dir) {
+  std::vector<std::string> out;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    std::string name = entry.path().filename().string();
+    if (name.find(".norvo-") != std::string::npos || name.ends_with("-journal")) out.push_back(name);
+  }
+  return out;
+}
+
 TEST_F(SaveTest, EverySaveAsWriteFailureKeepsAllRecordsAndTheOldFile) {
   const auto original = ReadAll(path_);
   FileSpec probe = Spec(dir_.file("probe.nrk"));
@@ -95,18 +106,23 @@ TEST_F(SaveTest, EverySaveAsWriteFailureKeepsAllRecordsAndTheOldFile) {
     faults::FailNthWrite(n, err::kDiskFull);
     ErrorCode e = SaveCatalog(*c, &dest, {});
     faults::Reset();
+    EXPECT_EQ(Leftovers(dir_), std::vector<std::string>{});
     if (e != err::kNone) {
-      // Failed: nothing is lost and the last saved state is untouched.
-      ASSERT_EQ(e, err::kWriteFailedDuringSave);
+      // The failure is reported as it is; no destination and no temporary
+      // file appear, the last saved state is untouched and nothing is lost.
+      ASSERT_EQ(e, err::kDiskFull);
+      EXPECT_FALSE(std::filesystem::exists(dest.path));
       EXPECT_TRUE(c->changed());
       testing::ExpectItems(*c, {1, 30, 4, 5});
       EXPECT_EQ(ReadAll(path_), original);
       auto old = testing::Open(dir_, path_);
       testing::ExpectItems(*old, {1, 2, 3, 4});
       CloseCatalog(std::move(old), false);
+      // The retry is not blocked by anything the failure left.
       ASSERT_EQ(SaveCatalog(*c, &dest, {}), err::kNone);
     }
-    // Saved (at once, when the failed write was not needed, or on retry).
+    // Saved at once when the failed write (emptying the ScratchFile) came
+    // after the new file was in place.
     CloseCatalog(std::move(c), false);
     auto reopened = testing::Open(dir_, dest.path);
     EXPECT_FALSE(reopened->report.sequential_scan);
@@ -114,21 +130,24 @@ TEST_F(SaveTest, EverySaveAsWriteFailureKeepsAllRecordsAndTheOldFile) {
   }
 }
 
-TEST_F(SaveTest, EverySaveInPlaceWriteFailureKeepsAllRecordsInTheCatalog) {
+TEST_F(SaveTest, EverySaveInPlaceWriteFailureLeavesTheFileAsLastSaved) {
   const std::uint64_t writes = CountSaveWrites(*OpenAndEdit(), nullptr);
   ASSERT_GT(writes, 3u);
+  testing::MakeCatalogFile(dir_, path_ + ".tmp", 4);
+  const auto original = ReadAll(path_ + ".tmp");
   for (std::uint64_t n = 1; n <= writes; ++n) {
     SCOPED_TRACE("write " + std::to_string(n));
-    testing::MakeCatalogFile(dir_, path_ + ".tmp", 4);
-    std::filesystem::rename(path_ + ".tmp", path_);
+    testing::WriteAll(path_, original);
     auto c = OpenAndEdit();
     faults::FailNthWrite(n, err::kDiskFull);
     ErrorCode e = SaveCatalog(*c, nullptr, {});
     faults::Reset();
     if (e != err::kNone) {
-      // The file may be damaged, but the open catalog still holds every
-      // record and saves again.
-      ASSERT_TRUE(e == err::kWriteFailedDuringSave || e == err::kDiskFull) << e;
+      // The journal put every byte back: the file is the last saved one,
+      // byte for byte, and the open catalog still holds every change.
+      ASSERT_EQ(e, err::kDiskFull);
+      EXPECT_EQ(ReadAll(path_), original);
+      EXPECT_EQ(Leftovers(dir_), std::vector<std::string>{});
       testing::ExpectItems(*c, {1, 30, 4, 5});
       ASSERT_EQ(SaveCatalog(*c, nullptr, {}), err::kNone);
     }
@@ -178,21 +197,25 @@ TEST_F(SaveTest, TwoOpenersTakeTwoSlotsAndBlockSavesInPlace) {
 }
 
 TEST_F(SaveTest, StaleLockFilesAreTakenOverAndTenLiveOnesRefuseAnEleventh) {
+  // Left by instances that ended: one with the marker, one killed before it
+  // wrote the marker (empty), one with other bytes. None is locked.
   testing::WriteAll(dir_.file(".cat.nrk_0"), {'N', 'O', 'R', 'V', 'O', ' ', 'L', 'O', 'C', 'K'});
-  testing::WriteAll(dir_.file(".cat.nrk_1"), {'o', 't', 'h', 'e', 'r'});  // not a LockFile: left alone
+  testing::WriteAll(dir_.file(".cat.nrk_1"), {});
+  testing::WriteAll(dir_.file(".cat.nrk_2"), {'o', 't', 'h', 'e', 'r'});
   std::vector<std::unique_ptr<Catalog>> open;
-  open.push_back(testing::Open(dir_, path_));
-  EXPECT_EQ(open[0]->lock_slot, 0);
-  for (int i = 1; i < 9; ++i) open.push_back(testing::Open(dir_, path_));
-  EXPECT_EQ(open.back()->lock_slot, 9);
+  for (int i = 0; i < kMaxLockSlots; ++i) {
+    open.push_back(testing::Open(dir_, path_));
+    ASSERT_TRUE(open.back());
+    EXPECT_EQ(open.back()->lock_slot, i);
+    EXPECT_EQ(ReadAll(dir_.file(".cat.nrk_" + std::to_string(i))).size(), 10u);
+  }
   ErrorCode e = err::kNone;
   auto refused = testing::Open(dir_, path_, &e);
   EXPECT_EQ(e, err::kPermission);
   EXPECT_FALSE(refused);
-  EXPECT_EQ(CountOtherOpeners(*open[0]), 8);
+  EXPECT_EQ(CountOtherOpeners(*open[0]), 9);
   for (auto& c : open) CloseCatalog(std::move(c), false);
-  EXPECT_TRUE(std::filesystem::exists(dir_.file(".cat.nrk_1")));
-  EXPECT_FALSE(std::filesystem::exists(dir_.file(".cat.nrk_0")));
+  for (int i = 0; i < kMaxLockSlots; ++i) EXPECT_FALSE(std::filesystem::exists(dir_.file(".cat.nrk_" + std::to_string(i))));
 }
 
 TEST_F(SaveTest, CloseWritesSettingsBackWithoutTouchingTheModificationTime) {

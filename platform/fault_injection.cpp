@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/fault_injection.h"
 
+#include <csignal>
 #include <atomic>
 #include <mutex>
 
@@ -12,11 +13,12 @@ std::mutex g_mutex;
 std::uint64_t g_writes = 0;
 std::uint64_t g_fail_at = 0;
 ErrorCode g_fail_code = err::kNone;
+std::uint64_t g_kill_at = 0;
 std::optional<std::uint64_t> g_free_bytes;
 std::int64_t g_length_bias = 0;
 
 void UpdateActive() {
-  g_active = g_fail_at != 0 || g_free_bytes.has_value() || g_length_bias != 0 || g_writes != 0;
+  g_active = g_fail_at != 0 || g_kill_at != 0 || g_free_bytes.has_value() || g_length_bias != 0 || g_writes != 0;
 }
 
 }  // namespace
@@ -25,6 +27,12 @@ void FailNthWrite(std::uint64_t n, ErrorCode code) {
   std::lock_guard lock(g_mutex);
   g_fail_at = n == 0 ? 0 : g_writes + n;
   g_fail_code = code;
+  g_active = true;
+}
+
+void KillAtNthWrite(std::uint64_t n) {
+  std::lock_guard lock(g_mutex);
+  g_kill_at = n == 0 ? 0 : g_writes + n;
   g_active = true;
 }
 
@@ -50,6 +58,7 @@ void Reset() {
   g_writes = 0;
   g_fail_at = 0;
   g_fail_code = err::kNone;
+  g_kill_at = 0;
   g_free_bytes.reset();
   g_length_bias = 0;
   UpdateActive();
@@ -58,6 +67,7 @@ void Reset() {
 ErrorCode BeforeWrite() {
   std::lock_guard lock(g_mutex);
   ++g_writes;
+  if (g_kill_at != 0 && g_writes == g_kill_at) std::raise(SIGKILL);  // a crash before the write
   if (g_fail_at != 0 && g_writes == g_fail_at) return g_fail_code;
   return err::kNone;
 }

@@ -58,12 +58,14 @@ ErrorCode File::open(const FileSpec& spec, Permission permission) {
   close();
   if (spec.path.empty()) return err::kBadName;
   int flags = (permission == Permission::kReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC;
-  int fd = ::open(spec.path.c_str(), flags);
-  if (fd < 0) return LastError();
+  // Non-blocking, so that opening a FIFO or device never waits; only
+  // regular files are taken.
+  int fd = ::open(spec.path.c_str(), flags | O_NONBLOCK);
+  if (fd < 0) return errno == EISDIR ? err::kNotAFile : LastError();
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    return err::kParam;
+    return err::kNotAFile;
   }
   {
     std::lock_guard lock(g_open_mutex);

@@ -9,7 +9,11 @@
 #include <climits>
 #include <cstdlib>
 
+#include "platform/file_spec.h"
+
 #include "platform/fault_injection.h"
+#include "platform/file_lock.h"
+#include "platform/owned_temporaries.h"
 
 namespace norvo {
 namespace {
@@ -32,11 +36,17 @@ ErrorCode WriteAll(int fd, std::span<const std::uint8_t> bytes) {
 }  // namespace
 
 ErrorCode ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* out) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking open and a regular-file check: a FIFO or device given as
+  // a photo must not stall the program.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return FromErrno();
   ErrorCode result = err::kNone;
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) out->reserve(static_cast<std::size_t>(st.st_size));
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return err::kNotAFile;
+  }
+  out->reserve(static_cast<std::size_t>(st.st_size));
   std::uint8_t buffer[65536];
   for (;;) {
     ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -58,11 +68,15 @@ ErrorCode ReplaceFileSafely(const std::string& path, std::span<const std::uint8_
   std::string target(resolved);
   struct stat original {};
   if (::stat(target.c_str(), &original) != 0) return FromErrno();
-  if (!S_ISREG(original.st_mode)) return err::kParam;
+  if (!S_ISREG(original.st_mode)) return err::kNotAFile;
+  if (!HasWritePermission(target, original)) return err::kFileLocked;
 
-  std::size_t slash = target.rfind('/');
-  std::string folder = slash == 0 ? std::string("/") : target.substr(0, slash);
-  std::string temp = target.substr(0, slash + 1) + "." + target.substr(slash + 1) + ".norvo-XXXXXX";
+  const std::string folder = ParentFolder(target);
+  std::string temp = TemporaryNameBeside(target);
+  // Claimed before it exists: if this process is killed from here on, the
+  // next start removes the copy.
+  TemporaryClaim claim;
+  claim.claim(temp);
   int fd = ::mkstemp(temp.data());
   if (fd < 0) return FromErrno();
   ErrorCode result = WriteAll(fd, bytes);
@@ -80,12 +94,16 @@ ErrorCode ReplaceFileSafely(const std::string& path, std::span<const std::uint8_
     ::unlink(temp.c_str());
     return result;
   }
-  int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
+  // The rename has happened; a folder that cannot be flushed does not undo it.
+  (void)FlushFolder(folder);
   return err::kNone;
+}
+
+bool HasWritePermission(const std::string& path, const struct stat& st) {
+  // The administrator may write anything; a file that nobody may write is
+  // still one the user has protected, and is left alone.
+  if (::geteuid() == 0) return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+  return ::access(path.c_str(), W_OK) == 0;
 }
 
 }  // namespace norvo

@@ -3,6 +3,8 @@
 // writers that rewrite users' media files (annotations written back).
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <span>
 #include <string>
@@ -20,7 +22,14 @@ ErrorCode ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* out)
 // owner (when allowed) and times, and renamed over the original; the folder
 // is flushed last so the rename survives a power cut. A symbolic link is
 // followed and the file it names is replaced. Any failure leaves the
-// original as it was and removes the temporary file.
+// original as it was and removes the temporary file; a kill at any point
+// leaves a temporary that the next start removes (owned_temporaries.h).
+// A file that is not regular is -1302; one without write permission, -45.
 ErrorCode ReplaceFileSafely(const std::string& path, std::span<const std::uint8_t> bytes);
+
+// Whether the user may change the file at `path` (whose status is `st`).
+// For the administrator, whom permissions do not stop, a file without any
+// write bit counts as protected.
+bool HasWritePermission(const std::string& path, const struct stat& st);
 
 }  // namespace norvo
