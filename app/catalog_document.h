@@ -22,6 +22,13 @@ void SetScratchFolder(const std::string& folder);
 // A fresh ScratchFile name in the scratch folder, unique in this process.
 FileSpec NewScratchSpec();
 
+// What processes that were killed left behind: ScratchFiles in the scratch
+// and temporary folders whose process is gone (no lock held on them and no
+// process of their number), and the claimed temporary files beside users'
+// files (owned_temporaries.h). Run at every start. Returns how many files
+// were removed.
+int SweepLeftovers();
+
 struct DocumentResult {
   ErrorCode code = err::kNone;
   std::string message;  // empty when nothing is to be said
@@ -38,8 +45,9 @@ class CatalogDocument {
   // An untitled, empty catalog.
   DocumentResult createUntitled();
   // Opens a catalog file; `password` answers the password question.
+  // `options` say whether it is opened to change it (see catalog::OpenOptions).
   DocumentResult open(const std::string& path, std::optional<std::string> password,
-                      const catalog::ProgressCallback& progress = {});
+                      const catalog::ProgressCallback& progress = {}, const catalog::OpenOptions& options = {});
   // Saves in place (an untitled catalog: -50, the caller asks for a name).
   DocumentResult save(const catalog::ProgressCallback& progress = {});
   // Creates `path` as a catalog file (type and creator codes) and saves to it.

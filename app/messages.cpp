@@ -41,7 +41,32 @@ constexpr MessageEntry kMessages[] = {
     {err::kFolderNotFound, Activity::kOther, "Folder not found"},
     {err::kNoSuchVolume, Activity::kOther, "Volume not mounted"},
     {err::kBadName, Activity::kOther, "Bad filename"},
+    {err::kNotAFile, Activity::kOther, "Not a file (a folder, device or pipe)"},
+    {err::kNotAFile, Activity::kOpenCatalog, "The catalog couldn't be opened, because it is not a file."},
+    {err::kFileLocked, Activity::kOther, "The file is locked: its permissions don't allow changes"},
+    {err::kWritePermission, Activity::kOther, "The file, its folder or its disk can't be written"},
 };
+
+// Texts about one catalog; ^0 is its name.
+constexpr MessageEntry kCatalogMessages[] = {
+    {err::kOpenForWriting, Activity::kOpenCatalog,
+     "The catalog '^0' is being changed by another program. Try again when it has finished."},
+    {err::kWritePermission, Activity::kOpenCatalog,
+     "The catalog '^0' can't be changed, because its file, folder or disk can't be written. It can still be "
+     "opened for viewing."},
+    {err::kOpenForWriting, Activity::kSaveCatalog,
+     "The catalog '^0' couldn't be saved, because it is open in another window or program. Close it there, then "
+     "save again."},
+    {err::kWritePermission, Activity::kSaveCatalog,
+     "The catalog '^0' was opened for viewing only, because its file, folder or disk can't be written. Use Save "
+     "As to keep the changes in another place."},
+    {err::kDiskFull, Activity::kSaveCatalog,
+     "The catalog '^0' couldn't be saved, because the disk is full. The file is as it was at the last save."},
+};
+
+constexpr char kUnrepairableText[] =
+    "The catalog '^0' was being saved when its program stopped, and it can't be repaired now, because its file, "
+    "folder or disk can't be written. Open it where it can be written and it will be as it was before that save.";
 
 }  // namespace
 
@@ -73,6 +98,25 @@ std::string MessageForError(ErrorCode code, Activity activity) {
     case Activity::kOther: break;
   }
   return kGenericError;
+}
+
+std::string MessageForCatalogError(ErrorCode code, Activity activity, const std::string& catalog_name) {
+  for (const auto& entry : kCatalogMessages) {
+    if (entry.code == code && entry.activity == activity) return FormatMessage(entry.text, {catalog_name});
+  }
+  return MessageForError(code, activity);
+}
+
+std::string UnrepairableCatalogMessage(const std::string& catalog_name) {
+  return FormatMessage(kUnrepairableText, {catalog_name});
+}
+
+std::string NotACatalogMessage(const std::string& file_name) {
+  return FormatMessage("'^0' is not a Norvo Media catalog.", {file_name});
+}
+
+std::string DamagedCatalogMessage(const std::string& catalog_name) {
+  return FormatMessage("The catalog '^0' is damaged: its table of contents can't be read.", {catalog_name});
 }
 
 std::string NoMissingFilesMessage() { return "There are no missing files in this catalog."; }

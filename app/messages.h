@@ -20,6 +20,19 @@ std::string MessageForError(ErrorCode code, Activity activity);
 // Replaces ^0, ^1, ^2 with the arguments.
 std::string FormatMessage(std::string_view text, const std::vector<std::string>& args);
 
+// The message for an error in opening or saving the catalog file named
+// `catalog_name` (its leaf name) where its cause is known better than the
+// code alone says: a catalog in use by another process, one that can only be
+// viewed, one whose interrupted save cannot be repaired on a read-only disk.
+// Other codes read as MessageForError.
+std::string MessageForCatalogError(ErrorCode code, Activity activity, const std::string& catalog_name);
+// A catalog left with an unfinished save on a disk that cannot be written.
+std::string UnrepairableCatalogMessage(const std::string& catalog_name);
+// A file given as a catalog that does not begin like one.
+std::string NotACatalogMessage(const std::string& file_name);
+// A catalog whose header is sound but whose directory cannot be read.
+std::string DamagedCatalogMessage(const std::string& catalog_name);
+
 // Texts of the catalog commands.
 std::string NoMissingFilesMessage();
 std::string MissingFilesMessage(const std::string& catalog_name, int count);

@@ -93,7 +93,7 @@ Result CmdNew(const Invocation& inv, std::ostream&) {
 
 Result CmdInfo(const Invocation& inv, std::ostream& out) {
   Session s;
-  if (Result r = s.open(inv.operands[0], inv.password)) return r;
+  if (Result r = s.open(inv.operands[0], inv, Intent::kView)) return r;
   const catalog::Catalog& c = s.catalog();
   const catalog::CatalogTotals& t = catalog::GetCatalogTotals(c);
   JsonWriter w;
@@ -115,7 +115,7 @@ Result CmdInfo(const Invocation& inv, std::ostream& out) {
 
 Result CmdList(const Invocation& inv, std::ostream& out) {
   Session s;
-  if (Result r = s.open(inv.operands[0], inv.password)) return r;
+  if (Result r = s.open(inv.operands[0], inv, Intent::kView)) return r;
   const catalog::Catalog& c = s.catalog();
   JsonWriter w;
   w.beginArray();
@@ -156,7 +156,7 @@ Result CmdList(const Invocation& inv, std::ostream& out) {
 
 Result CmdAdd(const Invocation& inv, std::ostream& out) {
   Session s;
-  if (Result r = s.open(inv.operands[0], inv.password)) return r;
+  if (Result r = s.open(inv.operands[0], inv, Intent::kChange)) return r;
   std::vector<std::uint32_t> added;
   for (std::size_t i = 1; i < inv.operands.size(); ++i) {
     const std::string& name = inv.operands[i];
@@ -177,7 +177,7 @@ Result CmdAdd(const Invocation& inv, std::ostream& out) {
 
 Result CmdRemove(const Invocation& inv, std::ostream&) {
   Session s;
-  if (Result r = s.open(inv.operands[0], inv.password)) return r;
+  if (Result r = s.open(inv.operands[0], inv, Intent::kChange)) return r;
   catalog::Catalog& c = s.catalog();
   // Every ID is checked before the first removal, so a bad one changes nothing.
   std::set<std::uint32_t> ids;
@@ -197,7 +197,7 @@ Result CmdLabel(const Invocation& inv, std::ostream&) {
   std::optional<int> label = ParseLabel(inv.operands[2]);
   if (!label) throw UsageError{"'" + inv.operands[2] + "' is not a label (0-9, Red ... Gray, or None)"};
   Session s;
-  if (Result r = s.open(inv.operands[0], inv.password)) return r;
+  if (Result r = s.open(inv.operands[0], inv, Intent::kChange)) return r;
   int cell = 0;
   if (Result r = FindCell(s.catalog(), inv.operands[1], &cell)) return r;
   ErrorCode e = metadata::SetItemLabelWithGroups(s.catalog(), cell, *label);
@@ -208,7 +208,7 @@ Result CmdLabel(const Invocation& inv, std::ostream&) {
 Result CmdSaveAs(const Invocation& inv, std::ostream&) {
   if (Result r = RefuseExisting(inv.operands[1])) return r;
   Session s;
-  if (Result r = s.open(inv.operands[0], inv.password)) return r;
+  if (Result r = s.open(inv.operands[0], inv, Intent::kView)) return r;
   app::DocumentResult r = s.document().saveAs(inv.operands[1]);
   if (!r.ok()) return FailWith(r);
   return std::nullopt;
@@ -216,7 +216,7 @@ Result CmdSaveAs(const Invocation& inv, std::ostream&) {
 
 Result CmdCheck(const Invocation& inv, std::ostream& out) {
   Session s;
-  if (Result r = s.open(inv.operands[0], inv.password)) return r;
+  if (Result r = s.open(inv.operands[0], inv, Intent::kView)) return r;
   catalog::Catalog& c = s.catalog();
   const catalog::OpenReport& report = c.report;
   auto yes_no = [](bool b) { return b ? "yes" : "no"; };

@@ -16,6 +16,13 @@
 
 namespace norvo::cli {
 
+// What a command will do with the catalog it opens.
+enum class Intent {
+  kView,    // read only: others may read it at the same time
+  kChange,  // it may save: no other process reads or changes it meanwhile,
+            // and a second changer waits for this one to finish
+};
+
 // Owns the open catalog for the length of one command. The settings are not
 // written back on close: norvo-cli never changes them, and read-only commands
 // must leave the catalog file untouched.
@@ -23,9 +30,12 @@ class Session {
  public:
   ~Session() { doc_.close(false); }
 
-  Result open(const std::string& path, const std::optional<std::string>& password) {
-    app::DocumentResult r = doc_.open(path, password);
-    if (r.code == err::kUserCancelled && !password) {
+  Result open(const std::string& path, const Invocation& inv, Intent intent) {
+    catalog::OpenOptions options;
+    options.exclusive = intent == Intent::kChange;
+    options.wait_ms = inv.wait_ms;
+    app::DocumentResult r = doc_.open(path, inv.password, {}, options);
+    if (r.code == err::kUserCancelled && !inv.password) {
       return FailWith(r.code, "The catalog '" + path + "' is protected by a password: give it with --password.");
     }
     if (!r.ok()) return Failure{r.code, r.message};

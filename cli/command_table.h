@@ -42,6 +42,9 @@ struct Invocation {
   std::vector<std::string> operands;
   std::optional<std::string> password;
   bool json = false;
+  // How long to wait for another process that is changing the catalog.
+  int wait_ms = kDefaultWaitMs;
+  static constexpr int kDefaultWaitMs = 30000;
 };
 
 struct CommandEntry {

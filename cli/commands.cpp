@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/commands.h"
 
+#include <charconv>
 #include <cstdint>
+
+#include "app/catalog_document.h"
 
 #include "cli/command_table.h"
 
@@ -21,7 +24,7 @@ const std::vector<CommandEntry>& Commands() {
 }
 
 std::string Usage() {
-  std::string text = "usage: norvo-cli [--password TEXT] COMMAND ARGS...\n\ncommands:\n";
+  std::string text = "usage: norvo-cli [--password TEXT] [--wait SECONDS] COMMAND ARGS...\n\ncommands:\n";
   for (const CommandEntry& e : Commands()) {
     text += "  ";
     text += e.usage;
@@ -29,8 +32,11 @@ std::string Usage() {
   }
   text +=
       "\n--password gives the password of a protected catalog; with `new` it\n"
-      "protects the new catalog. Commands that change a catalog save it in place;\n"
-      "when one of them fails, nothing is saved.\n";
+      "protects the new catalog. --wait sets how long a command waits for another\n"
+      "program that is changing the same catalog (default 30 seconds).\n"
+      "Commands that change a catalog save it in place; when one of them fails,\n"
+      "the catalog file stays as it was, even if the program is killed or the\n"
+      "disk fills up.\n";
   return text;
 }
 
@@ -41,6 +47,15 @@ Invocation Parse(const std::vector<std::string>& args, const CommandEntry** entr
     if (args[i] == "--password") {
       if (i + 1 >= args.size()) throw UsageError{"--password needs a value"};
       inv.password = args[++i];
+    } else if (args[i] == "--wait") {
+      if (i + 1 >= args.size()) throw UsageError{"--wait needs a number of seconds"};
+      const std::string& text = args[++i];
+      int seconds = -1;
+      auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+      if (ec != std::errc() || end != text.data() + text.size() || seconds < 0 || seconds > 86400) {
+        throw UsageError{"--wait takes a number of seconds from 0 to 86400"};
+      }
+      inv.wait_ms = seconds * 1000;
     } else {
       throw UsageError{"unknown option " + args[i]};
     }
@@ -75,6 +90,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     out << Usage();
     return 0;
   }
+  // Whatever killed runs left behind (ScratchFiles, temporary copies of
+  // photos) goes first.
+  app::SweepLeftovers();
   Result result;
   try {
     const CommandEntry* entry = nullptr;

@@ -68,7 +68,7 @@ Result CmdFind(const Invocation& inv, std::ostream& out) {
     throw UsageError{"find takes at most " + std::to_string(metadata::kMaxCriteria) + " --where rows"};
   }
   Session s;
-  if (Result r = s.open(ops[0], inv.password)) return r;
+  if (Result r = s.open(ops[0], inv, Intent::kView)) return r;
   const catalog::Catalog& c = s.catalog();
   if (rows.empty()) {
     PrintIds(out, metadata::QuickSearch(c, Utf8ToWindows1252(ops[1])));
@@ -102,7 +102,7 @@ Result CmdSort(const Invocation& inv, std::ostream&) {
   const bool natural = TakeFlag(ops, "--natural");
   if (ops.size() != 2) throw UsageError{"sort takes CATALOG FIELD"};
   Session s;
-  if (Result r = s.open(ops[0], inv.password)) return r;
+  if (Result r = s.open(ops[0], inv, Intent::kChange)) return r;
   catalog::Catalog& c = s.catalog();
   FieldId field = FieldFromText(c, ops[1]);
   bool moved = false;
@@ -116,7 +116,7 @@ Result CmdSort(const Invocation& inv, std::ostream&) {
 
 Result SetHidden(const Invocation& inv, bool hidden) {
   Session s;
-  if (Result r = s.open(inv.operands[0], inv.password)) return r;
+  if (Result r = s.open(inv.operands[0], inv, Intent::kChange)) return r;
   catalog::Catalog& c = s.catalog();
   std::vector<std::uint32_t> ids;
   if (Result r = CellsOf(c, {inv.operands.begin() + 1, inv.operands.end()}, &ids)) return r;
@@ -138,7 +138,7 @@ Result CmdShow(const Invocation& inv, std::ostream&) { return SetHidden(inv, fal
 
 Result CmdAnnotateItem(const Invocation& inv, std::ostream&) {
   Session s;
-  if (Result r = s.open(inv.operands[0], inv.password)) return r;
+  if (Result r = s.open(inv.operands[0], inv, Intent::kChange)) return r;
   catalog::Catalog& c = s.catalog();
   int cell = 0;
   if (Result r = FindCell(c, inv.operands[1], &cell)) return r;
@@ -178,7 +178,7 @@ Result CmdAnnotateItem(const Invocation& inv, std::ostream&) {
 
 Result CmdGroups(const Invocation& inv, std::ostream& out) {
   Session s;
-  if (Result r = s.open(inv.operands[0], inv.password)) return r;
+  if (Result r = s.open(inv.operands[0], inv, Intent::kChange)) return r;
   catalog::Catalog& c = s.catalog();
   FieldId field = FieldFromText(c, inv.operands[1]);
   if (metadata::OrganizerRowOf(field) == nullptr) {
@@ -226,7 +226,7 @@ Result CmdSet(const Invocation& inv, std::ostream&) {
     throw UsageError{"set takes new, add, remove or delete"};
   }
   Session s;
-  if (Result r = s.open(ops[0], inv.password)) return r;
+  if (Result r = s.open(ops[0], inv, Intent::kChange)) return r;
   catalog::Catalog& c = s.catalog();
   const std::string name = Utf8ToWindows1252(ops[2]);
   auto missing = [&](const std::string& n) {

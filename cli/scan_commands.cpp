@@ -160,7 +160,7 @@ Result CmdImport(const Invocation& inv, std::ostream& out) {
     files.push_back(spec);
   }
   Session s;
-  if (Result r = s.open(operands[0], inv.password)) return r;
+  if (Result r = s.open(operands[0], inv, Intent::kChange)) return r;
   InterruptScope interrupt;
   ScanReport report;
   {
@@ -195,7 +195,7 @@ Result CmdScan(const Invocation& inv, std::ostream& out) {
   if (operands.size() != 1) throw UsageError{"scan takes one catalog"};
   if (Result r = InitMediaRegistry()) return r;
   Session s;
-  if (Result r = s.open(operands[0], inv.password)) return r;
+  if (Result r = s.open(operands[0], inv, Intent::kChange)) return r;
   InterruptScope interrupt;
   ScanReport report;
   std::vector<std::uint32_t> pending = media::PendingItems(s.catalog());
@@ -213,7 +213,7 @@ Result CmdRebuild(const Invocation& inv, std::ostream& out) {
   if (operands.size() < 2) throw UsageError{"rebuild needs a catalog and at least one item id"};
   if (Result r = InitMediaRegistry()) return r;
   Session s;
-  if (Result r = s.open(operands[0], inv.password)) return r;
+  if (Result r = s.open(operands[0], inv, Intent::kChange)) return r;
   std::vector<std::uint32_t> ids;
   for (std::size_t i = 1; i < operands.size(); ++i) {
     int cell = 0;
@@ -233,7 +233,7 @@ Result CmdRebuild(const Invocation& inv, std::ostream& out) {
 
 Result CmdThumbnail(const Invocation& inv, std::ostream&) {
   Session s;
-  if (Result r = s.open(inv.operands[0], inv.password)) return r;
+  if (Result r = s.open(inv.operands[0], inv, Intent::kView)) return r;
   int cell = 0;
   if (Result r = FindCell(s.catalog(), inv.operands[1], &cell)) return r;
   catalog::ItemRecord record;
@@ -329,7 +329,7 @@ Result CmdImportOptions(const Invocation& inv, std::ostream& out) {
   if (operands.size() != 1) throw UsageError{"import-options takes one catalog"};
   if (!set_json && !inv.json) throw UsageError{"import-options needs --json or --set-json JSON"};
   Session s;
-  if (Result r = s.open(operands[0], inv.password)) return r;
+  if (Result r = s.open(operands[0], inv, set_json ? Intent::kChange : Intent::kView)) return r;
   media::ImportSettings settings = media::GetImportSettings(s.catalog());
   if (set_json) {
     std::string why;
