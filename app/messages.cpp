@@ -49,6 +49,7 @@ constexpr MessageEntry kMessages[] = {
 
 // Texts about one catalog; ^0 is its name.
 constexpr MessageEntry kCatalogMessages[] = {
+    {err::kFileNotFound, Activity::kOpenCatalog, "The catalog '^0' was not found."},
     {err::kOpenForWriting, Activity::kOpenCatalog,
      "The catalog '^0' is being changed by another program. Try again when it has finished."},
     {err::kWritePermission, Activity::kOpenCatalog,

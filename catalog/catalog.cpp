@@ -241,7 +241,7 @@ ErrorCode ReplaceItemParts(Catalog& catalog, int cell, const ItemRecord& record,
   if (ErrorCode e = WriteItemRecord(next, catalog.scratch, offset, slack, pad, &stored); e != err::kNone) return e;
   if (pad) catalog.scratch_end = offset + stored + kScratchSlack;
 
-  if (!c.inScratch() && c.offset < catalog.record_area_end) catalog.record_area_end = c.offset;
+  if (!c.inScratch() && c.offset >= kHeaderSize && c.offset < catalog.record_area_end) catalog.record_area_end = c.offset;
   c.offset = static_cast<std::uint32_t>(offset);
   c.flags = (c.flags & ~(cell_flags::kPending | cell_flags::kInitialsMask)) | cell_flags::kInScratch |
             InitialsFromDisplayName(next.display_name.text());
@@ -278,7 +278,7 @@ ErrorCode RemoveItem(Catalog& catalog, int cell) {
           static_cast<std::uint32_t>(t.total_record_bytes), fixed.storedSize()));
     }
   }
-  if (!c.inScratch() && c.offset < catalog.record_area_end) catalog.record_area_end = c.offset;
+  if (!c.inScratch() && c.offset >= kHeaderSize && c.offset < catalog.record_area_end) catalog.record_area_end = c.offset;
   catalog.cells.erase(catalog.cells.begin() + (cell - 1));
   t.item_count -= 1;
   catalog.folders.remove(c.item_id);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/command_table.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include "app/catalog_document.h"
 #include "app/messages.h"
 #include "catalog/catalog.h"
+#include "catalog/catalog_check.h"
 #include "catalog/limits.h"
 #include "cli/catalog_session.h"
 #include "cli/json_writer.h"
@@ -215,31 +217,59 @@ Result CmdSaveAs(const Invocation& inv, std::ostream&) {
 }
 
 Result CmdCheck(const Invocation& inv, std::ostream& out) {
+  std::vector<std::string> operands = inv.operands;
+  const bool repair = TakeFlag(operands, "--repair");
+  if (operands.size() != 1) throw UsageError{"check takes one catalog"};
   Session s;
-  if (Result r = s.open(inv.operands[0], inv, Intent::kView)) return r;
+  if (Result r = s.open(operands[0], inv, repair ? Intent::kChange : Intent::kView)) return r;
   catalog::Catalog& c = s.catalog();
   const catalog::OpenReport& report = c.report;
   auto yes_no = [](bool b) { return b ? "yes" : "no"; };
+  out << "interrupted save rolled back: " << yes_no(report.rolled_back_interrupted_save) << '\n';
   out << "sequential scan: " << yes_no(report.sequential_scan) << '\n';
   out << "media total recomputed: " << yes_no(report.media_total_recomputed) << '\n';
   out << "folder tree rebuilt: " << yes_no(report.folder_tree_rebuilt) << '\n';
   out << "renumbered ItemIds: " << report.renumbered_item_ids << '\n';
   out << "cleared labels: " << report.cleared_labels << '\n';
   out << "skipped chunks: " << report.skipped_chunks.size() << '\n';
-  for (const std::string& chunk : report.skipped_chunks) out << "skipped chunk: " << Windows1252ToUtf8(chunk) << '\n';
+
+  // Damage the open could not repair by itself: each problem with what a
+  // repair does about it.
+  const std::vector<catalog::CatalogProblem> problems = catalog::VerifyCatalog(c);
+  for (const catalog::CatalogProblem& p : problems) {
+    out << "problem: " << p.what << '\n' << "  repair: " << p.repair << '\n';
+  }
+  std::vector<std::uint32_t> damaged;
+  for (const catalog::CatalogProblem& p : problems) {
+    if (p.removes_item) damaged.push_back(p.item_id);
+  }
 
   int missing = 0;
   for (int cell = 1; cell <= catalog::GetItemCount(c); ++cell) {
+    const std::uint32_t id = c.cells[static_cast<std::size_t>(cell - 1)].item_id;
+    if (std::find(damaged.begin(), damaged.end(), id) != damaged.end()) continue;
     std::string found;
+    // Looking for a file may repoint the item (a catalog moved with its
+    // media); only a repair saves that.
     if (catalog::LocateItemFile(c, cell, found) == err::kNone) continue;
     ++missing;
     std::optional<std::string> recorded = catalog::ItemPath(c, cell);
-    out << "missing: " << c.cells[static_cast<std::size_t>(cell - 1)].item_id << ' '
-        << (recorded ? *recorded : std::string("(no path)")) << '\n';
+    out << "missing: " << id << ' ' << (recorded ? *recorded : std::string("(no path)")) << '\n';
   }
   std::string summary = missing == 0 ? app::NoMissingFilesMessage() : app::MissingFilesMessage(c.display_name, missing);
   while (!summary.empty() && summary.back() == '\n') summary.pop_back();
   out << summary << '\n';
+  if (problems.empty()) return std::nullopt;
+  if (!repair) {
+    return FailWith(err::kUnreadableCatalog,
+                    "The catalog '" + c.display_name + "' has " + std::to_string(problems.size()) +
+                        " problem(s); `norvo-cli check --repair " + operands[0] + "` repairs them as listed.");
+  }
+  const int removed = catalog::RepairCatalog(c, problems);
+  if (c.changed()) {
+    if (Result r = s.save()) return r;
+  }
+  out << "repaired: " << removed << " damaged item(s) removed\n";
   return std::nullopt;
 }
 
@@ -254,7 +284,8 @@ std::vector<CommandEntry> CatalogCommands() {
       {"remove", 2, SIZE_MAX, false, false, CmdRemove, "remove CATALOG ID...      remove items by ItemId"},
       {"label", 3, 3, false, false, CmdLabel, "label CATALOG ID LABEL    set a colour label: 0-9, a colour name or None"},
       {"save-as", 2, 2, false, false, CmdSaveAs, "save-as CATALOG DEST      write a full copy to DEST"},
-      {"check", 1, 1, false, false, CmdCheck, "check CATALOG             open, report repairs and missing files"},
+      {"check", 1, 2, false, false, CmdCheck,
+       "check CATALOG [--repair]  open, read every item, report repairs, damage and missing files"},
   };
 }
 

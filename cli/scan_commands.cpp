@@ -269,7 +269,7 @@ Result CmdPreview(const Invocation& inv, std::ostream&) {
   if (Result r = InitMediaRegistry()) return r;
   FileSpec spec;
   ErrorCode e = MakeFileSpec(operands[0], spec);
-  if (e == err::kNone && !FileExists(spec.path)) e = err::kFileNotFound;
+  if (e == err::kNone) e = CheckRegularFile(spec.path);
   if (e != err::kNone) return FailWith(e, "'" + operands[0] + "': " + app::MessageForError(e, app::Activity::kOther));
   // Previews show the picture upright, as the file's orientation asks.
   metadata::ImageMetadata m;

@@ -3,9 +3,18 @@
 // the camera embedded (JPEG, decoded at a reduced scale, or a bitmap), never
 // from demosaicing the sensor data; a full-size preview without an embedded
 // one falls back to a half-size development.
+//
+// A damaged raw file can send LibRaw's parsers round a loop of millions of
+// seeks and reads (a truncated Phase One file took over a minute). Every
+// read therefore goes through a stream that knows the time budget and, once
+// it is spent, throws the cancellation LibRaw itself catches; the progress
+// callback stops a development the same way.
+#include <chrono>
 #include <memory>
 
 #include <libraw/libraw.h>
+
+#include <span>
 
 #include "imaging/jpeg_codec.h"
 #include "imaging/readers.h"
@@ -16,7 +25,58 @@ namespace {
 // Memory LibRaw may use for the sensor data of a half-size development.
 constexpr unsigned kMaxRawMemoryMb = 1024;
 
+// Time one raw file may take, from opening to the last pixel.
+constexpr auto kRawTimeBudget = std::chrono::seconds(5);
+// Reads between two looks at the clock: a read costs nanoseconds.
+constexpr unsigned kReadsPerClockCheck = 4096;
+
 void IgnoreDataError(void*, const char*, int) {}
+
+using Deadline = std::chrono::steady_clock::time_point;
+
+// LibRaw's buffer stream with a deadline. Throwing LibRaw's own exception
+// code is how its readers report a cancelled read; the library catches it
+// at the edge of open, unpack and unpack_thumb and returns an error.
+class BudgetedStream final : public LibRaw_buffer_datastream {
+ public:
+  BudgetedStream(std::span<const std::uint8_t> bytes, Deadline deadline)
+      : LibRaw_buffer_datastream(const_cast<std::uint8_t*>(bytes.data()), bytes.size()), deadline_(deadline) {}
+
+  int read(void* ptr, size_t size, size_t count) override {
+    check();
+    return LibRaw_buffer_datastream::read(ptr, size, count);
+  }
+  int seek(INT64 offset, int whence) override {
+    check();
+    return LibRaw_buffer_datastream::seek(offset, whence);
+  }
+  char* gets(char* s, int size) override {
+    check();
+    return LibRaw_buffer_datastream::gets(s, size);
+  }
+  int scanf_one(const char* format, void* value) override {
+    check();
+    return LibRaw_buffer_datastream::scanf_one(format, value);
+  }
+  int get_char() override {
+    check();
+    return LibRaw_buffer_datastream::get_char();
+  }
+
+ private:
+  void check() {
+    if (++calls_ % kReadsPerClockCheck == 0 && std::chrono::steady_clock::now() > deadline_) {
+      throw LIBRAW_EXCEPTION_CANCELLED_BY_CALLBACK;
+    }
+  }
+
+  Deadline deadline_;
+  unsigned calls_ = 0;
+};
+
+int StopAfterDeadline(void* data, LibRaw_progress, int, int) {
+  return std::chrono::steady_clock::now() > *static_cast<const Deadline*>(data) ? 1 : 0;
+}
 
 struct ProcessedFree {
   void operator()(libraw_processed_image_t* image) const { LibRaw::dcraw_clear_mem(image); }
@@ -52,12 +112,14 @@ ErrorCode FromBitmap(const libraw_processed_image_t* image, PixelBuffer* picture
 class CameraRawFileReader final : public StillImageReader {
  public:
   ErrorCode read(std::span<const std::uint8_t> bytes, int box, DecodedImage* out) const override {
+    Deadline deadline = std::chrono::steady_clock::now() + kRawTimeBudget;
+    // Declared before LibRaw, which reads through it until it is destroyed.
+    BudgetedStream stream(bytes, deadline);
     auto raw = std::make_unique<LibRaw>(LIBRAW_OPTIONS_NONE);
     raw->set_dataerror_handler(IgnoreDataError, nullptr);
+    raw->set_progress_handler(StopAfterDeadline, &deadline);
     raw->imgdata.params.max_raw_memory_mb = kMaxRawMemoryMb;
-    if (raw->open_buffer(const_cast<std::uint8_t*>(bytes.data()), bytes.size()) != LIBRAW_SUCCESS) {
-      return kBadImageData;
-    }
+    if (raw->open_datastream(&stream) != LIBRAW_SUCCESS) return kBadImageData;
     ImageFacts& facts = out->facts;
     facts.width = raw->imgdata.sizes.width;
     facts.height = raw->imgdata.sizes.height;

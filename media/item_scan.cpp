@@ -67,7 +67,7 @@ ErrorCode FileFacts(const std::string& path, ScanResult* out) {
   if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &st) != 0) {
     return ErrorFromErrno(errno);
   }
-  if (!S_ISREG(st.stx_mode)) return err::kParam;
+  if (!S_ISREG(st.stx_mode)) return err::kNotAFile;
   out->file_size = static_cast<std::uint32_t>(st.stx_size);
   out->modified = DateTimeFromUnix(static_cast<std::time_t>(st.stx_mtime.tv_sec));
   out->created = (st.stx_mask & STATX_BTIME) != 0 ? DateTimeFromUnix(static_cast<std::time_t>(st.stx_btime.tv_sec))
@@ -439,7 +439,7 @@ ErrorCode MakePreview(const std::string& path, std::uint32_t type_code, int box,
                       imaging::PixelBuffer* out) {
   FileSpec spec;
   if (ErrorCode e = MakeFileSpec(path, spec); e != err::kNone) return e;
-  if (!FileExists(path)) return err::kFileNotFound;
+  if (ErrorCode e = CheckRegularFile(path); e != err::kNone) return e;
   MediaClass media_class = MediaClass::Image;
   std::uint32_t type = type_code == 0 ? RecognizeMediaFile(spec, 0, &media_class)
                                       : NormalizeMediaType(type_code, spec, &media_class);

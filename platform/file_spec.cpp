@@ -34,6 +34,12 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
+ErrorCode CheckRegularFile(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return ErrorFromErrno(errno);
+  return S_ISREG(st.st_mode) ? err::kNone : err::kNotAFile;
+}
+
 ErrorCode MakeFileSpec(const std::string& path, FileSpec& out) {
   out = FileSpec{};
   if (path.empty()) return err::kBadName;

@@ -38,5 +38,9 @@ std::string LeafName(const std::string& path);
 std::string JoinPath(const std::string& folder, const std::string& leaf);
 
 bool FileExists(const std::string& path);
+// 0 for a regular file (a symbolic link is followed), -43 when nothing is
+// there, -1302 for a folder, FIFO, device or socket: what a reader checks
+// before it opens a path, so that a FIFO named like a photo never stalls it.
+ErrorCode CheckRegularFile(const std::string& path);
 
 }  // namespace norvo
