@@ -157,7 +157,7 @@ ErrorCode CreateCatalog(const FileSpec* catalog_file, const FileSpec& scratch, c
 
 ErrorCode MakeRecordForFile(const FileSpec& file, ItemRecord& record) {
   if (file.path.empty()) return err::kBadName;
-  if (!FileExists(file.path)) return err::kFileNotFound;
+  if (ErrorCode e = CheckRegularFile(file.path); e != err::kNone) return e;
   record.file_name.set(file.name);
   ErrorCode result = err::kNone;
   std::string display = file.name;

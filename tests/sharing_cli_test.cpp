@@ -1,0 +1,186 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The faults a reliability probe found in norvo-cli, each run as a user
+// would meet it: catalogs held by another process or left locked by killed
+// ones, catalogs that can only be viewed, FIFOs named like photos, damaged
+// cells, files that are not catalogs, leftovers of killed runs.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/catalog_document.h"
+#include "platform/byte_io.h"
+#include "tests/cli_harness.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace norvo;
+using namespace norvo::cli_testing;
+
+const fs::path kPhotos = fs::path(NORVO_TESTDATA_DIR) / "photos";
+
+class SharingCliTest : public CliHarness {
+ protected:
+  void SetUp() override {
+    CliHarness::SetUp();
+    for (const char* name : {"Canon_40D.jpg", "Nikon_D70.jpg", "DSCN0010.jpg"}) {
+      fs::copy_file(kPhotos / name, dir_ / name);
+      fs::permissions(dir_ / name, fs::perms::owner_write, fs::perm_options::add);
+    }
+    Ok({"new", catalog_});
+    Ok({"add", catalog_, (dir_ / "Canon_40D.jpg").string(), (dir_ / "Nikon_D70.jpg").string(),
+        (dir_ / "DSCN0010.jpg").string()});
+  }
+  std::vector<std::uint8_t> Bytes(const fs::path& path) {
+    std::string text = ReadAll(path);
+    return {text.begin(), text.end()};
+  }
+  int Items() { return static_cast<int>(JsonParser::Parse(Ok({"list", catalog_, "--json"})).items.size()); }
+};
+
+// Fault: a killed opener left an empty LockFile in every slot, and every
+// later open failed with -54 for good.
+TEST_F(SharingCliTest, LockFilesOfKilledRunsNeverLockTheCatalogOut) {
+  for (int slot = 0; slot < 10; ++slot) {
+    std::ofstream(dir_ / (".test.nrk_" + std::to_string(slot))) << (slot % 2 == 0 ? "" : "NORVO LOCK");
+  }
+  EXPECT_EQ(Items(), 3);
+  Ok({"label", catalog_, "1", "Red"});
+  EXPECT_EQ(JsonParser::Parse(Ok({"list", catalog_, "--json"})).items[0]["label"].number, 1);
+}
+
+// Fault: two commands started together both succeeded and one change was
+// lost. A changer now waits for the other; with no time to wait it fails
+// and says why, and nothing is lost in either case.
+TEST_F(SharingCliTest, AChangerWaitsForAnotherAndNeverLosesAnUpdate) {
+  app::CatalogDocument other;
+  catalog::OpenOptions change;
+  change.exclusive = true;
+  ASSERT_TRUE(other.open(catalog_, std::nullopt, {}, change).ok());
+  CliResult busy = Run({"--wait", "0", "label", catalog_, "2", "Blue"});
+  EXPECT_EQ(busy.status, 1);
+  EXPECT_NE(busy.err.find("is being changed by another program"), std::string::npos) << busy.err;
+  CliResult viewer = Run({"--wait", "0", "list", catalog_, "--json"});
+  EXPECT_EQ(viewer.status, 1) << "a viewer must not read a catalog in the middle of a change";
+  ASSERT_EQ(catalog::SetItemLabel(*other, 1, 4), err::kNone);
+  ASSERT_TRUE(other.save().ok());
+  other.close(false);
+  Ok({"label", catalog_, "2", "Blue"});
+  Json list = JsonParser::Parse(Ok({"list", catalog_, "--json"}));
+  EXPECT_EQ(list.items[0]["label"].number, 4);
+  EXPECT_EQ(list.items[1]["label"].number, 3);
+}
+
+// Fault: a catalog on read-only media could not even be listed.
+TEST_F(SharingCliTest, AProtectedCatalogIsViewedButNotChanged) {
+  const auto before = Bytes(catalog_);
+  fs::permissions(catalog_, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  EXPECT_EQ(Items(), 3);
+  Ok({"find", catalog_, "Canon", "--json"});
+  CliResult change = Run({"label", catalog_, "1", "Red"});
+  EXPECT_EQ(change.status, 1);
+  EXPECT_NE(change.err.find("can't be changed"), std::string::npos) << change.err;
+  Ok({"save-as", catalog_, (dir_ / "mine.nrk").string()});
+  EXPECT_EQ(Bytes(catalog_), before);
+  fs::permissions(catalog_, fs::perms::owner_write, fs::perm_options::add);
+}
+
+// Fault: a FIFO named like a photo or a catalog blocked these forever.
+TEST_F(SharingCliTest, FifosAreRefusedAtOnce) {
+  ASSERT_EQ(::mkfifo((dir_ / "f.jpg").c_str(), 0644), 0);
+  ASSERT_EQ(::mkfifo((dir_ / "f.nrk").c_str(), 0644), 0);
+  const std::string fifo = (dir_ / "f.jpg").string();
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"preview", fifo, (dir_ / "out.jpg").string()},
+           {"annotate", fifo, "Keywords=x"},
+           {"list", (dir_ / "f.nrk").string(), "--json"},
+           {"add", catalog_, fifo}}) {
+    CliResult r = Run(args);
+    EXPECT_EQ(r.status, 1) << args[0];
+    EXPECT_NE(r.err.find("(error -1302)"), std::string::npos) << args[0] << ": " << r.err;
+  }
+  Json meta = JsonParser::Parse(Ok({"metadata", fifo, "--json"}));
+  EXPECT_NE(meta.items[0]["error"].text.find("-1302"), std::string::npos);
+  fs::remove(dir_ / "f.jpg");
+  fs::remove(dir_ / "f.nrk");
+}
+
+// Fault: a photo opened as a catalog was reported as a catalog with too many
+// items; a protected photo was rewritten by annotate.
+TEST_F(SharingCliTest, MessagesNameTheRealCause) {
+  CliResult photo = Run({"list", (dir_ / "Canon_40D.jpg").string(), "--json"});
+  EXPECT_EQ(photo.status, 1);
+  EXPECT_NE(photo.err.find("'Canon_40D.jpg' is not a Norvo Media catalog."), std::string::npos) << photo.err;
+  CliResult absent = Run({"list", (dir_ / "none.nrk").string(), "--json"});
+  EXPECT_NE(absent.err.find("The catalog 'none.nrk' was not found."), std::string::npos) << absent.err;
+
+  const fs::path locked = dir_ / "Nikon_D70.jpg";
+  fs::permissions(locked, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  const auto before = Bytes(locked);
+  CliResult annotate = Run({"annotate", locked.string(), "Keywords=x"});
+  EXPECT_EQ(annotate.status, 1);
+  EXPECT_NE(annotate.err.find("(error -45)"), std::string::npos) << annotate.err;
+  EXPECT_EQ(Bytes(locked), before);
+  fs::permissions(locked, fs::perms::owner_write, fs::perm_options::add);
+}
+
+// Fault: `check` passed a catalog whose cell pointed outside the file while
+// `list` failed for every item.
+TEST_F(SharingCliTest, CheckFindsAnUnreadableCellAndRepairsIt) {
+  auto bytes = Bytes(catalog_);
+  ByteReader tail(std::span<const std::uint8_t>(bytes).last(4));
+  std::size_t pos = tail.u32be();
+  bool patched = false;
+  while (!patched && pos + 8 <= bytes.size() - 8) {
+    ByteReader head(std::span<const std::uint8_t>(bytes).subspan(pos, 8));
+    const std::uint32_t tag = head.u32be();
+    const std::uint32_t length = head.u32be();
+    if (tag == FourCC("CELL")) {
+      std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(pos + 8 + 12), 4, 0xFF);  // the second cell's offset
+      patched = true;
+    }
+    pos += 8 + length;
+  }
+  ASSERT_TRUE(patched);
+  std::ofstream(catalog_, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                   static_cast<std::streamsize>(bytes.size()));
+  CliResult check = Run({"check", catalog_});
+  EXPECT_EQ(check.status, 1);
+  EXPECT_NE(check.out.find("problem: item 2 (position 2): its record at offset 4294967295"), std::string::npos)
+      << check.out;
+  EXPECT_NE(check.out.find("repair: the item is removed"), std::string::npos);
+  Ok({"check", catalog_, "--repair"});
+  EXPECT_EQ(Items(), 2);
+  Ok({"check", catalog_});
+}
+
+// Fault: killed runs left ScratchFiles of megabytes in the temporary folder
+// and copies of photos beside them, and nothing removed them.
+TEST_F(SharingCliTest, LeftoversOfKilledRunsGoAtTheNextStart) {
+  // A process number that cannot exist (above the kernel's limit).
+  const std::string dead = "4194399";
+  const fs::path scratch = dir_ / "scratch" / ("Norvo Scratch " + dead + "-1.tmp");
+  std::ofstream(scratch) << "records";
+  const fs::path copy = dir_ / ".Canon_40D.jpg.norvo-a1B2c3";
+  fs::copy_file(dir_ / "Canon_40D.jpg", copy);
+  const fs::path claims = dir_ / "xdg" / "data" / "Norvo" / "Temporaries";
+  fs::create_directories(claims);
+  std::ofstream(claims / (dead + "-1")) << copy.string();
+  // A ScratchFile whose process lives (this test's) stays.
+  const fs::path live = dir_ / "scratch" / ("Norvo Scratch " + std::to_string(::getpid()) + "-1.tmp");
+  std::ofstream(live) << "records";
+
+  Ok({"info", catalog_, "--json"});
+  EXPECT_FALSE(fs::exists(scratch));
+  EXPECT_FALSE(fs::exists(copy));
+  EXPECT_TRUE(fs::is_empty(claims));
+  EXPECT_TRUE(fs::exists(live));
+  fs::remove(live);
+}
+
+}  // namespace
