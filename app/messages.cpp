@@ -51,7 +51,7 @@ constexpr MessageEntry kMessages[] = {
 constexpr MessageEntry kCatalogMessages[] = {
     {err::kFileNotFound, Activity::kOpenCatalog, "The catalog '^0' was not found."},
     {err::kOpenForWriting, Activity::kOpenCatalog,
-     "The catalog '^0' is being changed by another program. Try again when it has finished."},
+     "The catalog '^0' is in use by another program. Try again when it has finished with it."},
     {err::kWritePermission, Activity::kOpenCatalog,
      "The catalog '^0' can't be changed, because its file, folder or disk can't be written. It can still be "
      "opened for viewing."},

@@ -132,6 +132,8 @@ StartupState InitInstance(const StartupOptions& options) {
   // 9. Scratch folder and last catalog.
   s.scratch_folder = ChooseScratchFolder(*s.settings);
   SetScratchFolder(s.scratch_folder);
+  // What killed runs left there, and beside the files they were rewriting.
+  s.leftovers_removed = SweepLeftovers();
   s.last_catalog = s.settings->getString(kLastCatalogKey, "").value_or("");
 
   // 11. Recent catalogs.

@@ -71,6 +71,7 @@ struct StartupState {
   std::vector<std::string> importer_folders;
 
   std::string scratch_folder;
+  int leftovers_removed = 0;  // scratch files and temporary copies of killed runs removed
   std::string last_catalog;
   RecentFiles recent;
   CommandLineRequest request;                 // what the command line asks for

@@ -2,6 +2,7 @@
 #include "catalog/catalog.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "catalog/catalog_file.h"
 #include "catalog/lock_files.h"
@@ -91,6 +92,10 @@ std::uint32_t InitialsFromDisplayName(const std::string& display_name) {
 
 namespace {
 
+// How long an opener that found a hot journal tries for the exclusive lock
+// before it looks again whether another opener has played it back.
+constexpr int kRecoveryLockTryMs = 50;
+
 // Errors of a LockFile that say the folder or disk cannot take one, after
 // which the catalog can still be viewed.
 bool CannotWriteBeside(ErrorCode e) {
@@ -102,17 +107,27 @@ ErrorCode OpenForUse(Catalog& catalog, const FileSpec& file, const PasswordCallb
   const OpenOptions& options = catalog.options;
   const LockKind kind = options.exclusive ? LockKind::kExclusive : LockKind::kShared;
   if (ErrorCode e = TakeAccessLock(catalog, file.path, kind, options.wait_ms); e != err::kNone) return e;
-  // An interrupted write is undone before anyone reads: under the exclusive
-  // lock, since no other process may read the file while it is put back.
-  if (InspectJournal(file.path) != JournalState::kNone && catalog.access.writable()) {
-    if (ErrorCode e = catalog.access.lock(LockKind::kExclusive, options.wait_ms); e != err::kNone) return e;
-    bool rolled_back = false;
-    if (ErrorCode e = RecoverCatalogFile(file.path, &rolled_back); e != err::kNone) return e;
-    catalog.report.rolled_back_interrupted_save = rolled_back;
-    if (ErrorCode e = catalog.access.lock(kind, 0); e != err::kNone) return e;
+  // A save that was interrupted is undone before anyone reads: under the
+  // exclusive lock, since no other process may read the file while it is
+  // put back. Two openers may find the same hot journal: the lock is let go
+  // before waiting for the exclusive one, so that one of them gets it and
+  // the other then finds the journal cold.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.wait_ms);
+  while (InspectJournal(file.path) == JournalState::kHot) {
+    // Hot, and the file cannot be written: its bytes may be half-written.
+    if (!catalog.access.writable()) return err::kWritePermission;
+    catalog.access.unlock();
+    if (catalog.access.lock(LockKind::kExclusive, kRecoveryLockTryMs) == err::kNone) {
+      bool rolled_back = false;
+      if (ErrorCode e = RecoverCatalogFile(file.path, &rolled_back); e != err::kNone) return e;
+      catalog.report.rolled_back_interrupted_save = rolled_back;
+    }
+    if (ErrorCode e = catalog.access.lock(kind, options.wait_ms); e != err::kNone) return e;
+    if (std::chrono::steady_clock::now() > deadline) return err::kOpenForWriting;
   }
-  // A hot journal that cannot be played back: the file may be half-written.
-  if (InspectJournal(file.path) == JournalState::kHot) return err::kWritePermission;
+  // A journal left empty by an earlier opener, or cut short by a crash in
+  // the middle of being written, goes once nobody else can be saving.
+  if (kind == LockKind::kExclusive) (void)DiscardIdleJournal(file.path);  // a leftover harms nobody
 
   catalog.file_spec = file;
   ErrorCode lock = AcquireLock(catalog);

@@ -121,8 +121,14 @@ void ReleaseLock(Catalog& catalog) {
 }
 
 ErrorCode TakeAccessLock(Catalog& catalog, const std::string& path, LockKind kind, int wait_ms) {
-  if (ErrorCode e = catalog.access.open(path, kAccessLockOffset, 1); e != err::kNone) return e;
-  return catalog.access.lock(kind, wait_ms);
+  // A save-as may have renamed a new file over this name while we waited:
+  // the lock counts only on the file the name now holds.
+  for (int attempt = 0; attempt < kSlotAttempts; ++attempt) {
+    if (ErrorCode e = catalog.access.open(path, kAccessLockOffset, 1); e != err::kNone) return e;
+    if (ErrorCode e = catalog.access.lock(kind, wait_ms); e != err::kNone) return e;
+    if (catalog.access.refersTo(path)) return err::kNone;
+  }
+  return err::kOpenForWriting;
 }
 
 }  // namespace norvo::catalog

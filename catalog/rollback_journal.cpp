@@ -128,10 +128,11 @@ ErrorCode PlayBack(const std::string& journal_path, File& catalog) {
   return catalog.flush();
 }
 
+// Deletes a journal that is not hot. The folder is not flushed: a journal
+// that comes back after a power cut is still not hot.
 ErrorCode RemoveJournal(const std::string& journal_path) {
   ErrorCode e = DeleteFile(SpecOf(journal_path));
-  if (e != err::kNone && e != err::kFileNotFound) return e;
-  return FlushFolder(ParentFolder(journal_path));
+  return e == err::kFileNotFound ? err::kNone : e;
 }
 
 }  // namespace
@@ -145,21 +146,19 @@ ErrorCode RollbackJournal::begin(const std::string& catalog_path, const File& ca
   const std::string path = JournalPath(catalog_path);
   // A hot journal here means an earlier write could not be undone: the
   // file is not in a state to be written over again.
-  switch (InspectJournal(catalog_path)) {
-    case JournalState::kHot: return err::kWriteFailedDuringSave;
-    case JournalState::kCold:
-      if (ErrorCode e = RemoveJournal(path); e != err::kNone) return e;
-      break;
-    case JournalState::kNone: break;
-  }
+  if (InspectJournal(catalog_path) == JournalState::kHot) return err::kWriteFailedDuringSave;
   std::int64_t length = 0;
   if (ErrorCode e = catalog.endOfFile(&length); e != err::kNone) return e;
 
+  // The journal file stays between saves (emptied, not deleted), so that
+  // only its first save pays for making its name durable.
   const FileSpec spec = SpecOf(path);
-  if (ErrorCode e = CreateFile(spec, 0, 0); e != err::kNone) return e;
-  File journal;
-  ErrorCode e = journal.open(spec, Permission::kReadWrite);
-  // The header stays zero (a hole) until the ranges are durable.
+  const bool created = !FileExists(path);
+  if (created) {
+    if (ErrorCode e = CreateFile(spec, 0, 0); e != err::kNone) return e;
+  }
+  ErrorCode e = file_.open(spec, Permission::kReadWrite);
+  if (e == err::kNone) e = file_.setEndOfFile(0);
   std::uint32_t crc = HeaderCrc(length);
   std::uint32_t count = 0;
   std::int64_t pos = kJournalHeaderSize;
@@ -170,45 +169,58 @@ ErrorCode RollbackJournal::begin(const std::string& catalog_path, const File& ca
     const std::int64_t n = std::min(range.length, length - range.offset);
     const auto head = EncodeRange(range.offset, n);
     crc = Crc(crc, head);
-    e = journal.writeAt(pos, head);
+    e = file_.writeAt(pos, head);
     pos += kRangeHeaderSize;
     for (std::int64_t done = 0; e == err::kNone && done < n;) {
       block.resize(static_cast<std::size_t>(std::min(kCopyBlock, n - done)));
       e = catalog.readAt(range.offset + done, block);
-      if (e == err::kNone) e = journal.writeAt(pos, block);
+      if (e == err::kNone) e = file_.writeAt(pos, block);
       crc = Crc(crc, block);
       pos += static_cast<std::int64_t>(block.size());
       done += static_cast<std::int64_t>(block.size());
     }
     ++count;
   }
-  if (e == err::kNone) e = journal.flush();
-  if (e == err::kNone) e = journal.writeAt(0, EncodeHeader({count, crc, length}));
-  if (e == err::kNone) e = journal.flush();
-  journal.close();
-  if (e == err::kNone) e = FlushFolder(ParentFolder(path));
+  // The header goes last and one flush makes it all durable. A journal cut
+  // short by a crash before the flush returns fails its CRC and counts as
+  // cold, and the catalog was not touched before that return.
+  if (e == err::kNone) e = file_.writeAt(0, EncodeHeader({count, crc, length}));
+  if (e == err::kNone) e = file_.flush();
+  if (e == err::kNone && created) e = FlushFolder(ParentFolder(path));
   if (e != err::kNone) {
-    (void)RemoveJournal(path);  // the first error is the one to report
+    // The first error is the one to report; an emptied journal is cold.
+    if (file_.isOpen()) (void)file_.setEndOfFile(0);
+    file_.close();
+    if (created) (void)RemoveJournal(path);
     return e;
   }
   path_ = path;
-  catalog_path_ = catalog_path;
   return err::kNone;
 }
 
 ErrorCode RollbackJournal::commit() {
   if (!active()) return err::kNone;
-  ErrorCode e = RemoveJournal(path_);
+  // Emptying the journal is the commit. It is not flushed: a power cut right
+  // after it may bring the journal back and the next open then puts the old
+  // state back, which is still one whole state.
+  if (ErrorCode e = file_.setEndOfFile(0); e != err::kNone) return e;
+  file_.close();
   path_.clear();
-  return e;
+  return err::kNone;
 }
 
 ErrorCode RollbackJournal::rollback(File& catalog) {
   if (!active()) return err::kNone;
   if (ErrorCode e = PlayBack(path_, catalog); e != err::kNone) return e;
-  ErrorCode e = RemoveJournal(path_);
+  if (ErrorCode e = file_.setEndOfFile(0); e != err::kNone) return e;
+  file_.close();
   path_.clear();
-  return e;
+  return err::kNone;
+}
+
+ErrorCode DiscardIdleJournal(const std::string& catalog_path) {
+  if (InspectJournal(catalog_path) != JournalState::kCold) return err::kNone;
+  return RemoveJournal(JournalPath(catalog_path));
 }
 
 JournalState InspectJournal(const std::string& catalog_path) {

@@ -28,16 +28,18 @@ std::string JournalPath(const std::string& catalog_path);
 class RollbackJournal {
  public:
   RollbackJournal() = default;
-  // A journal still open here was neither committed nor rolled back: it is
-  // left on disk, hot, for the next open to play back.
+  // A journal still active here was neither committed nor rolled back: it
+  // is left on disk, hot, for the next open to play back.
   ~RollbackJournal() = default;
   RollbackJournal(const RollbackJournal&) = delete;
   RollbackJournal& operator=(const RollbackJournal&) = delete;
 
   // Saves `ranges` of `catalog` (open for reading) and its length. When this
-  // returns 0 the journal is durable and hot; on failure no journal is left.
+  // returns 0 the journal is durable and hot; on failure it is not hot.
   ErrorCode begin(const std::string& catalog_path, const File& catalog, std::span<const ByteRange> ranges);
-  // The catalog file has been written and flushed: deletes the journal.
+  // The catalog file has been written and flushed: empties the journal,
+  // which leaves it cold. The empty file stays for the next save until the
+  // catalog is closed (DiscardIdleJournal).
   ErrorCode commit();
   // A write to the catalog failed: puts the saved bytes and the length back,
   // flushes, and deletes the journal. On failure the journal stays hot.
@@ -45,8 +47,8 @@ class RollbackJournal {
   bool active() const { return !path_.empty(); }
 
  private:
-  std::string path_;
-  std::string catalog_path_;
+  std::string path_;  // while active
+  File file_;
 };
 
 enum class JournalState : std::uint8_t {
@@ -55,6 +57,10 @@ enum class JournalState : std::uint8_t {
   kHot,   // a complete journal: the catalog may be half-written
 };
 JournalState InspectJournal(const std::string& catalog_path);
+
+// Deletes the catalog's journal unless it is hot; for a process that closes
+// the catalog while still holding its access lock.
+ErrorCode DiscardIdleJournal(const std::string& catalog_path);
 
 // Brings the catalog file back to its state before an interrupted write:
 // plays back a hot journal and deletes a cold one. The caller holds the

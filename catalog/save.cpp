@@ -404,6 +404,11 @@ void CloseCatalog(std::unique_ptr<Catalog> catalog, bool write_back_settings) {
   catalog->scratch.close();
   if (!catalog->scratch_spec.empty()) (void)DeleteFile(catalog->scratch_spec);  // a leftover is swept later
   if (write_back_settings && catalog->titled()) WriteBackSettings(*catalog);
+  // The emptied journal of this session's saves goes while the access lock
+  // still keeps anyone else from starting a save.
+  if (catalog->titled() && !catalog->read_only && catalog->access.held()) {
+    (void)DiscardIdleJournal(catalog->file_spec.path);  // a leftover is cold and harms nobody
+  }
   ReleaseLock(*catalog);
   catalog->access.close();
 }
