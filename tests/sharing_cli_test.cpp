@@ -64,7 +64,7 @@ TEST_F(SharingCliTest, AChangerWaitsForAnotherAndNeverLosesAnUpdate) {
   ASSERT_TRUE(other.open(catalog_, std::nullopt, {}, change).ok());
   CliResult busy = Run({"--wait", "0", "label", catalog_, "2", "Blue"});
   EXPECT_EQ(busy.status, 1);
-  EXPECT_NE(busy.err.find("is being changed by another program"), std::string::npos) << busy.err;
+  EXPECT_NE(busy.err.find("is in use by another program"), std::string::npos) << busy.err;
   CliResult viewer = Run({"--wait", "0", "list", catalog_, "--json"});
   EXPECT_EQ(viewer.status, 1) << "a viewer must not read a catalog in the middle of a change";
   ASSERT_EQ(catalog::SetItemLabel(*other, 1, 4), err::kNone);
