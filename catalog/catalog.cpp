@@ -31,6 +31,15 @@ T FlooredSub(T total, T amount) {
   return total > amount ? static_cast<T>(total - amount) : T{0};
 }
 
+// Keeps (or forgets) the item's true names beside its record.
+void RememberTrueNames(Catalog& catalog, std::uint32_t item_id, const ItemRecord& record) {
+  if (record.true_file_name.empty() && record.true_display_name.empty()) {
+    catalog.item_true_names.erase(item_id);
+  } else {
+    catalog.item_true_names[item_id] = {record.true_file_name, record.true_display_name};
+  }
+}
+
 // Adds a record as a new item: appends it to the ScratchFile with its slack,
 // then takes the next cell. Nothing changes when the append fails.
 ErrorCode AppendNewItem(Catalog& catalog, const ItemRecord& record, const std::string& folder_path,
@@ -59,6 +68,7 @@ ErrorCode AppendNewItem(Catalog& catalog, const ItemRecord& record, const std::s
   catalog.media_bytes += record.file_size;
 
   if (!folder_path.empty()) catalog.folders.assign(cell.item_id, folder_path);
+  RememberTrueNames(catalog, cell.item_id, record);
   catalog.markChanged();
   if (item_id) *item_id = cell.item_id;
   catalog.send(Notification::kItemAdded, cell.item_id);
@@ -173,18 +183,19 @@ ErrorCode CreateCatalog(const FileSpec* catalog_file, const FileSpec& scratch, c
 ErrorCode MakeRecordForFile(const FileSpec& file, ItemRecord& record) {
   if (file.path.empty()) return err::kBadName;
   if (ErrorCode e = CheckRegularFile(file.path); e != err::kNone) return e;
-  record.file_name.set(file.name);
+  const std::string name = LeafName(file.path);
+  record.setFileName(name);
   ErrorCode result = err::kNone;
-  std::string display = file.name;
-  if (display.size() > kMaxDisplayNameLength) {
+  std::string display = name;
+  if (Utf8ToWindows1252(name).size() > kMaxDisplayNameLength) {
     std::string short_name;
-    if (ShortName(display, short_name) == err::kNone) {
-      display = short_name;
+    if (ShortName(Utf8ToWindows1252(name), short_name) == err::kNone) {
+      display = Windows1252ToUtf8(short_name);
     } else {
       result = err::kBadName;  // the long name is kept, cut to the field
     }
   }
-  record.display_name.set(display);
+  record.setDisplayName(display);
 
   std::vector<std::uint8_t> alias;
   if (ErrorCode e = MakeAlias(file, false, alias); e != err::kNone) return e;
@@ -221,7 +232,14 @@ ErrorCode GetItemRecord(const Catalog& catalog, int cell, bool load_optional_par
   const CatalogCell& c = CellAt(catalog, cell);
   const File& file = RecordFile(catalog, c);
   if (!file.isOpen()) return err::kBadFileNumber;
-  return ReadItemRecord(file, c.offset, load_optional_parts, convert_text, out);
+  ErrorCode e = ReadItemRecord(file, c.offset, load_optional_parts, convert_text, out);
+  out.true_file_name.clear();
+  out.true_display_name.clear();
+  if (auto names = catalog.item_true_names.find(c.item_id); e == err::kNone && names != catalog.item_true_names.end()) {
+    out.true_file_name = names->second.file_name;
+    out.true_display_name = names->second.display_name;
+  }
+  return e;
 }
 
 ErrorCode ReplaceItemParts(Catalog& catalog, int cell, const ItemRecord& record, unsigned supplied) {
@@ -260,6 +278,7 @@ ErrorCode ReplaceItemParts(Catalog& catalog, int cell, const ItemRecord& record,
   c.offset = static_cast<std::uint32_t>(offset);
   c.flags = (c.flags & ~(cell_flags::kPending | cell_flags::kInitialsMask)) | cell_flags::kInScratch |
             InitialsFromDisplayName(next.display_name.text());
+  RememberTrueNames(catalog, c.item_id, next);
 
   auto& t = catalog.totals;
   t.total_record_bytes =
@@ -297,6 +316,7 @@ ErrorCode RemoveItem(Catalog& catalog, int cell) {
   catalog.cells.erase(catalog.cells.begin() + (cell - 1));
   t.item_count -= 1;
   catalog.folders.remove(c.item_id);
+  catalog.item_true_names.erase(c.item_id);
   RemoveFromGroupIndexes(catalog, c.item_id);
   catalog.send(Notification::kItemRemoved, c.item_id);
   catalog.markChanged();
@@ -324,7 +344,7 @@ int GetMaxItems(const Catalog& catalog) { return kMaxCatalogItems - catalog.tota
 std::string ItemFileNameUtf8(const ItemRecord& record) {
   AliasInfo alias;
   if (ParseAlias(record.aliasBytes(), alias)) return alias.minimal ? alias.text : LeafName(alias.text);
-  return Windows1252ToUtf8(record.file_name.text());
+  return record.fileName();
 }
 
 std::optional<std::string> ItemPath(const Catalog& catalog, int cell) {
@@ -365,6 +385,8 @@ ErrorCode LocateItemFile(Catalog& catalog, int cell, std::string& path) {
     if (naming != err::kNone && naming != err::kBadName) return naming;
     updated.file_name = names.file_name;
     updated.display_name = names.display_name;
+    updated.true_file_name = names.true_file_name;
+    updated.true_display_name = names.true_display_name;
     updated.alias = names.alias;
     updated.alias_created_size = names.alias_created_size;
     updated.alias_kept_size = names.alias_kept_size;

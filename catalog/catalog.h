@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +21,7 @@
 #include "catalog/group_index.h"
 #include "catalog/item_record.h"
 #include "catalog/limits.h"
+#include "catalog/true_names.h"
 #include "platform/error_codes.h"
 #include "platform/file.h"
 #include "platform/file_lock.h"
@@ -110,7 +112,7 @@ struct Catalog {
   std::string password;  // Windows-1252; empty: none
 
   std::vector<RankEntry> ranks;
-  std::vector<std::string> custom_field_names;  // Windows-1252, at most 16 in use
+  std::vector<std::string> custom_field_names;  // UTF-8, at most 16 in use
   std::optional<std::array<CatalogFont, kFontCount>> fonts;
   // Tables whose owners keep them as they came.
   std::vector<std::uint8_t> print_settings;  // "PRNT"
@@ -119,6 +121,17 @@ struct Catalog {
   // The group indexes, read from "CS00" and "CSET" on first use
   // (GroupIndexesOf). Until then those chunks are written back as they came.
   mutable std::optional<GroupIndexes> group_indexes;
+
+  // True UTF-8 names of items whose 8-bit name fields cannot hold them
+  // (true_names.h), by ItemId. GetItemRecord hands them out with the record.
+  struct ItemTrueNames {
+    std::string file_name;
+    std::string display_name;
+  };
+  std::map<std::uint32_t, ItemTrueNames> item_true_names;
+  // True names of group entries as read, applied when the group indexes are
+  // decoded and written back as they came until then.
+  std::vector<TrueName> loaded_group_names;
 
   std::uint32_t saved_by = kUnknownSavedBy;
   std::uint64_t media_bytes = 0;

@@ -2,6 +2,7 @@
 #include "catalog/catalog_file.h"
 
 #include <algorithm>
+#include <map>
 #include <unordered_set>
 
 #include "platform/alias.h"
@@ -25,6 +26,7 @@ constexpr std::uint32_t kTagMediaBytes = FourCC("MBWd");
 constexpr std::uint32_t kTagHidden = FourCC("HIDN");
 constexpr std::uint32_t kTagCatalogSets = FourCC("CSET");
 constexpr std::uint32_t kTagGroupIndexes = FourCC("CS00");
+constexpr std::uint32_t kTagTrueNames = FourCC("UTF8");
 
 constexpr std::size_t kPasswordChunkSize = 256;
 constexpr std::size_t kTotalsChunkSize = 20;
@@ -118,6 +120,7 @@ struct DirectoryState {
   bool folder_tree_present = false;
   bool folder_tree_parsed = false;
   std::vector<std::uint32_t> hidden_ids;  // "HIDN", applied once the ids are repaired
+  std::vector<TrueName> true_names;        // "UTF8", applied once every chunk is read
 };
 
 // Handles one chunk. Returns false for a chunk that was skipped.
@@ -180,6 +183,10 @@ ErrorCode TakeChunk(Catalog& catalog, std::uint32_t tag, std::span<const std::ui
     catalog.saved_by = r.u32be();
   } else if (tag == kTagHidden && n % 4 == 0) {
     for (std::size_t i = 0; i < n / 4; ++i) st.hidden_ids.push_back(r.u32be());
+  } else if (tag == kTagTrueNames) {
+    // A damaged chunk gives what could be read; the rest of the names show
+    // in their 8-bit renderings.
+    *taken = DecodeTrueNames(data, st.true_names);
   } else if (tag == kTagMediaBytes && n == 8) {
     catalog.media_bytes = r.u64be();
     st.media_bytes_read = true;
@@ -245,6 +252,25 @@ ErrorCode RecomputeMediaBytes(Catalog& catalog, const ProgressCallback& progress
     }
   }
   return err::kNone;
+}
+
+// Names arrive in their 8-bit renderings (Windows-1252 in memory); they
+// become UTF-8 here, taking their true forms where the "UTF8" chunk has them.
+void ApplyTrueNames(Catalog& catalog, const std::vector<TrueName>& names) {
+  std::map<std::uint32_t, std::string> custom;
+  for (const TrueName& n : names) {
+    switch (n.kind) {
+      case TrueNameKind::kFileName: catalog.item_true_names[n.key].file_name = n.utf8; break;
+      case TrueNameKind::kDisplayName: catalog.item_true_names[n.key].display_name = n.utf8; break;
+      case TrueNameKind::kCustomField: custom[n.key] = n.utf8; break;
+      case TrueNameKind::kGroupName: catalog.loaded_group_names.push_back(n); break;
+    }
+  }
+  for (std::size_t i = 0; i < catalog.custom_field_names.size(); ++i) {
+    std::string& name = catalog.custom_field_names[i];
+    auto true_name = custom.find(static_cast<std::uint32_t>(i));
+    name = NameFromField(name, true_name == custom.end() ? std::string() : true_name->second);
+  }
 }
 
 // Reads the chunk directory; falls back to the sequential scan as needed.
@@ -440,6 +466,7 @@ ErrorCode OpenCatalogFile(Catalog& catalog, const FileSpec& file, const Password
       }
     }
   }
+  ApplyTrueNames(catalog, st.true_names);
   bool rebuild_all = catalog.totals.item_count > 0 && (!st.folder_tree_present || !st.folder_tree_parsed);
   if (rebuild_all) catalog.folders.clear();
   CompleteFolderTree(catalog, renumbered, rebuild_all);
@@ -455,6 +482,8 @@ std::vector<std::uint8_t> BuildCatalogDirectory(const Catalog& catalog, std::uin
     w.bytes(data);
   };
   auto built = [&chunk](std::uint32_t tag, const ByteWriter& data) { chunk(tag, data.buffer()); };
+  // Names the 8-bit fields cannot hold, gathered on the way ("UTF8").
+  std::vector<TrueName> true_names;
 
   if (!catalog.password.empty()) {
     ByteWriter sign;
@@ -469,7 +498,12 @@ std::vector<std::uint8_t> BuildCatalogDirectory(const Catalog& catalog, std::uin
   }
   {
     ByteWriter names;
-    for (const auto& name : catalog.custom_field_names) WritePString(names, name, kCustomFieldNameSize);
+    for (std::size_t i = 0; i < catalog.custom_field_names.size(); ++i) {
+      bool exact = false;
+      const std::string& name = catalog.custom_field_names[i];
+      WritePString(names, RenderEightBit(name, kCustomFieldNameSize - 1, &exact), kCustomFieldNameSize);
+      if (!exact) true_names.push_back({TrueNameKind::kCustomField, static_cast<std::uint32_t>(i), name});
+    }
     built(kTagCustomFields, names);
   }
   {
@@ -543,6 +577,21 @@ std::vector<std::uint8_t> BuildCatalogDirectory(const Catalog& catalog, std::uin
     media.u64be(catalog.media_bytes);
     built(kTagMediaBytes, media);
   }
+  for (int i = 0; i < catalog.totals.item_count; ++i) {
+    const std::uint32_t id = catalog.cells[static_cast<std::size_t>(i)].item_id;
+    auto names = catalog.item_true_names.find(id);
+    if (names == catalog.item_true_names.end()) continue;
+    if (!names->second.file_name.empty()) true_names.push_back({TrueNameKind::kFileName, id, names->second.file_name});
+    if (!names->second.display_name.empty()) {
+      true_names.push_back({TrueNameKind::kDisplayName, id, names->second.display_name});
+    }
+  }
+  if (catalog.group_indexes) {
+    for (TrueName& n : GroupTrueNames(*catalog.group_indexes)) true_names.push_back(std::move(n));
+  } else {
+    true_names.insert(true_names.end(), catalog.loaded_group_names.begin(), catalog.loaded_group_names.end());
+  }
+  if (!true_names.empty()) chunk(kTagTrueNames, EncodeTrueNames(true_names));
   w.u32be(kFileMagic);
   w.u32be(directory_offset);
   return w.take();

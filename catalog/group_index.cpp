@@ -14,7 +14,7 @@ std::vector<std::uint8_t> EncodeGroupIndex(const GroupIndex& index) {
   for (const GroupEntry& e : index) size += kGroupEntryHeaderSize + 4 * std::max<std::size_t>(e.ids.size(), 1);
   ByteWriter w(size);
   for (const GroupEntry& e : index) {
-    std::string mac = e.name.substr(0, std::min(e.name.size(), kGroupNameWidth - 1));
+    std::string mac = RenderEightBit(e.name, kGroupNameWidth - 1, nullptr);
     ConvertText(mac, TextDirection::kWindowsToMac);
     w.u8(static_cast<std::uint8_t>(mac.size()));
     w.bytes(std::span(reinterpret_cast<const std::uint8_t*>(mac.data()), mac.size()));
@@ -41,6 +41,7 @@ bool DecodeGroupIndex(std::span<const std::uint8_t> bytes, GroupIndex& out) {
     std::size_t n = std::min<std::size_t>(name[0], kGroupNameWidth - 1);
     e.name.assign(reinterpret_cast<const char*>(name.data() + 1), n);
     ConvertText(e.name, TextDirection::kMacToWindows);
+    e.name = Windows1252ToUtf8(e.name);
     e.panel = r.u8();
     e.level = r.u8();
     e.container = r.u8();
@@ -93,9 +94,29 @@ const GroupIndexes& GroupIndexesOf(const Catalog& catalog) {
       DecodeGroupIndex(catalog.cset, sets);
       indexes.emplace(kCatalogSetSlot, std::move(sets));
     }
+    // Names the 8-bit chunk could not hold take their true forms.
+    for (const TrueName& n : catalog.loaded_group_names) {
+      auto index = indexes.find(n.key >> 16);
+      const std::size_t position = n.key & 0xFFFF;
+      if (index == indexes.end() || position >= index->second.size()) continue;
+      std::string& name = index->second[position].name;
+      name = NameFromField(Utf8ToWindows1252(name), n.utf8);
+    }
     catalog.group_indexes = std::move(indexes);
   }
   return *catalog.group_indexes;
+}
+
+std::vector<TrueName> GroupTrueNames(const GroupIndexes& indexes) {
+  std::vector<TrueName> out;
+  for (const auto& [slot, index] : indexes) {
+    for (std::size_t i = 0; i < index.size() && i <= 0xFFFF; ++i) {
+      bool exact = false;
+      RenderEightBit(index[i].name, kGroupNameWidth - 1, &exact);
+      if (!exact) out.push_back({TrueNameKind::kGroupName, (slot << 16) | static_cast<std::uint32_t>(i), index[i].name});
+    }
+  }
+  return out;
 }
 
 GroupIndexes& GroupIndexesOf(Catalog& catalog) {

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "catalog/true_names.h"
+
 namespace norvo::catalog {
 
 struct Catalog;
@@ -27,7 +29,7 @@ inline constexpr std::size_t kGroupNameWidth = 256;
 inline constexpr std::size_t kGroupEntryHeaderSize = 268;  // name, 4 flag bytes, 4 reserved, count
 
 struct GroupEntry {
-  std::string name;  // Windows-1252, at most 255 characters
+  std::string name;  // UTF-8; its 8-bit rendering is at most 255 characters
   std::uint8_t panel = 0;
   std::uint8_t level = 0;      // nesting depth of a catalog set
   std::uint8_t container = 0;  // 1: a catalog set holding sub-sets
@@ -42,7 +44,7 @@ using GroupIndex = std::vector<GroupEntry>;
 using GroupIndexes = std::map<std::uint32_t, GroupIndex>;  // by slot
 
 // The stored form of one index: entries back to back, each the name (length
-// byte and 255 bytes, Mac Roman), panel, level, container and touched bytes,
+// byte and 255 bytes, Mac Roman: the 8-bit rendering of the UTF-8 name), panel, level, container and touched bytes,
 // 4 reserved bytes, the item count and the ids (big-endian); an entry
 // without items still carries one zero id.
 std::vector<std::uint8_t> EncodeGroupIndex(const GroupIndex& index);
@@ -56,6 +58,10 @@ std::vector<std::uint8_t> EncodeGroupIndexes(const GroupIndexes& indexes);
 // table and slots already present are skipped; a record running past the
 // end stops the walk.
 void DecodeGroupIndexes(std::span<const std::uint8_t> bytes, GroupIndexes& out);
+
+// The true names of entries whose names the 8-bit form cannot hold, for
+// the catalog's "UTF8" chunk.
+std::vector<TrueName> GroupTrueNames(const GroupIndexes& indexes);
 
 // The catalog's indexes, read from its "CS00" chunk (and "CSET" for the
 // catalog sets when "CS00" has none) the first time they are asked for. From

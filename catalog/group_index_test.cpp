@@ -26,7 +26,7 @@ GroupEntry Entry(std::string name, std::vector<std::uint32_t> ids, std::uint8_t 
 }
 
 TEST(GroupIndexFormat, EntriesRoundTripFieldByFieldWithTheirStoredSizes) {
-  GroupIndex index = {Entry("Caf\xE9", {7, 0x01020304}), Entry("empty", {}, 2, 1)};
+  GroupIndex index = {Entry("Caf\xC3\xA9", {7, 0x01020304}), Entry("empty", {}, 2, 1)};  // "Café" in UTF-8
   index[0].panel = 1;
   index[0].touched = 1;
   index[0].reserved = {9, 8, 7, 6};

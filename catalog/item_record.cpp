@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "catalog/true_names.h"
 #include "platform/byte_io.h"
 
 namespace norvo::catalog {
@@ -59,6 +60,22 @@ struct FieldWriter {
 bool IsAbsent(std::uint32_t length) { return length == 0 || (length & 0x80000000u) != 0; }
 
 }  // namespace
+
+namespace {
+
+template <std::size_t Width>
+void SetName(PStringField<Width>& field, std::string& true_name, std::string_view utf8) {
+  bool exact = false;
+  field.set(RenderEightBit(utf8, Width - 1, &exact));
+  true_name = exact ? std::string() : std::string(utf8);
+}
+
+}  // namespace
+
+std::string ItemRecord::fileName() const { return NameFromField(file_name.text(), true_file_name); }
+std::string ItemRecord::displayName() const { return NameFromField(display_name.text(), true_display_name); }
+void ItemRecord::setFileName(std::string_view utf8) { SetName(file_name, true_file_name, utf8); }
+void ItemRecord::setDisplayName(std::string_view utf8) { SetName(display_name, true_display_name, utf8); }
 
 std::vector<std::uint8_t>& ItemRecord::part(ItemPart which) {
   switch (which) {

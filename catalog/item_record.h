@@ -41,8 +41,10 @@ enum class ItemPart : std::uint8_t { kThumbnail, kAnnotations, kUrl, kMetadata, 
 inline constexpr int kPartCount = 5;
 
 struct ItemRecord {
-  PStringField<256> file_name;    // Windows-1252 in memory
-  PStringField<64> display_name;  // Windows-1252 in memory
+  // The names' 8-bit fields as stored (Windows-1252 in memory). Read and set
+  // names through fileName(), displayName() and their setters, in UTF-8.
+  PStringField<256> file_name;
+  PStringField<64> display_name;
   std::uint32_t scan_time = 0;
   std::array<std::uint8_t, 8> raw_144{};
   std::uint32_t type_code = 0;
@@ -98,6 +100,20 @@ struct ItemRecord {
   std::vector<std::uint8_t> metadata;
   std::vector<std::uint8_t> recording;
   bool has_optional_parts = true;
+
+  // The names' true UTF-8 forms when their 8-bit fields cannot hold them
+  // whole, else empty. The catalog keeps them beside the record, in its
+  // "UTF8" chunk (true_names.h).
+  std::string true_file_name;
+  std::string true_display_name;
+
+  // The names in UTF-8.
+  std::string fileName() const;
+  std::string displayName() const;
+  // Set a name from UTF-8: the 8-bit field takes its best rendering, cut to
+  // the field, and the true form is kept when the rendering is not exact.
+  void setFileName(std::string_view utf8);
+  void setDisplayName(std::string_view utf8);
 
   std::vector<std::uint8_t>& part(ItemPart which);
   const std::vector<std::uint8_t>& part(ItemPart which) const;

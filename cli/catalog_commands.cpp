@@ -132,7 +132,7 @@ Result CmdList(const Invocation& inv, std::ostream& out) {
     w.key("label").number(cc.label());
     w.key("pending").boolean(cc.pending());
     w.key("file_name").string(catalog::ItemFileNameUtf8(record));
-    w.key("display_name").string(Windows1252ToUtf8(record.display_name.text()));
+    w.key("display_name").string(record.displayName());
     w.key("type").string(TypeText(record.type_code));
     w.key("file_size").number(record.file_size);
     w.key("width").number(record.width);
