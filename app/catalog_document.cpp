@@ -102,6 +102,7 @@ std::string OpenFailureMessage(const std::string& path, ErrorCode e, bool to_cha
     return UnrepairableCatalogMessage(name);
   }
   if (e == err::kWritePermission && !to_change) return MessageForError(e, Activity::kOpenCatalog);
+  if (e == err::kDiskFull && !to_change) return MessageForError(e, Activity::kOther);  // the scratch folder is full
   return MessageForCatalogError(e, Activity::kOpenCatalog, name);
 }
 

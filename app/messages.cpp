@@ -52,6 +52,8 @@ constexpr MessageEntry kCatalogMessages[] = {
     {err::kFileNotFound, Activity::kOpenCatalog, "The catalog '^0' was not found."},
     {err::kOpenForWriting, Activity::kOpenCatalog,
      "The catalog '^0' is in use by another program. Try again when it has finished with it."},
+    {err::kDiskFull, Activity::kOpenCatalog,
+     "The catalog '^0' can't be changed, because its disk is full. It can still be opened for viewing."},
     {err::kWritePermission, Activity::kOpenCatalog,
      "The catalog '^0' can't be changed, because its file, folder or disk can't be written. It can still be "
      "opened for viewing."},

@@ -34,7 +34,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <random>
 
 #include "catalog/catalog_file.h"
 #include "catalog/rollback_journal.h"
@@ -46,8 +45,6 @@ namespace norvo::catalog {
 namespace {
 
 constexpr std::size_t kSlackFieldOffset = 0x3E8;
-// Names tried for a temporary file before giving up.
-constexpr int kTemporaryNameAttempts = 100;
 
 // Reads a whole stored record (fixed part and parts) as it lies in the file.
 ErrorCode ReadStoredRecord(const File& file, std::int64_t offset, std::int64_t file_length,
@@ -262,20 +259,14 @@ ErrorCode SaveInPlace(Catalog& catalog, SavePlan& plan) {
 // Makes a new, empty file with the catalog's type codes under a temporary
 // name beside `target`, claimed before it exists.
 ErrorCode CreateTemporaryBeside(const std::string& target, TemporaryClaim& claim, FileSpec& out) {
-  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  std::random_device seed;
-  std::mt19937 random(seed());
-  std::uniform_int_distribution<std::size_t> pick(0, sizeof(kLetters) - 2);
-  const std::string pattern = TemporaryNameBeside(target);
-  for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-    std::string name = pattern;
-    for (std::size_t i = name.size() - 6; i < name.size(); ++i) name[i] = kLetters[pick(random)];
-    claim.claim(name);
-    (void)MakeFileSpec(name, out);  // -43: the file is about to be made
-    ErrorCode e = CreateFile(out, FourCC(kCatalogCreator), FourCC(kCatalogFileType));
-    if (e != err::kDuplicateName) return e;
-  }
-  return err::kDuplicateName;
+  std::string path;
+  ErrorCode e = err::kNone;
+  int fd = CreateClaimedTemporary(target, 0666, claim, &path, &e);
+  if (fd < 0) return e;
+  ::close(fd);
+  (void)MakeFileSpec(path, out);  // it exists
+  SetFileTypeAndCreator(out, FourCC(kCatalogCreator), FourCC(kCatalogFileType));
+  return err::kNone;
 }
 
 ErrorCode SaveToNewFile(Catalog& catalog, const FileSpec& target, SavePlan& plan) {

@@ -280,13 +280,17 @@ ErrorCode CreateFile(const FileSpec& spec, std::uint32_t creator, std::uint32_t 
   if (spec.path.empty()) return err::kBadName;
   int fd = ::open(spec.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) return LastError();
+  ::close(fd);
+  SetFileTypeAndCreator(spec, creator, type);
+  return err::kNone;
+}
+
+void SetFileTypeAndCreator(const FileSpec& spec, std::uint32_t creator, std::uint32_t type) {
   std::string type_code = FourCCToString(type);
   std::string creator_code = FourCCToString(creator);
   // Best effort: file systems without user attributes simply keep no codes.
-  if (type != 0) (void)::fsetxattr(fd, kTypeAttribute, type_code.data(), 4, 0);
-  if (creator != 0) (void)::fsetxattr(fd, kCreatorAttribute, creator_code.data(), 4, 0);
-  ::close(fd);
-  return err::kNone;
+  if (type != 0) (void)::setxattr(spec.path.c_str(), kTypeAttribute, type_code.data(), 4, 0);
+  if (creator != 0) (void)::setxattr(spec.path.c_str(), kCreatorAttribute, creator_code.data(), 4, 0);
 }
 
 void GetFileTypeAndCreator(const FileSpec& spec, std::uint32_t* type, std::uint32_t* creator) {

@@ -76,6 +76,8 @@ class File {
 // extended attributes where the file system has them; best-effort).
 // An existing file is -48.
 ErrorCode CreateFile(const FileSpec& spec, std::uint32_t creator, std::uint32_t type);
+// Gives an existing file the type and creator codes (best-effort, as above).
+void SetFileTypeAndCreator(const FileSpec& spec, std::uint32_t creator, std::uint32_t type);
 // Reads back the codes written by CreateFile; 0 when none are kept.
 void GetFileTypeAndCreator(const FileSpec& spec, std::uint32_t* type, std::uint32_t* creator);
 // Deletes a file; -43 when it does not exist, -47 while this process has it open.

@@ -72,13 +72,13 @@ ErrorCode ReplaceFileSafely(const std::string& path, std::span<const std::uint8_
   if (!HasWritePermission(target, original)) return err::kFileLocked;
 
   const std::string folder = ParentFolder(target);
-  std::string temp = TemporaryNameBeside(target);
   // Claimed before it exists: if this process is killed from here on, the
   // next start removes the copy.
   TemporaryClaim claim;
-  claim.claim(temp);
-  int fd = ::mkstemp(temp.data());
-  if (fd < 0) return FromErrno();
+  std::string temp;
+  ErrorCode created = err::kNone;
+  int fd = CreateClaimedTemporary(target, 0600, claim, &temp, &created);
+  if (fd < 0) return created;
   ErrorCode result = WriteAll(fd, bytes);
   if (result == err::kNone && ::fsync(fd) != 0) result = FromErrno();
   if (result == err::kNone && ::fchmod(fd, original.st_mode & 07777) != 0) result = FromErrno();

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <random>
 #include <string_view>
 #include <vector>
 
@@ -20,6 +21,8 @@ namespace {
 
 constexpr std::string_view kTemporaryInfix = ".norvo-";
 constexpr std::size_t kMkstempSuffix = 6;
+// Names tried for a temporary file before giving up.
+constexpr int kTemporaryNameAttempts = 100;
 // A claim holds a path, nothing larger.
 constexpr std::size_t kMaxClaimBytes = 8192;
 
@@ -70,6 +73,33 @@ std::string TemporaryClaimFolder() {
 
 std::string TemporaryNameBeside(const std::string& path) {
   return JoinPath(ParentFolder(path), "." + LeafName(path) + std::string(kTemporaryInfix) + "XXXXXX");
+}
+
+int CreateClaimedTemporary(const std::string& target, unsigned mode, TemporaryClaim& claim, std::string* path,
+                           ErrorCode* error) {
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::random_device seed;
+  std::mt19937 random(seed());
+  std::uniform_int_distribution<std::size_t> pick(0, sizeof(kLetters) - 2);
+  const std::string pattern = TemporaryNameBeside(target);
+  for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
+    std::string name = pattern;
+    for (std::size_t i = name.size() - kMkstempSuffix; i < name.size(); ++i) name[i] = kLetters[pick(random)];
+    claim.claim(name);
+    int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode));
+    if (fd >= 0) {
+      *path = name;
+      return fd;
+    }
+    if (errno != EEXIST) {
+      *error = ErrorFromErrno(errno);
+      claim.release();
+      return -1;
+    }
+  }
+  *error = err::kDuplicateName;
+  claim.release();
+  return -1;
 }
 
 bool IsTemporaryName(const std::string& leaf) {

@@ -41,9 +41,16 @@ class TemporaryClaim {
 // program (".NAME.norvo-XXXXXX") are removed. Returns how many files went.
 int SweepAbandonedTemporaries();
 
-// The temporary name used beside `path`: ".LEAF.norvo-XXXXXX" in its folder,
-// ready for mkstemp.
+// The temporary name form used beside `path`: ".LEAF.norvo-XXXXXX" in its
+// folder, the X's to be replaced.
 std::string TemporaryNameBeside(const std::string& path);
+
+// Creates a new, empty file under a temporary name beside `target` (mode
+// `mode`, less the umask) and claims it before it exists, so that no crash
+// can leave it unclaimed. Returns its open descriptor (read-write) and its
+// path, or -1 with *error set.
+int CreateClaimedTemporary(const std::string& target, unsigned mode, TemporaryClaim& claim, std::string* path,
+                           ErrorCode* error);
 // Whether a leaf name has that form.
 bool IsTemporaryName(const std::string& leaf);
 

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdio>
+#include <vector>
 
 namespace norvo {
 namespace {
@@ -104,6 +105,31 @@ std::size_t DecodeUtf8(std::string_view text, std::size_t i, char32_t* out) {
   return n;
 }
 
+// Code points that belong with the character before them: the combining
+// marks of the common scripts (Latin, Greek, Cyrillic, Hebrew, Arabic,
+// Devanagari, Thai, kana voicing, decomposed Hangul), joiners, variation
+// selectors, skin tone modifiers and emoji tags.
+constexpr std::array<std::array<char32_t, 2>, 34> kJoinsPrevious = {{
+    {0x0300, 0x036F},   {0x0483, 0x0489},   {0x0591, 0x05BD}, {0x05BF, 0x05BF}, {0x05C1, 0x05C2},
+    {0x05C4, 0x05C5},   {0x05C7, 0x05C7},   {0x0610, 0x061A}, {0x064B, 0x065F}, {0x0670, 0x0670},
+    {0x06D6, 0x06DC},   {0x06DF, 0x06E4},   {0x06E7, 0x06E8}, {0x06EA, 0x06ED}, {0x0900, 0x0903},
+    {0x093A, 0x093C},   {0x093E, 0x094F},   {0x0951, 0x0957}, {0x0962, 0x0963}, {0x0E31, 0x0E31},
+    {0x0E34, 0x0E3A},   {0x0E47, 0x0E4E},   {0x1160, 0x11FF}, {0x1AB0, 0x1AFF}, {0x1DC0, 0x1DFF},
+    {0x200C, 0x200D},   {0x20D0, 0x20FF},   {0x302A, 0x302F}, {0x3099, 0x309A}, {0xFE00, 0xFE0F},
+    {0xFE20, 0xFE2F},   {0x1F3FB, 0x1F3FF}, {0xE0020, 0xE007F}, {0xE0100, 0xE01EF},
+}};
+constexpr char32_t kZeroWidthJoiner = 0x200D;
+constexpr char32_t kNotUtf8 = 0xFFFFFFFF;  // a byte that does not begin a UTF-8 sequence
+
+bool JoinsPrevious(char32_t u) {
+  for (const auto& range : kJoinsPrevious) {
+    if (u >= range[0] && u <= range[1]) return true;
+  }
+  return false;
+}
+
+bool IsRegionalIndicator(char32_t u) { return u >= 0x1F1E6 && u <= 0x1F1FF; }
+
 }  // namespace
 
 std::uint8_t MacRomanToWindows1252(std::uint8_t c) { return kTables.mac_to_win[c]; }
@@ -154,6 +180,72 @@ std::string Utf8ToWindows1252(std::string_view text, bool* lossless) {
   }
   if (lossless) *lossless = exact;
   return out;
+}
+
+std::string LenientUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    char32_t u = 0;
+    std::size_t n = DecodeUtf8(text, i, &u);
+    if (n == 0) {
+      AppendUtf8(out, Windows1252ToUnicode(static_cast<std::uint8_t>(text[i])));
+      ++i;
+    } else {
+      out.append(text.substr(i, n));
+      i += n;
+    }
+  }
+  return out;
+}
+
+bool IsWellFormedUtf8(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    char32_t u = 0;
+    std::size_t n = DecodeUtf8(text, i, &u);
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
+}
+
+std::size_t Utf8CutLength(std::string_view utf8, std::size_t max_bytes) {
+  if (utf8.size() <= max_bytes) return utf8.size();
+  struct CodePoint {
+    std::size_t at;
+    char32_t u;
+  };
+  auto decode = [&](std::size_t i, CodePoint* cp) {
+    char32_t u = 0;
+    std::size_t n = DecodeUtf8(utf8, i, &u);
+    *cp = {i, n == 0 ? kNotUtf8 : u};
+    return n == 0 ? 1 : n;
+  };
+  // The code points that fit, and the first one that does not.
+  std::vector<CodePoint> kept;
+  CodePoint next{};
+  for (std::size_t i = 0;;) {
+    std::size_t n = decode(i, &next);
+    if (n > max_bytes - i) break;
+    kept.push_back(next);
+    i += n;
+  }
+  // May the text be cut before kept[k] (or before `next` when k is the end)?
+  auto breaks_before = [&](std::size_t k) {
+    char32_t after = k < kept.size() ? kept[k].u : next.u;
+    char32_t before = kept[k - 1].u;
+    if (JoinsPrevious(after) || before == kZeroWidthJoiner) return false;
+    if (IsRegionalIndicator(after) && IsRegionalIndicator(before)) {
+      std::size_t run = 0;  // regional indicators pair up from the start of their run
+      for (std::size_t j = k; j > 0 && IsRegionalIndicator(kept[j - 1].u); --j) ++run;
+      return run % 2 == 0;
+    }
+    return true;
+  };
+  std::size_t k = kept.size();
+  while (k > 0 && !breaks_before(k)) --k;
+  if (k == 0) return 0;
+  return k < kept.size() ? kept[k].at : next.at;
 }
 
 std::u16string Utf8ToUtf16(std::string_view text) {

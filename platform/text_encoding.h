@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Every text conversion of the system lives here. Engine text is Windows-1252;
-// catalog files store Mac Roman; paths, the GUI, JSON and HTML use UTF-8.
+// Every text conversion of the system lives here. Engine text is UTF-8;
+// the annotation block keeps Windows-1252 where that can hold the text,
+// catalog files store Mac Roman, IPTC records without a character set
+// declaration are Windows-1252.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +26,21 @@ std::string Windows1252ToUtf8(std::string_view text);
 // *lossless (when given) turns false. Malformed UTF-8 bytes are taken as
 // Windows-1252 bytes as they stand.
 std::string Utf8ToWindows1252(std::string_view text, bool* lossless = nullptr);
+
+// The text as well-formed UTF-8: well-formed sequences stay as they are,
+// every other byte is read as Windows-1252 (Latin-1 where Windows-1252
+// leaves a code undefined), as Utf8ToWindows1252 takes such bytes.
+std::string LenientUtf8(std::string_view text);
+// Whether text is well-formed UTF-8 throughout.
+bool IsWellFormedUtf8(std::string_view text);
+
+// The length of the longest start of UTF-8 text that holds at most
+// `max_bytes` bytes and does not break a character: the cut falls between
+// two code points, never before a combining mark, variation selector, skin
+// tone modifier or emoji tag (they stay with the character they follow),
+// never after a zero-width joiner and never inside a flag's pair of regional
+// indicators. Bytes that are not UTF-8 count as characters of their own.
+std::size_t Utf8CutLength(std::string_view utf8, std::size_t max_bytes);
 
 // UTF-8 <-> UTF-16. Bytes that are not UTF-8 (Linux file names may hold
 // any) travel as the lone surrogates U+DC80..U+DCFF and come back as the

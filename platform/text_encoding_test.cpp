@@ -70,6 +70,65 @@ TEST(Utf8, Windows1252RoundTripsAndOtherCharactersAreMarkedLossy) {
   for (std::string bad : {"Caf\xE9", "a\xC0\xAF", "\xED\xA0\x80"}) EXPECT_EQ(Utf8ToWindows1252(bad), bad);
 }
 
+TEST(Utf8, LenientReadingKeepsSequencesAndReadsStrayBytesAsWindows1252) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"ÐÑÐ¸", "ÐÑÐ¸"},      // Cyrillic kept
+      {"ð!", "ð!"},                    // a 4-byte emoji kept
+      {"Café", "CafÃ©"},                                    // a lone Latin-1 byte
+      {"", "â¬Â"},                          // euro sign; undefined 0x81 is U+0081
+      {"æ", "Ã¦â"},                          // a cut-off sequence: two characters
+      {"aÀ¯", "aÃÂ¯"},                            // an overlong slash is not UTF-8
+      {"Ðé", "ÐÃ©"},                          // both in one text
+  };
+  for (const auto& [in, out] : cases) {
+    EXPECT_EQ(LenientUtf8(in), out) << in;
+    EXPECT_TRUE(IsWellFormedUtf8(LenientUtf8(in))) << in;
+    EXPECT_EQ(IsWellFormedUtf8(in), in == out) << in;
+  }
+}
+
+TEST(Utf8, CutsFallBetweenCharactersAndKeepMarksWithTheirBase) {
+  const std::string e_acute = "eÌ";                  // e + combining acute
+  const std::string family = "ð¨âð©";  // man, ZWJ, woman
+  const std::string flags = "ð¯ðµð«ð·";  // JP FR
+  const std::string thumb = "ðð½";  // thumbs up, skin tone
+  const std::string kana = "ãã";           // ka + combining voiced mark
+  struct Case {
+    const char* name;
+    std::string text;
+    std::size_t max;
+    std::size_t want;
+  };
+  const Case cases[] = {
+      {"short text stays whole", "abc", 5, 3},
+      {"exact fit", "abc", 3, 3},
+      {"ASCII cut", "abcdef", 4, 4},
+      {"two-byte letter not split", "aÐÑ", 4, 3},
+      {"three-byte letter not split", "æ¥æ¬", 5, 3},
+      {"four-byte emoji not split", "abð", 5, 2},
+      {"nothing fits", "ð", 3, 0},
+      {"combining mark stays with its base", "ab" + e_acute, 4, 2},
+      {"base and mark fit together", "ab" + e_acute + "c", 5, 5},
+      {"two marks on one base", "a" + e_acute + "Ì" "b", 4, 1},
+      {"kana voicing mark", "x" + kana, 5, 1},
+      {"joined emoji kept whole", "a" + family + "!", 11, 1},
+      {"skin tone modifier", thumb + "x", 5, 0},
+      {"flag pair kept", flags, 12, 8},
+      {"half a flag is not kept", flags, 7, 0},
+      {"stray bytes count one each", "ééé", 2, 2},
+      {"Arabic vowel mark", "ÙÙØª", 3, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::size_t cut = Utf8CutLength(c.text, c.max);
+    EXPECT_EQ(cut, c.want);
+    EXPECT_LE(cut, c.max);
+    if (IsWellFormedUtf8(c.text)) {
+      EXPECT_TRUE(IsWellFormedUtf8(std::string_view(c.text).substr(0, cut)));
+    }
+  }
+}
+
 TEST(Utf16, SurrogatePairsAndNonUtf8BytesSurviveTheRoundTrip) {
   const std::string text = "a\xC3\xA9\xF0\x9F\x93\xB7\xFF\xC3";  // a, e-acute, camera emoji, two stray bytes
   // The emoji as a surrogate pair, 0xFF and 0xC3 carried as lone surrogates.
