@@ -39,7 +39,7 @@ std::span<const std::uint8_t> AsBytes(std::string_view text) {
 
 std::string Utf8Of(std::span<const std::uint8_t> bytes, std::uint8_t marker) {
   std::string_view view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  return marker == kRawMarker ? std::string(view) : Windows1252ToUtf8(view);
+  return marker == kRawMarker ? LenientUtf8(view) : Windows1252ToUtf8(view);
 }
 
 bool IsListSeparator(char c) { return c == ',' || c == ';' || c == '\t'; }
@@ -58,7 +58,7 @@ BlockText BlockTextFromUtf8(std::string_view utf8) {
   bool lossless = true;
   std::string text = Utf8ToWindows1252(utf8, &lossless);
   if (lossless) return {std::move(text), kTextMarker};
-  return {std::string(utf8), kRawMarker};
+  return {LenientUtf8(utf8), kRawMarker};
 }
 
 std::vector<AnnotationEntry> AnnotationEntries(std::span<const std::uint8_t> block) {

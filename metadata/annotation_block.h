@@ -54,12 +54,14 @@ struct AnnotationValue {
 
   // The value as engine text (Windows-1252); raw values are read as UTF-8.
   std::string text() const;
-  // The value as UTF-8; text values are converted from Windows-1252.
+  // The value as UTF-8; text values are converted from Windows-1252, and
+  // bytes of a raw value that are not UTF-8 are read as Windows-1252.
   std::string utf8() const;
 };
 
 // UTF-8 text as a block value: Windows-1252 text when nothing is lost, else
-// the UTF-8 bytes with the raw marker.
+// the UTF-8 bytes with the raw marker. Bytes that are not UTF-8 are taken as
+// Windows-1252 characters either way.
 struct BlockText {
   std::string bytes;
   std::uint8_t marker = kTextMarker;

@@ -9,6 +9,7 @@
 #include "metadata/photoshop_resources.h"
 #include "metadata/xmp_mapping.h"
 #include "platform/byte_io.h"
+#include "platform/text_encoding.h"
 
 namespace norvo::metadata {
 namespace {
@@ -35,7 +36,11 @@ AnnotationBlock AnnotationsFromMetadata(const MetadataList& list, std::span<cons
     if (FieldForMetadataText(key) == 0) continue;
     for (int i = 1; i <= list.count(key); ++i) {
       MetadataText text{key, {}};
-      if (list.getText(key, i, &text.text) == err::kNone) texts.push_back(std::move(text));
+      // The list keeps its texts in Windows-1252.
+      std::string stored;
+      if (list.getText(key, i, &stored) != err::kNone) continue;
+      text.text = Windows1252ToUtf8(stored);
+      texts.push_back(std::move(text));
     }
   }
   file.texts = texts;

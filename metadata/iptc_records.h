@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "metadata/annotation_block.h"
@@ -34,19 +36,38 @@ using FieldMaxLengthFn = std::function<int(FieldId)>;
 // sets: the record version 2:00 first, then for each field every entry of a
 // repeated field or the first entry of any other. The label (0 to 9) is
 // written for field 0x20a as one digit, and not at all when 0; field 0x237 is
-// written as its eight-digit date. Raw (UTF-8) values are converted to
-// Windows-1252, the character set the stream carries. With `max_length`, values
-// are cut to the field's limit. When no field has a value the result is
-// empty: a lone version data set is never written.
+// written as its eight-digit date. The stream is Windows-1252, the block's
+// own text bytes as they are, unless a value holds characters Windows-1252
+// lacks: then every value is written in UTF-8 and the envelope (1:00, then
+// 1:90 = ESC % G) comes first. With `max_length`, values are cut to the
+// field's limit, counted in bytes of the stream's character set and never
+// inside a character. When no field has a value the result is empty: a lone
+// version data set is never written.
 std::vector<std::uint8_t> BuildIptcRecords(std::span<const std::uint8_t> block, std::uint8_t label,
                                            std::span<const FieldId> field_ids,
                                            const FieldMaxLengthFn& max_length = {});
 
+enum class IimCharset : std::uint8_t { kWindows1252, kUtf8 };
+
+// A UTF-8 text as a value of a stream in `charset`, cut to `max_bytes`
+// (0: only to the 65535 bytes a data set holds) without breaking a
+// character. Characters Windows-1252 lacks become '_' in a Windows-1252
+// stream; the writer above only makes one when there are none.
+std::string IimValue(std::string_view utf8, IimCharset charset, int max_bytes);
+
+// Whether `kept` is what writing `full` into a stream of either character
+// set with the limit `max_bytes` leaves of it (and not `full` itself): a
+// value that an IIM record holds cut to its field's limit, both in UTF-8.
+bool IsIimCutOf(std::string_view kept_utf8, std::string_view full_utf8, int max_bytes);
+
 // Reads an IIM stream into an annotation block: the application record (2)
 // and the custom record (3) data sets are kept in stream order; the envelope
 // record, the record version, empty values and extended-length data sets are
-// left out. When the envelope declares UTF-8 (1:90 is ESC % G) text values
-// are kept as raw UTF-8 entries. The walk stops at the first byte that is not
+// left out. Values are Windows-1252 (Latin-1 where Windows-1252 leaves a
+// byte undefined) unless the envelope declares UTF-8 (1:90 is ESC % G); UTF-8
+// values are kept as Windows-1252 text entries when Windows-1252 holds them,
+// else as raw UTF-8 entries, and bytes in them that are not UTF-8 are read as
+// Windows-1252. The walk stops at the first byte that is not
 // a tag marker or at a data set that runs past the end.
 AnnotationBlock IptcRecordsToAnnotations(std::span<const std::uint8_t> stream);
 

@@ -102,11 +102,179 @@ TEST(IptcRecordsToAnnotations, EnvelopeCharsetExtendedAndDamagedData) {
   ASSERT_EQ(AnnotationEntries(block).size(), 2u);
   std::optional<AnnotationValue> keyword = GetAnnotation(kKeywords, 1, block);
   ASSERT_TRUE(keyword);
-  EXPECT_EQ(keyword->marker, kRawMarker);
+  EXPECT_EQ(keyword->marker, kTextMarker);  // Windows-1252 holds it
   EXPECT_EQ(keyword->text(), "K\xF8");
   EXPECT_EQ(Texts(kProduct, block), (Strings{"ok"}));
   EXPECT_EQ(CountAnnotations(kCaption, block), 0);
   EXPECT_TRUE(IptcRecordsToAnnotations(Bytes{0x00, 0x1C, 2, 25, 0, 1, 'a'}).empty());
+}
+
+// A stream of data sets, each {record, data set, value}.
+struct DataSet {
+  std::uint8_t record;
+  std::uint8_t data_set;
+  std::string value;
+};
+Bytes Stream(std::initializer_list<DataSet> data_sets) {
+  Bytes out;
+  for (const DataSet& d : data_sets) {
+    out.insert(out.end(), {kIimTagMarker, d.record, d.data_set, static_cast<std::uint8_t>(d.value.size() >> 8),
+                           static_cast<std::uint8_t>(d.value.size() & 0xFF)});
+    out.insert(out.end(), d.value.begin(), d.value.end());
+  }
+  return out;
+}
+
+void SetUtf8(FieldId id, int index, std::string_view utf8, AnnotationBlock& block, SetMode mode) {
+  BlockText t = BlockTextFromUtf8(utf8);
+  SetAnnotationText(id, index, t.bytes, block, mode, t.marker);
+}
+
+const std::string kUtf8Declared = "\x1B%G";
+
+TEST(BuildIptcRecords, ValuesWindows1252CannotHoldMakeTheWholeStreamUtf8) {
+  // The fault: a Cyrillic keyword was written as "______", the underscores
+  // of a Windows-1252 conversion.
+  AnnotationBlock block;
+  SetUtf8(kKeywords, 0, "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82", block, SetMode::kAppend);  // Привет
+  SetUtf8(kKeywords, 0, "b", block, SetMode::kAppend);
+  SetAnnotationText(kCity, 1, "Z\xFCrich", block, SetMode::kReplace);  // a Windows-1252 entry
+  const FieldId ids[] = {kLabelField, kKeywords, kCity, kEventDateField};
+  SetAnnotationText(kEventDateField, 1, "2024-03-05", block, SetMode::kReplace);
+  Bytes stream = BuildIptcRecords(block, 2, ids);
+  EXPECT_EQ(DataSets(stream),
+            (Strings{std::string("1:0=\0\4", 6), "1:90=" + kUtf8Declared, std::string("2:0=\0\2", 6), "2:10=2",
+                     "2:25=\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82", "2:25=b", "2:90=Z\xC3\xBCrich",
+                     "2:55=20240305"}));
+
+  // Without such a value the stream is Windows-1252 and has no envelope,
+  // even where a raw entry holds the text.
+  AnnotationBlock latin;
+  SetAnnotationText(kCity, 1, "Z\xC3\xBCrich", latin, SetMode::kReplace, kRawMarker);
+  EXPECT_EQ(DataSets(BuildIptcRecords(latin, 0, ids)), (Strings{std::string("2:0=\0\2", 6), "2:90=Z\xFCrich"}));
+}
+
+TEST(IptcRecords, EveryScriptRoundTripsThroughAStream) {
+  struct Case {
+    const char* name;
+    std::string text;
+    bool utf8_stream;
+  };
+  const Case cases[] = {
+      {"Cyrillic", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82, \xD0\xBC\xD0\xB8\xD1\x80", true},
+      {"Greek", "\xCE\x9A\xCE\xB1\xCE\xBB\xCE\xB7\xCE\xBC\xCE\xAD\xCF\x81\xCE\xB1", true},
+      {"Japanese", "\xE6\x9D\xB1\xE4\xBA\xAC\xE3\x81\xAE\xE5\xA4\x9C", true},
+      {"Arabic", "\xD9\x85\xD8\xB1\xD8\xAD\xD8\xA8\xD8\xA7", true},
+      {"emoji", "\xF0\x9F\x93\xB7 \xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD", true},
+      {"combining marks", "Cafe\xCC\x81 n\xCC\x83", true},
+      {"Windows-1252", "Caf\xC3\xA9 cr\xC3\xA8me \xE2\x82\xAC", false},
+  };
+  const FieldId ids[] = {kKeywords, kCaption};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    AnnotationBlock block;
+    SetUtf8(kKeywords, 0, c.text, block, SetMode::kAppend);
+    SetUtf8(kCaption, 1, c.text, block, SetMode::kReplace);
+    Bytes stream = BuildIptcRecords(block, 0, ids);
+    EXPECT_EQ(DataSets(stream).front() == std::string("1:0=\0\4", 6), c.utf8_stream);
+    AnnotationBlock back = IptcRecordsToAnnotations(stream);
+    EXPECT_EQ(back, block);  // the same entries, markers included
+    ASSERT_EQ(CountAnnotations(kCaption, back), 1);
+    EXPECT_EQ(GetAnnotation(kCaption, 1, back)->utf8(), c.text);
+  }
+}
+
+TEST(BuildIptcRecords, LimitsCountTheStoredBytesAndNeverSplitACharacter) {
+  constexpr FieldId kGenre = 0x20f;
+  auto limits = [](FieldId id) { return id == kKeywords ? 63 : id == kGenre ? 3 : id == kCaption ? 11 : 0; };
+  std::string cyrillic_40;  // 40 letters, 80 bytes
+  for (int i = 0; i < 40; ++i) cyrillic_40 += "\xD0\x96";
+  struct Case {
+    const char* name;
+    FieldId id;
+    std::string value;  // UTF-8
+    std::string want;   // the value in the stream
+  };
+  const Case cases[] = {
+      // In a UTF-8 stream 63 bytes hold 31 two-byte letters, not 31.5.
+      {"Cyrillic keyword", kKeywords, cyrillic_40, cyrillic_40.substr(0, 62)},
+      {"Japanese genre", kGenre, "\xE6\x9D\xB1\xE4\xBA\xAC", "\xE6\x9D\xB1"},
+      {"emoji longer than the limit", kGenre, "\xF0\x9F\x93\xB7", ""},
+      {"combining mark stays with its letter", kCaption, "Cafe\xCC\x81 Cafe\xCC\x81", "Cafe\xCC\x81 Caf"},
+      // Windows-1252 letters count two bytes once the stream is UTF-8.
+      {"accented letters in a UTF-8 stream", kCaption, "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9",
+       "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    AnnotationBlock block;
+    SetUtf8(c.id, 1, c.value, block, SetMode::kReplace);
+    SetUtf8(kCity, 1, "\xD0\x9C", block, SetMode::kReplace);  // makes the stream UTF-8
+    const FieldId ids[] = {c.id, kCity};
+    AnnotationBlock back = IptcRecordsToAnnotations(BuildIptcRecords(block, 0, ids, limits));
+    std::optional<AnnotationValue> got = GetAnnotation(c.id, 1, back);
+    EXPECT_EQ(got ? got->utf8() : std::string(), c.want);
+  }
+  // In a Windows-1252 stream a character is a byte.
+  AnnotationBlock latin;
+  SetAnnotationText(kGenre, 1, "\xE9\xE9\xE9\xE9", latin, SetMode::kReplace);
+  const FieldId genre[] = {kGenre};
+  EXPECT_EQ(DataSets(BuildIptcRecords(latin, 0, genre, limits)),
+            (Strings{std::string("2:0=\0\2", 6), "2:15=\xE9\xE9\xE9"}));
+}
+
+TEST(IptcRecordsToAnnotations, DeclaredUtf8IsReadAsUtf8AndOtherwiseAsWindows1252) {
+  // The fault: a caption "Café crème" from "Zürich" in a stream declaring
+  // UTF-8 was taken as 8-bit text.
+  AnnotationBlock block = IptcRecordsToAnnotations(Stream({{1, 90, kUtf8Declared},
+                                                           {2, 120, "Caf\xC3\xA9 cr\xC3\xA8me"},
+                                                           {2, 90, "Z\xC3\xBCrich"},
+                                                           {2, 25, "\xCE\xB1\xCE\xB2"},
+                                                           {2, 25, "stray \xE9 byte"}}));
+  std::optional<AnnotationValue> caption = GetAnnotation(kCaption, 1, block);
+  ASSERT_TRUE(caption);
+  EXPECT_EQ(caption->utf8(), "Caf\xC3\xA9 cr\xC3\xA8me");
+  EXPECT_EQ(caption->marker, kTextMarker);  // the block keeps it in Windows-1252
+  EXPECT_EQ(caption->text(), "Caf\xE9 cr\xE8me");
+  EXPECT_EQ(GetAnnotation(kCity, 1, block)->utf8(), "Z\xC3\xBCrich");
+  std::vector<AnnotationValue> keywords = GetAnnotations(kKeywords, block);
+  ASSERT_EQ(keywords.size(), 2u);
+  EXPECT_EQ(keywords[0].marker, kRawMarker);
+  EXPECT_EQ(keywords[0].utf8(), "\xCE\xB1\xCE\xB2");
+  EXPECT_EQ(keywords[1].utf8(), "stray \xC3\xA9 byte");  // not UTF-8: read as Windows-1252
+
+  // Without the declaration: Windows-1252, and Latin-1 for the codes
+  // Windows-1252 leaves undefined. UTF-8 bytes are not guessed at.
+  AnnotationBlock eight_bit = IptcRecordsToAnnotations(
+      Stream({{2, 120, "Caf\xE9 \x80"}, {2, 90, std::string("\x81\x9D")}, {2, 25, "Caf\xC3\xA9"}}));
+  EXPECT_EQ(GetAnnotation(kCaption, 1, eight_bit)->utf8(), "Caf\xC3\xA9 \xE2\x82\xAC");
+  EXPECT_EQ(GetAnnotation(kCity, 1, eight_bit)->utf8(), "\xC2\x81\xC2\x9D");
+  EXPECT_EQ(GetAnnotation(kKeywords, 1, eight_bit)->utf8(), "Caf\xC3\x83\xC2\xA9");
+}
+
+TEST(IsIimCutOf, RecognisesOnlyTheCutTheLimitMakes) {
+  const std::string cyrillic = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82";  // Привет, 12 bytes
+  struct Case {
+    const char* name;
+    std::string kept;
+    std::string full;
+    int limit;
+    bool want;
+  };
+  const Case cases[] = {
+      {"UTF-8 cut on a character boundary", cyrillic.substr(0, 6), cyrillic, 7, true},
+      {"UTF-8 cut elsewhere", cyrillic.substr(0, 4), cyrillic, 7, false},
+      {"Windows-1252 cut", "Caf\xC3\xA9", "Caf\xC3\xA9s", 4, true},
+      {"UTF-8 cut of Windows-1252 text", "Caf", "Caf\xC3\xA9", 4, true},
+      {"a shorter value of its own", "New", "New York", 63, false},
+      {"the same value", "New", "New", 3, false},
+      {"not a prefix", "Cafe", "Caf\xC3\xA9s", 4, false},
+      {"nothing kept", "", "x", 1, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(IsIimCutOf(c.kept, c.full, c.limit), c.want);
+  }
 }
 
 TEST(IptcRecordsToAnnotations, AgreesWithExiftoolOnARealPhoto) {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <set>
 
+#include "metadata/field_table.h"
 #include "metadata/iptc_records.h"
 #include "platform/byte_io.h"
 #include "platform/text_encoding.h"
@@ -110,6 +111,19 @@ std::span<const std::uint8_t> AsBytes(std::string_view text) {
 
 BlockText FromXmpText(std::string_view utf8) { return BlockTextFromUtf8(utf8); }
 
+// The index of the field's first entry that holds `utf8` as an IIM record of
+// the field's length limit keeps it (cut short), or 0. Such an entry came
+// from the file's IPTC and stands for the same value as the XMP item.
+int FindCutValue(FieldId id, std::string_view utf8, std::span<const std::uint8_t> block) {
+  int limit = FieldMaxLength(id);
+  if (limit <= 0) return 0;
+  std::vector<AnnotationValue> values = GetAnnotations(id, block);
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (IsIimCutOf(values[i].utf8(), utf8, limit)) return static_cast<int>(i) + 1;
+  }
+  return 0;
+}
+
 void ReadEntry(const XmpFieldMapping& m, const XmpPacket& packet, AnnotationBlock& block) {
   switch (m.reader) {
     case K::kNone:
@@ -136,9 +150,14 @@ void ReadEntry(const XmpFieldMapping& m, const XmpPacket& packet, AnnotationBloc
       for (const std::string& item : *items.value) {
         BlockText t = FromXmpText(item);
         if (t.bytes.empty()) continue;
-        if (FindAnnotationValue(m.id, AsBytes(t.bytes), block, t.marker) == 0) {
-          SetAnnotation(m.id, 0, AsBytes(t.bytes), block, SetMode::kAppend, t.marker);
+        if (FindAnnotationValue(m.id, AsBytes(t.bytes), block, t.marker) != 0) continue;
+        // The IPTC records carry a long value cut to the field's limit;
+        // the XMP item is the whole value and takes the cut one's place.
+        if (int cut = FindCutValue(m.id, item, block); cut != 0) {
+          SetAnnotation(m.id, cut, AsBytes(t.bytes), block, SetMode::kReplace, t.marker);
+          continue;
         }
+        SetAnnotation(m.id, 0, AsBytes(t.bytes), block, SetMode::kAppend, t.marker);
       }
       return;
     }
@@ -164,7 +183,7 @@ xmp::Status WriteEntry(const XmpFieldMapping& m, std::span<const std::uint8_t> b
     }
     case K::kDate: {
       std::optional<AnnotationValue> v = GetAnnotation(m.id, 1, block);
-      std::string text = v ? v->text() : std::string();
+      std::string text = v ? v->utf8() : std::string();
       std::string digits = DigitsOf(text);
       if (text.size() < kDateDigits || digits.size() < kDateDigits) return packet.remove(m.ns, m.path);
       xmp::DateTime date{};
@@ -299,7 +318,8 @@ AnnotationBlock MergeFileMetadata(const FileMetadata& file) {
     }
     if (list) {
       for (const std::string& value : SplitListText(item.text)) {
-        SetAnnotationText(id, 0, value, block, SetMode::kAppend);
+        BlockText t = BlockTextFromUtf8(value);
+        SetAnnotationText(id, 0, t.bytes, block, SetMode::kAppend, t.marker);
       }
       continue;
     }
@@ -309,7 +329,8 @@ AnnotationBlock MergeFileMetadata(const FileMetadata& file) {
       if (!date) continue;
       cleaned = *date;
     }
-    SetAnnotationText(id, 1, cleaned, block, SetMode::kAddIfMissing);
+    BlockText t = BlockTextFromUtf8(cleaned);
+    SetAnnotationText(id, 1, t.bytes, block, SetMode::kAddIfMissing, t.marker);
   }
   ReadXmpIntoAnnotations(file.xmp, block);
   return block;
@@ -324,10 +345,10 @@ std::vector<MetadataText> AnnotationsToMetadataTexts(std::span<const std::uint8_
     std::string text;
     if (m.list) {
       std::vector<std::string> parts;
-      for (const AnnotationValue& v : values) parts.push_back(v.text());
+      for (const AnnotationValue& v : values) parts.push_back(v.utf8());
       text = JoinListValues(parts);
     } else {
-      text = values.front().text();
+      text = values.front().utf8();
     }
     if (!text.empty()) texts.push_back({m.code, std::move(text)});
   }

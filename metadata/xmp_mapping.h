@@ -44,8 +44,10 @@ std::span<const XmpFieldMapping> XmpFieldTable();
 // Applies XMP packets (UTF-8 text) to the block: later packets are merged
 // into the first, then each table entry with a reader, in order: a text
 // replaces the field's first value (an empty text removes it), a date is
-// stored as CCYYMMDD, bag items not yet in the block are appended. Texts that
-// Windows-1252 can hold are stored as text entries, others as raw UTF-8.
+// stored as CCYYMMDD, bag items not yet in the block are appended (an item
+// whose value the block holds cut short, as the field's IIM record keeps a
+// long value, takes that entry's place instead). Texts that Windows-1252 can
+// hold are stored as text entries, others as raw UTF-8.
 // A packet that cannot be parsed is skipped; when none can be, the result is
 // err::kXmpUnreadable and the block is unchanged.
 ErrorCode ReadXmpIntoAnnotations(std::span<const std::string_view> packets, AnnotationBlock& block);
@@ -62,7 +64,7 @@ ErrorCode WriteAnnotationsIntoXmp(std::span<std::uint8_t> packet, std::span<cons
 // between them allowed) into spaces of the same length; returns the count.
 int BlankEmptyListItems(std::span<std::uint8_t> packet);
 
-// A metadata text item of a file (key, Windows-1252 text).
+// A metadata text item of a file (key, UTF-8 text).
 struct MetadataText {
   std::uint32_t code = 0;
   std::string text;

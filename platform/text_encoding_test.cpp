@@ -72,13 +72,13 @@ TEST(Utf8, Windows1252RoundTripsAndOtherCharactersAreMarkedLossy) {
 
 TEST(Utf8, LenientReadingKeepsSequencesAndReadsStrayBytesAsWindows1252) {
   const std::pair<std::string, std::string> cases[] = {
-      {"ÐÑÐ¸", "ÐÑÐ¸"},      // Cyrillic kept
-      {"ð!", "ð!"},                    // a 4-byte emoji kept
-      {"Café", "CafÃ©"},                                    // a lone Latin-1 byte
-      {"", "â¬Â"},                          // euro sign; undefined 0x81 is U+0081
-      {"æ", "Ã¦â"},                          // a cut-off sequence: two characters
-      {"aÀ¯", "aÃÂ¯"},                            // an overlong slash is not UTF-8
-      {"Ðé", "ÐÃ©"},                          // both in one text
+      {"\xD0\x9F\xD1\x80\xD0\xB8", "\xD0\x9F\xD1\x80\xD0\xB8"},      // Cyrillic kept
+      {"\xF0\x9F\x98\x80!", "\xF0\x9F\x98\x80!"},                    // a 4-byte emoji kept
+      {"Caf\xE9", "Caf\xC3\xA9"},                                    // a lone Latin-1 byte
+      {"\x80\x81", "\xE2\x82\xAC\xC2\x81"},                          // euro sign; undefined 0x81 is U+0081
+      {"\xE6\x97", "\xC3\xA6\xE2\x80\x94"},                          // a cut-off sequence: two characters
+      {"a\xC0\xAF", "a\xC3\x80\xC2\xAF"},                            // an overlong slash is not UTF-8
+      {"\xD0\x9F\xE9", "\xD0\x9F\xC3\xA9"},                          // both in one text
   };
   for (const auto& [in, out] : cases) {
     EXPECT_EQ(LenientUtf8(in), out) << in;
@@ -88,11 +88,11 @@ TEST(Utf8, LenientReadingKeepsSequencesAndReadsStrayBytesAsWindows1252) {
 }
 
 TEST(Utf8, CutsFallBetweenCharactersAndKeepMarksWithTheirBase) {
-  const std::string e_acute = "eÌ";                  // e + combining acute
-  const std::string family = "ð¨âð©";  // man, ZWJ, woman
-  const std::string flags = "ð¯ðµð«ð·";  // JP FR
-  const std::string thumb = "ðð½";  // thumbs up, skin tone
-  const std::string kana = "ãã";           // ka + combining voiced mark
+  const std::string e_acute = "e\xCC\x81";                  // e + combining acute
+  const std::string family = "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9";  // man, ZWJ, woman
+  const std::string flags = "\xF0\x9F\x87\xAF\xF0\x9F\x87\xB5\xF0\x9F\x87\xAB\xF0\x9F\x87\xB7";  // JP FR
+  const std::string thumb = "\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD";  // thumbs up, skin tone
+  const std::string kana = "\xE3\x81\x8B\xE3\x82\x99";           // ka + combining voiced mark
   struct Case {
     const char* name;
     std::string text;
@@ -103,20 +103,20 @@ TEST(Utf8, CutsFallBetweenCharactersAndKeepMarksWithTheirBase) {
       {"short text stays whole", "abc", 5, 3},
       {"exact fit", "abc", 3, 3},
       {"ASCII cut", "abcdef", 4, 4},
-      {"two-byte letter not split", "aÐÑ", 4, 3},
-      {"three-byte letter not split", "æ¥æ¬", 5, 3},
-      {"four-byte emoji not split", "abð", 5, 2},
-      {"nothing fits", "ð", 3, 0},
+      {"two-byte letter not split", "a\xD0\x9F\xD1\x80", 4, 3},
+      {"three-byte letter not split", "\xE6\x97\xA5\xE6\x9C\xAC", 5, 3},
+      {"four-byte emoji not split", "ab\xF0\x9F\x98\x80", 5, 2},
+      {"nothing fits", "\xF0\x9F\x98\x80", 3, 0},
       {"combining mark stays with its base", "ab" + e_acute, 4, 2},
       {"base and mark fit together", "ab" + e_acute + "c", 5, 5},
-      {"two marks on one base", "a" + e_acute + "Ì" "b", 4, 1},
+      {"two marks on one base", "a" + e_acute + "\xCC\x88" "b", 4, 1},
       {"kana voicing mark", "x" + kana, 5, 1},
       {"joined emoji kept whole", "a" + family + "!", 11, 1},
       {"skin tone modifier", thumb + "x", 5, 0},
       {"flag pair kept", flags, 12, 8},
       {"half a flag is not kept", flags, 7, 0},
-      {"stray bytes count one each", "ééé", 2, 2},
-      {"Arabic vowel mark", "ÙÙØª", 3, 0},
+      {"stray bytes count one each", "\xE9\xE9\xE9", 2, 2},
+      {"Arabic vowel mark", "\xD9\x83\xD9\x8E\xD8\xAA", 3, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
