@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <string>
 
 #include "platform/text_encoding.h"
@@ -40,6 +41,12 @@ ErrorCode CheckRegularFile(const std::string& path) {
   return S_ISREG(st.st_mode) ? err::kNone : err::kNotAFile;
 }
 
+std::string LexicallyNormalPath(const std::string& absolute) {
+  std::string normal = std::filesystem::path(absolute).lexically_normal().string();
+  while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
+  return normal.empty() ? std::string("/") : normal;
+}
+
 ErrorCode MakeFileSpec(const std::string& path, FileSpec& out) {
   out = FileSpec{};
   if (path.empty()) return err::kBadName;
@@ -50,6 +57,9 @@ ErrorCode MakeFileSpec(const std::string& path, FileSpec& out) {
     cwd.resize(cwd.find('\0'));
     absolute = JoinPath(cwd, path);
   }
+  // Stored paths are lexically normal: "./x.jpg" and "x.jpg" name one file,
+  // and "sub/../a.jpg" does not depend on "sub" staying there.
+  absolute = LexicallyNormalPath(absolute);
   out.path = absolute;
   std::string name = Utf8ToWindows1252(LeafName(absolute));
   if (name.size() > kMaxPStringLength) name.resize(kMaxPStringLength);

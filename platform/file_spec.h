@@ -24,10 +24,15 @@ struct FileSpec {
   bool empty() const { return path.empty(); }
 };
 
-// Makes a spec from a path (relative paths are taken from the current folder).
+// Makes a spec from a path (relative paths are taken from the current
+// folder); the spec's path is absolute and lexically normal.
 // Returns 0 when the file exists and -43 when it does not; the FileSpec is filled
 // in both cases, so a caller can then create the file. An empty path is -37.
 ErrorCode MakeFileSpec(const std::string& path, FileSpec& out);
+
+// An absolute path with "." and ".." components, repeated and trailing
+// slashes taken out, without looking at the disk (symbolic links stay).
+std::string LexicallyNormalPath(const std::string& absolute);
 
 // The file's path, or "" for an empty spec.
 inline const std::string& FileSpecToPath(const FileSpec& spec) { return spec.path; }

@@ -218,6 +218,28 @@ TEST_F(FileTest, MakeFileSpecFillsWindows1252Name) {
   EXPECT_EQ(spec.name.size(), kMaxPStringLength);
 }
 
+// Fault: `add ../d.nrk ../../media/a.jpg` stored ".../sub/../../media/a.jpg",
+// and the item read as missing once "sub" was removed.
+TEST_F(FileTest, RelativeAndUntidyPathsAreStoredAbsoluteAndNormal) {
+  const std::string sub = JoinPath(dir_, "sub");
+  ASSERT_EQ(::mkdir(sub.c_str(), 0755), 0);
+  const std::string cwd = std::filesystem::current_path().string();
+  std::filesystem::current_path(sub);
+  FileSpec spec;
+  (void)MakeFileSpec("../media/./a.jpg", spec);
+  EXPECT_EQ(spec.path, JoinPath(dir_, "media/a.jpg"));
+  (void)MakeFileSpec("./x.jpg", spec);
+  const std::string dotted = spec.path;
+  (void)MakeFileSpec("x.jpg", spec);
+  EXPECT_EQ(dotted, spec.path);
+  EXPECT_EQ(spec.path, JoinPath(sub, "x.jpg"));
+  std::filesystem::current_path(cwd);
+  (void)MakeFileSpec(dir_ + "//sub///y.jpg/", spec);
+  EXPECT_EQ(spec.path, JoinPath(sub, "y.jpg"));
+  EXPECT_EQ(LexicallyNormalPath("/a/../../b"), "/b");
+  EXPECT_EQ(LexicallyNormalPath("/"), "/");
+}
+
 TEST_F(FileTest, AliasRoundTripAndDamage) {
   FileSpec spec = Make("photo.jpg", Pattern(3));
   struct stat st {};
