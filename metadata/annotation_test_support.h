@@ -60,9 +60,11 @@ inline std::string Exiftool(const std::string& tag, const std::string& path) {
 // Several tags in one run (exiftool starts slowly), duplicates included:
 // "Group1:Tag" (IPTC,
 // XMP-dc, IFD0, ExifTool ...) to its value, list values joined by "|". Tags
-// the file does not have are missing from the map.
-inline std::map<std::string, std::string> ExiftoolTags(const std::string& path, const std::vector<std::string>& tags) {
-  std::string command = "exiftool -a -G1 -s -s -sep '|' -charset iptc=cp1252";
+// the file does not have are missing from the map. `iptc_charset` is what
+// exiftool takes IPTC records without a 1:90 declaration to be.
+inline std::map<std::string, std::string> ExiftoolTags(const std::string& path, const std::vector<std::string>& tags,
+                                                       const std::string& iptc_charset = "cp1252") {
+  std::string command = "exiftool -a -G1 -s -s -sep '|' -charset iptc=" + iptc_charset;
   for (const std::string& t : tags) command += " '-" + t + "'";
   command += " '" + path + "' 2>/dev/null";
   std::map<std::string, std::string> values;
@@ -85,6 +87,11 @@ inline std::map<std::string, std::string> ExiftoolTags(const std::string& path, 
     line.clear();
   }
   return values;
+}
+
+// Runs exiftool with `arguments` (quoted by the caller); true on success.
+inline bool RunExiftool(const std::string& arguments) {
+  return std::system(("exiftool -q -q " + arguments + " >/dev/null 2>&1").c_str()) == 0;
 }
 
 }  // namespace norvo::metadata::testing

@@ -14,6 +14,7 @@
 #include "metadata/annotation_import.h"
 #include "metadata/annotation_test_support.h"
 #include "metadata/exif_reader.h"
+#include "metadata/field_table.h"
 #include "metadata/jpeg_annotation_writer.h"
 #include "metadata/photoshop_resources.h"
 #include "metadata/xmp_mapping.h"
@@ -397,6 +398,148 @@ TEST(WriteBackDamage, DamagedTiffAndPhotoshopFilesAreRefused) {
   psd[33] = 0x40;  // resource section longer than the file
   EXPECT_EQ(EmbedAnnotations(psd, Annotations(SampleBlock()), &out), err::kParam);
   EXPECT_TRUE(out.empty());
+}
+
+// --- text in every script ----------------------------------------------------
+
+struct ScriptSample {
+  const char* name;
+  std::string text;  // UTF-8
+};
+const ScriptSample kScripts[] = {
+    {"Cyrillic", "Привет, мир"},
+    {"Greek", "Καλημέρα κόσμε"},
+    {"Japanese", "東京の夜景"},
+    {"Arabic", "مرحبا بالعالم"},
+    {"emoji", "📷 👍🏽 👨‍👩‍👧"},
+    {"combining marks", "Cafe\u0301 n\u0303o"},
+};
+
+void SetUtf8(FieldId id, int index, std::string_view utf8, AnnotationBlock& block, SetMode mode) {
+  BlockText t = BlockTextFromUtf8(utf8);
+  SetAnnotationText(id, index, t.bytes, block, mode, t.marker);
+}
+
+Strings Utf8Values(FieldId id, std::span<const std::uint8_t> block) {
+  Strings out;
+  for (const AnnotationValue& v : GetAnnotations(id, block)) out.push_back(v.utf8());
+  return out;
+}
+
+std::string Joined(const Strings& values) {
+  std::string out;
+  for (const std::string& v : values) out += (out.empty() ? "" : "|") + v;
+  return out;
+}
+
+EmbeddedAnnotations Limited(const AnnotationBlock& block) {
+  return {.block = block, .iptc_fields = kIptcAnnotationFields, .max_length = FieldMaxLength};
+}
+
+// What the file's IPTC records alone give, and what all its metadata merged
+// gives, read by our own readers.
+struct ReadBackBlocks {
+  AnnotationBlock iptc;
+  AnnotationBlock merged;
+};
+ReadBackBlocks ReadBack(const std::string& path) {
+  FileSpec spec;
+  ImageMetadata m;
+  if (MakeFileSpec(path, spec) != err::kNone || ReadImageMetadata(spec, false, &m) != err::kNone) return {};
+  ReadBackBlocks out;
+  if (const Bytes* iim = m.list.find(FourCC("iptc"), 1)) {
+    out.iptc = IptcRecordsToAnnotations(*iim);
+  } else if (auto found = FindPhotoshopResource(m.image_resources, kResourceIptc)) {
+    out.iptc = IptcRecordsToAnnotations(*found);
+  }
+  out.merged = AnnotationsFromMetadata(m.list, m.image_resources);
+  return out;
+}
+
+TEST_F(WriteBackTest, EveryScriptReachesIptcAndXmpOfEachFormat) {
+  // The fault: values Windows-1252 cannot hold were written into the IPTC
+  // records as underscores, and read back beside the XMP values as extra
+  // keywords.
+  AnnotationBlock block;
+  Strings keywords;
+  std::string caption;
+  for (const ScriptSample& s : kScripts) {
+    SetUtf8(kKeywords, 0, s.text, block, SetMode::kAppend);
+    keywords.push_back(s.text);
+    caption += (caption.empty() ? "" : " / ") + s.text;
+  }
+  SetUtf8(kCaption, 1, caption, block, SetMode::kReplace);
+  SetUtf8(kCity, 1, "Zürich", block, SetMode::kReplace);
+
+  const std::string jpeg = Copy("Canon_40D.jpg");
+  const std::string tiff = dir_ + "/small.tif";
+  WriteFile(tiff, SmallTiff(false));
+  const std::string psd = dir_ + "/small.psd";
+  WriteFile(psd, SmallPhotoshop());
+  for (const std::string& path : {jpeg, tiff, psd}) {
+    SCOPED_TRACE(path);
+    ASSERT_EQ(WriteAnnotationsIntoFile(path, Limited(block)), err::kNone);
+    ReadBackBlocks back = ReadBack(path);
+    for (const AnnotationBlock* b : {&back.iptc, &back.merged}) {
+      EXPECT_EQ(Utf8Values(kKeywords, *b), keywords);
+      EXPECT_EQ(Utf8Values(kCaption, *b), Strings{caption});
+      EXPECT_EQ(Utf8Values(kCity, *b), Strings{"Zürich"});
+    }
+    if (!testing::HaveExiftool()) continue;
+    const Tags tags = ExiftoolTags(path,
+                                   {"IPTC:CodedCharacterSet", "IPTC:Keywords", "IPTC:Caption-Abstract", "IPTC:City",
+                                    "XMP-dc:Subject", "XMP-dc:Description", "XMP-photoshop:City", "Warning"},
+                                   "UTF8");
+    EXPECT_EQ(Tag(tags, "IPTC:CodedCharacterSet"), "UTF8");
+    EXPECT_EQ(Tag(tags, "IPTC:Keywords"), Joined(keywords));
+    EXPECT_EQ(Tag(tags, "IPTC:Caption-Abstract"), caption);
+    EXPECT_EQ(Tag(tags, "IPTC:City"), "Zürich");
+    EXPECT_EQ(Tag(tags, "XMP-dc:Subject"), Joined(keywords));
+    EXPECT_EQ(Tag(tags, "XMP-dc:Description"), caption);
+    EXPECT_EQ(Tag(tags, "XMP-photoshop:City"), "Zürich");
+    EXPECT_EQ(Tag(tags, "ExifTool:Warning"), "");
+  }
+
+  // Text Windows-1252 holds keeps the 8-bit records, with no declaration.
+  AnnotationBlock latin;
+  SetUtf8(kCity, 1, "Zürich", latin, SetMode::kReplace);
+  ASSERT_EQ(WriteAnnotationsIntoFile(jpeg, Limited(latin)), err::kNone);
+  const Bytes resources = testing::JpegSegment(testing::ReadBytes(jpeg), 0xED, {});
+  std::optional<std::span<const std::uint8_t>> iim = FindPhotoshopResource(resources, kResourceIptc);
+  ASSERT_TRUE(iim.has_value());
+  const Bytes want = {0x1C, 2, 0, 0, 2, 0, 2, 0x1C, 2, 90, 0, 6, 'Z', 0xFC, 'r', 'i', 'c', 'h'};
+  EXPECT_EQ(Bytes(iim->begin(), iim->end()), want);
+}
+
+TEST_F(WriteBackTest, LongValuesAreCutInIptcOnCharactersAndStayWholeInXmp) {
+  std::string keyword;  // 30 characters, 90 bytes
+  for (int i = 0; i < 6; ++i) keyword += "東京の夜景";
+  std::string caption;  // 700 characters, 2100 bytes
+  for (int i = 0; i < 140; ++i) caption += "東京の夜景";
+  AnnotationBlock block;
+  SetUtf8(kKeywords, 0, keyword, block, SetMode::kAppend);
+  SetUtf8(kKeywords, 0, "東京", block, SetMode::kAppend);  // begins the same, a keyword of its own
+  SetUtf8(kCaption, 1, caption, block, SetMode::kReplace);
+  const std::string path = Copy("Canon_40D.jpg");
+  ASSERT_EQ(WriteAnnotationsIntoFile(path, Limited(block)), err::kNone);
+
+  ReadBackBlocks back = ReadBack(path);
+  // The records hold what fits in 63 and 2000 bytes: 21 and 666 characters.
+  const std::string keyword_cut = keyword.substr(0, 63);
+  const std::string caption_cut = caption.substr(0, 1998);
+  EXPECT_EQ(Utf8Values(kKeywords, back.iptc), (Strings{keyword_cut, "東京"}));
+  EXPECT_EQ(Utf8Values(kCaption, back.iptc), Strings{caption_cut});
+  // Merged with the XMP, each value is whole and there once.
+  EXPECT_EQ(Utf8Values(kKeywords, back.merged), (Strings{keyword, "東京"}));
+  EXPECT_EQ(Utf8Values(kCaption, back.merged), Strings{caption});
+
+  if (!testing::HaveExiftool()) GTEST_SKIP() << "exiftool is not installed";
+  const Tags tags =
+      ExiftoolTags(path, {"IPTC:Keywords", "IPTC:Caption-Abstract", "XMP-dc:Subject", "XMP-dc:Description"}, "UTF8");
+  EXPECT_EQ(Tag(tags, "IPTC:Keywords"), keyword_cut + "|東京");
+  EXPECT_EQ(Tag(tags, "IPTC:Caption-Abstract"), caption_cut);
+  EXPECT_EQ(Tag(tags, "XMP-dc:Subject"), keyword + "|東京");
+  EXPECT_EQ(Tag(tags, "XMP-dc:Description"), caption);
 }
 
 }  // namespace
