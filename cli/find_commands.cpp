@@ -25,9 +25,11 @@ using metadata::FieldId;
 Result EngineFailure(ErrorCode e) { return FailWith(e, app::Activity::kOther); }
 
 // A field named by its label (as the user sees it, custom names included) or
-// by its id in hexadecimal ("0x219").
+// by its id in hexadecimal ("0x219"). Custom names are UTF-8 and compare
+// ignoring case in any script.
 FieldId FieldFromText(const catalog::Catalog& c, const std::string& text) {
   FieldId id = metadata::FindFieldByLabel(&c, Utf8ToWindows1252(text));
+  if (id == 0) id = metadata::FindCustomField(c, text);
   if (id == 0) throw UsageError{"'" + text + "' is not a field (a field label, or an id such as 0x219)"};
   return id;
 }
@@ -71,7 +73,7 @@ Result CmdFind(const Invocation& inv, std::ostream& out) {
   if (Result r = s.open(ops[0], inv, Intent::kView)) return r;
   const catalog::Catalog& c = s.catalog();
   if (rows.empty()) {
-    PrintIds(out, metadata::QuickSearch(c, Utf8ToWindows1252(ops[1])));
+    PrintIds(out, metadata::QuickSearch(c, ops[1]));
     return std::nullopt;
   }
   std::vector<metadata::Criterion> criteria;
@@ -86,7 +88,7 @@ Result CmdFind(const Invocation& inv, std::ostream& out) {
       for (const std::string& name : metadata::OperatorNames(kind)) list += (list.empty() ? "" : ", ") + ("\"" + name + "\"");
       throw UsageError{"'" + row[1] + "' is not an operator of '" + row[0] + "': " + list};
     }
-    crit.value = Utf8ToWindows1252(row[2]);
+    crit.value = row[2];
     if (!metadata::ValidCriterion(crit)) throw UsageError{"'" + row[2] + "' is not a value for '" + row[0] + "'"};
     criteria.push_back(std::move(crit));
   }
@@ -196,7 +198,7 @@ Result CmdGroups(const Invocation& inv, std::ostream& out) {
   for (int p = 1; p <= metadata::GroupCount(c, field); ++p) {
     const catalog::GroupEntry* e = metadata::GroupAt(c, field, p);
     w.beginObject();
-    w.key("name").string(Windows1252ToUtf8(e->name));
+    w.key("name").string(e->name);
     w.key("items").beginArray();
     for (std::uint32_t id : e->ids) w.number(id);
     w.endArray();
@@ -228,7 +230,7 @@ Result CmdSet(const Invocation& inv, std::ostream&) {
   Session s;
   if (Result r = s.open(ops[0], inv, Intent::kChange)) return r;
   catalog::Catalog& c = s.catalog();
-  const std::string name = Utf8ToWindows1252(ops[2]);
+  const std::string& name = ops[2];
   auto missing = [&](const std::string& n) {
     return FailWith(err::kParam, "There is no set named '" + n + "' in this catalog.");
   };
@@ -236,7 +238,7 @@ Result CmdSet(const Invocation& inv, std::ostream&) {
   if (action == "new") {
     int parent = 0;
     if (parent_name) {
-      parent = metadata::FindSet(c, Utf8ToWindows1252(*parent_name));
+      parent = metadata::FindSet(c, *parent_name);
       if (parent == 0) return missing(*parent_name);
       if (metadata::GroupAt(c, metadata::field_ids::kCatalogSets, parent)->container == 0) {
         return FailWith(err::kParam, "The set '" + *parent_name + "' is not a container.");

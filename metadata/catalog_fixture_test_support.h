@@ -26,8 +26,8 @@ struct ItemSpec {
       : file_name(std::move(name)), annotations(std::move(notes)), file_size(size), modified(modified_date),
         type_code(type) {}
 
-  std::string file_name;
-  std::vector<std::pair<FieldId, std::string>> annotations;  // engine text, in block order
+  std::string file_name;                                     // UTF-8
+  std::vector<std::pair<FieldId, std::string>> annotations;  // UTF-8, in block order
   std::uint32_t file_size = 0;
   std::uint32_t modified = 0;
   std::uint32_t type_code = 0;
@@ -71,13 +71,15 @@ class CatalogFixture : public ::testing::Test {
 
   static std::uint32_t Add(catalog::Catalog& c, const ItemSpec& spec) {
     catalog::ItemRecord r;
-    r.file_name.set(spec.file_name);
-    r.display_name.set(spec.file_name.substr(0, 63));
+    r.setFileName(spec.file_name);
+    r.setDisplayName(spec.file_name);
     r.file_size = spec.file_size;
     r.modified = spec.modified;
     r.type_code = spec.type_code;
+    // As the annotation editor stores them: 8-bit when nothing is lost.
     for (const auto& [field, text] : spec.annotations) {
-      SetAnnotationText(field, 0, text, r.annotations, SetMode::kAppend);
+      BlockText value = BlockTextFromUtf8(text);
+      SetAnnotationText(field, 0, value.bytes, r.annotations, SetMode::kAppend, value.marker);
     }
     std::uint32_t id = 0;
     EXPECT_EQ(catalog::AddItem(c, r, "", &id), err::kNone);

@@ -4,7 +4,7 @@
 #include "catalog/limits.h"
 #include "metadata/annotation_block.h"
 #include "metadata/string_table.h"
-#include "platform/text_encoding.h"
+#include "platform/unicode_text.h"
 
 namespace norvo::metadata {
 namespace {
@@ -13,14 +13,15 @@ constexpr std::size_t kMaxCustomNameLength = catalog::kCustomFieldNameSize - 1;
 
 std::size_t Position(FieldId id) { return static_cast<std::size_t>(id - field_ids::kFirstCustom); }
 
-bool ValidName(std::string_view name) { return !name.empty() && name.size() <= kMaxCustomNameLength; }
+// A name's 8-bit rendering (one byte a character) must fit the stored field.
+bool ValidName(std::string_view name) { return !name.empty() && CharacterCount(name) <= kMaxCustomNameLength; }
 
 // The position of the field named `name`, skipping `except`; -1 when none.
 int PositionOfName(const catalog::Catalog& catalog, std::string_view name, std::size_t except) {
   const auto& names = catalog.custom_field_names;
   for (std::size_t i = 0; i < names.size() && i < static_cast<std::size_t>(catalog::kMaxCustomFields); ++i) {
     if (i == except || names[i].empty()) continue;
-    if (CompareText(names[i], name, false) == 0) return static_cast<int>(i);
+    if (SameSearchForm(names[i], name)) return static_cast<int>(i);
   }
   return -1;
 }

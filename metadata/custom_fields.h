@@ -30,11 +30,12 @@ using ConfirmCallback = std::function<bool(std::string_view question)>;
 int CustomFieldCount(const catalog::Catalog& catalog);
 // The field's name; "" when the catalog has none at its position.
 std::string CustomFieldName(const catalog::Catalog& catalog, FieldId id);
-// The field of that name (case ignored), or 0.
+// The field of that name, or 0. Names compare ignoring case in every script
+// (SameSearchForm): "Straße" is "STRASSE", "Клиент" is "КЛИЕНТ".
 FieldId FindCustomField(const catalog::Catalog& catalog, std::string_view name);
 
-// Adds a field named `name` (Windows-1252, 1 to 255 characters) at the first
-// free position. -13060 when all 16 are in use, -13059 when the name is.
+// Adds a field named `name` (UTF-8, 1 to 255 characters) at the first free
+// position. -13060 when all 16 are in use, -13059 when the name is.
 ErrorCode AddCustomField(catalog::Catalog& catalog, std::string_view name, FieldId* id = nullptr);
 // Renames a field in use; its values stay. -13059 when another field has
 // the name.

@@ -77,6 +77,35 @@ TEST_F(CustomFieldsTest, RenameKeepsNamesUnique) {
   EXPECT_EQ(RenameCustomField(c, 0x220, "Not custom"), err::kParam);
 }
 
+TEST_F(CustomFieldsTest, NamesInEveryScriptCompareIgnoringCase) {
+  Catalog& c = Open();
+  const std::string client = "\u041a\u043b\u0438\u0435\u043d\u0442";  // Клиент
+  FieldId id = 0;
+  ASSERT_EQ(AddCustomField(c, client, &id), err::kNone);
+  ASSERT_EQ(AddCustomField(c, "Stra\u00dfe"), err::kNone);
+  struct Case {
+    const char* fault;
+    const char* name;
+    FieldId found;
+  };
+  const Case cases[] = {
+      {"Cyrillic case counted", "\u041a\u041b\u0418\u0415\u041d\u0422", 0x301},
+      {"sharp s apart from ss", "STRASSE", 0x302},
+      {"a different Cyrillic name taken for it", "\u041a\u043b\u0438\u043a", 0},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.fault);
+    EXPECT_EQ(FindCustomField(c, k.name), k.found);
+    EXPECT_EQ(AddCustomField(c, k.name), k.found != 0 ? err::kCustomFieldNameTaken : err::kNone);
+  }
+  EXPECT_EQ(FieldLabel(&c, id), client);
+  // 255 letters of two bytes each fit: the stored name holds one byte a letter.
+  std::string longest;
+  for (int i = 0; i < 255; ++i) longest += "\u044f";
+  EXPECT_EQ(RenameCustomField(c, 0x303, longest), err::kNone);
+  EXPECT_EQ(RenameCustomField(c, 0x303, longest + "\u044f"), err::kParam);
+}
+
 TEST_F(CustomFieldsTest, RemoveAsksThenClearsOnlyThatFieldInEveryItem) {
   Catalog& c = Open();
   ASSERT_EQ(AddCustomField(c, "Client"), err::kNone);
@@ -117,7 +146,7 @@ TEST_F(CustomFieldsTest, RemoveAsksThenClearsOnlyThatFieldInEveryItem) {
 TEST_F(CustomFieldsTest, NamesTravelInTheCatalogFile) {
   Catalog& c = Open();
   ASSERT_EQ(AddCustomField(c, "Client"), err::kNone);
-  ASSERT_EQ(AddCustomField(c, "Job \xE9t\xE9"), err::kNone);
+  ASSERT_EQ(AddCustomField(c, "Job \u00e9t\u00e9"), err::kNone);
   ASSERT_EQ(AddCustomField(c, "Invoice"), err::kNone);
   ASSERT_EQ(RemoveCustomField(c, 0x302, {}), err::kNone);
   ASSERT_EQ(RenameCustomField(c, 0x301, "Customer"), err::kNone);

@@ -11,9 +11,11 @@
 #include "metadata/annotation_block.h"
 #include "metadata/custom_fields.h"
 #include "metadata/record_stream.h"
+#include "platform/alias.h"
 #include "platform/byte_io.h"
 #include "platform/file_spec.h"
 #include "platform/text_encoding.h"
+#include "platform/unicode_text.h"
 
 namespace norvo::metadata {
 namespace {
@@ -42,73 +44,6 @@ std::span<const std::string_view> Operators(SearchKind kind) {
     case SearchKind::kTypeCode: return kCodeOperators;
     default: return {};
   }
-}
-
-// Windows-1252 upper case of every byte, as one table.
-const std::array<std::uint8_t, 256>& UpperTable() {
-  static const std::array<std::uint8_t, 256> table = [] {
-    std::array<std::uint8_t, 256> t{};
-    for (int c = 0; c < 256; ++c) t[static_cast<std::size_t>(c)] = UpperWindows1252(static_cast<std::uint8_t>(c));
-    return t;
-  }();
-  return table;
-}
-
-std::string Upper(std::string_view text) {
-  const auto& up = UpperTable();
-  std::string out(text.size(), '\0');
-  for (std::size_t i = 0; i < text.size(); ++i) out[i] = static_cast<char>(up[static_cast<std::uint8_t>(text[i])]);
-  return out;
-}
-
-void AppendUpper(std::string& out, std::span<const std::uint8_t> bytes) {
-  const auto& up = UpperTable();
-  std::size_t at = out.size();
-  out.resize(at + bytes.size());
-  for (std::size_t i = 0; i < bytes.size(); ++i) out[at + i] = static_cast<char>(up[bytes[i]]);
-}
-
-bool IsDigit(std::uint8_t c) { return c >= '0' && c <= '9'; }
-
-int ComparePlain(std::string_view a, std::string_view b) {
-  std::size_t n = std::min(a.size(), b.size());
-  for (std::size_t i = 0; i < n; ++i) {
-    auto x = static_cast<std::uint8_t>(a[i]);
-    auto y = static_cast<std::uint8_t>(b[i]);
-    if (x == 0 || y == 0) return x == y ? 0 : (x < y ? -1 : 1);
-    if (x != y) return x < y ? -1 : 1;
-  }
-  return 0;
-}
-
-int CompareNatural(std::string_view a, std::string_view b) {
-  std::size_t i = 0;
-  std::size_t j = 0;
-  while (i < a.size() && j < b.size()) {
-    auto x = static_cast<std::uint8_t>(a[i]);
-    auto y = static_cast<std::uint8_t>(b[j]);
-    if (!(IsDigit(x) && IsDigit(y))) {
-      if (x != y) return x < y ? -1 : 1;
-      ++i;
-      ++j;
-      continue;
-    }
-    int zeros = 0;
-    while (i < a.size() && a[i] == '0') ++i, ++zeros;
-    while (j < b.size() && b[j] == '0') ++j, --zeros;
-    std::size_t ri = i;
-    std::size_t rj = j;
-    while (ri < a.size() && IsDigit(static_cast<std::uint8_t>(a[ri]))) ++ri;
-    while (rj < b.size() && IsDigit(static_cast<std::uint8_t>(b[rj]))) ++rj;
-    if (ri - i != rj - j) return ri - i < rj - j ? -1 : 1;
-    for (; i < ri; ++i, ++j) {
-      if (a[i] != b[j]) return static_cast<std::uint8_t>(a[i]) < static_cast<std::uint8_t>(b[j]) ? -1 : 1;
-    }
-    if (zeros != 0) return zeros < 0 ? -1 : 1;
-  }
-  if (i < a.size()) return 1;
-  if (j < b.size()) return -1;
-  return 0;
 }
 
 // Reads a typed number: decimal, or 0x and hexadecimal digits.
@@ -149,6 +84,7 @@ std::int64_t DayKey(std::uint32_t date_time) {
   return std::int64_t{d.year} * 365 + d.month * 31 + d.day;
 }
 
+// `value` and `wanted` in their search forms.
 bool TextTest(int op, const std::string& value, const std::string& wanted) {
   switch (op) {
     case text_ops::kIs: return value == wanted;
@@ -163,12 +99,9 @@ bool TextTest(int op, const std::string& value, const std::string& wanted) {
 }
 
 bool EvaluateText(const ItemFields& item, const Criterion& c) {
-  const std::string wanted = Upper(c.value);
-  const ValueType type = FieldValueType(c.field);
+  const std::string wanted = SearchForm(c.value);
   std::vector<FieldValue> values = item.values(c.field);
-  auto as_text = [&](const FieldValue& v) {
-    return Upper(type == ValueType::kText ? v.text : FormatFieldValue(v, type, c.field, false));
-  };
+  auto as_text = [&](const FieldValue& v) { return SearchForm(ValueText(v, c.field)); };
   if (!IsListField(c.field)) {
     return TextTest(c.op, values.empty() ? std::string() : as_text(values.front()), wanted);
   }
@@ -198,7 +131,14 @@ std::uint32_t NumberOf(const ItemFields& item, FieldId id) {
 
 // --- sort keys --------------------------------------------------------------
 
-SortKey MakeSortKey(const ItemFields& item, FieldId id) {
+SortKey TextSortKey(std::string_view utf8, bool natural) {
+  SortKey key;
+  key.type = SortKeyType::kText;
+  UserCollator(natural).sortKey(FirstBytes(utf8, kMaxSortKeyText), key.text);
+  return key;
+}
+
+SortKey MakeSortKey(const ItemFields& item, FieldId id, bool natural) {
   SortKey key;
   FieldValue v;
   if (!item.value(id, &v)) return key;
@@ -220,16 +160,13 @@ SortKey MakeSortKey(const ItemFields& item, FieldId id) {
       key.number = static_cast<std::int32_t>(v.number);
       key.denominator = static_cast<std::int32_t>(v.denominator);
       break;
-    case ValueType::kText:
-      key.type = SortKeyType::kText;
-      key.text = Upper(std::string_view(v.text).substr(0, kMaxSortKeyText));
-      break;
+    case ValueType::kText: key = TextSortKey(ValueText(v, id), natural); break;
     default: break;
   }
   return key;
 }
 
-int CompareSortKeys(const SortKey& a, const SortKey& b, bool natural) {
+int CompareSortKeys(const SortKey& a, const SortKey& b) {
   if (a.type == SortKeyType::kNone || b.type == SortKeyType::kNone) {
     if (a.type == b.type) return 0;
     return a.type == SortKeyType::kNone ? -1 : 1;
@@ -243,7 +180,10 @@ int CompareSortKeys(const SortKey& a, const SortKey& b, bool natural) {
       auto diff = static_cast<std::int32_t>(an * bd - ad * bn);
       return diff < 0 ? -1 : (diff > 0 ? 1 : 0);
     }
-    case SortKeyType::kText: return natural ? CompareNatural(a.text, b.text) : ComparePlain(a.text, b.text);
+    case SortKeyType::kText: {
+      int r = a.text.compare(b.text);
+      return r < 0 ? -1 : (r > 0 ? 1 : 0);
+    }
     default: return a.number < b.number ? -1 : (a.number > b.number ? 1 : 0);
   }
 }
@@ -281,7 +221,7 @@ ErrorCode SortItems(catalog::Catalog& catalog, FieldId id, bool descending, bool
                           return false;
                         }
                         item.assign(catalog, cell, record);
-                        shown[static_cast<std::size_t>(cell - 1)].key = MakeSortKey(item, id);
+                        shown[static_cast<std::size_t>(cell - 1)].key = MakeSortKey(item, id, natural);
                         return true;
                       });
   }
@@ -297,8 +237,8 @@ ErrorCode SortItems(catalog::Catalog& catalog, FieldId id, bool descending, bool
     }
   }
   shown.resize(kept);
-  std::stable_sort(shown.begin(), shown.end(), [descending, natural](const Entry& a, const Entry& b) {
-    int r = CompareSortKeys(a.key, b.key, natural);
+  std::stable_sort(shown.begin(), shown.end(), [descending](const Entry& a, const Entry& b) {
+    int r = CompareSortKeys(a.key, b.key);
     return descending ? r > 0 : r < 0;
   });
   std::vector<catalog::CatalogCell> order;
@@ -346,11 +286,17 @@ int HiddenItemCount(const catalog::Catalog& catalog) {
 
 namespace {
 
-// Builds an item's searchable text, upper case, into a buffer kept between
-// items, and looks for the (upper-case) needle in it.
+// The texts of an item's record, of the sets holding it and of its label,
+// each in its search form, one after another in a buffer kept between items;
+// a 0 byte ends each text, so that a match cannot run from one text into the
+// next. The needle is folded once.
 class TextSearcher {
  public:
-  TextSearcher(const catalog::Catalog& catalog, std::string_view text) : catalog_(catalog), needle_(Upper(text)) {}
+  TextSearcher(const catalog::Catalog& catalog, std::string_view text)
+      : catalog_(catalog), needle_(SearchForm(text)) {
+    const catalog::GroupIndexes& indexes = catalog::GroupIndexesOf(catalog_);
+    if (auto it = indexes.find(catalog::kCatalogSetSlot); it != indexes.end()) sets_ = &it->second;
+  }
 
   ErrorCode contains(int cell, bool* found) {
     *found = false;
@@ -363,30 +309,136 @@ class TextSearcher {
     *found = false;
     if (needle_.empty()) return err::kNone;
     buffer_.clear();
-    std::array<std::uint8_t, catalog::kFixedPartSize> fixed{};
-    catalog::EncodeFixedPart(record, false, fixed);
-    AppendUpper(buffer_, fixed);
-    AppendUpper(buffer_, record.annotations);
-    AppendUpper(buffer_, record.url);
-    AppendUpper(buffer_, record.metadata);
     const catalog::CatalogCell& c = catalog_.cells[static_cast<std::size_t>(cell - 1)];
-    if (has_sets_) {
-      for (const std::string& name : CatalogSetsOf(catalog_, c.item_id)) {
-        buffer_.push_back(static_cast<char>(std::min<std::size_t>(name.size(), 255)));
-        buffer_ += Upper(name);
+    addNames(c.item_id, record);
+    addFixedTexts(record);
+    addAnnotations(record.annotations);
+    add8Bit(AsText(std::span(record.url.data(), FirstZero(record.url))));
+    addMetadata(record.metadata);
+    if (sets_ != nullptr) {
+      for (const catalog::GroupEntry& e : *sets_) {
+        if (std::find(e.ids.begin(), e.ids.end(), c.item_id) != e.ids.end()) addUtf8(e.name);
       }
     }
-    if (c.label() != 0) buffer_ += Upper(ColourLabelName(c.label()));
+    if (c.label() != 0) add8Bit(ColourLabelName(c.label()));
     *found = memmem(buffer_.data(), buffer_.size(), needle_.data(), needle_.size()) != nullptr;
     return err::kNone;
   }
 
  private:
+  static std::string_view AsText(std::span<const std::uint8_t> bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+  }
+  static std::size_t FirstZero(std::span<const std::uint8_t> bytes) {
+    return static_cast<std::size_t>(std::find(bytes.begin(), bytes.end(), std::uint8_t{0}) - bytes.begin());
+  }
+  // A Pascal string of the fixed part, 8-bit.
+  template <std::size_t N>
+  static std::string_view PascalText(const std::array<std::uint8_t, N>& field) {
+    return AsText(std::span(field).subspan(1, std::min<std::size_t>(field[0], N - 1)));
+  }
+
+  void addUtf8(std::string_view text) {
+    AppendSearchForm(text, buffer_);
+    buffer_.push_back('\0');
+  }
+  void add8Bit(std::string_view text) {
+    AppendSearchFormWindows1252(text, buffer_);
+    buffer_.push_back('\0');
+  }
+  // Binary data that may hold ASCII words: the ASCII bytes, case folded;
+  // every other byte ends a text.
+  void addAsciiOf(std::span<const std::uint8_t> bytes) {
+    const std::size_t at = buffer_.size();
+    buffer_.resize(at + bytes.size() + 1);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      std::uint8_t b = bytes[i];
+      buffer_[at + i] = static_cast<char>(b >= 0x80 ? 0 : (b >= 'A' && b <= 'Z' ? b + ('a' - 'A') : b));
+    }
+    buffer_.back() = '\0';
+  }
+
+  // The names: their true forms when the catalog keeps them, else the 8-bit
+  // fields as they are (no copy).
+  void addNames(std::uint32_t item_id, const catalog::ItemRecord& record) {
+    const bool has_true_names = !record.true_file_name.empty() || !record.true_display_name.empty() ||
+                                catalog_.item_true_names.contains(item_id);
+    if (has_true_names) {
+      addUtf8(ItemFileName(catalog_, item_id, record));
+      addUtf8(ItemDisplayName(catalog_, item_id, record));
+    } else {
+      add8Bit(AsText(std::span(record.file_name.bytes).subspan(1, record.file_name.length())));
+      add8Bit(AsText(std::span(record.display_name.bytes).subspan(1, record.display_name.length())));
+    }
+  }
+
+  // The path the alias keeps (UTF-8), or the ASCII of an alias this system
+  // did not write; the compressor and colour profile names.
+  void addFixedTexts(const catalog::ItemRecord& record) {
+    if (ParseAlias(record.aliasBytes(), alias_)) {
+      addUtf8(alias_.text);
+    } else {
+      addAsciiOf(record.aliasBytes());
+    }
+    add8Bit(PascalText(record.encoding_name));
+    add8Bit(PascalText(record.colour_profile_name));
+  }
+
+  // Every value of the annotation block: text entries are 8-bit, raw
+  // entries UTF-8. Walked in place (marker, record, data set, 16-bit length,
+  // value), stopping where the block stops being well formed.
+  void addAnnotations(std::span<const std::uint8_t> block) {
+    std::size_t at = 0;
+    while (block.size() - at >= kDataSetHeaderSize) {
+      const std::uint8_t marker = block[at];
+      if (marker != kTextMarker && marker != kRawMarker) break;
+      const std::size_t length = (std::size_t{block[at + 3]} << 8) | block[at + 4];
+      if (block.size() - at - kDataSetHeaderSize < length) break;
+      std::string_view value = AsText(block.subspan(at + kDataSetHeaderSize, length));
+      if (marker == kRawMarker) {
+        addUtf8(value);
+      } else {
+        add8Bit(value);
+      }
+      at += kDataSetHeaderSize + length;
+    }
+  }
+
+  // The metadata list, walked in place (metadata_list_format.md): text items
+  // are 8-bit, the XMP packet UTF-8; of other items only their ASCII counts
+  // (dates, lens names and references are ASCII; numbers are binary).
+  void addMetadata(std::span<const std::uint8_t> part) {
+    std::size_t at = 0;
+    while (part.size() - at >= kAtomHeaderSize) {
+      ByteReader header(part.subspan(at, kAtomHeaderSize));
+      const std::uint32_t size = header.u32be();
+      const std::uint32_t key = header.u32be();
+      if (size < kAtomHeaderSize || size > part.size() - at) break;
+      auto body = part.subspan(at + kAtomHeaderSize, size - kAtomHeaderSize);
+      if ((key >> 24) == kTextKeyLead && body.size() >= kTextItemHeaderSize) {
+        const std::size_t length = (std::size_t{body[0]} << 8) | body[1];
+        add8Bit(AsText(body.subspan(kTextItemHeaderSize,
+                                    std::min(length, body.size() - kTextItemHeaderSize))));
+      } else if (key == kXmpKey) {
+        addUtf8(AsText(body));
+      } else {
+        addAsciiOf(body);
+      }
+      at += size;
+    }
+  }
+
+  static constexpr std::size_t kAtomHeaderSize = 8;      // size, key
+  static constexpr std::size_t kTextItemHeaderSize = 4;  // length, language
+  static constexpr std::uint32_t kTextKeyLead = 0xA9;
+  static constexpr std::uint32_t kXmpKey = FourCC("XMP ");
+
   const catalog::Catalog& catalog_;
+  const catalog::GroupIndex* sets_ = nullptr;
   std::string needle_;
   std::string buffer_;
   catalog::ItemRecord record_;
-  bool has_sets_ = catalog::GroupIndexesOf(catalog_).contains(catalog::kCatalogSetSlot);
+  AliasInfo alias_;
 };
 
 }  // namespace
@@ -478,7 +530,8 @@ bool EvaluateCriterion(const ItemFields& item, const Criterion& c) {
       }
     }
     case SearchKind::kTypeCode: {
-      std::string typed = c.value.substr(0, 4);
+      // Type codes are four 8-bit characters.
+      std::string typed = Utf8ToWindows1252(c.value).substr(0, 4);
       typed.resize(4, ' ');
       std::uint32_t code = 0;
       for (char ch : typed) code = (code << 8) | static_cast<std::uint8_t>(ch);

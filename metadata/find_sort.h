@@ -2,6 +2,11 @@
 // Finding and ordering catalog items: the quick text search, the criteria of
 // the Find dialog, sorting on one field, the Sort menu, the Go To choices,
 // saved queries and the catalogs a search can cover.
+//
+// Texts are compared in their search form (platform/unicode_text.h: case
+// folded, normalised), so a search ignores case in every script and finds
+// an accented letter however it is composed. Texts are ordered by the
+// user's collation, case ignored.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +20,7 @@
 #include "catalog/catalog.h"
 #include "metadata/field_table.h"
 #include "metadata/item_fields.h"
-#include "platform/text_encoding.h"
+#include "platform/unicode_text.h"
 
 namespace norvo::metadata {
 
@@ -28,19 +33,25 @@ struct SortKey {
   SortKeyType type = SortKeyType::kNone;
   std::int64_t number = 0;       // byte, int16, unsigned 32 or numerator
   std::int64_t denominator = 0;  // rational only
-  std::string text;              // upper case (Windows-1252), at most kMaxSortKeyText bytes
+  // A text's collation key (TextCollator::sortKey) from its first
+  // kMaxSortKeyText bytes: keys compare byte by byte as the texts collate.
+  std::string text;
 };
 
-// The key of the item for the field: its first value, texts in upper case.
-SortKey MakeSortKey(const ItemFields& item, FieldId id);
+// The key of a text: its collation key in the user's locale, with digit runs
+// read as numbers when `natural`.
+SortKey TextSortKey(std::string_view utf8, bool natural);
+// The key of the item for the field: its first value; a text by TextSortKey.
+SortKey MakeSortKey(const ItemFields& item, FieldId id, bool natural);
 // Negative, 0 or positive. A missing key sorts first; keys of two different
-// types compare equal. Texts compare byte by byte (a prefix compares equal)
-// or, with `natural`, with digit runs compared as numbers.
-int CompareSortKeys(const SortKey& a, const SortKey& b, bool natural);
+// types compare equal; texts compare by their collation keys.
+int CompareSortKeys(const SortKey& a, const SortKey& b);
 
 // Reorders the shown items by the field (stable: equal keys keep their
-// order); hidden items follow them in their own order. The catalog is marked
-// changed only when the order changed; `moved` says whether it did.
+// order); hidden items follow them in their own order. Texts sort in the
+// user's collation, case ignored, and with `natural` digit runs by their
+// numeric value. The catalog is marked changed only when the order changed;
+// `moved` says whether it did.
 ErrorCode SortItems(catalog::Catalog& catalog, FieldId id, bool descending, bool natural, bool* moved = nullptr);
 // The per-catalog natural-order option, a byte of the catalog settings.
 inline constexpr std::size_t kNaturalOrderSettingOffset = 0x3F0;
@@ -53,9 +64,13 @@ int HiddenItemCount(const catalog::Catalog& catalog);
 
 // --- quick search -----------------------------------------------------------
 
-// The ids, in catalog order, of the items whose searchable text (the stored
-// record, the names of the sets holding the item, its label name) contains
-// `text`, case ignored. With `restrict_to` only those ItemIds are searched.
+// The ids, in catalog order, of the items whose searchable text contains
+// `text` (UTF-8), both in their search form. The searchable text is every
+// text the item's record holds (its names, the path its alias keeps, the
+// texts of its fixed part, its annotation values, its URL, the texts of its
+// metadata list), the names of the sets holding it and its label's name;
+// a match lies within one of them. With `restrict_to` only those ItemIds are
+// searched.
 std::vector<std::uint32_t> QuickSearch(const catalog::Catalog& catalog, std::string_view text,
                                        const std::vector<std::uint32_t>* restrict_to = nullptr);
 bool ItemContainsText(const catalog::Catalog& catalog, int cell, std::string_view text);
@@ -79,7 +94,7 @@ namespace code_ops {
 inline constexpr int kIs = 1, kIsNot = 2;
 }
 
-// One row of the Find dialog. `value` is what the user typed (Windows-1252):
+// One row of the Find dialog. `value` is what the user typed (UTF-8):
 // a text; a decimal number (or 0x and hexadecimal digits); a date as
 // year-month-day ("2024-03-05", "2024:03:05", "20240305"); four characters
 // of a type code.
@@ -93,6 +108,7 @@ inline constexpr int kMaxCriteria = 6;
 // False for a field without a search kind, an operator outside its list,
 // or a number or date value that does not read.
 bool ValidCriterion(const Criterion& criterion);
+// Text operators compare the search forms of the value and the typed text.
 bool EvaluateCriterion(const ItemFields& item, const Criterion& criterion);
 // Rows joined by "and", or by "or" with `any`.
 bool MatchesCriteria(const ItemFields& item, std::span<const Criterion> criteria, bool any);
@@ -166,7 +182,7 @@ std::string JoinQueryNames(const std::vector<std::string>& names);
 
 // These work with any store offering getBinary / putBinary / getString /
 // putString / deleteValue by key and value name, as the settings store does.
-// Names are UTF-8 and compare without regard to ASCII case.
+// Names are UTF-8 and compare ignoring case (SameSearchForm).
 template <class Store>
 std::vector<std::string> QueryNames(const Store& store) {
   auto text = store.getString(kQueryNamesKey, kQueryNamesValue);
@@ -179,7 +195,7 @@ ErrorCode SaveQuery(Store& store, std::string_view name, const SavedQuery& query
   if (ErrorCode e = store.putBinary(kSavedQueriesKey, name, bytes); e != err::kNone) return e;
   auto names = QueryNames(store);
   for (const std::string& n : names) {
-    if (CompareText(n, name, false) == 0) return err::kNone;
+    if (SameSearchForm(n, name)) return err::kNone;
   }
   names.emplace_back(name);
   return store.putString(kQueryNamesKey, kQueryNamesValue, JoinQueryNames(names));
@@ -194,7 +210,7 @@ template <class Store>
 ErrorCode RemoveQuery(Store& store, std::string_view name) {
   ErrorCode e = store.deleteValue(kSavedQueriesKey, name);
   auto names = QueryNames(store);
-  std::erase_if(names, [name](const std::string& n) { return CompareText(n, name, false) == 0; });
+  std::erase_if(names, [name](const std::string& n) { return SameSearchForm(n, name); });
   if (ErrorCode f = store.putString(kQueryNamesKey, kQueryNamesValue, JoinQueryNames(names)); f != err::kNone) return f;
   return e;
 }

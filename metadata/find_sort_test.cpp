@@ -21,12 +21,6 @@ constexpr FieldId kKeywords = 0x219;
 constexpr FieldId kCaption = 0x278;
 constexpr FieldId kModified = 0xc;
 
-SortKey Text(std::string t) {
-  SortKey k;
-  k.type = SortKeyType::kText;
-  k.text = std::move(t);
-  return k;
-}
 SortKey Number(SortKeyType type, std::int64_t n, std::int64_t d = 0) {
   SortKey k;
   k.type = type;
@@ -35,32 +29,46 @@ SortKey Number(SortKeyType type, std::int64_t n, std::int64_t d = 0) {
   return k;
 }
 
-TEST(SortKeys, NaturalOrderReadsDigitRunsAsNumbers) {
-  EXPECT_LT(CompareSortKeys(Text("IMG2"), Text("IMG10"), true), 0);
-  EXPECT_GT(CompareSortKeys(Text("IMG02"), Text("IMG2"), true), 0);  // more leading zeros later
-  EXPECT_LT(CompareSortKeys(Text("IMG2B"), Text("IMG02A"), true), 0);  // zeros decide only after the rest
-  EXPECT_EQ(CompareSortKeys(Text("A10B"), Text("A10B"), true), 0);
-  EXPECT_LT(CompareSortKeys(Text("A10"), Text("A10B"), true), 0);  // ends first
-  EXPECT_LT(CompareSortKeys(Text("A9Z"), Text("A10"), true), 0);
-  EXPECT_LT(CompareSortKeys(Text("A19"), Text("A21"), true), 0);  // equal-length runs digit by digit
-}
+int Sign(int v) { return v < 0 ? -1 : (v > 0 ? 1 : 0); }
 
-TEST(SortKeys, PlainOrderIsBytewiseAndAPrefixComparesEqual) {
-  EXPECT_LT(CompareSortKeys(Text("IMG10"), Text("IMG2"), false), 0);
-  EXPECT_EQ(CompareSortKeys(Text("ABC"), Text("ABCD"), false), 0);
-  EXPECT_EQ(CompareSortKeys(Text(std::string("AB\0X", 4)), Text(std::string("AB\0Y", 4)), false), 0);
-  EXPECT_GT(CompareSortKeys(Text("\xC9"), Text("Z"), false), 0);  // unsigned bytes
+TEST(SortKeys, TextKeysCollateIgnoringCaseWithDigitRunsAsNumbersWhenNatural) {
+  struct Case {
+    const char* fault;
+    std::string a;
+    std::string b;
+    bool natural;
+    int sign;
+  };
+  const std::string long_prefix(kMaxSortKeyText - 1, 'x');
+  const Case cases[] = {
+      {"digit runs compared character by character in natural order", "IMG2", "IMG10", true, -1},
+      {"digit runs read as numbers in plain order", "IMG10", "IMG2", false, -1},
+      {"leading zeros change a number", "IMG02", "IMG2", true, 0},
+      {"case counted", "abc", "ABC", false, 0},
+      {"a prefix not first", "ABC", "ABCD", false, -1},
+      {"an accented capital sorted after Z", "\u00c9mile", "Zo\u00e9", false, -1},
+      {"an accented capital sorted before the E's", "Edgar", "\u00c9mile", false, -1},
+      {"text past the key's length counted", long_prefix + "xa", long_prefix + "xb", false, 0},
+      // 2-byte characters across the cut: the key must not end in half a letter.
+      {"a character cut in half", long_prefix + "\u00e9a", long_prefix + "\u00e9b", false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fault);
+    EXPECT_EQ(Sign(CompareSortKeys(TextSortKey(c.a, c.natural), TextSortKey(c.b, c.natural))), c.sign);
+    EXPECT_EQ(Sign(CompareSortKeys(TextSortKey(c.b, c.natural), TextSortKey(c.a, c.natural))), -c.sign);
+  }
 }
 
 TEST(SortKeys, MissingFirstMixedTypesEqualRationalsByCrossProduct) {
   SortKey none;
-  EXPECT_LT(CompareSortKeys(none, Number(SortKeyType::kByte, -5), false), 0);
-  EXPECT_GT(CompareSortKeys(Text("A"), none, false), 0);
-  EXPECT_EQ(CompareSortKeys(none, none, false), 0);
-  EXPECT_EQ(CompareSortKeys(Text("A"), Number(SortKeyType::kUnsigned, 3), false), 0);
-  EXPECT_LT(CompareSortKeys(Number(SortKeyType::kInt16, -2), Number(SortKeyType::kInt16, 1), false), 0);
-  EXPECT_LT(CompareSortKeys(Number(SortKeyType::kRational, 1, 3), Number(SortKeyType::kRational, 1, 2), false), 0);
-  EXPECT_EQ(CompareSortKeys(Number(SortKeyType::kRational, 2, 4), Number(SortKeyType::kRational, 1, 2), false), 0);
+  const SortKey a = TextSortKey("A", false);
+  EXPECT_LT(CompareSortKeys(none, Number(SortKeyType::kByte, -5)), 0);
+  EXPECT_GT(CompareSortKeys(a, none), 0);
+  EXPECT_EQ(CompareSortKeys(none, none), 0);
+  EXPECT_EQ(CompareSortKeys(a, Number(SortKeyType::kUnsigned, 3)), 0);
+  EXPECT_LT(CompareSortKeys(Number(SortKeyType::kInt16, -2), Number(SortKeyType::kInt16, 1)), 0);
+  EXPECT_LT(CompareSortKeys(Number(SortKeyType::kRational, 1, 3), Number(SortKeyType::kRational, 1, 2)), 0);
+  EXPECT_EQ(CompareSortKeys(Number(SortKeyType::kRational, 2, 4), Number(SortKeyType::kRational, 1, 2)), 0);
 }
 
 class FindSortTest : public testing::CatalogFixture {};
@@ -87,11 +95,11 @@ TEST_F(FindSortTest, SortingPutsItemsWithoutTheValueFirstAscendingAndLastDescend
   EXPECT_FALSE(c.changed());
 }
 
-TEST_F(FindSortTest, EqualPlainKeysKeepTheirOrderAndHiddenItemsStayBehind) {
+TEST_F(FindSortTest, EqualKeysKeepTheirOrderAndHiddenItemsStayBehind) {
   auto& c = Open();
-  std::uint32_t abcd = Add(c, {"ABCD"});
+  std::uint32_t lower = Add(c, {"abc.jpg"});
   std::uint32_t hidden1 = Add(c, {"A.jpg"});
-  std::uint32_t abc = Add(c, {"abc"});
+  std::uint32_t upper = Add(c, {"ABC.JPG"});
   std::uint32_t hidden2 = Add(c, {"0.jpg"});
   std::uint32_t img10 = Add(c, {"IMG10"});
   std::uint32_t img2 = Add(c, {"IMG2"});
@@ -100,10 +108,60 @@ TEST_F(FindSortTest, EqualPlainKeysKeepTheirOrderAndHiddenItemsStayBehind) {
   EXPECT_EQ(HiddenItemCount(c), 2);
 
   ASSERT_EQ(SortItems(c, field_ids::kFileName, false, false), err::kNone);
-  // "ABC" and "ABCD" compare equal (prefix), so they keep their order.
-  EXPECT_EQ(Ids(c), (std::vector<std::uint32_t>{abcd, abc, img10, img2, hidden1, hidden2}));
+  // "abc.jpg" and "ABC.JPG" differ only in case: equal, they keep their order.
+  EXPECT_EQ(Ids(c), (std::vector<std::uint32_t>{lower, upper, img10, img2, hidden1, hidden2}));
   ASSERT_EQ(SortItems(c, field_ids::kFileName, true, true), err::kNone);
-  EXPECT_EQ(Ids(c), (std::vector<std::uint32_t>{img10, img2, abcd, abc, hidden1, hidden2}));
+  EXPECT_EQ(Ids(c), (std::vector<std::uint32_t>{img10, img2, lower, upper, hidden1, hidden2}));
+}
+
+TEST_F(FindSortTest, NamesInEveryScriptSortInTheirOwnAlphabet) {
+  auto& c = Open();
+  // Added in reverse of each script's order; byte order would keep several
+  // of them where they are (Ё before Е, katakana after hiragana, É after Z).
+  std::uint32_t zoe = Add(c, {"Zo\u00e9.jpg"});
+  std::uint32_t emile = Add(c, {"\u00c9mile.jpg"});
+  std::uint32_t edgar = Add(c, {"edgar.jpg"});
+  std::uint32_t zhanna = Add(c, {"\u0416\u0430\u043d\u043d\u0430.jpg"});
+  std::uint32_t yolka = Add(c, {"\u0401\u043b\u043a\u0430.jpg"});
+  std::uint32_t yegor = Add(c, {"\u0415\u0433\u043e\u0440.jpg"});
+  std::uint32_t kitsune = Add(c, {"\u304d\u3064\u306d.jpg"});
+  std::uint32_t kamera = Add(c, {"\u30ab\u30e1\u30e9.jpg"});
+  std::uint32_t omega = Add(c, {"\u03a9\u03bc\u03ad\u03b3\u03b1.jpg"});
+  std::uint32_t alpha = Add(c, {"\u03ac\u03bb\u03c6\u03b1.jpg"});
+  std::uint32_t ta = Add(c, {"\u062a\u0641\u0627\u062d.jpg"});
+  std::uint32_t ba = Add(c, {"\u0628\u0627\u0628.jpg"});
+  std::uint32_t party = Add(c, {"\U0001F389 party.jpg"});
+  std::uint32_t apple = Add(c, {"apple.jpg"});
+
+  ASSERT_EQ(SortItems(c, field_ids::kFileName, false, false), err::kNone);
+  // Scripts may come in another order in another locale; within each the
+  // alphabet decides.
+  auto order_of = [&c](std::vector<std::uint32_t> subset) {
+    std::vector<std::uint32_t> out;
+    for (std::uint32_t id : Ids(c)) {
+      if (std::find(subset.begin(), subset.end(), id) != subset.end()) out.push_back(id);
+    }
+    return out;
+  };
+  EXPECT_EQ(order_of({zoe, emile, edgar, apple}), (std::vector<std::uint32_t>{apple, edgar, emile, zoe}));
+  EXPECT_EQ(order_of({zhanna, yolka, yegor}), (std::vector<std::uint32_t>{yegor, yolka, zhanna}));
+  EXPECT_EQ(order_of({kitsune, kamera}), (std::vector<std::uint32_t>{kamera, kitsune}));
+  EXPECT_EQ(order_of({omega, alpha}), (std::vector<std::uint32_t>{alpha, omega}));
+  EXPECT_EQ(order_of({ta, ba}), (std::vector<std::uint32_t>{ba, ta}));
+  // Symbols come before letters in every locale's collation.
+  EXPECT_EQ(Ids(c).front(), party);
+
+  // The same order by an annotation holding the names, and descending is
+  // its mirror.
+  auto& d = Open();
+  std::vector<std::uint32_t> ids;
+  for (const char* name : {"\u0416\u0430\u043d\u043d\u0430", "\u0401\u043b\u043a\u0430", "\u0415\u0433\u043e\u0440"}) {
+    ids.push_back(Add(d, {"x.jpg", {{kAuthor, name}}}));
+  }
+  ASSERT_EQ(SortItems(d, kAuthor, true, false), err::kNone);
+  EXPECT_EQ(Ids(d), ids);
+  ASSERT_EQ(SortItems(d, kAuthor, false, false), err::kNone);
+  EXPECT_EQ(Ids(d), (std::vector<std::uint32_t>{ids[2], ids[1], ids[0]}));
 }
 
 TEST_F(FindSortTest, SortByNumberUsesTheStoredFixedField) {
@@ -141,6 +199,97 @@ TEST_F(FindSortTest, QuickSearchIgnoresCaseAndSeesSetNamesAndLabels) {
   EXPECT_EQ(GoTo(c, GoToChoice::kNextContaining, 3, "three"), 0);
   EXPECT_EQ(GoTo(c, GoToChoice::kNextLabelled, 0, ""), 3);
   EXPECT_EQ(GoTo(c, GoToChoice::kItemWithId, 0, std::to_string(in_set)), 2);
+}
+
+// Items whose texts exercise every script and both annotation encodings:
+// 8-bit (Windows-1252) where it can hold the text, UTF-8 where it cannot.
+class UnicodeFindTest : public testing::CatalogFixture {
+ protected:
+  void SetUp() override {
+    CatalogFixture::SetUp();
+    catalog_ = &Open();
+    auto& c = *catalog_;
+    Add(c, {"i1.jpg", {{kCaption, "Caf\u00e9 cr\u00e8me"}}});                     // 8-bit in the block
+    Add(c, {"i2.jpg", {{kCaption, "Cafe\u0301 au lait"}}});                         // a combining accent
+    Add(c, {"i3.jpg", {{kKeywords, "\u041c\u043e\u0441\u043a\u0432\u0430"}}});  // Москва
+    Add(c, {"i4.jpg", {{kKeywords, "\u041f\u0420\u0418\u0412\u0415\u0422"}}});  // ПРИВЕТ
+    Add(c, {"i5.jpg", {{kCaption, "STRASSE 5"}}});
+    Add(c, {"\u6771\u4eac\u30bf\u30ef\u30fc.jpg", {{kKeywords, "\U0001F642"}}});  // 東京タワー, 🙂
+    Add(c, {"i7.jpg", {{kCaption, "\u039f\u0394\u03a5\u03a3\u03a3\u0395\u03a5\u03a3"}}});  // ΟΔΥΣΣΕΥΣ
+    Add(c, {"i8.jpg", {{kCaption, "\ufeb3\ufefc\ufee1"}}});  // سلام in presentation forms
+  }
+  std::vector<int> Cells(const std::vector<std::uint32_t>& ids) const {
+    std::vector<int> out;
+    for (std::uint32_t id : ids) out.push_back(catalog_->cellOf(id));
+    return out;
+  }
+  catalog::Catalog* catalog_ = nullptr;
+};
+
+TEST_F(UnicodeFindTest, QuickSearchAndGoToFoldCaseAndNormalisationInEveryScript) {
+  struct Case {
+    const char* fault;
+    const char* text;
+    std::vector<int> cells;
+  };
+  const Case cases[] = {
+      {"an 8-bit caption not found by its lower-case word (the reported fault)", "caf\u00e9", {1, 2}},
+      {"upper case not folded", "CAF\u00c9", {1, 2}},
+      {"a decomposed needle not composed", "cafe\u0301", {1, 2}},
+      {"accents ignored", "cafe", {}},
+      {"Cyrillic case not folded", "\u043c\u043e\u0441\u043a\u0432\u0430", {3}},
+      {"Cyrillic words merged", "\u043f\u0440\u0438\u0432\u0435\u0442", {4}},
+      {"sharp s not expanded", "stra\u00dfe", {5}},
+      {"a true name not searched", "\u6771\u4eac", {6}},
+      {"the lossy 8-bit name searched", "__", {}},
+      {"emoji lost", "\U0001F642", {6}},
+      {"final sigma apart", "\u03bf\u03b4\u03c5\u03c3\u03c3\u03b5\u03c5\u03c2", {7}},
+      {"presentation forms not normalised", "\u0633\u0644\u0627\u0645", {8}},
+  };
+  const auto& c = *catalog_;
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.fault);
+    EXPECT_EQ(Cells(QuickSearch(c, k.text)), k.cells);
+    // One item at a time (Go To) reads the record another way: same answers.
+    std::vector<int> one_by_one;
+    for (int cell = 1; cell <= c.itemCount(); ++cell) {
+      if (ItemContainsText(c, cell, k.text)) one_by_one.push_back(cell);
+    }
+    EXPECT_EQ(one_by_one, k.cells);
+  }
+  EXPECT_EQ(GoTo(c, GoToChoice::kNextContaining, 0, "\u041c\u041e\u0421\u041a\u0412\u0410"), 3);
+  EXPECT_EQ(GoTo(c, GoToChoice::kNextContaining, 1, "CAF\u00c9"), 2);
+}
+
+TEST_F(UnicodeFindTest, CriteriaCompareSearchFormsInEveryScript) {
+  struct Case {
+    const char* fault;
+    FieldId field;
+    int op;
+    const char* value;
+    std::vector<int> cells;
+  };
+  const Case cases[] = {
+      {"distinct Cyrillic values equal (the reported fault)", kKeywords, text_ops::kIs,
+       "\u041c\u043e\u0441\u043a\u0432\u0430", {3}},
+      {"Cyrillic case counted", kKeywords, text_ops::kIs, "\u041f\u0440\u0438\u0432\u0435\u0442", {4}},
+      {"normalisation counted by is", kCaption, text_ops::kIs, "CAFE\u0301 CR\u00c8ME", {1}},
+      {"decomposed text not found by contains", kCaption, text_ops::kContains, "caf\u00e9", {1, 2}},
+      {"starts with blind to composition", kCaption, text_ops::kStartsWith, "CAF\u00c9", {1, 2}},
+      {"ends with cut inside a letter", kCaption, text_ops::kEndsWith, "cr\u00e8me", {1}},
+      {"final sigma at the end apart", kCaption, text_ops::kEndsWith, "\u03c5\u03c2", {7}},
+      {"doesn't contain case-sensitive", kKeywords, text_ops::kDoesNotContain, "\u043f\u0440\u0438",
+       {1, 2, 3, 5, 6, 7, 8}},
+      {"a true file name not read", field_ids::kFileName, text_ops::kStartsWith, "\u6771\u4eac", {6}},
+      {"sharp s in the criterion not expanded", kCaption, text_ops::kStartsWith, "stra\u00dfe", {5}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.fault);
+    Criterion crit{k.field, k.op, k.value};
+    std::vector<std::uint32_t> ids;
+    ASSERT_EQ(FindItems(*catalog_, std::span(&crit, 1), false, ids), err::kNone);
+    EXPECT_EQ(Cells(ids), k.cells);
+  }
 }
 
 struct Case {

@@ -5,7 +5,7 @@
 
 #include "metadata/annotation_block.h"
 #include "metadata/custom_fields.h"
-#include "platform/text_encoding.h"
+#include "platform/unicode_text.h"
 
 namespace norvo::metadata {
 namespace {
@@ -81,13 +81,40 @@ GroupIndex* MutableIndex(catalog::Catalog& catalog, FieldId id) {
   return it == indexes.end() ? nullptr : &it->second;
 }
 
+// The longest group name: its 8-bit rendering (one byte a character) fills
+// the stored name field.
+constexpr std::size_t kMaxGroupNameCharacters = catalog::kGroupNameWidth - 1;
+
+bool ValidGroupName(std::string_view name) {
+  return !name.empty() && CharacterCount(name) <= kMaxGroupNameCharacters;
+}
+
+// Looks the name up by halving, as the index is kept in CompareGroupNames
+// order. An index another program sorted by another rule may hide an equal
+// entry from that search, so a name it does not find is looked for entry by
+// entry before it counts as new.
 GroupPlace FindIn(const GroupIndex& index, std::string_view name) {
-  for (std::size_t i = 0; i < index.size(); ++i) {
-    int r = CompareGroupNames(index[i].name, name);
-    if (r == 0) return {true, static_cast<int>(i) + 1};
-    if (r > 0) return {false, static_cast<int>(i) + 1};
+  std::size_t low = 0;
+  std::size_t high = index.size();
+  while (low < high) {
+    const std::size_t middle = low + (high - low) / 2;
+    const int r = CompareGroupNames(index[middle].name, name);
+    if (r == 0) return {true, static_cast<int>(middle) + 1};
+    if (r < 0) {
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
   }
-  return {false, static_cast<int>(index.size()) + 1};
+  const int position = static_cast<int>(low) + 1;
+  const std::string wanted = SearchForm(name);
+  std::string form;
+  for (std::size_t i = 0; i < index.size(); ++i) {
+    form.clear();
+    AppendSearchForm(index[i].name, form);
+    if (form == wanted) return {true, static_cast<int>(i) + 1};
+  }
+  return {false, position};
 }
 
 bool HasId(const GroupEntry& e, std::uint32_t id) { return std::find(e.ids.begin(), e.ids.end(), id) != e.ids.end(); }
@@ -105,7 +132,7 @@ std::vector<std::string> GroupNamesOf(const ItemFields& item, FieldId id) {
     return name.empty() ? std::vector<std::string>{} : std::vector<std::string>{name};
   }
   std::vector<std::string> names;
-  for (std::string& t : item.texts(id)) names.push_back(t.substr(0, catalog::kGroupNameWidth - 1));
+  for (const std::string& t : item.texts(id)) names.emplace_back(FirstCharacters(t, kMaxGroupNameCharacters));
   return names;
 }
 
@@ -155,40 +182,42 @@ std::pair<std::size_t, std::size_t> Subtree(const GroupIndex& sets, int position
   return {first, end};
 }
 
-// The values of an annotation field in an item, as engine texts.
-std::vector<std::string> EngineValues(const catalog::ItemRecord& record, FieldId id) {
+// The values of an annotation field in an item, in UTF-8.
+std::vector<std::string> Utf8Values(const catalog::ItemRecord& record, FieldId id) {
   std::vector<std::string> out;
-  for (const AnnotationValue& v : GetAnnotations(id, record.annotations)) out.push_back(v.text());
+  for (const AnnotationValue& v : GetAnnotations(id, record.annotations)) out.push_back(v.utf8());
   return out;
 }
 
-void WriteEngineValues(catalog::ItemRecord& record, FieldId id, const std::vector<std::string>& values) {
+void WriteUtf8Values(catalog::ItemRecord& record, FieldId id, const std::vector<std::string>& values) {
   RemoveAnnotations(id, record.annotations);
   for (const std::string& v : values) {
-    if (!v.empty()) SetAnnotationText(id, 0, v, record.annotations, SetMode::kAppend);
+    if (v.empty()) continue;
+    BlockText text = BlockTextFromUtf8(v);
+    SetAnnotationText(id, 0, text.bytes, record.annotations, SetMode::kAppend, text.marker);
   }
 }
 
 bool WritableField(FieldId id) { return FieldSourceOf(id) == FieldSource::kAnnotation && FindField(id) != nullptr; }
 
-// Rewrites one annotation field of the item by `change` (engine texts) and
+// Rewrites one annotation field of the item by `change` (UTF-8 values) and
 // files the item again.
 template <class Change>
 ErrorCode ChangeItemValues(catalog::Catalog& catalog, int cell, FieldId id, Change change) {
   catalog::ItemRecord record;
   if (ErrorCode e = catalog::GetItemRecord(catalog, cell, true, true, record); e != err::kNone) return e;
-  std::vector<std::string> values = EngineValues(record, id);
+  std::vector<std::string> values = Utf8Values(record, id);
   std::vector<std::string> next = change(values);
   if (!IsListField(id) && next.size() > 1) next.resize(1);
   if (next == values) return err::kNone;
-  WriteEngineValues(record, id, next);
+  WriteUtf8Values(record, id, next);
   if (ErrorCode e = catalog::ReplaceItemParts(catalog, cell, record, catalog::parts::kAnnotations); e != err::kNone) {
     return e;
   }
   return UpdateGroupsForItem(catalog, cell, true);
 }
 
-bool SameName(std::string_view a, std::string_view b) { return CompareText(a, b, false) == 0; }
+bool SameName(std::string_view a, std::string_view b) { return SameSearchForm(a, b); }
 
 }  // namespace
 
@@ -250,15 +279,7 @@ const catalog::GroupEntry* GroupAt(const catalog::Catalog& catalog, FieldId id, 
   return &(*index)[static_cast<std::size_t>(position - 1)];
 }
 
-int CompareGroupNames(std::string_view a, std::string_view b) {
-  std::size_t n = std::min(a.size(), b.size());
-  for (std::size_t i = 0; i < n; ++i) {
-    std::uint8_t x = UpperWindows1252(static_cast<std::uint8_t>(a[i]));
-    std::uint8_t y = UpperWindows1252(static_cast<std::uint8_t>(b[i]));
-    if (x != y) return x < y ? -1 : 1;
-  }
-  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
+int CompareGroupNames(std::string_view a, std::string_view b) { return CompareNames(a, b); }
 
 GroupPlace FindGroup(const catalog::Catalog& catalog, FieldId id, std::string_view name) {
   const GroupIndex* index = GroupIndexOf(catalog, id);
@@ -453,7 +474,7 @@ ErrorCode RemoveItemsFromGroup(catalog::Catalog& catalog, FieldId id, int positi
 ErrorCode RenameGroup(catalog::Catalog& catalog, FieldId id, int position, std::string_view name, int* existing) {
   if (existing) *existing = 0;
   const GroupEntry* entry = GroupAt(catalog, id, position);
-  if (entry == nullptr || !CanRenameGroup(id) || name.empty() || name.size() >= catalog::kGroupNameWidth) {
+  if (entry == nullptr || !CanRenameGroup(id) || !ValidGroupName(name)) {
     return err::kParam;
   }
   GroupIndex& index = *MutableIndex(catalog, id);
@@ -594,7 +615,7 @@ ErrorCode RemoveAllSets(catalog::Catalog& catalog, const GroupQuestion& ask) {
 ErrorCode AddGroup(catalog::Catalog& catalog, FieldId id, std::string_view name, int* position) {
   if (IsSets(id)) return AddSet(catalog, name, false, 0, position);
   GroupIndex* index = MutableIndex(catalog, id);
-  if (index == nullptr || name.empty() || name.size() >= catalog::kGroupNameWidth) return err::kParam;
+  if (index == nullptr || !ValidGroupName(name)) return err::kParam;
   GroupPlace place = FindIn(*index, name);
   if (position) *position = place.position;
   if (place.found) return err::kDuplicateName;
@@ -620,7 +641,7 @@ int FindSet(const catalog::Catalog& catalog, std::string_view name, int parent) 
 }
 
 ErrorCode AddSet(catalog::Catalog& catalog, std::string_view name, bool container, int parent, int* position) {
-  if (name.empty() || name.size() >= catalog::kGroupNameWidth) return err::kParam;
+  if (!ValidGroupName(name)) return err::kParam;
   if (ErrorCode e = KeepGroupIndex(catalog, field_ids::kCatalogSets); e != err::kNone) return e;
   GroupIndex& sets = *MutableIndex(catalog, field_ids::kCatalogSets);
   if (parent < 0 || parent > static_cast<int>(sets.size())) return err::kParam;
@@ -690,7 +711,7 @@ ErrorCode PasteGroupList(catalog::Catalog& catalog, FieldId id, std::string_view
     bool container = !line.empty() && line.back() == '\t';
     while (!line.empty() && line.back() == '\t') line.remove_suffix(1);
     if (line.empty()) continue;
-    line = line.substr(0, catalog::kGroupNameWidth - 1);
+    line = FirstCharacters(line, kMaxGroupNameCharacters);
     if (!IsSets(id)) {
       ErrorCode e = AddGroup(catalog, id, line);
       if (e != err::kNone && e != err::kDuplicateName) return e;

@@ -64,8 +64,9 @@ int GroupCount(const catalog::Catalog& catalog, FieldId id);
 // The entry at 1-based `position`, or nullptr.
 const catalog::GroupEntry* GroupAt(const catalog::Catalog& catalog, FieldId id, int position);
 
-// Group names compare ignoring case; when one is a prefix of the other the
-// shorter comes first.
+// Group names (UTF-8) compare ignoring case in every script: names with the
+// same search form are one group; others follow the user's collation (so a
+// prefix comes first). Indexes are kept in this order.
 int CompareGroupNames(std::string_view a, std::string_view b);
 struct GroupPlace {
   bool found = false;

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "catalog/true_names.h"
 #include "metadata/annotation_block.h"
 #include "metadata/metadata_fields.h"
 #include "platform/byte_io.h"
@@ -16,6 +17,8 @@ namespace {
 constexpr std::uint32_t kSecondsPerDay = 86400;
 constexpr FieldId kDateFinderField = 0xa1;
 constexpr std::int64_t kDaysFrom1904To1970 = 24107;
+// Where the file name sits in the fixed record (its only name field).
+constexpr std::size_t kFileNameOffset = 0x000;
 
 // Days since 1970-01-01 of a proleptic Gregorian date.
 std::int64_t DaysFromCivil(int year, int month, int day) {
@@ -55,6 +58,11 @@ std::string VolumeNameOf(const std::string& path) {
   return best.substr(best.rfind('/') + 1);
 }
 
+const catalog::Catalog::ItemTrueNames* TrueNamesOf(const catalog::Catalog& catalog, std::uint32_t item_id) {
+  auto it = catalog.item_true_names.find(item_id);
+  return it == catalog.item_true_names.end() ? nullptr : &it->second;
+}
+
 // A Pascal string kept in `width` bytes of the fixed record.
 std::string StoredText(std::span<const std::uint8_t> field) {
   if (field.empty()) return {};
@@ -63,6 +71,33 @@ std::string StoredText(std::span<const std::uint8_t> field) {
 }
 
 }  // namespace
+
+std::string ItemFileName(const catalog::Catalog& catalog, std::uint32_t item_id, const catalog::ItemRecord& record) {
+  if (!record.true_file_name.empty()) return record.fileName();
+  const auto* names = TrueNamesOf(catalog, item_id);
+  return names ? catalog::NameFromField(record.file_name.text(), names->file_name)
+               : Windows1252ToUtf8(record.file_name.text());
+}
+
+std::string ItemDisplayName(const catalog::Catalog& catalog, std::uint32_t item_id,
+                            const catalog::ItemRecord& record) {
+  if (!record.true_display_name.empty()) return record.displayName();
+  const auto* names = TrueNamesOf(catalog, item_id);
+  return names ? catalog::NameFromField(record.display_name.text(), names->display_name)
+               : Windows1252ToUtf8(record.display_name.text());
+}
+
+std::string ValueText(const FieldValue& value, FieldId id) {
+  const FieldDefinition* f = FindField(id);
+  if (f == nullptr) return {};
+  const ValueType type = FieldValueType(id);
+  // Texts go out as they are: the formatter's 8-bit form would lose what
+  // Windows-1252 cannot hold.
+  if (type == ValueType::kText && f->display == Display::kText) {
+    return value.utf8 ? value.text : Windows1252ToUtf8(value.text);
+  }
+  return Windows1252ToUtf8(FormatFieldValue(value, type, id, false));
+}
 
 CalendarDay CalendarDayOf(std::uint32_t date_time) {
   std::int64_t z = static_cast<std::int64_t>(date_time / kSecondsPerDay) - kDaysFrom1904To1970 + 719468;
@@ -109,6 +144,13 @@ void ItemFields::assign(const catalog::Catalog& catalog, int cell, const catalog
   metadata_.reset();
   fixed_.reset();
   record_ = record;
+  // Records read in file order come without the true names.
+  if (record_.true_file_name.empty() && record_.true_display_name.empty()) {
+    if (const auto* names = TrueNamesOf(catalog, this->cell().item_id)) {
+      record_.true_file_name = names->file_name;
+      record_.true_display_name = names->display_name;
+    }
+  }
 }
 
 std::span<const std::uint8_t> ItemFields::fixedBytes() const {
@@ -133,32 +175,37 @@ std::vector<FieldValue> ItemFields::values(FieldId id) const {
   if (f == nullptr || catalog_ == nullptr) return {};
   const catalog::ItemRecord& r = record_;
   auto one = [](FieldValue v) { return std::vector<FieldValue>{std::move(v)}; };
-  auto text = [&one](std::string t) { return t.empty() ? std::vector<FieldValue>{} : one(FieldValue::Text(std::move(t))); };
+  auto text = [&one](std::string utf8) {
+    return utf8.empty() ? std::vector<FieldValue>{} : one(FieldValue::Text(std::move(utf8), true));
+  };
   switch (id) {
     case field_ids::kUniqueId: return one(FieldValue::Number(cell().item_id));
     case field_ids::kLabels:
       return cell().label() == 0 ? std::vector<FieldValue>{} : one(FieldValue::Number(cell().label()));
     case field_ids::kPath: {
       auto path = catalog::ItemPath(*catalog_, cell_);
-      return path ? text(Utf8ToWindows1252(*path)) : std::vector<FieldValue>{};
+      return path ? text(*path) : std::vector<FieldValue>{};
     }
     case field_ids::kVolumeName: {
       auto folder = catalog_->folders.folderOf(cell().item_id);
-      return folder ? text(Utf8ToWindows1252(VolumeNameOf(*folder))) : std::vector<FieldValue>{};
+      return folder ? text(VolumeNameOf(*folder)) : std::vector<FieldValue>{};
     }
     case field_ids::kFileTypeName: {
       if (r.type_code == 0) return {};
       std::string code = FourCCToString(r.type_code);
       while (!code.empty() && code.back() == ' ') code.pop_back();
-      return text(code);
+      return text(Windows1252ToUtf8(code));
     }
     case field_ids::kCatalogSets: {
       std::vector<FieldValue> out;
-      for (std::string& name : CatalogSetsOf(*catalog_, cell().item_id)) out.push_back(FieldValue::Text(std::move(name)));
+      for (std::string& name : CatalogSetsOf(*catalog_, cell().item_id)) {
+        out.push_back(FieldValue::Text(std::move(name), true));
+      }
       return out;
     }
     case field_ids::kItemUrl:
-      return text(std::string(r.url.begin(), std::find(r.url.begin(), r.url.end(), std::uint8_t{0})));
+      return text(Windows1252ToUtf8(
+          std::string(r.url.begin(), std::find(r.url.begin(), r.url.end(), std::uint8_t{0}))));
     case kDateFinderField: {
       std::uint32_t date = DateFinderDate(*this);
       return date == 0 ? std::vector<FieldValue>{} : one(FieldValue::Number(date));
@@ -174,6 +221,7 @@ std::vector<FieldValue> ItemFields::values(FieldId id) const {
   std::size_t offset = 0;
   std::size_t length = 0;
   if (FieldStorage(id, offset, length)) {
+    if (f->value_type == ValueType::kText && offset == kFileNameOffset) return text(r.fileName());
     auto field = fixedBytes().subspan(offset, length);
     ByteReader reader(field);
     switch (f->value_type) {
@@ -184,7 +232,7 @@ std::vector<FieldValue> ItemFields::values(FieldId id) const {
         std::int32_t n = reader.i32be();
         return one(FieldValue::Rational(n, reader.i32be()));
       }
-      case ValueType::kText: return text(StoredText(field));
+      case ValueType::kText: return text(Windows1252ToUtf8(StoredText(field)));
       default: return {};
     }
   }
@@ -193,7 +241,7 @@ std::vector<FieldValue> ItemFields::values(FieldId id) const {
     std::vector<FieldValue> out;
     for (const AnnotationValue& v : GetAnnotations(id, r.annotations)) {
       if (f->value_type == ValueType::kText) {
-        out.push_back(FieldValue::Text(v.text()));
+        out.push_back(FieldValue::Text(v.utf8(), true));
       } else if (auto normal = NormaliseDateText(v.text())) {
         CalendarDay day{std::stoi(normal->substr(0, 4)), std::stoi(normal->substr(4, 2)), std::stoi(normal->substr(6, 2))};
         if (day.month == 0) day.month = 1;
@@ -220,9 +268,8 @@ bool ItemFields::value(FieldId id, FieldValue* out) const {
 
 std::vector<std::string> ItemFields::texts(FieldId id) const {
   std::vector<std::string> out;
-  const ValueType type = FieldValueType(id);
   for (const FieldValue& v : values(id)) {
-    std::string t = FormatFieldValue(v, type, id, false);
+    std::string t = ValueText(v, id);
     if (!t.empty()) out.push_back(std::move(t));
   }
   return out;

@@ -23,7 +23,8 @@ class ItemFields {
  public:
   // Reads the item of `cell` (from 1) without its thumbnail and recording.
   ErrorCode read(const catalog::Catalog& catalog, int cell);
-  // Takes a record already read (ForEachItemRecord) for the item of `cell`.
+  // Takes a record already read (ForEachItemRecord) for the item of `cell`,
+  // with the true names the catalog keeps beside it.
   void assign(const catalog::Catalog& catalog, int cell, const catalog::ItemRecord& record);
 
   const catalog::Catalog& catalog() const { return *catalog_; }
@@ -32,12 +33,14 @@ class ItemFields {
   const catalog::ItemRecord& record() const { return record_; }
 
   // Every value of the field, in order (one for a single-value field, one
-  // per entry for a list field); empty when the item has none.
+  // per entry for a list field); empty when the item has none. Texts are
+  // UTF-8 (FieldValue::utf8 set), except those of the metadata list, which
+  // are Windows-1252.
   std::vector<FieldValue> values(FieldId id) const;
   // The first value; false when there is none.
   bool value(FieldId id, FieldValue* out) const;
-  // The display text of every value (FormatFieldValue without units);
-  // empty texts are left out.
+  // The display text of every value in UTF-8 (ValueText); empty texts are
+  // left out.
   std::vector<std::string> texts(FieldId id) const;
   // The display text of the first value, "" when there is none.
   std::string text(FieldId id) const;
@@ -53,6 +56,19 @@ class ItemFields {
   mutable std::optional<MetadataList> metadata_;
   mutable std::optional<std::array<std::uint8_t, catalog::kFixedPartSize>> fixed_;
 };
+
+// The display text of a value of field `id` in UTF-8: a text as it is
+// (whatever its encoding), any other value as FormatFieldValue shows it
+// without units.
+std::string ValueText(const FieldValue& value, FieldId id);
+
+// The item's names in UTF-8 from a record read without the true names the
+// catalog keeps beside it (ForEachItemRecord): the true name when the
+// catalog has one for the item and its 8-bit field still holds its
+// rendering, else the 8-bit field read as Windows-1252.
+std::string ItemFileName(const catalog::Catalog& catalog, std::uint32_t item_id, const catalog::ItemRecord& record);
+std::string ItemDisplayName(const catalog::Catalog& catalog, std::uint32_t item_id,
+                            const catalog::ItemRecord& record);
 
 // The date that files the item under a Date Finder group: the capture date
 // of its metadata when it has one, else its file's modification date, else

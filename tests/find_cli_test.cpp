@@ -155,6 +155,49 @@ TEST_F(FindCliTest, GroupsFollowAnnotationEditsAndSetCommands) {
   EXPECT_TRUE(sets.items[0]["items"].items.empty());  // the set stays, empty
 }
 
+TEST_F(FindCliTest, TextInEveryScriptIsFoundSortedAndGroupedApart) {
+  const std::string zhanna = "\u0416\u0430\u043d\u043d\u0430", yolka = "\u0401\u043b\u043a\u0430",
+                    yegor = "\u0415\u0433\u043e\u0440";
+  MakeCatalog({zhanna + ".jpg", yolka + ".jpg", "Zo\u00e9.jpg", "\u00c9mile.jpg", yegor + ".jpg"});
+  const std::string privet = "\u041f\u0440\u0438\u0432\u0435\u0442", moskva = "\u041c\u043e\u0441\u043a\u0432\u0430";
+  Ok({"annotate-item", catalog_, "1", "Keywords=" + privet});
+  Ok({"annotate-item", catalog_, "2", "Keywords=" + moskva});
+  Ok({"annotate-item", catalog_, "5", "Keywords=\u041f\u0420\u0418\u0412\u0415\u0422"});
+  Ok({"annotate-item", catalog_, "3", "Caption=Caf\u00e9 cr\u00e8me"});
+  Ok({"annotate-item", catalog_, "4", "Caption=Cafe\u0301 au lait"});
+
+  // Two groups, not one named "______"; the case variants share one.
+  Json groups = JsonOf({"groups", catalog_, "Keywords", "--json"});
+  ASSERT_EQ(groups.items.size(), 2u);
+  EXPECT_EQ(groups.items[0]["name"].text, moskva);
+  EXPECT_EQ(Numbers(groups.items[0]["items"]), std::vector<long long>{2});
+  EXPECT_EQ(groups.items[1]["name"].text, privet);
+  EXPECT_EQ(Numbers(groups.items[1]["items"]), (std::vector<long long>{1, 5}));
+
+  EXPECT_EQ(Numbers(JsonOf({"find", catalog_, "--where", "Keywords", "is", moskva, "--json"})),
+            std::vector<long long>{2});
+  EXPECT_EQ(Numbers(JsonOf({"find", catalog_, "--where", "Keywords", "is", "\u043f\u0440\u0438\u0432\u0435\u0442",
+                            "--json"})),
+            (std::vector<long long>{1, 5}));
+  EXPECT_EQ(Numbers(JsonOf({"find", catalog_, "caf\u00e9", "--json"})), (std::vector<long long>{3, 4}));
+  EXPECT_EQ(Numbers(JsonOf({"find", catalog_, "\u0451\u043b\u043a", "--json"})), std::vector<long long>{2});
+
+  Ok({"sort", catalog_, "File Name"});
+  std::vector<long long> latin, cyrillic;
+  for (long long id : Order()) (id == 3 || id == 4 ? latin : cyrillic).push_back(id);
+  EXPECT_EQ(latin, (std::vector<long long>{4, 3}));          // Émile before Zoé
+  EXPECT_EQ(cyrillic, (std::vector<long long>{5, 2, 1}));   // Егор, Ёлка, Жанна
+
+  const std::string trips = "\u041f\u0443\u0442\u0435\u0448\u0435\u0441\u0442\u0432\u0438\u044f";
+  Ok({"set", catalog_, "new", trips});
+  Ok({"set", catalog_, "add", "\u043f\u0443\u0442\u0435\u0448\u0435\u0441\u0442\u0432\u0438\u044f", "1"});
+  Json sets = JsonOf({"groups", catalog_, "Catalog Sets", "--json"});
+  ASSERT_EQ(sets.items.size(), 1u);
+  EXPECT_EQ(sets.items[0]["name"].text, trips);
+  EXPECT_EQ(Numbers(JsonOf({"find", catalog_, "\u041f\u0423\u0422\u0415\u0428", "--json"})),
+            std::vector<long long>{1});
+}
+
 TEST_F(FindCliTest, LabelsGroupAndTheGroupsOfAnUnknownFieldAreRefused) {
   MakeCatalog({"a.jpg", "b.jpg"});
   Ok({"groups", catalog_, "Labels", "--json"});
