@@ -75,28 +75,6 @@ ErrorCode FileFacts(const std::string& path, ScanResult* out) {
   return err::kNone;
 }
 
-// The handler of a type. Registered codes may be in lower or mixed case
-// ('mp4 ', 'MooV') while a type recognised from a file name is upper case;
-// an exact match counts first, then the first row equal to it in upper case.
-MediaHandler HandlerOf(std::uint32_t code) {
-  auto upper = [](std::uint32_t c) {
-    std::uint32_t out = 0;
-    for (int shift = 24; shift >= 0; shift -= 8) {
-      auto b = static_cast<std::uint8_t>(c >> shift);
-      out = (out << 8) | static_cast<std::uint8_t>(b >= 'a' && b <= 'z' ? b - 'a' + 'A' : b);
-    }
-    return out;
-  };
-  const auto rows = GetMediaTypeRows();
-  for (const MediaTypeRow& row : rows) {
-    if (row.code == code) return row.handler;
-  }
-  for (const MediaTypeRow& row : rows) {
-    if (upper(row.code) == upper(code)) return row.handler;
-  }
-  return MediaHandler::GraphicsImporter;
-}
-
 // The format code the still-image readers know the type by; 0 lets them
 // recognise the file by its first bytes.
 std::uint32_t StillImageFormat(std::uint32_t type_code) {
@@ -232,9 +210,11 @@ ErrorCode ScanFile(const std::string& path, std::uint32_t type_code, const ScanO
   MediaClass media_class = MediaClass::Image;
   out->type_code = type_code == 0 ? RecognizeMediaFile(spec, 0, &media_class)
                                   : NormalizeMediaType(type_code, spec, &media_class);
+  // A code stored by an older version in another case takes the registry's.
+  if (const MediaTypeRow* row = FindMediaTypeRow(out->type_code)) out->type_code = row->code;
   if (out->type_code == 0) return err::kNoReaderForFormat;
   CurrentFileScope scope(path);
-  switch (HandlerOf(out->type_code)) {
+  switch (GetMediaHandler(out->type_code)) {
     case MediaHandler::GraphicsImporter:
       return ScanStillImage(path, spec, options, out);
     case MediaHandler::MovieImporter:
@@ -444,7 +424,7 @@ ErrorCode MakePreview(const std::string& path, std::uint32_t type_code, int box,
   std::uint32_t type = type_code == 0 ? RecognizeMediaFile(spec, 0, &media_class)
                                       : NormalizeMediaType(type_code, spec, &media_class);
   CurrentFileScope scope(path);
-  switch (HandlerOf(type)) {
+  switch (GetMediaHandler(type)) {
     case MediaHandler::GraphicsImporter: {
       imaging::DecodedImage decoded;
       if (ErrorCode e = imaging::ReadStillImage(path, StillImageFormat(type), box, &decoded); e != err::kNone) {

@@ -23,13 +23,16 @@ Registry& TheRegistry() {
   return registry;
 }
 
-const MediaTypeRow* FindRow(std::uint32_t code) {
+// The row registered under exactly this code.
+const MediaTypeRow* FindExactRow(std::uint32_t code) {
   const Registry& r = TheRegistry();
   for (int i = 0; i < r.count; ++i) {
     if (r.codes[static_cast<std::size_t>(i)] == code) return &r.rows[static_cast<std::size_t>(i)];
   }
   return nullptr;
 }
+
+const MediaTypeRow* FindRow(std::uint32_t code) { return FindMediaTypeRow(code); }
 
 int Register(std::uint32_t code, MediaHandler handler, std::string_view kind_name, MediaClass media_class) {
   return RegisterMediaType(code, handler, kind_name.data(), kind_name.size(), media_class);
@@ -186,7 +189,7 @@ int RegisterMediaType(std::uint32_t code, MediaHandler handler, const char* kind
   Registry& r = TheRegistry();
   if (r.count >= kMaxMediaTypes) return 0;
   if ((code >> 24) == '.') return 0;
-  if (FindRow(code) != nullptr) return 0;
+  if (FindExactRow(code) != nullptr) return 0;
   auto index = static_cast<std::size_t>(r.count);
   MediaTypeRow& row = r.rows[index];
   row.code = code;
@@ -234,6 +237,16 @@ std::span<const MediaTypeRow> GetMediaTypeRows() {
   return std::span(r.rows).first(static_cast<std::size_t>(r.count));
 }
 
+const MediaTypeRow* FindMediaTypeRow(std::uint32_t code) {
+  if (const MediaTypeRow* exact = FindExactRow(code)) return exact;
+  const Registry& r = TheRegistry();
+  const std::uint32_t upper = UpperCaseCode(code);
+  for (int i = 0; i < r.count; ++i) {
+    if (UpperCaseCode(r.codes[static_cast<std::size_t>(i)]) == upper) return &r.rows[static_cast<std::size_t>(i)];
+  }
+  return nullptr;
+}
+
 MediaClass GetMediaClass(std::uint32_t code) {
   const MediaTypeRow* row = FindRow(code);
   return row ? row->media_class : MediaClass::Image;
@@ -275,8 +288,8 @@ void GetMediaCapabilities(std::uint32_t code, bool* plays, bool* has_still_pictu
 }
 
 bool HasEssentialImporters() {
-  return FindRow(FourCC("8BPS")) != nullptr && FindRow(FourCC("TIFF")) != nullptr &&
-         FindRow(FourCC("BMP ")) != nullptr;
+  return FindExactRow(FourCC("8BPS")) != nullptr && FindExactRow(FourCC("TIFF")) != nullptr &&
+         FindExactRow(FourCC("BMP ")) != nullptr;
 }
 
 }  // namespace norvo::media

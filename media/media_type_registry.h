@@ -51,6 +51,11 @@ std::span<const std::uint32_t> GetMediaTypeTable();
 std::span<const MediaTypeRow> GetMediaTypeRows();
 
 // Class of a registered code; Image (0) when the code is not registered.
+// The row of a type: the one registered under exactly this code, else the
+// first whose code is equal ignoring case (codes stored by older versions,
+// in the case of a file's extension). Null when none is.
+const MediaTypeRow* FindMediaTypeRow(std::uint32_t code);
+
 MediaClass GetMediaClass(std::uint32_t code);
 // Handler of a registered code; GraphicsImporter (1) when it is not registered.
 MediaHandler GetMediaHandler(std::uint32_t code);

@@ -13,19 +13,6 @@ namespace {
 
 constexpr std::size_t kMaxExtensionLength = 4;
 
-constexpr std::uint8_t UpperAscii(std::uint8_t c) {
-  return c >= 'a' && c <= 'z' ? static_cast<std::uint8_t>(c - 'a' + 'A') : c;
-}
-
-// A code with each of its four characters upper-cased.
-constexpr std::uint32_t UpperCode(std::uint32_t code) {
-  std::uint32_t upper = 0;
-  for (int shift = 24; shift >= 0; shift -= 8) {
-    upper |= std::uint32_t{UpperAscii(static_cast<std::uint8_t>(code >> shift))} << shift;
-  }
-  return upper;
-}
-
 struct Alias {
   std::uint32_t from;
   std::uint32_t to;
@@ -107,10 +94,10 @@ std::uint32_t TypeCodeFromName(std::string_view name) {
   if (length == 0) return 0;
   std::uint32_t code = 0;
   for (std::size_t i = 0; i < kMaxExtensionLength; ++i) {
-    std::uint8_t c = i < length ? UpperAscii(static_cast<std::uint8_t>(name[name.size() - length + i])) : ' ';
+    std::uint8_t c = i < length ? static_cast<std::uint8_t>(name[name.size() - length + i]) : ' ';
     code = (code << 8) | c;
   }
-  return code;
+  return UpperCaseCode(code);
 }
 
 std::uint32_t NormalizeMediaType(std::uint32_t code, const FileSpec& file, MediaClass* media_class) {
@@ -139,7 +126,7 @@ std::uint32_t RecognizeMediaFile(const FileSpec& file, ClassMask class_mask, Med
   // extension code is upper case. The first row that matches counts.
   const MediaTypeRow* match = nullptr;
   for (const MediaTypeRow& row : GetMediaTypeRows()) {
-    if (UpperCode(row.code) == code) {
+    if (UpperCaseCode(row.code) == code) {
       match = &row;
       break;
     }
@@ -147,9 +134,15 @@ std::uint32_t RecognizeMediaFile(const FileSpec& file, ClassMask class_mask, Med
   if (match == nullptr) return 0;
 
   MediaClass media_class = match->media_class;
+  const std::uint32_t extension_code = code;
   code = NormalizeMediaType(code, file, &media_class);
   if (!ClassMaskAccepts(class_mask, media_class)) return 0;
   if (recognised_class) *recognised_class = media_class;
+  // The registry's own spelling of the code, so that every later query of
+  // the registry (handler, class, kind, capabilities) finds its row exactly:
+  // the row that matched the extension, or the row of the code it folds to.
+  if (code == extension_code) return match->code;
+  if (const MediaTypeRow* row = FindMediaTypeRow(code)) return row->code;
   return code;
 }
 

@@ -101,6 +101,9 @@ class RecognizeTest : public ::testing::Test {
   TempDir dir_;
 };
 
+// Fault: recognition gave 'MOOV', 'PNG ', 'MP4 ' ... in the case of the
+// extension, which no registry row holds, so handler, class, kind and
+// capability queries answered wrongly. It gives the row's own code.
 TEST_F(RecognizeTest, ExtensionsMatchRegisteredCodesInAnyCaseAndAreNormalized) {
   testing::Register("jpg ", MediaHandler::GraphicsImporter, "", MediaClass::Image);
   testing::Register("MooV", MediaHandler::MovieImporter, "", MediaClass::Video);
@@ -109,7 +112,8 @@ TEST_F(RecognizeTest, ExtensionsMatchRegisteredCodesInAnyCaseAndAreNormalized) {
   EXPECT_EQ(Recognize("IMG_0001.JPG"), "JPEG");
   EXPECT_EQ(Recognize("img_0001.jpg"), "JPEG");
   EXPECT_EQ(Recognize("clip.mov"), "MooV");
-  EXPECT_EQ(Recognize("clip.MooV"), "MOOV");  // found through 'MooV'; the file's own code is kept
+  EXPECT_EQ(Recognize("clip.MooV"), "MooV");  // the registry's spelling
+  EXPECT_EQ(GetMediaHandler(RecognizeMediaFile(dir_.write("c.moov", "x"), 0)), MediaHandler::MovieImporter);
   EXPECT_EQ(Recognize("scan.TIF"), "TIFF");
   EXPECT_EQ(Recognize("photo.jpeg"), "0");    // 'JPEG' is not registered here
   for (const char* name : {"archive.mpeg4", "noextension", "file."}) EXPECT_EQ(Recognize(name), "0") << name;
@@ -121,7 +125,7 @@ TEST_F(RecognizeTest, ExtensionsMatchRegisteredCodesInAnyCaseAndAreNormalized) {
   testing::Register("abc ", MediaHandler::GraphicsImporter, "", MediaClass::Image);
   testing::Register("ABC ", MediaHandler::MovieImporter, "", MediaClass::Video);
   EXPECT_EQ(Recognize("x.abc", ClassMaskBit(MediaClass::Video)), "0");
-  EXPECT_EQ(Recognize("x.abc", ClassMaskBit(MediaClass::Image)), "ABC ");
+  EXPECT_EQ(Recognize("x.abc", ClassMaskBit(MediaClass::Image)), "abc ");
 }
 
 TEST_F(RecognizeTest, MaskFilesAndFontSuitcases) {
@@ -146,8 +150,8 @@ TEST_F(RecognizeTest, TheClassMaskAppliesToTheClassAfterSniffing) {
   EXPECT_EQ(Recognize("notes.txt", text, "short"), "TXT ");
   EXPECT_EQ(Recognize("notes.txt", html, "plain words only"), "0");
   // A mask of zero accepts every class; a mask without the class refuses it.
-  EXPECT_EQ(Recognize("m.moov", 0), "MOOV");
-  EXPECT_EQ(Recognize("m.moov", 0xFCFFFFFF), "MOOV");
+  EXPECT_EQ(Recognize("m.moov", 0), "MooV");
+  EXPECT_EQ(Recognize("m.moov", 0xFCFFFFFF), "MooV");
   EXPECT_EQ(Recognize("m.moov", RemoveClassFromMask(0xFFFFFFFF, MediaClass::Video)), "0");
 }
 
