@@ -325,7 +325,8 @@ ErrorCode RemoveItem(Catalog& catalog, int cell) {
 }
 
 ErrorCode SetItemLabel(Catalog& catalog, int cell, int label) {
-  if (!ValidCell(catalog, cell) || label < 0 || label > kMaxLabel) return err::kParam;
+  if (!ValidCell(catalog, cell) || label < 0) return err::kParam;
+  if (label > kMaxLabel) label = 0;  // a number above the last label takes the label off
   CatalogCell& c = CellAt(catalog, cell);
   if (c.label() == label) return err::kNone;
   auto& t = catalog.totals;

@@ -206,7 +206,7 @@ ErrorCode GetItemRecord(const Catalog& catalog, int cell, bool load_optional_par
                         ItemRecord& out);
 // Removes the item of `cell`, from the folder tree and the group indexes too.
 ErrorCode RemoveItem(Catalog& catalog, int cell);
-// Sets a cell's label (0 none, 1-9).
+// Sets a cell's label (0 none, 1-9); a number above 9 sets 0.
 ErrorCode SetItemLabel(Catalog& catalog, int cell, int label);
 
 const CatalogTotals& GetCatalogTotals(const Catalog& catalog);
