@@ -48,6 +48,12 @@ StartupState Fail(StartupState state, std::string message) {
 
 // The last catalog is opened at start-up when the user chose so and it is
 // still there.
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return a == b;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 std::optional<std::string> CatalogToReopen(const StartupState& s) {
   if (s.preferences.preferences.u8(pref::kStartupChoice) != kStartupReopenLastCatalog) return std::nullopt;
   if (!IsFile(s.last_catalog)) return std::nullopt;
@@ -89,6 +95,18 @@ std::string ChooseScratchFolder(const SettingsStore& store) {
   return SystemTemporaryFolder();
 }
 
+ErrorCode ExitInstance(StartupState& s) {
+  if (!s.settings) return err::kParam;
+  ErrorCode result = s.settings->putString(kLastCatalogKey, "", s.last_catalog);
+  auto keep_first = [&result](ErrorCode e) {
+    if (result == err::kNone) result = e;
+  };
+  keep_first(s.recent.store(*s.settings));
+  keep_first(SaveLabels(*s.settings, s.labels));
+  keep_first(SavePreferences(*s.settings, s.preferences.preferences, s.preferences.recover));
+  return result;
+}
+
 StartupState InitInstance(const StartupOptions& options) {
   StartupState s;
   // 1. The system.
@@ -125,9 +143,12 @@ StartupState InitInstance(const StartupOptions& options) {
   s.labels = LoadLabels(*s.settings);
   if (StampFirstRun(s.preferences.preferences)) {
     s.first_run = true;
-    SavePreferences(*s.settings, s.preferences.preferences, s.preferences.recover);
-    if (!media::HasEssentialImporters()) s.warnings.push_back(kEssentialImportersMessage);
+    // A store that cannot be written still lets the program run; the stamp
+    // is then simply tried again next time.
+    (void)SavePreferences(*s.settings, s.preferences.preferences, s.preferences.recover);
   }
+  // Missing readers are worth a word at every start, not just the first.
+  if (!media::HasEssentialImporters()) s.warnings.push_back(kEssentialImportersMessage);
 
   // 9. Scratch folder and last catalog.
   s.scratch_folder = ChooseScratchFolder(*s.settings);
@@ -141,7 +162,13 @@ StartupState InitInstance(const StartupOptions& options) {
 
   // 13-14. What to open.
   s.request = ClassifyCommandLine(options.args);
-  if (s.request.kind == CommandLineRequest::Kind::kNothing) s.reopen_catalog = CatalogToReopen(s);
+  // The last catalog reopens whatever the command line asks as well, unless
+  // the command line opens that very catalog.
+  s.reopen_catalog = CatalogToReopen(s);
+  if (s.reopen_catalog && s.request.kind == CommandLineRequest::Kind::kOpenCatalog && !s.request.paths.empty() &&
+      SameFile(s.request.paths.front(), *s.reopen_catalog)) {
+    s.reopen_catalog.reset();
+  }
 
   if (options.automatic_update_check && s.preferences.preferences.u8(pref::kNoUpdateCheck) != 1) {
     UpdateCheckResult result =

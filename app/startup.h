@@ -80,6 +80,10 @@ struct StartupState {
 };
 
 StartupState InitInstance(const StartupOptions& options);
+// What the program keeps when it ends: the last catalog ("LastCatalog"), the
+// recent list, the label names and the preferences, from `s` as the
+// program left them. The first error is returned; the rest is still written.
+ErrorCode ExitInstance(StartupState& s);
 
 // The folders that may hold importer plug-ins: beside the program (or the
 // installed program folder the machine settings name), the user's data

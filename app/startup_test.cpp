@@ -130,7 +130,15 @@ TEST_F(StartupTest, CommandLineAndStartupChoiceDecideWhatOpens) {
   s = InitInstance(options_);
   EXPECT_EQ(s.request.kind, CommandLineRequest::Kind::kOpenCatalog);
   EXPECT_EQ(s.request.paths, std::vector<std::string>{catalog});
-  EXPECT_FALSE(s.reopen_catalog.has_value());  // the command line wins
+  EXPECT_FALSE(s.reopen_catalog.has_value());  // that very catalog opens once
+
+  // Fault: the last catalog was reopened only when the command line was
+  // empty; it reopens beside what the command line asks.
+  options_.args = {"norvo", root_ + "/other.nrk"};
+  touch(root_ + "/other.nrk");
+  s = InitInstance(options_);
+  EXPECT_EQ(s.request.kind, CommandLineRequest::Kind::kOpenCatalog);
+  EXPECT_EQ(s.reopen_catalog, catalog);
 
   options_.args = {"norvo", root_ + "/a.jpg", root_ + "/folder"};
   s = InitInstance(options_);
@@ -140,6 +148,22 @@ TEST_F(StartupTest, CommandLineAndStartupChoiceDecideWhatOpens) {
   fs::remove(catalog);  // a last catalog that is gone is not reopened
   options_.args = {"norvo"};
   EXPECT_FALSE(InitInstance(options_).reopen_catalog.has_value());
+}
+
+// Fault: "LastCatalog", the recent list and the label names were read at
+// start and never written back.
+TEST_F(StartupTest, WhatTheProgramLeftIsThereAtTheNextStart) {
+  StartupState s = InitInstance(options_);
+  ASSERT_EQ(s.outcome, StartupOutcome::kRun) << s.failure;
+  s.last_catalog = root_ + "/last.nrk";
+  s.recent.add(root_ + "/a.nrk");
+  s.recent.add(root_ + "/b.nrk");
+  s.labels[0].name = "Urgent";  // label 1
+  ASSERT_EQ(ExitInstance(s), err::kNone);
+  StartupState next = InitInstance(options_);
+  EXPECT_EQ(next.last_catalog, root_ + "/last.nrk");
+  EXPECT_EQ(next.recent.paths(), (std::vector<std::string>{root_ + "/b.nrk", root_ + "/a.nrk"}));
+  EXPECT_EQ(next.labels[0].name, "Urgent");
 }
 
 TEST_F(StartupTest, ASecondLaunchHandsItsCatalogToTheFirstAndEnds) {

@@ -5,6 +5,8 @@
 #include <cstdint>
 
 #include "app/catalog_document.h"
+#include "app/settings_store.h"
+#include "app/startup.h"
 
 #include "cli/command_table.h"
 
@@ -90,8 +92,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     out << Usage();
     return 0;
   }
-  // Whatever killed runs left behind (ScratchFiles, temporary copies of
-  // photos) goes first.
+  // ScratchFiles go to the folder the user chose in the settings, as the
+  // desktop program's do; whatever killed runs left behind (ScratchFiles,
+  // temporary copies of photos) goes first.
+  app::SetScratchFolder(app::ChooseScratchFolder(app::SettingsStore::Open()));
   app::SweepLeftovers();
   Result result;
   try {
