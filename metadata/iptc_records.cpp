@@ -59,12 +59,17 @@ std::string IimValue(std::string_view utf8, IimCharset charset, int max_bytes) {
   return text;
 }
 
-bool IsIimCutOf(std::string_view kept_utf8, std::string_view full_utf8, int max_bytes) {
-  if (kept_utf8.empty() || kept_utf8.size() >= full_utf8.size() || !full_utf8.starts_with(kept_utf8)) return false;
-  if (IimValue(full_utf8, IimCharset::kUtf8, max_bytes) == kept_utf8) return true;
+std::vector<std::string> IimCutForms(std::string_view utf8, int max_bytes) {
+  std::vector<std::string> forms;
+  auto add = [&](std::string form) {
+    if (form.empty() || form == utf8 || std::ranges::find(forms, form) != forms.end()) return;
+    forms.push_back(std::move(form));
+  };
+  add(IimValue(utf8, IimCharset::kUtf8, max_bytes));
   bool lossless = true;
-  Utf8ToWindows1252(full_utf8, &lossless);
-  return lossless && Windows1252ToUtf8(IimValue(full_utf8, IimCharset::kWindows1252, max_bytes)) == kept_utf8;
+  Utf8ToWindows1252(utf8, &lossless);
+  if (lossless) add(Windows1252ToUtf8(IimValue(utf8, IimCharset::kWindows1252, max_bytes)));
+  return forms;
 }
 
 std::vector<std::uint8_t> BuildIptcRecords(std::span<const std::uint8_t> block, std::uint8_t label,

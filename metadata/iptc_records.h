@@ -55,10 +55,11 @@ enum class IimCharset : std::uint8_t { kWindows1252, kUtf8 };
 // stream; the writer above only makes one when there are none.
 std::string IimValue(std::string_view utf8, IimCharset charset, int max_bytes);
 
-// Whether `kept` is what writing `full` into a stream of either character
-// set with the limit `max_bytes` leaves of it (and not `full` itself): a
-// value that an IIM record holds cut to its field's limit, both in UTF-8.
-bool IsIimCutOf(std::string_view kept_utf8, std::string_view full_utf8, int max_bytes);
+// What an IIM record with the limit `max_bytes` keeps of a UTF-8 value that
+// is too long for it, as UTF-8: its cut in a UTF-8 stream and, when
+// Windows-1252 holds the value, its cut in a Windows-1252 stream. Empty
+// when the value fits (or nothing of it does).
+std::vector<std::string> IimCutForms(std::string_view utf8, int max_bytes);
 
 // Reads an IIM stream into an annotation block: the application record (2)
 // and the custom record (3) data sets are kept in stream order; the envelope

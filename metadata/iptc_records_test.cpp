@@ -252,28 +252,27 @@ TEST(IptcRecordsToAnnotations, DeclaredUtf8IsReadAsUtf8AndOtherwiseAsWindows1252
   EXPECT_EQ(GetAnnotation(kKeywords, 1, eight_bit)->utf8(), "Caf\xC3\x83\xC2\xA9");
 }
 
-TEST(IsIimCutOf, RecognisesOnlyTheCutTheLimitMakes) {
+TEST(IimCutForms, WhatRecordsOfEitherCharacterSetKeep) {
   const std::string cyrillic = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82";  // Привет, 12 bytes
   struct Case {
     const char* name;
-    std::string kept;
     std::string full;
     int limit;
-    bool want;
+    Strings want;
   };
   const Case cases[] = {
-      {"UTF-8 cut on a character boundary", cyrillic.substr(0, 6), cyrillic, 7, true},
-      {"UTF-8 cut elsewhere", cyrillic.substr(0, 4), cyrillic, 7, false},
-      {"Windows-1252 cut", "Caf\xC3\xA9", "Caf\xC3\xA9s", 4, true},
-      {"UTF-8 cut of Windows-1252 text", "Caf", "Caf\xC3\xA9", 4, true},
-      {"a shorter value of its own", "New", "New York", 63, false},
-      {"the same value", "New", "New", 3, false},
-      {"not a prefix", "Cafe", "Caf\xC3\xA9s", 4, false},
-      {"nothing kept", "", "x", 1, false},
+      // Windows-1252 cannot hold it: only the UTF-8 record's cut, on a letter.
+      {"Cyrillic", cyrillic, 7, {cyrillic.substr(0, 6)}},
+      // "Cafés" is 6 bytes in UTF-8 and 5 in Windows-1252.
+      {"accented, both cuts", "Caf\xC3\xA9s", 4, {"Caf", "Caf\xC3\xA9"}},
+      {"accented, the same cut", "Caf\xC3\xA9s", 3, {"Caf"}},
+      {"fits in Windows-1252 only", "Caf\xC3\xA9", 4, {"Caf"}},
+      {"fits", "New York", 63, {}},
+      {"nothing of it fits", "\xE6\x9D\xB1", 2, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(IsIimCutOf(c.kept, c.full, c.limit), c.want);
+    EXPECT_EQ(IimCutForms(c.full, c.limit), c.want);
   }
 }
 

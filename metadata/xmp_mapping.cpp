@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <optional>
 #include <set>
+#include <unordered_map>
 
 #include "metadata/field_table.h"
 #include "metadata/iptc_records.h"
@@ -111,17 +112,69 @@ std::span<const std::uint8_t> AsBytes(std::string_view text) {
 
 BlockText FromXmpText(std::string_view utf8) { return BlockTextFromUtf8(utf8); }
 
-// The index of the field's first entry that holds `utf8` as an IIM record of
-// the field's length limit keeps it (cut short), or 0. Such an entry came
-// from the file's IPTC and stands for the same value as the XMP item.
-int FindCutValue(FieldId id, std::string_view utf8, std::span<const std::uint8_t> block) {
-  int limit = FieldMaxLength(id);
-  if (limit <= 0) return 0;
-  std::vector<AnnotationValue> values = GetAnnotations(id, block);
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    if (IsIimCutOf(values[i].utf8(), utf8, limit)) return static_cast<int>(i) + 1;
+// A field's values as UTF-8, each text with the index (from 1) of its first
+// entry, so that the items of a bag are looked up without walking the block
+// once per item.
+class FieldValueIndex {
+ public:
+  FieldValueIndex(FieldId id, std::span<const std::uint8_t> block) {
+    for (const AnnotationValue& v : GetAnnotations(id, block)) add(v.utf8());
   }
-  return 0;
+
+  int find(const std::string& utf8) const {
+    auto it = first_.find(utf8);
+    return it == first_.end() ? 0 : it->second;
+  }
+  void add(const std::string& utf8) {
+    values_.push_back(utf8);
+    first_.emplace(utf8, static_cast<int>(values_.size()));
+  }
+  void replace(int index, const std::string& utf8) {
+    std::string& old = values_[static_cast<std::size_t>(index) - 1];
+    if (auto it = first_.find(old); it != first_.end() && it->second == index) {
+      // The old text's first entry is now a later one, if any.
+      first_.erase(it);
+      for (std::size_t i = static_cast<std::size_t>(index); i < values_.size(); ++i) {
+        if (values_[i] == old) {
+          first_.emplace(old, static_cast<int>(i) + 1);
+          break;
+        }
+      }
+    }
+    old = utf8;
+    auto [it, added] = first_.emplace(utf8, index);
+    if (!added && it->second > index) it->second = index;
+  }
+
+ private:
+  std::vector<std::string> values_;
+  std::unordered_map<std::string, int> first_;
+};
+
+// Appends the bag's items that the field does not hold yet. The IPTC
+// records keep a long value cut to the field's limit; an item whose cut
+// form the field holds is that value whole and takes the cut one's place.
+void ReadBagItems(FieldId id, std::span<const std::string> items, AnnotationBlock& block) {
+  FieldValueIndex index(id, block);
+  const int limit = FieldMaxLength(id);
+  for (const std::string& item : items) {
+    const std::string utf8 = LenientUtf8(item);
+    BlockText t = FromXmpText(utf8);
+    if (t.bytes.empty() || index.find(utf8) != 0) continue;
+    int cut = 0;
+    if (limit > 0) {
+      for (const std::string& form : IimCutForms(utf8, limit)) {
+        if ((cut = index.find(form)) != 0) break;
+      }
+    }
+    if (cut != 0) {
+      SetAnnotation(id, cut, AsBytes(t.bytes), block, SetMode::kReplace, t.marker);
+      index.replace(cut, utf8);
+    } else {
+      SetAnnotation(id, 0, AsBytes(t.bytes), block, SetMode::kAppend, t.marker);
+      index.add(utf8);
+    }
+  }
 }
 
 void ReadEntry(const XmpFieldMapping& m, const XmpPacket& packet, AnnotationBlock& block) {
@@ -146,19 +199,7 @@ void ReadEntry(const XmpFieldMapping& m, const XmpPacket& packet, AnnotationBloc
     }
     case K::kBag: {
       xmp::Result<std::vector<std::string>> items = packet.arrayItems(m.ns, m.path);
-      if (!items.has_value()) return;
-      for (const std::string& item : *items.value) {
-        BlockText t = FromXmpText(item);
-        if (t.bytes.empty()) continue;
-        if (FindAnnotationValue(m.id, AsBytes(t.bytes), block, t.marker) != 0) continue;
-        // The IPTC records carry a long value cut to the field's limit;
-        // the XMP item is the whole value and takes the cut one's place.
-        if (int cut = FindCutValue(m.id, item, block); cut != 0) {
-          SetAnnotation(m.id, cut, AsBytes(t.bytes), block, SetMode::kReplace, t.marker);
-          continue;
-        }
-        SetAnnotation(m.id, 0, AsBytes(t.bytes), block, SetMode::kAppend, t.marker);
-      }
+      if (items.has_value()) ReadBagItems(m.id, *items.value, block);
       return;
     }
   }
