@@ -18,6 +18,7 @@
 #include "catalog/limits.h"
 #include "cli/catalog_session.h"
 #include "cli/json_writer.h"
+#include "media/item_scan.h"
 #include "metadata/groups.h"
 #include "platform/byte_io.h"
 #include "platform/error_codes.h"
@@ -131,6 +132,15 @@ Result CmdList(const Invocation& inv, std::ostream& out) {
     w.key("id").number(cc.item_id);
     w.key("label").number(cc.label());
     w.key("pending").boolean(cc.pending());
+    // A file its last scan could not read: the error, until a scan succeeds.
+    if (ErrorCode scan_error = media::ScanErrorOf(record); scan_error != err::kNone) {
+      w.key("scan_error").beginObject();
+      w.key("code").number(scan_error);
+      w.key("message").string(app::MessageForError(scan_error, app::Activity::kOther));
+      w.endObject();
+    } else {
+      w.key("scan_error").null();
+    }
     w.key("file_name").string(catalog::ItemFileNameUtf8(record));
     w.key("display_name").string(record.displayName());
     w.key("type").string(TypeText(record.type_code));

@@ -198,9 +198,9 @@ Result CmdScan(const Invocation& inv, std::ostream& out) {
   if (Result r = s.open(operands[0], inv, Intent::kChange)) return r;
   InterruptScope interrupt;
   ScanReport report;
-  std::vector<std::uint32_t> pending = media::PendingItems(s.catalog());
-  if (Result r = RunScan(s, pending, jobs, &report)) return r;
-  if (report.summary.scanned > 0 && (s.catalog().changed())) {
+  std::vector<std::uint32_t> to_scan = media::ItemsToScan(s.catalog());
+  if (Result r = RunScan(s, to_scan, jobs, &report)) return r;
+  if (s.catalog().changed()) {
     if (Result r = s.save()) return r;
   }
   PrintReport(inv, report, false, out);
@@ -223,7 +223,7 @@ Result CmdRebuild(const Invocation& inv, std::ostream& out) {
   InterruptScope interrupt;
   ScanReport report;
   if (Result r = RunScan(s, ids, jobs, &report)) return r;
-  if (report.summary.scanned > 0) {
+  if (s.catalog().changed()) {
     if (Result r = s.save()) return r;
   }
   PrintReport(inv, report, false, out);

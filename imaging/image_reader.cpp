@@ -122,7 +122,9 @@ ErrorCode ReadStillImage(std::span<const std::uint8_t> bytes, std::uint32_t form
   const StillImageReader* reader = FindStillImageReader(format);
   if (reader == nullptr) return err::kNoReaderForFormat;
   ErrorCode e = reader->read(bytes, std::max(box, 0), out);
-  if (e != err::kNone) *out = DecodedImage();
+  // A damaged file gives no picture, but the facts its header told (its
+  // size) stay for the catalog to show.
+  if (e != err::kNone) out->picture = PixelBuffer();
   return e;
 }
 

@@ -79,7 +79,10 @@ const StillImageReader* FindStillImageReader(std::uint32_t format);
 std::uint32_t SniffImageFormat(std::span<const std::uint8_t> bytes);
 
 // Reads a file with the reader of `format` (0: by its first bytes). Files are
-// mapped, not copied. -2053 when no reader fits.
+// read whole into memory (a file that shrinks meanwhile cannot stop the
+// process). -2053 when no reader fits. On failure there is no picture, but
+// the facts hold what the file's header told (its size), where a reader got
+// that far.
 ErrorCode ReadStillImage(const std::string& path, std::uint32_t format, int box, DecodedImage* out);
 ErrorCode ReadStillImage(std::span<const std::uint8_t> bytes, std::uint32_t format, int box, DecodedImage* out);
 

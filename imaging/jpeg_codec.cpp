@@ -239,6 +239,8 @@ ErrorCode DecodeJpeg(std::span<const std::uint8_t> bytes, int box, DecodedImage*
     cinfo.progress = &progress.base;
     jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
     jpeg_read_header(&cinfo, TRUE);
+    out->facts.width = static_cast<std::int32_t>(cinfo.image_width);  // kept should the data fail
+    out->facts.height = static_cast<std::int32_t>(cinfo.image_height);
     result = HasRoomForItsBlocks(cinfo, bytes.size()) ? DecodeAfterHeader(&cinfo, &errors, box, out) : kBadImageData;
   } else {
     result = kBadImageData;

@@ -164,8 +164,8 @@ ErrorCode ScanStillImage(const std::string& path, const FileSpec& spec, const Sc
   imaging::DecodedImage decoded;
   int box = options.make_thumbnail ? options.thumbnail_size : 0;
   ErrorCode e = imaging::ReadStillImage(path, StillImageFormat(out->type_code), box, &decoded);
+  out->facts = decoded.facts;  // on failure: what the header told, such as the picture's size
   if (e != err::kNone) return e;
-  out->facts = decoded.facts;
   StoreThumbnail(decoded.picture, decoded.facts.width, decoded.facts.height, options, out);
   return err::kNone;
 }
@@ -285,6 +285,59 @@ ErrorCode ScanItem(catalog::Catalog& catalog, int cell, const ScanOptions& optio
   return e;
 }
 
+ErrorCode ApplyFailedScan(catalog::Catalog& catalog, int cell, const ScanResult& partial, ErrorCode error) {
+  catalog::ItemRecord record;
+  if (ErrorCode e = catalog::GetItemRecord(catalog, cell, true, true, record); e != err::kNone) return e;
+  record.scan_time = CurrentDateTime();
+  if (partial.type_code != 0) record.type_code = partial.type_code;
+  record.file_size = partial.file_size;
+  record.created = partial.created;
+  record.modified = partial.modified;
+  if (partial.facts.width > 0 && partial.facts.height > 0) {
+    record.width = static_cast<std::uint32_t>(partial.facts.width);
+    record.height = static_cast<std::uint32_t>(partial.facts.height);
+  }
+  metadata::MetadataList list;
+  // An unreadable list is replaced by one that holds the error.
+  if (metadata::MetadataList::parse(record.metadata, &list) != err::kNone) list.clear();
+  const std::array<std::uint8_t, 2> code = {static_cast<std::uint8_t>(static_cast<std::uint16_t>(error) >> 8),
+                                            static_cast<std::uint8_t>(static_cast<std::uint16_t>(error) & 0xFF)};
+  list.replace(kScanErrorKey, code);
+  record.metadata = list.serialize();
+  // Written like any scan: the item is no longer pending, its annotations
+  // and thumbnail stay as they were.
+  return catalog::ReplaceItemParts(catalog, cell, record, catalog::parts::kMetadata);
+}
+
+ErrorCode ScanErrorOf(const catalog::ItemRecord& record) {
+  metadata::MetadataList list;
+  if (metadata::MetadataList::parse(record.metadata, &list) != err::kNone) return err::kNone;
+  const std::vector<std::uint8_t>* code = list.find(kScanErrorKey, 1);
+  if (code == nullptr || code->size() != 2) return err::kNone;
+  return static_cast<ErrorCode>(static_cast<std::uint16_t>(((*code)[0] << 8) | (*code)[1]));
+}
+
+std::vector<std::uint32_t> ItemsToScan(catalog::Catalog& catalog) {
+  std::vector<std::uint32_t> ids;
+  for (int cell = 1; cell <= catalog.itemCount(); ++cell) {
+    const catalog::CatalogCell& c = catalog.cells[static_cast<std::size_t>(cell - 1)];
+    if (c.pending()) {
+      ids.push_back(c.item_id);
+      continue;
+    }
+    // A file that failed its scan is tried again only once it has changed.
+    catalog::ItemRecord record;
+    if (catalog::GetItemRecord(catalog, cell, false, true, record) != err::kNone || ScanErrorOf(record) == err::kNone) {
+      continue;
+    }
+    std::string path;
+    ScanResult now;
+    if (catalog::LocateItemFile(catalog, cell, path) != err::kNone || FileFacts(path, &now) != err::kNone) continue;
+    if (now.file_size != record.file_size || now.modified != record.modified) ids.push_back(c.item_id);
+  }
+  return ids;
+}
+
 std::vector<std::uint32_t> PendingItems(const catalog::Catalog& catalog) {
   std::vector<std::uint32_t> ids;
   for (int i = 0; i < catalog.itemCount(); ++i) {
@@ -369,6 +422,14 @@ ErrorCode ScanItems(catalog::Catalog& catalog, std::span<const std::uint32_t> it
     } else if (j.error != err::kNone) {
       ++s.failed;
       s.failures.emplace_back(j.item_id, j.error);
+      // A file that is there but cannot be read is recorded as such, with
+      // what could be learned; a missing one leaves the item pending.
+      if (j.error != err::kFileNotFound && j.error != err::kParam && j.error != err::kFolderNotFound) {
+        if (ErrorCode e = ApplyFailedScan(catalog, cell, j.result, j.error); e != err::kNone) {
+          result = e;
+          break;
+        }
+      }
     } else {
       CallHook(j.item_id);
       ErrorCode e = ApplyScanResult(catalog, cell, j.result);

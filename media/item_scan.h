@@ -78,6 +78,18 @@ ErrorCode ScanFile(const std::string& path, std::uint32_t type_code, const ScanO
 // empty.
 ErrorCode ApplyScanResult(catalog::Catalog& catalog, int cell, const ScanResult& result);
 
+// The metadata list key under which a scan that could not read an item's
+// file keeps the error (2 bytes, big-endian); a later successful scan
+// replaces the list and so takes it away.
+inline constexpr std::uint32_t kScanErrorKey = 0x6E457272;  // 'nErr'
+
+// Records a scan that failed with `error`: what `partial` learned (type,
+// size, dates, the picture's size when its header could be read), the
+// error, and the item no longer pending. Annotations and thumbnail stay.
+ErrorCode ApplyFailedScan(catalog::Catalog& catalog, int cell, const ScanResult& partial, ErrorCode error);
+// The error a failed scan recorded for the item; 0 when none.
+ErrorCode ScanErrorOf(const catalog::ItemRecord& record);
+
 // Scans the item of `cell`: locates its file, ScanFile, ApplyScanResult.
 // When the file cannot be read the item stays as it is and keeps its
 // not-yet-scanned bit.
@@ -85,7 +97,7 @@ ErrorCode ScanItem(catalog::Catalog& catalog, int cell, const ScanOptions& optio
 
 struct ScanSummary {
   int scanned = 0;
-  int failed = 0;   // files that could not be read; their items stay pending
+  int failed = 0;   // files that could not be read: recorded with their error (missing ones stay pending)
   int skipped = 0;  // items removed or already scanned by the time their turn came
   std::vector<std::pair<std::uint32_t, ErrorCode>> failures;  // item id, error
 };
@@ -103,6 +115,11 @@ ErrorCode ScanItems(catalog::Catalog& catalog, std::span<const std::uint32_t> it
 
 // The ids of the catalog's not-yet-scanned items, in catalog order.
 std::vector<std::uint32_t> PendingItems(const catalog::Catalog& catalog);
+// What a scan of the catalog takes on: the pending items, and the items whose
+// last scan failed and whose file has changed since (size or modification
+// date), in catalog order. A failed file is not tried again until then, or
+// until the user rebuilds it.
+std::vector<std::uint32_t> ItemsToScan(catalog::Catalog& catalog);
 
 // A preview picture of a file: the same readers at full size (box 0) or
 // fitted into `box`, turned by `rotation` when it is not 0. -43 when the file
