@@ -3,10 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -75,62 +71,6 @@ TEST(AnnotationsFromMetadata, SourcesAndTheirFallbacks) {
   AnnotationBlock with_items = AnnotationsFromMetadata(list, resources);
   EXPECT_EQ(Joined(kKeywords, with_items), "from list|text one|text two");
   EXPECT_EQ(CountAnnotations(0x25a, with_items), 0);  // the list's packet replaces the resource's
-}
-
-// A copy of a test photo that has no IPTC or XMP of its own, in a folder of
-// its own, written by exiftool.
-class ExiftoolWrittenTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (!testing::HaveExiftool()) GTEST_SKIP() << "exiftool is not installed";
-    std::string pattern = (std::filesystem::temp_directory_path() / "norvo-import-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    path_ = dir_ + "/photo.jpg";
-    std::filesystem::copy_file(testing::PhotoPath("Canon_40D.jpg"), path_);
-    ::chmod(path_.c_str(), 0600);
-  }
-  void TearDown() override {
-    if (!dir_.empty()) std::filesystem::remove_all(dir_);
-  }
-
-  AnnotationBlock Read() {
-    FileSpec spec;
-    ImageMetadata metadata;
-    EXPECT_EQ(MakeFileSpec(path_, spec), err::kNone);
-    EXPECT_EQ(ReadImageMetadata(spec, false, &metadata), err::kNone);
-    EXPECT_EQ(metadata.list.count(FourCC("XMP ")), 0);  // the IPTC records are all there is
-    return AnnotationsFromMetadata(metadata.list, metadata.image_resources);
-  }
-
-  std::string dir_, path_;
-};
-
-TEST_F(ExiftoolWrittenTest, RecordsDeclaringUtf8AreReadAsUtf8) {
-  // The fault: with 1:90 declaring UTF-8, "Café crème" was taken as 8-bit
-  // text and read as "CafÃ© crÃ¨me".
-  ASSERT_TRUE(testing::RunExiftool("-overwrite_original -charset iptc=UTF8 -IPTC:CodedCharacterSet=UTF8 "
-                                   "'-IPTC:Caption-Abstract=Café crème' '-IPTC:City=Zürich' "
-                                   "'-IPTC:Keywords=Привет' '-IPTC:Keywords=東京' '-IPTC:Keywords=e\u0301' '" +
-                                   path_ + "'"));
-  ASSERT_EQ(testing::ExiftoolTags(path_, {"IPTC:CodedCharacterSet"})["IPTC:CodedCharacterSet"], "UTF8");
-  AnnotationBlock block = Read();
-  EXPECT_EQ(Joined(kCaption, block), "Café crème");
-  EXPECT_EQ(Joined(0x25a, block), "Zürich");
-  EXPECT_EQ(Joined(kKeywords, block), "Привет|東京|e\u0301");
-  // Kept in the block's Windows-1252 where that holds the text.
-  EXPECT_EQ(GetAnnotation(kCaption, 1, block)->text(), "Caf\xE9 cr\xE8me");
-}
-
-TEST_F(ExiftoolWrittenTest, RecordsWithoutADeclarationAreWindows1252) {
-  ASSERT_TRUE(testing::RunExiftool("-overwrite_original -charset iptc=cp1252 "
-                                   "'-IPTC:Caption-Abstract=Café – 5 €' '" + path_ + "'"));
-  auto tags = testing::ExiftoolTags(path_, {"IPTC:CodedCharacterSet", "IPTC:Caption-Abstract"});
-  ASSERT_EQ(tags.count("IPTC:CodedCharacterSet"), 0u);
-  AnnotationBlock block = Read();
-  EXPECT_EQ(Joined(kCaption, block), "Café – 5 €");
-  EXPECT_EQ(Joined(kCaption, block), tags["IPTC:Caption-Abstract"]);
-  EXPECT_EQ(GetAnnotation(kCaption, 1, block)->text(), "Caf\xE9 \x96 5 \x80");
 }
 
 }  // namespace

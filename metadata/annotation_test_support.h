@@ -89,9 +89,4 @@ inline std::map<std::string, std::string> ExiftoolTags(const std::string& path, 
   return values;
 }
 
-// Runs exiftool with `arguments` (quoted by the caller); true on success.
-inline bool RunExiftool(const std::string& arguments) {
-  return std::system(("exiftool -q -q " + arguments + " >/dev/null 2>&1").c_str()) == 0;
-}
-
 }  // namespace norvo::metadata::testing

@@ -154,36 +154,6 @@ TEST(BuildIptcRecords, ValuesWindows1252CannotHoldMakeTheWholeStreamUtf8) {
   EXPECT_EQ(DataSets(BuildIptcRecords(latin, 0, ids)), (Strings{std::string("2:0=\0\2", 6), "2:90=Z\xFCrich"}));
 }
 
-TEST(IptcRecords, EveryScriptRoundTripsThroughAStream) {
-  struct Case {
-    const char* name;
-    std::string text;
-    bool utf8_stream;
-  };
-  const Case cases[] = {
-      {"Cyrillic", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82, \xD0\xBC\xD0\xB8\xD1\x80", true},
-      {"Greek", "\xCE\x9A\xCE\xB1\xCE\xBB\xCE\xB7\xCE\xBC\xCE\xAD\xCF\x81\xCE\xB1", true},
-      {"Japanese", "\xE6\x9D\xB1\xE4\xBA\xAC\xE3\x81\xAE\xE5\xA4\x9C", true},
-      {"Arabic", "\xD9\x85\xD8\xB1\xD8\xAD\xD8\xA8\xD8\xA7", true},
-      {"emoji", "\xF0\x9F\x93\xB7 \xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD", true},
-      {"combining marks", "Cafe\xCC\x81 n\xCC\x83", true},
-      {"Windows-1252", "Caf\xC3\xA9 cr\xC3\xA8me \xE2\x82\xAC", false},
-  };
-  const FieldId ids[] = {kKeywords, kCaption};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    AnnotationBlock block;
-    SetUtf8(kKeywords, 0, c.text, block, SetMode::kAppend);
-    SetUtf8(kCaption, 1, c.text, block, SetMode::kReplace);
-    Bytes stream = BuildIptcRecords(block, 0, ids);
-    EXPECT_EQ(DataSets(stream).front() == std::string("1:0=\0\4", 6), c.utf8_stream);
-    AnnotationBlock back = IptcRecordsToAnnotations(stream);
-    EXPECT_EQ(back, block);  // the same entries, markers included
-    ASSERT_EQ(CountAnnotations(kCaption, back), 1);
-    EXPECT_EQ(GetAnnotation(kCaption, 1, back)->utf8(), c.text);
-  }
-}
-
 TEST(BuildIptcRecords, LimitsCountTheStoredBytesAndNeverSplitACharacter) {
   constexpr FieldId kGenre = 0x20f;
   auto limits = [](FieldId id) { return id == kKeywords ? 63 : id == kGenre ? 3 : id == kCaption ? 11 : 0; };

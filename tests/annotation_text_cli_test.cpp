@@ -109,36 +109,11 @@ TEST_F(AnnotationTextCliTest, AnnotateKeepsTheKeywordsOfEveryScriptWhole) {
   }
 }
 
-TEST_F(AnnotationTextCliTest, AnnotateWithWindows1252TextWritesNoDeclaration) {
-  const std::string path = Photo("latin.jpg");
-  Ok({"annotate", path, "Keywords=Café; 'Zürich, Bahnhof'", "Caption=5 € – crème brûlée"});
-  EXPECT_EQ(Field(path, "Keywords"), (std::vector<std::string>{"Café", "Zürich, Bahnhof"}));
-  // exiftool reading undeclared records as Windows-1252 gets the same text.
-  Json theirs = Exiftool({path}, "cp1252");
-  if (theirs.items.empty()) GTEST_SKIP() << "exiftool is not installed";
-  const Json& tags = theirs.items.at(0);
-  EXPECT_TRUE(Values(tags, "IPTC:CodedCharacterSet").empty());
-  EXPECT_EQ(Values(tags, "IPTC:Keywords"), (std::vector<std::string>{"Café", "Zürich, Bahnhof"}));
-  EXPECT_EQ(Values(tags, "IPTC:Caption-Abstract"), std::vector<std::string>{"5 € – crème brûlée"});
-}
-
 TEST_F(AnnotationTextCliTest, AnnotateJsonShowsWhatWasWritten) {
   const std::string path = Photo("json.jpg");
   Json shown = JsonParser::Parse(Ok({"annotate", path, "Author=Σωκράτης", "Keywords=日本; 東京", "--json"}));
   EXPECT_EQ(Values(shown["annotations"], "Author"), std::vector<std::string>{"Σωκράτης"});
   EXPECT_EQ(Values(shown["annotations"], "Keywords"), (std::vector<std::string>{"日本", "東京"}));
-}
-
-TEST_F(AnnotationTextCliTest, LongValuesAreCutOnCharactersInIptcAndReadBackWhole) {
-  std::string keyword;  // 30 characters, 90 bytes: the IPTC keyword holds 63
-  for (int i = 0; i < 6; ++i) keyword += "東京の夜景";
-  const std::string path = Photo("long.jpg");
-  Ok({"annotate", path, "Keywords=" + keyword + "; 東京"});
-  EXPECT_EQ(Field(path, "Keywords"), (std::vector<std::string>{keyword, "東京"}));
-  Json theirs = Exiftool({path});
-  if (theirs.items.empty()) GTEST_SKIP() << "exiftool is not installed";
-  EXPECT_EQ(Values(theirs.items.at(0), "IPTC:Keywords"), (std::vector<std::string>{keyword.substr(0, 63), "東京"}));
-  EXPECT_EQ(Values(theirs.items.at(0), "XMP-dc:Subject"), (std::vector<std::string>{keyword, "東京"}));
 }
 
 TEST_F(AnnotationTextCliTest, MetadataReadsRecordsExiftoolWrote) {
