@@ -140,6 +140,11 @@ SortKey TextSortKey(std::string_view utf8, bool natural) {
 
 SortKey MakeSortKey(const ItemFields& item, FieldId id, bool natural) {
   SortKey key;
+  if (id == field_ids::kFileName) {
+    // The most sorted field, read straight from the record.
+    std::string name = item.fileName();
+    return name.empty() ? key : TextSortKey(name, natural);
+  }
   FieldValue v;
   if (!item.value(id, &v)) return key;
   switch (FieldValueType(id)) {
@@ -188,26 +193,65 @@ int CompareSortKeys(const SortKey& a, const SortKey& b) {
   }
 }
 
+namespace {
+
+// A shown item in the sort: its cell (from 0), its key, and eight bytes of
+// its text key taken where the keys start to differ, as a number.
+// Collation keys of similar names share long beginnings ("DSC_0..."); the
+// bytes after them settle most comparisons without reading the keys.
+struct Ranked {
+  std::uint64_t prefix = 0;
+  std::uint32_t cell = 0;
+  std::uint32_t key = 0;
+};
+
+// The ranking bytes of every key (see Ranked); all 0 unless the keys are
+// texts (or missing): numbers must compare as numbers.
+std::vector<std::uint64_t> RankingBytes(const std::vector<SortKey>& keys) {
+  std::vector<std::uint64_t> out(keys.size(), 0);
+  const std::string* first = nullptr;
+  std::size_t common = 0;
+  for (const SortKey& k : keys) {
+    if (k.type == SortKeyType::kNone) continue;
+    if (k.type != SortKeyType::kText) return out;
+    if (first == nullptr) {
+      first = &k.text;
+      common = k.text.size();
+      continue;
+    }
+    std::size_t n = 0;
+    while (n < common && n < k.text.size() && k.text[n] == (*first)[n]) ++n;
+    common = n;
+  }
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    const SortKey& k = keys[i];
+    if (k.type != SortKeyType::kText) continue;  // a missing key's 0 sorts it first
+    // Collation keys hold no 0 byte: the 0s past a key's end put it before
+    // the longer keys it begins.
+    std::uint64_t p = 0;
+    for (std::size_t b = common; b < common + sizeof p; ++b) {
+      p = (p << 8) | (b < k.text.size() ? static_cast<std::uint8_t>(k.text[b]) : 0u);
+    }
+    out[i] = p;
+  }
+  return out;
+}
+
+}  // namespace
+
 ErrorCode SortItems(catalog::Catalog& catalog, FieldId id, bool descending, bool natural, bool* moved) {
   if (moved) *moved = false;
   if (FindField(id) == nullptr) return err::kParam;
   const int count = catalog.itemCount();
-  struct Entry {
-    catalog::CatalogCell cell;
-    SortKey key;
-  };
-  std::vector<Entry> shown(static_cast<std::size_t>(count));
-  std::vector<bool> is_hidden(static_cast<std::size_t>(count), false);
+  // The keys in the order the records are read (file order), and the key
+  // of each shown cell.
+  std::vector<SortKey> keys;
+  std::vector<std::uint32_t> key_of_cell(static_cast<std::size_t>(count), 0);
   std::vector<int> wanted;
   for (int cell = 1; cell <= count; ++cell) {
-    const catalog::CatalogCell& c = catalog.cells[static_cast<std::size_t>(cell - 1)];
-    shown[static_cast<std::size_t>(cell - 1)].cell = c;
-    if (c.hidden()) {
-      is_hidden[static_cast<std::size_t>(cell - 1)] = true;
-    } else {
-      wanted.push_back(cell);
-    }
+    if (!catalog.cells[static_cast<std::size_t>(cell - 1)].hidden()) wanted.push_back(cell);
   }
+  keys.reserve(wanted.size());
   std::size_t offset = 0;
   std::size_t length = 0;
   const bool fixed_only = FieldStorage(id, offset, length) || id == field_ids::kLabels || id == field_ids::kUniqueId;
@@ -221,30 +265,29 @@ ErrorCode SortItems(catalog::Catalog& catalog, FieldId id, bool descending, bool
                           return false;
                         }
                         item.assign(catalog, cell, record);
-                        shown[static_cast<std::size_t>(cell - 1)].key = MakeSortKey(item, id, natural);
+                        key_of_cell[static_cast<std::size_t>(cell - 1)] = static_cast<std::uint32_t>(keys.size());
+                        keys.push_back(MakeSortKey(item, id, natural));
                         return true;
                       });
   }
   if (failure != err::kNone) return failure;
-  std::vector<catalog::CatalogCell> hidden;
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < shown.size(); ++i) {
-    if (is_hidden[i]) {
-      hidden.push_back(shown[i].cell);
-    } else {
-      if (kept != i) shown[kept] = std::move(shown[i]);
-      ++kept;
-    }
+  const std::vector<std::uint64_t> ranking = RankingBytes(keys);
+  std::vector<Ranked> ranked;
+  ranked.reserve(wanted.size());
+  for (int cell : wanted) {
+    const std::uint32_t key = key_of_cell[static_cast<std::size_t>(cell - 1)];
+    ranked.push_back({ranking[key], static_cast<std::uint32_t>(cell - 1), key});
   }
-  shown.resize(kept);
-  std::stable_sort(shown.begin(), shown.end(), [descending](const Entry& a, const Entry& b) {
-    int r = CompareSortKeys(a.key, b.key);
+  std::stable_sort(ranked.begin(), ranked.end(), [&keys, descending](const Ranked& a, const Ranked& b) {
+    int r = a.prefix != b.prefix ? (a.prefix < b.prefix ? -1 : 1) : CompareSortKeys(keys[a.key], keys[b.key]);
     return descending ? r > 0 : r < 0;
   });
   std::vector<catalog::CatalogCell> order;
   order.reserve(static_cast<std::size_t>(count));
-  for (const Entry& e : shown) order.push_back(e.cell);
-  order.insert(order.end(), hidden.begin(), hidden.end());
+  for (const Ranked& r : ranked) order.push_back(catalog.cells[r.cell]);
+  for (int i = 0; i < count; ++i) {
+    if (catalog.cells[static_cast<std::size_t>(i)].hidden()) order.push_back(catalog.cells[static_cast<std::size_t>(i)]);
+  }
   bool changed = false;
   for (int i = 0; i < count && !changed; ++i) {
     changed = order[static_cast<std::size_t>(i)].item_id != catalog.cells[static_cast<std::size_t>(i)].item_id;

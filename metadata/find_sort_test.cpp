@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <fstream>
 #include <map>
+#include <random>
 
 #include "metadata/catalog_fixture_test_support.h"
 #include "metadata/custom_fields.h"
@@ -162,6 +163,38 @@ TEST_F(FindSortTest, NamesInEveryScriptSortInTheirOwnAlphabet) {
   EXPECT_EQ(Ids(d), ids);
   ASSERT_EQ(SortItems(d, kAuthor, false, false), err::kNone);
   EXPECT_EQ(Ids(d), (std::vector<std::uint32_t>{ids[2], ids[1], ids[0]}));
+}
+
+TEST_F(FindSortTest, SortingAgreesWithAStableSortOfTheKeysWhateverTheNamesShare) {
+  // Names with long shared beginnings, names that begin others, case
+  // variants, several scripts and items without a value: the sort ranks by
+  // the key bytes after the shared part and must still order as the keys do.
+  const std::vector<std::vector<std::string>> stem_sets = {
+      {"DSC_000", "dsc_000", "DSC_0001", "DSC_00", ""},  // all keys share their first bytes
+      {"DSC_000", "DSC_00", "\u00c9t\u00e9 ", "\u0424\u043e\u0442\u043e ", "\u5199\u771f", ""}};
+  std::mt19937 rng(11);
+  for (const auto& stems : stem_sets) {
+    for (bool natural : {false, true}) {
+      for (bool descending : {false, true}) {
+        auto& c = Open();
+        std::vector<std::pair<std::uint32_t, SortKey>> expected;
+        for (int i = 0; i < 60; ++i) {
+          std::string author = stems[rng() % stems.size()];
+          if (!author.empty()) author += std::to_string(rng() % 12);
+          std::uint32_t id = author.empty() ? Add(c, {"x"}) : Add(c, {"x", {{kAuthor, author}}});
+          expected.emplace_back(id, author.empty() ? SortKey{} : TextSortKey(author, natural));
+        }
+        std::stable_sort(expected.begin(), expected.end(), [descending](const auto& a, const auto& b) {
+          int r = CompareSortKeys(a.second, b.second);
+          return descending ? r > 0 : r < 0;
+        });
+        std::vector<std::uint32_t> want;
+        for (const auto& e : expected) want.push_back(e.first);
+        ASSERT_EQ(SortItems(c, kAuthor, descending, natural), err::kNone);
+        EXPECT_EQ(Ids(c), want) << stems[0] << " natural " << natural << " descending " << descending;
+      }
+    }
+  }
 }
 
 TEST_F(FindSortTest, SortByNumberUsesTheStoredFixedField) {

@@ -135,7 +135,8 @@ ErrorCode ItemFields::read(const catalog::Catalog& catalog, int cell) {
   cell_ = cell;
   metadata_.reset();
   fixed_.reset();
-  return catalog::GetItemRecord(catalog, cell, false, true, record_);
+  borrowed_ = nullptr;
+  return catalog::GetItemRecord(catalog, cell, false, true, owned_);
 }
 
 void ItemFields::assign(const catalog::Catalog& catalog, int cell, const catalog::ItemRecord& record) {
@@ -143,21 +144,20 @@ void ItemFields::assign(const catalog::Catalog& catalog, int cell, const catalog
   cell_ = cell;
   metadata_.reset();
   fixed_.reset();
-  record_ = record;
-  // Records read in file order come without the true names.
-  if (record_.true_file_name.empty() && record_.true_display_name.empty()) {
-    if (const auto* names = TrueNamesOf(catalog, this->cell().item_id)) {
-      record_.true_file_name = names->file_name;
-      record_.true_display_name = names->display_name;
-    }
-  }
+  borrowed_ = &record;
+}
+
+std::string ItemFields::fileName() const {
+  // Only a catalog that keeps true names needs the cell's ItemId.
+  if (borrowed_ == nullptr || catalog_->item_true_names.empty()) return record().fileName();
+  return ItemFileName(*catalog_, cell().item_id, record());
 }
 
 std::span<const std::uint8_t> ItemFields::fixedBytes() const {
   if (!fixed_) {
     fixed_.emplace();
     // The names were read as Windows-1252; the encoder keeps them so.
-    catalog::EncodeFixedPart(record_, false, *fixed_);
+    catalog::EncodeFixedPart(record(), false, *fixed_);
   }
   return *fixed_;
 }
@@ -165,7 +165,7 @@ std::span<const std::uint8_t> ItemFields::fixedBytes() const {
 const MetadataList& ItemFields::metadata() const {
   if (!metadata_) {
     metadata_.emplace();
-    if (MetadataList::parse(record_.metadata, &*metadata_) != err::kNone) metadata_->clear();
+    if (MetadataList::parse(record().metadata, &*metadata_) != err::kNone) metadata_->clear();
   }
   return *metadata_;
 }
@@ -173,7 +173,7 @@ const MetadataList& ItemFields::metadata() const {
 std::vector<FieldValue> ItemFields::values(FieldId id) const {
   const FieldDefinition* f = FindField(id);
   if (f == nullptr || catalog_ == nullptr) return {};
-  const catalog::ItemRecord& r = record_;
+  const catalog::ItemRecord& r = record();
   auto one = [](FieldValue v) { return std::vector<FieldValue>{std::move(v)}; };
   auto text = [&one](std::string utf8) {
     return utf8.empty() ? std::vector<FieldValue>{} : one(FieldValue::Text(std::move(utf8), true));
@@ -221,7 +221,10 @@ std::vector<FieldValue> ItemFields::values(FieldId id) const {
   std::size_t offset = 0;
   std::size_t length = 0;
   if (FieldStorage(id, offset, length)) {
-    if (f->value_type == ValueType::kText && offset == kFileNameOffset) return text(r.fileName());
+    // Records read in file order come without their true names.
+    if (f->value_type == ValueType::kText && offset == kFileNameOffset) {
+      return text(fileName());
+    }
     auto field = fixedBytes().subspan(offset, length);
     ByteReader reader(field);
     switch (f->value_type) {

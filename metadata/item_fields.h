@@ -23,14 +23,18 @@ class ItemFields {
  public:
   // Reads the item of `cell` (from 1) without its thumbnail and recording.
   ErrorCode read(const catalog::Catalog& catalog, int cell);
-  // Takes a record already read (ForEachItemRecord) for the item of `cell`,
-  // with the true names the catalog keeps beside it.
+  // Reads from a record already read (ForEachItemRecord) for the item of
+  // `cell`, without copying it: the record must stay as it is while this
+  // item is read. Names come with the true names the catalog keeps.
   void assign(const catalog::Catalog& catalog, int cell, const catalog::ItemRecord& record);
 
   const catalog::Catalog& catalog() const { return *catalog_; }
   int cellNumber() const { return cell_; }
   const catalog::CatalogCell& cell() const { return catalog_->cells[static_cast<std::size_t>(cell_ - 1)]; }
-  const catalog::ItemRecord& record() const { return record_; }
+  const catalog::ItemRecord& record() const { return borrowed_ != nullptr ? *borrowed_ : owned_; }
+
+  // The item's file name in UTF-8 (its true name when it has one).
+  std::string fileName() const;
 
   // Every value of the field, in order (one for a single-value field, one
   // per entry for a list field); empty when the item has none. Texts are
@@ -52,7 +56,8 @@ class ItemFields {
 
   const catalog::Catalog* catalog_ = nullptr;
   int cell_ = 0;
-  catalog::ItemRecord record_;
+  catalog::ItemRecord owned_;                        // what read() reads
+  const catalog::ItemRecord* borrowed_ = nullptr;  // what assign() was given
   mutable std::optional<MetadataList> metadata_;
   mutable std::optional<std::array<std::uint8_t, catalog::kFixedPartSize>> fixed_;
 };
