@@ -166,6 +166,7 @@ ErrorCode ScanStillImage(const std::string& path, const FileSpec& spec, const Sc
   ErrorCode e = imaging::ReadStillImage(path, StillImageFormat(out->type_code), box, &decoded);
   out->facts = decoded.facts;  // on failure: what the header told, such as the picture's size
   if (e != err::kNone) return e;
+  if (m.resolution > 0) out->facts.resolution = m.resolution;  // EXIF's when the format's header sets none
   StoreThumbnail(decoded.picture, decoded.facts.width, decoded.facts.height, options, out);
   return err::kNone;
 }

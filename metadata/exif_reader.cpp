@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 
 #include "metadata/flashpix_audio.h"
+#include "metadata/image_containers.h"
 #include "metadata/jpeg_markers.h"
 #include "metadata/maker_notes.h"
 #include "platform/file.h"
@@ -31,20 +33,44 @@ std::string_view TextUpToNul(std::span<const std::uint8_t> bytes) {
 
 double Ratio(std::int64_t n, std::int64_t d) { return static_cast<double>(n) / static_cast<double>(d); }
 
+bool IsRationalType(std::uint16_t type) { return type == kTiffRational || type == kTiffSignedRational; }
+
 // A rational value's numerator and denominator as stored (signed types keep
 // their sign; unsigned ones their bits).
 bool RationalAt(const TagValue& v, std::size_t index, std::int32_t* n, std::int32_t* d) {
-  if ((v.type != 5 && v.type != 10) || index >= v.bytes.size() / 8) return false;
+  if (!IsRationalType(v.type) || index >= v.bytes.size() / 8) return false;
   *n = static_cast<std::int32_t>(GetU32(v.bytes, index * 8, v.order));
   *d = static_cast<std::int32_t>(GetU32(v.bytes, index * 8 + 4, v.order));
   return true;
+}
+
+// The magnitude of one part of a rational value: signed parts lose their
+// sign, unsigned parts keep their bits.
+std::uint32_t UnsignedPart(const TagValue& v, std::int32_t part) {
+  if (v.type != kTiffSignedRational || part >= 0) return static_cast<std::uint32_t>(part);
+  return 0u - static_cast<std::uint32_t>(part);
+}
+
+// An unsigned rational (read into int32 bits) halved until both parts are
+// positive int32 values; the denominator never becomes 0 by it.
+void FitSigned(std::int32_t* n, std::int32_t* d) {
+  auto un = static_cast<std::uint32_t>(*n);
+  auto ud = static_cast<std::uint32_t>(*d);
+  constexpr auto kMax = static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max());
+  while (un > kMax || ud > kMax) {
+    un = un / 2 + un % 2;
+    ud = ud / 2 + ud % 2;
+  }
+  *n = static_cast<std::int32_t>(un);
+  *d = static_cast<std::int32_t>(ud);
 }
 
 bool SignedRationalAt(const TagValue& v, std::size_t index, double* out) {
   std::int32_t n = 0;
   std::int32_t d = 0;
   if (!RationalAt(v, index, &n, &d) || d == 0) return false;
-  *out = v.type == 10 ? Ratio(n, d) : Ratio(static_cast<std::uint32_t>(n), static_cast<std::uint32_t>(d));
+  *out = v.type == kTiffSignedRational ? Ratio(n, d)
+                                       : Ratio(static_cast<std::uint32_t>(n), static_cast<std::uint32_t>(d));
   return true;
 }
 
@@ -112,20 +138,27 @@ bool NormaliseValue(MetadataList& list, std::uint32_t key, const TagValue& v) {
         return true;
       case kGpsLatitude:
       case kGpsLongitude: {
-        if (v.type != 5 || v.bytes.size() < kGpsRationals * 8) return false;
+        // Degrees, minutes and seconds, stored unsigned: the reference
+        // letter gives the hemisphere. Some phones write them as signed
+        // rationals; their magnitudes are kept.
+        if (!IsRationalType(v.type) || v.bytes.size() < kGpsRationals * 8) return false;
         ByteWriter w;
         for (std::size_t i = 0; i < kGpsRationals; ++i) {
           RationalAt(v, i, &n, &d);
-          w.u32be(static_cast<std::uint32_t>(n));
-          w.u32be(static_cast<std::uint32_t>(d));
+          w.u32be(UnsignedPart(v, n));
+          w.u32be(UnsignedPart(v, d));
         }
         list.replace(key, w.buffer());
         return true;
       }
-      case kGpsAltitude:
+      case kGpsAltitude: {
+        // Stored signed (negative below sea level, see SignAltitudeBelowSeaLevel),
+        // so an unsigned value is first brought within the signed range.
         if (!RationalAt(v, 0, &n, &d)) return false;
+        if (v.type == kTiffRational) FitSigned(&n, &d);
         PutRational(list, key, n, d);
         return true;
+      }
       default:
         return false;
     }
@@ -242,6 +275,61 @@ constexpr std::uint16_t kTagPixelYDimension = 0xa003;
 constexpr std::uint16_t kMinoltaTagA = 0x81;
 constexpr std::uint16_t kMinoltaTagB = 0x88;
 
+// Makes the stored altitude negative: the file says it lies below sea level.
+void SignAltitudeBelowSeaLevel(MetadataList& list) {
+  std::int32_t n = 0;
+  std::int32_t d = 0;
+  if (!GetRational(list, GpsKey(kGpsAltitude), 0, &n, &d)) return;
+  if ((n < 0) != (d < 0) || n == 0) return;  // already negative, or zero
+  if (n == std::numeric_limits<std::int32_t>::min() || d == std::numeric_limits<std::int32_t>::min()) return;
+  PutRational(list, GpsKey(kGpsAltitude), -std::abs(n), std::abs(d));
+}
+
+constexpr std::uint16_t kTagXResolution = 0x11a;
+constexpr std::uint16_t kTagYResolution = 0x11b;
+constexpr std::uint16_t kTagResolutionUnit = 0x128;
+constexpr std::int64_t kUnitInch = 2;
+constexpr std::int64_t kUnitCentimetre = 3;
+constexpr double kCentimetresPerInch = 2.54;
+// Resolutions at or above this are nonsense and ignored.
+constexpr double kMaxResolution = 1e6;
+
+bool IsResolutionTag(std::uint16_t tag) {
+  return tag == kTagXResolution || tag == kTagYResolution || tag == kTagResolutionUnit;
+}
+
+// XResolution, YResolution and ResolutionUnit of one IFD.
+class ExifResolution {
+ public:
+  void note(const TagValue& v) {
+    if (v.tag == kTagResolutionUnit) {
+      unit_ = GetNumber(v.bytes, v.type, 0, v.order);
+      return;
+    }
+    double value = 0;
+    if (!SignedRationalAt(v, 0, &value)) return;
+    (v.tag == kTagXResolution ? x_ : y_) = value;
+  }
+
+  // Whole pixels per inch, the larger of the two directions (centimetres
+  // are converted); 0 when the IFD gives none or only an aspect ratio.
+  std::int32_t pixelsPerInch() const {
+    double best = std::max(x_, y_);
+    if (unit_ == kUnitCentimetre) {
+      best = std::round(best * kCentimetresPerInch);
+    } else if (unit_ != kUnitInch) {
+      return 0;  // 1: no absolute unit
+    }
+    if (!(best >= 1.0) || !(best < kMaxResolution)) return 0;
+    return static_cast<std::int32_t>(best);
+  }
+
+ private:
+  double x_ = 0;
+  double y_ = 0;
+  std::int64_t unit_ = kUnitInch;  // TIFF's default when the tag is missing
+};
+
 class ExifTagStore final : public TagStore {
  public:
   explicit ExifTagStore(MetadataList& list) : list_(list) {}
@@ -249,13 +337,18 @@ class ExifTagStore final : public TagStore {
   std::uint32_t thumbnail_offset = 0;
   std::uint32_t thumbnail_length = 0;
   bool have_thumbnail = false;
+  ExifResolution resolution;  // IFD0's, the image's own
 
   void keepBare(std::uint16_t tag, std::span<const std::uint8_t> bytes) override { list_.add(tag, bytes); }
 
   void store(IfdWalk& walk, const TagValue& v) override {
     bool bare_done = false;
     if (v.ifd == kTagGpsIfd) {
-      NormaliseValue(list_, GpsKey(v.tag), v);
+      if (v.tag == kGpsAltitudeRef) below_sea_level_ = GetNumber(v.bytes, v.type, 0, v.order) == 1;
+      // The reference may come before or after the altitude it signs.
+      if (NormaliseValue(list_, GpsKey(v.tag), v) || v.tag == kGpsAltitudeRef) {
+        if (below_sea_level_) SignAltitudeBelowSeaLevel(list_);
+      }
     } else if (v.ifd == kTagExifIfd) {
       if (!NormaliseValue(list_, ExifKey(v.tag), v) &&
           (v.tag == kTagPixelXDimension || v.tag == kTagPixelYDimension)) {
@@ -273,6 +366,8 @@ class ExifTagStore final : public TagStore {
       } else if (walk.camera == kCameraNikon) {
         ApplyNikonRules(list_, v);
       }
+    } else if (v.first_ifd && IsResolutionTag(v.tag)) {
+      resolution.note(v);
     } else if (!v.first_ifd && (v.tag == kTagThumbnailOffset || v.tag == kTagThumbnailLength)) {
       std::uint32_t x = static_cast<std::uint32_t>(GetNumber(v.bytes, v.type, 0, v.order));
       (v.tag == kTagThumbnailOffset ? thumbnail_offset : thumbnail_length) = x;
@@ -319,15 +414,51 @@ class ExifTagStore final : public TagStore {
   }
 
   MetadataList& list_;
+  bool below_sea_level_ = false;
 };
 
-void FinishWalk(const IfdWalk& walk, ImageMetadata* out) {
+void FinishWalk(const IfdWalk& walk, const ExifTagStore& store, ImageMetadata* out) {
   out->orientation = walk.orientation;
   out->camera = walk.camera;
   if (out->profile == ProfileChoice::kNone) {
     out->profile = walk.profile;
     out->icc_profile = walk.icc_profile;
   }
+  // A resolution the container itself declares was set before and stays.
+  if (out->resolution == 0) out->resolution = store.resolution.pixelsPerInch();
+}
+
+// The density of a JFIF APP0 segment among the segments before the start of
+// scan, in whole pixels per inch; 0 when there is none or it gives only an
+// aspect ratio (unit 0). The JPEG decoder reads the same segment.
+std::int32_t JfifPixelsPerInch(const ByteSource& source) {
+  constexpr std::uint8_t kApp0 = 0xE0;
+  constexpr std::uint8_t kStartOfScan = 0xDA;
+  constexpr std::uint8_t kEndOfImage = 0xD9;
+  constexpr std::size_t kJfifSize = 12;  // "JFIF\0", version, unit, x and y density
+  constexpr std::uint8_t kDotsPerInch = 1;
+  constexpr std::uint8_t kDotsPerCentimetre = 2;
+  constexpr int kMaxSegments = 256;
+  std::int64_t at = 2;  // after the start-of-image marker
+  for (int i = 0; i < kMaxSegments; ++i) {
+    std::array<std::uint8_t, 4> head{};
+    if (source.readAt(at, head) != err::kNone || head[0] != 0xFF) return 0;
+    if (head[1] == kStartOfScan || head[1] == kEndOfImage) return 0;
+    const std::uint16_t length = static_cast<std::uint16_t>(head[2] << 8 | head[3]);
+    if (length < 2) return 0;
+    std::array<std::uint8_t, kJfifSize> jfif{};
+    if (head[1] == kApp0 && length >= 2 + kJfifSize && source.readAt(at + 4, jfif) == err::kNone &&
+        std::equal(jfif.begin(), jfif.begin() + 5, "JFIF")) {  // with its 0 byte
+      const int x = jfif[8] << 8 | jfif[9];
+      const int y = jfif[10] << 8 | jfif[11];
+      const double best = std::max(x, y);
+      if (jfif[7] == kDotsPerInch) return static_cast<std::int32_t>(best);
+      if (jfif[7] == kDotsPerCentimetre) return static_cast<std::int32_t>(std::round(best * kCentimetresPerInch));
+      return 0;
+    }
+    at += 2 + length;
+  }
+  return 0;
 }
 
 void ExtractThumbnail(const ByteSource& source, std::int64_t base, const ExifTagStore& store, ImageMetadata* out) {
@@ -345,14 +476,30 @@ ErrorCode ReadTiffMetadata(const ByteSource& source, bool want_thumbnail, ImageM
   ExifTagStore store(out->list);
   ErrorCode e = WalkTiff(source, 0, walk, store);
   if (e != err::kNone) return e;
-  FinishWalk(walk, out);
+  FinishWalk(walk, store, out);
   if (want_thumbnail) ExtractThumbnail(source, 0, store, out);
+  return err::kNone;
+}
+
+ErrorCode ReadExifBlock(std::span<const std::uint8_t> block, bool want_thumbnail, ImageMetadata* out) {
+  static constexpr std::uint8_t kExifPrefix[kExifHeaderSize] = {'E', 'x', 'i', 'f', 0, 0};
+  if (block.size() >= kExifHeaderSize && std::equal(block.begin(), block.begin() + kExifHeaderSize, kExifPrefix)) {
+    block = block.subspan(kExifHeaderSize);
+  }
+  MemorySource tiff(block);
+  IfdWalk walk;
+  ExifTagStore store(out->list);
+  ErrorCode e = WalkTiff(tiff, 0, walk, store);
+  if (e != err::kNone) return e;
+  FinishWalk(walk, store, out);
+  if (want_thumbnail && out->thumbnail.empty()) ExtractThumbnail(tiff, 0, store, out);
   return err::kNone;
 }
 
 ErrorCode ReadJpegMetadata(const ByteSource& source, bool want_thumbnail, ImageMetadata* out) {
   JpegSegments segments;
   ErrorCode e = ReadJpegSegments(source, &segments);
+  out->resolution = JfifPixelsPerInch(source);
   IfdWalk walk;
   ExifTagStore store(out->list);
   for (const auto& exif : segments.exif) {
@@ -369,7 +516,7 @@ ErrorCode ReadJpegMetadata(const ByteSource& source, bool want_thumbnail, ImageM
     out->profile = ProfileChoice::kEmbedded;
     out->icc_profile = std::move(segments.icc_profile);
   }
-  FinishWalk(walk, out);
+  FinishWalk(walk, store, out);
   {
     std::vector<std::span<const std::uint8_t>> flashpix(segments.flashpix.begin(), segments.flashpix.end());
     out->recording = FlashPixAudioStream(flashpix);
@@ -389,6 +536,11 @@ ErrorCode ReadImageMetadata(const FileSpec& spec, bool want_thumbnail, ImageMeta
   if (IsTiffHeader(head)) return ReadTiffMetadata(source, want_thumbnail, out);
   std::array<std::uint8_t, 6> psd{};
   if (source.readAt(0, psd) == err::kNone && IsPhotoshopHeader(psd)) return ReadPhotoshopMetadata(source, out);
+  std::array<std::uint8_t, kContainerSniffSize> container{};
+  if (source.readAt(0, container) != err::kNone) return err::kNoReaderForFormat;
+  if (IsPngHeader(container)) return ReadPngMetadata(source, want_thumbnail, out);
+  if (IsWebpHeader(container)) return ReadWebpMetadata(source, want_thumbnail, out);
+  if (IsHeifHeader(container)) return ReadHeifMetadata(source, want_thumbnail, out);
   return err::kNoReaderForFormat;
 }
 
@@ -475,21 +627,33 @@ std::string CoordinateText(const MetadataList& list, std::uint16_t ref_tag, std:
   if (d[0] == 0 || d[1] == 0) return {};
   auto un = [&](std::size_t i) { return static_cast<std::uint32_t>(n[i]); };
   auto ud = [&](std::size_t i) { return static_cast<std::uint32_t>(d[i]); };
+  // Phones often write fractional degrees or minutes (33.8708/1, 0/1, 0/1
+  // or 52.25/1 with seconds 0/1): a fraction is carried into the next unit
+  // down, so no part of the position is lost from the text.
   std::uint32_t degrees = un(0) / ud(0);
-  std::uint32_t minutes = un(1) / ud(1);
-  double seconds = 0;
+  const double minutes_total = Ratio(un(0) % ud(0), ud(0)) * 60.0 + Ratio(un(1), ud(1));
+  auto minutes = static_cast<std::uint64_t>(minutes_total);
+  const double minutes_fraction = minutes_total - static_cast<double>(minutes);
+  double seconds = minutes_fraction * 60.0;
   if (d[2] != 0) {
-    seconds = Ratio(un(2), ud(2));
-  } else {
-    std::uint32_t fraction = un(1) % ud(1);
-    if (fraction == 0) return {};
-    seconds = Ratio(fraction, ud(1)) * 60.0;
+    seconds += Ratio(un(2), ud(2));
+  } else if (minutes_fraction == 0) {
+    return {};  // no seconds and no fraction to take them from
   }
-  // Rounded first, so that 9.999 reads "10.00" rather than "010.00".
+  // Rounded first, so that 9.999 reads "10.00" rather than "010.00", and
+  // 59.999 carries into the minutes.
   seconds = std::round(seconds * 100.0) / 100.0;
+  constexpr std::uint64_t kMinutesPerDegree = 60;
+  if (seconds >= 60.0 && minutes_fraction != 0) {
+    seconds -= 60.0;
+    if (++minutes == kMinutesPerDegree) {
+      minutes = 0;
+      ++degrees;
+    }
+  }
   char text[96];
-  std::snprintf(text, sizeof text, "%c %03u%c %02u' %s%.2f\"", ref[0], degrees, kDegreeSign, minutes,
-                seconds < 10 ? "0" : "", seconds);
+  std::snprintf(text, sizeof text, "%c %03u%c %02llu' %s%.2f\"", ref[0], degrees, kDegreeSign,
+                static_cast<unsigned long long>(minutes), seconds < 10 ? "0" : "", seconds);
   std::string out(text);
   if (out.size() > kMaxGpsTextLength) out.resize(kMaxGpsTextLength);
   return out;
@@ -507,8 +671,11 @@ std::string GpsAltitudeText(const MetadataList& list, std::string_view unit) {
   std::int32_t n = 0;
   std::int32_t d = 0;
   if (!GetRational(list, GpsKey(kGpsAltitude), 0, &n, &d) || d == 0) return {};
+  // The stored value is signed: negative below sea level.
+  double metres = std::round(Ratio(n, d) * 100.0) / 100.0;
+  if (metres == 0) metres = 0;  // no "-0.00"
   char text[64];
-  std::snprintf(text, sizeof text, "%.2f", Ratio(static_cast<std::uint32_t>(n), static_cast<std::uint32_t>(d)));
+  std::snprintf(text, sizeof text, "%.2f", metres);
   std::string out = std::string(text) + " " + std::string(unit);
   if (out.size() > kMaxGpsTextLength) out.resize(kMaxGpsTextLength);
   return out;

@@ -74,6 +74,7 @@ inline constexpr std::uint16_t kGpsLatitudeRef = 1;
 inline constexpr std::uint16_t kGpsLatitude = 2;
 inline constexpr std::uint16_t kGpsLongitudeRef = 3;
 inline constexpr std::uint16_t kGpsLongitude = 4;
+inline constexpr std::uint16_t kGpsAltitudeRef = 5;  // 1: below sea level
 inline constexpr std::uint16_t kGpsAltitude = 6;
 
 inline constexpr std::size_t kMaxGpsTextLength = 4096;
@@ -88,14 +89,23 @@ struct ImageMetadata {
   std::vector<std::uint8_t> thumbnail;    // the EXIF thumbnail (JPEG), when asked and present
   std::vector<std::uint8_t> recording;    // the FlashPix voice annotation (RIFF WAVE), when there is one
   std::vector<std::uint8_t> image_resources;  // the Photoshop image-resource block (APP13)
+  // Whole pixels per inch the file declares: the format's own field when it
+  // has one with a unit (JFIF density, PNG pHYs), else IFD0's XResolution
+  // and YResolution with ResolutionUnit; 0 when it declares none.
+  std::int32_t resolution = 0;
 };
 
 // Reads a JPEG file's segments and EXIF; stops at the start of scan.
 ErrorCode ReadJpegMetadata(const ByteSource& source, bool want_thumbnail, ImageMetadata* out);
 // Reads a TIFF file's directories, either byte order.
 ErrorCode ReadTiffMetadata(const ByteSource& source, bool want_thumbnail, ImageMetadata* out);
-// Opens the file and reads it as JPEG or TIFF by its first bytes; anything
-// else is -2053.
+// Reads an EXIF block as other containers carry it (a PNG eXIf chunk, a WebP
+// EXIF chunk, a HEIF Exif item): a TIFF structure, which some writers open
+// with JPEG's "Exif\0\0" anyway. The orientation, camera, colour profile
+// choice, resolution and thumbnail go to `out` as a JPEG's EXIF would.
+ErrorCode ReadExifBlock(std::span<const std::uint8_t> block, bool want_thumbnail, ImageMetadata* out);
+// Opens the file and reads it by its first bytes as JPEG, TIFF, Photoshop,
+// PNG, WebP or HEIF; anything else is -2053.
 ErrorCode ReadImageMetadata(const FileSpec& spec, bool want_thumbnail, ImageMetadata* out);
 
 // The colour profile's name: the embedded profile's description, else the

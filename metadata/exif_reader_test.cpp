@@ -4,6 +4,7 @@
 // the same values.
 #include "metadata/exif_reader.h"
 #include "metadata/tag_value_test_support.h"
+#include "metadata/tiff_builder_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -11,11 +12,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "platform/file_spec.h"
 
@@ -117,6 +121,10 @@ TEST(GpsTexts, LatitudeLongitudeAndAltitude) {
   EXPECT_EQ(GpsLatitudeText(Gps("N", {{10, 1}, {30, 1}, {9999, 1000}})), "N 010\xB0 30' 10.00\"");
   // Minutes beyond any int still format.
   EXPECT_EQ(GpsLatitudeText(Gps("N", {{1, 1}, {4294967295u, 1}, {0, 1}})), "N 001\xB0 4294967295' 00.00\"");
+  // Fractions carried down: minutes with seconds 0/1, decimal degrees.
+  EXPECT_EQ(GpsLatitudeText(Gps("N", {{5225, 100}, {0, 1}, {0, 1}})), "N 052\xB0 15' 00.00\"");
+  EXPECT_EQ(GpsLatitudeText(Gps("S", {{33, 1}, {522500, 10000}, {0, 1}})), "S 033\xB0 52' 15.00\"");
+  EXPECT_EQ(GpsLatitudeText(Gps("N", {{1, 1}, {5999999, 100000}, {0, 1}})), "N 002\xB0 00' 00.00\"");
   // ... and without a fraction there is nothing to show.
   EXPECT_EQ(GpsLatitudeText(Gps("N", {{10, 1}, {30, 1}, {0, 0}})), "");
   EXPECT_EQ(GpsLatitudeText(Gps("N", {{10, 0}, {30, 1}, {0, 1}})), "");
@@ -135,6 +143,27 @@ TEST(GpsTexts, LatitudeLongitudeAndAltitude) {
   EXPECT_EQ(GpsAltitudeText(alt), "123.45 m");
   PutRational(alt, GpsKey(kGpsAltitude), 5, 0);
   EXPECT_EQ(GpsAltitudeText(alt), "");
+  // Stored signed: negative below sea level, with no "-0.00".
+  PutRational(alt, GpsKey(kGpsAltitude), -1250, 100);
+  EXPECT_EQ(GpsAltitudeText(alt), "-12.50 m");
+  PutRational(alt, GpsKey(kGpsAltitude), -1, 1000);
+  EXPECT_EQ(GpsAltitudeText(alt), "0.00 m");
+}
+
+// Fault: signed rationals (type 10) for the position were dropped. They are
+// kept as magnitudes; the reference letter gives the hemisphere. An unsigned
+// altitude beyond the signed range is scaled into it rather than read as a
+// negative number.
+TEST(Normalisation, GpsSignedRationals) {
+  MetadataList list;
+  Bytes lat = Rationals({{static_cast<std::uint32_t>(-33), static_cast<std::uint32_t>(-1)}, {52, 1}, {1, 2}});
+  EXPECT_TRUE(NormaliseValue(list, GpsKey(kGpsLatitude), Value(kGpsLatitude, kTiffSignedRational, lat)));
+  EXPECT_EQ(*list.find(GpsKey(kGpsLatitude), 1), Rationals({{33, 1}, {52, 1}, {1, 2}}));
+  EXPECT_FALSE(NormaliseValue(list, GpsKey(kGpsLongitude), Value(kGpsLongitude, kTiffLong, Bytes(24, 1))));
+
+  Bytes high = Rationals({{4000000000u, 2}});
+  EXPECT_TRUE(NormaliseValue(list, GpsKey(kGpsAltitude), Value(kGpsAltitude, kTiffRational, high)));
+  EXPECT_EQ(GpsAltitudeText(list), "2000000000.00 m");
 }
 
 TEST(CaptureDate, ExifDateTexts) {
@@ -377,6 +406,142 @@ TEST(RealPhotos, TiffFile) {
     std::uint32_t w = width->size() == 2 ? GetU16(*width, 0, bo) : GetU32(*width, 0, bo);
     EXPECT_EQ(std::to_string(w), peer["ImageWidth"]);
   }
+}
+
+TEST(RealPhotos, ResolutionAgreesWithExiftool) {
+  if (!HaveExiftool()) GTEST_SKIP() << "exiftool is not installed";
+  // A JFIF density with a unit counts first (the decoder reads it too), else
+  // IFD0's resolution.
+  for (const char* name : kCameraPhotos) {
+    SCOPED_TRACE(name);
+    auto peer = Exiftool(Photo(name), "-G1 -JFIF:ResolutionUnit -JFIF:XResolution -IFD0:XResolution");
+    std::int32_t want = 0;
+    if (peer.count("JFIF:ResolutionUnit") && peer["JFIF:ResolutionUnit"] == "1") {
+      want = std::stoi(peer["JFIF:XResolution"]);
+    } else if (peer.count("IFD0:XResolution")) {
+      want = std::stoi(peer["IFD0:XResolution"]);
+    }
+    EXPECT_EQ(ReadPhoto(name).resolution, want);
+  }
+  EXPECT_EQ(ReadPhoto("DSCN0010.jpg").resolution, 300);  // EXIF only, no JFIF segment
+}
+
+// ---- JPEG files made here, read by exiftool as well ----------------------
+
+// A JPEG's metadata segments: an optional JFIF APP0 before or after the
+// Exif APP1, then a start of scan.
+Bytes Segment(std::uint8_t marker, const Bytes& data) {
+  ByteWriter w;
+  w.u8(0xFF);
+  w.u8(marker);
+  w.u16be(static_cast<std::uint16_t>(data.size() + 2));
+  w.bytes(data);
+  return w.take();
+}
+
+Bytes Jfif(std::uint8_t unit, std::uint16_t density) {
+  ByteWriter w;
+  w.bytes(Bytes{'J', 'F', 'I', 'F', 0, 1, 2, unit});
+  w.u16be(density);
+  w.u16be(density);
+  w.u8(0);
+  w.u8(0);
+  return Segment(0xE0, w.take());
+}
+
+Bytes Jpeg(const Bytes& tiff, const Bytes& before = {}, const Bytes& after = {}) {
+  Bytes out{0xFF, 0xD8};
+  Bytes exif{'E', 'x', 'i', 'f', 0, 0};
+  exif.insert(exif.end(), tiff.begin(), tiff.end());
+  for (const Bytes& part : {before, Segment(0xE1, exif), after, Segment(0xDA, Bytes(10, 0)), Bytes{0xFF, 0xD9}}) {
+    out.insert(out.end(), part.begin(), part.end());
+  }
+  return out;
+}
+
+ImageMetadata ReadJpeg(const Bytes& bytes) {
+  ImageMetadata m;
+  MemorySource source(bytes);
+  EXPECT_EQ(ReadJpegMetadata(source, false, &m), err::kNone);
+  return m;
+}
+
+// Writes `bytes` to a temporary file for exiftool; removed with the object.
+class TempFile {
+ public:
+  explicit TempFile(const Bytes& bytes) {
+    path_ = (std::filesystem::temp_directory_path() / "norvo-exif-XXXXXX.jpg").string();
+    int fd = ::mkstemps(path_.data(), 4);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ::close(fd);
+  }
+  ~TempFile() { std::filesystem::remove(path_); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Fault: a photo with an EXIF resolution of 300 and no JFIF header was
+// listed at 72 dpi.
+TEST(JpegResolution, JfifDensityElseExif) {
+  testing::TiffBuilder b(ByteOrder::kIntel);
+  int main = b.addIfd();
+  b.rationals(main, 0x11a, {{300, 1}});
+  b.rationals(main, 0x11b, {{300, 1}});
+  b.shorts(main, 0x128, {2});
+  const Bytes tiff = b.build();
+  struct Case {
+    const char* name;
+    Bytes jpeg;
+    std::int32_t want;
+  };
+  const Case cases[] = {
+      {"no JFIF segment", Jpeg(tiff), 300},
+      {"JFIF in dots per inch", Jpeg(tiff, Jfif(1, 96)), 96},
+      {"JFIF in dots per centimetre", Jpeg(tiff, Jfif(2, 38)), 97},
+      {"JFIF with only an aspect ratio", Jpeg(tiff, Jfif(0, 1)), 300},
+      {"JFIF after the EXIF", Jpeg(tiff, {}, Jfif(1, 96)), 96},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(ReadJpeg(c.jpeg).resolution, c.want);
+  }
+}
+
+// Faults: a Nokia phone's signed-rational position was dropped and an
+// altitude below sea level shown above it; a Panasonic's thumbnail
+// orientation (IFD1 = 8) turned a photo whose IFD0 says 1.
+TEST(JpegFaults, PhoneGpsAndThumbnailOrientationAgreeWithExiftool) {
+  testing::TiffBuilder b(ByteOrder::kMotorola);
+  int main = b.addIfd();
+  int gps = b.addIfd();
+  int thumb = b.addIfd();
+  b.ascii(main, kTagMake, "Nokia");
+  b.shorts(main, kTagOrientation, {1});
+  b.link(main, kTagGpsIfd, gps);
+  b.next(main, thumb);
+  b.shorts(thumb, kTagOrientation, {8});
+  b.ascii(gps, kGpsLatitudeRef, "S");
+  b.rationals(gps, kGpsLatitude, {{33, 1}, {5225, 100}, {0, 1}}, kTiffSignedRational);
+  b.ascii(gps, kGpsLongitudeRef, "E");
+  b.rationals(gps, kGpsLongitude, {{151, 1}, {12, 1}, {3456, 100}}, kTiffSignedRational);
+  b.raw(gps, kGpsAltitudeRef, kTiffByte, 1, {1});
+  b.rationals(gps, kGpsAltitude, {{-4, 1}}, kTiffSignedRational);  // and a negative value as well
+  const Bytes jpeg = Jpeg(b.build());
+  ImageMetadata m = ReadJpeg(jpeg);
+  EXPECT_EQ(m.orientation, 1);
+  EXPECT_EQ(GpsLatitudeText(m.list), "S 033\xB0 52' 15.00\"");
+  EXPECT_EQ(GpsLongitudeText(m.list), "E 151\xB0 12' 34.56\"");
+  EXPECT_EQ(GpsAltitudeText(m.list), "-4.00 m");
+  if (!HaveExiftool()) return;
+  TempFile file(jpeg);
+  auto peer = Exiftool(file.path(), "-IFD0:Orientation -EXIF:GPSLatitude -EXIF:GPSLongitude -EXIF:GPSAltitude");
+  EXPECT_EQ(peer["Orientation"], "1");
+  EXPECT_NEAR(GpsDegrees(m.list, kGpsLatitudeRef, kGpsLatitude), -std::stod(peer["GPSLatitude"]), 1e-9);
+  EXPECT_NEAR(GpsDegrees(m.list, kGpsLongitudeRef, kGpsLongitude), std::stod(peer["GPSLongitude"]), 1e-9);
+  EXPECT_DOUBLE_EQ(std::stod(GpsAltitudeText(m.list)), -std::fabs(std::stod(peer["GPSAltitude"])));
 }
 
 TEST(RealPhotos, DamagedAndCutFilesFailCleanly) {

@@ -173,7 +173,10 @@ void RouteEntry(const ByteSource& source, IfdWalk& walk, std::span<const std::ui
       return;
     }
     case kTagOrientation:
-      if (ReadValue(source, walk, entry, size, &value)) {
+      // Only the image's own directory says how to turn it: the second IFD
+      // describes the embedded thumbnail, and some cameras give that a turn
+      // of its own (a Panasonic writes 1 in IFD0 and 8 in IFD1).
+      if (ifd == kMainIfd && first && ReadValue(source, walk, entry, size, &value)) {
         std::int64_t v = GetNumber(value, type, 0, walk.order);
         walk.orientation = (v >= 1 && v <= 8) ? static_cast<std::uint16_t>(v) : 0;
       }

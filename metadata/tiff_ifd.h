@@ -54,6 +54,15 @@ class FileSource final : public ByteSource {
 
 enum class ByteOrder : std::uint8_t { kIntel = 'I', kMotorola = 'M' };
 
+// Value types of an IFD entry.
+inline constexpr std::uint16_t kTiffByte = 1;
+inline constexpr std::uint16_t kTiffAscii = 2;
+inline constexpr std::uint16_t kTiffShort = 3;
+inline constexpr std::uint16_t kTiffLong = 4;
+inline constexpr std::uint16_t kTiffRational = 5;
+inline constexpr std::uint16_t kTiffUndefined = 7;
+inline constexpr std::uint16_t kTiffSignedRational = 10;
+
 inline constexpr int kMaxIfdsPerFile = 16;
 inline constexpr std::uint16_t kMaxIfdEntries = 200;
 inline constexpr std::uint16_t kMaxTiffType = 12;
@@ -113,7 +122,7 @@ struct IfdWalk {
   bool stopped = false;      // a bad entry type ends the whole walk
   std::uint64_t value_bytes_read = 0;  // counted against kMaxValueBytesPerFile
 
-  std::uint16_t orientation = 0;
+  std::uint16_t orientation = 0;  // IFD0's Orientation, 1 to 8, else 0
   ProfileChoice profile = ProfileChoice::kNone;
   std::vector<std::uint8_t> icc_profile;
 };

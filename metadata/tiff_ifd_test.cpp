@@ -14,132 +14,13 @@
 
 #include "metadata/exif_reader.h"
 #include "metadata/maker_notes.h"
+#include "metadata/tiff_builder_test_support.h"
 
 namespace norvo::metadata {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-// Lays out a TIFF structure: the header, the IFDs one after another, then
-// the values that do not fit in an entry. Sub-IFD pointers are filled in when
-// the layout is known.
-class TiffBuilder {
- public:
-  explicit TiffBuilder(ByteOrder order) : order_(order) {}
-
-  int addIfd(Bytes prefix = {}) {
-    ifds_.push_back({});
-    ifds_.back().prefix = std::move(prefix);
-    return static_cast<int>(ifds_.size()) - 1;
-  }
-  void raw(int ifd, std::uint16_t tag, std::uint16_t type, std::uint32_t count, Bytes value) {
-    ifds_[ifd].entries.push_back({tag, type, count, std::move(value), -1});
-  }
-  void shorts(int ifd, std::uint16_t tag, std::vector<std::uint16_t> values, std::uint16_t type = 3) {
-    Bytes b;
-    for (auto v : values) put16(b, v);
-    raw(ifd, tag, type, static_cast<std::uint32_t>(values.size()), b);
-  }
-  void longs(int ifd, std::uint16_t tag, std::vector<std::uint32_t> values) {
-    Bytes b;
-    for (auto v : values) put32(b, v);
-    raw(ifd, tag, 4, static_cast<std::uint32_t>(values.size()), b);
-  }
-  void rationals(int ifd, std::uint16_t tag, std::vector<std::pair<std::int64_t, std::int64_t>> values,
-                 std::uint16_t type = 5) {
-    Bytes b;
-    for (auto [n, d] : values) {
-      put32(b, static_cast<std::uint32_t>(n));
-      put32(b, static_cast<std::uint32_t>(d));
-    }
-    raw(ifd, tag, type, static_cast<std::uint32_t>(values.size()), b);
-  }
-  void ascii(int ifd, std::uint16_t tag, const std::string& text) {
-    Bytes b(text.begin(), text.end());
-    b.push_back(0);
-    raw(ifd, tag, 2, static_cast<std::uint32_t>(b.size()), b);
-  }
-  void undefined(int ifd, std::uint16_t tag, Bytes value) {
-    auto n = static_cast<std::uint32_t>(value.size());
-    raw(ifd, tag, 7, n, std::move(value));
-  }
-  // An entry pointing at another IFD (LONG, or UNDEFINED for maker notes).
-  void link(int ifd, std::uint16_t tag, int target, std::uint16_t type = 4) {
-    ifds_[ifd].entries.push_back({tag, type, 1, {}, target});
-  }
-  void next(int ifd, int target) { ifds_[ifd].next = target; }
-
-  Bytes build() const {
-    std::vector<std::uint32_t> at(ifds_.size());
-    std::uint32_t pos = kTiffHeaderSize;
-    for (std::size_t i = 0; i < ifds_.size(); ++i) {
-      pos += static_cast<std::uint32_t>(ifds_[i].prefix.size());
-      at[i] = pos;
-      pos += static_cast<std::uint32_t>(2 + kIfdEntrySize * ifds_[i].entries.size() + 4);
-    }
-    Bytes out;
-    out.push_back(order_ == ByteOrder::kIntel ? 'I' : 'M');
-    out.push_back(out[0]);
-    put16(out, 42);
-    put32(out, ifds_.empty() ? 0 : at[0]);
-    Bytes data;
-    for (std::size_t i = 0; i < ifds_.size(); ++i) {
-      const Ifd& ifd = ifds_[i];
-      out.insert(out.end(), ifd.prefix.begin(), ifd.prefix.end());
-      put16(out, static_cast<std::uint16_t>(ifd.entries.size()));
-      for (const Entry& e : ifd.entries) {
-        put16(out, e.tag);
-        put16(out, e.type);
-        const Ifd* target_ifd = e.target >= 0 ? &ifds_[static_cast<std::size_t>(e.target)] : nullptr;
-        // A maker note's count is the size of its IFD.
-        put32(out, target_ifd && e.type != 4
-                       ? static_cast<std::uint32_t>(2 + kIfdEntrySize * target_ifd->entries.size() + 4)
-                       : e.count);
-        if (target_ifd) {
-          std::uint32_t target = at[static_cast<std::size_t>(e.target)] -
-                                 static_cast<std::uint32_t>(ifds_[static_cast<std::size_t>(e.target)].prefix.size());
-          put32(out, target);
-        } else if (e.value.size() <= 4) {
-          Bytes v = e.value;
-          v.resize(4, 0);
-          out.insert(out.end(), v.begin(), v.end());
-        } else {
-          put32(out, pos + static_cast<std::uint32_t>(data.size()));
-          data.insert(data.end(), e.value.begin(), e.value.end());
-        }
-      }
-      put32(out, ifd.next >= 0 ? at[static_cast<std::size_t>(ifd.next)] : 0);
-    }
-    out.insert(out.end(), data.begin(), data.end());
-    return out;
-  }
-
-  void put16(Bytes& b, std::uint16_t v) const {
-    ByteWriter w;
-    order_ == ByteOrder::kIntel ? w.u16le(v) : w.u16be(v);
-    b.insert(b.end(), w.buffer().begin(), w.buffer().end());
-  }
-  void put32(Bytes& b, std::uint32_t v) const {
-    ByteWriter w;
-    order_ == ByteOrder::kIntel ? w.u32le(v) : w.u32be(v);
-    b.insert(b.end(), w.buffer().begin(), w.buffer().end());
-  }
-
- private:
-  struct Entry {
-    std::uint16_t tag, type;
-    std::uint32_t count;
-    Bytes value;
-    int target;
-  };
-  struct Ifd {
-    Bytes prefix;
-    std::vector<Entry> entries;
-    int next = -1;
-  };
-  ByteOrder order_;
-  std::vector<Ifd> ifds_;
-};
+using testing::TiffBuilder;
 
 ImageMetadata ReadTiff(const Bytes& bytes) {
   ImageMetadata m;
@@ -184,7 +65,7 @@ TEST_P(BothOrders, RoutesMainExifAndGpsValues) {
   b.longs(exif, 0xa002, {640});
   b.ascii(gps, kGpsLatitudeRef, "S");
   b.rationals(gps, kGpsLatitude, {{12, 1}, {30, 1}, {1500, 100}});
-  b.shorts(gps, 5, {1}, 1);  // altitude reference: dropped
+  b.raw(gps, kGpsAltitudeRef, kTiffByte, 1, {1});  // signs the altitude; not kept on its own
   ImageMetadata m = ReadTiff(b.build());
 
   EXPECT_EQ(m.orientation, 6);
@@ -264,6 +145,79 @@ TEST_P(BothOrders, ReadsTheThumbnailOfTheSecondIfd) {
   b3.longs(t3, kTagThumbnailOffset, {8});
   b3.longs(t3, kTagThumbnailLength, {100000});
   EXPECT_TRUE(ReadTiff(b3.build()).thumbnail.empty());
+}
+
+// Faults: a Nokia phone writes its GPS position as signed rationals, which
+// were dropped; an altitude below sea level read as a height above it.
+TEST_P(BothOrders, SignedGpsRationalsAndAltitudesBelowSeaLevel) {
+  struct Case {
+    const char* name;
+    std::uint16_t type;              // of latitude, longitude and altitude
+    std::int64_t altitude;           // in centimetres
+    int ref;                         // altitude reference, -1 for none
+    bool ref_after;                  // the reference after the altitude (an unsorted IFD)
+    const char* want_altitude;
+  };
+  const Case cases[] = {
+      {"unsigned, above sea level", kTiffRational, 1250, 0, false, "12.50 m"},
+      {"unsigned, below sea level", kTiffRational, 1250, 1, false, "-12.50 m"},
+      {"signed, below sea level by the reference", kTiffSignedRational, 1250, 1, false, "-12.50 m"},
+      {"signed, below sea level by its sign", kTiffSignedRational, -1250, -1, false, "-12.50 m"},
+      {"reference after the altitude", kTiffRational, 1250, 1, true, "-12.50 m"},
+      {"zero altitude below sea level", kTiffRational, 0, 1, false, "0.00 m"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TiffBuilder b(GetParam());
+    int main = b.addIfd();
+    int gps = b.addIfd();
+    b.link(main, kTagGpsIfd, gps);
+    b.ascii(gps, kGpsLatitudeRef, "N");
+    b.rationals(gps, kGpsLatitude, {{60, 1}, {10, 1}, {1234, 100}}, c.type);
+    b.ascii(gps, kGpsLongitudeRef, "E");
+    b.rationals(gps, kGpsLongitude, {{24, 1}, {56, 1}, {0, 1}}, c.type);
+    const Bytes ref{static_cast<std::uint8_t>(c.ref)};
+    if (c.ref >= 0 && !c.ref_after) b.raw(gps, kGpsAltitudeRef, kTiffByte, 1, ref);
+    b.rationals(gps, kGpsAltitude, {{c.altitude, 100}}, c.type);
+    if (c.ref >= 0 && c.ref_after) b.raw(gps, kGpsAltitudeRef, kTiffByte, 1, ref);
+    ImageMetadata m = ReadTiff(b.build());
+    EXPECT_EQ(GpsLatitudeText(m.list), "N 060\xB0 10' 12.34\"");
+    EXPECT_EQ(GpsLongitudeText(m.list), "E 024\xB0 56' 00.00\"");
+    EXPECT_EQ(GpsAltitudeText(m.list), c.want_altitude);
+  }
+}
+
+// Fault: a photo with an EXIF resolution of 300 and no JFIF header was
+// listed at 72 dpi. IFD0 is the image's; IFD1 (the thumbnail's 72) is not.
+TEST_P(BothOrders, ResolutionOfTheFirstIfd) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<std::int64_t, std::int64_t>> x, y;
+    int unit;  // -1: no ResolutionUnit tag
+    std::int32_t want;
+  };
+  const Case cases[] = {
+      {"inches", {{300, 1}}, {{300, 1}}, 2, 300},
+      {"no unit tag means inches", {{240, 1}}, {{240, 1}}, -1, 240},
+      {"centimetres", {{11811, 100}}, {{11811, 100}}, 3, 300},
+      {"the larger direction", {{150, 1}}, {{300, 1}}, 2, 300},
+      {"no absolute unit", {{300, 1}}, {{300, 1}}, 1, 0},
+      {"zero denominator", {{300, 0}}, {{300, 0}}, 2, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TiffBuilder b(GetParam());
+    int main = b.addIfd();
+    int thumb = b.addIfd();
+    b.next(main, thumb);
+    b.rationals(main, 0x11a, c.x);
+    b.rationals(main, 0x11b, c.y);
+    if (c.unit >= 0) b.shorts(main, 0x128, {static_cast<std::uint16_t>(c.unit)});
+    b.rationals(thumb, 0x11a, {{72, 1}});
+    b.rationals(thumb, 0x11b, {{72, 1}});
+    b.shorts(thumb, 0x128, {2});
+    EXPECT_EQ(ReadTiff(b.build()).resolution, c.want);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Tiff, BothOrders, ::testing::Values(ByteOrder::kIntel, ByteOrder::kMotorola));
@@ -379,6 +333,24 @@ TEST(IfdWalkRouting, OrientationOutsideOneToEightIsZero) {
     int main = b.addIfd();
     b.shorts(main, kTagOrientation, {value});
     EXPECT_EQ(ReadTiff(b.build()).orientation, value >= 1 && value <= 8 ? value : 0) << value;
+  }
+}
+
+// Fault: a Panasonic photo has Orientation 1 in IFD0 and 8 in IFD1 (the
+// embedded thumbnail's); IFD1's turned the item's thumbnail.
+TEST(IfdWalkRouting, OrientationComesFromTheFirstIfdOnly) {
+  for (int ifd0 : {1, 0}) {  // 0: IFD0 has no Orientation
+    SCOPED_TRACE(ifd0);
+    TiffBuilder b(ByteOrder::kIntel);
+    int main = b.addIfd();
+    int exif = b.addIfd();
+    int thumb = b.addIfd();
+    if (ifd0 != 0) b.shorts(main, kTagOrientation, {static_cast<std::uint16_t>(ifd0)});
+    b.link(main, kTagExifIfd, exif);
+    b.next(main, thumb);
+    b.shorts(exif, kTagOrientation, {6});
+    b.shorts(thumb, kTagOrientation, {8});
+    EXPECT_EQ(ReadTiff(b.build()).orientation, ifd0);
   }
 }
 
