@@ -95,9 +95,10 @@ struct ScanReport {
 };
 
 // Scans the items on the pool and reports progress; the catalog is not saved.
-Result RunScan(Session& s, std::span<const std::uint32_t> ids, int jobs, ScanReport* report) {
+Result RunScan(Session& s, std::span<const std::uint32_t> ids, int jobs, ScanReport* report, bool rebuild = false) {
   media::ScanOptions options;
   options.thumbnail_size = media::CatalogThumbnailSize(s.catalog());
+  options.rebuild = rebuild;
   ProgressLine line;
   ErrorCode e = media::ScanItems(
       s.catalog(), ids, jobs, options,
@@ -222,7 +223,7 @@ Result CmdRebuild(const Invocation& inv, std::ostream& out) {
   }
   InterruptScope interrupt;
   ScanReport report;
-  if (Result r = RunScan(s, ids, jobs, &report)) return r;
+  if (Result r = RunScan(s, ids, jobs, &report, true)) return r;
   if (s.catalog().changed()) {
     if (Result r = s.save()) return r;
   }

@@ -17,6 +17,7 @@
 #include "imaging/transform.h"
 #include "media/document_reader.h"
 #include "media/media_type_registry.h"
+#include "metadata/annotation_sync.h"
 #include "media/movie_reader.h"
 #include "media/type_recognition.h"
 #include "metadata/annotation_import.h"
@@ -228,7 +229,7 @@ ErrorCode ScanFile(const std::string& path, std::uint32_t type_code, const ScanO
   }
 }
 
-ErrorCode ApplyScanResult(catalog::Catalog& catalog, int cell, const ScanResult& result) {
+ErrorCode ApplyScanResult(catalog::Catalog& catalog, int cell, const ScanResult& result, bool rebuild) {
   catalog::ItemRecord record;
   if (ErrorCode e = catalog::GetItemRecord(catalog, cell, true, true, record); e != err::kNone) return e;
   record.scan_time = CurrentDateTime();
@@ -261,8 +262,17 @@ ErrorCode ApplyScanResult(catalog::Catalog& catalog, int cell, const ScanResult&
     record.recording = result.recording;
     parts |= catalog::parts::kRecording;
   }
+  // Fields the user typed and never wrote into the file keep the user's
+  // values (and stay named); the file's list replaces the rest.
+  const std::vector<metadata::FieldId> typed = metadata::UnsyncedUserFields(record);
   record.metadata = result.metadata.serialize();
-  MergeFileAnnotations(result.annotations, record.annotations);
+  metadata::AddUnsyncedUserFields(record, typed);
+  if (rebuild) {
+    // What another program changed, removed or cleared follows the file.
+    record.annotations = metadata::RebuiltAnnotations(result.annotations, record.annotations, typed);
+  } else {
+    MergeFileAnnotations(result.annotations, record.annotations);
+  }
   if (ErrorCode e = catalog::ReplaceItemParts(catalog, cell, record, parts); e != err::kNone) {
     return e;
   }
@@ -433,7 +443,7 @@ ErrorCode ScanItems(catalog::Catalog& catalog, std::span<const std::uint32_t> it
       }
     } else {
       CallHook(j.item_id);
-      ErrorCode e = ApplyScanResult(catalog, cell, j.result);
+      ErrorCode e = ApplyScanResult(catalog, cell, j.result, options.rebuild);
       CallHook(0);
       if (e != err::kNone) {
         // The catalog itself failed (scratch file full, ...): stop here.

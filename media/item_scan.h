@@ -40,6 +40,10 @@ struct ScanOptions {
   int thumbnail_size = kDefaultThumbnailSize;
   bool apply_rotation = true;  // turn the thumbnail as the file's orientation asks
   bool make_thumbnail = true;
+  // A rebuild: the file's annotations replace the item's, unless the item
+  // holds annotations the user typed and never wrote into the file
+  // (metadata/annotation_sync.h). A first scan only fills empty fields.
+  bool rebuild = false;
 };
 
 // What a scan learns about one file.
@@ -74,9 +78,10 @@ ErrorCode ScanFile(const std::string& path, std::uint32_t type_code, const ScanO
 
 // Writes `result` into the record of `cell` (facts, thumbnail, metadata and
 // annotations parts) and clears its not-yet-scanned bit. Annotations the
-// user already gave the item are kept; the file's only fill fields that are
-// empty.
-ErrorCode ApplyScanResult(catalog::Catalog& catalog, int cell, const ScanResult& result);
+// user already gave the item are kept and the file's only fill fields that
+// are empty; for a rebuild, the file's replace them unless the user's were
+// never written into the file.
+ErrorCode ApplyScanResult(catalog::Catalog& catalog, int cell, const ScanResult& result, bool rebuild = false);
 
 // The metadata list key under which a scan that could not read an item's
 // file keeps the error (2 bytes, big-endian); a later successful scan

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "metadata/annotation_block.h"
+#include "metadata/annotation_sync.h"
 #include "metadata/custom_fields.h"
 #include "platform/unicode_text.h"
 
@@ -374,7 +375,13 @@ ErrorCode EditItemAnnotations(catalog::Catalog& catalog, int cell, std::span<con
     }
   }
   if (record.annotations == before) return err::kNone;
-  if (ErrorCode e = catalog::ReplaceItemParts(catalog, cell, record, catalog::parts::kAnnotations); e != err::kNone) {
+  // Typed in the catalog: the user's own until written into the file.
+  std::vector<FieldId> typed;
+  for (const AnnotationEdit& edit : edits) typed.push_back(edit.field);
+  AddUnsyncedUserFields(record, typed);
+  if (ErrorCode e = catalog::ReplaceItemParts(catalog, cell, record,
+                                              catalog::parts::kAnnotations | catalog::parts::kMetadata);
+      e != err::kNone) {
     return e;
   }
   return UpdateGroupsForItem(catalog, cell, true);

@@ -529,3 +529,41 @@ TEST_F(CliTest, ImportOptionsFilterWhatIsImported) {
 }
 
 }  // namespace
+
+namespace {
+
+// Fault: a rebuild kept the catalog's old caption, keyword and city after
+// another program had changed, removed and cleared them in the file. It
+// reads the file afresh; only a field typed in the catalog and never
+// written into the file keeps the user's value.
+TEST_F(CliTest, RebuildFollowsTheFileExceptWhatTheUserTyped) {
+  const std::string photo = Photo("Canon_40D.jpg", "p.jpg");
+  Ok({"annotate", photo, "Caption=old caption", "Keywords=first, second", "City=Oslo", "Credit=kept"});
+  Ok({"new", catalog_});
+  Ok({"import", catalog_, photo});
+  auto found = [&](const std::string& field, const std::string& value) {
+    return JsonParser::Parse(Ok({"find", catalog_, "--where", field, "is", value, "--json"})).items.size();
+  };
+  ASSERT_EQ(found("Caption", "old caption"), 1u);
+
+  // The user types a credit in the catalog; another program then changes
+  // the file.
+  Ok({"annotate-item", catalog_, "1", "Credit=typed here"});
+  ASSERT_EQ(std::system(("exiftool -q -overwrite_original '-IPTC:Caption-Abstract=new caption' "
+                         "'-XMP-dc:Description=new caption' -IPTC:Keywords=first -XMP-dc:Subject=first "
+                         "-IPTC:City= -XMP-photoshop:City= '" + photo + "'")
+                            .c_str()),
+            0);
+  Ok({"rebuild", catalog_, "1"});
+  EXPECT_EQ(found("Caption", "new caption"), 1u);
+  EXPECT_EQ(found("Caption", "old caption"), 0u);
+  EXPECT_EQ(found("Keywords", "second"), 0u);
+  EXPECT_EQ(found("Keywords", "first"), 1u);
+  EXPECT_EQ(found("City", "Oslo"), 0u);
+  EXPECT_EQ(found("Credit", "typed here"), 1u);  // the user's, never written into the file
+  // And it stays the user's through a second rebuild.
+  Ok({"rebuild", catalog_, "1"});
+  EXPECT_EQ(found("Credit", "typed here"), 1u);
+}
+
+}  // namespace
