@@ -3,6 +3,7 @@
 // scan, rebuild, thumbnail, preview and import-options.
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <csignal>
@@ -21,7 +22,12 @@
 #include "media/import.h"
 #include "media/import_options.h"
 #include "media/item_scan.h"
+#include "metadata/annotation_sync.h"
+#include "metadata/embedded_annotations.h"
 #include "metadata/exif_reader.h"
+#include "metadata/field_table.h"
+#include "metadata/iptc_records.h"
+#include "platform/file_replace.h"
 #include "platform/file_spec.h"
 
 namespace norvo::cli {
@@ -287,6 +293,97 @@ Result CmdPreview(const Invocation& inv, std::ostream&) {
   return WriteFile(operands[1], jpeg);
 }
 
+// Writes catalog items' annotations into their files: embedded (IPTC and
+// XMP, in every format `annotate` writes), or with --iim as a raw IIM file
+// beside each media file ("NAME.iim"). A field written so is no longer the
+// user's alone: a later rebuild reads it from the file.
+Result CmdSync(const Invocation& inv, std::ostream& out) {
+  std::vector<std::string> operands = inv.operands;
+  const bool iim = TakeFlag(operands, "--iim");
+  if (operands.size() < 2) throw UsageError{"sync needs a catalog and at least one item id"};
+  Session s;
+  if (Result r = s.open(operands[0], inv, Intent::kChange)) return r;
+  catalog::Catalog& c = s.catalog();
+  std::vector<int> cells;
+  for (std::size_t i = 1; i < operands.size(); ++i) {
+    int cell = 0;
+    if (Result r = FindCell(c, operands[i], &cell)) return r;
+    cells.push_back(cell);
+  }
+  struct Outcome {
+    std::uint32_t id;
+    std::string file;
+    ErrorCode error;
+  };
+  std::vector<Outcome> outcomes;
+  for (int cell : cells) {
+    const catalog::CatalogCell cc = c.cells[static_cast<std::size_t>(cell - 1)];
+    Outcome o{cc.item_id, {}, err::kNone};
+    catalog::ItemRecord record;
+    o.error = catalog::GetItemRecord(c, cell, true, true, record);
+    if (o.error == err::kNone) o.error = catalog::LocateItemFile(c, cell, o.file);
+    if (o.error == err::kNone) {
+      metadata::EmbeddedAnnotations annotations{.block = record.annotations,
+                                                .label = static_cast<std::uint8_t>(cc.label()),
+                                                .iptc_fields = metadata::kIptcAnnotationFields,
+                                                .max_length = [](metadata::FieldId id) { return metadata::FieldMaxLength(id); }};
+      if (iim) {
+        const std::vector<std::uint8_t> records = metadata::EmbeddedIimRecords(annotations);
+        o.file += ".iim";
+        if (!FileExists(o.file)) o.error = CreateFile(FileSpec{0, 0, LeafName(o.file), o.file}, 0, 0);
+        if (o.error == err::kNone) o.error = ReplaceFileSafely(o.file, records);
+      } else {
+        o.error = metadata::WriteAnnotationsIntoFile(o.file, annotations);
+      }
+    }
+    if (o.error == err::kNone) {
+      // Re-read: locating the file may have repointed the item.
+      const int now = c.cellOf(cc.item_id);
+      catalog::ItemRecord written;
+      if (catalog::GetItemRecord(c, now, true, true, written) == err::kNone && !metadata::UnsyncedUserFields(written).empty()) {
+        const bool pending = c.cells[static_cast<std::size_t>(now - 1)].pending();
+        metadata::ClearUnsyncedUserFields(written);
+        if (ErrorCode e = catalog::ReplaceItemParts(c, now, written, catalog::parts::kMetadata); e != err::kNone) {
+          return FailWith(e, app::Activity::kOther);
+        }
+        if (pending) c.cells[static_cast<std::size_t>(now - 1)].flags |= catalog::cell_flags::kPending;
+      }
+    }
+    outcomes.push_back(o);
+  }
+  if (c.changed()) {
+    if (Result r = s.save()) return r;
+  }
+  int failed = 0;
+  JsonWriter w;
+  w.beginArray();
+  for (const Outcome& o : outcomes) {
+    failed += o.error != err::kNone ? 1 : 0;
+    if (inv.json) {
+      w.beginObject();
+      w.key("id").number(o.id);
+      w.key("file").string(o.file);
+      if (o.error != err::kNone) {
+        w.key("error").number(o.error);
+        w.key("message").string(app::MessageForError(o.error, app::Activity::kOther));
+      }
+      w.endObject();
+    } else if (o.error != err::kNone) {
+      out << o.id << ": " << app::MessageForError(o.error, app::Activity::kOther) << " (error " << o.error << ")\n";
+    } else {
+      out << o.id << ": " << o.file << '\n';
+    }
+  }
+  w.endArray();
+  if (inv.json) out << w.text() << '\n';
+  if (failed > 0) {
+    const Outcome& first = *std::find_if(outcomes.begin(), outcomes.end(), [](const Outcome& o) { return o.error != err::kNone; });
+    return FailWith(first.error, std::to_string(failed) + " of " + std::to_string(outcomes.size()) +
+                                     " items could not be written into their files.");
+  }
+  return std::nullopt;
+}
+
 void WriteImportOptions(const media::ImportOptionsView& v, std::ostream& out) {
   JsonWriter w;
   w.beginObject();
@@ -362,6 +459,8 @@ std::vector<CommandEntry> ScanCommands() {
        "import CATALOG PATH... [--no-scan] [--jobs N] [--json]  add files and folders, scan them, save"},
       {"scan", 1, 3, true, false, CmdScan, "scan CATALOG [--jobs N] [--json]  scan the items not scanned yet"},
       {"rebuild", 2, SIZE_MAX, true, false, CmdRebuild, "rebuild CATALOG ID... [--json]  scan items again"},
+      {"sync", 2, SIZE_MAX, true, false, CmdSync,
+       "sync CATALOG ID... [--iim] [--json]  write items' annotations into their files (--iim: a NAME.iim file)"},
       {"thumbnail", 3, 3, false, false, CmdThumbnail, "thumbnail CATALOG ID OUT.jpg  the stored thumbnail as JPEG"},
       {"preview", 2, 4, false, false, CmdPreview, "preview FILE OUT.jpg [--size N]  a preview of a media file"},
       {"import-options", 1, 3, true, false, CmdImportOptions,

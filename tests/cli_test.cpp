@@ -564,6 +564,18 @@ TEST_F(CliTest, RebuildFollowsTheFileExceptWhatTheUserTyped) {
   // And it stays the user's through a second rebuild.
   Ok({"rebuild", catalog_, "1"});
   EXPECT_EQ(found("Credit", "typed here"), 1u);
+
+  // Written into the file by sync, it is the file's: exiftool reads it, and
+  // the next change another program makes wins at the next rebuild.
+  Ok({"sync", catalog_, "1"});
+  Json theirs = ExiftoolJson({"IPTC:Credit"}, {photo});
+  ASSERT_EQ(theirs.items.size(), 1u);
+  EXPECT_EQ(theirs.items[0]["Credit"].text, "typed here");
+  ASSERT_EQ(std::system(("exiftool -q -overwrite_original -IPTC:Credit=changed -XMP-photoshop:Credit=changed '" +
+                         photo + "'").c_str()),
+            0);
+  Ok({"rebuild", catalog_, "1"});
+  EXPECT_EQ(found("Credit", "changed"), 1u);
 }
 
 }  // namespace
