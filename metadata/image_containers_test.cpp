@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -153,7 +152,8 @@ Bytes RawProfile(std::string_view name, const Bytes& bytes) {
 
 TEST(PngMetadata, HexadecimalProfilesWhenNothingBetter) {
   const Bytes exif = Cat({{'E', 'x', 'i', 'f', 0, 0}, ExifBlock()});
-  ImageMetadata m = ReadPng(Png({PngChunk("zTXt", RawProfile("exif", exif)), PngChunk("zTXt", RawProfile("xmp", kXmp))}));
+  ImageMetadata m =
+      ReadPng(Png({PngChunk("zTXt", RawProfile("exif", exif)), PngChunk("zTXt", RawProfile("xmp", kXmp))}));
   EXPECT_EQ(Maker(m), "Nokia");
   ASSERT_EQ(m.list.count(kKeyXmp), 1);
   EXPECT_EQ(*m.list.find(kKeyXmp, 1), kXmp);
@@ -172,8 +172,7 @@ TEST(PngMetadata, HexadecimalProfilesWhenNothingBetter) {
 }
 
 TEST(PngMetadata, OwnProfileAndResolutionWinOverTheExif) {
-  // 11811 pixels per metre is 300 per inch; the EXIF says 300 too, so it is
-  // given another value here.
+  // pHYs: 11811 pixels per metre, 300 per inch; the EXIF says 96.
   TiffBuilder b(ByteOrder::kIntel);
   int main = b.addIfd();
   b.rationals(main, 0x11a, {{96, 1}});
@@ -200,17 +199,6 @@ TEST(PngMetadata, OwnProfileAndResolutionWinOverTheExif) {
   // A pHYs without a unit is only an aspect ratio: the EXIF's 96 stays.
   phys.back() = 0;
   EXPECT_EQ(ReadPng(Png({PngChunk("pHYs", phys), PngChunk("eXIf", b.build())})).resolution, 96);
-}
-
-TEST(PngMetadata, CutAndDamagedFiles) {
-  const Bytes whole = Png({PngChunk("eXIf", ExifBlock()), PngChunk("IDAT", Bytes(100, 0))});
-  const Bytes cut(whole.begin(), whole.end() - 60);
-  ImageMetadata m = ReadPng(cut, err::kEndOfFile);
-  EXPECT_EQ(Maker(m), "Nokia");  // what came before the cut stays
-  Bytes huge = Png({PngChunk("tEXt", Of("a"))});
-  huge[33] = 0xFF;  // the tEXt length's high byte: above PNG's limit
-  ReadPng(huge, err::kBadJpeg);
-  ReadPng(Of("not a png at all"), err::kBadJpeg);
 }
 
 // ---- WebP chunks ---------------------------------------------------------
@@ -258,18 +246,9 @@ TEST(WebpMetadata, ExifXmpAndProfileChunks) {
     EXPECT_EQ(*m.list.find(kKeyXmp, 1), odd_xmp);
     EXPECT_EQ(m.icc_profile, profile);
   }
-}
-
-TEST(WebpMetadata, CutFilesAndTheRiffSize) {
-  Bytes whole = Webp({WebpChunk("EXIF", ExifBlock()), WebpChunk("XMP ", kXmp)});
-  Bytes cut(whole.begin(), whole.end() - 5);
-  ImageMetadata m = ReadWebp(cut, err::kEndOfFile);
-  EXPECT_EQ(Maker(m), "Nokia");
-  EXPECT_EQ(m.list.count(kKeyXmp), 0);
   // Chunks after the size the RIFF header gives are not the file's.
   Bytes trailing = Cat({Webp({WebpChunk("VP8 ", Bytes(10, 0))}), WebpChunk("XMP ", kXmp)});
   EXPECT_EQ(ReadWebp(trailing).list.count(kKeyXmp), 0);
-  ReadWebp(Of(std::string("RIFF\4\0\0\0WAVE", 12)), err::kBadJpeg);
 }
 
 // Damage anywhere in a file: every cut and every flipped byte is read
@@ -303,6 +282,15 @@ TEST(ContainerDamage, EveryCutAndFlippedByte) {
       EXPECT_LE(m.orientation, 8);
     }
   }
+  // What came before a cut stays.
+  const Bytes part(png.begin(), png.end() - 20);
+  MemorySource cut(part);
+  ImageMetadata m;
+  EXPECT_EQ(ReadPngMetadata(cut, false, &m), err::kEndOfFile);
+  EXPECT_EQ(Maker(m), "Nokia");
+  Bytes huge = png;
+  huge[33] = 0xFF;  // the first chunk's length above PNG's limit
+  ReadPng(huge, err::kBadJpeg);
 }
 
 // ---- Files made by vips and exiftool, read as exiftool reads them ----------
@@ -412,34 +400,6 @@ TEST_F(ToolMadeFiles, HeifOrientationIsLeftToTheDecoder) {
   EXPECT_EQ(Read(path).orientation, 0);
   // A PNG has no transformations of its own: its EXIF orientation counts.
   EXPECT_EQ(Read(Make("orientation/landscape_6.jpg", "png")).orientation, 6);
-}
-
-TEST_F(ToolMadeFiles, CutHeifFilesFailCleanly) {
-  std::string path = Make("Canon_40D.jpg", "heic");
-  if (path.empty()) GTEST_SKIP() << "vips cannot write HEIF here";
-  std::ifstream in(path, std::ios::binary);
-  const Bytes whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  for (std::size_t cut = 0; cut < whole.size(); cut += 1 + whole.size() / 64) {
-    Bytes part(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut));
-    MemorySource source(part);
-    ImageMetadata m;
-    ReadHeifMetadata(source, true, &m);
-    EXPECT_EQ(m.orientation, 0);
-  }
-  MemorySource source(whole);
-  ImageMetadata m;
-  ASSERT_EQ(ReadHeifMetadata(source, true, &m), err::kNone);
-  EXPECT_EQ(m.camera, FourCC("CANN"));
-}
-
-TEST(ContainerSniffing, OnlyHeifBrandsAreHeif) {
-  EXPECT_TRUE(IsHeifHeader(Of(std::string("\0\0\0\x18" "ftypheic", 12))));
-  EXPECT_TRUE(IsHeifHeader(Of(std::string("\0\0\0\x18" "ftypmif1", 12))));
-  EXPECT_FALSE(IsHeifHeader(Of(std::string("\0\0\0\x18" "ftypisom", 12))));  // a movie
-  EXPECT_FALSE(IsHeifHeader(Of("ftypheic")));
-  MemorySource movie(Of(std::string("\0\0\0\x18" "ftypheic\0\0\0\0", 16)));
-  ImageMetadata m;
-  EXPECT_EQ(ReadHeifMetadata(movie, false, &m), err::kBadJpeg);  // the brand alone is no HEIF
 }
 
 }  // namespace
