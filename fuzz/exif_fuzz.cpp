@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzzes the metadata readers with an image file's bytes: the JPEG segment
 // walk with its EXIF, maker notes and thumbnail, the same bytes as a TIFF
-// file and as a Photoshop file, and then every field value and text computed
+// file, a Photoshop file, a PNG, a WebP and a HEIF file, and then every field
+// value and text computed
 // from the kept values and a round trip of the metadata list's stored form.
 // Last, annotations are embedded into the bytes as the annotate command
 // does for a user's (possibly damaged) file.
@@ -11,6 +12,7 @@
 
 #include "metadata/embedded_annotations.h"
 #include "metadata/exif_reader.h"
+#include "metadata/image_containers.h"
 #include "metadata/metadata_fields.h"
 #include "metadata/photoshop_file.h"
 
@@ -18,14 +20,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace norvo::metadata;
   std::span<const std::uint8_t> bytes(data, size);
   MemorySource source(bytes);
-  for (int as = 0; as < 3; ++as) {
+  for (int as = 0; as < 6; ++as) {
     ImageMetadata metadata;
-    if (as == 0) {
-      ReadJpegMetadata(source, true, &metadata);
-    } else if (as == 1) {
-      ReadTiffMetadata(source, true, &metadata);
-    } else {
-      ReadPhotoshopMetadata(source, &metadata);
+    switch (as) {
+      case 0: ReadJpegMetadata(source, true, &metadata); break;
+      case 1: ReadTiffMetadata(source, true, &metadata); break;
+      case 2: ReadPhotoshopMetadata(source, &metadata); break;
+      case 3: ReadPngMetadata(source, true, &metadata); break;
+      case 4: ReadWebpMetadata(source, true, &metadata); break;
+      default: ReadHeifMetadata(source, true, &metadata); break;
     }
     MetadataFieldsOf(metadata.list);
     GpsLatitudeText(metadata.list);
