@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 #include "catalog/save.h"
 #include "metadata/annotation_block.h"
@@ -131,22 +132,27 @@ std::uint32_t NumberOf(const ItemFields& item, FieldId id) {
 
 // --- sort keys --------------------------------------------------------------
 
-SortKey TextSortKey(std::string_view utf8, bool natural) {
-  SortKey key;
-  key.type = SortKeyType::kText;
-  UserCollator(natural).sortKey(FirstBytes(utf8, kMaxSortKeyText), key.text);
-  return key;
-}
+namespace {
 
-SortKey MakeSortKey(const ItemFields& item, FieldId id, bool natural) {
-  SortKey key;
+// MakeSortKey into a key kept between items, so that its text's buffer is
+// reused.
+void MakeSortKeyInto(const ItemFields& item, FieldId id, bool natural, SortKey& key) {
+  key.type = SortKeyType::kNone;
+  key.number = 0;
+  key.denominator = 0;
+  key.text.clear();
+  auto text_key = [&key, natural](std::string_view utf8) {
+    key.type = SortKeyType::kText;
+    UserCollator(natural).sortKey(FirstBytes(utf8, kMaxSortKeyText), key.text);
+  };
   if (id == field_ids::kFileName) {
     // The most sorted field, read straight from the record.
     std::string name = item.fileName();
-    return name.empty() ? key : TextSortKey(name, natural);
+    if (!name.empty()) text_key(name);
+    return;
   }
   FieldValue v;
-  if (!item.value(id, &v)) return key;
+  if (!item.value(id, &v)) return;
   switch (FieldValueType(id)) {
     case ValueType::kByte:
       key.type = SortKeyType::kByte;
@@ -165,13 +171,20 @@ SortKey MakeSortKey(const ItemFields& item, FieldId id, bool natural) {
       key.number = static_cast<std::int32_t>(v.number);
       key.denominator = static_cast<std::int32_t>(v.denominator);
       break;
-    case ValueType::kText: key = TextSortKey(ValueText(v, id), natural); break;
+    case ValueType::kText: text_key(ValueText(v, id)); break;
     default: break;
   }
-  return key;
 }
 
-int CompareSortKeys(const SortKey& a, const SortKey& b) {
+// A key whose text lies elsewhere (a sort's keys share one buffer).
+struct KeyView {
+  SortKeyType type = SortKeyType::kNone;
+  std::int64_t number = 0;
+  std::int64_t denominator = 0;
+  std::string_view text;
+};
+
+int CompareKeyViews(const KeyView& a, const KeyView& b) {
   if (a.type == SortKeyType::kNone || b.type == SortKeyType::kNone) {
     if (a.type == b.type) return 0;
     return a.type == SortKeyType::kNone ? -1 : 1;
@@ -193,7 +206,64 @@ int CompareSortKeys(const SortKey& a, const SortKey& b) {
   }
 }
 
+}  // namespace
+
+SortKey TextSortKey(std::string_view utf8, bool natural) {
+  SortKey key;
+  key.type = SortKeyType::kText;
+  UserCollator(natural).sortKey(FirstBytes(utf8, kMaxSortKeyText), key.text);
+  return key;
+}
+
+SortKey MakeSortKey(const ItemFields& item, FieldId id, bool natural) {
+  SortKey key;
+  MakeSortKeyInto(item, id, natural, key);
+  return key;
+}
+
+int CompareSortKeys(const SortKey& a, const SortKey& b) {
+  return CompareKeyViews({a.type, a.number, a.denominator, a.text}, {b.type, b.number, b.denominator, b.text});
+}
+
 namespace {
+
+// The keys of one sort, in the order the records are read (file order):
+// their numbers and types side by side, their texts back to back in one
+// buffer. Kept compact: a sort touches every key several times.
+class SortKeys {
+ public:
+  void clear() {
+    keys_.clear();
+    text_at_.clear();
+    texts_.clear();
+  }
+
+  std::uint32_t add(const SortKey& key) {
+    keys_.push_back({key.number, static_cast<std::int32_t>(key.denominator), key.type});
+    text_at_.push_back(static_cast<std::uint32_t>(texts_.size()));
+    texts_ += key.text;
+    return static_cast<std::uint32_t>(keys_.size() - 1);
+  }
+  // After the last add.
+  void close() { text_at_.push_back(static_cast<std::uint32_t>(texts_.size())); }
+
+  std::size_t size() const { return keys_.size(); }
+  KeyView operator[](std::size_t i) const {
+    const Key& k = keys_[i];
+    return {k.type, k.number, k.denominator,
+            std::string_view(texts_).substr(text_at_[i], text_at_[i + 1] - text_at_[i])};
+  }
+
+ private:
+  struct Key {
+    std::int64_t number;
+    std::int32_t denominator;  // rationals keep 32 bits
+    SortKeyType type;
+  };
+  std::vector<Key> keys_;
+  std::vector<std::uint32_t> text_at_;  // where each key's text begins in texts_
+  std::string texts_;
+};
 
 // A shown item in the sort: its cell (from 0), its key, and eight bytes of
 // its text key taken where the keys start to differ, as a number.
@@ -205,17 +275,29 @@ struct Ranked {
   std::uint32_t key = 0;
 };
 
-// The ranking bytes of every key (see Ranked); all 0 unless the keys are
-// texts (or missing): numbers must compare as numbers.
-std::vector<std::uint64_t> RankingBytes(const std::vector<SortKey>& keys) {
-  std::vector<std::uint64_t> out(keys.size(), 0);
-  const std::string* first = nullptr;
+// The buffers of a sort, kept for the next sort on the thread: fresh memory
+// costs a page fault a page, and on some systems the faults for a megabyte
+// take longer than sorting thousands of items.
+struct SortBuffers {
+  std::vector<int> wanted;
+  SortKeys keys;
+  std::vector<std::uint32_t> key_of_cell;
+  std::vector<Ranked> ranked;
+  std::vector<catalog::CatalogCell> order;
+};
+
+// How many bytes all text keys share at their start; every key must be a
+// text or missing, else ranking by bytes is off (nullopt): numbers must
+// compare as numbers.
+std::optional<std::size_t> SharedKeyBytes(const SortKeys& keys) {
+  std::optional<std::string_view> first;
   std::size_t common = 0;
-  for (const SortKey& k : keys) {
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    const KeyView k = keys[i];
     if (k.type == SortKeyType::kNone) continue;
-    if (k.type != SortKeyType::kText) return out;
-    if (first == nullptr) {
-      first = &k.text;
+    if (k.type != SortKeyType::kText) return std::nullopt;
+    if (!first) {
+      first = k.text;
       common = k.text.size();
       continue;
     }
@@ -223,18 +305,19 @@ std::vector<std::uint64_t> RankingBytes(const std::vector<SortKey>& keys) {
     while (n < common && n < k.text.size() && k.text[n] == (*first)[n]) ++n;
     common = n;
   }
-  for (std::size_t i = 0; i < keys.size(); ++i) {
-    const SortKey& k = keys[i];
-    if (k.type != SortKeyType::kText) continue;  // a missing key's 0 sorts it first
-    // Collation keys hold no 0 byte: the 0s past a key's end put it before
-    // the longer keys it begins.
-    std::uint64_t p = 0;
-    for (std::size_t b = common; b < common + sizeof p; ++b) {
-      p = (p << 8) | (b < k.text.size() ? static_cast<std::uint8_t>(k.text[b]) : 0u);
-    }
-    out[i] = p;
+  return common;
+}
+
+// The eight bytes of a text key after the shared ones, as a number; 0 for a
+// missing key, which sorts it first. Collation keys hold no 0 byte: the 0s
+// past a key's end put it before the longer keys it begins.
+std::uint64_t RankingBytes(const KeyView& key, std::size_t shared) {
+  std::uint64_t p = 0;
+  if (key.type != SortKeyType::kText) return p;
+  for (std::size_t b = shared; b < shared + sizeof p; ++b) {
+    p = (p << 8) | (b < key.text.size() ? static_cast<std::uint8_t>(key.text[b]) : 0u);
   }
-  return out;
+  return p;
 }
 
 }  // namespace
@@ -243,21 +326,23 @@ ErrorCode SortItems(catalog::Catalog& catalog, FieldId id, bool descending, bool
   if (moved) *moved = false;
   if (FindField(id) == nullptr) return err::kParam;
   const int count = catalog.itemCount();
-  // The keys in the order the records are read (file order), and the key
-  // of each shown cell.
-  std::vector<SortKey> keys;
-  std::vector<std::uint32_t> key_of_cell(static_cast<std::size_t>(count), 0);
-  std::vector<int> wanted;
+  thread_local SortBuffers buffers;
+  std::vector<int>& wanted = buffers.wanted;
+  SortKeys& keys = buffers.keys;
+  std::vector<std::uint32_t>& key_of_cell = buffers.key_of_cell;
+  wanted.clear();
+  keys.clear();
+  key_of_cell.assign(static_cast<std::size_t>(count), 0);
   for (int cell = 1; cell <= count; ++cell) {
     if (!catalog.cells[static_cast<std::size_t>(cell - 1)].hidden()) wanted.push_back(cell);
   }
-  keys.reserve(wanted.size());
   std::size_t offset = 0;
   std::size_t length = 0;
   const bool fixed_only = FieldStorage(id, offset, length) || id == field_ids::kLabels || id == field_ids::kUniqueId;
   ErrorCode failure = err::kNone;
   if (!wanted.empty()) {
     ItemFields item;
+    SortKey key;
     ForEachItemRecord(catalog, fixed_only ? RecordParts::kFixed : RecordParts::kSearched, wanted,
                       [&](int cell, ErrorCode e, const catalog::ItemRecord& record) {
                         if (e != err::kNone) {
@@ -265,25 +350,29 @@ ErrorCode SortItems(catalog::Catalog& catalog, FieldId id, bool descending, bool
                           return false;
                         }
                         item.assign(catalog, cell, record);
-                        key_of_cell[static_cast<std::size_t>(cell - 1)] = static_cast<std::uint32_t>(keys.size());
-                        keys.push_back(MakeSortKey(item, id, natural));
+                        MakeSortKeyInto(item, id, natural, key);
+                        key_of_cell[static_cast<std::size_t>(cell - 1)] = keys.add(key);
                         return true;
                       });
   }
   if (failure != err::kNone) return failure;
-  const std::vector<std::uint64_t> ranking = RankingBytes(keys);
-  std::vector<Ranked> ranked;
-  ranked.reserve(wanted.size());
+  keys.close();
+  const std::optional<std::size_t> shared = SharedKeyBytes(keys);
+  std::vector<Ranked>& ranked = buffers.ranked;
+  ranked.clear();
   for (int cell : wanted) {
     const std::uint32_t key = key_of_cell[static_cast<std::size_t>(cell - 1)];
-    ranked.push_back({ranking[key], static_cast<std::uint32_t>(cell - 1), key});
+    ranked.push_back({shared ? RankingBytes(keys[key], *shared) : 0, static_cast<std::uint32_t>(cell - 1), key});
   }
-  std::stable_sort(ranked.begin(), ranked.end(), [&keys, descending](const Ranked& a, const Ranked& b) {
-    int r = a.prefix != b.prefix ? (a.prefix < b.prefix ? -1 : 1) : CompareSortKeys(keys[a.key], keys[b.key]);
+  // Equal keys keep their order in both directions: the cell decides them,
+  // which makes a plain sort stable.
+  std::sort(ranked.begin(), ranked.end(), [&keys, descending](const Ranked& a, const Ranked& b) {
+    int r = a.prefix != b.prefix ? (a.prefix < b.prefix ? -1 : 1) : CompareKeyViews(keys[a.key], keys[b.key]);
+    if (r == 0) return a.cell < b.cell;
     return descending ? r > 0 : r < 0;
   });
-  std::vector<catalog::CatalogCell> order;
-  order.reserve(static_cast<std::size_t>(count));
+  std::vector<catalog::CatalogCell>& order = buffers.order;
+  order.clear();
   for (const Ranked& r : ranked) order.push_back(catalog.cells[r.cell]);
   for (int i = 0; i < count; ++i) {
     if (catalog.cells[static_cast<std::size_t>(i)].hidden()) order.push_back(catalog.cells[static_cast<std::size_t>(i)]);
