@@ -90,11 +90,15 @@ bool ValidGroupName(std::string_view name) {
   return !name.empty() && CharacterCount(name) <= kMaxGroupNameCharacters;
 }
 
-// Looks the name up by halving, as the index is kept in CompareGroupNames
-// order. An index another program sorted by another rule may hide an equal
-// entry from that search, so a name it does not find is looked for entry by
+// Whether an index is known to be in CompareGroupNames order: one built
+// here is; one read from a catalog file may have been sorted by another
+// program by another rule (or in another locale).
+enum class IndexOrder : std::uint8_t { kOurs, kUnknown };
+
+// Looks the name up by halving. In an index of unknown order that search
+// may miss an equal entry, so a name it does not find is looked for entry by
 // entry before it counts as new.
-GroupPlace FindIn(const GroupIndex& index, std::string_view name) {
+GroupPlace FindIn(const GroupIndex& index, std::string_view name, IndexOrder order = IndexOrder::kUnknown) {
   std::size_t low = 0;
   std::size_t high = index.size();
   while (low < high) {
@@ -108,6 +112,7 @@ GroupPlace FindIn(const GroupIndex& index, std::string_view name) {
     }
   }
   const int position = static_cast<int>(low) + 1;
+  if (order == IndexOrder::kOurs) return {false, position};
   const std::string wanted = SearchForm(name);
   std::string form;
   for (std::size_t i = 0; i < index.size(); ++i) {
@@ -137,12 +142,12 @@ std::vector<std::string> GroupNamesOf(const ItemFields& item, FieldId id) {
   return names;
 }
 
-bool AddToIndex(GroupIndex& index, FieldId id, const ItemFields& item) {
+bool AddToIndex(GroupIndex& index, FieldId id, const ItemFields& item, IndexOrder order = IndexOrder::kUnknown) {
   for (GroupEntry& e : index) e.touched = 0;
   bool changed = false;
   const std::uint32_t item_id = item.cell().item_id;
   for (const std::string& name : GroupNamesOf(item, id)) {
-    GroupPlace place = FindIn(index, name);
+    GroupPlace place = FindIn(index, name, order);
     if (!place.found) {
       GroupEntry e;
       e.name = name;
@@ -318,7 +323,7 @@ ErrorCode KeepGroupIndex(catalog::Catalog& catalog, FieldId id) {
     ItemFields item;
     for (int cell = 1; cell <= catalog.itemCount(); ++cell) {
       if (ErrorCode e = item.read(catalog, cell); e != err::kNone) return e;
-      AddToIndex(index, id, item);
+      AddToIndex(index, id, item, IndexOrder::kOurs);
     }
     for (GroupEntry& e : index) e.touched = 0;
   }
@@ -678,7 +683,7 @@ ErrorCode MakeSetsFromField(catalog::Catalog& catalog, FieldId id) {
   ItemFields item;
   for (int cell = 1; cell <= catalog.itemCount(); ++cell) {
     if (ErrorCode e = item.read(catalog, cell); e != err::kNone) return e;
-    AddToIndex(groups, id, item);
+    AddToIndex(groups, id, item, IndexOrder::kOurs);
   }
   for (const GroupEntry& g : groups) {
     int position = 0;
