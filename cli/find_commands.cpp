@@ -28,7 +28,7 @@ Result EngineFailure(ErrorCode e) { return FailWith(e, app::Activity::kOther); }
 // by its id in hexadecimal ("0x219"). Custom names are UTF-8 and compare
 // ignoring case in any script.
 FieldId FieldFromText(const catalog::Catalog& c, const std::string& text) {
-  FieldId id = metadata::FindFieldByLabel(&c, Utf8ToWindows1252(text));
+  FieldId id = metadata::FindFieldByLabel(&c, text);
   if (id == 0) id = metadata::FindCustomField(c, text);
   if (id == 0) throw UsageError{"'" + text + "' is not a field (a field label, or an id such as 0x219)"};
   return id;

@@ -116,7 +116,7 @@ Result ApplyAssignment(std::string_view assignment, md::AnnotationBlock& block, 
   }
   std::string name(assignment.substr(0, equals));
   std::string_view value = assignment.substr(equals + 1);
-  md::FieldId id = md::FindFieldByLabel(nullptr, Utf8ToWindows1252(name));
+  md::FieldId id = md::FindFieldByLabel(nullptr, name);
   bool carried = false;
   for (md::FieldId f : md::kIptcAnnotationFields) carried = carried || f == id;
   if (!carried) return FailWith(err::kParam, "'" + name + "' is not an annotation field that files carry.");

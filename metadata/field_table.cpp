@@ -8,6 +8,7 @@
 #include "catalog/catalog.h"
 #include "metadata/string_table.h"
 #include "platform/text_encoding.h"
+#include "platform/unicode_text.h"
 
 namespace norvo::metadata {
 namespace {
@@ -349,7 +350,10 @@ FieldId FindFieldByLabel(const catalog::Catalog* catalog, std::string_view text)
   }
   for (const FieldDefinition& f : kFields) {
     std::string label;
-    if (FieldLabel(catalog, f.id, label) == err::kNone && !label.empty() && CompareText(label, text, false) == 0) {
+    // Labels are Windows-1252; the text asked for is UTF-8, compared as
+    // search forms (case and normalisation ignored).
+    if (FieldLabel(catalog, f.id, label) == err::kNone && !label.empty() &&
+        SameSearchForm(Windows1252ToUtf8(label), text)) {
       return f.id;
     }
   }

@@ -187,8 +187,8 @@ int FieldCount();
 // gives "" and -50.
 ErrorCode FieldLabel(const catalog::Catalog* catalog, FieldId id, std::string& label);
 std::string FieldLabel(const catalog::Catalog* catalog, FieldId id);
-// The first field in table order whose label is `text` (Windows-1252, case
-// ignored), or the field whose id `text` spells in hexadecimal ("0x219");
+// The first field in table order whose label is `text` (UTF-8, case and
+// normalisation ignored), or the field whose id `text` spells in hexadecimal ("0x219");
 // 0 when there is none.
 FieldId FindFieldByLabel(const catalog::Catalog* catalog, std::string_view text);
 

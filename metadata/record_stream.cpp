@@ -112,6 +112,14 @@ void ForEachItemRecord(const catalog::Catalog& catalog, RecordParts parts, const
   for (const Place& place : places) {
     const File& file = place.scratch ? catalog.scratch : catalog.file;
     ErrorCode e = file.isOpen() ? ReadRecord(window, file, place.offset, parts, record) : err::kBadFileNumber;
+    // The names' true forms, as GetItemRecord hands them out.
+    record.true_file_name.clear();
+    record.true_display_name.clear();
+    const std::uint32_t id = catalog.cells[static_cast<std::size_t>(place.cell - 1)].item_id;
+    if (auto names = catalog.item_true_names.find(id); names != catalog.item_true_names.end()) {
+      record.true_file_name = names->second.file_name;
+      record.true_display_name = names->second.display_name;
+    }
     if (!visit(place.cell, e, record)) return;
   }
 }
