@@ -240,9 +240,9 @@ std::span<const MediaTypeRow> GetMediaTypeRows() {
 const MediaTypeRow* FindMediaTypeRow(std::uint32_t code) {
   if (const MediaTypeRow* exact = FindExactRow(code)) return exact;
   const Registry& r = TheRegistry();
-  const std::uint32_t upper = UpperCaseCode(code);
+  const std::uint32_t upper = FourCCUpperCase(code);
   for (int i = 0; i < r.count; ++i) {
-    if (UpperCaseCode(r.codes[static_cast<std::size_t>(i)]) == upper) return &r.rows[static_cast<std::size_t>(i)];
+    if (FourCCUpperCase(r.codes[static_cast<std::size_t>(i)]) == upper) return &r.rows[static_cast<std::size_t>(i)];
   }
   return nullptr;
 }

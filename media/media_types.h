@@ -34,19 +34,6 @@ enum class MediaHandler : std::uint8_t {
   ShellDocument = 7,     // page pictures of PDF and office documents
 };
 
-// A type code with each of its four characters upper-cased in ASCII: an
-// extension code is upper case, while registered codes may be in lower or
-// mixed case ('mp4 ', 'MooV').
-constexpr std::uint32_t UpperCaseCode(std::uint32_t code) {
-  std::uint32_t upper = 0;
-  for (int shift = 24; shift >= 0; shift -= 8) {
-    auto c = static_cast<std::uint8_t>(code >> shift);
-    if (c >= 'a' && c <= 'z') c = static_cast<std::uint8_t>(c - 'a' + 'A');
-    upper |= std::uint32_t{c} << shift;
-  }
-  return upper;
-}
-
 inline constexpr int kMaxMediaTypes = 255;         // rows of the registry (not 256)
 inline constexpr std::size_t kKindNameWidth = 64;  // length byte + text
 inline constexpr std::size_t kMaxKindNameLength = kKindNameWidth - 1;

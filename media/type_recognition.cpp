@@ -97,7 +97,7 @@ std::uint32_t TypeCodeFromName(std::string_view name) {
     std::uint8_t c = i < length ? static_cast<std::uint8_t>(name[name.size() - length + i]) : ' ';
     code = (code << 8) | c;
   }
-  return UpperCaseCode(code);
+  return FourCCUpperCase(code);
 }
 
 std::uint32_t NormalizeMediaType(std::uint32_t code, const FileSpec& file, MediaClass* media_class) {
@@ -126,7 +126,7 @@ std::uint32_t RecognizeMediaFile(const FileSpec& file, ClassMask class_mask, Med
   // extension code is upper case. The first row that matches counts.
   const MediaTypeRow* match = nullptr;
   for (const MediaTypeRow& row : GetMediaTypeRows()) {
-    if (UpperCaseCode(row.code) == code) {
+    if (FourCCUpperCase(row.code) == code) {
       match = &row;
       break;
     }

@@ -70,16 +70,6 @@ std::optional<std::uint32_t> ParseDate(std::string_view text) {
   return DateTimeOfDay(d);
 }
 
-std::uint32_t TypeCodeUpper(std::uint32_t code) {
-  std::uint32_t out = 0;
-  for (int shift = 24; shift >= 0; shift -= 8) {
-    auto c = static_cast<std::uint8_t>(code >> shift);
-    if (c >= 'a' && c <= 'z') c = static_cast<std::uint8_t>(c - 'a' + 'A');
-    out |= std::uint32_t{c} << shift;
-  }
-  return out;
-}
-
 std::int64_t DayKey(std::uint32_t date_time) {
   CalendarDay d = CalendarDayOf(date_time);
   return std::int64_t{d.year} * 365 + d.month * 31 + d.day;
@@ -667,8 +657,8 @@ bool EvaluateCriterion(const ItemFields& item, const Criterion& c) {
       typed.resize(4, ' ');
       std::uint32_t code = 0;
       for (char ch : typed) code = (code << 8) | static_cast<std::uint8_t>(ch);
-      std::uint32_t wanted = TypeCodeUpper(code);
-      std::uint32_t v = TypeCodeUpper(NumberOf(item, c.field));
+      std::uint32_t wanted = FourCCUpperCase(code);
+      std::uint32_t v = FourCCUpperCase(NumberOf(item, c.field));
       if (c.op == code_ops::kIs) return v == wanted;
       if (c.op == code_ops::kIsNot) return v != wanted;
       return false;

@@ -127,6 +127,18 @@ constexpr std::uint32_t FourCC(const char (&c)[5]) {
          (std::uint32_t(std::uint8_t(c[2])) << 8) | std::uint32_t(std::uint8_t(c[3]));
 }
 std::string FourCCToString(std::uint32_t code);
+// A code with each of its four characters upper-cased in ASCII: type codes
+// match whatever the case of a file's extension or of a registered row
+// ('mp4 ', 'MooV').
+constexpr std::uint32_t FourCCUpperCase(std::uint32_t code) {
+  std::uint32_t upper = 0;
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    auto c = static_cast<std::uint8_t>(code >> shift);
+    if (c >= 'a' && c <= 'z') c = static_cast<std::uint8_t>(c - 'a' + 'A');
+    upper |= std::uint32_t{c} << shift;
+  }
+  return upper;
+}
 
 // 64-bit byte-order conversion between big-endian and host order (symmetric).
 std::uint64_t SwapBigEndian64(std::uint64_t v);
