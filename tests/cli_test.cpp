@@ -116,15 +116,33 @@ TEST_F(CliTest, AddLabelRemoveAndSaveAs) {
   EXPECT_EQ(Run({"save-as", catalog_, copy}).status, 1);  // never replaces a file
 }
 
-TEST_F(CliTest, NameOutsideWindows1252KeepsItsUtf8Path) {
+// Fault: names outside Windows-1252 were listed as underscores ("______.jpg").
+// Import, list, save elsewhere and reopen keep them whole, in every script.
+TEST_F(CliTest, NamesInEveryScriptSurviveImportSaveAndReopen) {
   Ok({"new", catalog_});
-  std::string file = Photo("DSCN0010.jpg", "Łódź 日本.jpg");
-  Ok({"add", catalog_, file});
-  Json item = List(catalog_).items.at(0);
-  EXPECT_EQ(item["file_name"].text, "Łódź 日本.jpg");
-  EXPECT_EQ(item["path"].text, file);
-  std::string check = Ok({"check", catalog_});
-  EXPECT_NE(check.find(norvo::app::NoMissingFilesMessage()), std::string::npos) << check;
+  const std::vector<std::string> names = {"Москва.jpg", "Ακρόπολη.jpg", "東京タワー.jpg", "القاهرة.jpg",
+                                          "party 🎉.jpg", "Cafe\xCC\x81.jpg",   "Łódź 日本.jpg"};
+  fs::create_directory(dir_ / "shoot");
+  for (const std::string& name : names) Photo("DSCN0010.jpg", "shoot/" + name);
+  Ok({"import", catalog_, (dir_ / "shoot").string()});
+  const std::string copy = (dir_ / "copy.nrk").string();
+  Ok({"save-as", catalog_, copy});
+  for (const std::string& catalog : {catalog_, copy}) {
+    SCOPED_TRACE(catalog);
+    std::vector<std::string> listed;
+    for (const Json& item : List(catalog).items) {
+      EXPECT_EQ(item["display_name"].text, item["file_name"].text);
+      EXPECT_EQ(item["path"].text, (dir_ / "shoot" / item["file_name"].text).string());
+      EXPECT_FALSE(item["pending"].boolean);
+      listed.push_back(item["file_name"].text);
+    }
+    std::vector<std::string> expected = names;
+    std::sort(expected.begin(), expected.end());
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, expected);
+    std::string check = Ok({"check", catalog});
+    EXPECT_NE(check.find(norvo::app::NoMissingFilesMessage()), std::string::npos) << check;
+  }
 }
 
 TEST_F(CliTest, CheckReportsMissingFiles) {
