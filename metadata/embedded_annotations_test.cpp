@@ -357,6 +357,15 @@ TEST_F(WriteBackTest, RealTiffKeepsItsXmpPropertiesAndImageData) {
   }
   EXPECT_EQ(Tag(after, "IPTC:By-line"), "Ann Example");
   EXPECT_EQ(Tag(after, "ExifTool:Warning"), "");
+  // Fault: the IPTC tag was written as UNDEFINED, which exiftool's check
+  // names as a non-standard format; it is written as LONG, as editors do.
+  std::string report;
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(("exiftool -validate -warning -a '" + path + "'").c_str(), "r"), pclose);
+  ASSERT_TRUE(pipe);
+  char buffer[4096];
+  while (std::fgets(buffer, sizeof buffer, pipe.get()) != nullptr) report += buffer;
+  EXPECT_NE(report.find("Validate"), std::string::npos) << report;
+  EXPECT_EQ(report.find("IPTC-NAA"), std::string::npos) << report;
 }
 
 TEST_F(WriteBackTest, PhotoshopFileGetsResourcesAndKeepsTheRest) {

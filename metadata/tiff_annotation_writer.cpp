@@ -12,6 +12,7 @@ namespace norvo::metadata {
 namespace {
 
 constexpr std::uint16_t kTypeByte = 1;
+constexpr std::uint16_t kTypeLong = 4;
 constexpr std::uint16_t kTypeUndefined = 7;
 // A first directory with more entries than this is not one we rewrite.
 constexpr std::uint16_t kMaxWritableEntries = 4096;
@@ -133,8 +134,12 @@ ErrorCode EmbedAnnotationsInTiff(std::span<const std::uint8_t> tiff, const Embed
   values[0].type = kTypeByte;
   if (ErrorCode e = UpdatedXmpPacket(old_xmp, annotations.block, &values[0].data); e != err::kNone) return e;
   values[1].tag = kTiffTagIptc;
-  values[1].type = kTypeUndefined;
+  // The IIM stream goes in as 32-bit units, as image editors write it
+  // (exiftool warns of any other type); zero bytes pad its end, where IIM
+  // readers stop.
+  values[1].type = kTypeLong;
   values[1].data = EmbeddedIimRecords(annotations);
+  values[1].data.resize((values[1].data.size() + 3) / 4 * 4, 0);
 
   TiffOutput output(tiff, layout.order());
   bool directory_changes = false;
@@ -151,7 +156,7 @@ ErrorCode EmbedAnnotationsInTiff(std::span<const std::uint8_t> tiff, const Embed
     }
     if (old != nullptr) {
       output.put16(old->at + 2, v.type);
-      output.put32(old->at + 4, static_cast<std::uint32_t>(v.data.size()));
+      output.put32(old->at + 4, static_cast<std::uint32_t>(v.data.size() / TiffTypeSize(v.type)));
       output.put32(old->at + 8, v.offset);
     } else {
       directory_changes = true;
@@ -177,7 +182,7 @@ ErrorCode EmbedAnnotationsInTiff(std::span<const std::uint8_t> tiff, const Embed
       TiffOutput entry(std::array<std::uint8_t, kIfdEntrySize>{}, layout.order());
       entry.put16(0, v.tag);
       entry.put16(2, v.type);
-      entry.put32(4, static_cast<std::uint32_t>(v.data.size()));
+      entry.put32(4, static_cast<std::uint32_t>(v.data.size() / TiffTypeSize(v.type)));
       entry.put32(8, v.offset);
       Row r{v.tag, {}};
       std::copy_n(entry.bytes().begin(), kIfdEntrySize, r.bytes.begin());
