@@ -21,6 +21,9 @@ case "${1:-}" in
 esac
 
 bash scripts/setup.sh
+# Paths below this folder count as relative for ccache: a clone elsewhere
+# reuses what an earlier build cached.
+export CCACHE_BASEDIR="$PWD"
 cmake -S . -B "$build_dir" -G Ninja "${cmake_args[@]}"
 cmake --build "$build_dir"
 ctest --test-dir "$build_dir" --output-on-failure -j2
