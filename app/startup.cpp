@@ -8,6 +8,7 @@
 
 #include "app/catalog_document.h"
 #include "media/media_type_registry.h"
+#include "metadata/custom_fields.h"
 #include "media/platform_components.h"
 #include "platform/file_spec.h"
 
@@ -141,6 +142,11 @@ StartupState InitInstance(const StartupOptions& options) {
   // 7-8. The engine needs no set-up; the settings, stamped on the first run.
   s.preferences = LoadPreferences(*s.settings, options.screen);
   s.labels = LoadLabels(*s.settings);
+  {
+    std::vector<std::string> label_names;
+    for (const Label& label : s.labels) label_names.push_back(label.name);
+    metadata::SetColourLabelNames(label_names);  // what search finds labels by
+  }
   if (StampFirstRun(s.preferences.preferences)) {
     s.first_run = true;
     // A store that cannot be written still lets the program run; the stamp

@@ -5,10 +5,12 @@
 #include <cstdint>
 
 #include "app/catalog_document.h"
+#include "app/preferences.h"
 #include "app/settings_store.h"
 #include "app/startup.h"
 
 #include "cli/command_table.h"
+#include "metadata/custom_fields.h"
 
 namespace norvo::cli {
 namespace {
@@ -95,7 +97,14 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   // ScratchFiles go to the folder the user chose in the settings, as the
   // desktop program's do; whatever killed runs left behind (ScratchFiles,
   // temporary copies of photos) goes first.
-  app::SetScratchFolder(app::ChooseScratchFolder(app::SettingsStore::Open()));
+  {
+    const app::SettingsStore settings = app::SettingsStore::Open();
+    app::SetScratchFolder(app::ChooseScratchFolder(settings));
+    // The names the user gave the colour labels are what search finds.
+    std::vector<std::string> label_names;
+    for (const app::Label& label : app::LoadLabels(settings)) label_names.push_back(label.name);
+    metadata::SetColourLabelNames(label_names);
+  }
   app::SweepLeftovers();
   Result result;
   try {

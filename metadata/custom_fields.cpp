@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "metadata/custom_fields.h"
 
+#include <array>
+
 #include "catalog/limits.h"
 #include "metadata/annotation_block.h"
 #include "metadata/string_table.h"
@@ -113,9 +115,25 @@ ErrorCode SetColourLabel(catalog::Catalog& catalog, int cell, int label) {
   return catalog::SetItemLabel(catalog, cell, label);
 }
 
+namespace {
+
+std::array<std::string, catalog::kMaxLabel + 1>& UserLabelNames() {
+  static std::array<std::string, catalog::kMaxLabel + 1> names;
+  return names;
+}
+
+}  // namespace
+
 std::string ColourLabelName(int label) {
   if (label < 0 || label > catalog::kMaxLabel) return {};
+  const std::string& named = UserLabelNames()[static_cast<std::size_t>(label)];
+  if (!named.empty()) return named;
   return std::string(ListText(strings::kColourLabels, label + 1));
+}
+
+void SetColourLabelNames(std::span<const std::string> names) {
+  auto& user = UserLabelNames();
+  for (std::size_t i = 0; i < names.size() && i + 1 < user.size(); ++i) user[i + 1] = names[i];
 }
 
 }  // namespace norvo::metadata

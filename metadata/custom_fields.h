@@ -10,6 +10,7 @@
 #pragma once
 
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -51,7 +52,11 @@ std::string CustomFieldMessage(ErrorCode code);
 // Sets the colour label of the item in `cell` (from 1): 1..9, or 0 for none
 // and for any number outside 0..9. Keeps the catalog's labelled-item count.
 ErrorCode SetColourLabel(catalog::Catalog& catalog, int cell, int label);
-// "None", "Red" .. "Gray"; "" outside 0..9.
+// "None", "Red" .. "Gray", or the names the user gave labels 1..9 in the
+// settings; "" outside 0..9. Windows-1252.
 std::string ColourLabelName(int label);
+// The user's names of labels 1..9 (Windows-1252), set at start-up before any
+// search runs; an empty name keeps the label's default.
+void SetColourLabelNames(std::span<const std::string> names);
 
 }  // namespace norvo::metadata

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/messages.h"
+#include "app/preferences.h"
 #include "catalog/limits.h"
 #include "tests/cli_harness.h"
 
@@ -594,6 +595,28 @@ TEST_F(CliTest, RebuildFollowsTheFileExceptWhatTheUserTyped) {
             0);
   Ok({"rebuild", catalog_, "1"});
   EXPECT_EQ(found("Credit", "changed"), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// Fault: a label the user renamed "Urgent" in the settings was not found by
+// that name.
+TEST_F(CliTest, QuickSearchFindsLabelsByTheNamesTheUserGave) {
+  norvo::app::Labels labels = norvo::app::DefaultLabels();
+  labels[1].name = "Urgent";  // label 2
+  const auto bytes = norvo::app::LabelsToBytes(labels);
+  const fs::path block = dir_ / "labels.bin";
+  std::ofstream(block, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
+  Ok({"settings", "put", "LABL", "1", block.string()});
+  Ok({"new", catalog_});
+  Ok({"add", catalog_, Photo("Canon_40D.jpg", "a.jpg"), Photo("Nikon_D70.jpg", "b.jpg")});
+  Ok({"label", catalog_, "2", "2"});
+  Json found = JsonParser::Parse(Ok({"find", catalog_, "urgent", "--json"}));
+  ASSERT_EQ(found.items.size(), 1u);
+  EXPECT_EQ(found.items[0].number, 2);
 }
 
 }  // namespace
