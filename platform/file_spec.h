@@ -25,7 +25,7 @@ struct FileSpec {
 };
 
 // Makes a spec from a path (relative paths are taken from the current
-// folder); the spec's path is absolute and lexically normal.
+// folder); the resulting path is absolute and lexically normal.
 // Returns 0 when the file exists and -43 when it does not; the FileSpec is filled
 // in both cases, so a caller can then create the file. An empty path is -37.
 ErrorCode MakeFileSpec(const std::string& path, FileSpec& out);
