@@ -10,8 +10,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 PACKAGES="cmake ninja-build g++ ccache pkg-config libgtest-dev"
 # Libraries the program links: settings database, HTTP, Unicode text
 # (case folding, normalisation, collation), checksums (zlib), and the media
-# readers (movies,
-# still images, camera raw, PDF).
+# readers (movies, still images, camera raw, PDF).
 PACKAGES="$PACKAGES libsqlite3-dev libcurl4-openssl-dev libicu-dev zlib1g-dev"
 PACKAGES="$PACKAGES libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev"
 PACKAGES="$PACKAGES libjpeg62-turbo-dev libpng-dev libtiff-dev libwebp-dev libheif-dev libgif-dev libraw-dev"
