@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <algorithm>
 #include <filesystem>
-#include <functional>
 
 #include "catalog/rollback_journal.h"
 #include "catalog/save.h"
@@ -25,6 +24,15 @@ using testing::SampleRecord;
 using testing::Spec;
 using testing::TempDir;
 
+// Edits of every kind: a removal in the middle, a changed record, a new one,
+// a label.
+void JournalTestEdit(Catalog& c, const std::string& folder) {
+  EXPECT_EQ(RemoveItem(c, 2), err::kNone);
+  EXPECT_EQ(ReplaceItemParts(c, 2, SampleRecord(30), parts::kAll), err::kNone);
+  EXPECT_EQ(AddItem(c, SampleRecord(5), folder), err::kNone);
+  EXPECT_EQ(SetItemLabel(c, 1, 3), err::kNone);
+}
+
 class JournalTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -38,14 +46,6 @@ class JournalTest : public ::testing::Test {
     ::unsetenv("XDG_DATA_HOME");
   }
 
-  // Edits of every kind: a removal in the middle, a changed record, a new one.
-  static void Edit(Catalog& c, const std::string& folder) {
-    EXPECT_EQ(RemoveItem(c, 2), err::kNone);
-    EXPECT_EQ(ReplaceItemParts(c, 2, SampleRecord(30), parts::kAll), err::kNone);
-    EXPECT_EQ(AddItem(c, SampleRecord(5), folder), err::kNone);
-    EXPECT_EQ(SetItemLabel(c, 1, 3), err::kNone);
-  }
-
   // Runs open, edit and save in a child process that dies just before its
   // n-th write (0: never). True when the child finished.
   bool SaveInChild(std::uint64_t kill_at, const FileSpec* destination) {
@@ -53,7 +53,7 @@ class JournalTest : public ::testing::Test {
     if (pid == 0) {
       auto c = testing::Open(dir_, path_);
       if (!c) ::_exit(3);
-      Edit(*c, dir_.path());
+      JournalTestEdit(*c, dir_.path());
       faults::KillAtNthWrite(kill_at);
       ErrorCode e = SaveCatalog(*c, destination, {});
       ::_exit(e == err::kNone ? 0 : 4);
@@ -99,23 +99,24 @@ class JournalTest : public ::testing::Test {
   std::vector<std::uint8_t> original_;
 };
 
-std::uint64_t CountWrites(const std::function<void()>& work) {
+// Write-like operations of the edit and the save, in place or to another
+// file, counted on a catalog of its own.
+std::uint64_t WritesOfASave(bool to_another_file) {
+  TempDir probe_dir;
+  const std::string probe = probe_dir.file("cat.nrk");
+  testing::MakeCatalogFile(probe_dir, probe, 4);
   faults::Reset();
-  work();
-  std::uint64_t n = faults::WriteCount();
+  auto c = testing::Open(probe_dir, probe);
+  JournalTestEdit(*c, probe_dir.path());
+  FileSpec to = Spec(probe_dir.file("copy.nrk"));
+  EXPECT_EQ(SaveCatalog(*c, to_another_file ? &to : nullptr, {}), err::kNone);
+  const std::uint64_t n = faults::WriteCount();
   faults::Reset();
   return n;
 }
 
 TEST_F(JournalTest, ASaveInPlaceKilledAtAnyWriteOpensAsBeforeOrAfter) {
-  TempDir probe_dir;
-  const std::string probe = probe_dir.file("cat.nrk");
-  testing::MakeCatalogFile(probe_dir, probe, 4);
-  const std::uint64_t writes = CountWrites([&] {
-    auto c = testing::Open(probe_dir, probe);
-    Edit(*c, probe_dir.path());
-    EXPECT_EQ(SaveCatalog(*c, nullptr, {}), err::kNone);
-  });
+  const std::uint64_t writes = WritesOfASave(false);
   ASSERT_GT(writes, 4u);
   int before = 0;
   for (std::uint64_t n = 1; n <= writes + 1; ++n) {
@@ -134,15 +135,7 @@ TEST_F(JournalTest, ASaveInPlaceKilledAtAnyWriteOpensAsBeforeOrAfter) {
 
 TEST_F(JournalTest, ASaveAsKilledAtAnyWriteLeavesNoHalfFile) {
   const FileSpec dest = Spec(dir_.file("copy.nrk"));
-  TempDir probe_dir;
-  const std::string probe = probe_dir.file("cat.nrk");
-  testing::MakeCatalogFile(probe_dir, probe, 4);
-  const std::uint64_t writes = CountWrites([&] {
-    auto c = testing::Open(probe_dir, probe);
-    Edit(*c, probe_dir.path());
-    FileSpec to = Spec(probe_dir.file("copy.nrk"));
-    EXPECT_EQ(SaveCatalog(*c, &to, {}), err::kNone);
-  });
+  const std::uint64_t writes = WritesOfASave(true);
   for (std::uint64_t n = 1; n <= writes + 1; ++n) {
     SCOPED_TRACE("killed before write " + std::to_string(n));
     std::filesystem::remove(dest.path);
