@@ -316,31 +316,33 @@ TEST_F(CatalogFileTest, PasswordIsAskedAndComparedIgnoringCase) {
 }
 
 TEST_F(CatalogFileTest, FilesThatAreNotCatalogsAreRefused) {
-  TwoItemFile f;
-  ErrorCode e = err::kNone;
-  Bytes bad_magic = f.bytes;
-  bad_magic[4] = 'X';
-  OpenBytes(bad_magic, &e);
-  EXPECT_EQ(e, err::kUnreadableCatalog);
-
-  Bytes too_many = f.bytes;
-  FixedBytes(too_many).setU32be(0, kMaxCatalogItems + 1);
-  OpenBytes(too_many, &e);
-  EXPECT_EQ(e, err::kUnreadableCatalog);
-
-  Bytes bad_offset = f.bytes;
-  FixedBytes(bad_offset).setU32be(bad_offset.size() - 4, 0x7FFFFFF0);
-  OpenBytes(bad_offset, &e);
-  EXPECT_EQ(e, err::kUnreadableCatalog);
-
-  OpenBytes(HandFile(0, {}, {{"SIGN", Bytes(257, 1)}, {"TOTL", Numbers({0, 0, 0, 0, 0})}}), &e);
-  EXPECT_EQ(e, err::kUnreadableCatalog);
-  OpenBytes(HandFile(0, {}, {{"CELL", Bytes(12 * (kMaxCatalogItems + 1), 0)}, {"TOTL", Numbers({0, 0, 0, 0, 0})}}),
-            &e);
-  EXPECT_EQ(e, err::kUnreadableCatalog);
-
-  OpenBytes(Str("short"), &e);
-  EXPECT_EQ(e, err::kEndOfFile);
+  const Bytes good = TwoItemFile().bytes;
+  auto changed = [&good](std::size_t at, std::uint32_t value) {
+    Bytes b = good;
+    FixedBytes(b).setU32be(at, value);
+    return b;
+  };
+  const Bytes no_totals = Numbers({0, 0, 0, 0, 0});
+  const struct {
+    const char* name;
+    Bytes bytes;
+    ErrorCode want;
+  } cases[] = {
+      {"foreign magic", changed(4, FourCC("X25i")), err::kUnreadableCatalog},
+      {"too many items", changed(0, kMaxCatalogItems + 1), err::kUnreadableCatalog},
+      {"directory beyond the end", changed(good.size() - 4, 0x7FFFFFF0), err::kUnreadableCatalog},
+      {"overlong signature", HandFile(0, {}, {{"SIGN", Bytes(257, 1)}, {"TOTL", no_totals}}), err::kUnreadableCatalog},
+      {"more cells than items allowed",
+       HandFile(0, {}, {{"CELL", Bytes(12 * (kMaxCatalogItems + 1), 0)}, {"TOTL", no_totals}}),
+       err::kUnreadableCatalog},
+      {"shorter than a header", Str("short"), err::kEndOfFile},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ErrorCode e = err::kNone;
+    EXPECT_FALSE(OpenBytes(c.bytes, &e));
+    EXPECT_EQ(e, c.want);
+  }
   // Every failed open leaves no lock behind.
   for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
     EXPECT_EQ(entry.path().filename().string().find("_0"), std::string::npos) << entry.path();

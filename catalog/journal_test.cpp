@@ -24,25 +24,15 @@ using testing::SampleRecord;
 using testing::Spec;
 using testing::TempDir;
 
-// Edits of every kind: a removal in the middle, a changed record, a new one,
-// a label.
-void JournalTestEdit(Catalog& c, const std::string& folder) {
-  EXPECT_EQ(RemoveItem(c, 2), err::kNone);
-  EXPECT_EQ(ReplaceItemParts(c, 2, SampleRecord(30), parts::kAll), err::kNone);
-  EXPECT_EQ(AddItem(c, SampleRecord(5), folder), err::kNone);
-  EXPECT_EQ(SetItemLabel(c, 1, 3), err::kNone);
-}
-
-class JournalTest : public ::testing::Test {
+class JournalTest : public testing::SavedCatalogTest {
  protected:
   void SetUp() override {
-    path_ = dir_.file("cat.nrk");
-    testing::MakeCatalogFile(dir_, path_, 4);
+    SavedCatalogTest::SetUp();
     original_ = ReadAll(path_);
     ::setenv("XDG_DATA_HOME", dir_.file("data").c_str(), 1);
   }
   void TearDown() override {
-    faults::Reset();
+    SavedCatalogTest::TearDown();
     ::unsetenv("XDG_DATA_HOME");
   }
 
@@ -51,9 +41,8 @@ class JournalTest : public ::testing::Test {
   bool SaveInChild(std::uint64_t kill_at, const FileSpec* destination) {
     pid_t pid = ::fork();
     if (pid == 0) {
-      auto c = testing::Open(dir_, path_);
+      auto c = OpenAndEdit();
       if (!c) ::_exit(3);
-      JournalTestEdit(*c, dir_.path());
       faults::KillAtNthWrite(kill_at);
       ErrorCode e = SaveCatalog(*c, destination, {});
       ::_exit(e == err::kNone ? 0 : 4);
@@ -76,7 +65,7 @@ class JournalTest : public ::testing::Test {
     const int label = c->cells[0].label();
     CloseCatalog(std::move(c), false);
     if (seeds == std::vector<std::uint32_t>{1, 2, 3, 4} && label == 0) return 0;
-    if (seeds == std::vector<std::uint32_t>{1, 30, 4, 5} && label == 3) return 1;
+    if (seeds == testing::kEditedSeeds && label == 3) return 1;
     return -1;
   }
 
@@ -94,29 +83,11 @@ class JournalTest : public ::testing::Test {
     return out;
   }
 
-  TempDir dir_;
-  std::string path_;
   std::vector<std::uint8_t> original_;
 };
 
-// Write-like operations of the edit and the save, in place or to another
-// file, counted on a catalog of its own.
-std::uint64_t WritesOfASave(bool to_another_file) {
-  TempDir probe_dir;
-  const std::string probe = probe_dir.file("cat.nrk");
-  testing::MakeCatalogFile(probe_dir, probe, 4);
-  faults::Reset();
-  auto c = testing::Open(probe_dir, probe);
-  JournalTestEdit(*c, probe_dir.path());
-  FileSpec to = Spec(probe_dir.file("copy.nrk"));
-  EXPECT_EQ(SaveCatalog(*c, to_another_file ? &to : nullptr, {}), err::kNone);
-  const std::uint64_t n = faults::WriteCount();
-  faults::Reset();
-  return n;
-}
-
 TEST_F(JournalTest, ASaveInPlaceKilledAtAnyWriteOpensAsBeforeOrAfter) {
-  const std::uint64_t writes = WritesOfASave(false);
+  const std::uint64_t writes = testing::WritesOfAnEditedSave(false);
   ASSERT_GT(writes, 4u);
   int before = 0;
   for (std::uint64_t n = 1; n <= writes + 1; ++n) {
@@ -135,7 +106,7 @@ TEST_F(JournalTest, ASaveInPlaceKilledAtAnyWriteOpensAsBeforeOrAfter) {
 
 TEST_F(JournalTest, ASaveAsKilledAtAnyWriteLeavesNoHalfFile) {
   const FileSpec dest = Spec(dir_.file("copy.nrk"));
-  const std::uint64_t writes = WritesOfASave(true);
+  const std::uint64_t writes = testing::WritesOfAnEditedSave(true);
   for (std::uint64_t n = 1; n <= writes + 1; ++n) {
     SCOPED_TRACE("killed before write " + std::to_string(n));
     std::filesystem::remove(dest.path);

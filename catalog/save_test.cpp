@@ -19,29 +19,8 @@ using testing::SampleRecord;
 using testing::Spec;
 using testing::TempDir;
 
-class SaveTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    path_ = dir_.file("cat.nrk");
-    testing::MakeCatalogFile(dir_, path_, 4);
-  }
-  void TearDown() override { faults::Reset(); }
-
-  // Opens the saved catalog and makes changes of every kind: a removal in
-  // the middle, a changed record, a new record.
-  std::unique_ptr<Catalog> OpenAndEdit() {
-    auto c = testing::Open(dir_, path_);
-    EXPECT_EQ(RemoveItem(*c, 2), err::kNone);
-    ItemRecord changed = SampleRecord(30);
-    EXPECT_EQ(ReplaceItemParts(*c, 2, changed, parts::kAll), err::kNone);  // the item of seed 3
-    EXPECT_EQ(AddItem(*c, SampleRecord(5), dir_.path()), err::kNone);
-    return c;
-  }
-  static constexpr std::uint32_t kEdited[] = {1, 30, 4, 5};
-
-  TempDir dir_;
-  std::string path_;
-};
+using SaveTest = testing::SavedCatalogTest;
+using testing::kEditedSeeds;
 
 TEST_F(SaveTest, SaveInPlaceCompactsAndEmptiesTheScratchFile) {
   auto c = OpenAndEdit();
@@ -59,11 +38,11 @@ TEST_F(SaveTest, SaveInPlaceCompactsAndEmptiesTheScratchFile) {
   c->scratch.endOfFile(&scratch_length);
   EXPECT_EQ(scratch_length, 0);
   for (int i = 0; i < c->itemCount(); ++i) EXPECT_FALSE(c->cells[static_cast<std::size_t>(i)].inScratch());
-  testing::ExpectItems(*c, {1, 30, 4, 5});
+  testing::ExpectItems(*c, kEditedSeeds);
 
   // Records lie back to back from byte 8 up to the directory.
   std::uint64_t expected_area = 8;
-  for (auto seed : kEdited) expected_area += SampleRecord(seed).storedSize();
+  for (auto seed : kEditedSeeds) expected_area += SampleRecord(seed).storedSize();
   EXPECT_EQ(c->directory_offset, expected_area);
   EXPECT_EQ(std::filesystem::file_size(path_), size_before - SampleRecord(2).storedSize() +
                                                    SampleRecord(30).storedSize() - SampleRecord(3).storedSize() +
@@ -71,17 +50,8 @@ TEST_F(SaveTest, SaveInPlaceCompactsAndEmptiesTheScratchFile) {
   CloseCatalog(std::move(c), false);
   c = testing::Open(dir_, path_);
   EXPECT_FALSE(c->report.sequential_scan);
-  testing::ExpectItems(*c, {1, 30, 4, 5});
+  testing::ExpectItems(*c, kEditedSeeds);
   EXPECT_EQ(c->totals.total_record_bytes, static_cast<std::int32_t>(expected_area - 8));
-}
-
-// How many writes a save of the edited catalog makes when nothing fails.
-std::uint64_t CountSaveWrites(Catalog& c, const FileSpec* dest) {
-  faults::Reset();
-  EXPECT_EQ(SaveCatalog(c, dest, {}), err::kNone);
-  std::uint64_t writes = faults::WriteCount();
-  faults::Reset();
-  return writes;
 }
 
 // Names in the catalog's folder other than catalogs, LockFiles and the
@@ -97,8 +67,7 @@ std::vector<std::string> Leftovers(const TempDir& dir) {
 
 TEST_F(SaveTest, EverySaveAsWriteFailureKeepsAllRecordsAndTheOldFile) {
   const auto original = ReadAll(path_);
-  FileSpec probe = Spec(dir_.file("probe.nrk"));
-  const std::uint64_t writes = CountSaveWrites(*OpenAndEdit(), &probe);
+  const std::uint64_t writes = testing::WritesOfAnEditedSave(true);
   ASSERT_GT(writes, 3u);
   for (std::uint64_t n = 1; n <= writes; ++n) {
     SCOPED_TRACE("write " + std::to_string(n));
@@ -114,7 +83,7 @@ TEST_F(SaveTest, EverySaveAsWriteFailureKeepsAllRecordsAndTheOldFile) {
       ASSERT_EQ(e, err::kDiskFull);
       EXPECT_FALSE(std::filesystem::exists(dest.path));
       EXPECT_TRUE(c->changed());
-      testing::ExpectItems(*c, {1, 30, 4, 5});
+      testing::ExpectItems(*c, kEditedSeeds);
       EXPECT_EQ(ReadAll(path_), original);
       auto old = testing::Open(dir_, path_);
       testing::ExpectItems(*old, {1, 2, 3, 4});
@@ -127,12 +96,12 @@ TEST_F(SaveTest, EverySaveAsWriteFailureKeepsAllRecordsAndTheOldFile) {
     CloseCatalog(std::move(c), false);
     auto reopened = testing::Open(dir_, dest.path);
     EXPECT_FALSE(reopened->report.sequential_scan);
-    testing::ExpectItems(*reopened, {1, 30, 4, 5});
+    testing::ExpectItems(*reopened, kEditedSeeds);
   }
 }
 
 TEST_F(SaveTest, EverySaveInPlaceWriteFailureLeavesTheFileAsLastSaved) {
-  const std::uint64_t writes = CountSaveWrites(*OpenAndEdit(), nullptr);
+  const std::uint64_t writes = testing::WritesOfAnEditedSave(false);
   ASSERT_GT(writes, 3u);
   testing::MakeCatalogFile(dir_, path_ + ".tmp", 4);
   const auto original = ReadAll(path_ + ".tmp");
@@ -149,14 +118,14 @@ TEST_F(SaveTest, EverySaveInPlaceWriteFailureLeavesTheFileAsLastSaved) {
       ASSERT_EQ(e, err::kDiskFull);
       EXPECT_EQ(ReadAll(path_), original);
       EXPECT_NE(InspectJournal(path_), JournalState::kHot);
-      testing::ExpectItems(*c, {1, 30, 4, 5});
+      testing::ExpectItems(*c, kEditedSeeds);
       ASSERT_EQ(SaveCatalog(*c, nullptr, {}), err::kNone);
     }
     CloseCatalog(std::move(c), false);
     EXPECT_EQ(Leftovers(dir_), std::vector<std::string>{});  // the journal goes with the catalog
     auto reopened = testing::Open(dir_, path_);
     EXPECT_FALSE(reopened->report.sequential_scan);
-    testing::ExpectItems(*reopened, {1, 30, 4, 5});
+    testing::ExpectItems(*reopened, kEditedSeeds);
   }
 }
 
@@ -274,7 +243,7 @@ TEST_F(SaveTest, SaveAsMovesTheCatalogToTheNewFileAndItsLock) {
   ASSERT_EQ(SaveCatalog(*c, nullptr, {}), err::kNone);  // now in place, in the new file
   CloseCatalog(std::move(c), false);
   c = testing::Open(dir_, dest.path);
-  testing::ExpectItems(*c, {1, 30, 4, 5});
+  testing::ExpectItems(*c, kEditedSeeds);
   EXPECT_EQ(c->cells[3].label(), 9);
   EXPECT_EQ(c->saved_by, kProductCode);
 }

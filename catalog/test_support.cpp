@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/fault_injection.h"
 #include "platform/text_encoding.h"
 
 namespace norvo::catalog::testing {
@@ -109,6 +110,40 @@ void ExpectItems(const Catalog& catalog, const std::vector<std::uint32_t>& seeds
     EXPECT_EQ(got.recording, want.recording);
     EXPECT_EQ(got.slack, catalog.cells[i].inScratch() ? got.slack : 0u);
   }
+}
+
+void EditEveryWay(Catalog& c, const std::string& folder) {
+  EXPECT_EQ(RemoveItem(c, 2), err::kNone);
+  EXPECT_EQ(ReplaceItemParts(c, 2, SampleRecord(30), parts::kAll), err::kNone);  // the item of seed 3
+  EXPECT_EQ(AddItem(c, SampleRecord(5), folder), err::kNone);
+  EXPECT_EQ(SetItemLabel(c, 1, 3), err::kNone);
+}
+
+std::uint64_t WritesOfAnEditedSave(bool to_another_file) {
+  TempDir dir;
+  const std::string path = dir.file("cat.nrk");
+  MakeCatalogFile(dir, path, 4);
+  faults::Reset();
+  auto c = Open(dir, path);
+  EditEveryWay(*c, dir.path());
+  FileSpec to = Spec(dir.file("copy.nrk"));
+  EXPECT_EQ(SaveCatalog(*c, to_another_file ? &to : nullptr, {}), err::kNone);
+  const std::uint64_t n = faults::WriteCount();
+  faults::Reset();
+  return n;
+}
+
+void SavedCatalogTest::SetUp() {
+  path_ = dir_.file("cat.nrk");
+  MakeCatalogFile(dir_, path_, 4);
+}
+
+void SavedCatalogTest::TearDown() { faults::Reset(); }
+
+std::unique_ptr<Catalog> SavedCatalogTest::OpenAndEdit() {
+  auto c = Open(dir_, path_);
+  if (c) EditEveryWay(*c, dir_.path());
+  return c;
 }
 
 }  // namespace norvo::catalog::testing
