@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "imaging/image_reader.h"
@@ -21,9 +22,9 @@ struct BmpSpec {
   std::int32_t height = 0;
   std::uint16_t bits = 24;
   std::uint32_t compression = 0;
-  std::vector<std::uint32_t> masks;    // written after the 40-byte header
-  std::vector<std::uint32_t> palette;  // 0x00RRGGBB
-  Bytes pixels;
+  std::vector<std::uint32_t> masks{};    // written after the 40-byte header
+  std::vector<std::uint32_t> palette{};  // 0x00RRGGBB
+  Bytes pixels{};
 };
 
 Bytes MakeBmp(const BmpSpec& s) {
@@ -52,12 +53,9 @@ Bytes MakeBmp(const BmpSpec& s) {
 }
 
 TEST(BmpReader, TwentyFourBitRowsBottomUpWithPadding) {
-  BmpSpec s;
-  s.width = 3;
-  s.height = 2;
   // Bottom row first; each row padded from 9 to 12 bytes. Pixels are B, G, R.
-  s.pixels = {1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0,  //
-              10, 20, 30, 40, 50, 60, 70, 80, 90, 0, 0, 0};
+  const BmpSpec s{.width = 3, .height = 2, .pixels = {1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0,  //
+                                                      10, 20, 30, 40, 50, 60, 70, 80, 90, 0, 0, 0}};
   DecodedImage image;
   ASSERT_EQ(ReadStillImage(MakeBmp(s), 0, 0, &image), err::kNone);
   EXPECT_EQ(image.facts.width, 3);
@@ -69,60 +67,45 @@ TEST(BmpReader, TwentyFourBitRowsBottomUpWithPadding) {
 }
 
 TEST(BmpReader, PaletteBitFieldsAndRunLengthForms) {
-  DecodedImage image;
-  BmpSpec pal;
-  pal.width = 5;
-  pal.height = -2;  // top-down
-  pal.bits = 4;
-  pal.palette = {0x000000, 0xFF0000, 0x00FF00};
-  pal.pixels = {0x01, 0x20, 0x10, 0, 0x22, 0x22, 0x20, 0};
-  ASSERT_EQ(ReadStillImage(MakeBmp(pal), kFormatBmp, 0, &image), err::kNone);
-  EXPECT_EQ(image.picture.pixel(1, 0), Argb(255, 255, 0, 0));
-  EXPECT_EQ(image.picture.pixel(2, 0), Argb(255, 0, 255, 0));
-  EXPECT_EQ(image.picture.pixel(4, 0), Argb(255, 255, 0, 0));
-  EXPECT_EQ(image.picture.pixel(0, 1), Argb(255, 0, 255, 0));
-
-  BmpSpec fields;
-  fields.width = 2;
-  fields.height = 1;
-  fields.bits = 16;
-  fields.compression = 3;
-  fields.masks = {0xF800, 0x07E0, 0x001F};  // 5-6-5
-  fields.pixels = {0x00, 0xF8, 0xE0, 0x07};  // pure red, pure green (little-endian)
-  ASSERT_EQ(ReadStillImage(MakeBmp(fields), kFormatBmp, 0, &image), err::kNone);
-  EXPECT_EQ(image.picture.pixel(0, 0), Argb(255, 255, 0, 0));
-  EXPECT_EQ(image.picture.pixel(1, 0), Argb(255, 0, 255, 0));
-
-  BmpSpec rle;
-  rle.width = 4;
-  rle.height = 2;
-  rle.bits = 8;
-  rle.compression = 1;
-  rle.palette = {0x000000, 0x0000FF, 0xFFFFFF};
-  // Bottom line: a run of four of colour 1; end of line; top line: absolute
-  // run 2, 1, 2 (padded to even); end of bitmap.
-  rle.pixels = {4, 1, 0, 0, 0, 3, 2, 1, 2, 0, 0, 1};
-  ASSERT_EQ(ReadStillImage(MakeBmp(rle), kFormatBmp, 0, &image), err::kNone);
-  EXPECT_EQ(image.picture.pixel(0, 1), Argb(255, 0, 0, 255));
-  EXPECT_EQ(image.picture.pixel(0, 0), Argb(255, 255, 255, 255));
-  EXPECT_EQ(image.picture.pixel(1, 0), Argb(255, 0, 0, 255));
-  EXPECT_EQ(image.picture.pixel(3, 0), Argb(255, 0, 0, 0));  // never drawn: colour 0
+  const std::uint32_t red = Argb(255, 255, 0, 0), green = Argb(255, 0, 255, 0), blue = Argb(255, 0, 0, 255);
+  const struct {
+    const char* name;
+    BmpSpec spec;
+    std::vector<std::tuple<int, int, std::uint32_t>> pixels;  // x, y, colour
+  } cases[] = {
+      {"4-bit palette, top-down",
+       {.width = 5, .height = -2, .bits = 4, .palette = {0x000000, 0xFF0000, 0x00FF00},
+        .pixels = {0x01, 0x20, 0x10, 0, 0x22, 0x22, 0x20, 0}},
+       {{1, 0, red}, {2, 0, green}, {4, 0, red}, {0, 1, green}}},
+      {"16-bit 5-6-5 bit fields",
+       {.width = 2, .height = 1, .bits = 16, .compression = 3, .masks = {0xF800, 0x07E0, 0x001F},
+        .pixels = {0x00, 0xF8, 0xE0, 0x07}},  // pure red, pure green (little-endian)
+       {{0, 0, red}, {1, 0, green}}},
+      // Bottom line: a run of four of colour 1; end of line; top line:
+      // absolute run 2, 1, 2 (padded to even); end of bitmap.
+      {"8-bit run length",
+       {.width = 4, .height = 2, .bits = 8, .compression = 1, .palette = {0x000000, 0x0000FF, 0xFFFFFF},
+        .pixels = {4, 1, 0, 0, 0, 3, 2, 1, 2, 0, 0, 1}},
+       {{0, 1, blue}, {0, 0, Argb(255, 255, 255, 255)}, {1, 0, blue},
+        {3, 0, Argb(255, 0, 0, 0)}}},  // never drawn: colour 0
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    DecodedImage image;
+    ASSERT_EQ(ReadStillImage(MakeBmp(c.spec), kFormatBmp, 0, &image), err::kNone);
+    for (const auto& [x, y, colour] : c.pixels) EXPECT_EQ(image.picture.pixel(x, y), colour) << x << "," << y;
+  }
 }
 
 TEST(BmpReader, ShortOrImpossibleFilesAreRefused) {
-  BmpSpec s;
-  s.width = 3;
-  s.height = 2;
-  s.pixels = Bytes(24, 7);
-  Bytes good = MakeBmp(s);
+  const Bytes good = MakeBmp({.width = 3, .height = 2, .pixels = Bytes(24, 7)});
   DecodedImage image;
-  Bytes short_pixels(good.begin(), good.end() - 1);
-  EXPECT_EQ(ReadStillImage(short_pixels, kFormatBmp, 0, &image), kBadImageData);
-  s.bits = 7;
-  EXPECT_EQ(ReadStillImage(MakeBmp(s), kFormatBmp, 0, &image), kBadImageData);
-  s.bits = 24;
-  s.width = 0;
-  EXPECT_EQ(ReadStillImage(MakeBmp(s), kFormatBmp, 0, &image), kBadImageData);
+  EXPECT_EQ(ReadStillImage(Bytes(good.begin(), good.end() - 1), kFormatBmp, 0, &image), kBadImageData);
+  EXPECT_EQ(ReadStillImage(MakeBmp({.width = 3, .height = 2, .bits = 7, .pixels = Bytes(24, 7)}), kFormatBmp, 0,
+                           &image),
+            kBadImageData);
+  EXPECT_EQ(ReadStillImage(MakeBmp({.width = 0, .height = 2, .pixels = Bytes(24, 7)}), kFormatBmp, 0, &image),
+            kBadImageData);
   EXPECT_TRUE(image.picture.empty());
 }
 
@@ -137,7 +120,7 @@ struct PsdSpec {
   std::int16_t layers = 0;
   std::uint32_t ppi = 0;        // resolution resource when not 0
   std::uint16_t compression = 0;
-  Bytes image;                   // planar data as it follows the compression word
+  Bytes image{};  // planar data as it follows the compression word
 };
 
 Bytes MakePsd(const PsdSpec& s) {
@@ -208,23 +191,17 @@ TEST(PhotoshopReader, RawAndPackBitsCompositesAndFacts) {
 }
 
 TEST(PhotoshopReader, GreyAndInvertedCmyk) {
-  PsdSpec grey;
-  grey.channels = 1;
-  grey.mode = 1;
-  grey.image = {0, 85, 170, 255};
   DecodedImage image;
-  ASSERT_EQ(ReadStillImage(MakePsd(grey), kFormatPhotoshop, 0, &image), err::kNone);
+  ASSERT_EQ(ReadStillImage(MakePsd({.channels = 1, .mode = 1, .image = {0, 85, 170, 255}}), kFormatPhotoshop, 0,
+                           &image),
+            err::kNone);
   EXPECT_EQ(image.facts.colour_space, kColourGrey);
   EXPECT_EQ(image.picture.pixel(1, 0), Argb(255, 85, 85, 85));
 
-  PsdSpec cmyk;
-  cmyk.channels = 4;
-  cmyk.mode = 4;
-  cmyk.width = 1;
-  cmyk.height = 1;
   // Stored inverted: cyan full (0), magenta none (255), yellow none, black none.
-  cmyk.image = {0, 255, 255, 255};
-  ASSERT_EQ(ReadStillImage(MakePsd(cmyk), kFormatPhotoshop, 0, &image), err::kNone);
+  ASSERT_EQ(ReadStillImage(MakePsd({.channels = 4, .mode = 4, .width = 1, .height = 1, .image = {0, 255, 255, 255}}),
+                           kFormatPhotoshop, 0, &image),
+            err::kNone);
   EXPECT_EQ(image.facts.colour_space, kColourCmyk);
   EXPECT_EQ(image.facts.depth, 32);
   EXPECT_EQ(image.picture.pixel(0, 0), Argb(255, 0, 255, 255));

@@ -13,63 +13,55 @@ namespace {
 using testing::MeanDifference;
 using testing::PatternPicture;
 
-TEST(MakeThumbnailImage, SmallPictureKeepsItsSizeAndPixelsUnsharpened) {
-  const PixelBuffer source = PatternPicture(100, 50);
-  ThumbnailImage thumb;
-  ASSERT_EQ(MakeThumbnailImage(128, source, 0, 0, kRotateNone, &thumb), err::kNone);
-  EXPECT_EQ(thumb.picture.width(), 100);
-  EXPECT_EQ(thumb.picture.height(), 50);
-  EXPECT_EQ(thumb.scale_percent, 100);
-  EXPECT_FALSE(thumb.sharpened);
-  EXPECT_EQ(MeanDifference(thumb.picture, source), 0.0);
-}
+TEST(MakeThumbnailImage, SizeScaleAndSharpeningFollowTheReduction) {
+  const struct {
+    const char* name;
+    int source_width, source_height;
+    int media_width, media_height;  // 0: the source is the whole picture
+    int box;
+    std::uint16_t rotation;
+    int width, height;
+    int percent;    // -1: not checked
+    int sharpened;  // -1: not checked
+  } cases[] = {
+      {"fits already: kept", 100, 50, 0, 0, 128, kRotateNone, 100, 50, 100, 0},
+      {"strong reduction", 4096, 3072, 0, 0, 128, kRotateNone, 128, 96, 3, 1},
+      {"exactly half is not below 50 percent", 256, 100, 0, 0, 128, kRotateNone, 128, 50, 50, 0},
+      // A 4000 x 3001 photo decoded at 1/8 (sides rounded up) gets the
+      // media's fitted size and the media's reduction.
+      {"reduced decode", 500, 376, 4000, 3001, 128, kRotateNone, 128, 96, 3, 1},
+      {"embedded preview of other proportions", 160, 120, 6000, 4000, 128, kRotateNone, 128, 96, -1, -1},
+      {"odd width above 2000 loses a pixel", 2001, 20, 0, 0, 4096, kRotateNone, 2000, 20, -1, -1},
+      {"odd width below 2000 kept", 1999, 20, 0, 0, 4096, kRotateNone, 1999, 20, -1, -1},
+      {"a quarter turn", 200, 100, 0, 0, 128, kRotateClockwise, 64, 128, -1, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const PixelBuffer source = PatternPicture(c.source_width, c.source_height);
+    ThumbnailImage thumb;
+    ASSERT_EQ(MakeThumbnailImage(c.box, source, c.media_width, c.media_height, c.rotation, &thumb), err::kNone);
+    EXPECT_EQ(thumb.picture.width(), c.width);
+    EXPECT_EQ(thumb.picture.height(), c.height);
+    if (c.percent >= 0) {
+      EXPECT_EQ(thumb.scale_percent, c.percent);
+    }
+    if (c.sharpened >= 0) {
+      EXPECT_EQ(thumb.sharpened, c.sharpened == 1);
+    }
+    if (c.percent == 100) {
+      EXPECT_EQ(MeanDifference(thumb.picture, source), 0.0);
+    }
+  }
 
-TEST(MakeThumbnailImage, StrongReductionIsSharpenedOnceAfterScaling) {
+  // Sharpened once after scaling: it shows at the square's edges, and not on
+  // the smooth ramps inside.
   const PixelBuffer source = PatternPicture(4096, 3072);
   ThumbnailImage thumb;
   ASSERT_EQ(MakeThumbnailImage(128, source, 0, 0, kRotateNone, &thumb), err::kNone);
-  EXPECT_EQ(thumb.picture.width(), 128);
-  EXPECT_EQ(thumb.picture.height(), 96);
-  EXPECT_EQ(thumb.scale_percent, 3);
-  EXPECT_TRUE(thumb.sharpened);
   PixelBuffer plain;
   ASSERT_EQ(Downscale(source, 128, 96, &plain), err::kNone);
-  // Sharpening shows at the square's edges, and barely on the smooth ramps.
   EXPECT_GT(MeanDifference(thumb.picture, plain), 0.0);
-  const std::uint32_t inside = plain.pixel(64, 48);
-  EXPECT_EQ(thumb.picture.pixel(64, 48), inside);
-
-  // Exactly half is not "below 50 percent".
-  ASSERT_EQ(MakeThumbnailImage(128, PatternPicture(256, 100), 0, 0, kRotateNone, &thumb), err::kNone);
-  EXPECT_EQ(thumb.scale_percent, 50);
-  EXPECT_FALSE(thumb.sharpened);
-}
-
-TEST(MakeThumbnailImage, SizesFollowTheMediaForAReducedDecode) {
-  // A 4000 x 3001 photo decoded at 1/8 scale (500 x 376, sides rounded up)
-  // gets the media's fitted size and the media's reduction.
-  ThumbnailImage thumb;
-  ASSERT_EQ(MakeThumbnailImage(128, PatternPicture(500, 376), 4000, 3001, kRotateNone, &thumb), err::kNone);
-  EXPECT_EQ(thumb.picture.width(), 128);
-  EXPECT_EQ(thumb.picture.height(), 96);
-  EXPECT_EQ(thumb.scale_percent, 3);
-  EXPECT_TRUE(thumb.sharpened);
-  // An embedded preview of other proportions keeps its own.
-  ASSERT_EQ(MakeThumbnailImage(128, PatternPicture(160, 120), 6000, 4000, kRotateNone, &thumb), err::kNone);
-  EXPECT_EQ(thumb.picture.width(), 128);
-  EXPECT_EQ(thumb.picture.height(), 96);
-}
-
-TEST(MakeThumbnailImage, OddWidthAboveTwoThousandLosesAPixelAndRotationTurns) {
-  ThumbnailImage thumb;
-  ASSERT_EQ(MakeThumbnailImage(4096, PatternPicture(2001, 20), 0, 0, kRotateNone, &thumb), err::kNone);
-  EXPECT_EQ(thumb.picture.width(), 2000);
-  ASSERT_EQ(MakeThumbnailImage(4096, PatternPicture(1999, 20), 0, 0, kRotateNone, &thumb), err::kNone);
-  EXPECT_EQ(thumb.picture.width(), 1999);
-
-  ASSERT_EQ(MakeThumbnailImage(128, PatternPicture(200, 100), 0, 0, kRotateClockwise, &thumb), err::kNone);
-  EXPECT_EQ(thumb.picture.width(), 64);
-  EXPECT_EQ(thumb.picture.height(), 128);
+  EXPECT_EQ(thumb.picture.pixel(64, 48), plain.pixel(64, 48));
 }
 
 TEST(MakeThumbnailImage, TransparencyLiesOnWhiteAndSummaryIsTheMeanColour) {
