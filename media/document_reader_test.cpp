@@ -90,18 +90,6 @@ class DocumentReaderTest : public ::testing::Test {
   testing::TempDir dir_;
 };
 
-TEST(DocumentPreviewTest, SizeByExtension) {
-  EXPECT_EQ(DocumentPreviewSize(FourCC("PDF ")), 600);
-  EXPECT_EQ(DocumentPreviewSize(FourCC("DOC ")), 1123);
-  EXPECT_EQ(DocumentPreviewSize(FourCC("DOT ")), 1123);
-  EXPECT_EQ(DocumentPreviewSize(FourCC("XLS ")), 347);
-  EXPECT_EQ(DocumentPreviewSize(FourCC("XLT ")), 347);
-  EXPECT_EQ(DocumentPreviewSize(FourCC("PPT ")), 815);
-  EXPECT_EQ(DocumentPreviewSize(FourCC("POT ")), 815);
-  EXPECT_EQ(DocumentPreviewSize(FourCC("DOCX")), 800);
-  EXPECT_EQ(DocumentPreviewSize(0), 800);
-}
-
 TEST_F(DocumentReaderTest, PdfPageCountSizeAndColours) {
   const std::string path = Write("two.pdf", ColourPages(200, 100, {"1 0 0", "0 1 0"}));
   DocumentFacts facts;

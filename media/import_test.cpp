@@ -269,18 +269,6 @@ TEST_F(ImportTest, SingleFilesAndMissingEntries) {
   EXPECT_EQ(Items(), (Strings{"deep/er/one.jpg"}));
 }
 
-TEST_F(ImportTest, SizeFilterLessThanOneKilobyte) {
-  Write("small.jpg", 1023);
-  Write("exact.jpg", 1024);
-  ImportSettings s = Settings();
-  s.enable(ImportFilter::kSize, true);
-  s.setOp(ImportFilter::kSize, number_op::kLess);
-  s.size_kb = 1;
-  Apply(s);
-  EXPECT_EQ(Import({root_}), err::kNone);
-  EXPECT_EQ(Items(), (Strings{"small.jpg"}));
-}
-
 TEST_F(ImportTest, ClassMask) {
   Write("a.jpg");
   Write("b.mp3");

@@ -87,12 +87,6 @@ std::vector<std::uint8_t> HandMadeWav(std::uint32_t rate, std::uint16_t channels
   return w.take();
 }
 
-TestVideo Video(AVCodecID codec) {
-  TestVideo v;
-  v.codec = codec;
-  return v;
-}
-
 TestAudio Audio(AVCodecID codec, int rate, int channels) {
   TestAudio a;
   a.codec = codec;
@@ -108,71 +102,60 @@ class MovieReaderTest : public ::testing::Test {
     av_log_set_level(AV_LOG_QUIET);
     dir_ = new testing::TempDir();
     files_ = new std::map<std::string, std::string>();
+    auto video = [](AVCodecID codec, auto&& adjust) {
+      TestVideo v;
+      v.codec = codec;
+      adjust(v);
+      return v;
+    };
+    auto plain = [](TestVideo&) {};
 
-    TestMovie mp4{"mp4", Video(AV_CODEC_ID_MPEG4), Audio(AV_CODEC_ID_AAC, 44100, 2), {}, {}};
-    Make("mp4", "movie.mp4", mp4);
-
-    TestMovie avi{"avi", Video(AV_CODEC_ID_MJPEG), Audio(AV_CODEC_ID_PCM_S16LE, 22050, 1), {}, {}};
-    avi.video->pixel_format = AV_PIX_FMT_YUVJ420P;
-    Make("avi", "movie.avi", avi);
-
-    TestMovie png{"mov", Video(AV_CODEC_ID_PNG), std::nullopt, {}, {}};
-    png.video->pixel_format = AV_PIX_FMT_RGBA;
-    png.video->frames = 20;
-    Make("mov", "lossless.mov", png);
-
-    TestMovie turned{"mp4", Video(AV_CODEC_ID_MPEG4), std::nullopt, {}, {}};
-    turned.video->rotation = 90;  // a quarter turn clockwise, as phones record upright video
-    Make("turned", "turned.mp4", turned);
-
-    TestMovie wide{"mp4", Video(AV_CODEC_ID_MPEG4), std::nullopt, {}, {}};
-    wide.video->sar_num = 2;
-    wide.video->sar_den = 1;
-    Make("wide", "wide.mp4", wide);
-
-    TestMovie bframes{"mp4", Video(AV_CODEC_ID_MPEG4), std::nullopt, {}, {}};
-    bframes.video->gop = 8;
-    bframes.video->max_b_frames = 2;
-    Make("bframes", "bframes.mp4", bframes);
-
+    Make("mp4", "movie.mp4", {"mp4", video(AV_CODEC_ID_MPEG4, plain), Audio(AV_CODEC_ID_AAC, 44100, 2), {}, {}});
+    Make("avi", "movie.avi",
+         {"avi", video(AV_CODEC_ID_MJPEG, [](TestVideo& v) { v.pixel_format = AV_PIX_FMT_YUVJ420P; }),
+          Audio(AV_CODEC_ID_PCM_S16LE, 22050, 1), {}, {}});
+    Make("mov", "lossless.mov", {"mov", video(AV_CODEC_ID_PNG, [](TestVideo& v) {
+                                   v.pixel_format = AV_PIX_FMT_RGBA;
+                                   v.frames = 20;
+                                 }), std::nullopt, {}, {}});
+    // A quarter turn clockwise, as phones record upright video.
+    Make("turned", "turned.mp4",
+         {"mp4", video(AV_CODEC_ID_MPEG4, [](TestVideo& v) { v.rotation = 90; }), std::nullopt, {}, {}});
+    Make("wide", "wide.mp4", {"mp4", video(AV_CODEC_ID_MPEG4, [](TestVideo& v) {
+                                v.sar_num = 2;
+                                v.sar_den = 1;
+                              }), std::nullopt, {}, {}});
+    Make("bframes", "bframes.mp4", {"mp4", video(AV_CODEC_ID_MPEG4, [](TestVideo& v) {
+                                      v.gop = 8;
+                                      v.max_b_frames = 2;
+                                    }), std::nullopt, {}, {}});
     if (avcodec_find_encoder(AV_CODEC_ID_H264)) {
-      TestMovie h264{"mp4", Video(AV_CODEC_ID_H264), Audio(AV_CODEC_ID_AAC, 48000, 2), {}, {}};
-      h264.video->max_b_frames = 2;
-      h264.video->pixel_format = AV_PIX_FMT_YUV420P;
-      Make("h264", "h264.mp4", h264);
+      Make("h264", "h264.mp4", {"mp4", video(AV_CODEC_ID_H264, [](TestVideo& v) {
+                                  v.max_b_frames = 2;
+                                  v.pixel_format = AV_PIX_FMT_YUV420P;
+                                }), Audio(AV_CODEC_ID_AAC, 48000, 2), {}, {}});
     }
-
-    TestMovie chapters{"matroska", Video(AV_CODEC_ID_MPEG4), std::nullopt, {}, {}};
-    chapters.chapters = {{0.0, "Intro"}, {2.0, "Middle"}, {4.5, "Schlu\xC3\x9F"}};
-    Make("mkv", "chapters.mkv", chapters);
-
-    TestMovie mpeg{"mpeg", Video(AV_CODEC_ID_MPEG1VIDEO), Audio(AV_CODEC_ID_MP2, 44100, 2), {}, {}};
-    mpeg.video->fps = 25;
-    mpeg.video->frames = 100;
-    mpeg.video->gop = 10;
-    Make("mpeg", "program.mpg", mpeg);
-
-    TestMovie m1v{"mpeg1video", Video(AV_CODEC_ID_MPEG1VIDEO), std::nullopt, {}, {}};
-    m1v.video->fps = 25;
-    m1v.video->frames = 50;
-    m1v.video->gop = 10;
-    Make("m1v", "video.m1v", m1v);
-
-    TestMovie mp2{"mp2", std::nullopt, Audio(AV_CODEC_ID_MP2, 48000, 2), {}, {}};
-    Make("mp2", "sound.mp2", mp2);
-
-    TestMovie gif{"gif", Video(AV_CODEC_ID_GIF), std::nullopt, {}, {}};
-    gif.video->frames = 12;
-    Make("gif", "animation.gif", gif);
-
-    TestMovie m4a{"ipod", std::nullopt, Audio(AV_CODEC_ID_AAC, 32000, 1), {}, {}};
-    m4a.tags = {{"title", "Caf\xC3\xA9 Song"}, {"artist", "Somebody"}};
-    Make("m4a", "song.m4a", m4a);
-
-    WriteBytes(Path("wav8.wav"), HandMadeWav(8000, 1, 8, 2.5));
-    (*files_)["wav8"] = Path("wav8.wav");
-    WriteBytes(Path("wav24.wav"), HandMadeWav(96000, 2, 24, 0.5));
-    (*files_)["wav24"] = Path("wav24.wav");
+    Make("mkv", "chapters.mkv", {"matroska", video(AV_CODEC_ID_MPEG4, plain), std::nullopt,
+                                 {{0.0, "Intro"}, {2.0, "Middle"}, {4.5, "Schlu\xC3\x9F"}}, {}});
+    auto mpeg1 = [](int frames) {
+      return [frames](TestVideo& v) {
+        v.fps = 25;
+        v.frames = frames;
+        v.gop = 10;
+      };
+    };
+    Make("mpeg", "program.mpg",
+         {"mpeg", video(AV_CODEC_ID_MPEG1VIDEO, mpeg1(100)), Audio(AV_CODEC_ID_MP2, 44100, 2), {}, {}});
+    Make("m1v", "video.m1v", {"mpeg1video", video(AV_CODEC_ID_MPEG1VIDEO, mpeg1(50)), std::nullopt, {}, {}});
+    Make("mp2", "sound.mp2", {"mp2", std::nullopt, Audio(AV_CODEC_ID_MP2, 48000, 2), {}, {}});
+    Make("gif", "animation.gif",
+         {"gif", video(AV_CODEC_ID_GIF, [](TestVideo& v) { v.frames = 12; }), std::nullopt, {}, {}});
+    Make("m4a", "song.m4a", {"ipod", std::nullopt, Audio(AV_CODEC_ID_AAC, 32000, 1), {},
+                             {{"title", "Caf\xC3\xA9 Song"}, {"artist", "Somebody"}}});
+    for (auto [key, wav] : {std::pair{"wav8", HandMadeWav(8000, 1, 8, 2.5)}, {"wav24", HandMadeWav(96000, 2, 24, 0.5)}}) {
+      WriteBytes(Path(std::string(key) + ".wav"), wav);
+      (*files_)[key] = Path(std::string(key) + ".wav");
+    }
   }
 
   static void TearDownTestSuite() {
@@ -290,24 +273,128 @@ TEST(MovieItemsTest, ChapterItemsAndTheMetadataList) {
   EXPECT_EQ(title, "new title");
 }
 
-TEST_F(MovieReaderTest, Mpeg4WithAacFactsAndPoster) {
+// What each sample says of its streams; -1 and null are not checked.
+TEST_F(MovieReaderTest, EverySampleGivesItsStreamFacts) {
+  const struct {
+    const char* key;
+    const char* compressor;
+    const char* sound_format;
+    int track_count;
+    int channels;
+    std::uint32_t sample_rate_hz;
+    int sample_size;
+    int depth;
+    const char* video_format;  // the first track's code
+  } cases[] = {
+      {"mp4", "MPEG-4 part 2", "mp4a", 2, 2, 44100, 16, 24, "mp4v"},
+      {"h264", "H.264", "mp4a", 2, 2, 48000, 16, 24, "avc1"},
+      // WAVE format 1 names no four characters.
+      {"avi", "Motion JPEG", "sowt", 2, 1, 22050, 16, 24, "MJPG"},
+      {"mov", "png", "", 1, 0, 0, -1, 32, nullptr},  // the long name is too long
+      {"mpeg", "MPEG AV", ".mp2", 2, 2, 44100, -1, 32, nullptr},
+      {"m1v", "MPEG Video", "", 1, 0, 0, -1, 32, nullptr},
+      {"mp2", "MPEG Audio", ".mp2", 1, 2, 48000, -1, 0, nullptr},
+      {"m4a", "", "mp4a", 1, 1, 32000, 16, 0, nullptr},
+      {"wav8", "", "raw ", 1, 1, 8000, 8, 0, nullptr},
+      {"wav24", "", "in24", 1, 2, 96000, 24, 0, nullptr},
+      {"gif", nullptr, "", 1, 0, 0, -1, -1, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.key);
+    if (File(c.key).empty()) continue;  // no H.264 encoder
+    MovieFacts f;
+    ASSERT_EQ(Read(c.key, 0, &f, nullptr), err::kNone);
+    if (c.compressor) {
+      EXPECT_EQ(f.compressor, c.compressor);
+    }
+    EXPECT_EQ(f.sound_format, c.sound_format);
+    EXPECT_EQ(f.track_count, c.track_count);
+    EXPECT_EQ(f.channels, c.channels);
+    EXPECT_EQ(f.sample_rate_hz, c.sample_rate_hz);
+    if (c.sample_size >= 0) {
+      EXPECT_EQ(f.sample_size, c.sample_size);
+    }
+    if (c.depth >= 0) {
+      EXPECT_EQ(f.depth, c.depth);
+    }
+    if (c.depth == 0) {  // sound only
+      EXPECT_EQ(f.width, 0);
+    }
+    if (c.video_format) {
+      EXPECT_EQ(FourCCToString(f.tracks[0].format), c.video_format);
+    }
+  }
+}
+
+// Posters: which keyframe, fitted into the box without enlarging, the right
+// way up. The top band's colour names the group of pictures it came from.
+TEST_F(MovieReaderTest, PostersComeFromTheRightKeyframeFittedToTheBox) {
+  const struct {
+    const char* key;
+    int box;
+    int width, height;                // the facts: the displayed size
+    int poster_width, poster_height;  // as stored: a turn is left to the scan
+    int poster_time;                  // -1: not checked
+    int top_gop;                      // -1: not checked
+    bool bottom;                      // the bottom band checked
+    int tolerance;
+  } cases[] = {
+      // 10 % of 6 s is 0.6 s; the keyframe before it is frame 4, the first of
+      // the second group of pictures.
+      {"mp4", 0, 64, 48, 64, 48, 4, 1, true, 40},
+      {"mp4", 32, 64, 48, 32, 24, -1, 1, true, 40},
+      {"mp4", 200, 64, 48, 64, 48, -1, -1, false, 40},
+      // B-frames: the decoder holds frames back; 0.6 s still lands in the
+      // first group of eight frames.
+      {"bframes", 0, 64, 48, 64, 48, 0, 0, false, 40},
+      {"h264", 0, 64, 48, 64, 48, 4, 1, true, 40},
+      {"avi", 0, 64, 48, 64, 48, -1, 1, true, 24},  // full-range pictures keep their colours
+      {"turned", 0, 48, 64, 64, 48, -1, 1, false, 40},
+      {"wide", 0, 128, 48, 128, 48, -1, -1, false, 40},
+      {"wide", 64, 128, 48, 64, 24, -1, -1, false, 40},
+      // 10 % of 4 s: the keyframe at 0.4 s starts the second group of ten.
+      {"mpeg", 0, 64, 48, 64, 48, -1, 1, false, 40},
+      {"m1v", 0, 64, 48, 64, 48, -1, -1, false, 40},
+      {"gif", 0, 64, 48, 64, 48, -1, -1, true, 64},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.key) + " in " + std::to_string(c.box));
+    if (File(c.key).empty()) continue;  // no H.264 encoder
+    MovieFacts f;
+    imaging::PixelBuffer poster;
+    ASSERT_EQ(Read(c.key, c.box, &f, &poster), err::kNone);
+    EXPECT_EQ(f.width, c.width);
+    EXPECT_EQ(f.height, c.height);
+    ASSERT_EQ(poster.width(), c.poster_width);
+    ASSERT_EQ(poster.height(), c.poster_height);
+    if (c.poster_time >= 0) {
+      EXPECT_EQ(f.poster_time, c.poster_time);
+    }
+    const int x = poster.width() / 2;
+    if (c.top_gop >= 0) {
+      EXPECT_TRUE(ColourNear(poster.pixel(x, poster.height() / 6), GopColour(c.top_gop), c.tolerance));
+    }
+    if (c.bottom) {
+      EXPECT_TRUE(ColourNear(poster.pixel(x, poster.height() * 5 / 6), kBottomColour, c.tolerance));
+    }
+  }
+  for (const char* key : {"mp2", "m4a", "wav8"}) {  // sound only: no picture, no error
+    MovieFacts f;
+    imaging::PixelBuffer poster;
+    ASSERT_EQ(Read(key, 0, &f, &poster), err::kNone) << key;
+    EXPECT_TRUE(poster.empty()) << key;
+  }
+}
+
+TEST_F(MovieReaderTest, Mpeg4FactsBeyondTheStreams) {
   MovieFacts f;
   imaging::PixelBuffer poster;
   ASSERT_EQ(Read("mp4", 0, &f, &poster), err::kNone);
-  EXPECT_EQ(f.width, 64);
-  EXPECT_EQ(f.height, 48);
   EXPECT_GE(f.duration, 59);
   EXPECT_LE(f.duration, 62);
-  EXPECT_EQ(f.track_count, 2);
-  EXPECT_EQ(f.depth, 24);
   EXPECT_EQ(f.resolution, 72);
   EXPECT_EQ(f.colour_space, FourCC("RGB "));
-  EXPECT_EQ(f.channels, 2);
   EXPECT_EQ(f.sample_rate, 44100u << 16);
-  EXPECT_EQ(f.sample_rate_hz, 44100u);
-  EXPECT_EQ(f.sample_size, 16);
-  EXPECT_EQ(f.sound_format, "mp4a");
-  EXPECT_EQ(f.compressor, "MPEG-4 part 2");
   EXPECT_EQ(f.frame_rate, 10000u);
   EXPECT_GE(f.quality_level, 1);
   EXPECT_LE(f.quality_level, 5);  // a lossy codec
@@ -318,81 +405,26 @@ TEST_F(MovieReaderTest, Mpeg4WithAacFactsAndPoster) {
   EXPECT_NEAR(f.data_rate, bytes_per_second, bytes_per_second * 0.2);
   ASSERT_EQ(f.tracks.size(), 2u);
   EXPECT_EQ(f.tracks[0].kind, kTrackVideo);
-  EXPECT_EQ(f.tracks[0].format, FourCC("mp4v"));
   EXPECT_EQ(f.tracks[0].width, 64);
   EXPECT_EQ(f.tracks[0].frame_rate, 10000u);
   EXPECT_EQ(f.tracks[1].kind, kTrackSound);
   EXPECT_EQ(f.tracks[1].format, FourCC("mp4a"));
   EXPECT_EQ(f.tracks[1].channels, 2);
-
-  // 10 % of 6 s is 0.6 s; the keyframe before it is frame 4, the first of
-  // the second group of pictures.
-  ASSERT_EQ(poster.width(), 64);
-  ASSERT_EQ(poster.height(), 48);
-  EXPECT_EQ(f.poster_time, 4);
-  EXPECT_TRUE(ColourNear(poster.pixel(32, 8), GopColour(1)));
-  EXPECT_TRUE(ColourNear(poster.pixel(32, 40), kBottomColour));
   EXPECT_EQ(poster.pixel(5, 5) >> 24, 0xFFu);
   EXPECT_FALSE(poster.hasAlpha());
-}
 
-TEST_F(MovieReaderTest, PosterFitsTheBoxWithoutEnlarging) {
-  MovieFacts f;
-  imaging::PixelBuffer poster;
-  ASSERT_EQ(Read("mp4", 32, &f, &poster), err::kNone);
-  EXPECT_EQ(poster.width(), 32);
-  EXPECT_EQ(poster.height(), 24);
-  EXPECT_EQ(f.width, 64);  // the facts keep the movie's own size
-  EXPECT_TRUE(ColourNear(poster.pixel(16, 4), GopColour(1)));
-  EXPECT_TRUE(ColourNear(poster.pixel(16, 20), kBottomColour));
-  ASSERT_EQ(Read("mp4", 200, &f, &poster), err::kNone);
-  EXPECT_EQ(poster.width(), 64);
-  EXPECT_EQ(poster.height(), 48);
   // No poster asked for: the same facts, no decoding.
   MovieFacts without;
   ASSERT_EQ(Read("mp4", 0, &without, nullptr), err::kNone);
   EXPECT_EQ(without.duration, f.duration);
   EXPECT_EQ(without.poster_time, 0);
-}
 
-TEST_F(MovieReaderTest, DelayedFramesStillGiveTheKeyframe) {
-  // B-frames: the decoder holds frames back; 10 % of 6 s still lands in the
-  // first group of eight frames.
-  MovieFacts f;
-  imaging::PixelBuffer poster;
-  ASSERT_EQ(Read("bframes", 0, &f, &poster), err::kNone);
-  EXPECT_EQ(f.poster_time, 0);
-  EXPECT_TRUE(ColourNear(poster.pixel(32, 8), GopColour(0)));
-}
-
-TEST_F(MovieReaderTest, H264WithBFrames) {
-  if (File("h264").empty()) GTEST_SKIP() << "no H.264 encoder";
-  MovieFacts f;
-  imaging::PixelBuffer poster;
-  ASSERT_EQ(Read("h264", 0, &f, &poster), err::kNone);
-  EXPECT_EQ(f.compressor, "H.264");
-  EXPECT_EQ(f.tracks[0].format, FourCC("avc1"));
-  EXPECT_EQ(f.sample_rate_hz, 48000u);
-  EXPECT_EQ(f.poster_time, 4);
-  EXPECT_TRUE(ColourNear(poster.pixel(32, 8), GopColour(1)));
-  EXPECT_TRUE(ColourNear(poster.pixel(32, 40), kBottomColour));
-}
-
-TEST_F(MovieReaderTest, MotionJpegWithPcmInAvi) {
-  MovieFacts f;
-  imaging::PixelBuffer poster;
-  ASSERT_EQ(Read("avi", 0, &f, &poster), err::kNone);
-  EXPECT_EQ(f.track_count, 2);
-  EXPECT_EQ(f.compressor, "Motion JPEG");
-  EXPECT_EQ(f.channels, 1);
-  EXPECT_EQ(f.sample_rate_hz, 22050u);
-  EXPECT_EQ(f.sample_size, 16);
-  EXPECT_EQ(f.sound_format, "sowt");  // WAVE format 1 names no four characters
-  EXPECT_EQ(f.tracks[0].format, FourCC("MJPG"));
+  ASSERT_EQ(Read("turned", 0, &f, nullptr), err::kNone);
+  EXPECT_EQ(f.rotation, imaging::kRotateClockwise);
+  ASSERT_EQ(Read("mpeg", 0, &f, nullptr), err::kNone);
+  EXPECT_EQ(f.frame_rate, 25000u);
+  ASSERT_EQ(Read("avi", 0, &f, nullptr), err::kNone);
   EXPECT_GE(f.duration, 59);
-  // Full-range pictures keep their colours.
-  EXPECT_TRUE(ColourNear(poster.pixel(32, 8), GopColour(1), 24));
-  EXPECT_TRUE(ColourNear(poster.pixel(32, 40), kBottomColour, 24));
 }
 
 TEST_F(MovieReaderTest, LosslessVideoWithAlpha) {
@@ -400,117 +432,35 @@ TEST_F(MovieReaderTest, LosslessVideoWithAlpha) {
   imaging::PixelBuffer poster;
   ASSERT_EQ(Read("mov", 0, &f, &poster), err::kNone);
   EXPECT_EQ(f.quality_level, kQualityLossless);
-  EXPECT_EQ(f.depth, 32);
-  EXPECT_EQ(f.compressor, "png");  // the long name is too long
-  EXPECT_EQ(f.channels, 0);
-  EXPECT_TRUE(f.sound_format.empty());
   EXPECT_TRUE(poster.hasAlpha());
   EXPECT_EQ(poster.pixel(10, 10), 0xFF000000u | GopColour(0));  // lossless: exact
 }
 
-TEST_F(MovieReaderTest, TurnAndPixelAspect) {
+TEST_F(MovieReaderTest, SoundFilesWithTheirTagsAndRates) {
   MovieFacts f;
-  imaging::PixelBuffer poster;
-  ASSERT_EQ(Read("turned", 0, &f, &poster), err::kNone);
-  EXPECT_EQ(f.rotation, imaging::kRotateClockwise);
-  EXPECT_EQ(f.width, 48);  // as displayed
-  EXPECT_EQ(f.height, 64);
-  EXPECT_EQ(poster.width(), 64);  // as stored: the scan turns it
-  EXPECT_EQ(poster.height(), 48);
-  EXPECT_TRUE(ColourNear(poster.pixel(32, 8), GopColour(1)));
-
-  ASSERT_EQ(Read("wide", 0, &f, &poster), err::kNone);
-  EXPECT_EQ(f.width, 128);
-  EXPECT_EQ(f.height, 48);
-  EXPECT_EQ(poster.width(), 128);
-  EXPECT_EQ(poster.height(), 48);
-  ASSERT_EQ(Read("wide", 64, &f, &poster), err::kNone);
-  EXPECT_EQ(poster.width(), 64);
-  EXPECT_EQ(poster.height(), 24);
-}
-
-TEST_F(MovieReaderTest, MpegTracksAreNamedAsMpeg) {
-  MovieFacts f;
-  imaging::PixelBuffer poster;
-  ASSERT_EQ(Read("mpeg", 0, &f, &poster), err::kNone);
-  EXPECT_EQ(f.compressor, "MPEG AV");
-  EXPECT_EQ(f.depth, 32);
-  EXPECT_EQ(f.colour_space, FourCC("RGB "));
-  EXPECT_EQ(f.resolution, 72);
-  EXPECT_EQ(f.sound_format, ".mp2");
-  EXPECT_EQ(f.frame_rate, 25000u);
-  EXPECT_EQ(poster.width(), 64);
-  // 10 % of 4 s: the keyframe at 0.4 s starts the second group of ten.
-  EXPECT_TRUE(ColourNear(poster.pixel(32, 8), GopColour(1)));
-
-  ASSERT_EQ(Read("m1v", 0, &f, &poster), err::kNone);
-  EXPECT_EQ(f.compressor, "MPEG Video");
-  EXPECT_EQ(f.track_count, 1);
-  EXPECT_FALSE(poster.empty());
-
-  ASSERT_EQ(Read("mp2", 0, &f, &poster), err::kNone);
-  EXPECT_EQ(f.compressor, "MPEG Audio");
-  EXPECT_EQ(f.sound_format, ".mp2");
-  EXPECT_EQ(f.sample_rate_hz, 48000u);
-  EXPECT_EQ(f.width, 0);
-  EXPECT_EQ(f.depth, 0);
-  EXPECT_TRUE(poster.empty());  // sound only: no picture, no error
-}
-
-TEST_F(MovieReaderTest, SoundFilesWithTheirTags) {
-  MovieFacts f;
-  imaging::PixelBuffer poster;
-  ASSERT_EQ(Read("m4a", 0, &f, &poster), err::kNone);
-  EXPECT_TRUE(poster.empty());
-  EXPECT_EQ(f.track_count, 1);
-  EXPECT_EQ(f.sound_format, "mp4a");
-  EXPECT_EQ(f.channels, 1);
-  EXPECT_EQ(f.sample_rate_hz, 32000u);
-  EXPECT_TRUE(f.compressor.empty());
+  ASSERT_EQ(Read("m4a", 0, &f, nullptr), err::kNone);
   std::map<std::uint32_t, std::string> tags;
   for (const MovieTag& t : f.tags) tags[t.key] = t.text;
   EXPECT_EQ(tags[metadata::kKeyName], "Caf\xE9 Song");  // Windows-1252
   EXPECT_EQ(tags[metadata::kKeyArtist], "Somebody");
-}
 
-TEST_F(MovieReaderTest, HandMadeWaveFiles) {
-  MovieFacts f;
-  imaging::PixelBuffer poster;
-  ASSERT_EQ(Read("wav8", 0, &f, &poster), err::kNone);
+  ASSERT_EQ(Read("wav8", 0, &f, nullptr), err::kNone);
   EXPECT_EQ(f.duration, 25);
-  EXPECT_EQ(f.track_count, 1);
-  EXPECT_EQ(f.channels, 1);
   EXPECT_EQ(f.sample_rate, 8000u << 16);
-  EXPECT_EQ(f.sample_size, 8);
-  EXPECT_EQ(f.sound_format, "raw ");
   EXPECT_EQ(f.tracks[0].data_rate, 8000u);
   EXPECT_EQ(f.data_rate, (8000u * 5 / 2 + 44) * 2 / 5);  // the whole file, header included
-  EXPECT_TRUE(poster.empty());
-
   // 96 kHz does not fit 16.16: the fixed-point rate stays at its largest.
-  ASSERT_EQ(Read("wav24", 0, &f, &poster), err::kNone);
+  ASSERT_EQ(Read("wav24", 0, &f, nullptr), err::kNone);
   EXPECT_EQ(f.duration, 5);
-  EXPECT_EQ(f.channels, 2);
   EXPECT_EQ(f.sample_rate, 0xFFFFFFFFu);
-  EXPECT_EQ(f.sample_rate_hz, 96000u);
-  EXPECT_EQ(f.sample_size, 24);
-  EXPECT_EQ(f.sound_format, "in24");
 }
 
 TEST_F(MovieReaderTest, ChaptersAndGifFrames) {
   MovieFacts f;
   ASSERT_EQ(Read("mkv", 0, &f, nullptr), err::kNone);
-  ASSERT_EQ(f.chapters.size(), 3u);
-  EXPECT_EQ(f.chapters[0], (MovieChapter{0, "Intro"}));
-  EXPECT_EQ(f.chapters[1], (MovieChapter{20, "Middle"}));
-  EXPECT_EQ(f.chapters[2], (MovieChapter{45, "Schlu\xDF"}));
-
-  imaging::PixelBuffer poster;
-  ASSERT_EQ(Read("gif", 0, &f, &poster), err::kNone);
+  EXPECT_EQ(f.chapters, (std::vector<MovieChapter>{{0, "Intro"}, {20, "Middle"}, {45, "Schlu\xDF"}}));
+  ASSERT_EQ(Read("gif", 0, &f, nullptr), err::kNone);
   EXPECT_EQ(f.image_count, 12);
-  EXPECT_EQ(f.track_count, 1);
-  ASSERT_EQ(poster.width(), 64);
-  EXPECT_TRUE(ColourNear(poster.pixel(32, 40), kBottomColour, 64));
 }
 
 TEST_F(MovieReaderTest, FilesThatAreNoMovies) {
