@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "app/engine_preferences.h"
 #include "catalog/catalog_file.h"
 #include "catalog/limits.h"
 #include "catalog/rollback_journal.h"
@@ -131,6 +132,8 @@ CatalogDocument::~CatalogDocument() { close(); }
 DocumentResult CatalogDocument::createUntitled() {
   close();
   ErrorCode e = catalog::CreateCatalog(nullptr, NewScratchSpec(), {}, {}, catalog_);
+  // A new catalog imports as the user last set the import options.
+  if (e == err::kNone) catalog_->import_options = ImportPreferencesInUse().default_import_options;
   return {e, MessageForError(e, Activity::kOther)};
 }
 

@@ -38,6 +38,16 @@ inline constexpr std::size_t kFirstRun = 0x000;       // u32, seconds since 1904
 inline constexpr std::size_t kStartupChoice = 0x097;  // u8
 inline constexpr std::size_t kNoUpdateCheck = 0x0A3;  // u8, 1 = no check at start-up
 inline constexpr std::size_t kWindowRect = 0x8E4;     // 4 x i16: top, left, bottom, right
+// Handed to the catalog engine at start-up (engine_preferences.h).
+inline constexpr std::size_t kBusyWait = 0x0A1;       // u8 1-5: tens of seconds to wait for another program
+inline constexpr std::size_t kJournalKeeping = 0x0A2; // u8 1-2: catalog::JournalKeeping
+inline constexpr std::size_t kSortStrength = 0x0AB;   // u8 1-3: SortStrength
+inline constexpr std::size_t kSaveReserve = 0x384;    // i32: kilobytes a save leaves free; 0 = the minimum
+// Handed to the import code at start-up.
+inline constexpr std::size_t kWatchRate = 0x09C;      // u8 0-2: media::WatchRate of new folder watches
+inline constexpr std::size_t kWatchUpdates = 0x0B2;   // u8 0-1: 1 = watched folders update without asking
+inline constexpr std::size_t kScanJobs = 0x1C4;       // i32 0-256: scanning threads; 0 = one per core
+inline constexpr std::size_t kDefaultImportOptions = 0x278;  // 116 bytes: a new catalog's import options
 inline constexpr std::size_t kFormat = 0xA4B;         // u8, block format number
 inline constexpr std::size_t kListCount = 0x12E4;     // i32
 inline constexpr std::size_t kListEntries = 0x12E8;   // kListEntrySize bytes per entry

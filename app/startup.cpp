@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "app/catalog_document.h"
+#include "app/engine_preferences.h"
 #include "media/media_type_registry.h"
 #include "metadata/custom_fields.h"
 #include "media/platform_components.h"
@@ -141,6 +142,7 @@ StartupState InitInstance(const StartupOptions& options) {
 
   // 7-8. The engine needs no set-up; the settings, stamped on the first run.
   s.preferences = LoadPreferences(*s.settings, options.screen);
+  ApplyPreferences(s.preferences.preferences);  // the engine's and the import code's settings
   s.labels = LoadLabels(*s.settings);
   {
     std::vector<std::string> label_names;

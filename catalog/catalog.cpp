@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "catalog/catalog_file.h"
+#include "catalog/engine_settings.h"
 #include "catalog/lock_files.h"
 #include "catalog/rollback_journal.h"
 #include "catalog/save.h"
@@ -112,17 +113,23 @@ bool CannotWriteBeside(ErrorCode e) {
   return e == err::kWritePermission || e == err::kDiskFull;
 }
 
+}  // namespace
+
+int OpenOptions::waitMs() const { return wait_ms >= 0 ? wait_ms : GetEngineSettings().busy_wait_ms; }
+
+namespace {
+
 ErrorCode OpenForUse(Catalog& catalog, const FileSpec& file, const PasswordCallback& password,
                      const ProgressCallback& progress) {
   const OpenOptions& options = catalog.options;
   const LockKind kind = options.exclusive ? LockKind::kExclusive : LockKind::kShared;
-  if (ErrorCode e = TakeAccessLock(catalog, file.path, kind, options.wait_ms); e != err::kNone) return e;
+  if (ErrorCode e = TakeAccessLock(catalog, file.path, kind, options.waitMs()); e != err::kNone) return e;
   // A save that was interrupted is undone before anyone reads: under the
   // exclusive lock, since no other process may read the file while it is
   // put back. Two openers may find the same hot journal: the lock is let go
   // before waiting for the exclusive one, so that one of them gets it and
   // the other then finds the journal cold.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.wait_ms);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.waitMs());
   while (InspectJournal(file.path) == JournalState::kHot) {
     // Hot, and the file cannot be written: its bytes may be half-written.
     if (!catalog.access.writable()) return err::kWritePermission;
@@ -132,7 +139,7 @@ ErrorCode OpenForUse(Catalog& catalog, const FileSpec& file, const PasswordCallb
       if (ErrorCode e = RecoverCatalogFile(file.path, &rolled_back); e != err::kNone) return e;
       catalog.report.rolled_back_interrupted_save = rolled_back;
     }
-    if (ErrorCode e = catalog.access.lock(kind, options.wait_ms); e != err::kNone) return e;
+    if (ErrorCode e = catalog.access.lock(kind, options.waitMs()); e != err::kNone) return e;
     if (std::chrono::steady_clock::now() > deadline) return err::kOpenForWriting;
   }
   // A journal left empty by an earlier opener, or cut short by a crash in

@@ -96,8 +96,10 @@ struct OpenOptions {
   // meanwhile (lock_files.h). Otherwise it is shared, and exclusive only
   // while a save writes.
   bool exclusive = false;
-  // How long to wait for another process's save or exclusive use to end.
-  int wait_ms = 10000;
+  // How long to wait for another process's save or exclusive use to end;
+  // negative: the engine's setting (EngineSettings::busy_wait_ms).
+  int wait_ms = -1;
+  int waitMs() const;
 };
 
 struct Catalog {

@@ -36,6 +36,7 @@
 #include <cstring>
 
 #include "catalog/catalog_file.h"
+#include "catalog/engine_settings.h"
 #include "catalog/rollback_journal.h"
 #include "platform/byte_io.h"
 #include "platform/fault_injection.h"
@@ -166,7 +167,7 @@ ErrorCode CheckRoom(const Catalog& catalog, const std::string& destination) {
   std::int64_t scratch_length = 0;
   if (catalog.file.isOpen() && catalog.file.endOfFile(&catalog_length) != err::kNone) catalog_length = 0;
   if (catalog.scratch.endOfFile(&scratch_length) != err::kNone) scratch_length = 0;
-  const std::int64_t needed = catalog_length + scratch_length + kSaveHeadroom;
+  const std::int64_t needed = catalog_length + scratch_length + GetEngineSettings().save_reserve_bytes;
   if (needed >= kMaxCatalogBytes) return err::kFileTooLarge;
   std::uint64_t free_bytes = 0;
   if (ErrorCode e = FreeBytes(ParentFolder(destination), &free_bytes); e != err::kNone) return e;
@@ -252,6 +253,10 @@ ErrorCode SaveInPlace(Catalog& catalog, SavePlan& plan) {
   }
   if (plan.progress) plan.progress(2, 0, 0);
   out.close();
+  // Still under the exclusive lock: nobody else can be starting a save.
+  if (GetEngineSettings().journal == JournalKeeping::kEverySave) {
+    (void)DiscardIdleJournal(target.path);  // an empty journal left behind is cold and harms nobody
+  }
   AdoptSavedState(catalog, plan);
   return ReopenReadOnly(catalog);
 }

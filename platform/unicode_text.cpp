@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -139,7 +140,8 @@ struct TextCollator::Handle {
   }
 };
 
-TextCollator::TextCollator(std::string_view locale, bool natural) : handle_(std::make_unique<Handle>()) {
+TextCollator::TextCollator(std::string_view locale, bool natural, SortStrength strength)
+    : handle_(std::make_unique<Handle>()) {
   UErrorCode status = U_ZERO_ERROR;
   const std::string id = locale.empty() ? std::string("root") : std::string(locale);
   UCollator* c = ucol_open(id.c_str(), &status);
@@ -147,7 +149,9 @@ TextCollator::TextCollator(std::string_view locale, bool natural) : handle_(std:
     if (c != nullptr) ucol_close(c);
     return;
   }
-  ucol_setStrength(c, UCOL_SECONDARY);
+  ucol_setStrength(c, strength == SortStrength::kLetters  ? UCOL_PRIMARY
+                     : strength == SortStrength::kCase   ? UCOL_TERTIARY
+                                                         : UCOL_SECONDARY);
   ucol_setAttribute(c, UCOL_NUMERIC_COLLATION, natural ? UCOL_ON : UCOL_OFF, &status);
   handle_->collator = c;
 }
@@ -205,10 +209,31 @@ std::string TextCollator::actualLocale() const {
   return U_SUCCESS(status) && name != nullptr ? std::string(name) : std::string();
 }
 
-const TextCollator& UserCollator(bool natural) {
-  static const TextCollator plain(CollationLocaleFromEnvironment(), false);
-  static const TextCollator numeric(CollationLocaleFromEnvironment(), true);
+namespace {
+
+std::atomic<SortStrength> g_user_strength{SortStrength::kAccents};
+
+template <SortStrength kStrength>
+const TextCollator& UserCollatorAt(bool natural) {
+  static const TextCollator plain(CollationLocaleFromEnvironment(), false, kStrength);
+  static const TextCollator numeric(CollationLocaleFromEnvironment(), true, kStrength);
   return natural ? numeric : plain;
+}
+
+}  // namespace
+
+const TextCollator& UserCollator(bool natural) {
+  switch (g_user_strength.load(std::memory_order_relaxed)) {
+    case SortStrength::kLetters: return UserCollatorAt<SortStrength::kLetters>(natural);
+    case SortStrength::kCase: return UserCollatorAt<SortStrength::kCase>(natural);
+    case SortStrength::kAccents: break;
+  }
+  return UserCollatorAt<SortStrength::kAccents>(natural);
+}
+
+void SetUserSortStrength(SortStrength strength) {
+  if (strength != SortStrength::kLetters && strength != SortStrength::kCase) strength = SortStrength::kAccents;
+  g_user_strength.store(strength, std::memory_order_relaxed);
 }
 
 // --- names ---------------------------------------------------------------------

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -43,12 +44,18 @@ std::string CollationLocaleOf(std::string_view posix_locale);
 // LANG that is set and not empty, read by CollationLocaleOf.
 std::string CollationLocaleFromEnvironment();
 
-// A collator: case and other third-level differences are ignored, accents
-// count only between texts whose letters are the same. With `natural`, runs
-// of digits compare by their numeric value ("IMG2" before "IMG10").
+// How much of a text an order looks at, from least to most.
+enum class SortStrength : std::uint8_t {
+  kLetters = 1,  // base letters only: "resume" and "Résumé" are equal
+  kAccents = 2,  // accents count only between texts whose letters are the same
+  kCase = 3,     // then case as well
+};
+
+// A collator at `strength`. With `natural`, runs of digits compare by their
+// numeric value ("IMG2" before "IMG10").
 class TextCollator {
  public:
-  TextCollator(std::string_view locale, bool natural);
+  TextCollator(std::string_view locale, bool natural, SortStrength strength = SortStrength::kAccents);
   ~TextCollator();
   TextCollator(TextCollator&&) noexcept;
   TextCollator& operator=(TextCollator&&) noexcept;
@@ -67,8 +74,12 @@ class TextCollator {
 };
 
 // The collators of the user's locale (CollationLocaleFromEnvironment), plain
-// and natural, made on first use and kept for the life of the process.
+// and natural, at the user's sort strength; made on first use and kept for
+// the life of the process.
 const TextCollator& UserCollator(bool natural);
+// The user's sort strength (kAccents until set). Set it at start-up, before
+// anything sorts: keys made before and after a change do not compare.
+void SetUserSortStrength(SortStrength strength);
 
 // --- names ---------------------------------------------------------------------
 
