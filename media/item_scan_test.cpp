@@ -246,26 +246,17 @@ double Ssim(const imaging::PixelBuffer& a, const imaging::PixelBuffer& b) {
   int windows = 0;
   for (int y = 0; y + 8 <= a.height(); y += 4) {
     for (int x = 0; x + 8 <= a.width(); x += 4) {
-      double ma = 0, mb = 0, va = 0, vb = 0, cov = 0;
-      for (int j = 0; j < 8; ++j) {
-        for (int i = 0; i < 8; ++i) {
-          ma += luma(a, x + i, y + j);
-          mb += luma(b, x + i, y + j);
-        }
+      double sa = 0, sb = 0, saa = 0, sbb = 0, sab = 0;
+      for (int i = 0; i < 64; ++i) {
+        const double la = luma(a, x + i % 8, y + i / 8), lb = luma(b, x + i % 8, y + i / 8);
+        sa += la;
+        sb += lb;
+        saa += la * la;
+        sbb += lb * lb;
+        sab += la * lb;
       }
-      ma /= 64;
-      mb /= 64;
-      for (int j = 0; j < 8; ++j) {
-        for (int i = 0; i < 8; ++i) {
-          double da = luma(a, x + i, y + j) - ma, db = luma(b, x + i, y + j) - mb;
-          va += da * da;
-          vb += db * db;
-          cov += da * db;
-        }
-      }
-      va /= 63;
-      vb /= 63;
-      cov /= 63;
+      const double ma = sa / 64, mb = sb / 64;
+      const double va = (saa - 64 * ma * ma) / 63, vb = (sbb - 64 * mb * mb) / 63, cov = (sab - 64 * ma * mb) / 63;
       total += ((2 * ma * mb + c1) * (2 * cov + c2)) / ((ma * ma + mb * mb + c1) * (va + vb + c2));
       ++windows;
     }
