@@ -29,24 +29,31 @@ struct EmbeddedAnnotations {
   FieldMaxLengthFn max_length = {};        // limits for the IIM values, if any
 };
 
-// The IIM records to store. When no field has a value this is the lone
-// record-version data set, so that the file's old IPTC values do not come
-// back on the next import.
-std::vector<std::uint8_t> EmbeddedIimRecords(const EmbeddedAnnotations& annotations);
+// The IIM records to store: the file's records `old_records` updated from
+// the annotations (UpdateIptcRecords: what the user did not change stays
+// byte for byte). When nothing is left this is the lone record-version data
+// set, so that the file's old IPTC values do not come back on the next
+// import.
+std::vector<std::uint8_t> EmbeddedIimRecords(const EmbeddedAnnotations& annotations,
+                                             std::span<const std::uint8_t> old_records = {});
 
 // The XMP packet to store: `old_packet` rewritten from the block, its padding
-// absorbing the change (widened when it cannot); an empty `old_packet` gives a
-// new packet holding the block's fields. kXmpUnreadable when the old packet
-// cannot be parsed (the caller leaves the file alone then).
+// absorbing the change; when it cannot, a packet of the size the tree needs
+// plus generous padding. An empty `old_packet` gives a new packet holding the
+// block's fields. kXmpUnreadable when the old packet cannot be parsed (the
+// caller leaves the file alone then). *failure, when given, receives the
+// toolkit's own words on a failure.
 ErrorCode UpdatedXmpPacket(std::span<const std::uint8_t> old_packet, std::span<const std::uint8_t> block,
-                           std::vector<std::uint8_t>* out);
+                           std::vector<std::uint8_t>* out, std::string* failure = nullptr);
 
 // The file's bytes with the annotations embedded, by the file's format (its
 // first bytes). -2053 for a format that cannot carry annotations.
 ErrorCode EmbedAnnotations(std::span<const std::uint8_t> file, const EmbeddedAnnotations& annotations,
-                           std::vector<std::uint8_t>* out);
+                           std::vector<std::uint8_t>* out, std::string* failure = nullptr);
 
 // Embeds the annotations into the file at `path` and replaces it safely.
-ErrorCode WriteAnnotationsIntoFile(const std::string& path, const EmbeddedAnnotations& annotations);
+// *failure as for UpdatedXmpPacket.
+ErrorCode WriteAnnotationsIntoFile(const std::string& path, const EmbeddedAnnotations& annotations,
+                                   std::string* failure = nullptr);
 
 }  // namespace norvo::metadata

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -161,7 +162,17 @@ TEST_F(WriteBackTest, AddsApp13AndXmpSegmentsWhereThereWereNone) {
   EXPECT_EQ(Tag(tags, "ExifTool:Warning"), "");
 }
 
+// The spaces between the packet's last element and its trailer.
+std::size_t PacketPadding(const Bytes& packet) {
+  std::string_view text(reinterpret_cast<const char*>(packet.data()), packet.size());
+  std::size_t trailer = text.rfind("<?xpacket end");
+  std::size_t last = text.find_last_not_of(" \n\r\t", trailer - 1);
+  return trailer == std::string_view::npos || last == std::string_view::npos ? 0 : trailer - last - 1;
+}
+
 TEST_F(WriteBackTest, GrowsTheXmpPacketWhenItsPaddingIsNotEnough) {
+  // The faults: such a file was refused with -2042; then the packet was
+  // widened by twice the block's size, which many short keywords outgrow.
   const std::string path = Copy("Nikon_D70.jpg");
   Bytes original = testing::ReadBytes(path);
   Bytes old_packet = testing::JpegSegment(original, 0xE1, testing::kXmpSegmentPrefix);
@@ -169,15 +180,19 @@ TEST_F(WriteBackTest, GrowsTheXmpPacketWhenItsPaddingIsNotEnough) {
   AnnotationBlock block = SampleBlock();
   std::string long_caption(old_packet.size() + 500, 'w');
   SetAnnotationText(kCaption, 1, long_caption, block, SetMode::kReplace);
-  ASSERT_EQ(WriteAnnotationsIntoFile(path, Annotations(block)), err::kNone);
+  for (int i = 0; i < 900; ++i) SetAnnotationText(kKeywords, 0, std::to_string(i % 10), block, SetMode::kAppend);
+  std::string failure;
+  ASSERT_EQ(WriteAnnotationsIntoFile(path, Annotations(block), &failure), err::kNone) << failure;
   Bytes written = testing::ReadBytes(path);
   EXPECT_EQ(ImageData(written), ImageData(original));
   Bytes new_packet = testing::JpegSegment(written, 0xE1, testing::kXmpSegmentPrefix);
   EXPECT_GT(new_packet.size(), old_packet.size());
+  EXPECT_GE(PacketPadding(new_packet), 2048u);
   xmp::Result<xmp::XmpPacket> tree =
       xmp::XmpPacket::Parse(std::string_view(reinterpret_cast<const char*>(new_packet.data()), new_packet.size()));
   ASSERT_TRUE(tree.has_value());
   EXPECT_EQ(tree.value->get(xmp::kNsPhotoshop, "Caption").value, long_caption);
+  EXPECT_EQ(tree.value->arrayItems(xmp::kNsDublinCore, "subject").value->size(), 903u);
   if (!testing::HaveExiftool()) GTEST_SKIP() << "exiftool is not installed";
   const Tags tags = ExiftoolTags(path, {"XMP-dc:Description", "Warning"});
   EXPECT_EQ(Tag(tags, "XMP-dc:Description"), long_caption);
@@ -512,8 +527,10 @@ TEST_F(WriteBackTest, EveryScriptReachesIptcAndXmpOfEachFormat) {
   // Text Windows-1252 holds keeps the 8-bit records, with no declaration.
   AnnotationBlock latin;
   SetUtf8(kCity, 1, "Zürich", latin, SetMode::kReplace);
-  ASSERT_EQ(WriteAnnotationsIntoFile(jpeg, Limited(latin)), err::kNone);
-  const Bytes resources = testing::JpegSegment(testing::ReadBytes(jpeg), 0xED, {});
+  const std::string fresh = dir_ + "/latin.jpg";
+  WriteFile(fresh, testing::ReadBytes(testing::PhotoPath("Canon_40D.jpg")));
+  ASSERT_EQ(WriteAnnotationsIntoFile(fresh, Limited(latin)), err::kNone);
+  const Bytes resources = testing::JpegSegment(testing::ReadBytes(fresh), 0xED, {});
   std::optional<std::span<const std::uint8_t>> iim = FindPhotoshopResource(resources, kResourceIptc);
   ASSERT_TRUE(iim.has_value());
   const Bytes want = {0x1C, 2, 0, 0, 2, 0, 2, 0x1C, 2, 90, 0, 6, 'Z', 0xFC, 'r', 'i', 'c', 'h'};
@@ -549,6 +566,100 @@ TEST_F(WriteBackTest, LongValuesAreCutInIptcOnCharactersAndStayWholeInXmp) {
   EXPECT_EQ(Tag(tags, "IPTC:Caption-Abstract"), caption_cut);
   EXPECT_EQ(Tag(tags, "XMP-dc:Subject"), keyword + "|東京");
   EXPECT_EQ(Tag(tags, "XMP-dc:Description"), caption);
+}
+
+// exiftool's IPTC tags in file order, one "[Group] Tag: value" line each,
+// values as numbers.
+Strings ExiftoolIptcInOrder(const std::string& path) {
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(
+      popen(("exiftool -IPTC:all -a -G1 -s -n -charset iptc=cp1252 '" + path + "' 2>/dev/null").c_str(), "r"),
+      pclose);
+  Strings lines;
+  char buffer[4096];
+  while (pipe && std::fgets(buffer, sizeof buffer, pipe.get()) != nullptr) {
+    std::string line = buffer;
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+Bytes IptcOf(const std::string& path) {
+  const Bytes resources = testing::JpegSegment(testing::ReadBytes(path), 0xED, {});
+  auto iim = FindPhotoshopResource(resources, kResourceIptc);
+  return iim ? Bytes(iim->begin(), iim->end()) : Bytes{};
+}
+
+TEST_F(WriteBackTest, IptcTheUserDidNotChangeStaysByteForByteInItsOrder) {
+  // The fault: the records were rebuilt from the annotation fields alone, so
+  // subject reference, time created, country code, the envelope and unknown
+  // data sets were dropped, and an untouched 32-character transmission
+  // reference was cut to the field's 31.
+  if (!testing::HaveExiftool()) GTEST_SKIP() << "exiftool is not installed";
+  const std::string path = Copy("Canon_40D.jpg");
+  const std::string reference = "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345";
+  const std::string command =
+      "exiftool -q -overwrite_original -IPTC:Destination=Desk -IPTC:SubjectReference=IPTC:04000000 "
+      "-IPTC:Keywords=one -IPTC:Keywords=two -IPTC:TimeCreated=10:11:12+01:00 -IPTC:City=Bergen "
+      "-IPTC:Caption-Abstract='Old caption' -IPTC:Country-PrimaryLocationCode=NOR "
+      "-IPTC:OriginalTransmissionReference=" + reference + " -IPTC:ObjectPreviewFileFormat#=11 '" + path + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const Bytes old_iim = IptcOf(path);
+  const Strings tags_before = ExiftoolIptcInOrder(path);
+  ASSERT_GE(tags_before.size(), 9u);
+
+  // The user's annotations as the program makes them from the file; only the
+  // caption changes.
+  FileSpec spec;
+  ImageMetadata m;
+  ASSERT_EQ(MakeFileSpec(path, spec), err::kNone);
+  ASSERT_EQ(ReadImageMetadata(spec, false, &m), err::kNone);
+  AnnotationBlock block = AnnotationsFromMetadata(m.list, m.image_resources);
+  ASSERT_EQ(Utf8Values(0x267, block), Strings{reference});
+  SetAnnotationText(kCaption, 1, "New caption", block, SetMode::kReplace);
+  ASSERT_EQ(WriteAnnotationsIntoFile(path, Limited(block)), err::kNone);
+
+  // Our reader: the same data sets in the same order, each byte for byte,
+  // but for the caption, which kept its place.
+  const std::vector<IimDataSet> before = ReadIimDataSets(old_iim);
+  const Bytes new_iim = IptcOf(path);
+  const std::vector<IimDataSet> after = ReadIimDataSets(new_iim);
+  ASSERT_EQ(after.size(), before.size());
+  for (std::size_t i = 0; i < before.size(); ++i) {
+    SCOPED_TRACE(i);
+    ASSERT_EQ(after[i].record, before[i].record);
+    ASSERT_EQ(after[i].data_set, before[i].data_set);
+    if (before[i].record == 2 && before[i].data_set == 120) {
+      EXPECT_EQ(std::string(after[i].value.begin(), after[i].value.end()), "New caption");
+    } else {
+      EXPECT_TRUE(std::ranges::equal(after[i].bytes, before[i].bytes));
+    }
+  }
+  // exiftool: every tag as before and in the same order, the caption new.
+  Strings tags_after = ExiftoolIptcInOrder(path);
+  ASSERT_EQ(tags_after.size(), tags_before.size());
+  for (std::size_t i = 0; i < tags_before.size(); ++i) {
+    std::string want = tags_before[i];
+    if (std::size_t at = want.find(": Old caption"); at != std::string::npos) want.replace(at + 2, 11, "New caption");
+    EXPECT_EQ(tags_after[i], want);
+  }
+}
+
+TEST_F(WriteBackTest, AnUnreadablePacketLeavesTheFileAloneAndSaysWhy) {
+  const std::string path = Copy("BlueSquare.jpg");
+  Bytes original = testing::ReadBytes(path);
+  // Break the packet's XML without changing any length.
+  const std::string_view marker = "<rdf:RDF";
+  auto at = std::search(original.begin(), original.end(), marker.begin(), marker.end());
+  ASSERT_NE(at, original.end());
+  *(at + 1) = '!';
+  WriteFile(path, original);
+  std::string failure;
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(WriteAnnotationsIntoFile(path, Annotations(SampleBlock()), &failure), err::kXmpUnreadable);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  EXPECT_FALSE(failure.empty());
+  EXPECT_EQ(testing::ReadBytes(path), original);
 }
 
 }  // namespace

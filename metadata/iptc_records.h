@@ -47,6 +47,37 @@ std::vector<std::uint8_t> BuildIptcRecords(std::span<const std::uint8_t> block, 
                                            std::span<const FieldId> field_ids,
                                            const FieldMaxLengthFn& max_length = {});
 
+// Rewrites a file's IIM stream with the annotations, starting from the data
+// sets it already has. A field of `field_ids` whose values (read as
+// IptcRecordsToAnnotations reads them) are the block's, or for 0x20a the
+// label's, is unchanged: its data sets stay byte for byte where they are, and
+// no limit of `max_length` applies to them. A changed field's data sets are
+// replaced as a group at the position of its first one; a field the stream
+// lacks goes in before the first data set with a higher record and number; a
+// field without values loses its data sets. Data sets of other fields (the
+// envelope, 2:00, unknown numbers, extended lengths) are kept as they are.
+// The stream stays Windows-1252 unless it declares UTF-8 or a changed value
+// needs it; then 1:90 declares UTF-8 and kept text data sets of record 2
+// are carried over into UTF-8. A stream without data sets is built afresh
+// by BuildIptcRecords.
+std::vector<std::uint8_t> UpdateIptcRecords(std::span<const std::uint8_t> old_stream,
+                                            std::span<const std::uint8_t> block, std::uint8_t label,
+                                            std::span<const FieldId> field_ids,
+                                            const FieldMaxLengthFn& max_length = {});
+
+// One data set of an IIM stream as stored.
+struct IimDataSet {
+  std::uint8_t record = 0;
+  std::uint8_t data_set = 0;
+  bool extended = false;                // its length is an extended one; `value` is then empty
+  std::span<const std::uint8_t> bytes;  // the whole data set, tag marker to the end of the value
+  std::span<const std::uint8_t> value;
+};
+
+// The data sets of a stream up to the first byte that is not a tag marker or
+// the first data set that runs past the end.
+std::vector<IimDataSet> ReadIimDataSets(std::span<const std::uint8_t> stream);
+
 enum class IimCharset : std::uint8_t { kWindows1252, kUtf8 };
 
 // A UTF-8 text as a value of a stream in `charset`, cut to `max_bytes`

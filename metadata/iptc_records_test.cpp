@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -220,6 +222,108 @@ TEST(IptcRecordsToAnnotations, DeclaredUtf8IsReadAsUtf8AndOtherwiseAsWindows1252
   EXPECT_EQ(GetAnnotation(kCaption, 1, eight_bit)->utf8(), "Caf\xC3\xA9 \xE2\x82\xAC");
   EXPECT_EQ(GetAnnotation(kCity, 1, eight_bit)->utf8(), "\xC2\x81\xC2\x9D");
   EXPECT_EQ(GetAnnotation(kKeywords, 1, eight_bit)->utf8(), "Caf\xC3\x83\xC2\xA9");
+}
+
+// A file's stream as another program wrote it: envelope data sets out of
+// number order, data sets the annotations have no field for, a keyword list
+// with the caption between its values, a 32-character 2:103 (one more than
+// the field's limit) and a Windows-1252 city.
+const std::string kReference32 = "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345";
+Bytes ForeignStream() {
+  return Stream({{1, 5, "Desk"},
+                 {1, 0, std::string("\0\4", 2)},
+                 {2, 0, std::string("\0\2", 2)},
+                 {2, 12, "IPTC:04000000"},
+                 {2, 25, "one"},
+                 {2, 120, "Old"},
+                 {2, 25, "two"},
+                 {2, 60, "101112+0100"},
+                 {2, 90, "Z\xFCrich"},
+                 {2, 100, "NOR"},
+                 {2, 103, kReference32},
+                 {2, 200, std::string("\0\x0B", 2)}});
+}
+
+TEST(UpdateIptcRecords, KeepsWhatWasNotChangedByteForByteAndInPlace) {
+  constexpr FieldId kHeadline = 0x269;
+  constexpr FieldId kReference = 0x267;
+  auto limits = [](FieldId id) { return id == kReference ? 31 : 0; };
+  const Bytes old = ForeignStream();
+  const Strings before = DataSets(old);
+  // `before` with data sets replaced: {index, replacement strings}.
+  auto edited = [&](std::initializer_list<std::pair<std::size_t, Strings>> edits) {
+    Strings out;
+    for (std::size_t i = 0; i < before.size(); ++i) {
+      auto it = std::find_if(edits.begin(), edits.end(), [i](const auto& e) { return e.first == i; });
+      if (it == edits.end()) {
+        out.push_back(before[i]);
+      } else {
+        out.insert(out.end(), it->second.begin(), it->second.end());
+      }
+    }
+    return out;
+  };
+  const std::string utf8_caption = "\xD0\x9F\xD1\x80\xD0\xB8";  // При
+  struct Case {
+    const char* name;
+    std::function<void(AnnotationBlock&)> edit;
+    std::uint8_t label;
+    Strings want;
+  };
+  const Case cases[] = {
+      {"a caption changed in place", [](AnnotationBlock& b) { SetAnnotationText(kCaption, 1, "New", b, SetMode::kReplace); },
+       0, edited({{5, {"2:120=New"}}})},
+      {"keywords replaced as a group where the first was",
+       [](AnnotationBlock& b) {
+         RemoveAnnotations(kKeywords, b);
+         for (const char* k : {"x", "y", "z"}) SetAnnotationText(kKeywords, 0, k, b, SetMode::kAppend);
+       },
+       0, edited({{4, {"2:25=x", "2:25=y", "2:25=z"}}, {6, {}}})},
+      {"a removed field loses its data set", [](AnnotationBlock& b) { RemoveAnnotations(kCity, b); }, 0,
+       edited({{8, {}}})},
+      {"new fields go before the first higher number",
+       [](AnnotationBlock& b) { SetAnnotationText(kHeadline, 1, "Head", b, SetMode::kReplace); }, 4,
+       edited({{3, {"2:10=4", before[3]}}, {5, {"2:105=Head", before[5]}}})},
+      {"the limit applies to a changed value",
+       [](AnnotationBlock& b) { SetAnnotationText(kReference, 1, kReference32 + "6789", b, SetMode::kReplace); }, 0,
+       edited({{10, {"2:103=" + kReference32.substr(0, 31)}}})},
+      {"a value only UTF-8 holds turns the stream UTF-8, kept text included",
+       [&](AnnotationBlock& b) { SetUtf8(kCaption, 1, utf8_caption, b, SetMode::kReplace); }, 0,
+       edited({{2, {"1:90=" + kUtf8Declared, before[2]}}, {5, {"2:120=" + utf8_caption}}, {8, {"2:90=Z\xC3\xBCrich"}}})},
+  };
+  const AnnotationBlock imported = IptcRecordsToAnnotations(old);
+  // Unchanged annotations give the stream back as it was, the 32-character
+  // reference included.
+  EXPECT_EQ(UpdateIptcRecords(old, imported, 0, kIptcAnnotationFields, limits), old);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    AnnotationBlock block = imported;
+    c.edit(block);
+    Bytes stream = UpdateIptcRecords(old, block, c.label, kIptcAnnotationFields, limits);
+    EXPECT_EQ(DataSets(stream), c.want);
+  }
+}
+
+TEST(UpdateIptcRecords, DeclaresUtf8OnceAndKeepsWhatItCannotRead) {
+  // A stream without an envelope gets one when it turns UTF-8; an extended
+  // length data set and trailing padding are carried and dropped as a reader
+  // sees them.
+  Bytes old = Stream({{2, 0, std::string("\0\2", 2)}, {2, 120, "Old"}});
+  const Bytes extended = {0x1C, 2, 202, 0x80, 0x02, 0x00, 0x03, 'x', 'y', 'z'};
+  old.insert(old.end(), extended.begin(), extended.end());
+  AnnotationBlock block = IptcRecordsToAnnotations(old);
+  SetUtf8(kCaption, 1, "\xCE\xB1", block, SetMode::kReplace);
+  Bytes stream = UpdateIptcRecords(old, block, 0, kIptcAnnotationFields);
+  const Bytes head = Stream({{1, 0, std::string("\0\4", 2)}, {1, 90, kUtf8Declared}, {2, 0, std::string("\0\2", 2)},
+                             {2, 120, "\xCE\xB1"}});
+  Bytes want = head;
+  want.insert(want.end(), extended.begin(), extended.end());
+  EXPECT_EQ(stream, want);
+  // Written again with nothing changed, the UTF-8 stream stays as it is.
+  EXPECT_EQ(UpdateIptcRecords(stream, IptcRecordsToAnnotations(stream), 0, kIptcAnnotationFields), stream);
+  // A stream with no data sets is built afresh.
+  EXPECT_EQ(UpdateIptcRecords(Bytes{0, 0, 0, 0}, block, 0, kIptcAnnotationFields),
+            BuildIptcRecords(block, 0, kIptcAnnotationFields));
 }
 
 TEST(IimCutForms, WhatRecordsOfEitherCharacterSetKeep) {

@@ -84,7 +84,7 @@ std::span<const std::uint8_t> AsBytes(std::string_view text) {
 }  // namespace
 
 ErrorCode EmbedAnnotationsInJpeg(std::span<const std::uint8_t> jpeg, const EmbeddedAnnotations& annotations,
-                                 std::vector<std::uint8_t>* out) {
+                                 std::vector<std::uint8_t>* out, std::string* failure) {
   std::vector<Segment> segments;
   std::size_t scan = 0;
   if (!ListSegments(jpeg, &segments, &scan)) return err::kBadJpeg;
@@ -96,11 +96,16 @@ ErrorCode EmbedAnnotationsInJpeg(std::span<const std::uint8_t> jpeg, const Embed
     if (xmp == nullptr && s.marker == kApp1 && StartsWith(s.data, kXmpSegmentPrefix)) xmp = &s;
   }
 
-  // The IIM records; an emptied block still writes the record version, so the
-  // file's old IPTC values do not come back.
-  std::vector<std::uint8_t> iim = EmbeddedIimRecords(annotations);
+  // The IIM records, updated from the file's own; an emptied block still
+  // writes the record version, so the file's old IPTC values do not come back.
   std::vector<std::uint8_t> resources;
   if (app13 != nullptr) resources.assign(app13->data.begin(), app13->data.end());
+  std::vector<std::uint8_t> iim;
+  if (auto old = FindPhotoshopResource(resources, kResourceIptc)) {
+    iim = EmbeddedIimRecords(annotations, *old);
+  } else {
+    iim = EmbeddedIimRecords(annotations);
+  }
   if (ErrorCode e = PutPhotoshopResource(resources, kResourceIptc, iim); e != err::kNone) return e;
   // The digest describes the old records; left in place it would tell readers
   // that the records were changed behind the XMP's back.
@@ -110,7 +115,7 @@ ErrorCode EmbedAnnotationsInJpeg(std::span<const std::uint8_t> jpeg, const Embed
   std::vector<std::uint8_t> packet;
   std::span<const std::uint8_t> old_packet;
   if (xmp != nullptr) old_packet = xmp->data.subspan(kXmpSegmentPrefix.size());
-  if (ErrorCode e = UpdatedXmpPacket(old_packet, annotations.block, &packet); e != err::kNone) return e;
+  if (ErrorCode e = UpdatedXmpPacket(old_packet, annotations.block, &packet, failure); e != err::kNone) return e;
   if (packet.size() + kXmpSegmentPrefix.size() > kMaxSegmentData) return err::kParam;
 
   // New segments go after the application segments at the head of the file:

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "metadata/embedded_annotations.h"
@@ -20,6 +21,6 @@ namespace norvo::metadata {
 // segment would exceed the 64 KB a JPEG segment can hold; err::kXmpUnreadable when
 // the file's XMP packet cannot be parsed.
 ErrorCode EmbedAnnotationsInJpeg(std::span<const std::uint8_t> jpeg, const EmbeddedAnnotations& annotations,
-                                 std::vector<std::uint8_t>* out);
+                                 std::vector<std::uint8_t>* out, std::string* failure = nullptr);
 
 }  // namespace norvo::metadata

@@ -63,7 +63,7 @@ ErrorCode ReadPhotoshopMetadata(const ByteSource& source, ImageMetadata* out) {
 }
 
 ErrorCode EmbedAnnotationsInPhotoshop(std::span<const std::uint8_t> psd, const EmbeddedAnnotations& annotations,
-                                      std::vector<std::uint8_t>* out) {
+                                      std::vector<std::uint8_t>* out, std::string* failure) {
   Sections sections;
   if (ErrorCode e = FindSections(MemorySource(psd), &sections); e != err::kNone) return e;
   auto begin = psd.begin() + sections.resources_at + 4;
@@ -73,9 +73,14 @@ ErrorCode EmbedAnnotationsInPhotoshop(std::span<const std::uint8_t> psd, const E
   std::span<const std::uint8_t> old_xmp;
   if (auto found = FindPhotoshopResource(resources, kResourceXmp)) old_xmp = *found;
   std::vector<std::uint8_t> packet;
-  if (ErrorCode e = UpdatedXmpPacket(old_xmp, annotations.block, &packet); e != err::kNone) return e;
-  if (ErrorCode e = PutPhotoshopResource(resources, kResourceIptc, EmbeddedIimRecords(annotations));
-      e != err::kNone) {
+  if (ErrorCode e = UpdatedXmpPacket(old_xmp, annotations.block, &packet, failure); e != err::kNone) return e;
+  std::vector<std::uint8_t> iim;
+  if (auto old_iim = FindPhotoshopResource(resources, kResourceIptc)) {
+    iim = EmbeddedIimRecords(annotations, *old_iim);
+  } else {
+    iim = EmbeddedIimRecords(annotations);
+  }
+  if (ErrorCode e = PutPhotoshopResource(resources, kResourceIptc, iim); e != err::kNone) {
     return e;
   }
   if (ErrorCode e = PutPhotoshopResource(resources, kResourceXmp, packet); e != err::kNone) return e;

@@ -22,6 +22,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "metadata/embedded_annotations.h"
@@ -44,6 +45,6 @@ ErrorCode ReadPhotoshopMetadata(const ByteSource& source, ImageMetadata* out);
 // The file bytes with resources 0x0404 and 0x0424 replaced (or added) and
 // the IPTC digest 0x0425 dropped. -50 when the file is damaged.
 ErrorCode EmbedAnnotationsInPhotoshop(std::span<const std::uint8_t> psd, const EmbeddedAnnotations& annotations,
-                                      std::vector<std::uint8_t>* out);
+                                      std::vector<std::uint8_t>* out, std::string* failure = nullptr);
 
 }  // namespace norvo::metadata

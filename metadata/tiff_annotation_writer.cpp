@@ -123,7 +123,7 @@ struct NewValue {
 }  // namespace
 
 ErrorCode EmbedAnnotationsInTiff(std::span<const std::uint8_t> tiff, const EmbeddedAnnotations& annotations,
-                                 std::vector<std::uint8_t>* out) {
+                                 std::vector<std::uint8_t>* out, std::string* failure) {
   TiffLayout layout(tiff);
   if (!layout.parse()) return err::kParam;
 
@@ -132,13 +132,15 @@ ErrorCode EmbedAnnotationsInTiff(std::span<const std::uint8_t> tiff, const Embed
   NewValue values[2];
   values[0].tag = kTiffTagXmp;
   values[0].type = kTypeByte;
-  if (ErrorCode e = UpdatedXmpPacket(old_xmp, annotations.block, &values[0].data); e != err::kNone) return e;
+  if (ErrorCode e = UpdatedXmpPacket(old_xmp, annotations.block, &values[0].data, failure); e != err::kNone) return e;
   values[1].tag = kTiffTagIptc;
   // The IIM stream goes in as 32-bit units, as image editors write it
   // (exiftool warns of any other type); zero bytes pad its end, where IIM
   // readers stop.
   values[1].type = kTypeLong;
-  values[1].data = EmbeddedIimRecords(annotations);
+  std::span<const std::uint8_t> old_iim;
+  if (const Entry* e = layout.find(kTiffTagIptc)) old_iim = layout.valueBytes(*e);
+  values[1].data = EmbeddedIimRecords(annotations, old_iim);
   values[1].data.resize((values[1].data.size() + 3) / 4 * 4, 0);
 
   TiffOutput output(tiff, layout.order());

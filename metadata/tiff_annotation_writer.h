@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "metadata/embedded_annotations.h"
@@ -29,6 +30,6 @@ inline constexpr std::uint16_t kTiffTagIptc = 33723;
 // first directory is damaged, or when the file would outgrow 32-bit offsets;
 // kXmpUnreadable when the file's XMP packet cannot be parsed.
 ErrorCode EmbedAnnotationsInTiff(std::span<const std::uint8_t> tiff, const EmbeddedAnnotations& annotations,
-                                 std::vector<std::uint8_t>* out);
+                                 std::vector<std::uint8_t>* out, std::string* failure = nullptr);
 
 }  // namespace norvo::metadata

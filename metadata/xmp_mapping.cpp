@@ -298,8 +298,11 @@ ErrorCode ReadXmpIntoAnnotations(std::span<const std::string_view> packets, Anno
   return err::kNone;
 }
 
-ErrorCode WriteAnnotationsIntoXmp(std::span<std::uint8_t> packet, std::span<const std::uint8_t> block,
-                                  std::string* failure) {
+namespace {
+
+// Parses `packet` and applies the block to the tree, as both rewrites do.
+ErrorCode UpdatedTree(std::span<const std::uint8_t> packet, std::span<const std::uint8_t> block,
+                      std::optional<XmpPacket>* tree, std::string* failure) {
   auto fail = [failure](ErrorCode code, std::string_view text) {
     if (failure != nullptr) *failure = std::string(text);
     return code;
@@ -308,23 +311,50 @@ ErrorCode WriteAnnotationsIntoXmp(std::span<std::uint8_t> packet, std::span<cons
   EnsureOwnNamespace();
   std::string_view old_text(reinterpret_cast<const char*>(packet.data()), packet.size());
   xmp::Result<XmpPacket> parsed = XmpPacket::Parse(old_text);
-  if (!parsed.has_value()) return fail(err::kXmpUnreadable, parsed.status.name());
-  XmpPacket& tree = *parsed.value;
-  const std::set<std::string> empty_before = EmptyArrays(tree);
+  if (!parsed.has_value()) return fail(err::kXmpUnreadable, parsed.status.text());
+  XmpPacket& t = *parsed.value;
+  const std::set<std::string> empty_before = EmptyArrays(t);
   for (const XmpFieldMapping& m : kXmpTable) {
-    if (xmp::Status s = WriteEntry(m, block, tree); !s.ok()) return fail(err::kParam, s.name());
+    if (xmp::Status s = WriteEntry(m, block, t); !s.ok()) return fail(err::kParam, s.text());
   }
   // Removing an alias such as photoshop:Caption takes out the default item of
   // the array behind it; an array left without items goes as well.
-  for (const std::string& key : EmptyArrays(tree)) {
+  for (const std::string& key : EmptyArrays(t)) {
     if (empty_before.contains(key)) continue;
     std::size_t bar = key.find('|');
-    tree.remove(key.substr(0, bar), key.substr(bar + 1));
+    t.remove(key.substr(0, bar), key.substr(bar + 1));
   }
-  xmp::Result<std::string> text = tree.serialize({.exact_length = static_cast<std::uint32_t>(packet.size())});
-  if (!text.has_value()) return fail(err::kXmpPacketTooSmall, text.status.name());
+  tree->emplace(std::move(t));
+  return err::kNone;
+}
+
+}  // namespace
+
+ErrorCode WriteAnnotationsIntoXmp(std::span<std::uint8_t> packet, std::span<const std::uint8_t> block,
+                                  std::string* failure) {
+  std::optional<XmpPacket> tree;
+  if (ErrorCode e = UpdatedTree(packet, block, &tree, failure); e != err::kNone) return e;
+  xmp::Result<std::string> text = tree->serialize({.exact_length = static_cast<std::uint32_t>(packet.size())});
+  if (!text.has_value()) {
+    if (failure != nullptr) *failure = text.status.text();
+    return err::kXmpPacketTooSmall;
+  }
   std::copy(text.value->begin(), text.value->end(), packet.begin());
   BlankEmptyListItems(packet);
+  return err::kNone;
+}
+
+ErrorCode RewriteXmpWithPadding(std::span<const std::uint8_t> packet, std::span<const std::uint8_t> block,
+                                std::uint32_t padding, std::vector<std::uint8_t>* out, std::string* failure) {
+  std::optional<XmpPacket> tree;
+  if (ErrorCode e = UpdatedTree(packet, block, &tree, failure); e != err::kNone) return e;
+  xmp::Result<std::string> text = tree->serialize({.padding = padding});
+  if (!text.has_value()) {
+    if (failure != nullptr) *failure = text.status.text();
+    return err::kParam;
+  }
+  out->assign(text.value->begin(), text.value->end());
+  BlankEmptyListItems(*out);
   return err::kNone;
 }
 

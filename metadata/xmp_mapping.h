@@ -60,6 +60,13 @@ ErrorCode ReadXmpIntoAnnotations(std::span<const std::string_view> packets, Anno
 ErrorCode WriteAnnotationsIntoXmp(std::span<std::uint8_t> packet, std::span<const std::uint8_t> block,
                                   std::string* failure = nullptr);
 
+// The packet rewritten from the block as above, but serialised to the size
+// the tree needs with `padding` bytes of padding before the trailer: for a
+// packet whose own padding cannot absorb the change.
+ErrorCode RewriteXmpWithPadding(std::span<const std::uint8_t> packet, std::span<const std::uint8_t> block,
+                                std::uint32_t padding, std::vector<std::uint8_t>* out,
+                                std::string* failure = nullptr);
+
 // Turns every empty list item that is followed by another item (white space
 // between them allowed) into spaces of the same length; returns the count.
 int BlankEmptyListItems(std::span<std::uint8_t> packet);

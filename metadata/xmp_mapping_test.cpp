@@ -234,13 +234,18 @@ TEST(WriteAnnotationsIntoXmp, DatesAndFailures) {
   EXPECT_EQ(WriteAnnotationsIntoXmp(none, block, &failure), err::kParam);
   EXPECT_EQ(failure, kBadPacketText);
 
-  // Far more than the padding can absorb: the packet stays as it was.
+  // Far more than the padding can absorb: the packet stays as it was. The
+  // toolkit's words reach the caller and nothing reaches the terminal.
   SetAnnotationText(kCaption, 1, std::string(4000, 'c'), block, SetMode::kReplace);
   Bytes before = packet;
+  ::testing::internal::CaptureStderr();
   EXPECT_EQ(WriteAnnotationsIntoXmp(packet, block, &failure), err::kXmpPacketTooSmall);
+  EXPECT_EQ(failure, "Can't fit into specified packet size");
   EXPECT_EQ(packet, before);
   Bytes garbage = ToBytes("<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d'?><x:xmpmeta");
-  EXPECT_EQ(WriteAnnotationsIntoXmp(garbage, block), err::kXmpUnreadable);
+  EXPECT_EQ(WriteAnnotationsIntoXmp(garbage, block, &failure), err::kXmpUnreadable);
+  EXPECT_EQ(failure, "XML parsing failure");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 }
 
 TEST(WriteAnnotationsIntoXmp, RealPacketKeepsItsLengthAndForeignProperties) {

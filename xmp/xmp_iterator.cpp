@@ -20,9 +20,10 @@ PropertyIterator::PropertyIterator(const XmpPacket& packet, std::string_view ns,
   }
   std::string ns_text(ns);
   std::string path_text(path);
+  ToolkitCall call;
   iter_ = xmp_iterator_new(packet.native(), ns.empty() ? nullptr : ns_text.c_str(),
                            path.empty() ? nullptr : path_text.c_str(), static_cast<XmpIterOptions>(options));
-  if (iter_ == nullptr) status_ = Status::FromLastCall();
+  if (iter_ == nullptr) status_ = call.failure();
 }
 
 PropertyIterator::~PropertyIterator() {
@@ -47,6 +48,7 @@ Result<PropertyNode> PropertyIterator::next() {
   XmpString path;
   XmpString value;
   std::uint32_t options = 0;
+  ToolkitCall call;
   if (!xmp_iterator_next(iter_, schema.get(), path.get(), value.get(), &options)) return Result<PropertyNode>();
   PropertyNode node;
   node.schema = schema.str();
@@ -57,10 +59,12 @@ Result<PropertyNode> PropertyIterator::next() {
 }
 
 void PropertyIterator::skipSubtree() {
+  ToolkitCall call;
   if (iter_ != nullptr) xmp_iterator_skip(iter_, XMP_ITER_SKIPSUBTREE);
 }
 
 void PropertyIterator::skipSiblings() {
+  ToolkitCall call;
   if (iter_ != nullptr) xmp_iterator_skip(iter_, XMP_ITER_SKIPSIBLINGS);
 }
 

@@ -11,10 +11,6 @@
 namespace norvo::xmp {
 namespace {
 
-// Exempi keeps reasons for failures per call; a false answer without a
-// reason from a getter means "not there".
-Status GetterFailure() { return Status::FromLastCall(xmp_error::kNone); }
-
 std::uint32_t ArrayOptions(ArrayForm form) {
   switch (form) {
     case ArrayForm::kBag: return XMP_PROP_VALUE_IS_ARRAY;
@@ -104,52 +100,58 @@ XmpPacket& XmpPacket::operator=(XmpPacket&& other) noexcept {
 Result<XmpPacket> XmpPacket::Parse(std::string_view text) {
   if (!EnsureToolkit()) return Status(xmp_error::kNotInitialised);
   if (text.empty()) return Status(xmp_error::kEmptyPacket);
+  ToolkitCall call;
   XmpPtr parsed = xmp_new(text.data(), text.size());
-  if (parsed == nullptr) return Status::FromLastCall(xmp_error::kBadParse);
+  if (parsed == nullptr) return call.failure(xmp_error::kBadParse);
   return XmpPacket(parsed);
 }
 
 Result<XmpPacket> XmpPacket::clone() const {
   if (xmp_ == nullptr) return Status(xmp_error::kNotInitialised);
+  ToolkitCall call;
   XmpPtr copy = xmp_copy(xmp_);
-  if (copy == nullptr) return Status::FromLastCall();
+  if (copy == nullptr) return call.failure();
   return XmpPacket(copy);
 }
 
 Result<std::string> XmpPacket::get(std::string_view ns, std::string_view path) const {
   if (xmp_ == nullptr) return Status(xmp_error::kNotInitialised);
+  ToolkitCall call;
   std::string ns_text(ns);
   std::string full = Qualified(ns, path);
   XmpString value;
   std::uint32_t bits = 0;
-  if (!xmp_get_property(xmp_, ns_text.c_str(), full.c_str(), value.get(), &bits)) return GetterFailure();
+  if (!xmp_get_property(xmp_, ns_text.c_str(), full.c_str(), value.get(), &bits)) return call.failure(xmp_error::kNone);
   if ((bits & XMP_PROP_COMPOSITE_MASK) != 0) return Result<std::string>();
   return value.str();
 }
 
 Status XmpPacket::set(std::string_view ns, std::string_view path, std::string_view value) {
   if (xmp_ == nullptr) return Status(xmp_error::kNotInitialised);
+  ToolkitCall call;
   LanguageSelector selector;
   if (SplitLanguageSelector(path, &selector)) return setLocalizedText(ns, selector.array_path, selector.lang, value);
   std::string ns_text(ns);
   std::string full = Qualified(ns, path);
   std::string value_text(value);
-  if (!xmp_set_property(xmp_, ns_text.c_str(), full.c_str(), value_text.c_str(), 0)) return Status::FromLastCall();
+  if (!xmp_set_property(xmp_, ns_text.c_str(), full.c_str(), value_text.c_str(), 0)) return call.failure();
   return Status();
 }
 
 Status XmpPacket::remove(std::string_view ns, std::string_view path) {
   if (xmp_ == nullptr) return Status(xmp_error::kNotInitialised);
+  ToolkitCall call;
   LanguageSelector selector;
   if (SplitLanguageSelector(path, &selector)) return removeLocalizedText(ns, selector.array_path, selector.lang);
   std::string ns_text(ns);
   std::string full = Qualified(ns, path);
-  if (!xmp_delete_property(xmp_, ns_text.c_str(), full.c_str())) return GetterFailure();
+  if (!xmp_delete_property(xmp_, ns_text.c_str(), full.c_str())) return call.failure(xmp_error::kNone);
   return Status();
 }
 
 bool XmpPacket::has(std::string_view ns, std::string_view path) const {
   if (xmp_ == nullptr) return false;
+  ToolkitCall call;
   std::string ns_text(ns);
   std::string full = Qualified(ns, path);
   return xmp_has_property(xmp_, ns_text.c_str(), full.c_str());
@@ -157,28 +159,31 @@ bool XmpPacket::has(std::string_view ns, std::string_view path) const {
 
 Result<DateTime> XmpPacket::getDate(std::string_view ns, std::string_view path) const {
   if (xmp_ == nullptr) return Status(xmp_error::kNotInitialised);
+  ToolkitCall call;
   std::string ns_text(ns);
   std::string full = Qualified(ns, path);
   DateTime date{};
-  if (!xmp_get_property_date(xmp_, ns_text.c_str(), full.c_str(), &date, nullptr)) return GetterFailure();
+  if (!xmp_get_property_date(xmp_, ns_text.c_str(), full.c_str(), &date, nullptr)) return call.failure(xmp_error::kNone);
   return date;
 }
 
 Status XmpPacket::setDate(std::string_view ns, std::string_view path, const DateTime& date) {
   if (xmp_ == nullptr) return Status(xmp_error::kNotInitialised);
+  ToolkitCall call;
   std::string ns_text(ns);
   std::string full = Qualified(ns, path);
-  if (!xmp_set_property_date(xmp_, ns_text.c_str(), full.c_str(), &date, 0)) return Status::FromLastCall();
+  if (!xmp_set_property_date(xmp_, ns_text.c_str(), full.c_str(), &date, 0)) return call.failure();
   return Status();
 }
 
 Result<std::vector<std::string>> XmpPacket::arrayItems(std::string_view ns, std::string_view path) const {
   if (xmp_ == nullptr) return Status(xmp_error::kNotInitialised);
+  ToolkitCall call;
   std::string ns_text(ns);
   std::string full = Qualified(ns, path);
   XmpString value;
   std::uint32_t bits = 0;
-  if (!xmp_get_property(xmp_, ns_text.c_str(), full.c_str(), value.get(), &bits)) return GetterFailure();
+  if (!xmp_get_property(xmp_, ns_text.c_str(), full.c_str(), value.get(), &bits)) return call.failure(xmp_error::kNone);
   if ((bits & XMP_PROP_VALUE_IS_ARRAY) == 0) return Result<std::vector<std::string>>();
   std::vector<std::string> items;
   for (std::int32_t index = 1;; ++index) {
@@ -191,22 +196,24 @@ Result<std::vector<std::string>> XmpPacket::arrayItems(std::string_view ns, std:
 Status XmpPacket::appendArrayItem(std::string_view ns, std::string_view path, ArrayForm form,
                                   std::string_view value) {
   if (xmp_ == nullptr) return Status(xmp_error::kNotInitialised);
+  ToolkitCall call;
   std::string ns_text(ns);
   std::string full = Qualified(ns, path);
   std::string value_text(value);
   if (!xmp_append_array_item(xmp_, ns_text.c_str(), full.c_str(), ArrayOptions(form), value_text.c_str(), 0)) {
-    return Status::FromLastCall();
+    return call.failure();
   }
   return Status();
 }
 
 Status XmpPacket::setArrayItem(std::string_view ns, std::string_view path, int index, std::string_view value) {
   if (xmp_ == nullptr) return Status(xmp_error::kNotInitialised);
+  ToolkitCall call;
   std::string ns_text(ns);
   std::string full = Qualified(ns, path);
   std::string value_text(value);
   if (!xmp_set_array_item(xmp_, ns_text.c_str(), full.c_str(), index, value_text.c_str(), 0)) {
-    return Status::FromLastCall();
+    return call.failure();
   }
   return Status();
 }
@@ -214,6 +221,7 @@ Status XmpPacket::setArrayItem(std::string_view ns, std::string_view path, int i
 Result<std::string> XmpPacket::getLocalizedText(std::string_view ns, std::string_view path,
                                                 std::string_view lang) const {
   if (xmp_ == nullptr) return Status(xmp_error::kNotInitialised);
+  ToolkitCall call;
   std::string ns_text(ns);
   std::string full = Qualified(ns, path);
   std::string lang_text(lang);
@@ -221,7 +229,7 @@ Result<std::string> XmpPacket::getLocalizedText(std::string_view ns, std::string
   XmpString value;
   if (!xmp_get_localized_text(xmp_, ns_text.c_str(), full.c_str(), "", lang_text.c_str(), actual_lang.get(),
                               value.get(), nullptr)) {
-    return GetterFailure();
+    return call.failure(xmp_error::kNone);
   }
   return value.str();
 }
@@ -229,27 +237,30 @@ Result<std::string> XmpPacket::getLocalizedText(std::string_view ns, std::string
 Status XmpPacket::setLocalizedText(std::string_view ns, std::string_view path, std::string_view lang,
                                    std::string_view value) {
   if (xmp_ == nullptr) return Status(xmp_error::kNotInitialised);
+  ToolkitCall call;
   std::string ns_text(ns);
   std::string full = Qualified(ns, path);
   std::string lang_text(lang);
   std::string value_text(value);
   if (!xmp_set_localized_text(xmp_, ns_text.c_str(), full.c_str(), "", lang_text.c_str(), value_text.c_str(), 0)) {
-    return Status::FromLastCall();
+    return call.failure();
   }
   return Status();
 }
 
 Status XmpPacket::removeLocalizedText(std::string_view ns, std::string_view path, std::string_view lang) {
   if (xmp_ == nullptr) return Status(xmp_error::kNotInitialised);
+  ToolkitCall call;
   std::string ns_text(ns);
   std::string full = Qualified(ns, path);
   std::string lang_text(lang);
-  if (!xmp_delete_localized_text(xmp_, ns_text.c_str(), full.c_str(), "", lang_text.c_str())) return GetterFailure();
+  if (!xmp_delete_localized_text(xmp_, ns_text.c_str(), full.c_str(), "", lang_text.c_str())) return call.failure(xmp_error::kNone);
   return Status();
 }
 
 Status XmpPacket::merge(const XmpPacket& later) {
   if (xmp_ == nullptr || !later.valid()) return Status(xmp_error::kNotInitialised);
+  ToolkitCall call;
   PropertyIterator nodes(later);
   if (!nodes.status().ok()) return nodes.status();
   // Nodes come parent first, so each container exists before its children.
@@ -261,13 +272,14 @@ Status XmpPacket::merge(const XmpPacket& later) {
     std::uint32_t form = node.value->options & XMP_PROP_COMPOSITE_MASK;
     std::uint32_t bits = form | (node.value->options & XMP_PROP_VALUE_IS_URI);
     const char* value = form != 0 ? "" : node.value->value.c_str();
-    if (!xmp_set_property(xmp_, schema, path, value, bits)) return Status::FromLastCall();
+    if (!xmp_set_property(xmp_, schema, path, value, bits)) return call.failure();
   }
   return Status();
 }
 
 Result<std::string> XmpPacket::serialize(const SerializeOptions& options) const {
   if (xmp_ == nullptr) return Status(xmp_error::kNotInitialised);
+  ToolkitCall call;
   std::uint32_t bits = XMP_SERIAL_ENCODEUTF8;
   if (options.omit_wrapper) bits |= XMP_SERIAL_OMITPACKETWRAPPER;
   if (options.read_only) bits |= XMP_SERIAL_READONLYPACKET;
@@ -280,7 +292,7 @@ Result<std::string> XmpPacket::serialize(const SerializeOptions& options) const 
     padding = options.exact_length;
   }
   XmpString out;
-  if (!xmp_serialize(xmp_, out.get(), bits, padding)) return Status::FromLastCall(xmp_error::kBadSerialize);
+  if (!xmp_serialize(xmp_, out.get(), bits, padding)) return call.failure(xmp_error::kBadSerialize);
   if (options.exact_length != 0 && out.view().size() != options.exact_length) {
     return Status(xmp_error::kBadSerialize);
   }

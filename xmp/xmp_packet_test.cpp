@@ -3,7 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <fstream>
+#include <functional>
+#include <iostream>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -58,12 +63,60 @@ TEST(XmpPacket, ParsesARealPacketWithItsArraysAndAliases) {
   EXPECT_FALSE(as_text.has_value());
 }
 
-TEST(XmpPacket, ParseFailuresAreValues) {
+// What the process writes to file descriptor 2 while `run` runs.
+std::string WrittenToStderr(const std::function<void()>& run) {
+  std::fflush(stderr);
+  std::cerr.flush();
+  int saved = ::dup(2);
+  std::FILE* sink = std::tmpfile();
+  ::dup2(::fileno(sink), 2);
+  run();
+  std::fflush(stderr);
+  std::cerr.flush();
+  ::dup2(saved, 2);
+  ::close(saved);
+  std::string text;
+  std::rewind(sink);
+  for (int c = std::fgetc(sink); c != EOF; c = std::fgetc(sink)) text.push_back(static_cast<char>(c));
+  std::fclose(sink);
+  return text;
+}
+
+TEST(XmpPacket, ToolkitComplaintsBecomeStatusMessagesNotTerminalOutput) {
+  // The fault: the toolkit printed "XML parsing failure" and the like to the
+  // terminal itself, and callers only had a number.
+  XmpPacket packet = MustParse(PacketFromPhoto("BlueSquare.jpg"));
+  struct Case {
+    const char* name;
+    std::function<Status()> call;
+    int code;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"malformed packet",
+       [] { return XmpPacket::Parse("<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF").status; },
+       xmp_error::kBadXml, "XML parsing failure"},
+      {"packet that cannot fit", [&] { return packet.serialize({.exact_length = 200}).status; },
+       xmp_error::kBadSerialize, "Can't fit into specified packet size"},
+      {"unregistered namespace", [&] { return packet.set("http://example.invalid/never/", "City", "x"); },
+       xmp_error::kBadSchema, "Unregistered schema namespace URI"},
+      {"malformed path", [&] { return packet.get(kNsPhotoshop, "City[[").status; }, xmp_error::kBadXPath,
+       "Missing ']' or '=' for array index"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Status status;
+    EXPECT_EQ(WrittenToStderr([&] { status = c.call(); }), "");
+    EXPECT_EQ(status.code(), c.code);
+    EXPECT_EQ(status.message(), c.message);
+    EXPECT_EQ(status.text(), c.message);
+  }
+  // Our own refusals have no toolkit words: the text is the code's name.
   Result<XmpPacket> empty = XmpPacket::Parse("");
   EXPECT_EQ(empty.status.code(), xmp_error::kEmptyPacket);
-  Result<XmpPacket> broken = XmpPacket::Parse("<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF");
-  EXPECT_FALSE(broken.has_value());
-  EXPECT_FALSE(broken.ok());
+  EXPECT_EQ(empty.status.text(), "empty packet");
+  // Output that is not the toolkit's still reaches the terminal.
+  EXPECT_EQ(WrittenToStderr([] { std::cerr << "ours\n"; }), "ours\n");
 }
 
 TEST(XmpPacket, MissingIsNotAnError) {

@@ -3,12 +3,40 @@
 
 #include <exempi/xmp.h>
 
-namespace norvo::xmp {
+#include <iostream>
 
-Status Status::FromLastCall(int fallback) {
-  int code = xmp_get_error();
-  return Status(code != xmp_error::kNone ? code : fallback);
+namespace norvo::xmp {
+namespace {
+
+std::recursive_mutex& ErrorStreamLock() {
+  static std::recursive_mutex lock;
+  return lock;
 }
+
+}  // namespace
+
+Status Status::FromLastCall(int fallback, std::string message) {
+  int code = xmp_get_error();
+  return Status(code != xmp_error::kNone ? code : fallback, std::move(message));
+}
+
+ToolkitCall::ToolkitCall() : lock_(ErrorStreamLock()), saved_(std::cerr.rdbuf(&buffer_)) {}
+
+ToolkitCall::~ToolkitCall() { std::cerr.rdbuf(saved_); }
+
+std::string ToolkitCall::messages() const {
+  std::string out;
+  std::istringstream lines(buffer_.str());
+  for (std::string line; std::getline(lines, line);) {
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    if (line.empty()) continue;
+    if (!out.empty()) out += "; ";
+    out += line;
+  }
+  return out;
+}
+
+Status ToolkitCall::failure(int fallback) const { return Status::FromLastCall(fallback, messages()); }
 
 std::string_view Status::name() const {
   switch (code_) {

@@ -1,11 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Errors of the XMP wrapper as values. Status carries Exempi's error number
-// (negative, 0 for success); Result<T> pairs a value that may be absent with
-// the Status that explains why. A property that is simply not there is an
-// absent value with an ok Status, so callers can tell "missing" from "broken".
+// (negative, 0 for success) and the toolkit's own words about it; Result<T>
+// pairs a value that may be absent with the Status that explains why. A
+// property that is simply not there is an absent value with an ok Status, so
+// callers can tell "missing" from "broken".
 #pragma once
 
+#include <iosfwd>
+#include <mutex>
 #include <optional>
+#include <sstream>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -31,21 +36,56 @@ inline constexpr int kEmptyPacket = -1002;     // nothing to parse
 
 class Status {
  public:
-  constexpr Status() = default;
-  constexpr explicit Status(int code) : code_(code) {}
+  Status() = default;
+  explicit Status(int code, std::string message = {}) : code_(code), message_(std::move(message)) {}
   // The error Exempi recorded for the calling thread's last call; `fallback`
   // when it recorded none although the call failed.
-  static Status FromLastCall(int fallback = xmp_error::kFailed);
+  static Status FromLastCall(int fallback = xmp_error::kFailed, std::string message = {});
 
-  constexpr bool ok() const { return code_ == xmp_error::kNone; }
-  constexpr int code() const { return code_; }
+  bool ok() const { return code_ == xmp_error::kNone; }
+  int code() const { return code_; }
   // A short English name of the code, for logs and test messages.
   std::string_view name() const;
+  // What the toolkit said about the failure; empty when it said nothing.
+  const std::string& message() const { return message_; }
+  // The message when there is one, else the name: the text to show a user.
+  std::string text() const { return message_.empty() ? std::string(name()) : message_; }
 
-  friend constexpr bool operator==(Status a, Status b) { return a.code_ == b.code_; }
+  // Two statuses are the same error when their codes are; the wording may differ.
+  friend bool operator==(const Status& a, const Status& b) { return a.code_ == b.code_; }
 
  private:
   int code_ = xmp_error::kNone;
+  std::string message_;
+};
+
+// Exempi does not only record an error number when a call fails: it also
+// writes the reason as a line to std::cerr itself. While a ToolkitCall lives,
+// std::cerr writes into a buffer of its own instead, so the reason becomes
+// part of the Status and nothing reaches the terminal. The library writes
+// through the std::cerr object (not through C's stderr or file descriptor 2),
+// so swapping that stream's buffer is the narrowest capture that works: the
+// descriptor, C stdio and other streams stay untouched. The swap is
+// process-wide, so calls are serialised by one lock; it is recursive because
+// wrapper functions call each other. A line another thread writes to
+// std::cerr during a call ends up in that call's buffer.
+class ToolkitCall {
+ public:
+  ToolkitCall();
+  ~ToolkitCall();
+  ToolkitCall(const ToolkitCall&) = delete;
+  ToolkitCall& operator=(const ToolkitCall&) = delete;
+
+  // What the toolkit wrote so far, its lines joined by "; ".
+  std::string messages() const;
+  // The failure of the call just made: Exempi's error number (`fallback`
+  // when it recorded none) with what the toolkit wrote.
+  Status failure(int fallback = xmp_error::kFailed) const;
+
+ private:
+  std::unique_lock<std::recursive_mutex> lock_;
+  std::stringbuf buffer_;
+  std::streambuf* saved_ = nullptr;
 };
 
 template <class T>

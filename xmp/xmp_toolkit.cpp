@@ -36,6 +36,7 @@ bool EnsureToolkit() {
 
 Status RegisterNamespace(std::string_view uri, std::string_view prefix, std::string* registered_prefix) {
   if (!EnsureToolkit()) return Status(xmp_error::kNotInitialised);
+  ToolkitCall call;
   if (uri.empty() || prefix.empty()) return Status(xmp_error::kBadParam);
   XmpString actual;
   std::string uri_text(uri);
@@ -43,7 +44,7 @@ Status RegisterNamespace(std::string_view uri, std::string_view prefix, std::str
   // Exempi answers false when the URI was already known under the suggested
   // prefix; only an error number means a real failure.
   bool registered = xmp_register_namespace(uri_text.c_str(), prefix_text.c_str(), actual.get());
-  if (!registered && xmp_get_error() != xmp_error::kNone) return Status::FromLastCall();
+  if (!registered && xmp_get_error() != xmp_error::kNone) return call.failure();
   if (registered_prefix != nullptr) {
     *registered_prefix = actual.view().empty() ? prefix_text : WithoutColon(actual.view());
   }
@@ -52,17 +53,19 @@ Status RegisterNamespace(std::string_view uri, std::string_view prefix, std::str
 
 Result<std::string> NamespacePrefix(std::string_view uri) {
   if (!EnsureToolkit()) return Status(xmp_error::kNotInitialised);
+  ToolkitCall call;
   XmpString prefix;
   std::string uri_text(uri);
-  if (!xmp_namespace_prefix(uri_text.c_str(), prefix.get())) return Status::FromLastCall(xmp_error::kNone);
+  if (!xmp_namespace_prefix(uri_text.c_str(), prefix.get())) return call.failure(xmp_error::kNone);
   return WithoutColon(prefix.view());
 }
 
 Result<std::string> NamespaceUri(std::string_view prefix) {
   if (!EnsureToolkit()) return Status(xmp_error::kNotInitialised);
+  ToolkitCall call;
   XmpString uri;
   std::string prefix_text = WithoutColon(prefix);
-  if (!xmp_prefix_namespace_uri(prefix_text.c_str(), uri.get())) return Status::FromLastCall(xmp_error::kNone);
+  if (!xmp_prefix_namespace_uri(prefix_text.c_str(), uri.get())) return call.failure(xmp_error::kNone);
   return uri.str();
 }
 
