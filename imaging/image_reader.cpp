@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -133,27 +132,6 @@ ErrorCode ReadStillImage(const std::string& path, std::uint32_t format, int box,
   std::vector<std::uint8_t> bytes;
   if (ErrorCode e = ReadFileBytes(path, &bytes); e != err::kNone) return e;
   return ReadStillImage(bytes, format, box, out);
-}
-
-std::string CompressorName(std::string name) {
-  if (name.size() > kMaxCompressorName) name.resize(kMaxCompressorName);
-  return name;
-}
-
-void FittedSize(int width, int height, int box, int* fitted_width, int* fitted_height) {
-  Rect r{0, 0, width, height};
-  if (box > 0) FitRectInBox(&r, Rect{0, 0, box, box}, 1);
-  *fitted_width = r.width();
-  *fitted_height = r.height();
-}
-
-int WholePixelsPerInch(double x, double y, int unit) {
-  double best = std::max(x, y);
-  if (!(best > 0.0) || !std::isfinite(best) || unit == 1) return kDefaultResolution;
-  if (unit == 3) best = std::round(best * 2.54);
-  if (best >= 1e6) return kDefaultResolution;
-  const int whole = static_cast<int>(best);
-  return whole > 0 ? whole : kDefaultResolution;
 }
 
 }  // namespace norvo::imaging

@@ -24,16 +24,11 @@
 #include <vector>
 
 #include "imaging/image_reader.h"
+#include "imaging/reader_plugins.h"
 #include "imaging/transform.h"
+#include "media/reader_plugin_layouts.h"
 #include "platform/byte_io.h"
 
-#ifdef NORVO_HAVE_POPPLER
-#include <poppler-document.h>
-#include <poppler-global.h>
-#include <poppler-image.h>
-#include <poppler-page-renderer.h>
-#include <poppler-page.h>
-#endif
 
 extern char** environ;
 
@@ -85,36 +80,6 @@ ErrorCode FitPicture(int box, imaging::PixelBuffer* picture) {
 }
 
 // --- PDF --------------------------------------------------------------------------
-
-#ifdef NORVO_HAVE_POPPLER
-
-void QuietPoppler() {
-  static std::once_flag once;
-  std::call_once(once, [] { poppler::set_debug_error_function([](const std::string&, void*) {}, nullptr); });
-}
-
-// Copies Poppler's 32-bit pixels (0xAARRGGBB in host order) as A, R, G, B.
-ErrorCode CopyPage(const poppler::image& page, imaging::PixelBuffer* out) {
-  if (!page.is_valid() || page.format() != poppler::image::format_argb32) return err::kNoDocumentPicture;
-  ErrorCode e = out->allocate(page.width(), page.height());
-  if (e != err::kNone) return e;
-  const char* data = page.const_data();
-  for (int y = 0; y < page.height(); ++y) {
-    const char* in = data + static_cast<std::ptrdiff_t>(y) * page.bytes_per_row();
-    std::uint8_t* o = out->row(y);
-    for (int x = 0; x < page.width(); ++x, in += 4, o += 4) {
-      std::uint32_t v = 0;
-      std::memcpy(&v, in, sizeof v);
-      o[0] = static_cast<std::uint8_t>(v >> 24);
-      o[1] = static_cast<std::uint8_t>(v >> 16);
-      o[2] = static_cast<std::uint8_t>(v >> 8);
-      o[3] = static_cast<std::uint8_t>(v);
-    }
-  }
-  return err::kNone;
-}
-
-#endif
 
 // --- LibreOffice ------------------------------------------------------------------
 
@@ -234,11 +199,7 @@ std::string FindOfficeProgram() {
 }
 
 bool HavePdfReader() {
-#ifdef NORVO_HAVE_POPPLER
-  return true;
-#else
-  return false;
-#endif
+  return (imaging::DescribeReaderPlugin(imaging::kDocumentsFamily).features & kNorvoFeaturePdfDocuments) != 0;
 }
 
 ErrorCode ReadPdfDocument(const std::string& path, int box, DocumentFacts* facts, imaging::PixelBuffer* picture) {
@@ -246,47 +207,11 @@ ErrorCode ReadPdfDocument(const std::string& path, int box, DocumentFacts* facts
   if (picture) *picture = imaging::PixelBuffer();
   ErrorCode e = CheckFile(path);
   if (e != err::kNone) return e;
-#ifdef NORVO_HAVE_POPPLER
-  QuietPoppler();
-  std::unique_ptr<poppler::document> doc(poppler::document::load_from_file(path));
-  if (!doc || doc->is_locked() || doc->pages() <= 0) return err::kNoDocumentPicture;
-  facts->pages = doc->pages();
-  facts->colour_space = imaging::kColourRgb;
-  std::unique_ptr<poppler::page> page(doc->create_page(0));
-  if (!page) return err::kNoDocumentPicture;
-  const poppler::rectf rect = page->page_rect(poppler::crop_box);
-  double width_pt = std::abs(rect.width());
-  double height_pt = std::abs(rect.height());
-  const poppler::page::orientation_enum turn = page->orientation();
-  if (turn == poppler::page::landscape || turn == poppler::page::seascape) std::swap(width_pt, height_pt);
-  if (!(width_pt >= 1.0) || !(height_pt >= 1.0) || width_pt > 1e6 || height_pt > 1e6) return err::kNoDocumentPicture;
-  facts->width = static_cast<std::int32_t>(std::ceil(width_pt));
-  facts->height = static_cast<std::int32_t>(std::ceil(height_pt));
-  facts->resolution = kPageResolution;
-  if (!picture) return err::kNone;
-
-  // Pixels per point: the page fills the box, or is drawn at 72 dpi, in
-  // both cases within the pixel limits.
-  double scale = box > 0 ? box / std::max(width_pt, height_pt) : 1.0;
-  const double limit = std::min({std::sqrt(static_cast<double>(imaging::kMaxPixels) / (width_pt * height_pt)),
-                                 imaging::kMaxSide / width_pt, imaging::kMaxSide / height_pt});
-  scale = std::min(scale, limit);
-  const int width = std::clamp(static_cast<int>(std::lround(width_pt * scale)), 1, box > 0 ? box : imaging::kMaxSide);
-  const int height = std::clamp(static_cast<int>(std::lround(height_pt * scale)), 1, box > 0 ? box : imaging::kMaxSide);
-  poppler::page_renderer renderer;
-  if (!poppler::page_renderer::can_render()) return err::kNoDocumentPicture;
-  renderer.set_render_hint(poppler::page_renderer::antialiasing, true);
-  renderer.set_render_hint(poppler::page_renderer::text_antialiasing, true);
-  renderer.set_image_format(poppler::image::format_argb32);
-  const double dpi = kPageResolution * scale;
-  poppler::image rendered = renderer.render_page(page.get(), dpi, dpi, 0, 0, width, height);
-  e = CopyPage(rendered, picture);
-  if (e != err::kNone) *picture = imaging::PixelBuffer();
-  return e;
-#else
-  (void)box;
-  return err::kNoDocumentPicture;
-#endif
+  // Without the PDF plug-in there is no page picture, as in a build without
+  // Poppler.
+  const NorvoReaderPlugin* plugin = imaging::ReaderPlugin(imaging::kDocumentsFamily, kDocumentLayout);
+  if (plugin == nullptr || plugin->read_pdf == nullptr) return err::kNoDocumentPicture;
+  return plugin->read_pdf(path.c_str(), box, facts, picture);
 }
 
 ErrorCode ReadOfficeDocument(const std::string& path, int box, const OfficeConverter& converter,

@@ -3,8 +3,9 @@
 // this machine has, and whether video playback and document page pictures
 // are available. The type registry is filled from these lists; they are
 // built once at start-up from what the linked libraries (libjpeg, libpng,
-// libtiff, libwebp, libheif, LibRaw, giflib, FFmpeg, Poppler) and an
-// installed LibreOffice actually support.
+// libtiff, libwebp, giflib), the reader plug-ins (libheif, LibRaw, FFmpeg,
+// Poppler: from the component lists written beside their modules, without
+// opening them) and an installed LibreOffice actually support.
 //
 // Each importer is described the way a component manager would: a component
 // type, a subtype code naming the format, a manufacturer code and a name.
@@ -57,7 +58,8 @@ struct PlatformComponents {
   bool office_documents = false;
 };
 
-// Asks the linked libraries what they can read and builds the lists. Office
+// Asks the linked libraries and the plug-ins' lists what they can read and
+// builds the lists. Office
 // documents count as available when `soffice` or `libreoffice` is an
 // executable file in a folder of $PATH.
 PlatformComponents FindPlatformComponents();

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// HEIF and HEIC files through libheif: the primary image, or for a thumbnail
-// the file's own thumbnail when it covers the thumbnail's fitted size.
+// The HEIF plug-in: HEIF and HEIC files through libheif. The primary image,
+// or for a thumbnail the file's own thumbnail when it covers the thumbnail's
+// fitted size.
 #include <memory>
 #include <vector>
 
 #include <libheif/heif.h>
 
-#include "imaging/readers.h"
+#include "imaging/image_reader.h"
+#include "imaging/reader_plugins.h"
+#include "media/platform_components.h"
 
 namespace norvo::imaging {
 namespace {
@@ -116,11 +119,31 @@ class HeifFileReader final : public StillImageReader {
   }
 };
 
-}  // namespace
-
-const StillImageReader& HeifReader() {
-  static const HeifFileReader reader;
-  return reader;
+// The HEIF importer, offered only when libheif can decode HEVC: it may be
+// built without that decoder.
+std::uint32_t Describe(void* context, NorvoComponentSink sink) {
+  if (!HeifReady() || !heif_have_decoder_for_format(heif_compression_HEVC)) return 0;
+  constexpr std::uint32_t kHeifMaker = FourCC("lhif");
+  for (std::uint32_t code : {FourCC("HEIF"), FourCC("heic"), FourCC("heif"), FourCC("hif ")}) {
+    const NorvoPluginComponent c{media::kStillImageImporterType, code, kHeifMaker, 0, "HEIF"};
+    sink(context, &c);
+  }
+  return 0;
 }
 
+std::int16_t Read(const std::uint8_t* bytes, std::size_t size, std::uint32_t, int box, void* decoded) {
+  static const HeifFileReader reader;
+  return reader.read(std::span(bytes, size), box, static_cast<DecodedImage*>(decoded));
+}
+
+const NorvoReaderPlugin kPlugin = {
+    kNorvoReaderPluginAbi, kStillImageLayout, "heif", "libheif " LIBHEIF_VERSION, Describe, Read,
+    nullptr, nullptr, nullptr,
+};
+
+}  // namespace
 }  // namespace norvo::imaging
+
+extern "C" __attribute__((visibility("default"))) const NorvoReaderPlugin* norvo_reader_plugin_v1() {
+  return &norvo::imaging::kPlugin;
+}

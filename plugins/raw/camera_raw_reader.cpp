@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Camera raw files through LibRaw. A thumbnail always comes from the preview
+// The camera raw plug-in: camera raw files through LibRaw. A thumbnail always comes from the preview
 // the camera embedded (JPEG, decoded at a reduced scale, or a bitmap), never
 // from demosaicing the sensor data; a full-size preview without an embedded
 // one falls back to a half-size development.
@@ -9,6 +9,7 @@
 // read therefore goes through a stream that knows the time budget and, once
 // it is spent, throws the cancellation LibRaw itself catches; the progress
 // callback stops a development the same way.
+#include <array>
 #include <chrono>
 #include <memory>
 
@@ -18,6 +19,8 @@
 
 #include "imaging/jpeg_codec.h"
 #include "imaging/readers.h"
+#include "imaging/reader_plugins.h"
+#include "media/platform_components.h"
 
 namespace norvo::imaging {
 namespace {
@@ -154,11 +157,75 @@ class CameraRawFileReader final : public StillImageReader {
   }
 };
 
-}  // namespace
+// --- what this LibRaw reads ---------------------------------------------------------
 
-const StillImageReader& CameraRawReader() {
-  static const CameraRawFileReader reader;
-  return reader;
+struct RawFormat {
+  std::uint32_t subtype;
+  const char* name;
+  std::uint32_t extension;
+  int min_version;            // LibRaw version that first reads it; 0: any
+  unsigned needed_capability;  // LIBRAW_CAPS_ bit it needs; 0: none
+};
+
+constexpr int kLibRawCr3Version = LIBRAW_MAKE_VERSION(0, 20, 0);
+
+constexpr std::array<RawFormat, 24> kRawFormats = {{
+    {FourCC("CR2 "), "Canon CR2 Raw", FourCC("cr2 "), 0, 0},
+    {FourCC("CR3 "), "Canon CR3 Raw", FourCC("cr3 "), kLibRawCr3Version, 0},
+    {FourCC("CRW "), "Canon CRW Raw", FourCC("crw "), 0, 0},
+    {FourCC("NEF "), "Nikon NEF Raw", FourCC("nef "), 0, 0},
+    {FourCC("NRW "), "Nikon NRW Raw", FourCC("nrw "), 0, 0},
+    {FourCC("ARW "), "Sony ARW Raw", FourCC("arw "), 0, 0},
+    {FourCC("SR2 "), "Sony SR2 Raw", FourCC("sr2 "), 0, 0},
+    {FourCC("SRF "), "Sony SRF Raw", FourCC("srf "), 0, 0},
+    {FourCC("DNG "), "Digital Negative", FourCC("dng "), 0, 0},
+    {FourCC("ORF "), "Olympus ORF Raw", FourCC("orf "), 0, 0},
+    {FourCC("RAF "), "Fujifilm RAF Raw", FourCC("raf "), 0, 0},
+    {FourCC("RW2 "), "Panasonic RW2 Raw", FourCC("rw2 "), 0, 0},
+    {FourCC("RWL "), "Leica RWL Raw", FourCC("rwl "), 0, 0},
+    {FourCC("PEF "), "Pentax PEF Raw", FourCC("pef "), 0, 0},
+    {FourCC("SRW "), "Samsung SRW Raw", FourCC("srw "), 0, 0},
+    {FourCC("MRW "), "Minolta MRW Raw", FourCC("mrw "), 0, 0},
+    {FourCC("DCR "), "Kodak DCR Raw", FourCC("dcr "), 0, 0},
+    {FourCC("KDC "), "Kodak KDC Raw", FourCC("kdc "), 0, 0},
+    {FourCC("3FR "), "Hasselblad 3FR Raw", FourCC("3fr "), 0, 0},
+    {FourCC("IIQ "), "Phase One IIQ Raw", FourCC("iiq "), 0, 0},
+    {FourCC("ERF "), "Epson ERF Raw", FourCC("erf "), 0, 0},
+    {FourCC("MEF "), "Mamiya MEF Raw", FourCC("mef "), 0, 0},
+    {FourCC("MOS "), "Leaf MOS Raw", FourCC("mos "), 0, 0},
+    {FourCC("X3F "), "Sigma X3F Raw", FourCC("x3f "), 0, LIBRAW_CAPS_X3FTOOLS},
+}};
+
+// One importer per raw format this LibRaw reads, under the format's code
+// and under its file extension.
+std::uint32_t Describe(void* context, NorvoComponentSink sink) {
+  constexpr std::uint32_t kRawMaker = FourCC("lraw");
+  const int version = libraw_versionNumber();
+  const unsigned capabilities = libraw_capabilities();
+  for (const RawFormat& f : kRawFormats) {
+    if (version < f.min_version) continue;
+    if ((capabilities & f.needed_capability) != f.needed_capability) continue;
+    for (std::uint32_t code : {f.subtype, f.extension}) {
+      const NorvoPluginComponent c{media::kStillImageImporterType, code, kRawMaker, 0, f.name};
+      sink(context, &c);
+    }
+  }
+  return 0;
 }
 
+std::int16_t Read(const std::uint8_t* bytes, std::size_t size, std::uint32_t, int box, void* decoded) {
+  static const CameraRawFileReader reader;
+  return reader.read(std::span(bytes, size), box, static_cast<DecodedImage*>(decoded));
+}
+
+const NorvoReaderPlugin kPlugin = {
+    kNorvoReaderPluginAbi, kStillImageLayout, "raw", "LibRaw " LIBRAW_VERSION_STR, Describe, Read,
+    nullptr, nullptr, nullptr,
+};
+
+}  // namespace
 }  // namespace norvo::imaging
+
+extern "C" __attribute__((visibility("default"))) const NorvoReaderPlugin* norvo_reader_plugin_v1() {
+  return &norvo::imaging::kPlugin;
+}

@@ -1,0 +1,18 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Layout stamps of the media reader plug-ins: the sizes of the types their
+// tables pass, so that the program refuses a module built from other sources.
+#pragma once
+
+#include "imaging/reader_plugins.h"
+#include "media/document_reader.h"
+#include "media/movie_reader.h"
+
+namespace norvo::media {
+
+inline constexpr std::uint32_t kMovieLayout =
+    imaging::LayoutStamp({sizeof(MovieFacts), sizeof(MovieTrack), sizeof(MovieChapter), sizeof(MovieTag),
+                          sizeof(MovieReadLimits), sizeof(imaging::PixelBuffer), sizeof(std::string), 1});
+inline constexpr std::uint32_t kDocumentLayout =
+    imaging::LayoutStamp({sizeof(DocumentFacts), sizeof(imaging::PixelBuffer), 1});
+
+}  // namespace norvo::media
