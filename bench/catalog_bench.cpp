@@ -3,11 +3,16 @@
 // a temporary folder and times opening and saving it next to commands doing
 // comparable file work: `cat` for opening, `cp` (and `sync`) for save-as,
 // save-as for saving in place. It also reports the memory an open catalog
-// takes. Every time is the median of warm-cache runs.
+// takes, and how long `norvo-cli info` takes to start on a small catalog:
+// as built (the media reader plug-ins left until a file needs them) against
+// the same program with every plug-in opened at start, which is what every
+// command paid when FFmpeg, Poppler, libheif and LibRaw were linked in.
+// Every time is the median of warm-cache runs.
 //
-//   catalog_bench [--runs N] [--dir DIR] [--keep]
-//     --dir DIR  make the work folder in DIR instead of $TMPDIR or /tmp
-//     --keep     leave the work folder (and its catalog) in place
+//   catalog_bench [--runs N] [--dir DIR] [--keep] [--old-cli PATH]
+//     --dir DIR       make the work folder in DIR instead of $TMPDIR or /tmp
+//     --keep          leave the work folder (and its catalog) in place
+//     --old-cli PATH  also time another norvo-cli (an older build) starting
 
 #include <fcntl.h>
 #include <malloc.h>
@@ -49,10 +54,15 @@ constexpr int kItems = kMaxCatalogItems;
 constexpr int kWarmUpRounds = 2;
 constexpr std::uint32_t kSeed = 20240611;
 
+// Start-up is a few tens of milliseconds: more runs for a steady median.
+constexpr int kMinStartupRuns = 40;
+
 struct Options {
   int runs = 15;
   std::string base_dir;
   bool keep = false;
+  std::string cli;      // the norvo-cli built beside this benchmark
+  std::string old_cli;  // another build to compare with, or ""
 };
 
 
@@ -244,6 +254,55 @@ void MeasureOpen(Bench& b, const std::string& file, int runs, std::vector<Row>& 
   table.push_back({"open alone", Median(s["open"]), "cat FILE > /dev/null", Median(s["cat"]), 0.05});
 }
 
+// Runs `args` with the variable set (or unset when `value` is null) in the
+// environment the child gets.
+double TimeWithVariable(const std::vector<std::string>& args, const char* name, const char* value) {
+  const char* old = std::getenv(name);
+  const std::string saved = old ? old : "";
+  if (value) {
+    ::setenv(name, value, 1);
+  } else {
+    ::unsetenv(name);
+  }
+  const double ms = TimeCommand(args);
+  if (old) {
+    ::setenv(name, saved.c_str(), 1);
+  } else {
+    ::unsetenv(name);
+  }
+  return ms;
+}
+
+// `norvo-cli info` on an empty catalog: almost all of it is starting the
+// process (mapping and initialising its libraries).
+void MeasureStartup(Bench& b, const Options& opt, std::vector<Row>& table) {
+  const std::string small = b.path("small.nrk");
+  TimeCommand({opt.cli, "new", small});
+  constexpr const char* kPreload = "NORVO_PRELOAD_PLUGINS";
+  std::vector<Probe> probes = {
+      [&](Samples& out) { out["info"].push_back(TimeWithVariable({opt.cli, "info", small, "--json"}, kPreload, nullptr)); },
+      [&](Samples& out) {
+        out["preloaded"].push_back(TimeWithVariable({opt.cli, "info", small, "--json"}, kPreload, "1"));
+      },
+      [&](Samples& out) { out["true"].push_back(TimeCommand({"true"})); },
+  };
+  if (!opt.old_cli.empty()) {
+    probes.push_back([&](Samples& out) { out["old"].push_back(TimeCommand({opt.old_cli, "info", small, "--json"})); });
+  }
+  Samples s = RunRounds(std::max(opt.runs, kMinStartupRuns), probes);
+  const double after = Median(s["info"]);
+  const double before = Median(s["preloaded"]);
+  std::printf("start-up (norvo-cli info, empty catalog): before %.1f ms (every reader plug-in opened at start), "
+              "after %.1f ms; %.1fx faster (starting any process: %.1f ms)\n",
+              before, after, before / after, Median(s["true"]));
+  table.push_back({"norvo-cli info start-up", after, "same, plug-ins opened at start", before, 1.0 / 3});
+  if (!opt.old_cli.empty()) {
+    std::printf("start-up of %s: %.1f ms; %.1fx faster\n", opt.old_cli.c_str(), Median(s["old"]),
+                Median(s["old"]) / after);
+    table.push_back({"norvo-cli info start-up", after, "--old-cli info", Median(s["old"]), 1.0 / 3});
+  }
+}
+
 // Saving in place after changing one item, against save-as of the same change.
 void MeasureSaveInPlace(Bench& b, const std::string& file, int cell, const std::string& where, int runs,
                         std::vector<Row>& table) {
@@ -302,6 +361,7 @@ void Run(Bench& b, const Options& opt) {
   MeasureSaveInPlace(b, file, kItems, "last", opt.runs, table);
   MeasureSaveInPlace(b, file, kItems / 2, "middle", opt.runs, table);
   MeasureSaveAs(b, file, opt.runs, table);
+  MeasureStartup(b, opt, table);
   PrintTable(table);
 }
 
@@ -317,10 +377,13 @@ Options ParseOptions(int argc, char** argv) {
       opt.base_dir = argv[++i];
     } else if (arg == "--runs" && i + 1 < argc) {
       opt.runs = std::max(1, std::atoi(argv[++i]));
+    } else if (arg == "--old-cli" && i + 1 < argc) {
+      opt.old_cli = argv[++i];
     } else {
-      throw std::invalid_argument("usage: catalog_bench [--runs N] [--dir DIR] [--keep]");
+      throw std::invalid_argument("usage: catalog_bench [--runs N] [--dir DIR] [--keep] [--old-cli PATH]");
     }
   }
+  opt.cli = (fs::path(argv[0]).parent_path() / ".." / "cli" / "norvo-cli").lexically_normal();
   return opt;
 }
 
