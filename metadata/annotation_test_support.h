@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Helpers shared by the annotation tests: the test photos, their metadata
-// segments, and exiftool as the outside reader to compare with.
+// Helpers shared by the annotation tests: UTF-8 values in blocks, the test
+// photos, their metadata segments, and exiftool as the outside reader to
+// compare with.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +14,23 @@
 #include <string_view>
 #include <vector>
 
+#include "metadata/annotation_block.h"
+
 namespace norvo::metadata::testing {
+
+// Stores a UTF-8 text as the annotation editor does: Windows-1252 when
+// nothing is lost, else raw UTF-8.
+inline void SetUtf8(FieldId id, int index, std::string_view utf8, AnnotationBlock& block, SetMode mode) {
+  BlockText t = BlockTextFromUtf8(utf8);
+  SetAnnotationText(id, index, t.bytes, block, mode, t.marker);
+}
+
+// Every value of a field, as UTF-8.
+inline std::vector<std::string> Utf8Values(FieldId id, std::span<const std::uint8_t> block) {
+  std::vector<std::string> out;
+  for (const AnnotationValue& v : GetAnnotations(id, block)) out.push_back(v.utf8());
+  return out;
+}
 
 inline std::string PhotoPath(const std::string& name) { return std::string(NORVO_TESTDATA_DIR) + "/photos/" + name; }
 

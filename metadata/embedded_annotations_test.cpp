@@ -30,6 +30,8 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Strings = std::vector<std::string>;
 using testing::ExiftoolTags;
+using testing::SetUtf8;
+using testing::Utf8Values;
 using Tags = std::map<std::string, std::string>;
 
 std::string Tag(const Tags& tags, const std::string& key) {
@@ -438,17 +440,6 @@ const ScriptSample kScripts[] = {
     {"emoji", "📷 👍🏽 👨‍👩‍👧"},
     {"combining marks", "Cafe\u0301 n\u0303o"},
 };
-
-void SetUtf8(FieldId id, int index, std::string_view utf8, AnnotationBlock& block, SetMode mode) {
-  BlockText t = BlockTextFromUtf8(utf8);
-  SetAnnotationText(id, index, t.bytes, block, mode, t.marker);
-}
-
-Strings Utf8Values(FieldId id, std::span<const std::uint8_t> block) {
-  Strings out;
-  for (const AnnotationValue& v : GetAnnotations(id, block)) out.push_back(v.utf8());
-  return out;
-}
 
 std::string Joined(const Strings& values) {
   std::string out;

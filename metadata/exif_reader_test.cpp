@@ -15,6 +15,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -206,39 +207,21 @@ ImageMetadata ReadPhoto(const std::string& name, ErrorCode expected = err::kNone
 
 bool HaveExiftool() { return std::system("exiftool -ver > /dev/null 2>&1") == 0; }
 
-// exiftool's JSON for one file, flattened to tag -> text (numbers as written).
+// exiftool's values for one file, tag (or "Group:Tag" with -G1) -> text,
+// numbers as written.
 std::map<std::string, std::string> Exiftool(const std::string& path, const std::string& tags) {
-  std::string command = "exiftool -j -n " + tags + " '" + path + "' 2>/dev/null";
-  std::string json;
-  if (FILE* p = ::popen(command.c_str(), "r")) {
-    char buf[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) json.append(buf, n);
-    ::pclose(p);
-  }
   std::map<std::string, std::string> out;
-  std::size_t at = 0;
-  while ((at = json.find('"', at)) != std::string::npos) {
-    std::size_t end = json.find('"', at + 1);
-    if (end == std::string::npos) break;
-    std::string key = json.substr(at + 1, end - at - 1);
-    std::size_t colon = json.find_first_not_of(' ', end + 1);
-    if (colon == std::string::npos || json[colon] != ':') {
-      at = end + 1;
-      continue;
-    }
-    std::size_t v = json.find_first_not_of(' ', colon + 1);
-    std::string value;
-    if (json[v] == '"') {
-      std::size_t close = json.find('"', v + 1);
-      value = json.substr(v + 1, close - v - 1);
-      at = close + 1;
-    } else {
-      std::size_t close = json.find_first_of(",\n}", v);
-      value = json.substr(v, close - v);
-      at = close;
-    }
-    out[key] = value;
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(
+      ::popen(("exiftool -s -s -n " + tags + " '" + path + "' 2>/dev/null").c_str(), "r"), ::pclose);
+  char buffer[8192];
+  while (pipe && std::fgets(buffer, sizeof buffer, pipe.get()) != nullptr) {
+    std::string line(buffer);
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    std::size_t colon = line.find(": ");
+    if (colon == std::string::npos) continue;
+    std::string key = line.substr(0, colon);
+    if (key.starts_with("[")) key = key.substr(1, key.find(']') - 1) + ":" + key.substr(key.find("] ") + 2);
+    out[key] = line.substr(colon + 2);
   }
   return out;
 }

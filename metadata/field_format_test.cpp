@@ -72,84 +72,43 @@ TEST(FieldFormatTest, ZeroValuesFollowTheShowsZeroByte) {
   EXPECT_EQ(FormatFieldValue(FieldValue::Number(5), VT::kInt32, 0x2f2, false, Context()), "");
 }
 
-TEST(FieldFormatTest, ExposureValues) {
-  EXPECT_EQ(Rat(kShutter, 10, 2500), "1/250");
-  EXPECT_EQ(Rat(kShutter, 1, 3), "1/3");
-  EXPECT_EQ(Rat(kShutter, 2, 1), "2");
-  EXPECT_EQ(Rat(kShutter, 10, 2500, true), "1/250 sec");
-  EXPECT_EQ(Rat(kAperture, 28, 10), "f2.8");
-  EXPECT_EQ(Rat(kAperture, 8, 1), "f8.0");
-  EXPECT_EQ(Rat(kBias, 1, 3), "+0.3");
-  EXPECT_EQ(Rat(kBias, -2, 3), "-0.7");
-  EXPECT_EQ(Rat(kFocal, 50, 1, true), "50.0 mm");
-  EXPECT_EQ(Rat(kDistance, 3, 2, true), "1.50 m");
-  EXPECT_EQ(Rat(0x65789102, 4, 1, true), "4:1 bits/pixel");
-  EXPECT_EQ(Num(kIso, 255), "Auto");
-  EXPECT_EQ(Num(kIso, 400), "400");
-  EXPECT_EQ(Num(kExifVersion, 0x30323230), "2.2");
-  EXPECT_EQ(Num(kExifVersion, 0x30323331), "2.3");
-  EXPECT_EQ(Num(kExifVersion, 0x41424344), "");
+TEST(FieldFormatTest, NumbersRationalsAndChoices) {
+  struct Case {
+    FieldId id;
+    std::int64_t n, d;  // d 0: a number
+    bool units;
+    const char* want;
+  };
+  const Case cases[] = {
+      {kShutter, 10, 2500, false, "1/250"},   {kShutter, 2, 1, false, "2"},
+      {kShutter, 10, 2500, true, "1/250 sec"}, {kAperture, 8, 1, false, "f8.0"},
+      {kBias, -2, 3, false, "-0.7"},           {kBias, 1, 3, false, "+0.3"},
+      {kFocal, 50, 1, true, "50.0 mm"},        {kDistance, 3, 2, true, "1.50 m"},
+      {0x65789102, 4, 1, true, "4:1 bits/pixel"},
+      {kIso, 255, 0, false, "Auto"},           {kIso, 400, 0, false, "400"},
+      {kExifVersion, 0x30323331, 0, false, "2.3"}, {kExifVersion, 0x41424344, 0, false, ""},
+      {kFlash, 0x18, 0, false, "OFF - Auto mode"}, {kFlash, 32, 0, false, "No flash function"},
+      {kFlash, 95, 0, false, "ON - Auto mode, red-eye reduction, return detected"},
+      {kNoise, 1, 0, false, "ON"},             {kLight, 0, 0, false, "Auto"},
+      {kLight, 24, 0, false, "ISO studio tungsten"}, {kLight, 255, 0, false, ""},
+      {kMetering, 6, 0, false, "Partial"},     {kProgram, 19, 0, false, "M-DEP"},
+      {kProgram, 27, 0, false, "Panoramic Mode"}, {kSensing, 8, 0, false, "Color sequential linear sensor"},
+      {0x11, 0, 0, false, ""},                 {0x11, 2, 0, true, "Stereo"},
+      {0x5, 512, 0, false, "512 bytes"},       {0x5, 1536, 0, true, "1.5 KB"},  // the scaled unit is there
+      {0x5, 3221225472, 0, false, "3 GB"},     {0x22, 2048, 0, false, "2 KB/sec"},
+      {0x23, 23976, 0, false, "23.98"},        {0x4, FourCC("JPEG"), 0, false, "JPEG"},
+      {0x16, 0x00020001, 0, false, "2:1"},     {0x12, 44100, 0, true, "44100 Hz"},
+      {0x45, 0x5746, 0, false, "90\xB0 CW + flipped"}, {0x45, 0, 0, false, "Default"},
+      {0x10, 25, 0, false, "0:00:02.5"},       {0x10, 37230, 0, false, "1:02:03"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::hex << c.id << std::dec << " " << c.n);
+    EXPECT_EQ(c.d == 0 ? Num(c.id, c.n, c.units) : Rat(c.id, c.n, c.d, c.units), c.want);
+  }
   FormatContext comma = Context(Comma());
   EXPECT_EQ(Show(kAperture, FieldValue::Rational(28, 10), false, comma), "f2,8");
   EXPECT_EQ(Show(kExifVersion, FieldValue::Number(0x30323130), false, comma), "2,1");
   EXPECT_EQ(Show(0x23, FieldValue::Number(29970), true, comma), "29,97 FPS");
-}
-
-TEST(FieldFormatTest, FlashAndChoiceNames) {
-  EXPECT_EQ(Num(kFlash, 0), "OFF");
-  EXPECT_EQ(Num(kFlash, 1), "ON");
-  EXPECT_EQ(Num(kFlash, 0x18), "OFF - Auto mode");
-  EXPECT_EQ(Num(kFlash, 3), "ON");
-  EXPECT_EQ(Num(kFlash, 32), "No flash function");
-  EXPECT_EQ(Num(kFlash, 95), "ON - Auto mode, red-eye reduction, return detected");
-  EXPECT_EQ(Num(kNoise, 0), "OFF");
-  EXPECT_EQ(Num(kNoise, 1), "ON");
-
-  EXPECT_EQ(Num(kLight, 0), "Auto");
-  EXPECT_EQ(Num(kLight, 9), "Sunny");
-  EXPECT_EQ(Num(kLight, 11), "Shade");
-  EXPECT_EQ(Num(kLight, 17), "Standard light A");
-  EXPECT_EQ(Num(kLight, 19), "Standard light C");
-  EXPECT_EQ(Num(kLight, 23), "D50");
-  EXPECT_EQ(Num(kLight, 24), "ISO studio tungsten");
-  EXPECT_EQ(Num(kLight, 30), "Preset");
-  EXPECT_EQ(Num(kLight, 255), "");
-  EXPECT_EQ(Num(kMetering, 1), "Average");
-  EXPECT_EQ(Num(kMetering, 6), "Partial");
-  EXPECT_EQ(Num(kProgram, 1), "Manual");
-  EXPECT_EQ(Num(kProgram, 8), "Landscape Mode");
-  EXPECT_EQ(Num(kProgram, 19), "M-DEP");
-  EXPECT_EQ(Num(kProgram, 23), "Black & White Mode");
-  EXPECT_EQ(Num(kProgram, 27), "Panoramic Mode");
-  EXPECT_EQ(Num(kSensing, 2), "One-chip color area sensor");
-  EXPECT_EQ(Num(kSensing, 8), "Color sequential linear sensor");
-  EXPECT_EQ(Num(0x11, 0), "");  // audio channels do not show zero
-  EXPECT_EQ(Num(0x11, 1), "Mono");
-  EXPECT_EQ(Num(0x11, 2, true), "Stereo");
-  EXPECT_EQ(Num(0x42, 2), "Video");
-  EXPECT_EQ(Num(0x14, 4), "High");
-}
-
-TEST(FieldFormatTest, SizesRatesAndCodes) {
-  EXPECT_EQ(Num(0x5, 512), "512 bytes");
-  EXPECT_EQ(Num(0x5, 1536), "1.5 KB");
-  EXPECT_EQ(Num(0x5, 1536, true), "1.5 KB");  // the scaled unit is already there
-  EXPECT_EQ(Num(0x5, 1048576), "1 MB");
-  EXPECT_EQ(Num(0x5, 3221225472), "3 GB");
-  EXPECT_EQ(Num(0x22, 2048), "2 KB/sec");
-  EXPECT_EQ(Num(0x23, 25000), "25");
-  EXPECT_EQ(Num(0x23, 23976), "23.98");
-  EXPECT_EQ(Num(0x4, FourCC("JPEG")), "JPEG");
-  EXPECT_EQ(Num(0x16, 0x00020001), "2:1");
-  EXPECT_EQ(Num(0x20a, 7), "7");
-  EXPECT_EQ(Num(0x12, 44100, true), "44100 Hz");
-  EXPECT_EQ(Num(0x9, 24, true), "24 bits");
-  EXPECT_EQ(Num(0x45, 0x4856), "180\xB0");
-  EXPECT_EQ(Num(0x45, 0x5746), "90\xB0 CW + flipped");
-  EXPECT_EQ(Num(0x45, 0x4820), "Flipped horizontally");
-  EXPECT_EQ(Num(0x45, 0), "Default");
-  EXPECT_EQ(Num(0x10, 25), "0:00:02.5");
-  EXPECT_EQ(Num(0x10, 37230), "1:02:03");
 }
 
 TEST(FieldFormatTest, DimensionsFollowTheDocumentUnits) {

