@@ -100,56 +100,35 @@ class MovieReaderTest : public ::testing::Test {
     av_log_set_level(AV_LOG_QUIET);
     dir_ = new testing::TempDir();
     files_ = new std::map<std::string, std::string>();
-    auto video = [](AVCodecID codec, auto&& adjust) {
-      TestVideo v;
-      v.codec = codec;
-      adjust(v);
+    auto mpeg4 = [](TestVideo v = {}) {
+      v.codec = AV_CODEC_ID_MPEG4;
       return v;
     };
-    auto plain = [](TestVideo&) {};
-
-    Make("mp4", "movie.mp4", {"mp4", video(AV_CODEC_ID_MPEG4, plain), Audio(AV_CODEC_ID_AAC, 44100, 2), {}, {}});
-    Make("avi", "movie.avi",
-         {"avi", video(AV_CODEC_ID_MJPEG, [](TestVideo& v) { v.pixel_format = AV_PIX_FMT_YUVJ420P; }),
-          Audio(AV_CODEC_ID_PCM_S16LE, 22050, 1), {}, {}});
-    Make("mov", "lossless.mov", {"mov", video(AV_CODEC_ID_PNG, [](TestVideo& v) {
-                                   v.pixel_format = AV_PIX_FMT_RGBA;
-                                   v.frames = 20;
-                                 }), std::nullopt, {}, {}});
+    Make("mp4", "movie.mp4", {"mp4", mpeg4(), Audio(AV_CODEC_ID_AAC, 44100, 2), {}, {}});
+    Make("avi", "movie.avi", {"avi", TestVideo{.codec = AV_CODEC_ID_MJPEG, .pixel_format = AV_PIX_FMT_YUVJ420P},
+                              Audio(AV_CODEC_ID_PCM_S16LE, 22050, 1), {}, {}});
+    Make("mov", "lossless.mov",
+         {"mov", TestVideo{.codec = AV_CODEC_ID_PNG, .frames = 20, .pixel_format = AV_PIX_FMT_RGBA}, {}, {}, {}});
     // A quarter turn clockwise, as phones record upright video.
-    Make("turned", "turned.mp4",
-         {"mp4", video(AV_CODEC_ID_MPEG4, [](TestVideo& v) { v.rotation = 90; }), std::nullopt, {}, {}});
-    Make("wide", "wide.mp4", {"mp4", video(AV_CODEC_ID_MPEG4, [](TestVideo& v) {
-                                v.sar_num = 2;
-                                v.sar_den = 1;
-                              }), std::nullopt, {}, {}});
-    Make("bframes", "bframes.mp4", {"mp4", video(AV_CODEC_ID_MPEG4, [](TestVideo& v) {
-                                      v.gop = 8;
-                                      v.max_b_frames = 2;
-                                    }), std::nullopt, {}, {}});
+    Make("turned", "turned.mp4", {"mp4", mpeg4({.rotation = 90}), {}, {}, {}});
+    Make("wide", "wide.mp4", {"mp4", mpeg4({.sar_num = 2, .sar_den = 1}), {}, {}, {}});
+    Make("bframes", "bframes.mp4", {"mp4", mpeg4({.gop = 8, .max_b_frames = 2}), {}, {}, {}});
     if (avcodec_find_encoder(AV_CODEC_ID_H264)) {
-      Make("h264", "h264.mp4", {"mp4", video(AV_CODEC_ID_H264, [](TestVideo& v) {
-                                  v.max_b_frames = 2;
-                                  v.pixel_format = AV_PIX_FMT_YUV420P;
-                                }), Audio(AV_CODEC_ID_AAC, 48000, 2), {}, {}});
+      Make("h264", "h264.mp4",
+           {"mp4", TestVideo{.codec = AV_CODEC_ID_H264, .max_b_frames = 2, .pixel_format = AV_PIX_FMT_YUV420P},
+            Audio(AV_CODEC_ID_AAC, 48000, 2), {}, {}});
     }
-    Make("mkv", "chapters.mkv", {"matroska", video(AV_CODEC_ID_MPEG4, plain), std::nullopt,
-                                 {{0.0, "Intro"}, {2.0, "Middle"}, {4.5, "Schlu\xC3\x9F"}}, {}});
-    auto mpeg1 = [](int frames) {
-      return [frames](TestVideo& v) {
-        v.fps = 25;
-        v.frames = frames;
-        v.gop = 10;
-      };
-    };
-    Make("mpeg", "program.mpg",
-         {"mpeg", video(AV_CODEC_ID_MPEG1VIDEO, mpeg1(100)), Audio(AV_CODEC_ID_MP2, 44100, 2), {}, {}});
-    Make("m1v", "video.m1v", {"mpeg1video", video(AV_CODEC_ID_MPEG1VIDEO, mpeg1(50)), std::nullopt, {}, {}});
-    Make("mp2", "sound.mp2", {"mp2", std::nullopt, Audio(AV_CODEC_ID_MP2, 48000, 2), {}, {}});
-    Make("gif", "animation.gif",
-         {"gif", video(AV_CODEC_ID_GIF, [](TestVideo& v) { v.frames = 12; }), std::nullopt, {}, {}});
-    Make("m4a", "song.m4a", {"ipod", std::nullopt, Audio(AV_CODEC_ID_AAC, 32000, 1), {},
-                             {{"title", "Caf\xC3\xA9 Song"}, {"artist", "Somebody"}}});
+    Make("mkv", "chapters.mkv",
+         {"matroska", mpeg4(), {}, {{0.0, "Intro"}, {2.0, "Middle"}, {4.5, "Schlu\xC3\x9F"}}, {}});
+    const TestVideo mpeg1{.codec = AV_CODEC_ID_MPEG1VIDEO, .fps = 25, .frames = 100, .gop = 10};
+    Make("mpeg", "program.mpg", {"mpeg", mpeg1, Audio(AV_CODEC_ID_MP2, 44100, 2), {}, {}});
+    TestVideo m1v = mpeg1;
+    m1v.frames = 50;
+    Make("m1v", "video.m1v", {"mpeg1video", m1v, {}, {}, {}});
+    Make("mp2", "sound.mp2", {"mp2", {}, Audio(AV_CODEC_ID_MP2, 48000, 2), {}, {}});
+    Make("gif", "animation.gif", {"gif", TestVideo{.codec = AV_CODEC_ID_GIF, .frames = 12}, {}, {}, {}});
+    Make("m4a", "song.m4a",
+         {"ipod", {}, Audio(AV_CODEC_ID_AAC, 32000, 1), {}, {{"title", "Caf\xC3\xA9 Song"}, {"artist", "Somebody"}}});
     for (auto [key, wav] : {std::pair{"wav8", HandMadeWav(8000, 1, 8, 2.5)}, {"wav24", HandMadeWav(96000, 2, 24, 0.5)}}) {
       WriteBytes(Path(std::string(key) + ".wav"), wav);
       (*files_)[key] = Path(std::string(key) + ".wav");
