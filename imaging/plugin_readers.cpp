@@ -4,8 +4,8 @@
 // opens its module on the first read and hands the read on.
 #include <string_view>
 
-#include "imaging/reader_plugins.h"
 #include "imaging/readers.h"
+#include "platform/reader_plugins.h"
 
 namespace norvo::imaging {
 namespace {
@@ -15,7 +15,7 @@ class PluginStillImageReader final : public StillImageReader {
   explicit PluginStillImageReader(std::string_view family) : family_(family) {}
 
   ErrorCode read(std::span<const std::uint8_t> bytes, int box, DecodedImage* out) const override {
-    const NorvoReaderPlugin* plugin = ReaderPlugin(family_, kStillImageLayout);
+    const NorvoReaderPlugin* plugin = plugins::ReaderPlugin(family_, kStillImageLayout);
     if (plugin == nullptr || plugin->read_still_image == nullptr) return err::kNoReaderForFormat;
     return plugin->read_still_image(bytes.data(), bytes.size(), 0, box, out);
   }
@@ -27,12 +27,12 @@ class PluginStillImageReader final : public StillImageReader {
 }  // namespace
 
 const StillImageReader& HeifReader() {
-  static const PluginStillImageReader reader(kHeifFamily);
+  static const PluginStillImageReader reader(plugins::kHeifFamily);
   return reader;
 }
 
 const StillImageReader& CameraRawReader() {
-  static const PluginStillImageReader reader(kRawFamily);
+  static const PluginStillImageReader reader(plugins::kRawFamily);
   return reader;
 }
 

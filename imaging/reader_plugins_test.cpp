@@ -2,13 +2,14 @@
 // The reader plug-ins: finding and opening modules, refusing what is not
 // one, the component lists the registry reads instead of opening them, and
 // pictures read through a module matching the same reader run in-process.
-#include "imaging/reader_plugins.h"
+#include "platform/reader_plugins.h"
 
 #include <gtest/gtest.h>
 #include <libheif/heif.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -16,7 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "imaging/plugin_module.h"
+#include "imaging/readers.h"
+#include "platform/plugin_module.h"
 #include "imaging/test_pictures.h"
 #include "platform/byte_io.h"
 
@@ -26,6 +28,7 @@ namespace norvo::imaging {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace plugins;
 using testing::MeanDifference;
 using testing::PatternPicture;
 
@@ -230,8 +233,10 @@ heif_error AppendBytes(heif_context*, const void* data, size_t size, void* userd
   return heif_error{heif_error_Ok, heif_suberror_Unspecified, ""};
 }
 
-// The picture as a HEIC file, or empty when libheif has no HEVC encoder.
-std::vector<std::uint8_t> EncodeHeic(const PixelBuffer& picture) {
+// The picture as a HEIC file, with Exif and XMP items when given, or empty
+// when libheif has no HEVC encoder.
+std::vector<std::uint8_t> EncodeHeic(const PixelBuffer& picture, const std::vector<std::uint8_t>& exif = {},
+                                     const std::string& xmp = {}) {
   std::vector<std::uint8_t> file;
   heif_init(nullptr);
   std::unique_ptr<heif_context, void (*)(heif_context*)> context(heif_context_alloc(), heif_context_free);
@@ -260,9 +265,15 @@ std::vector<std::uint8_t> EncodeHeic(const PixelBuffer& picture) {
       d[2] = s[3];
     }
   }
-  if (heif_context_encode_image(context.get(), image.get(), encoder.get(), nullptr, nullptr).code != heif_error_Ok) {
+  heif_image_handle* raw_handle = nullptr;
+  if (heif_context_encode_image(context.get(), image.get(), encoder.get(), nullptr, &raw_handle).code !=
+      heif_error_Ok) {
     return file;
   }
+  std::unique_ptr<heif_image_handle, void (*)(const heif_image_handle*)> handle(raw_handle,
+                                                                                heif_image_handle_release);
+  if (!exif.empty()) heif_context_add_exif_metadata(context.get(), handle.get(), exif.data(), static_cast<int>(exif.size()));
+  if (!xmp.empty()) heif_context_add_XMP_metadata(context.get(), handle.get(), xmp.data(), static_cast<int>(xmp.size()));
   heif_writer writer{1, AppendBytes};
   if (heif_context_write(context.get(), &writer, &file).code != heif_error_Ok) file.clear();
   return file;
@@ -289,6 +300,52 @@ TEST(ReaderPlugins, HeifThroughTheModuleMatchesTheReaderInProcess) {
     // Lossy, but the pattern is there.
     EXPECT_LT(MeanDifference(through_module.picture, source), 6.0) << "box " << box;
   }
+}
+
+struct Block {
+  std::string type;
+  std::string content_type;
+  std::vector<std::uint8_t> bytes;
+};
+
+void KeepBlock(void* context, const char* type, const char* content_type, const std::uint8_t* bytes, std::size_t size) {
+  static_cast<std::vector<Block>*>(context)->push_back(Block{type, content_type, {bytes, bytes + size}});
+}
+
+int ReadFromVector(void* context, std::uint64_t offset, void* buffer, std::size_t length) {
+  const auto& file = *static_cast<const std::vector<std::uint8_t>*>(context);
+  if (offset > file.size() || length > file.size() - offset) return 1;
+  std::copy_n(file.begin() + static_cast<std::ptrdiff_t>(offset), length, static_cast<std::uint8_t*>(buffer));
+  return 0;
+}
+
+TEST(ReaderPlugins, HeifMetadataItemsComeThroughTheModule) {
+  // libheif puts the offset to the TIFF header in front of the Exif data.
+  const std::vector<std::uint8_t> exif = {'E', 'x', 'i', 'f', 0, 0, 'M', 'M', 0, 42, 0, 0, 0, 8, 0, 0};
+  const std::string xmp = "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF/></x:xmpmeta>";
+  std::vector<std::uint8_t> heic = EncodeHeic(PatternPicture(32, 32), exif, xmp);
+  if (heic.empty()) GTEST_SKIP() << "libheif has no HEVC encoder";
+  const NorvoReaderPlugin* plugin = ReaderPlugin(kHeifFamily, kStillImageLayout);
+  ASSERT_NE(plugin, nullptr) << ReaderPluginError(kHeifFamily);
+  ASSERT_NE(plugin->read_heif_metadata, nullptr);
+
+  NorvoByteSource source{&heic, heic.size(), ReadFromVector};
+  std::vector<Block> blocks;
+  ASSERT_EQ(plugin->read_heif_metadata(&source, 1 << 20, &blocks, KeepBlock), err::kNone);
+  ASSERT_EQ(blocks.size(), 2u);
+  EXPECT_EQ(blocks[0].type, "Exif");
+  ASSERT_EQ(blocks[0].bytes.size(), exif.size() + 4);
+  EXPECT_TRUE(std::equal(exif.begin(), exif.end(), blocks[0].bytes.begin() + 4));
+  EXPECT_EQ(blocks[1].type, "mime");
+  EXPECT_EQ(blocks[1].content_type, "application/rdf+xml");
+  EXPECT_EQ(std::string(blocks[1].bytes.begin(), blocks[1].bytes.end()), xmp);
+
+  // Blocks above the limit are left out; a cut file is refused.
+  blocks.clear();
+  ASSERT_EQ(plugin->read_heif_metadata(&source, exif.size(), &blocks, KeepBlock), err::kNone);
+  EXPECT_TRUE(blocks.empty());
+  NorvoByteSource cut{&heic, 40, ReadFromVector};
+  EXPECT_EQ(plugin->read_heif_metadata(&cut, 1 << 20, &blocks, KeepBlock), kBadImageData);
 }
 
 }  // namespace

@@ -4,7 +4,10 @@
 // is a Canon raw file).
 #pragma once
 
+#include <string>
+
 #include "imaging/image_reader.h"
+#include "platform/reader_plugins.h"
 
 namespace norvo::imaging {
 
@@ -17,5 +20,9 @@ const StillImageReader& WebpReader();
 const StillImageReader& HeifReader();
 const StillImageReader& GifReader();
 const StillImageReader& CameraRawReader();
+
+// The layout stamp of the still-image plug-ins' tables (HEIF, camera raw).
+inline constexpr std::uint32_t kStillImageLayout =
+    plugins::LayoutStamp({sizeof(DecodedImage), sizeof(ImageFacts), sizeof(PixelBuffer), sizeof(std::string), 1});
 
 }  // namespace norvo::imaging

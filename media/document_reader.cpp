@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "imaging/image_reader.h"
-#include "imaging/reader_plugins.h"
+#include "platform/reader_plugins.h"
 #include "imaging/transform.h"
 #include "media/reader_plugin_layouts.h"
 #include "platform/byte_io.h"
@@ -199,7 +199,7 @@ std::string FindOfficeProgram() {
 }
 
 bool HavePdfReader() {
-  return (imaging::DescribeReaderPlugin(imaging::kDocumentsFamily).features & kNorvoFeaturePdfDocuments) != 0;
+  return (plugins::DescribeReaderPlugin(plugins::kDocumentsFamily).features & kNorvoFeaturePdfDocuments) != 0;
 }
 
 ErrorCode ReadPdfDocument(const std::string& path, int box, DocumentFacts* facts, imaging::PixelBuffer* picture) {
@@ -209,7 +209,7 @@ ErrorCode ReadPdfDocument(const std::string& path, int box, DocumentFacts* facts
   if (e != err::kNone) return e;
   // Without the PDF plug-in there is no page picture, as in a build without
   // Poppler.
-  const NorvoReaderPlugin* plugin = imaging::ReaderPlugin(imaging::kDocumentsFamily, kDocumentLayout);
+  const NorvoReaderPlugin* plugin = plugins::ReaderPlugin(plugins::kDocumentsFamily, kDocumentLayout);
   if (plugin == nullptr || plugin->read_pdf == nullptr) return err::kNoDocumentPicture;
   return plugin->read_pdf(path.c_str(), box, facts, picture);
 }

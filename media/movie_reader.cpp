@@ -6,14 +6,14 @@
 
 #include <algorithm>
 
-#include "imaging/reader_plugins.h"
+#include "platform/reader_plugins.h"
 #include "media/reader_plugin_layouts.h"
 #include "metadata/exif_reader.h"
 
 namespace norvo::media {
 namespace {
 
-const NorvoReaderPlugin* MoviePlugin() { return imaging::ReaderPlugin(imaging::kMoviesFamily, kMovieLayout); }
+const NorvoReaderPlugin* MoviePlugin() { return plugins::ReaderPlugin(plugins::kMoviesFamily, kMovieLayout); }
 
 }  // namespace
 

@@ -10,7 +10,7 @@
 
 #include "platform/file_spec.h"
 
-#include "imaging/reader_plugins.h"
+#include "platform/reader_plugins.h"
 
 namespace norvo::media {
 namespace {
@@ -61,8 +61,8 @@ constexpr std::array<ComponentFormat, 7> kLinkedStillImageFormats = {{
 }};
 
 // The components a plug-in family reports, as the registry takes them.
-void AddPluginComponents(std::vector<PlatformComponent>& list, const imaging::PluginDescription& family) {
-  for (const imaging::PluginComponentInfo& c : family.components) {
+void AddPluginComponents(std::vector<PlatformComponent>& list, const plugins::PluginDescription& family) {
+  for (const plugins::PluginComponentInfo& c : family.components) {
     list.push_back(PlatformComponent{c.type, c.subtype, c.manufacturer, c.flags, c.name});
   }
 }
@@ -99,13 +99,13 @@ PlatformComponents FindPlatformComponents() {
   for (const ComponentFormat& f : kLinkedStillImageFormats) {
     AddComponents(components.still_image_importers, kStillImageImporterType, 0, f);
   }
-  AddPluginComponents(components.still_image_importers, imaging::DescribeReaderPlugin(imaging::kHeifFamily));
-  AddPluginComponents(components.still_image_importers, imaging::DescribeReaderPlugin(imaging::kRawFamily));
-  const imaging::PluginDescription movies = imaging::DescribeReaderPlugin(imaging::kMoviesFamily);
+  AddPluginComponents(components.still_image_importers, plugins::DescribeReaderPlugin(plugins::kHeifFamily));
+  AddPluginComponents(components.still_image_importers, plugins::DescribeReaderPlugin(plugins::kRawFamily));
+  const plugins::PluginDescription movies = plugins::DescribeReaderPlugin(plugins::kMoviesFamily);
   AddPluginComponents(components.movie_importers, movies);
   components.video_playback = (movies.features & kNorvoFeatureVideoPlayback) != 0;
   components.pdf_documents =
-      (imaging::DescribeReaderPlugin(imaging::kDocumentsFamily).features & kNorvoFeaturePdfDocuments) != 0;
+      (plugins::DescribeReaderPlugin(plugins::kDocumentsFamily).features & kNorvoFeaturePdfDocuments) != 0;
   components.office_documents = ProgramOnPath("soffice") || ProgramOnPath("libreoffice");
   return components;
 }

@@ -13,7 +13,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
-#include "imaging/reader_plugins.h"
+#include "platform/reader_plugins.h"
 #include "media/document_reader.h"
 #include "media/movie_reader.h"
 #include "media/movie_test_files.h"
@@ -48,21 +48,21 @@ bool HasSubtype(const std::vector<PlatformComponent>& list, std::string_view cod
 class PluginFolderOverride {
  public:
   explicit PluginFolderOverride(const std::string& folder) {
-    ::setenv(imaging::kPluginDirVariable, folder.c_str(), 1);
-    imaging::ResetReaderPluginsForTest();
+    ::setenv(plugins::kPluginDirVariable, folder.c_str(), 1);
+    plugins::ResetReaderPluginsForTest();
   }
   ~PluginFolderOverride() {
-    ::unsetenv(imaging::kPluginDirVariable);
-    imaging::ResetReaderPluginsForTest();
+    ::unsetenv(plugins::kPluginDirVariable);
+    plugins::ResetReaderPluginsForTest();
   }
 };
 
-std::string BuiltPluginFolder() { return imaging::ReaderPluginFolders().front(); }
+std::string BuiltPluginFolder() { return plugins::ReaderPluginFolders().front(); }
 
 class PluginReadersTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(std::getenv(imaging::kPluginDirVariable), nullptr) << "the test points the search itself";
+    ASSERT_EQ(std::getenv(plugins::kPluginDirVariable), nullptr) << "the test points the search itself";
     av_log_set_level(AV_LOG_QUIET);
     testing::TestMovie movie;
     movie.container = "mp4";
@@ -81,7 +81,7 @@ class PluginReadersTest : public ::testing::Test {
 TEST_F(PluginReadersTest, MissingOrBrokenModulesAreFormatsWithoutAReader) {
   MovieFacts good;
   imaging::PixelBuffer good_poster;
-  ASSERT_EQ(ReadMovie(movie_, 64, &good, &good_poster), err::kNone) << imaging::ReaderPluginError(imaging::kMoviesFamily);
+  ASSERT_EQ(ReadMovie(movie_, 64, &good, &good_poster), err::kNone) << plugins::ReaderPluginError(plugins::kMoviesFamily);
   const std::string pdf = dir_.path() + "/page.pdf";
   dir_.write("page.pdf", "%PDF-1.4\n");
 
@@ -92,8 +92,8 @@ TEST_F(PluginReadersTest, MissingOrBrokenModulesAreFormatsWithoutAReader) {
   for (const auto& c : cases) {
     TempDir folder;
     if (c.module_text) {
-      folder.write(imaging::PluginFileName(imaging::kMoviesFamily), c.module_text);
-      folder.write(imaging::PluginFileName(imaging::kDocumentsFamily), c.module_text);
+      folder.write(plugins::PluginFileName(plugins::kMoviesFamily), c.module_text);
+      folder.write(plugins::PluginFileName(plugins::kDocumentsFamily), c.module_text);
     }
     PluginFolderOverride override(folder.path());
     MovieFacts facts;
@@ -101,9 +101,9 @@ TEST_F(PluginReadersTest, MissingOrBrokenModulesAreFormatsWithoutAReader) {
     EXPECT_EQ(ReadMovie(movie_, 64, &facts, &poster), err::kNoReaderForFormat) << c.what;
     EXPECT_EQ(facts.width, 0) << c.what;
     EXPECT_TRUE(poster.empty()) << c.what;
-    EXPECT_NE(imaging::ReaderPluginError(imaging::kMoviesFamily).find(imaging::PluginFileName(imaging::kMoviesFamily)),
+    EXPECT_NE(plugins::ReaderPluginError(plugins::kMoviesFamily).find(plugins::PluginFileName(plugins::kMoviesFamily)),
               std::string::npos)
-        << c.what << ": " << imaging::ReaderPluginError(imaging::kMoviesFamily);
+        << c.what << ": " << plugins::ReaderPluginError(plugins::kMoviesFamily);
     DocumentFacts page;
     EXPECT_EQ(ReadPdfDocument(pdf, 0, &page, nullptr), err::kNoDocumentPicture) << c.what;
     // A missing file is still reported as missing.
@@ -133,8 +133,8 @@ TEST_F(PluginReadersTest, ComponentListsGiveWhatTheModulesSay) {
   const PlatformComponents listed = FindPlatformComponents();
   EXPECT_TRUE(HasSubtype(listed.movie_importers, "mp4 "));
   EXPECT_TRUE(HasSubtype(listed.still_image_importers, "CR2 "));
-  for (std::string_view family : imaging::kReaderPluginFamilies) {
-    const fs::path module = fs::path(BuiltPluginFolder()) / imaging::PluginFileName(family);
+  for (std::string_view family : plugins::kReaderPluginFamilies) {
+    const fs::path module = fs::path(BuiltPluginFolder()) / plugins::PluginFileName(family);
     if (fs::exists(module)) fs::copy_file(module, fs::path(plugins_.path()) / module.filename());
   }
   PluginFolderOverride override(plugins_.path());

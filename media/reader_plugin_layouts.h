@@ -3,16 +3,16 @@
 // tables pass, so that the program refuses a module built from other sources.
 #pragma once
 
-#include "imaging/reader_plugins.h"
+#include "platform/reader_plugins.h"
 #include "media/document_reader.h"
 #include "media/movie_reader.h"
 
 namespace norvo::media {
 
 inline constexpr std::uint32_t kMovieLayout =
-    imaging::LayoutStamp({sizeof(MovieFacts), sizeof(MovieTrack), sizeof(MovieChapter), sizeof(MovieTag),
+    plugins::LayoutStamp({sizeof(MovieFacts), sizeof(MovieTrack), sizeof(MovieChapter), sizeof(MovieTag),
                           sizeof(MovieReadLimits), sizeof(imaging::PixelBuffer), sizeof(std::string), 1});
 inline constexpr std::uint32_t kDocumentLayout =
-    imaging::LayoutStamp({sizeof(DocumentFacts), sizeof(imaging::PixelBuffer), 1});
+    plugins::LayoutStamp({sizeof(DocumentFacts), sizeof(imaging::PixelBuffer), 1});
 
 }  // namespace norvo::media

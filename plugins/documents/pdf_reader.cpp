@@ -17,7 +17,7 @@
 #include <poppler-version.h>
 
 #include "imaging/image_reader.h"
-#include "imaging/reader_plugin.h"
+#include "platform/reader_plugin.h"
 #include "media/document_reader.h"
 #include "media/reader_plugin_layouts.h"
 
@@ -103,7 +103,7 @@ std::int16_t Read(const char* path, int box, void* facts, void* picture) {
 
 const NorvoReaderPlugin kPlugin = {
     kNorvoReaderPluginAbi, kDocumentLayout, "documents", "Poppler " POPPLER_VERSION, Describe, nullptr, nullptr,
-    nullptr, Read,
+    nullptr, Read, nullptr,
 };
 
 }  // namespace

@@ -1,14 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The HEIF plug-in: HEIF and HEIC files through libheif. The primary image,
 // or for a thumbnail the file's own thumbnail when it covers the thumbnail's
-// fitted size.
+// fitted size; and the metadata items and colour profile of the primary
+// image, for the metadata readers.
+#include <algorithm>
 #include <memory>
 #include <vector>
 
 #include <libheif/heif.h>
 
-#include "imaging/image_reader.h"
-#include "imaging/reader_plugins.h"
+#include "imaging/readers.h"
 #include "media/platform_components.h"
 
 namespace norvo::imaging {
@@ -136,9 +137,86 @@ std::int16_t Read(const std::uint8_t* bytes, std::size_t size, std::uint32_t, in
   return reader.read(std::span(bytes, size), box, static_cast<DecodedImage*>(decoded));
 }
 
+// --- metadata ------------------------------------------------------------------------
+
+// libheif's reader callbacks over the program's byte source.
+struct SourceCursor {
+  const NorvoByteSource* source;
+  std::int64_t position;
+};
+
+std::int64_t CursorPosition(void* user) { return static_cast<SourceCursor*>(user)->position; }
+
+int CursorRead(void* data, std::size_t size, void* user) {
+  auto* cursor = static_cast<SourceCursor*>(user);
+  const NorvoByteSource& s = *cursor->source;
+  if (s.read_at(s.context, static_cast<std::uint64_t>(cursor->position), data, size) != 0) return 1;
+  cursor->position += static_cast<std::int64_t>(size);
+  return 0;
+}
+
+int CursorSeek(std::int64_t position, void* user) {
+  auto* cursor = static_cast<SourceCursor*>(user);
+  if (position < 0 || static_cast<std::uint64_t>(position) > cursor->source->size) return 1;
+  cursor->position = position;
+  return 0;
+}
+
+heif_reader_grow_status CursorWait(std::int64_t target_size, void* user) {
+  // The file does not grow while it is read.
+  return static_cast<std::uint64_t>(target_size) <= static_cast<SourceCursor*>(user)->source->size
+             ? heif_reader_grow_status_size_reached
+             : heif_reader_grow_status_size_beyond_eof;
+}
+
+std::int16_t ReadMetadata(const NorvoByteSource* source, std::size_t max_block, void* context, NorvoBlockSink sink) {
+  if (!HeifReady()) return err::kNoReaderForFormat;
+  std::unique_ptr<heif_context, ContextFree> heif(heif_context_alloc());
+  if (!heif) return err::kOutOfMemory;
+  SourceCursor cursor{source, 0};
+  heif_reader reader{};
+  reader.reader_api_version = 1;
+  reader.get_position = CursorPosition;
+  reader.read = CursorRead;
+  reader.seek = CursorSeek;
+  reader.wait_for_file_size = CursorWait;
+  if (heif_context_read_from_reader(heif.get(), &reader, &cursor, nullptr).code != heif_error_Ok) return kBadImageData;
+  heif_image_handle* raw = nullptr;
+  if (heif_context_get_primary_image_handle(heif.get(), &raw).code != heif_error_Ok) return kBadImageData;
+  Handle primary(raw);
+
+  const int count = heif_image_handle_get_number_of_metadata_blocks(primary.get(), nullptr);
+  std::vector<heif_item_id> ids(static_cast<std::size_t>(std::max(count, 0)));
+  const int listed =
+      ids.empty() ? 0 : heif_image_handle_get_list_of_metadata_block_IDs(primary.get(), nullptr, ids.data(), count);
+  std::vector<std::uint8_t> block;
+  for (int i = 0; i < listed; ++i) {
+    const heif_item_id id = ids[static_cast<std::size_t>(i)];
+    const char* type = heif_image_handle_get_metadata_type(primary.get(), id);
+    if (type == nullptr) continue;
+    const std::size_t size = heif_image_handle_get_metadata_size(primary.get(), id);
+    if (size == 0 || size > max_block) continue;
+    block.resize(size);
+    if (heif_image_handle_get_metadata(primary.get(), id, block.data()).code != heif_error_Ok) continue;
+    const char* content = heif_image_handle_get_metadata_content_type(primary.get(), id);
+    sink(context, type, content ? content : "", block.data(), block.size());
+  }
+  const heif_color_profile_type profile = heif_image_handle_get_color_profile_type(primary.get());
+  if (profile == heif_color_profile_type_prof || profile == heif_color_profile_type_rICC) {
+    const std::size_t size = heif_image_handle_get_raw_color_profile_size(primary.get());
+    if (size > 0 && size <= max_block) {
+      block.resize(size);
+      if (heif_image_handle_get_raw_color_profile(primary.get(), block.data()).code == heif_error_Ok) {
+        sink(context, "colr", profile == heif_color_profile_type_prof ? "prof" : "rICC", block.data(), block.size());
+      }
+    }
+  }
+  return err::kNone;
+}
+
 const NorvoReaderPlugin kPlugin = {
     kNorvoReaderPluginAbi, kStillImageLayout, "heif", "libheif " LIBHEIF_VERSION, Describe, Read,
-    nullptr, nullptr, nullptr,
+    nullptr, nullptr, nullptr, ReadMetadata,
 };
 
 }  // namespace

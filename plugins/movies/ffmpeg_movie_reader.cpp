@@ -19,7 +19,7 @@
 #include <string_view>
 
 #include "imaging/image_reader.h"
-#include "imaging/reader_plugin.h"
+#include "platform/reader_plugin.h"
 #include "imaging/transform.h"
 #include "media/platform_components.h"
 #include "media/reader_plugin_layouts.h"
@@ -928,6 +928,7 @@ std::int16_t ReadBytes(const std::uint8_t* bytes, std::size_t size, const char* 
 
 const NorvoReaderPlugin kPlugin = {
     kNorvoReaderPluginAbi, kMovieLayout, "movies", LIBAVFORMAT_IDENT, Describe, nullptr, ReadFile, ReadBytes, nullptr,
+    nullptr,
 };
 
 }  // namespace

@@ -19,7 +19,6 @@
 
 #include "imaging/jpeg_codec.h"
 #include "imaging/readers.h"
-#include "imaging/reader_plugins.h"
 #include "media/platform_components.h"
 
 namespace norvo::imaging {
@@ -220,7 +219,7 @@ std::int16_t Read(const std::uint8_t* bytes, std::size_t size, std::uint32_t, in
 
 const NorvoReaderPlugin kPlugin = {
     kNorvoReaderPluginAbi, kStillImageLayout, "raw", "LibRaw " LIBRAW_VERSION_STR, Describe, Read,
-    nullptr, nullptr, nullptr,
+    nullptr, nullptr, nullptr, nullptr,
 };
 
 }  // namespace

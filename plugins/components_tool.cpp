@@ -7,10 +7,10 @@
 #include <cstdio>
 #include <string>
 
-#include "imaging/reader_plugins.h"
+#include "platform/reader_plugins.h"
 
 int main(int argc, char** argv) {
-  using namespace norvo::imaging;
+  using namespace norvo::plugins;
   if (argc != 4) {
     std::fprintf(stderr, "usage: norvo-plugin-components FAMILY MODULE OUT\n");
     return 2;

@@ -3,6 +3,10 @@
 // their modules are found, opening a family's module on first use, and what
 // each family can read without opening it.
 //
+// The loader is generic: a family is a name and its table's entries are
+// plain functions, so any layer can open the plug-in it needs (the image
+// readers, the movie and PDF readers, HEIF metadata).
+//
 // A family's module is "norvo-<family>.so". Folders searched, in order:
 // $NORVO_PLUGIN_DIR alone when it is set; else "plugins" beside the folder of
 // the executable (the build tree: build/cli/norvo-cli finds build/plugins),
@@ -27,11 +31,10 @@
 #include <string_view>
 #include <vector>
 
-#include "imaging/image_reader.h"
-#include "imaging/reader_plugin.h"
+#include "platform/reader_plugin.h"
 #include "platform/error_codes.h"
 
-namespace norvo::imaging {
+namespace norvo::plugins {
 
 inline constexpr std::string_view kMoviesFamily = "movies";        // FFmpeg
 inline constexpr std::string_view kDocumentsFamily = "documents";  // Poppler
@@ -54,8 +57,6 @@ constexpr std::uint32_t LayoutStamp(std::initializer_list<std::size_t> sizes) {
   }
   return h;
 }
-inline constexpr std::uint32_t kStillImageLayout =
-    LayoutStamp({sizeof(DecodedImage), sizeof(ImageFacts), sizeof(PixelBuffer), sizeof(std::string), 1});
 
 std::string PluginFileName(std::string_view family);
 std::string PluginComponentsFileName(std::string_view family);
@@ -108,4 +109,4 @@ bool ParsePluginDescription(std::string_view text, std::uint64_t module_size, Pl
 // were plug-ins. Called at start-up when NORVO_PRELOAD_PLUGINS is "1".
 void PreloadReaderPlugins();
 
-}  // namespace norvo::imaging
+}  // namespace norvo::plugins

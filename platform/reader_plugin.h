@@ -54,6 +54,21 @@ inline constexpr std::uint32_t kNorvoFeaturePdfDocuments = 1u << 1;   // first p
 
 using NorvoComponentSink = void (*)(void* context, const NorvoPluginComponent* component);
 
+// Random access to a file the program reads, for a library that parses only
+// the parts it needs: `read_at` fills `length` bytes at `offset` and returns
+// 0, or returns 1 when they are not all there.
+struct NorvoByteSource {
+  void* context;
+  std::uint64_t size;
+  int (*read_at)(void* context, std::uint64_t offset, void* buffer, std::size_t length);
+};
+
+// One metadata block of a file: its item type ("Exif", "mime", or "colr"
+// for a colour profile), its content type (a MIME type, or "prof" / "rICC"
+// for a profile; may be empty) and its bytes, valid during the call.
+using NorvoBlockSink = void (*)(void* context, const char* item_type, const char* content_type,
+                                const std::uint8_t* bytes, std::size_t size);
+
 struct NorvoReaderPlugin {
   std::uint32_t abi;     // kNorvoReaderPluginAbi
   std::uint32_t layout;  // the family's layout stamp (see reader_plugins.h)
@@ -79,6 +94,13 @@ struct NorvoReaderPlugin {
   // norvo::media::DocumentFacts*, `picture` a norvo::imaging::PixelBuffer* or
   // null.
   std::int16_t (*read_pdf)(const char* path, int box, void* facts, void* picture);
+
+  // HEIF metadata: each metadata item of the primary image, then its colour
+  // profile, to `sink`; blocks larger than `max_block` bytes are left out.
+  // Only the boxes needed are read, never the coded picture. -2053 when the
+  // library cannot start, -8969 for a file it cannot parse.
+  std::int16_t (*read_heif_metadata)(const NorvoByteSource* source, std::size_t max_block, void* context,
+                                     NorvoBlockSink sink);
 };
 
 // The one symbol a module exports.

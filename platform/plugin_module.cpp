@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "imaging/plugin_module.h"
+#include "platform/plugin_module.h"
 
 #include <dlfcn.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-namespace norvo::imaging {
+namespace norvo::plugins {
 namespace {
 
 // dlerror's text is per thread but is cleared by the next dl* call; the
@@ -68,4 +68,4 @@ std::string ExecutableFolder() {
   return slash == std::string::npos ? std::string() : path.substr(0, slash == 0 ? 1 : slash);
 }
 
-}  // namespace norvo::imaging
+}  // namespace norvo::plugins

@@ -8,7 +8,7 @@
 
 #include "platform/error_codes.h"
 
-namespace norvo::imaging {
+namespace norvo::plugins {
 
 class PluginModule {
  public:
@@ -29,4 +29,4 @@ class PluginModule {
 // The folder of the running executable (from /proc/self/exe), or "".
 std::string ExecutableFolder();
 
-}  // namespace norvo::imaging
+}  // namespace norvo::plugins

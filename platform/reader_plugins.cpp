@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "imaging/reader_plugins.h"
+#include "platform/reader_plugins.h"
 
 #include <sys/stat.h>
 
@@ -10,14 +10,14 @@
 #include <map>
 #include <mutex>
 
-#include "imaging/plugin_module.h"
+#include "platform/plugin_module.h"
 #include "platform/file_replace.h"
 
 #ifndef NORVO_PLUGIN_INSTALL_DIR
 #define NORVO_PLUGIN_INSTALL_DIR "../lib/norvo/plugins"
 #endif
 
-namespace norvo::imaging {
+namespace norvo::plugins {
 namespace {
 
 constexpr std::string_view kListHeader = "norvo-plugin-components 1";
@@ -265,4 +265,4 @@ const bool kPreloaded = [] {
 }();
 }  // namespace
 
-}  // namespace norvo::imaging
+}  // namespace norvo::plugins
