@@ -17,7 +17,7 @@
 #include "catalog/catalog_check.h"
 #include "catalog/limits.h"
 #include "cli/catalog_session.h"
-#include "cli/json_writer.h"
+#include "cli/output.h"
 #include "media/item_scan.h"
 #include "metadata/groups.h"
 #include "platform/byte_io.h"
@@ -99,70 +99,78 @@ Result CmdInfo(const Invocation& inv, std::ostream& out) {
   if (Result r = s.open(inv.operands[0], inv, Intent::kView)) return r;
   const catalog::Catalog& c = s.catalog();
   const catalog::CatalogTotals& t = catalog::GetCatalogTotals(c);
-  JsonWriter w;
-  w.beginObject();
-  w.key("items").number(t.item_count);
-  w.key("labelled").number(t.labelled_count);
-  w.key("total_record_bytes").number(t.total_record_bytes);
+  Json info = Json::object();
+  info["items"] = t.item_count;
+  info["labelled"] = t.labelled_count;
+  info["total_record_bytes"] = t.total_record_bytes;
   // The stored media total holds the low 32 bits of a byte count.
-  w.key("total_media_bytes").number(static_cast<std::uint32_t>(t.total_media_bytes));
-  w.key("media_bytes").number(c.media_bytes);
-  w.key("saved_by").number(c.saved_by);
-  w.key("next_id").number(c.next_item_id);
-  w.key("changed").boolean(c.changed());
-  w.key("password").boolean(!c.password.empty());
-  w.endObject();
-  out << w.text() << '\n';
+  info["total_media_bytes"] = static_cast<std::uint32_t>(t.total_media_bytes);
+  info["media_bytes"] = c.media_bytes;
+  info["saved_by"] = c.saved_by;
+  info["next_id"] = c.next_item_id;
+  info["changed"] = c.changed();
+  info["password"] = !c.password.empty();
+  PrintObject(out, info, inv.json);
   return std::nullopt;
+}
+
+// What a scan made of an item, in one word for the text listing.
+std::string ItemState(const Json& item) {
+  if (!item["scan_error"].is_null()) return "error " + std::to_string(item["scan_error"]["code"].get<int>());
+  return item["pending"].get<bool>() ? "pending" : "scanned";
 }
 
 Result CmdList(const Invocation& inv, std::ostream& out) {
   Session s;
   if (Result r = s.open(inv.operands[0], inv, Intent::kView)) return r;
   const catalog::Catalog& c = s.catalog();
-  JsonWriter w;
-  w.beginArray();
+  Json items = Json::array();
   for (int cell = 1; cell <= catalog::GetItemCount(c); ++cell) {
     catalog::ItemRecord record;
     ErrorCode e = catalog::GetItemRecord(c, cell, false, true, record);
     if (e != err::kNone) return FailWith(e, app::Activity::kOther);
     const catalog::CatalogCell& cc = c.cells[static_cast<std::size_t>(cell - 1)];
-    w.beginObject();
-    w.key("index").number(cell);
-    w.key("id").number(cc.item_id);
-    w.key("label").number(cc.label());
-    w.key("pending").boolean(cc.pending());
+    Json& item = items.emplace_back(Json::object());
+    item["index"] = cell;
+    item["id"] = cc.item_id;
+    item["label"] = cc.label();
+    item["pending"] = cc.pending();
     // A file its last scan could not read: the error, until a scan succeeds.
     if (ErrorCode scan_error = media::ScanErrorOf(record); scan_error != err::kNone) {
-      w.key("scan_error").beginObject();
-      w.key("code").number(scan_error);
-      w.key("message").string(app::MessageForError(scan_error, app::Activity::kOther));
-      w.endObject();
+      item["scan_error"] = {{"code", scan_error},
+                            {"message", app::MessageForError(scan_error, app::Activity::kOther)}};
     } else {
-      w.key("scan_error").null();
+      item["scan_error"] = nullptr;
     }
-    w.key("file_name").string(catalog::ItemFileNameUtf8(record));
-    w.key("display_name").string(record.displayName());
-    w.key("type").string(TypeText(record.type_code));
-    w.key("file_size").number(record.file_size);
-    w.key("width").number(record.width);
-    w.key("height").number(record.height);
-    w.key("resolution").number(record.resolution);
-    w.key("depth").number(record.depth);
-    w.key("duration").number(record.duration);
-    w.key("tracks").number(record.tracks);
-    w.key("pages").number(record.pages);
-    w.key("orientation").string(RotationText(record.orientation));
-    w.key("thumbnail").boolean(record.thumbnail_length > 0);
-    if (std::optional<std::string> path = catalog::ItemPath(c, cell)) {
-      w.key("path").string(*path);
-    } else {
-      w.key("path").null();
-    }
-    w.endObject();
+    item["file_name"] = catalog::ItemFileNameUtf8(record);
+    item["display_name"] = record.displayName();
+    item["type"] = TypeText(record.type_code);
+    item["file_size"] = record.file_size;
+    item["width"] = record.width;
+    item["height"] = record.height;
+    item["resolution"] = record.resolution;
+    item["depth"] = record.depth;
+    item["duration"] = record.duration;
+    item["tracks"] = record.tracks;
+    item["pages"] = record.pages;
+    item["orientation"] = RotationText(record.orientation);
+    item["thumbnail"] = record.thumbnail_length > 0;
+    std::optional<std::string> path = catalog::ItemPath(c, cell);
+    item["path"] = path ? Json(*path) : Json(nullptr);
   }
-  w.endArray();
-  out << w.text() << '\n';
+  if (inv.json) {
+    PrintJson(out, items);
+    return std::nullopt;
+  }
+  auto trimmed_type = [](const Json& item) {
+    std::string type = item["type"].get<std::string>();
+    return type == std::string(4, ' ') ? std::string("-") : type;
+  };
+  PrintTable(out, items,
+             {MemberColumn("#", "index", true), MemberColumn("ID", "id", true), MemberColumn("LABEL", "label", true),
+              {"TYPE", false, trimmed_type}, MemberColumn("SIZE", "file_size", true),
+              MemberColumn("WIDTH", "width", true), MemberColumn("HEIGHT", "height", true),
+              {"STATE", false, ItemState}, MemberColumn("NAME", "display_name")});
   return std::nullopt;
 }
 
@@ -227,9 +235,8 @@ Result CmdSaveAs(const Invocation& inv, std::ostream&) {
 }
 
 Result CmdCheck(const Invocation& inv, std::ostream& out) {
-  std::vector<std::string> operands = inv.operands;
-  const bool repair = TakeFlag(operands, "--repair");
-  if (operands.size() != 1) throw UsageError{"check takes one catalog"};
+  const std::vector<std::string>& operands = inv.operands;
+  const bool repair = inv.flag("--repair");
   Session s;
   if (Result r = s.open(operands[0], inv, repair ? Intent::kChange : Intent::kView)) return r;
   catalog::Catalog& c = s.catalog();
@@ -286,16 +293,44 @@ Result CmdCheck(const Invocation& inv, std::ostream& out) {
 }  // namespace
 
 std::vector<CommandEntry> CatalogCommands() {
+  using groups::kCatalogs;
   return {
-      {"new", 1, 1, false, false, CmdNew, "new CATALOG               create an empty catalog file"},
-      {"info", 1, 1, true, true, CmdInfo, "info CATALOG --json       totals and state of the catalog"},
-      {"list", 1, 1, true, true, CmdList, "list CATALOG --json       every item, in catalog order"},
-      {"add", 2, SIZE_MAX, false, false, CmdAdd, "add CATALOG FILE...       add each file as a pending item"},
-      {"remove", 2, SIZE_MAX, false, false, CmdRemove, "remove CATALOG ID...      remove items by ItemId"},
-      {"label", 3, 3, false, false, CmdLabel, "label CATALOG ID LABEL    set a colour label: 0-9, a colour name or None"},
-      {"save-as", 2, 2, false, false, CmdSaveAs, "save-as CATALOG DEST      write a full copy to DEST"},
-      {"check", 1, 2, false, false, CmdCheck,
-       "check CATALOG [--repair]  open, read every item, report repairs, damage and missing files"},
+      {"new", kCatalogs, "CATALOG", 1, 1, {}, "create an empty catalog file",
+       "Creates an empty catalog file. It never replaces a file that is already there. With the global "
+       "--password, the new catalog is protected by that password.",
+       CmdNew},
+      {"info", kCatalogs, "CATALOG", 1, 1, {kJsonOption}, "totals and state of the catalog",
+       "Shows the catalog's totals and state: items, labelled items, the bytes of the item records and of the "
+       "media, the program that saved it, the next ItemId, whether it has unsaved changes and whether it has a "
+       "password.",
+       CmdInfo},
+      {"list", kCatalogs, "CATALOG", 1, 1, {kJsonOption}, "every item, in catalog order",
+       "Lists every item in catalog order: its position, ItemId, colour label, type code, file size, pixel size, "
+       "whether it is scanned (or what its last scan could not read) and its name. The JSON form adds the file "
+       "name, resolution, depth, duration, tracks, pages, orientation, whether a thumbnail is stored and the "
+       "file's path.",
+       CmdList},
+      {"add", kCatalogs, "CATALOG FILE...", 2, SIZE_MAX, {}, "add each file as a pending item",
+       "Adds each file as a pending item, without looking into folders or applying the import filters, and "
+       "prints the new ItemIds, one a line. A scan reads them later.",
+       CmdAdd},
+      {"remove", kCatalogs, "CATALOG ID...", 2, SIZE_MAX, {}, "remove items by ItemId",
+       "Removes the items with these ItemIds. Every ItemId is checked first: when one is not in the catalog, "
+       "nothing is removed.",
+       CmdRemove},
+      {"label", kCatalogs, "CATALOG ID LABEL", 3, 3, {}, "set a colour label",
+       "Sets an item's colour label: a digit 0-9, a colour name (Red, Green, Blue, Brown, Magenta, Orange, "
+       "Yellow, Cyan, Gray) or None.",
+       CmdLabel},
+      {"save-as", kCatalogs, "CATALOG DEST", 2, 2, {}, "write a full copy to DEST",
+       "Writes a full copy of the catalog to DEST, which must not exist yet. The catalog itself is not changed.",
+       CmdSaveAs},
+      {"check", kCatalogs, "CATALOG", 1, 1, {{"--repair", "", "carry out the repairs listed"}},
+       "open, read every item, report repairs, damage and missing files",
+       "Opens the catalog, reads every item and reports what the open repaired by itself, the damage it could "
+       "not repair (each problem with what a repair does about it) and the items whose files are missing. "
+       "It fails while there is damage; with --repair it carries out the repairs and saves.",
+       CmdCheck},
   };
 }
 

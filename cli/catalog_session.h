@@ -1,13 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What the commands that work on a catalog share: the open catalog of one
-// command, item ids from the command line, and options among the operands.
+// command and item ids from the command line.
 #pragma once
 
 #include <charconv>
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "app/catalog_document.h"
@@ -69,30 +68,6 @@ inline Result FindCell(const catalog::Catalog& c, const std::string& id_text, in
   if (!id) throw UsageError{"'" + id_text + "' is not an ItemId (a number from 1)"};
   *cell = c.cellOf(*id);
   if (*cell == 0) return FailWith(err::kParam, "There is no item with ID " + id_text + " in this catalog.");
-  return std::nullopt;
-}
-
-// Takes `--name` out of the operands; whether it was there.
-inline bool TakeFlag(std::vector<std::string>& operands, std::string_view name) {
-  for (auto it = operands.begin(); it != operands.end(); ++it) {
-    if (*it == name) {
-      operands.erase(it);
-      return true;
-    }
-  }
-  return false;
-}
-
-// Takes `--name VALUE` out of the operands; nothing when absent. A name
-// without its value is a usage error.
-inline std::optional<std::string> TakeOption(std::vector<std::string>& operands, std::string_view name) {
-  for (auto it = operands.begin(); it != operands.end(); ++it) {
-    if (*it != name) continue;
-    if (it + 1 == operands.end()) throw UsageError{std::string(name) + " needs a value"};
-    std::string value = *(it + 1);
-    operands.erase(it, it + 2);
-    return value;
-  }
   return std::nullopt;
 }
 

@@ -2,12 +2,14 @@
 // What every group of norvo-cli commands shares: how a command is called,
 // how it reports failure, and the table entry that names it. Each group
 // (catalog, media types, settings, start-up) lives in its own file and hands
-// its entries to the dispatcher in commands.cpp.
+// its entries to the dispatcher in commands.cpp, which builds the parser,
+// the help and the usage messages from them.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -26,7 +28,8 @@ struct Failure {
 };
 using Result = std::optional<Failure>;  // nullopt: success
 
-// A command line that does not fit the command: usage is printed.
+// A command line that does not fit the command: one line names the problem
+// and the exit status is 2.
 struct UsageError {
   std::string text;
 };
@@ -36,7 +39,22 @@ inline Result FailWith(ErrorCode code, app::Activity activity) {
   return Failure{code, app::MessageForError(code, activity)};
 }
 
-// What a command receives: its operands and the global options.
+// One option of a command. A flag takes no value; the others take `values`
+// words after the name (--where FIELD OP VALUE takes three).
+struct OptionSpec {
+  std::string_view name;        // "--jobs"
+  std::string_view value_name;  // "N"; empty for a flag
+  std::string_view help;
+  int values = 1;
+  bool repeats = false;  // may be given more than once; every use is kept
+  // Whole numbers from `min` to `max` when max > 0.
+  long min = 0;
+  long max = 0;
+};
+
+inline constexpr OptionSpec kJsonOption{"--json", "", "print JSON instead of text"};
+
+// What a command receives: its operands, its options and the global options.
 struct Invocation {
   std::string command;
   std::vector<std::string> operands;
@@ -45,17 +63,49 @@ struct Invocation {
   // How long to wait for another process that is changing the catalog.
   int wait_ms = kDefaultWaitMs;
   static constexpr int kDefaultWaitMs = 30000;
+  // Flags given, and the words of each value option in command-line order.
+  std::map<std::string, bool, std::less<>> flags;
+  std::map<std::string, std::vector<std::string>, std::less<>> values;
+
+  bool flag(std::string_view name) const {
+    auto it = flags.find(name);
+    return it != flags.end() && it->second;
+  }
+  // The last value given; nothing when the option is absent.
+  std::optional<std::string> value(std::string_view name) const {
+    auto it = values.find(name);
+    if (it == values.end() || it->second.empty()) return std::nullopt;
+    return it->second.back();
+  }
+  // A value already checked against the option's range.
+  int number(std::string_view name, int absent) const {
+    std::optional<std::string> text = value(name);
+    return text ? std::stoi(*text) : absent;
+  }
 };
 
 struct CommandEntry {
   std::string_view name;
+  std::string_view group;     // heading in `norvo-cli help`
+  std::string_view operands;  // "CATALOG FILE..."
   std::size_t min_operands;
   std::size_t max_operands;  // SIZE_MAX: no limit
-  bool takes_json;           // accepts --json
-  bool needs_json;           // JSON is its only output form: --json is required
+  std::vector<OptionSpec> options;
+  std::string_view summary;      // one line for `norvo-cli help`
+  std::string_view description;  // a paragraph for `norvo-cli help COMMAND`
   std::function<Result(const Invocation&, std::ostream&)> run;
-  std::string_view usage;    // one line for the help text
 };
+
+// Group headings, in the order `norvo-cli help` shows them.
+namespace groups {
+inline constexpr std::string_view kCatalogs = "Catalogs";
+inline constexpr std::string_view kImport = "Import and scan";
+inline constexpr std::string_view kMetadata = "Metadata";
+inline constexpr std::string_view kFind = "Find and organise";
+inline constexpr std::string_view kMediaTypes = "Media types";
+inline constexpr std::string_view kSettings = "Settings";
+inline constexpr std::string_view kStartup = "Start-up";
+}  // namespace groups
 
 // The groups, each defined in its own file.
 std::vector<CommandEntry> CatalogCommands();
@@ -63,11 +113,11 @@ std::vector<CommandEntry> FindCommands();
 std::vector<CommandEntry> MediaTypeCommands();
 std::vector<CommandEntry> MetadataCommands();
 std::vector<CommandEntry> ScanCommands();
+std::vector<CommandEntry> SettingsCommands();
+std::vector<CommandEntry> StartupCommands();
 
 // Fills the media type registry from this machine's libraries, as start-up
 // does; the commands that recognise or read media call it first.
 Result InitMediaRegistry();
-std::vector<CommandEntry> SettingsCommands();
-std::vector<CommandEntry> StartupCommands();
 
 }  // namespace norvo::cli

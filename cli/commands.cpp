@@ -1,24 +1,32 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/commands.h"
 
-#include <charconv>
-#include <cstdint>
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <array>
+#include <memory>
 
 #include "app/catalog_document.h"
 #include "app/preferences.h"
 #include "app/settings_store.h"
 #include "app/startup.h"
-
 #include "cli/command_table.h"
+#include "cli/output.h"
 #include "metadata/custom_fields.h"
 
 namespace norvo::cli {
 namespace {
 
+constexpr std::string_view kProgram = "norvo-cli";
+constexpr std::array kGroups = {groups::kCatalogs, groups::kImport,      groups::kMetadata, groups::kFind,
+                                groups::kMediaTypes, groups::kSettings, groups::kStartup};
+
 const std::vector<CommandEntry>& Commands() {
   static const std::vector<CommandEntry> commands = [] {
     std::vector<CommandEntry> all;
-    for (auto group : {CatalogCommands, FindCommands, MediaTypeCommands, MetadataCommands, ScanCommands, SettingsCommands, StartupCommands}) {
+    for (auto group : {CatalogCommands, ScanCommands, MetadataCommands, FindCommands, MediaTypeCommands,
+                       SettingsCommands, StartupCommands}) {
       auto entries = group();
       all.insert(all.end(), entries.begin(), entries.end());
     }
@@ -27,73 +35,292 @@ const std::vector<CommandEntry>& Commands() {
   return commands;
 }
 
-std::string Usage() {
-  std::string text = "usage: norvo-cli [--password TEXT] [--wait SECONDS] COMMAND ARGS...\n\ncommands:\n";
+const CommandEntry* FindCommand(std::string_view name) {
   for (const CommandEntry& e : Commands()) {
-    text += "  ";
-    text += e.usage;
-    text += '\n';
+    if (e.name == name) return &e;
   }
-  text +=
-      "\n--password gives the password of a protected catalog; with `new` it\n"
-      "protects the new catalog. --wait sets how long a command waits for another\n"
-      "program that is changing the same catalog (default 30 seconds).\n"
-      "Commands that change a catalog save it in place; when one of them fails,\n"
-      "the catalog file stays as it was, even if the program is killed or the\n"
-      "disk fills up.\n";
+  return nullptr;
+}
+
+// The global options come before the command.
+const std::array<OptionSpec, 2> kGlobalOptions = {{
+    {"--password", "TEXT", "the password of a protected catalog; with `new`, protect the new catalog"},
+    {"--wait", "SECONDS", "how long to wait for another program changing the same catalog (default 30)", 1, false, 0,
+     86400},
+}};
+
+const OptionSpec kHelpOption{"--help", "", "show this help"};
+
+std::string OptionUsage(const OptionSpec& o) {
+  std::string text(o.name);
+  if (!o.value_name.empty()) text += " " + std::string(o.value_name);
   return text;
 }
 
-Invocation Parse(const std::vector<std::string>& args, const CommandEntry** entry) {
-  Invocation inv;
-  std::size_t i = 0;
-  for (; i < args.size() && args[i].starts_with("--"); ++i) {
-    if (args[i] == "--password") {
-      if (i + 1 >= args.size()) throw UsageError{"--password needs a value"};
-      inv.password = args[++i];
-    } else if (args[i] == "--wait") {
-      if (i + 1 >= args.size()) throw UsageError{"--wait needs a number of seconds"};
-      const std::string& text = args[++i];
-      int seconds = -1;
-      auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
-      if (ec != std::errc() || end != text.data() + text.size() || seconds < 0 || seconds > 86400) {
-        throw UsageError{"--wait takes a number of seconds from 0 to 86400"};
-      }
-      inv.wait_ms = seconds * 1000;
-    } else {
-      throw UsageError{"unknown option " + args[i]};
-    }
-  }
-  if (i >= args.size()) throw UsageError{"no command given"};
-  inv.command = args[i++];
-  *entry = nullptr;
-  for (const CommandEntry& e : Commands()) {
-    if (e.name == inv.command) *entry = &e;
-  }
-  if (*entry == nullptr) throw UsageError{"unknown command '" + inv.command + "'"};
-  for (; i < args.size(); ++i) {
-    if ((*entry)->takes_json && args[i] == "--json") {
-      inv.json = true;
-    } else {
-      inv.operands.push_back(args[i]);
-    }
-  }
-  // Where JSON is the only output form, asking for it explicitly leaves room
-  // for a text form later without breaking scripts.
-  if ((*entry)->needs_json && !inv.json) throw UsageError{inv.command + " needs --json"};
-  if (inv.operands.size() < (*entry)->min_operands || inv.operands.size() > (*entry)->max_operands) {
-    throw UsageError{"wrong number of arguments for '" + inv.command + "'"};
-  }
-  return inv;
+std::string Synopsis(const CommandEntry& e) {
+  std::string text(e.name);
+  if (!e.operands.empty()) text += " " + std::string(e.operands);
+  for (const OptionSpec& o : e.options) text += " [" + OptionUsage(o) + "]" + (o.repeats ? "..." : "");
+  return text;
 }
+
+void PrintOptions(std::ostream& out, const std::vector<OptionSpec>& options) {
+  std::vector<std::pair<std::string, std::string>> lines;
+  for (const OptionSpec& o : options) lines.emplace_back("  " + OptionUsage(o), std::string(o.help));
+  PrintAligned(out, lines, "  ");
+}
+
+void PrintOverview(std::ostream& out) {
+  out << "usage: " << kProgram << " [--password TEXT] [--wait SECONDS] COMMAND [ARGS...]\n"
+      << "       " << kProgram << " help [COMMAND]\n"
+      << "       " << kProgram << " --version\n";
+  for (std::string_view group : kGroups) {
+    out << '\n' << group << ":\n";
+    std::vector<std::pair<std::string, std::string>> lines;
+    for (const CommandEntry& e : Commands()) {
+      if (e.group == group) lines.emplace_back("  " + std::string(e.name), std::string(e.summary));
+    }
+    PrintAligned(out, lines, "  ");
+  }
+  out << "\nGlobal options:\n";
+  std::vector<OptionSpec> options(kGlobalOptions.begin(), kGlobalOptions.end());
+  options.push_back({"--version", "", "print the program's name and version"});
+  options.push_back({"-h, --help", "", "show this list"});
+  PrintOptions(out, options);
+  out << "\nEvery command prints text, or JSON with --json where it has output. Commands\n"
+         "that change a catalog save it in place; when one fails, the catalog file stays\n"
+         "as it was. Exit status: 0 on success, 1 on failure (the message and \"(error N)\"\n"
+         "on standard error), 2 when the command line is wrong.\n"
+         "`norvo-cli help COMMAND` describes one command.\n";
+}
+
+// Text in lines of at most `width` characters, broken between words.
+std::string Wrap(std::string_view text, std::size_t width) {
+  std::string wrapped;
+  std::size_t line = 0;
+  while (!text.empty()) {
+    const std::size_t end = text.find(' ');
+    const std::string_view word = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    if (line > 0 && line + 1 + TextWidth(word) > width) {
+      wrapped += '\n';
+      line = 0;
+    } else if (line > 0) {
+      wrapped += ' ';
+      ++line;
+    }
+    wrapped += word;
+    line += TextWidth(word);
+  }
+  return wrapped;
+}
+
+void PrintCommandHelp(std::ostream& out, const CommandEntry& e) {
+  out << "usage: " << kProgram << " [GLOBAL OPTIONS] " << Synopsis(e) << "\n\n"
+      << Wrap(e.description, 78) << "\n\noptions:\n";
+  std::vector<OptionSpec> options = e.options;
+  options.push_back(kHelpOption);
+  PrintOptions(out, options);
+}
+
+std::string Plural(std::size_t n, std::string_view word) {
+  return std::to_string(n) + " " + std::string(word) + (n == 1 ? "" : "s");
+}
+
+std::string CountProblem(const CommandEntry& e, std::size_t got) {
+  std::string wanted;
+  if (e.min_operands == e.max_operands) {
+    wanted = Plural(e.min_operands, "argument");
+  } else if (e.max_operands == SIZE_MAX) {
+    wanted = "at least " + Plural(e.min_operands, "argument");
+  } else if (e.min_operands == 0) {
+    wanted = "at most " + Plural(e.max_operands, "argument");
+  } else {
+    wanted = std::to_string(e.min_operands) + " to " + Plural(e.max_operands, "argument");
+  }
+  return "expected " + wanted + ", got " + std::to_string(got);
+}
+
+// Checks a whole number against an option's range; the message names the option.
+CLI::Validator RangeCheck(const OptionSpec& o) {
+  const std::string problem = std::string(o.name) + " takes a number from " + std::to_string(o.min) + " to " +
+                              std::to_string(o.max);
+  return CLI::Validator(
+      [o, problem](std::string& text) -> std::string {
+        long value = 0;
+        std::size_t used = 0;
+        try {
+          value = std::stol(text, &used);
+        } catch (const std::exception&) {
+          return problem;
+        }
+        return used == text.size() && value >= o.min && value <= o.max ? std::string() : problem;
+      },
+      "", "range");
+}
+
+// Where the parsed words go: one set per command, so that only the command
+// given fills its own.
+struct Parsed {
+  std::vector<std::string> operands;
+  std::map<std::string, bool, std::less<>> flags;
+  std::map<std::string, std::vector<std::string>, std::less<>> values;
+  bool help = false;
+};
+
+void AddOption(CLI::App& app, const OptionSpec& o, Parsed& into) {
+  const std::string name(o.name);
+  CLI::Option* option = nullptr;
+  if (o.value_name.empty()) {
+    option = app.add_flag(name, into.flags[name], std::string(o.help));
+  } else {
+    option = app.add_option(name, into.values[name], std::string(o.help))
+                 ->type_size(o.values)
+                 ->type_name(std::string(o.value_name))
+                 ->multi_option_policy(o.repeats ? CLI::MultiOptionPolicy::TakeAll : CLI::MultiOptionPolicy::TakeLast);
+    if (o.max > 0) option->check(RangeCheck(o));
+  }
+}
+
+struct CommandLine {
+  CLI::App app{"", std::string(kProgram)};
+  Parsed global;
+  std::vector<Parsed> commands;
+  std::vector<CLI::App*> subcommands;
+  CLI::App* help = nullptr;
+  std::vector<std::string> help_topic;
+  bool version = false;
+
+  CommandLine() {
+    app.set_help_flag();
+    app.require_subcommand(0, 1);
+    for (const OptionSpec& o : kGlobalOptions) AddOption(app, o, global);
+    app.add_flag("-h,--help", global.help);
+    app.add_flag("--version", version);
+    commands.resize(Commands().size());
+    for (std::size_t i = 0; i < Commands().size(); ++i) {
+      const CommandEntry& e = Commands()[i];
+      CLI::App* sub = app.add_subcommand(std::string(e.name), std::string(e.summary));
+      sub->set_help_flag();
+      sub->add_flag("-h,--help", commands[i].help);
+      sub->add_option("operands", commands[i].operands);
+      for (const OptionSpec& o : e.options) AddOption(*sub, o, commands[i]);
+      subcommands.push_back(sub);
+    }
+    help = app.add_subcommand("help", "describe the commands");
+    help->set_help_flag();
+    help->add_option("command", help_topic);
+  }
+
+  // The command given, as its index in Commands(); nothing for none or help.
+  std::optional<std::size_t> chosen() const {
+    for (std::size_t i = 0; i < subcommands.size(); ++i) {
+      if (subcommands[i]->parsed()) return i;
+    }
+    return std::nullopt;
+  }
+};
+
+// One line naming what is wrong with the command line, from the parser's
+// own report.
+std::string DescribeParseError(const CLI::ParseError& e, const CommandLine& line, const CommandEntry* command) {
+  std::string what = e.what();
+  if (dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr) {
+    std::vector<std::string> extras = command != nullptr ? line.subcommands[*line.chosen()]->remaining()
+                                                         : line.app.remaining();
+    if (extras.empty()) return what;
+    const std::string& first = extras.front();
+    if (first.starts_with("-")) return "unknown option " + first;
+    if (command == nullptr) return "unknown command '" + first + "'";
+    return "unexpected argument '" + first + "'";
+  }
+  if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) != nullptr) {
+    const std::string name = what.substr(0, what.find(':'));
+    std::vector<OptionSpec> options(kGlobalOptions.begin(), kGlobalOptions.end());
+    if (command != nullptr) options.insert(options.end(), command->options.begin(), command->options.end());
+    for (const OptionSpec& o : options) {
+      if (o.name == name) return name + " needs " + std::string(o.value_name);
+    }
+  }
+  if (dynamic_cast<const CLI::ValidationError*>(&e) != nullptr) {
+    // The range checks' own words, without the parser's "NAME: " before them.
+    if (std::size_t colon = what.find(": "); colon != std::string::npos) return what.substr(colon + 2);
+  }
+  return what;
+}
+
+void UsageLine(std::ostream& err, const CommandEntry* command, const std::string& problem) {
+  err << kProgram << ": ";
+  if (command != nullptr) err << command->name << ": ";
+  err << problem << "; see " << kProgram << " help";
+  if (command != nullptr) err << ' ' << command->name;
+  err << '\n';
+}
+
+constexpr int kUsageStatus = 2;
 
 }  // namespace
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-    out << Usage();
+  auto line = std::make_unique<CommandLine>();
+  const CommandEntry* command = nullptr;
+  try {
+    // CLI11 takes the words last to first.
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    line->app.parse(reversed);
+  } catch (const CLI::ParseError& e) {
+    if (std::optional<std::size_t> i = line->chosen()) command = &Commands()[*i];
+    if (command != nullptr && line->commands[*line->chosen()].help) {
+      PrintCommandHelp(out, *command);
+      return 0;
+    }
+    UsageLine(err, command, DescribeParseError(e, *line, command));
+    return kUsageStatus;
+  }
+  if (line->version) {
+    out << kProgram << ' ' << NORVO_VERSION << '\n';
     return 0;
   }
+  if (line->global.help || line->help->parsed()) {
+    if (line->help_topic.empty()) {
+      PrintOverview(out);
+      return 0;
+    }
+    const CommandEntry* topic = FindCommand(line->help_topic.front());
+    if (topic == nullptr || line->help_topic.size() > 1) {
+      UsageLine(err, nullptr, "no command '" + line->help_topic.front() + "'");
+      return kUsageStatus;
+    }
+    PrintCommandHelp(out, *topic);
+    return 0;
+  }
+  std::optional<std::size_t> chosen = line->chosen();
+  if (!chosen) {
+    UsageLine(err, nullptr, "no command given");
+    return kUsageStatus;
+  }
+  command = &Commands()[*chosen];
+  Parsed& parsed = line->commands[*chosen];
+  if (parsed.help) {
+    PrintCommandHelp(out, *command);
+    return 0;
+  }
+  if (parsed.operands.size() < command->min_operands || parsed.operands.size() > command->max_operands) {
+    UsageLine(err, command, CountProblem(*command, parsed.operands.size()));
+    return kUsageStatus;
+  }
+  Invocation inv;
+  inv.command = command->name;
+  inv.operands = std::move(parsed.operands);
+  inv.flags = std::move(parsed.flags);
+  inv.values = std::move(parsed.values);
+  inv.json = inv.flag(kJsonOption.name);
+  Invocation globals;
+  globals.values = std::move(line->global.values);
+  inv.password = globals.value("--password");
+  inv.wait_ms = globals.number("--wait", Invocation::kDefaultWaitMs / 1000) * 1000;
+  line.reset();
+
   // ScratchFiles go to the folder the user chose in the settings, as the
   // desktop program's do; whatever killed runs left behind (ScratchFiles,
   // temporary copies of photos) goes first.
@@ -108,12 +335,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   app::SweepLeftovers();
   Result result;
   try {
-    const CommandEntry* entry = nullptr;
-    Invocation inv = Parse(args, &entry);
-    result = entry->run(inv, out);
+    result = command->run(inv, out);
   } catch (const UsageError& usage) {
-    err << "norvo-cli: " << usage.text << "\n\n" << Usage();
-    return 1;
+    UsageLine(err, command, usage.text);
+    return kUsageStatus;
   }
   if (!result) return 0;
   if (!result->message.empty()) err << result->message << ' ';

@@ -10,7 +10,7 @@
 #include "app/messages.h"
 #include "cli/catalog_session.h"
 #include "cli/command_table.h"
-#include "cli/json_writer.h"
+#include "cli/output.h"
 #include "metadata/annotation_block.h"
 #include "metadata/custom_fields.h"
 #include "metadata/find_sort.h"
@@ -34,12 +34,13 @@ FieldId FieldFromText(const catalog::Catalog& c, const std::string& text) {
   return id;
 }
 
-void PrintIds(std::ostream& out, const std::vector<std::uint32_t>& ids) {
-  JsonWriter w;
-  w.beginArray();
-  for (std::uint32_t id : ids) w.number(id);
-  w.endArray();
-  out << w.text() << '\n';
+// As a JSON array, or one id a line.
+void PrintIds(std::ostream& out, const std::vector<std::uint32_t>& ids, bool json) {
+  if (json) {
+    PrintJson(out, Json(ids));
+    return;
+  }
+  for (std::uint32_t id : ids) out << id << '\n';
 }
 
 // Every operand an ItemId of the catalog, as cells; checked before anything
@@ -54,26 +55,25 @@ Result CellsOf(const catalog::Catalog& c, const std::vector<std::string>& texts,
 }
 
 Result CmdFind(const Invocation& inv, std::ostream& out) {
-  std::vector<std::string> ops = inv.operands;
-  const bool any = TakeFlag(ops, "--any");
+  const std::vector<std::string>& ops = inv.operands;
+  const bool any = inv.flag("--any");
   std::vector<std::vector<std::string>> rows;
-  for (auto it = std::find(ops.begin(), ops.end(), "--where"); it != ops.end();
-       it = std::find(ops.begin(), ops.end(), "--where")) {
-    if (ops.end() - it < 4) throw UsageError{"--where needs FIELD OP VALUE"};
-    rows.push_back({*(it + 1), *(it + 2), *(it + 3)});
-    ops.erase(it, it + 4);
+  if (auto where = inv.values.find("--where"); where != inv.values.end()) {
+    for (std::size_t i = 0; i + 3 <= where->second.size(); i += 3) {
+      rows.push_back({where->second[i], where->second[i + 1], where->second[i + 2]});
+    }
   }
   if (rows.empty() ? ops.size() != 2 : ops.size() != 1) {
-    throw UsageError{"find takes CATALOG TEXT, or CATALOG and --where rows"};
+    throw UsageError{"give CATALOG TEXT, or CATALOG and --where rows"};
   }
   if (rows.size() > static_cast<std::size_t>(metadata::kMaxCriteria)) {
-    throw UsageError{"find takes at most " + std::to_string(metadata::kMaxCriteria) + " --where rows"};
+    throw UsageError{"at most " + std::to_string(metadata::kMaxCriteria) + " --where rows"};
   }
   Session s;
   if (Result r = s.open(ops[0], inv, Intent::kView)) return r;
   const catalog::Catalog& c = s.catalog();
   if (rows.empty()) {
-    PrintIds(out, metadata::QuickSearch(c, ops[1]));
+    PrintIds(out, metadata::QuickSearch(c, ops[1]), inv.json);
     return std::nullopt;
   }
   std::vector<metadata::Criterion> criteria;
@@ -94,15 +94,14 @@ Result CmdFind(const Invocation& inv, std::ostream& out) {
   }
   std::vector<std::uint32_t> ids;
   if (ErrorCode e = metadata::FindItems(c, criteria, any, ids); e != err::kNone) return EngineFailure(e);
-  PrintIds(out, ids);
+  PrintIds(out, ids, inv.json);
   return std::nullopt;
 }
 
 Result CmdSort(const Invocation& inv, std::ostream&) {
-  std::vector<std::string> ops = inv.operands;
-  const bool descending = TakeFlag(ops, "--descending");
-  const bool natural = TakeFlag(ops, "--natural");
-  if (ops.size() != 2) throw UsageError{"sort takes CATALOG FIELD"};
+  const std::vector<std::string>& ops = inv.operands;
+  const bool descending = inv.flag("--descending");
+  const bool natural = inv.flag("--natural");
   Session s;
   if (Result r = s.open(ops[0], inv, Intent::kChange)) return r;
   catalog::Catalog& c = s.catalog();
@@ -193,39 +192,40 @@ Result CmdGroups(const Invocation& inv, std::ostream& out) {
     if (ErrorCode e = metadata::KeepGroupIndex(c, field); e != err::kNone) return EngineFailure(e);
     if (Result r = s.save()) return r;
   }
-  JsonWriter w;
-  w.beginArray();
+  Json groups = Json::array();
   for (int p = 1; p <= metadata::GroupCount(c, field); ++p) {
     const catalog::GroupEntry* e = metadata::GroupAt(c, field, p);
-    w.beginObject();
-    w.key("name").string(e->name);
-    w.key("items").beginArray();
-    for (std::uint32_t id : e->ids) w.number(id);
-    w.endArray();
-    w.key("level").number(e->level);
-    w.key("container").boolean(e->container != 0);
-    w.endObject();
+    groups.push_back({{"name", e->name}, {"items", e->ids}, {"level", e->level}, {"container", e->container != 0}});
   }
-  w.endArray();
-  out << w.text() << '\n';
+  if (inv.json) {
+    PrintJson(out, groups);
+    return std::nullopt;
+  }
+  // Names indented by level show the tree of sets.
+  auto name = [](const Json& g) { return std::string(2 * g["level"].get<std::size_t>(), ' ') + g["name"].get<std::string>(); };
+  auto ids = [](const Json& g) {
+    std::string text;
+    for (const Json& id : g["items"]) text += (text.empty() ? "" : " ") + std::to_string(id.get<std::uint32_t>());
+    return text;
+  };
+  auto count = [](const Json& g) { return std::to_string(g["items"].size()); };
+  PrintTable(out, groups, {{"NAME", false, name}, MemberColumn("CONTAINER", "container"), {"COUNT", true, count},
+                           {"ITEMS", false, ids}});
   return std::nullopt;
 }
 
 Result CmdSet(const Invocation& inv, std::ostream&) {
-  std::vector<std::string> ops = inv.operands;
-  const std::string action = ops.size() > 1 ? ops[1] : std::string();
-  bool container = false;
-  std::optional<std::string> parent_name;
-  if (action == "new") {
-    container = TakeFlag(ops, "--container");
-    parent_name = TakeOption(ops, "--parent");
-    if (ops.size() != 3) throw UsageError{"set CATALOG new NAME [--container] [--parent NAME]"};
+  const std::vector<std::string>& ops = inv.operands;
+  const std::string& action = ops[1];
+  const bool container = inv.flag("--container");
+  const std::optional<std::string> parent_name = inv.value("--parent");
+  if (action != "new" && (container || parent_name)) throw UsageError{"--container and --parent go with new"};
+  if (action == "new" || action == "delete") {
+    if (ops.size() != 3) throw UsageError{action + " takes one NAME"};
   } else if (action == "add" || action == "remove") {
-    if (ops.size() < 4) throw UsageError{"set CATALOG " + action + " NAME ID..."};
-  } else if (action == "delete") {
-    if (ops.size() != 3) throw UsageError{"set CATALOG delete NAME"};
+    if (ops.size() < 4) throw UsageError{action + " takes NAME ID..."};
   } else {
-    throw UsageError{"set takes new, add, remove or delete"};
+    throw UsageError{"'" + action + "' is not new, add, remove or delete"};
   }
   Session s;
   if (Result r = s.open(ops[0], inv, Intent::kChange)) return r;
@@ -265,17 +265,45 @@ Result CmdSet(const Invocation& inv, std::ostream&) {
 }  // namespace
 
 std::vector<CommandEntry> FindCommands() {
+  using groups::kFind;
   return {
-      {"find", 2, SIZE_MAX, true, true, CmdFind,
-       "find CATALOG TEXT --json | find CATALOG --where FIELD OP VALUE... [--any] --json   ids of matching items"},
-      {"sort", 2, 4, false, false, CmdSort, "sort CATALOG FIELD [--descending] [--natural]   order the items by a field"},
-      {"hide", 2, SIZE_MAX, false, false, CmdHide, "hide CATALOG ID...        hide items from the views"},
-      {"show", 1, SIZE_MAX, false, false, CmdShow, "show CATALOG [ID...]      show hidden items (all without ids)"},
-      {"annotate-item", 3, SIZE_MAX, false, false, CmdAnnotateItem,
-       "annotate-item CATALOG ID LABEL=VALUE...   set an item's annotations in the catalog"},
-      {"groups", 2, 2, true, true, CmdGroups, "groups CATALOG FIELD --json   the groups of a field and their items"},
-      {"set", 3, SIZE_MAX, false, false, CmdSet,
-       "set CATALOG new NAME [--container] [--parent NAME] | add NAME ID... | remove NAME ID... | delete NAME"},
+      {"find", kFind, "CATALOG [TEXT]", 1, 2,
+       {{"--where", "FIELD OP VALUE", "a criterion: a field, an operator of that field and a value", 3, true},
+        {"--any", "", "match items that meet any criterion, not all"},
+        kJsonOption},
+       "ids of matching items",
+       "Prints the ItemIds of the matching items in catalog order, one a line. With TEXT, a quick search: "
+       "items with TEXT in their names, annotations, sets or label names, ignoring case and accents. With "
+       "--where rows, the items that meet every criterion (or any, with --any). A field is named by its label "
+       "or by its id (0x219); an operator by its name (\"contains\", \"is\", \"starts with\" ...).",
+       CmdFind},
+      {"sort", kFind, "CATALOG FIELD", 2, 2,
+       {{"--descending", "", "largest or last first"}, {"--natural", "", "numbers in names in numeric order"}},
+       "order the items by a field",
+       "Orders the items by a field, hidden items last in their own order, and saves the new order. An order "
+       "that does not change leaves the file as it is.",
+       CmdSort},
+      {"hide", kFind, "CATALOG ID...", 2, SIZE_MAX, {}, "hide items from the views",
+       "Hides the items with these ItemIds from the views.", CmdHide},
+      {"show", kFind, "CATALOG [ID...]", 1, SIZE_MAX, {}, "show hidden items (all without ids)",
+       "Shows hidden items again: those with these ItemIds, or every item when none is given.", CmdShow},
+      {"annotate-item", kFind, "CATALOG ID LABEL=VALUE...", 3, SIZE_MAX, {},
+       "set an item's annotations in the catalog",
+       "Sets annotation fields of an item in the catalog (not in its file): each LABEL=VALUE names a field by "
+       "its label or id; an empty VALUE clears it. List fields such as Keywords take values separated by ';' "
+       "or ','.",
+       CmdAnnotateItem},
+      {"groups", kFind, "CATALOG FIELD", 2, 2, {kJsonOption}, "the groups of a field and their items",
+       "Lists the groups of a field (Keywords, Labels, Catalog Sets ...) with their items. From then on the "
+       "catalog keeps that field's index, and later changes keep it up to date.",
+       CmdGroups},
+      {"set", kFind, "CATALOG new|add|remove|delete NAME [ID...]", 3, SIZE_MAX,
+       {{"--container", "", "with new: a set that holds other sets"},
+        {"--parent", "NAME", "with new: the container set to put it in"}},
+       "make, fill, empty and delete catalog sets",
+       "Works on the catalog sets: `new NAME` makes a set, `add NAME ID...` and `remove NAME ID...` put items "
+       "in and take them out, `delete NAME` deletes the set. Set names compare ignoring case.",
+       CmdSet},
   };
 }
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "cli/json_writer.h"
+#include "cli/output.h"
 #include "media/media_type_registry.h"
 #include "media/platform_components.h"
 #include "media/type_recognition.h"
@@ -28,27 +28,28 @@ namespace {
 
 std::string CodeText(std::uint32_t code) { return Windows1252ToUtf8(FourCCToString(code)); }
 
-Result CmdTypes(const Invocation&, std::ostream& out) {
+Result CmdTypes(const Invocation& inv, std::ostream& out) {
   if (Result r = InitMediaRegistry()) return r;
-  JsonWriter w;
-  w.beginArray();
+  Json types = Json::array();
   for (const media::MediaTypeRow& row : media::GetMediaTypeRows()) {
-    w.beginObject();
-    w.key("code").string(CodeText(row.code));
-    w.key("kind").string(Windows1252ToUtf8(row.kind_name.text()));
-    w.key("class").string(media::MediaClassName(row.media_class));
-    w.key("handler").number(static_cast<int>(row.handler));
-    w.endObject();
+    types.push_back({{"code", CodeText(row.code)},
+                     {"kind", Windows1252ToUtf8(row.kind_name.text())},
+                     {"class", media::MediaClassName(row.media_class)},
+                     {"handler", static_cast<int>(row.handler)}});
   }
-  w.endArray();
-  out << w.text() << '\n';
+  if (inv.json) {
+    PrintJson(out, types);
+  } else {
+    PrintTable(out, types,
+               {MemberColumn("CODE", "code"), MemberColumn("CLASS", "class"), MemberColumn("HANDLER", "handler", true),
+                MemberColumn("KIND", "kind")});
+  }
   return std::nullopt;
 }
 
 Result CmdRecognize(const Invocation& inv, std::ostream& out) {
   if (Result r = InitMediaRegistry()) return r;
-  JsonWriter w;
-  w.beginArray();
+  Json files = Json::array();
   for (const std::string& path : inv.operands) {
     FileSpec file;
     ErrorCode e = MakeFileSpec(path, file);
@@ -59,29 +60,38 @@ Result CmdRecognize(const Invocation& inv, std::ostream& out) {
     media::MediaClass media_class = media::MediaClass::Image;
     std::uint32_t code =
         std::filesystem::is_directory(file.path, ec) ? 0 : media::RecognizeMediaFile(file, 0, &media_class);
-    w.beginObject();
-    w.key("file").string(path);
-    if (code == 0) {
-      w.key("code").null();
-      w.key("class").null();
-    } else {
-      w.key("code").string(CodeText(code));
-      w.key("class").string(media::MediaClassName(media_class));
+    Json& entry = files.emplace_back(Json{{"file", path}, {"code", nullptr}, {"class", nullptr}});
+    if (code != 0) {
+      entry["code"] = CodeText(code);
+      entry["class"] = media::MediaClassName(media_class);
     }
-    w.endObject();
   }
-  w.endArray();
-  out << w.text() << '\n';
+  if (inv.json) {
+    PrintJson(out, files);
+  } else {
+    // A file no type claims shows "-".
+    auto known = [](const char* key) {
+      return [key](const Json& f) { return f[key].is_null() ? std::string("-") : f[key].get<std::string>(); };
+    };
+    PrintTable(out, files, {{"CODE", false, known("code")}, {"CLASS", false, known("class")}, MemberColumn("FILE", "file")});
+  }
   return std::nullopt;
 }
 
 }  // namespace
 
 std::vector<CommandEntry> MediaTypeCommands() {
+  using groups::kMediaTypes;
   return {
-      {"types", 0, 0, true, true, CmdTypes, "types --json              the media types this machine can read"},
-      {"recognize", 1, SIZE_MAX, true, true, CmdRecognize,
-       "recognize FILE... --json  the type code and class each file is catalogued under"},
+      {"types", kMediaTypes, "", 0, 0, {kJsonOption}, "the media types this machine can read",
+       "Lists the media types the libraries on this machine can read: the four-character type code, the "
+       "media class, the reader that handles it and the kind's name.",
+       CmdTypes},
+      {"recognize", kMediaTypes, "FILE...", 1, SIZE_MAX, {kJsonOption},
+       "the type code and class each file is catalogued under",
+       "Shows the type code and media class each file would be catalogued under, from its contents and "
+       "name; \"-\" for a file no media type claims.",
+       CmdRecognize},
   };
 }
 

@@ -1,22 +1,27 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // norvo-cli commands of file metadata: what a file's EXIF, IPTC and XMP say
-// (metadata), and annotations written into files (annotate).
+// (metadata), and annotations written into files (annotate, and sync from
+// a catalog).
 #include "cli/command_table.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "cli/json_writer.h"
+#include "cli/catalog_session.h"
+#include "cli/output.h"
 #include "metadata/annotation_block.h"
 #include "metadata/annotation_import.h"
+#include "metadata/annotation_sync.h"
 #include "metadata/embedded_annotations.h"
 #include "metadata/exif_reader.h"
 #include "metadata/field_format.h"
 #include "metadata/field_table.h"
 #include "metadata/iptc_records.h"
 #include "metadata/metadata_fields.h"
+#include "platform/file_replace.h"
 #include "platform/file_spec.h"
 #include "platform/text_encoding.h"
 
@@ -48,19 +53,17 @@ std::string KeyText(std::uint32_t key) {
 std::string LabelUtf8(md::FieldId id) { return Windows1252ToUtf8(md::FieldLabel(nullptr, id)); }
 
 // Annotation field labels to their values, in field-table order.
-void WriteAnnotations(JsonWriter& w, std::span<const std::uint8_t> block) {
-  w.beginObject();
+Json AnnotationsJson(std::span<const std::uint8_t> block) {
+  Json annotations = Json::object();
   for (int i = 1; i <= md::FieldCount(); ++i) {
     md::FieldId id = md::FieldIdAt(i);
     if (md::FieldSourceOf(id) != md::FieldSource::kAnnotation && id != md::kLabelField) continue;
     std::vector<md::AnnotationValue> values = md::GetAnnotations(id, block);
     if (values.empty()) continue;
-    w.key(LabelUtf8(id));
-    w.beginArray();
-    for (const md::AnnotationValue& v : values) w.string(v.utf8());
-    w.endArray();
+    Json& list = annotations[LabelUtf8(id)] = Json::array();
+    for (const md::AnnotationValue& v : values) list.push_back(v.utf8());
   }
-  w.endObject();
+  return annotations;
 }
 
 Result OpenFileSpec(const std::string& path, FileSpec* spec) {
@@ -70,41 +73,54 @@ Result OpenFileSpec(const std::string& path, FileSpec* spec) {
   return std::nullopt;
 }
 
+// A file's listing as exiftool prints one: `Label   : value` lines, labels
+// padded to one width.
+void PrintMetadataText(std::ostream& out, const Json& file) {
+  std::vector<std::pair<std::string, std::string>> lines;
+  if (file.contains("error")) lines.emplace_back("Error", file["error"].get<std::string>());
+  lines.emplace_back("Orientation", PlainText(file["orientation"]));
+  if (!file["color_profile"].is_null()) lines.emplace_back("Color Profile", file["color_profile"].get<std::string>());
+  for (const auto& [label, value] : file["fields"].items()) lines.emplace_back(label, value.get<std::string>());
+  for (const auto& [label, values] : file["annotations"].items()) lines.emplace_back(label, PlainText(values));
+  if (!file["items"].empty()) {
+    std::string keys;
+    for (const Json& key : file["items"]) keys += (keys.empty() ? "" : " ") + key.get<std::string>();
+    lines.emplace_back("Metadata Items", keys);
+  }
+  PrintAligned(out, lines, " : ");
+}
+
 Result CmdMetadata(const Invocation& inv, std::ostream& out) {
-  JsonWriter w;
-  w.beginArray();
+  Json files = Json::array();
   for (const std::string& path : inv.operands) {
     FileSpec spec;
     if (Result r = OpenFileSpec(path, &spec)) return r;
     md::ImageMetadata m;
     ErrorCode e = md::ReadImageMetadata(spec, false, &m);
-    w.beginObject();
-    w.key("file").string(path);
+    Json& file = files.emplace_back(Json{{"file", path}});
     if (e != err::kNone) {
-      w.key("error").string(app::MessageForError(e, app::Activity::kOther) + " (error " + std::to_string(e) + ")");
+      file["error"] = app::MessageForError(e, app::Activity::kOther) + " (error " + std::to_string(e) + ")";
     }
-    w.key("orientation").number(static_cast<int>(m.orientation));
+    file["orientation"] = static_cast<int>(m.orientation);
     std::string profile = md::ColourProfileName(m);
-    if (profile.empty()) {
-      w.key("color_profile").null();
-    } else {
-      w.key("color_profile").string(Windows1252ToUtf8(profile));
-    }
-    w.key("fields").beginObject();
+    file["color_profile"] = profile.empty() ? Json(nullptr) : Json(Windows1252ToUtf8(profile));
+    Json& fields = file["fields"] = Json::object();
     for (const md::MetadataField& f : md::MetadataFieldsOf(m.list)) {
       std::string text = md::FormatFieldValueJson(f.value, md::FieldValueType(f.id), f.id, true);
-      if (!text.empty()) w.key(LabelUtf8(f.id)).string(text);
+      if (!text.empty()) fields[LabelUtf8(f.id)] = text;
     }
-    w.endObject();
-    w.key("annotations");
-    WriteAnnotations(w, md::AnnotationsFromMetadata(m.list, m.image_resources));
-    w.key("items").beginArray();
-    for (std::uint32_t key = m.list.nextKey(0); key != 0; key = m.list.nextKey(key)) w.string(KeyText(key));
-    w.endArray();
-    w.endObject();
+    file["annotations"] = AnnotationsJson(md::AnnotationsFromMetadata(m.list, m.image_resources));
+    Json& items = file["items"] = Json::array();
+    for (std::uint32_t key = m.list.nextKey(0); key != 0; key = m.list.nextKey(key)) items.push_back(KeyText(key));
   }
-  w.endArray();
-  out << w.text() << '\n';
+  if (inv.json) {
+    PrintJson(out, files);
+    return std::nullopt;
+  }
+  for (const Json& file : files) {
+    if (files.size() > 1) out << "======== " << file["file"].get<std::string>() << '\n';
+    PrintMetadataText(out, file);
+  }
   return std::nullopt;
 }
 
@@ -186,13 +202,92 @@ Result CmdAnnotate(const Invocation& inv, std::ostream& out) {
   if (inv.json) {
     md::ImageMetadata written;
     md::ReadImageMetadata(spec, false, &written);
-    JsonWriter w;
-    w.beginObject();
-    w.key("file").string(path);
-    w.key("annotations");
-    WriteAnnotations(w, md::AnnotationsFromMetadata(written.list, written.image_resources));
-    w.endObject();
-    out << w.text() << '\n';
+    PrintJson(out, Json{{"file", path}, {"annotations", AnnotationsJson(md::AnnotationsFromMetadata(written.list, written.image_resources))}});
+  }
+  return std::nullopt;
+}
+
+// Writes catalog items' annotations into their files: embedded (IPTC and
+// XMP, in every format `annotate` writes), or with --iim as a raw IIM file
+// beside each media file ("NAME.iim"). A field written so is no longer the
+// user's alone: a later rebuild reads it from the file.
+Result CmdSync(const Invocation& inv, std::ostream& out) {
+  const std::vector<std::string>& operands = inv.operands;
+  const bool iim = inv.flag("--iim");
+  Session s;
+  if (Result r = s.open(operands[0], inv, Intent::kChange)) return r;
+  catalog::Catalog& c = s.catalog();
+  std::vector<int> cells;
+  for (std::size_t i = 1; i < operands.size(); ++i) {
+    int cell = 0;
+    if (Result r = FindCell(c, operands[i], &cell)) return r;
+    cells.push_back(cell);
+  }
+  struct Outcome {
+    std::uint32_t id;
+    std::string file;
+    ErrorCode error;
+  };
+  std::vector<Outcome> outcomes;
+  for (int cell : cells) {
+    const catalog::CatalogCell cc = c.cells[static_cast<std::size_t>(cell - 1)];
+    Outcome o{cc.item_id, {}, err::kNone};
+    catalog::ItemRecord record;
+    o.error = catalog::GetItemRecord(c, cell, true, true, record);
+    if (o.error == err::kNone) o.error = catalog::LocateItemFile(c, cell, o.file);
+    if (o.error == err::kNone) {
+      metadata::EmbeddedAnnotations annotations{.block = record.annotations,
+                                                .label = static_cast<std::uint8_t>(cc.label()),
+                                                .iptc_fields = metadata::kIptcAnnotationFields,
+                                                .max_length = [](metadata::FieldId id) { return metadata::FieldMaxLength(id); }};
+      if (iim) {
+        const std::vector<std::uint8_t> records = metadata::EmbeddedIimRecords(annotations);
+        o.file += ".iim";
+        if (!FileExists(o.file)) o.error = CreateFile(FileSpec{0, 0, LeafName(o.file), o.file}, 0, 0);
+        if (o.error == err::kNone) o.error = ReplaceFileSafely(o.file, records);
+      } else {
+        o.error = metadata::WriteAnnotationsIntoFile(o.file, annotations);
+      }
+    }
+    if (o.error == err::kNone) {
+      // Re-read: locating the file may have repointed the item.
+      const int now = c.cellOf(cc.item_id);
+      catalog::ItemRecord written;
+      if (catalog::GetItemRecord(c, now, true, true, written) == err::kNone && !metadata::UnsyncedUserFields(written).empty()) {
+        const bool pending = c.cells[static_cast<std::size_t>(now - 1)].pending();
+        metadata::ClearUnsyncedUserFields(written);
+        if (ErrorCode e = catalog::ReplaceItemParts(c, now, written, catalog::parts::kMetadata); e != err::kNone) {
+          return FailWith(e, app::Activity::kOther);
+        }
+        if (pending) c.cells[static_cast<std::size_t>(now - 1)].flags |= catalog::cell_flags::kPending;
+      }
+    }
+    outcomes.push_back(o);
+  }
+  if (c.changed()) {
+    if (Result r = s.save()) return r;
+  }
+  int failed = 0;
+  Json written = Json::array();
+  for (const Outcome& o : outcomes) {
+    failed += o.error != err::kNone ? 1 : 0;
+    if (inv.json) {
+      Json& entry = written.emplace_back(Json{{"id", o.id}, {"file", o.file}});
+      if (o.error != err::kNone) {
+        entry["error"] = o.error;
+        entry["message"] = app::MessageForError(o.error, app::Activity::kOther);
+      }
+    } else if (o.error != err::kNone) {
+      out << o.id << ": " << app::MessageForError(o.error, app::Activity::kOther) << " (error " << o.error << ")\n";
+    } else {
+      out << o.id << ": " << o.file << '\n';
+    }
+  }
+  if (inv.json) PrintJson(out, written);
+  if (failed > 0) {
+    const Outcome& first = *std::find_if(outcomes.begin(), outcomes.end(), [](const Outcome& o) { return o.error != err::kNone; });
+    return FailWith(first.error, std::to_string(failed) + " of " + std::to_string(outcomes.size()) +
+                                     " items could not be written into their files.");
   }
   return std::nullopt;
 }
@@ -200,11 +295,28 @@ Result CmdAnnotate(const Invocation& inv, std::ostream& out) {
 }  // namespace
 
 std::vector<CommandEntry> MetadataCommands() {
+  using groups::kMetadata;
   return {
-      {"metadata", 1, SIZE_MAX, true, true, CmdMetadata,
-       "metadata FILE... --json   EXIF facts, annotations and metadata items of image files"},
-      {"annotate", 2, SIZE_MAX, true, false, CmdAnnotate,
-       "annotate FILE LABEL=VALUE...  write annotations into a JPEG, TIFF or Photoshop file"},
+      {"metadata", kMetadata, "FILE...", 1, SIZE_MAX, {kJsonOption},
+       "EXIF facts, annotations and metadata items of image files",
+       "Shows what image files say about themselves: orientation, colour profile, the EXIF facts by field "
+       "label, the annotations their IPTC, texts and XMP hold (merged as a scan merges them), and the keys "
+       "of their metadata items. With several files, a line `======== FILE` comes before each.",
+       CmdMetadata},
+      {"annotate", kMetadata, "FILE LABEL=VALUE...", 2, SIZE_MAX, {kJsonOption},
+       "write annotations into a JPEG, TIFF or Photoshop file",
+       "Writes annotations into a JPEG, TIFF or Photoshop file, as IPTC and XMP. Each LABEL=VALUE names an "
+       "annotation field by its label (Caption, Keywords, Author, City, Event Date, Labels ...); an empty "
+       "VALUE clears the field; fields not named keep their values. With --json, prints the annotations the "
+       "file holds afterwards.",
+       CmdAnnotate},
+      {"sync", kMetadata, "CATALOG ID...", 2, SIZE_MAX,
+       {{"--iim", "", "write a raw IIM file NAME.iim beside each file instead"}, kJsonOption},
+       "write items' annotations into their files",
+       "Writes the catalog annotations of the items with these ItemIds into their files, as IPTC and XMP "
+       "(or, with --iim, into a NAME.iim file beside each). A field written so follows the file from then "
+       "on. Prints each item's file, or why it could not be written.",
+       CmdSync},
   };
 }
 

@@ -3,9 +3,7 @@
 // scan, rebuild, thumbnail, preview and import-options.
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
-#include <charconv>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -14,20 +12,14 @@
 
 #include "cli/catalog_session.h"
 #include "cli/command_table.h"
-#include "cli/json_reader.h"
-#include "cli/json_writer.h"
+#include "cli/output.h"
 #include "imaging/jpeg_codec.h"
 #include "imaging/thumbnail.h"
 #include "imaging/transform.h"
 #include "media/import.h"
 #include "media/import_options.h"
 #include "media/item_scan.h"
-#include "metadata/annotation_sync.h"
-#include "metadata/embedded_annotations.h"
 #include "metadata/exif_reader.h"
-#include "metadata/field_table.h"
-#include "metadata/iptc_records.h"
-#include "platform/file_replace.h"
 #include "platform/file_spec.h"
 
 namespace norvo::cli {
@@ -75,17 +67,6 @@ class ProgressLine {
   bool dirty_ = false;
 };
 
-int ParseJobs(std::vector<std::string>& operands) {
-  std::optional<std::string> text = TakeOption(operands, "--jobs");
-  if (!text) return 0;
-  int jobs = 0;
-  auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), jobs);
-  if (ec != std::errc() || end != text->data() + text->size() || jobs < 1 || jobs > 256) {
-    throw UsageError{"--jobs takes a number from 1 to 256"};
-  }
-  return jobs;
-}
-
 Result WriteFile(const std::string& path, std::span<const std::uint8_t> bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -123,22 +104,17 @@ Result RunScan(Session& s, std::span<const std::uint32_t> ids, int jobs, ScanRep
 
 void PrintReport(const Invocation& inv, const ScanReport& r, bool with_added, std::ostream& out) {
   if (inv.json) {
-    JsonWriter w;
-    w.beginObject();
-    if (with_added) w.key("added").number(r.added);
-    w.key("scanned").number(r.summary.scanned);
-    w.key("failed").beginArray();
+    Json report = Json::object();
+    if (with_added) report["added"] = r.added;
+    report["scanned"] = r.summary.scanned;
+    Json& failed = report["failed"] = Json::array();
     for (const auto& [id, code] : r.summary.failures) {
-      w.beginObject();
-      w.key("id").number(id);
-      w.key("error").number(static_cast<int>(code));
-      w.key("message").string(app::MessageForError(code, app::Activity::kOther));
-      w.endObject();
+      failed.push_back({{"id", id},
+                        {"error", static_cast<int>(code)},
+                        {"message", app::MessageForError(code, app::Activity::kOther)}});
     }
-    w.endArray();
-    w.key("cancelled").boolean(r.cancelled);
-    w.endObject();
-    out << w.text() << '\n';
+    report["cancelled"] = r.cancelled;
+    PrintJson(out, report);
     return;
   }
   if (with_added) out << r.added << " added, ";
@@ -151,10 +127,9 @@ void PrintReport(const Invocation& inv, const ScanReport& r, bool with_added, st
 }
 
 Result CmdImport(const Invocation& inv, std::ostream& out) {
-  std::vector<std::string> operands = inv.operands;
-  const bool no_scan = TakeFlag(operands, "--no-scan");
-  const int jobs = ParseJobs(operands);
-  if (operands.size() < 2) throw UsageError{"import needs a catalog and at least one file or folder"};
+  const std::vector<std::string>& operands = inv.operands;
+  const bool no_scan = inv.flag("--no-scan");
+  const int jobs = inv.number("--jobs", 0);
   if (Result r = InitMediaRegistry()) return r;
   std::vector<FileSpec> files;
   for (std::size_t i = 1; i < operands.size(); ++i) {
@@ -197,9 +172,8 @@ Result CmdImport(const Invocation& inv, std::ostream& out) {
 }
 
 Result CmdScan(const Invocation& inv, std::ostream& out) {
-  std::vector<std::string> operands = inv.operands;
-  const int jobs = ParseJobs(operands);
-  if (operands.size() != 1) throw UsageError{"scan takes one catalog"};
+  const std::vector<std::string>& operands = inv.operands;
+  const int jobs = inv.number("--jobs", 0);
   if (Result r = InitMediaRegistry()) return r;
   Session s;
   if (Result r = s.open(operands[0], inv, Intent::kChange)) return r;
@@ -215,9 +189,8 @@ Result CmdScan(const Invocation& inv, std::ostream& out) {
 }
 
 Result CmdRebuild(const Invocation& inv, std::ostream& out) {
-  std::vector<std::string> operands = inv.operands;
-  const int jobs = ParseJobs(operands);
-  if (operands.size() < 2) throw UsageError{"rebuild needs a catalog and at least one item id"};
+  const std::vector<std::string>& operands = inv.operands;
+  const int jobs = inv.number("--jobs", 0);
   if (Result r = InitMediaRegistry()) return r;
   Session s;
   if (Result r = s.open(operands[0], inv, Intent::kChange)) return r;
@@ -264,15 +237,8 @@ Result CmdThumbnail(const Invocation& inv, std::ostream&) {
 }
 
 Result CmdPreview(const Invocation& inv, std::ostream&) {
-  std::vector<std::string> operands = inv.operands;
-  int size = 0;
-  if (std::optional<std::string> text = TakeOption(operands, "--size")) {
-    auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), size);
-    if (ec != std::errc() || end != text->data() + text->size() || size < 1 || size > 16384) {
-      throw UsageError{"--size takes a number of pixels from 1 to 16384"};
-    }
-  }
-  if (operands.size() != 2) throw UsageError{"preview takes a file and an output file"};
+  const std::vector<std::string>& operands = inv.operands;
+  const int size = inv.number("--size", 0);
   if (Result r = InitMediaRegistry()) return r;
   FileSpec spec;
   ErrorCode e = MakeFileSpec(operands[0], spec);
@@ -293,139 +259,83 @@ Result CmdPreview(const Invocation& inv, std::ostream&) {
   return WriteFile(operands[1], jpeg);
 }
 
-// Writes catalog items' annotations into their files: embedded (IPTC and
-// XMP, in every format `annotate` writes), or with --iim as a raw IIM file
-// beside each media file ("NAME.iim"). A field written so is no longer the
-// user's alone: a later rebuild reads it from the file.
-Result CmdSync(const Invocation& inv, std::ostream& out) {
-  std::vector<std::string> operands = inv.operands;
-  const bool iim = TakeFlag(operands, "--iim");
-  if (operands.size() < 2) throw UsageError{"sync needs a catalog and at least one item id"};
-  Session s;
-  if (Result r = s.open(operands[0], inv, Intent::kChange)) return r;
-  catalog::Catalog& c = s.catalog();
-  std::vector<int> cells;
-  for (std::size_t i = 1; i < operands.size(); ++i) {
-    int cell = 0;
-    if (Result r = FindCell(c, operands[i], &cell)) return r;
-    cells.push_back(cell);
-  }
-  struct Outcome {
-    std::uint32_t id;
-    std::string file;
-    ErrorCode error;
+Json ImportOptionsJson(const media::ImportOptionsView& v) {
+  auto filter = [](bool enabled, int op, const char* key, Json value) {
+    return Json{{"enabled", enabled}, {"op", op}, {key, std::move(value)}};
   };
-  std::vector<Outcome> outcomes;
-  for (int cell : cells) {
-    const catalog::CatalogCell cc = c.cells[static_cast<std::size_t>(cell - 1)];
-    Outcome o{cc.item_id, {}, err::kNone};
-    catalog::ItemRecord record;
-    o.error = catalog::GetItemRecord(c, cell, true, true, record);
-    if (o.error == err::kNone) o.error = catalog::LocateItemFile(c, cell, o.file);
-    if (o.error == err::kNone) {
-      metadata::EmbeddedAnnotations annotations{.block = record.annotations,
-                                                .label = static_cast<std::uint8_t>(cc.label()),
-                                                .iptc_fields = metadata::kIptcAnnotationFields,
-                                                .max_length = [](metadata::FieldId id) { return metadata::FieldMaxLength(id); }};
-      if (iim) {
-        const std::vector<std::uint8_t> records = metadata::EmbeddedIimRecords(annotations);
-        o.file += ".iim";
-        if (!FileExists(o.file)) o.error = CreateFile(FileSpec{0, 0, LeafName(o.file), o.file}, 0, 0);
-        if (o.error == err::kNone) o.error = ReplaceFileSafely(o.file, records);
-      } else {
-        o.error = metadata::WriteAnnotationsIntoFile(o.file, annotations);
-      }
-    }
-    if (o.error == err::kNone) {
-      // Re-read: locating the file may have repointed the item.
-      const int now = c.cellOf(cc.item_id);
-      catalog::ItemRecord written;
-      if (catalog::GetItemRecord(c, now, true, true, written) == err::kNone && !metadata::UnsyncedUserFields(written).empty()) {
-        const bool pending = c.cells[static_cast<std::size_t>(now - 1)].pending();
-        metadata::ClearUnsyncedUserFields(written);
-        if (ErrorCode e = catalog::ReplaceItemParts(c, now, written, catalog::parts::kMetadata); e != err::kNone) {
-          return FailWith(e, app::Activity::kOther);
-        }
-        if (pending) c.cells[static_cast<std::size_t>(now - 1)].flags |= catalog::cell_flags::kPending;
-      }
-    }
-    outcomes.push_back(o);
-  }
-  if (c.changed()) {
-    if (Result r = s.save()) return r;
-  }
-  int failed = 0;
-  JsonWriter w;
-  w.beginArray();
-  for (const Outcome& o : outcomes) {
-    failed += o.error != err::kNone ? 1 : 0;
-    if (inv.json) {
-      w.beginObject();
-      w.key("id").number(o.id);
-      w.key("file").string(o.file);
-      if (o.error != err::kNone) {
-        w.key("error").number(o.error);
-        w.key("message").string(app::MessageForError(o.error, app::Activity::kOther));
-      }
-      w.endObject();
-    } else if (o.error != err::kNone) {
-      out << o.id << ": " << app::MessageForError(o.error, app::Activity::kOther) << " (error " << o.error << ")\n";
-    } else {
-      out << o.id << ": " << o.file << '\n';
-    }
-  }
-  w.endArray();
-  if (inv.json) out << w.text() << '\n';
-  if (failed > 0) {
-    const Outcome& first = *std::find_if(outcomes.begin(), outcomes.end(), [](const Outcome& o) { return o.error != err::kNone; });
-    return FailWith(first.error, std::to_string(failed) + " of " + std::to_string(outcomes.size()) +
-                                     " items could not be written into their files.");
-  }
-  return std::nullopt;
+  Json filters = Json::object();
+  filters["name"] = filter(v.name.enabled, v.name.op, "text", v.name.text);
+  filters["created"] = filter(v.created.enabled, v.created.op, "date", v.created.date);
+  filters["modified"] = filter(v.modified.enabled, v.modified.op, "date", v.modified.date);
+  filters["size"] = filter(v.size.enabled, v.size.op, "kb", v.size.value);
+  filters["level"] = filter(v.level.enabled, v.level.op, "level", v.level.value);
+  filters["type"] = filter(v.type.enabled, v.type.op, "code", v.type.code);
+  Json options = Json::object();
+  options["class_mask"] = v.class_mask;
+  options["ignore_shortcuts"] = v.ignore_shortcuts;
+  options["ignore_invisible"] = v.ignore_invisible;
+  options["filters"] = std::move(filters);
+  return options;
 }
 
-void WriteImportOptions(const media::ImportOptionsView& v, std::ostream& out) {
-  JsonWriter w;
-  w.beginObject();
-  w.key("class_mask").beginArray();
-  for (const std::string& c : v.class_mask) w.string(c);
-  w.endArray();
-  w.key("ignore_shortcuts").boolean(v.ignore_shortcuts);
-  w.key("ignore_invisible").boolean(v.ignore_invisible);
-  w.key("filters").beginObject();
-  auto head = [&](const char* name, bool enabled, int op) {
-    w.key(name).beginObject();
-    w.key("enabled").boolean(enabled);
-    w.key("op").number(op);
-  };
-  head("name", v.name.enabled, v.name.op);
-  w.key("text").string(v.name.text);
-  w.endObject();
-  head("created", v.created.enabled, v.created.op);
-  w.key("date").string(v.created.date);
-  w.endObject();
-  head("modified", v.modified.enabled, v.modified.op);
-  w.key("date").string(v.modified.date);
-  w.endObject();
-  head("size", v.size.enabled, v.size.op);
-  w.key("kb").number(v.size.value);
-  w.endObject();
-  head("level", v.level.enabled, v.level.op);
-  w.key("level").number(v.level.value);
-  w.endObject();
-  head("type", v.type.enabled, v.type.op);
-  w.key("code").string(v.type.code);
-  w.endObject();
-  w.endObject();
-  w.endObject();
-  out << w.text() << '\n';
+// The members of a JSON object as key/value pairs in document order: nested
+// object members are joined with '.', an array of plain values becomes its
+// values joined by ',', strings are their text and numbers and booleans keep
+// their JSON text.
+//
+//   {"filters": {"size": {"enabled": true, "kb": 200}}, "class_mask": ["Image"]}
+//   -> filters.size.enabled=true, filters.size.kb=200, class_mask=Image
+using KeyValues = std::vector<std::pair<std::string, std::string>>;
+
+constexpr int kMaxJsonDepth = 32;
+
+bool Flatten(const Json& object, const std::string& prefix, int depth, KeyValues* out, std::string* why) {
+  if (depth > kMaxJsonDepth) {
+    *why = "it nests too deep";
+    return false;
+  }
+  auto plain = [](const Json& v) { return v.is_string() ? v.get<std::string>() : v.dump(); };
+  for (const auto& [key, value] : object.items()) {
+    const std::string name = prefix.empty() ? key : prefix + "." + key;
+    if (value.is_object()) {
+      if (!Flatten(value, name, depth + 1, out, why)) return false;
+    } else if (value.is_array()) {
+      std::string joined;
+      for (const Json& item : value) {
+        if (item.is_structured()) {
+          *why = "the array '" + name + "' may hold only plain values";
+          return false;
+        }
+        joined += (joined.empty() ? "" : ",") + plain(item);
+      }
+      out->emplace_back(name, joined);
+    } else {
+      out->emplace_back(name, plain(value));
+    }
+  }
+  return true;
+}
+
+std::optional<KeyValues> FlattenJson(const std::string& text, std::string* why) {
+  Json document;
+  try {
+    document = Json::parse(text);
+  } catch (const Json::parse_error& e) {
+    *why = e.what();
+    return std::nullopt;
+  }
+  if (!document.is_object()) {
+    *why = "it is not an object";
+    return std::nullopt;
+  }
+  KeyValues pairs;
+  if (!Flatten(document, "", 0, &pairs, why)) return std::nullopt;
+  return pairs;
 }
 
 Result CmdImportOptions(const Invocation& inv, std::ostream& out) {
-  std::vector<std::string> operands = inv.operands;
-  std::optional<std::string> set_json = TakeOption(operands, "--set-json");
-  if (operands.size() != 1) throw UsageError{"import-options takes one catalog"};
-  if (!set_json && !inv.json) throw UsageError{"import-options needs --json or --set-json JSON"};
+  const std::vector<std::string>& operands = inv.operands;
+  const std::optional<std::string> set_json = inv.value("--set-json");
   Session s;
   if (Result r = s.open(operands[0], inv, set_json ? Intent::kChange : Intent::kView)) return r;
   media::ImportSettings settings = media::GetImportSettings(s.catalog());
@@ -447,24 +357,47 @@ Result CmdImportOptions(const Invocation& inv, std::ostream& out) {
       if (Result r = s.save()) return r;
     }
   }
-  if (inv.json) WriteImportOptions(media::ImportOptionsToView(settings), out);
+  // Setting prints nothing unless JSON is asked for; showing prints them.
+  if (inv.json || !set_json) PrintObject(out, ImportOptionsJson(media::ImportOptionsToView(settings)), inv.json);
   return std::nullopt;
 }
 
 }  // namespace
 
 std::vector<CommandEntry> ScanCommands() {
+  using groups::kImport;
+  const OptionSpec jobs{"--jobs", "N", "scan on N threads (default: one per processor)", 1, false, 1, 256};
   return {
-      {"import", 2, SIZE_MAX, true, false, CmdImport,
-       "import CATALOG PATH... [--no-scan] [--jobs N] [--json]  add files and folders, scan them, save"},
-      {"scan", 1, 3, true, false, CmdScan, "scan CATALOG [--jobs N] [--json]  scan the items not scanned yet"},
-      {"rebuild", 2, SIZE_MAX, true, false, CmdRebuild, "rebuild CATALOG ID... [--json]  scan items again"},
-      {"sync", 2, SIZE_MAX, true, false, CmdSync,
-       "sync CATALOG ID... [--iim] [--json]  write items' annotations into their files (--iim: a NAME.iim file)"},
-      {"thumbnail", 3, 3, false, false, CmdThumbnail, "thumbnail CATALOG ID OUT.jpg  the stored thumbnail as JPEG"},
-      {"preview", 2, 4, false, false, CmdPreview, "preview FILE OUT.jpg [--size N]  a preview of a media file"},
-      {"import-options", 1, 3, true, false, CmdImportOptions,
-       "import-options CATALOG --json | --set-json JSON  the catalog's import filters"},
+      {"import", kImport, "CATALOG PATH...", 2, SIZE_MAX,
+       {{"--no-scan", "", "add the files as pending items without scanning them"}, jobs, kJsonOption},
+       "add files and folders, scan them, save",
+       "Adds files, and the files in folders and their subfolders, that pass the catalog's import filters, "
+       "scans the new items (facts, thumbnail, metadata) and saves. Ctrl-C stops at the next file; what was "
+       "done is saved. Prints how many items were added, scanned and could not be read.",
+       CmdImport},
+      {"scan", kImport, "CATALOG", 1, 1, {jobs, kJsonOption}, "scan the items not scanned yet",
+       "Scans the pending items and the items whose files changed since their last scan, and saves. Files "
+       "that could not be read are tried again only once they change.",
+       CmdScan},
+      {"rebuild", kImport, "CATALOG ID...", 2, SIZE_MAX, {jobs, kJsonOption}, "scan items again",
+       "Scans the items with these ItemIds again, reading their files afresh; annotations the user typed in "
+       "the catalog and never wrote into the file are kept. Fails when a file could not be read.",
+       CmdRebuild},
+      {"thumbnail", kImport, "CATALOG ID OUT.jpg", 3, 3, {}, "the stored thumbnail as JPEG",
+       "Writes an item's stored thumbnail to OUT.jpg as a JPEG file.", CmdThumbnail},
+      {"preview", kImport, "FILE OUT.jpg", 2, 2,
+       {{"--size", "N", "fit the preview in N by N pixels", 1, false, 1, 16384}}, "a preview of a media file",
+       "Writes a preview of a media file (a photo, a movie's frame, a document's page) to OUT.jpg, upright "
+       "as the file's orientation asks, and no larger than --size when it is given.",
+       CmdPreview},
+      {"import-options", kImport, "CATALOG", 1, 1,
+       {{"--set-json", "JSON", "change the options named in a JSON object"}, kJsonOption},
+       "the catalog's import filters",
+       "Shows the catalog's import options: the media classes taken, whether shortcuts and invisible files "
+       "are ignored, and the name, date, size, folder level and type filters. --set-json changes those it "
+       "names, with the keys shown (for example {\"filters\": {\"size\": {\"enabled\": true, \"kb\": 100}}}), "
+       "and saves.",
+       CmdImportOptions},
   };
 }
 

@@ -11,7 +11,7 @@
 #include "app/preferences.h"
 #include "app/settings_store.h"
 #include "cli/command_table.h"
-#include "cli/json_writer.h"
+#include "cli/output.h"
 #include "platform/byte_io.h"
 #include "platform/error_codes.h"
 #include "platform/text_encoding.h"
@@ -86,7 +86,10 @@ Result CmdSettings(const Invocation& inv, std::ostream& out) {
   if (verb != "get" && verb != "put" && verb != "delete") {
     throw UsageError{"'" + verb + "' is not a settings action (get, put or delete)"};
   }
-  if (inv.operands.size() != wanted) throw UsageError{"wrong number of arguments for 'settings " + verb + "'"};
+  if (inv.operands.size() != wanted) {
+    throw UsageError{verb + " expected " + std::to_string(wanted) + " arguments, got " +
+                     std::to_string(inv.operands.size())};
+  }
   const std::uint32_t code = ParseCode(inv.operands[1]);
   const std::int32_t index = ParseIndex(inv.operands[2]);
 
@@ -130,46 +133,39 @@ Result CmdPrefs(const Invocation& inv, std::ostream& out) {
   const app::LoadedPreferences loaded = app::LoadPreferences(store, screen);
   const app::PreferencesBlock& block = loaded.preferences;
 
-  JsonWriter w;
-  auto write_window = [&w, &block] {
-    const app::WindowRect rect = block.windowRect();
-    w.key("window").beginObject();
-    w.key("top").number(rect.top);
-    w.key("left").number(rect.left);
-    w.key("bottom").number(rect.bottom);
-    w.key("right").number(rect.right);
-    w.endObject();
-  };
-  w.beginObject();
-  w.key("first_run").number(block.firstRun());
+  const app::WindowRect rect = block.windowRect();
+  const Json window{{"top", rect.top}, {"left", rect.left}, {"bottom", rect.bottom}, {"right", rect.right}};
+  Json prefs = Json::object();
+  prefs["first_run"] = block.firstRun();
   // Members follow the offsets, so the window rectangle goes among the
   // fields of the table.
-  bool window_written = false;
   for (const app::PreferenceField& f : app::PreferenceFields()) {
-    if (!window_written && f.offset > app::pref::kWindowRect) {
-      write_window();
-      window_written = true;
-    }
-    w.key(OffsetKey(f.offset)).number(block.field(f));
+    if (!prefs.contains("window") && f.offset > app::pref::kWindowRect) prefs["window"] = window;
+    prefs[OffsetKey(f.offset)] = block.field(f);
   }
-  if (!window_written) write_window();
-  w.key(OffsetKey(app::pref::kListCount)).number(block.i32(app::pref::kListCount));
-  w.key("list").beginArray();
-  for (const std::string& entry : block.listEntries()) w.string(Windows1252ToUtf8(entry));
-  w.endArray();
-  w.endObject();
-  out << w.text() << '\n';
+  if (!prefs.contains("window")) prefs["window"] = window;
+  prefs[OffsetKey(app::pref::kListCount)] = block.i32(app::pref::kListCount);
+  Json& list = prefs["list"] = Json::array();
+  for (const std::string& entry : block.listEntries()) list.push_back(Windows1252ToUtf8(entry));
+  PrintObject(out, prefs, inv.json);
   return std::nullopt;
 }
 
 }  // namespace
 
 std::vector<CommandEntry> SettingsCommands() {
+  using groups::kSettings;
   return {
-      {"settings", 3, 4, false, false, CmdSettings,
-       "settings get|put|delete CODE INDEX [FILE]  a coded setting: raw bytes to stdout, FILE's bytes in, or gone; absent: -43"},
-      {"prefs", 0, 1, true, true, CmdPrefs,
-       "prefs [WIDTHxHEIGHT] --json  preferences as validated: first_run, fields by offset, window for the screen, list"},
+      {"settings", kSettings, "get|put|delete CODE INDEX [FILE]", 3, 4, {},
+       "read, write or delete a coded setting",
+       "Works on one coded setting of the user's settings store, named by its four-character code and index: "
+       "`get` writes its raw bytes to standard output, `put` stores the bytes of FILE, `delete` removes it. "
+       "A setting that is not there fails with error -43.",
+       CmdSettings},
+      {"prefs", kSettings, "[WIDTHxHEIGHT]", 0, 1, {kJsonOption}, "the preferences, as validated",
+       "Shows the preferences as the program validates them: whether this is the first run, each field by "
+       "its offset, the window placed for a screen of WIDTHxHEIGHT, and the list entries.",
+       CmdPrefs},
   };
 }
 

@@ -5,36 +5,24 @@
 #include "app/startup.h"
 #include "app/update_check.h"
 #include "cli/command_table.h"
-#include "cli/json_writer.h"
+#include "cli/output.h"
 #include "media/media_type_registry.h"
 
 namespace norvo::cli {
 namespace {
 
-// update-check [--url URL] --json. Asked for on the command line, so every
-// outcome has a message; a server that cannot be reached is a failure.
+// Asked for on the command line, so every outcome has a message; a server
+// that cannot be reached is a failure.
 Result CmdUpdateCheck(const Invocation& inv, std::ostream& out) {
-  std::string url = app::ConfiguredUpdateUrl(app::SettingsStore::Open());
-  const std::vector<std::string>& ops = inv.operands;
-  for (std::size_t i = 0; i < ops.size(); ++i) {
-    if (ops[i] != "--url") throw UsageError{"unknown operand '" + ops[i] + "' for update-check"};
-    if (i + 1 >= ops.size()) throw UsageError{"--url needs a value"};
-    url = ops[++i];
-  }
+  const std::string url = inv.value("--url").value_or(app::ConfiguredUpdateUrl(app::SettingsStore::Open()));
   const app::UpdateCheckResult result = app::CheckForUpdate(true, url);
   if (result.code != err::kNone) return FailWith(result.code, result.message);
-  JsonWriter w;
-  w.beginObject();
-  w.key("newer").boolean(result.newer);
-  w.key("free").boolean(result.free);
-  if (result.version) {
-    w.key("version").string(*result.version);
-  } else {
-    w.key("version").null();
-  }
-  w.key("message").string(result.message);
-  w.endObject();
-  out << w.text() << '\n';
+  PrintObject(out,
+              Json{{"newer", result.newer},
+                   {"free", result.free},
+                   {"version", result.version ? Json(*result.version) : Json(nullptr)},
+                   {"message", result.message}},
+              inv.json);
   return std::nullopt;
 }
 
@@ -52,56 +40,40 @@ Result CmdStartup(const Invocation& inv, std::ostream& out) {
   app::StartupState s = app::InitInstance(options);
   if (s.outcome == app::StartupOutcome::kFailed) return FailWith(err::kParam, s.failure);
 
-  auto strings = [](JsonWriter& w, const std::vector<std::string>& list) {
-    w.beginArray();
-    for (const auto& item : list) w.string(item);
-    w.endArray();
-  };
-  JsonWriter w;
-  w.beginObject();
-  w.key("first_run").boolean(s.first_run);
-  w.key("settings").string(s.settings->userPath());
-  w.key("media_types").number(static_cast<std::uint64_t>(media::GetMediaTypeTable().size()));
-  w.key("essential_importers").boolean(media::HasEssentialImporters());
-  w.key("importer_folders");
-  strings(w, s.importer_folders);
-  w.key("scratch_folder").string(s.scratch_folder);
-  w.key("last_catalog");
-  if (s.last_catalog.empty()) {
-    w.null();
-  } else {
-    w.string(s.last_catalog);
-  }
-  w.key("recent");
-  strings(w, s.recent.paths());
   const char* kind = s.request.kind == app::CommandLineRequest::Kind::kOpenCatalog ? "open-catalog"
                      : s.request.kind == app::CommandLineRequest::Kind::kAddFiles ? "add-files"
                                                                                    : "nothing";
-  w.key("request");
-  w.beginObject();
-  w.key("kind").string(kind);
-  w.key("paths");
-  strings(w, s.request.paths);
-  w.endObject();
-  w.key("reopen_catalog");
-  if (s.reopen_catalog) {
-    w.string(*s.reopen_catalog);
-  } else {
-    w.null();
-  }
-  w.key("warnings");
-  strings(w, s.warnings);
-  w.endObject();
-  out << w.text() << '\n';
+  Json state = Json::object();
+  state["first_run"] = s.first_run;
+  state["settings"] = s.settings->userPath();
+  state["media_types"] = media::GetMediaTypeTable().size();
+  state["essential_importers"] = media::HasEssentialImporters();
+  state["importer_folders"] = s.importer_folders;
+  state["scratch_folder"] = s.scratch_folder;
+  state["last_catalog"] = s.last_catalog.empty() ? Json(nullptr) : Json(s.last_catalog);
+  state["recent"] = s.recent.paths();
+  state["request"] = {{"kind", kind}, {"paths", s.request.paths}};
+  state["reopen_catalog"] = s.reopen_catalog ? Json(*s.reopen_catalog) : Json(nullptr);
+  state["warnings"] = s.warnings;
+  PrintObject(out, state, inv.json);
   return std::nullopt;
 }
 
 std::vector<CommandEntry> StartupCommands() {
+  using groups::kStartup;
   return {
-      {"update-check", 0, 2, true, true, CmdUpdateCheck,
-       "update-check [--url URL] --json  ask the update server for a newer version"},
-      {"startup", 0, SIZE_MAX, true, true, CmdStartup,
-       "startup [ARG...] --json  run the start-up steps and show what they decided"},
+      {"startup", kStartup, "[ARG...]", 0, SIZE_MAX, {kJsonOption}, "run the start-up steps and show what they decided",
+       "Runs the desktop program's start-up steps as it would with ARG... on its command line (beside a "
+       "running program) and shows what they decided: first run or not, the settings file, the media types "
+       "and importer folders found, the scratch folder, the recent catalogs and what the command line asks "
+       "to open.",
+       CmdStartup},
+      {"update-check", kStartup, "", 0, 0,
+       {{"--url", "URL", "ask this server instead of the configured one"}, kJsonOption},
+       "ask the update server for a newer version",
+       "Asks the update server whether a newer version is out and prints its answer. A server that cannot "
+       "be reached is a failure.",
+       CmdUpdateCheck},
   };
 }
 

@@ -15,8 +15,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace norvo::cli_testing;
 
-const fs::path kPhotos = fs::path(NORVO_TESTDATA_DIR) / "photos";
-
 struct ScriptSample {
   const char* name;
   std::string text;  // no list separators: one keyword
@@ -30,49 +28,11 @@ const ScriptSample kScripts[] = {
     {"combining marks", "Cafe\u0301 n\u0303o"},
 };
 
-// An exiftool value as a list: a lone value is a string, several an array.
-std::vector<std::string> Values(const Json& tags, std::string_view key) {
-  for (const auto& [k, v] : tags.members) {
-    if (k != key) continue;
-    if (v.kind == Json::Kind::kString) return {v.text};
-    std::vector<std::string> out;
-    for (const Json& item : v.items) out.push_back(item.text);
-    return out;
-  }
-  return {};
-}
-
 class AnnotationTextCliTest : public CliHarness {
  protected:
-  std::string Photo(const std::string& name) {
-    fs::path to = dir_ / name;
-    fs::copy_file(kPhotos / "Canon_40D.jpg", to);
-    fs::permissions(to, fs::perms::owner_write, fs::perm_options::add);
-    return to.string();
-  }
+  std::string Photo(const std::string& name) { return CliHarness::Photo("Canon_40D.jpg", name); }
   // The merged annotations norvo-cli reads from a file.
-  Json Annotations(const std::string& path) {
-    return JsonParser::Parse(Ok({"metadata", path, "--json"})).items.at(0)["annotations"];
-  }
-  std::vector<std::string> Field(const std::string& path, std::string_view label) {
-    return Values(Annotations(path), label);
-  }
-  // exiftool's reading of the files (groups named, IPTC records without a
-  // declaration taken as `iptc_charset`); an empty array without exiftool.
-  static Json Exiftool(const std::vector<std::string>& files, const std::string& iptc_charset = "UTF8") {
-    std::string command = "exiftool -j -G1 -charset iptc=" + iptc_charset +
-                          " -IPTC:all -XMP-dc:Subject -XMP-dc:Description -XMP-photoshop:City";
-    for (const auto& f : files) command += " '" + f + "'";
-    command += " 2>/dev/null";
-    std::string text;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-      char buffer[4096];
-      std::size_t n = 0;
-      while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-      pclose(pipe);
-    }
-    return JsonParser::Parse(text.empty() ? "[]" : text);
-  }
+  Json Annotations(const std::string& path) { return JsonOf({"metadata", path}).at(0)["annotations"]; }
   static bool ExiftoolWrites(const std::string& arguments) {
     return std::system(("exiftool -q -q -overwrite_original " + arguments + " >/dev/null 2>&1").c_str()) == 0;
   }
@@ -93,12 +53,14 @@ TEST_F(AnnotationTextCliTest, AnnotateKeepsTheKeywordsOfEveryScriptWhole) {
     EXPECT_EQ(Values(annotations, "City"), std::vector<std::string>{"Zürich"});
   }
 
-  Json theirs = Exiftool(files);
-  if (theirs.items.empty()) GTEST_SKIP() << "exiftool is not installed";
-  ASSERT_EQ(theirs.items.size(), files.size());
+  // Groups named; IPTC records without a declaration read as UTF-8.
+  Json theirs = Exiftool("-G1 -charset iptc=UTF8 -IPTC:all -XMP-dc:Subject -XMP-dc:Description -XMP-photoshop:City",
+                         files);
+  if (theirs.empty()) GTEST_SKIP() << "exiftool is not installed";
+  ASSERT_EQ(theirs.size(), files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
     SCOPED_TRACE(kScripts[i].name);
-    const Json& tags = theirs.items[i];
+    const Json& tags = theirs[i];
     const std::string& text = kScripts[i].text;
     EXPECT_EQ(Values(tags, "IPTC:CodedCharacterSet"), std::vector<std::string>{"UTF8"});
     EXPECT_EQ(Values(tags, "IPTC:Keywords"), (std::vector<std::string>{text, "b"}));
@@ -111,7 +73,7 @@ TEST_F(AnnotationTextCliTest, AnnotateKeepsTheKeywordsOfEveryScriptWhole) {
 
 TEST_F(AnnotationTextCliTest, AnnotateJsonShowsWhatWasWritten) {
   const std::string path = Photo("json.jpg");
-  Json shown = JsonParser::Parse(Ok({"annotate", path, "Author=Σωκράτης", "Keywords=日本; 東京", "--json"}));
+  Json shown = JsonOf({"annotate", path, "Author=Σωκράτης", "Keywords=日本; 東京"});
   EXPECT_EQ(Values(shown["annotations"], "Author"), std::vector<std::string>{"Σωκράτης"});
   EXPECT_EQ(Values(shown["annotations"], "Keywords"), (std::vector<std::string>{"日本", "東京"}));
 }
@@ -130,7 +92,7 @@ TEST_F(AnnotationTextCliTest, MetadataReadsRecordsExiftoolWrote) {
   // Undeclared records are Windows-1252.
   const std::string latin = Photo("cp1252.jpg");
   ASSERT_TRUE(ExiftoolWrites("-charset iptc=cp1252 '-IPTC:Caption-Abstract=Café' '" + latin + "'"));
-  EXPECT_EQ(Field(latin, "Caption"), std::vector<std::string>{"Café"});
+  EXPECT_EQ(Values(Annotations(latin), "Caption"), std::vector<std::string>{"Café"});
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// What the tests that run the built norvo-cli share: a minimal JSON reader
-// for its output, and a fixture that runs it in a temporary folder with its
-// own scratch, settings and runtime folders, so nothing touches the real home.
+// What the tests that run the built norvo-cli share: a fixture that runs it
+// in a temporary folder with its own scratch, settings and runtime folders,
+// so nothing touches the real home, and exiftool's reading of files to
+// compare with.
 #pragma once
 
 #include <fcntl.h>
@@ -10,14 +11,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <charconv>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -25,133 +25,9 @@ extern char** environ;
 namespace norvo::cli_testing {
 
 namespace fs = std::filesystem;
+using Json = nlohmann::ordered_json;
 
-// A minimal JSON reader, enough to check norvo-cli output structurally.
-struct Json {
-  enum class Kind { kNull, kBool, kNumber, kString, kArray, kObject } kind = Kind::kNull;
-  bool boolean = false;
-  long long number = 0;
-  std::string text;
-  std::vector<Json> items;
-  std::vector<std::pair<std::string, Json>> members;  // in output order
-
-  const Json& operator[](std::string_view key) const {
-    for (const auto& [k, v] : members) {
-      if (k == key) return v;
-    }
-    throw std::runtime_error("no member " + std::string(key));
-  }
-  std::vector<std::string> keys() const {
-    std::vector<std::string> out;
-    for (const auto& m : members) out.push_back(m.first);
-    return out;
-  }
-};
-
-class JsonParser {
- public:
-  static Json Parse(std::string_view text) {
-    JsonParser p{text};
-    Json v = p.value();
-    p.space();
-    if (p.pos_ != text.size()) p.fail("trailing text");
-    return v;
-  }
-
- private:
-  explicit JsonParser(std::string_view t) : t_(t) {}
-  [[noreturn]] void fail(const std::string& why) { throw std::runtime_error("JSON: " + why); }
-  void space() {
-    while (pos_ < t_.size() && std::string_view(" \n\r\t").find(t_[pos_]) != std::string_view::npos) ++pos_;
-  }
-  bool take(std::string_view word) {
-    if (t_.substr(pos_, word.size()) != word) return false;
-    pos_ += word.size();
-    return true;
-  }
-  void expect(char c) {
-    space();
-    if (pos_ >= t_.size() || t_[pos_] != c) fail(std::string("expected ") + c);
-    ++pos_;
-  }
-  std::string string() {
-    expect('"');
-    std::string out;
-    while (pos_ < t_.size() && t_[pos_] != '"') {
-      char c = t_[pos_++];
-      if (static_cast<unsigned char>(c) < 0x20) fail("control character in string");
-      if (c != '\\') {
-        out.push_back(c);
-        continue;
-      }
-      char e = pos_ < t_.size() ? t_[pos_++] : '?';
-      constexpr std::string_view kEscapes = "\"\\/ntr", kMeanings = "\"\\/\n\t\r";
-      if (std::size_t k = kEscapes.find(e); k != std::string_view::npos) {
-        out.push_back(kMeanings[k]);
-        continue;
-      }
-      unsigned u = 0;
-      auto [p, ec] = std::from_chars(t_.data() + pos_, t_.data() + std::min(pos_ + 4, t_.size()), u, 16);
-      if (e != 'u' || ec != std::errc() || p != t_.data() + pos_ + 4) fail("bad escape");
-      pos_ += 4;
-      if (u < 0x80) {
-        out.push_back(static_cast<char>(u));
-      } else if (u < 0x800) {
-        out += {static_cast<char>(0xC0 | (u >> 6)), static_cast<char>(0x80 | (u & 0x3F))};
-      } else {
-        out += {static_cast<char>(0xE0 | (u >> 12)), static_cast<char>(0x80 | ((u >> 6) & 0x3F)),
-                static_cast<char>(0x80 | (u & 0x3F))};
-      }
-    }
-    expect('"');
-    return out;
-  }
-  Json value() {
-    space();
-    Json v;
-    if (pos_ >= t_.size()) fail("unexpected end");
-    char c = t_[pos_];
-    if (take("null")) return v;
-    if (take("true")) {
-      v.kind = Json::Kind::kBool;
-      v.boolean = true;
-    } else if (take("false")) {
-      v.kind = Json::Kind::kBool;
-    } else if (c == '"') {
-      v.kind = Json::Kind::kString;
-      v.text = string();
-    } else if (c == '[' || c == '{') {
-      ++pos_;
-      v.kind = c == '[' ? Json::Kind::kArray : Json::Kind::kObject;
-      char close = c == '[' ? ']' : '}';
-      space();
-      if (pos_ < t_.size() && t_[pos_] == close) {
-        ++pos_;
-        return v;
-      }
-      do {
-        if (c == '[') {
-          v.items.push_back(value());
-        } else {
-          std::string k = string();
-          expect(':');
-          v.members.emplace_back(k, value());
-        }
-        space();
-      } while (pos_ < t_.size() && t_[pos_] == ',' && ++pos_);
-      expect(close);
-    } else {
-      v.kind = Json::Kind::kNumber;
-      auto [p, ec] = std::from_chars(t_.data() + pos_, t_.data() + t_.size(), v.number);
-      if (ec != std::errc()) fail("bad value");
-      pos_ = static_cast<std::size_t>(p - t_.data());
-    }
-    return v;
-  }
-
-  std::string_view t_;
-  std::size_t pos_ = 0;
-};
+const fs::path kPhotos = fs::path(NORVO_TESTDATA_DIR) / "photos";
 
 struct CliResult {
   int status = -1;
@@ -163,6 +39,40 @@ inline std::string ReadAll(const fs::path& path) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+// The keys of a JSON object, in output order.
+inline std::vector<std::string> Keys(const Json& object) {
+  std::vector<std::string> keys;
+  for (const auto& [key, value] : object.items()) keys.push_back(key);
+  return keys;
+}
+
+// A JSON array of numbers (ItemIds) as a vector.
+inline std::vector<long long> Numbers(const Json& array) { return array.get<std::vector<long long>>(); }
+
+// An exiftool value as a list: a lone value is a string, several an array.
+inline std::vector<std::string> Values(const Json& tags, const std::string& key) {
+  if (!tags.contains(key)) return {};
+  const Json& v = tags[key];
+  if (v.is_array()) return v.get<std::vector<std::string>>();
+  return {v.is_string() ? v.get<std::string>() : v.dump()};
+}
+
+// exiftool's JSON for the files with `options` (tags, -n, -G1, charsets), or
+// an empty array when exiftool is not installed.
+inline Json Exiftool(const std::string& options, const std::vector<std::string>& files) {
+  std::string command = "exiftool -j " + options;
+  for (const auto& f : files) command += " '" + f + "'";
+  command += " 2>/dev/null";
+  std::string text;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
+    pclose(pipe);
+  }
+  return text.empty() ? Json::array() : Json::parse(text);
 }
 
 class CliHarness : public ::testing::Test {
@@ -229,6 +139,19 @@ class CliHarness : public ::testing::Test {
     CliResult r = Run(args);
     EXPECT_EQ(r.status, 0) << args[0] << ": " << r.err;
     return r.out;
+  }
+  // Runs a command that must succeed with --json added; returns the JSON.
+  Json JsonOf(std::vector<std::string> args) {
+    args.push_back("--json");
+    return Json::parse(Ok(args));
+  }
+  Json List(const std::string& catalog) { return JsonOf({"list", catalog}); }
+  // Copies a test photo into the temporary folder under `name`, writable.
+  std::string Photo(const std::string& source, const std::string& name) {
+    fs::path to = dir_ / name;
+    fs::copy_file(kPhotos / source, to);
+    fs::permissions(to, fs::perms::owner_write, fs::perm_options::add);
+    return to.string();
   }
 
   fs::path dir_;

@@ -22,8 +22,6 @@ namespace fs = std::filesystem;
 using namespace norvo;
 using namespace norvo::cli_testing;
 
-const fs::path kPhotos = fs::path(NORVO_TESTDATA_DIR) / "photos";
-
 class SharingCliTest : public CliHarness {
  protected:
   void SetUp() override {
@@ -40,7 +38,7 @@ class SharingCliTest : public CliHarness {
     std::string text = ReadAll(path);
     return {text.begin(), text.end()};
   }
-  int Items() { return static_cast<int>(JsonParser::Parse(Ok({"list", catalog_, "--json"})).items.size()); }
+  int Items() { return static_cast<int>(List(catalog_).size()); }
 };
 
 // Fault: a killed opener left an empty LockFile in every slot, and every
@@ -51,7 +49,7 @@ TEST_F(SharingCliTest, LockFilesOfKilledRunsNeverLockTheCatalogOut) {
   }
   EXPECT_EQ(Items(), 3);
   Ok({"label", catalog_, "1", "Red"});
-  EXPECT_EQ(JsonParser::Parse(Ok({"list", catalog_, "--json"})).items[0]["label"].number, 1);
+  EXPECT_EQ(List(catalog_)[0]["label"], 1);
 }
 
 // Fault: two commands started together both succeeded and one change was
@@ -65,15 +63,15 @@ TEST_F(SharingCliTest, AChangerWaitsForAnotherAndNeverLosesAnUpdate) {
   CliResult busy = Run({"--wait", "0", "label", catalog_, "2", "Blue"});
   EXPECT_EQ(busy.status, 1);
   EXPECT_NE(busy.err.find("is in use by another program"), std::string::npos) << busy.err;
-  CliResult viewer = Run({"--wait", "0", "list", catalog_, "--json"});
+  CliResult viewer = Run({"--wait", "0", "list", catalog_});
   EXPECT_EQ(viewer.status, 1) << "a viewer must not read a catalog in the middle of a change";
   ASSERT_EQ(catalog::SetItemLabel(*other, 1, 4), err::kNone);
   ASSERT_TRUE(other.save().ok());
   other.close(false);
   Ok({"label", catalog_, "2", "Blue"});
-  Json list = JsonParser::Parse(Ok({"list", catalog_, "--json"}));
-  EXPECT_EQ(list.items[0]["label"].number, 4);
-  EXPECT_EQ(list.items[1]["label"].number, 3);
+  Json list = List(catalog_);
+  EXPECT_EQ(list[0]["label"], 4);
+  EXPECT_EQ(list[1]["label"], 3);
 }
 
 // Fault: a catalog on read-only media could not even be listed.
@@ -81,7 +79,7 @@ TEST_F(SharingCliTest, AProtectedCatalogIsViewedButNotChanged) {
   const auto before = Bytes(catalog_);
   fs::permissions(catalog_, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   EXPECT_EQ(Items(), 3);
-  Ok({"find", catalog_, "Canon", "--json"});
+  EXPECT_EQ(Ok({"find", catalog_, "Canon"}), "1\n");
   CliResult change = Run({"label", catalog_, "1", "Red"});
   EXPECT_EQ(change.status, 1);
   EXPECT_NE(change.err.find("can't be changed"), std::string::npos) << change.err;
@@ -98,14 +96,14 @@ TEST_F(SharingCliTest, FifosAreRefusedAtOnce) {
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"preview", fifo, (dir_ / "out.jpg").string()},
            {"annotate", fifo, "Keywords=x"},
-           {"list", (dir_ / "f.nrk").string(), "--json"},
+           {"list", (dir_ / "f.nrk").string()},
            {"add", catalog_, fifo}}) {
     CliResult r = Run(args);
     EXPECT_EQ(r.status, 1) << args[0];
     EXPECT_NE(r.err.find("(error -1302)"), std::string::npos) << args[0] << ": " << r.err;
   }
-  Json meta = JsonParser::Parse(Ok({"metadata", fifo, "--json"}));
-  EXPECT_NE(meta.items[0]["error"].text.find("-1302"), std::string::npos);
+  EXPECT_NE(JsonOf({"metadata", fifo})[0]["error"].get<std::string>().find("-1302"), std::string::npos);
+  EXPECT_TRUE(Ok({"metadata", fifo}).starts_with("Error       : "));
   fs::remove(dir_ / "f.jpg");
   fs::remove(dir_ / "f.nrk");
 }
@@ -113,10 +111,10 @@ TEST_F(SharingCliTest, FifosAreRefusedAtOnce) {
 // Fault: a photo opened as a catalog was reported as a catalog with too many
 // items; a protected photo was rewritten by annotate.
 TEST_F(SharingCliTest, MessagesNameTheRealCause) {
-  CliResult photo = Run({"list", (dir_ / "Canon_40D.jpg").string(), "--json"});
+  CliResult photo = Run({"list", (dir_ / "Canon_40D.jpg").string()});
   EXPECT_EQ(photo.status, 1);
   EXPECT_NE(photo.err.find("'Canon_40D.jpg' is not a Norvo Media catalog."), std::string::npos) << photo.err;
-  CliResult absent = Run({"list", (dir_ / "none.nrk").string(), "--json"});
+  CliResult absent = Run({"list", (dir_ / "none.nrk").string()});
   EXPECT_NE(absent.err.find("The catalog 'none.nrk' was not found."), std::string::npos) << absent.err;
 
   const fs::path locked = dir_ / "Nikon_D70.jpg";
@@ -175,7 +173,7 @@ TEST_F(SharingCliTest, LeftoversOfKilledRunsGoAtTheNextStart) {
   const fs::path live = dir_ / "scratch" / ("Norvo Scratch " + std::to_string(::getpid()) + "-1.tmp");
   std::ofstream(live) << "records";
 
-  Ok({"info", catalog_, "--json"});
+  Ok({"info", catalog_});
   EXPECT_FALSE(fs::exists(scratch));
   EXPECT_FALSE(fs::exists(copy));
   EXPECT_TRUE(fs::is_empty(claims));
