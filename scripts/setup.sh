@@ -9,9 +9,11 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 # its runtime libraries, which build the fuzzing targets.
 PACKAGES="cmake ninja-build g++ ccache pkg-config libgtest-dev"
 # Libraries the program links: settings database, HTTP, Unicode text
-# (case folding, normalisation, collation), checksums (zlib), and the media
-# readers (movies, still images, camera raw, PDF).
+# (case folding, normalisation, collation), checksums (zlib), the command
+# line's argument parser and JSON (header-only), and the media readers
+# (movies, still images, camera raw, PDF).
 PACKAGES="$PACKAGES libsqlite3-dev libcurl4-openssl-dev libicu-dev zlib1g-dev"
+PACKAGES="$PACKAGES libcli11-dev nlohmann-json3-dev"
 PACKAGES="$PACKAGES libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev"
 PACKAGES="$PACKAGES libjpeg62-turbo-dev libpng-dev libtiff-dev libwebp-dev libheif-dev libgif-dev libraw-dev"
 PACKAGES="$PACKAGES libpoppler-cpp-dev libexempi-dev"
