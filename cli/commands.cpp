@@ -170,16 +170,16 @@ struct Parsed {
 
 void AddOption(CLI::App& app, const OptionSpec& o, Parsed& into) {
   const std::string name(o.name);
-  CLI::Option* option = nullptr;
   if (o.value_name.empty()) {
-    option = app.add_flag(name, into.flags[name], std::string(o.help));
-  } else {
-    option = app.add_option(name, into.values[name], std::string(o.help))
-                 ->type_size(o.values)
-                 ->type_name(std::string(o.value_name))
-                 ->multi_option_policy(o.repeats ? CLI::MultiOptionPolicy::TakeAll : CLI::MultiOptionPolicy::TakeLast);
-    if (o.max > 0) option->check(RangeCheck(o));
+    app.add_flag(name, into.flags[name], std::string(o.help));
+    return;
   }
+  CLI::Option* option =
+      app.add_option(name, into.values[name], std::string(o.help))
+          ->type_size(o.values)
+          ->type_name(std::string(o.value_name))
+          ->multi_option_policy(o.repeats ? CLI::MultiOptionPolicy::TakeAll : CLI::MultiOptionPolicy::TakeLast);
+  if (o.max > 0) option->check(RangeCheck(o));
 }
 
 struct CommandLine {
@@ -264,9 +264,12 @@ constexpr int kUsageStatus = 2;
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   auto line = std::make_unique<CommandLine>();
   const CommandEntry* command = nullptr;
+  // Words after "--" are operands even when they start with '-' (a file
+  // named "-x.jpg"); the parser is given only the words before it.
+  auto mark = std::find(args.begin(), args.end(), "--");
   try {
     // CLI11 takes the words last to first.
-    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    std::vector<std::string> reversed(std::make_reverse_iterator(mark), args.rend());
     line->app.parse(reversed);
   } catch (const CLI::ParseError& e) {
     if (std::optional<std::size_t> i = line->chosen()) command = &Commands()[*i];
@@ -301,6 +304,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   }
   command = &Commands()[*chosen];
   Parsed& parsed = line->commands[*chosen];
+  if (mark != args.end()) parsed.operands.insert(parsed.operands.end(), mark + 1, args.end());
   if (parsed.help) {
     PrintCommandHelp(out, *command);
     return 0;

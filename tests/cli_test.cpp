@@ -59,7 +59,7 @@ TEST_F(CliTest, AddLabelRemoveAndSaveAs) {
   EXPECT_EQ(fs::file_size(catalog_), size_before);
 
   std::vector<std::string> files = {Photo("Canon_40D.jpg", "a.jpg"), Photo("Nikon_D70.jpg", "b.jpg"),
-                                    Photo("Pentax_K10D.jpg", "c.jpg")};
+                                    Photo("Pentax_K10D.jpg", "c-3.jpg")};
   EXPECT_EQ(Ok({"add", catalog_, files[0], files[1], files[2]}), "1\n2\n3\n");
   Json list = List(catalog_);
   ASSERT_EQ(list.size(), 3u);
@@ -68,6 +68,9 @@ TEST_F(CliTest, AddLabelRemoveAndSaveAs) {
     EXPECT_TRUE(list[i]["pending"].get<bool>());
     EXPECT_EQ(list[i]["path"], files[i]);
   }
+
+  // After "--", a word that starts with '-' is an operand.
+  EXPECT_EQ(Ok({"find", catalog_, "--", "-3"}), "3\n");
 
   Ok({"label", catalog_, "1", "gREEN"});
   Ok({"label", catalog_, "3", "7"});
