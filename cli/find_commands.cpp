@@ -202,7 +202,9 @@ Result CmdGroups(const Invocation& inv, std::ostream& out) {
     return std::nullopt;
   }
   // Names indented by level show the tree of sets.
-  auto name = [](const Json& g) { return std::string(2 * g["level"].get<std::size_t>(), ' ') + g["name"].get<std::string>(); };
+  auto name = [](const Json& g) {
+    return std::string(2 * g["level"].get<std::size_t>(), ' ') + g["name"].get<std::string>();
+  };
   auto ids = [](const Json& g) {
     std::string text;
     for (const Json& id : g["items"]) text += (text.empty() ? "" : " ") + std::to_string(id.get<std::uint32_t>());

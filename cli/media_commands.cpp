@@ -73,7 +73,8 @@ Result CmdRecognize(const Invocation& inv, std::ostream& out) {
     auto known = [](const char* key) {
       return [key](const Json& f) { return f[key].is_null() ? std::string("-") : f[key].get<std::string>(); };
     };
-    PrintTable(out, files, {{"CODE", false, known("code")}, {"CLASS", false, known("class")}, MemberColumn("FILE", "file")});
+    PrintTable(out, files,
+               {{"CODE", false, known("code")}, {"CLASS", false, known("class")}, MemberColumn("FILE", "file")});
   }
   return std::nullopt;
 }

@@ -202,7 +202,9 @@ Result CmdAnnotate(const Invocation& inv, std::ostream& out) {
   if (inv.json) {
     md::ImageMetadata written;
     md::ReadImageMetadata(spec, false, &written);
-    PrintJson(out, Json{{"file", path}, {"annotations", AnnotationsJson(md::AnnotationsFromMetadata(written.list, written.image_resources))}});
+    PrintJson(out, Json{{"file", path},
+                        {"annotations", AnnotationsJson(md::AnnotationsFromMetadata(written.list,
+                                                                                    written.image_resources))}});
   }
   return std::nullopt;
 }

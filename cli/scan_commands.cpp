@@ -321,11 +321,13 @@ std::optional<KeyValues> FlattenJson(const std::string& text, std::string* why) 
   try {
     document = Json::parse(text);
   } catch (const Json::parse_error& e) {
-    *why = e.what();
+    // The library's words, without its "[json.exception.parse_error.101] ".
+    const std::string what = e.what();
+    *why = what.substr(what.find("] ") == std::string::npos ? 0 : what.find("] ") + 2);
     return std::nullopt;
   }
   if (!document.is_object()) {
-    *why = "it is not an object";
+    *why = "not a JSON object";
     return std::nullopt;
   }
   KeyValues pairs;
@@ -342,7 +344,7 @@ Result CmdImportOptions(const Invocation& inv, std::ostream& out) {
   if (set_json) {
     std::string why;
     std::optional<KeyValues> pairs = FlattenJson(*set_json, &why);
-    if (!pairs) return FailWith(err::kParam, "--set-json is not JSON: " + why + ".");
+    if (!pairs) return FailWith(err::kParam, "--set-json: " + why + ".");
     media::ImportOptionsView view = media::ImportOptionsToView(settings);
     for (const auto& [key, value] : *pairs) {
       if (media::SetImportOptionsKey(view, key, value) != err::kNone) {
