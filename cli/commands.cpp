@@ -277,7 +277,11 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       PrintCommandHelp(out, *command);
       return 0;
     }
-    UsageLine(err, command, DescribeParseError(e, *line, command));
+    // A global option's problem is not the command's.
+    const std::string what = e.what();
+    const bool global = std::ranges::any_of(
+        kGlobalOptions, [&](const OptionSpec& o) { return what.starts_with(std::string(o.name) + ":"); });
+    UsageLine(err, global ? nullptr : command, DescribeParseError(e, *line, command));
     return kUsageStatus;
   }
   if (line->version) {

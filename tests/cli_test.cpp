@@ -266,7 +266,7 @@ TEST_F(CliTest, UsageErrorsAreOneLineNamingTheCommand) {
       {{"frobnicate", c}, "", "unknown command 'frobnicate'"},
       {{"help", "frobnicate"}, "", "no command 'frobnicate'"},
       {{"--password"}, "", "--password needs TEXT"},
-      {{"--wait", "90000", "info", c}, "info", "--wait takes a number from 0 to 86400"},
+      {{"--wait", "90000", "info", c}, "", "--wait takes a number from 0 to 86400"},
       {{"info"}, "info", "expected 1 argument, got 0"},
       {{"label", c, "1"}, "label", "expected 3 arguments, got 2"},
       {{"remove", c}, "remove", "expected at least 2 arguments, got 1"},
