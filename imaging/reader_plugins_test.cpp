@@ -119,6 +119,21 @@ TEST(ReaderPlugins, OpeningRefusesWhatIsNotAModuleOfTheFamily) {
   EXPECT_FALSE(error.empty());
 }
 
+TEST(PluginModule, SystemLibrariesOpenBySonameAndFailuresAreNamed) {
+  PluginModule zlib;
+  std::string error;
+  ASSERT_EQ(PluginModule::Open("libz.so.1", &zlib, &error), err::kNone) << error;
+  EXPECT_NE(zlib.symbol("zlibVersion", &error), nullptr);
+  EXPECT_EQ(zlib.symbol("norvo_no_such_symbol", &error), nullptr);
+  EXPECT_NE(error.find("norvo_no_such_symbol"), std::string::npos) << error;
+
+  PluginModule none;
+  EXPECT_EQ(PluginModule::Open("libnorvo-none.so.9", &none, &error), err::kNoReaderForFormat);
+  EXPECT_FALSE(none.isOpen());
+  EXPECT_NE(error.find("libnorvo-none.so.9"), std::string::npos) << error;
+  EXPECT_EQ(none.symbol("zlibVersion", &error), nullptr);
+}
+
 TEST(ReaderPlugins, EveryBuiltModuleOpensWithItsOwnTable) {
   for (std::string_view family : kReaderPluginFamilies) {
     if (!fs::exists(BuiltModule(family))) {

@@ -30,7 +30,7 @@ std::string LastLoaderError() {
 ErrorCode PluginModule::Open(const std::string& path, PluginModule* out, std::string* error) {
   *out = PluginModule();
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) {
+  if (path.find('/') != std::string::npos && ::stat(path.c_str(), &st) != 0) {
     const ErrorCode e = ErrorFromErrno(errno);
     if (error) *error = path + ": no such module";
     return e;
