@@ -6,8 +6,9 @@
 // may run at once.
 //
 // Errors: -43 and the other file errors; -192 when no page picture can be
-// made (a damaged or locked PDF, a program built without Poppler, no
-// LibreOffice, a conversion that failed or ran out of time); -108.
+// made (a damaged or locked PDF, no PDF plug-in (norvo-documents.so, the
+// Poppler side, opened on the first read), no LibreOffice, a conversion
+// that failed or ran out of time); -108.
 #pragma once
 
 #include <cstdint>
