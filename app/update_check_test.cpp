@@ -214,9 +214,10 @@ TEST_F(UpdateCheckTest, CliPrintsTheOutcomeAsJson) {
   EXPECT_NE(out.find(UpdateServerUnreachableMessage()), std::string::npos) << out;
   EXPECT_NE(out.find("(error -36)"), std::string::npos) << out;
 
+  // A command line that does not fit: exit status 2 and one line naming it.
   std::tie(status, out) = RunCli("--json --url");
-  EXPECT_EQ(status, 1);
-  EXPECT_NE(out.find("--url needs a value"), std::string::npos) << out;
+  EXPECT_EQ(status, 2);
+  EXPECT_NE(out.find("--url needs URL; see norvo-cli help update-check"), std::string::npos) << out;
 }
 
 }  // namespace

@@ -61,8 +61,7 @@ struct Invocation {
   std::optional<std::string> password;
   bool json = false;
   // How long to wait for another process that is changing the catalog.
-  int wait_ms = kDefaultWaitMs;
-  static constexpr int kDefaultWaitMs = 30000;
+  int wait_ms = -1;  // negative: the engine's setting, from the preferences
   // Flags given, and the words of each value option in command-line order.
   std::map<std::string, bool, std::less<>> flags;
   std::map<std::string, std::vector<std::string>, std::less<>> values;

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "app/catalog_document.h"
+#include "app/engine_preferences.h"
 #include "app/preferences.h"
 #include "app/settings_store.h"
 #include "app/startup.h"
@@ -45,8 +46,9 @@ const CommandEntry* FindCommand(std::string_view name) {
 // The global options come before the command.
 const std::array<OptionSpec, 2> kGlobalOptions = {{
     {"--password", "TEXT", "the password of a protected catalog; with `new`, protect the new catalog"},
-    {"--wait", "SECONDS", "how long to wait for another program changing the same catalog (default 30)", 1, false, 0,
-     86400},
+    {"--wait", "SECONDS",
+     "how long to wait for another program changing the same catalog (default: as set in the preferences, 30)", 1,
+     false, 0, 86400},
 }};
 
 const OptionSpec kHelpOption{"--help", "", "show this help"};
@@ -326,7 +328,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   Invocation globals;
   globals.values = std::move(line->global.values);
   inv.password = globals.value("--password");
-  inv.wait_ms = globals.number("--wait", Invocation::kDefaultWaitMs / 1000) * 1000;
+  // Without --wait, the wait the user chose in the preferences.
+  if (globals.value("--wait")) inv.wait_ms = globals.number("--wait", 0) * 1000;
   line.reset();
 
   // ScratchFiles go to the folder the user chose in the settings, as the
@@ -339,6 +342,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     std::vector<std::string> label_names;
     for (const app::Label& label : app::LoadLabels(settings)) label_names.push_back(label.name);
     metadata::SetColourLabelNames(label_names);
+    // The engine's, sorting's and the import code's settings, as at start-up.
+    app::ApplyPreferences(app::LoadPreferences(settings, std::nullopt).preferences);
   }
   app::SweepLeftovers();
   Result result;

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "app/engine_preferences.h"
+#include "app/settings_store.h"
 #include "cli/catalog_session.h"
 #include "cli/command_table.h"
 #include "cli/output.h"
@@ -81,6 +83,10 @@ struct ScanReport {
   bool cancelled = false;
 };
 
+// --jobs, else the number of scanning threads set in the preferences (0:
+// one per processor).
+int ScanJobs(const Invocation& inv) { return inv.number("--jobs", app::ImportPreferencesInUse().scan_jobs); }
+
 // Scans the items on the pool and reports progress; the catalog is not saved.
 Result RunScan(Session& s, std::span<const std::uint32_t> ids, int jobs, ScanReport* report, bool rebuild = false) {
   media::ScanOptions options;
@@ -129,7 +135,7 @@ void PrintReport(const Invocation& inv, const ScanReport& r, bool with_added, st
 Result CmdImport(const Invocation& inv, std::ostream& out) {
   const std::vector<std::string>& operands = inv.operands;
   const bool no_scan = inv.flag("--no-scan");
-  const int jobs = inv.number("--jobs", 0);
+  const int jobs = ScanJobs(inv);
   if (Result r = InitMediaRegistry()) return r;
   std::vector<FileSpec> files;
   for (std::size_t i = 1; i < operands.size(); ++i) {
@@ -173,7 +179,7 @@ Result CmdImport(const Invocation& inv, std::ostream& out) {
 
 Result CmdScan(const Invocation& inv, std::ostream& out) {
   const std::vector<std::string>& operands = inv.operands;
-  const int jobs = inv.number("--jobs", 0);
+  const int jobs = ScanJobs(inv);
   if (Result r = InitMediaRegistry()) return r;
   Session s;
   if (Result r = s.open(operands[0], inv, Intent::kChange)) return r;
@@ -190,7 +196,7 @@ Result CmdScan(const Invocation& inv, std::ostream& out) {
 
 Result CmdRebuild(const Invocation& inv, std::ostream& out) {
   const std::vector<std::string>& operands = inv.operands;
-  const int jobs = inv.number("--jobs", 0);
+  const int jobs = ScanJobs(inv);
   if (Result r = InitMediaRegistry()) return r;
   Session s;
   if (Result r = s.open(operands[0], inv, Intent::kChange)) return r;
@@ -358,6 +364,11 @@ Result CmdImportOptions(const Invocation& inv, std::ostream& out) {
     if (s.catalog().changed()) {
       if (Result r = s.save()) return r;
     }
+    // As in the desktop program's options pages, the options set become the
+    // ones new catalogs start from. The catalog is saved already; a store
+    // that cannot be written loses only this default.
+    app::SettingsStore store = app::SettingsStore::Open();
+    (void)app::SetDefaultImportOptions(store, s.catalog().import_options);
   }
   // Setting prints nothing unless JSON is asked for; showing prints them.
   if (inv.json || !set_json) PrintObject(out, ImportOptionsJson(media::ImportOptionsToView(settings)), inv.json);

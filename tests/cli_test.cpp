@@ -636,6 +636,10 @@ TEST_F(CliTest, ImportOptionsFilterWhatIsImported) {
   for (const char* bad : {R"({"filters": {"size": {"op": 9}}})", "{not json", "[1]", R"({"class_mask": [{}]})"}) {
     EXPECT_EQ(Run({"import-options", catalog_, "--set-json", bad}).status, 1) << bad;
   }
+  // The options last set are what the next new catalog starts from.
+  const std::string next = (dir_ / "next.nrk").string();
+  Ok({"new", next});
+  EXPECT_EQ(JsonOf({"import-options", next}), JsonOf({"import-options", catalog_}));
 }
 
 // Fault: a rebuild kept the catalog's old caption, keyword and city after
