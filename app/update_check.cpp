@@ -6,11 +6,13 @@
 
 #include <array>
 #include <charconv>
+#include <cstring>
 #include <cstdio>
 #include <memory>
 #include <mutex>
 
 #include "app/messages.h"
+#include "platform/plugin_module.h"
 
 namespace norvo::app {
 namespace {
@@ -83,8 +85,43 @@ std::optional<UpdateRecord> ParseRecord(std::string_view line, std::string_view 
 
 // --- HTTP --------------------------------------------------------------------
 
+// libcurl (and the TLS, Kerberos and LDAP libraries under it) is opened on
+// the first check rather than linked: every command would otherwise pay for
+// loading it at start-up, and only this one ever downloads.
+struct Curl {
+  CURLcode (*global_init)(long) = nullptr;
+  CURL* (*easy_init)() = nullptr;
+  CURLcode (*easy_setopt)(CURL*, CURLoption, ...) = nullptr;
+  CURLcode (*easy_perform)(CURL*) = nullptr;
+  CURLcode (*easy_getinfo)(CURL*, CURLINFO, ...) = nullptr;
+  void (*easy_cleanup)(CURL*) = nullptr;
+  bool ready = false;
+};
+
+template <typename F>
+bool Bind(const plugins::PluginModule& module, const char* name, F* out) {
+  void* address = module.symbol(name, nullptr);
+  std::memcpy(out, &address, sizeof address);
+  return address != nullptr;
+}
+
+// libcurl, opened and set up once; `ready` false when it is not installed.
+const Curl& LoadCurl() {
+  static const Curl curl = [] {
+    Curl c;
+    plugins::PluginModule module;
+    if (plugins::PluginModule::Open("libcurl.so.4", &module, nullptr) != err::kNone) return c;
+    c.ready = Bind(module, "curl_global_init", &c.global_init) && Bind(module, "curl_easy_init", &c.easy_init) &&
+              Bind(module, "curl_easy_setopt", &c.easy_setopt) && Bind(module, "curl_easy_perform", &c.easy_perform) &&
+              Bind(module, "curl_easy_getinfo", &c.easy_getinfo) && Bind(module, "curl_easy_cleanup", &c.easy_cleanup) &&
+              c.global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    return c;
+  }();
+  return curl;
+}
+
 struct CurlDeleter {
-  void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+  void operator()(CURL* handle) const { LoadCurl().easy_cleanup(handle); }
 };
 using CurlHandle = std::unique_ptr<CURL, CurlDeleter>;
 
@@ -106,32 +143,30 @@ std::size_t CollectReply(char* data, std::size_t size, std::size_t count, void* 
 
 // Fetches `url`; the body, or the code of the failure.
 ErrorCode Fetch(const std::string& url, std::string* body) {
-  static std::once_flag curl_ready;
-  static CURLcode init_result = CURLE_OK;
-  std::call_once(curl_ready, [] { init_result = curl_global_init(CURL_GLOBAL_DEFAULT); });
-  if (init_result != CURLE_OK) return err::kIo;
+  const Curl& lib = LoadCurl();
+  if (!lib.ready) return err::kIo;
 
-  CurlHandle curl(curl_easy_init());
+  CurlHandle curl(lib.easy_init());
   if (!curl) return err::kOutOfMemory;
   std::array<char, 64> user_agent{};
   std::snprintf(user_agent.data(), user_agent.size(), kUserAgentFormat, static_cast<unsigned>(kBuildNumber));
   Reply reply;
   CURL* c = curl.get();
-  curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(c, CURLOPT_MAXREDIRS, kMaxUpdateRedirects);
-  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, kUpdateConnectTimeoutSeconds);
-  curl_easy_setopt(c, CURLOPT_TIMEOUT, kUpdateTotalTimeoutSeconds);
-  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);  // the check may run off the main thread
-  curl_easy_setopt(c, CURLOPT_USERAGENT, user_agent.data());
-  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, CollectReply);
-  curl_easy_setopt(c, CURLOPT_WRITEDATA, &reply);
-  const CURLcode result = curl_easy_perform(c);
+  lib.easy_setopt(c, CURLOPT_URL, url.c_str());
+  lib.easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+  lib.easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  lib.easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+  lib.easy_setopt(c, CURLOPT_MAXREDIRS, kMaxUpdateRedirects);
+  lib.easy_setopt(c, CURLOPT_CONNECTTIMEOUT, kUpdateConnectTimeoutSeconds);
+  lib.easy_setopt(c, CURLOPT_TIMEOUT, kUpdateTotalTimeoutSeconds);
+  lib.easy_setopt(c, CURLOPT_NOSIGNAL, 1L);  // the check may run off the main thread
+  lib.easy_setopt(c, CURLOPT_USERAGENT, user_agent.data());
+  lib.easy_setopt(c, CURLOPT_WRITEFUNCTION, CollectReply);
+  lib.easy_setopt(c, CURLOPT_WRITEDATA, &reply);
+  const CURLcode result = lib.easy_perform(c);
   if (result != CURLE_OK) return reply.too_long ? err::kFileTooLarge : err::kIo;
   long status = 0;
-  curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+  lib.easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
   if (status >= kFirstHttpErrorStatus) return err::kFileNotFound;
   *body = std::move(reply.body);
   return err::kNone;
