@@ -195,9 +195,10 @@ Result CmdAnnotate(const Invocation& inv, std::ostream& out) {
                                       .label = label,
                                       .iptc_fields = md::kIptcAnnotationFields,
                                       .max_length = [](md::FieldId id) { return md::FieldMaxLength(id); }};
-  if (ErrorCode e = md::WriteAnnotationsIntoFile(spec.path, annotations); e != err::kNone) {
+  std::string why;  // the XMP toolkit's own words, when it refused
+  if (ErrorCode e = md::WriteAnnotationsIntoFile(spec.path, annotations, &why); e != err::kNone) {
     return FailWith(e, "The annotations could not be written into '" + path +
-                           "': " + app::MessageForError(e, app::Activity::kOther));
+                           "': " + app::MessageForError(e, app::Activity::kOther) + (why.empty() ? "" : " (" + why + ")"));
   }
   if (inv.json) {
     md::ImageMetadata written;
@@ -229,6 +230,7 @@ Result CmdSync(const Invocation& inv, std::ostream& out) {
     std::uint32_t id;
     std::string file;
     ErrorCode error;
+    std::string why = {};  // the XMP toolkit's own words, when it refused
   };
   std::vector<Outcome> outcomes;
   for (int cell : cells) {
@@ -248,7 +250,7 @@ Result CmdSync(const Invocation& inv, std::ostream& out) {
         if (!FileExists(o.file)) o.error = CreateFile(FileSpec{0, 0, LeafName(o.file), o.file}, 0, 0);
         if (o.error == err::kNone) o.error = ReplaceFileSafely(o.file, records);
       } else {
-        o.error = metadata::WriteAnnotationsIntoFile(o.file, annotations);
+        o.error = metadata::WriteAnnotationsIntoFile(o.file, annotations, &o.why);
       }
     }
     if (o.error == err::kNone) {
@@ -278,9 +280,11 @@ Result CmdSync(const Invocation& inv, std::ostream& out) {
       if (o.error != err::kNone) {
         entry["error"] = o.error;
         entry["message"] = app::MessageForError(o.error, app::Activity::kOther);
+        if (!o.why.empty()) entry["detail"] = o.why;
       }
     } else if (o.error != err::kNone) {
-      out << o.id << ": " << app::MessageForError(o.error, app::Activity::kOther) << " (error " << o.error << ")\n";
+      out << o.id << ": " << app::MessageForError(o.error, app::Activity::kOther)
+          << (o.why.empty() ? "" : " (" + o.why + ")") << " (error " << o.error << ")\n";
     } else {
       out << o.id << ": " << o.file << '\n';
     }

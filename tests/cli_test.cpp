@@ -488,6 +488,26 @@ TEST_F(CliTest, AnnotateWritesWhatMetadataAndExiftoolReadBack) {
   EXPECT_NE(bad.err.find("not an annotation field"), std::string::npos);
   EXPECT_EQ(Run({"annotate", photo, "Event Date=someday"}).status, 1);
 
+  // Fault: the XMP toolkit printed "XML parsing failure" on the terminal by
+  // itself. Its words belong in the one message line, and the file is left
+  // as it was.
+  const std::string broken = (dir_ / "broken-xmp.jpg").string();
+  {
+    std::string bytes = ReadAll(photo);
+    const std::string payload = std::string("http://ns.adobe.com/xap/1.0/") + '\0' +
+                                "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF <<not xml";
+    const std::size_t length = payload.size() + 2;
+    const std::string segment = std::string("\xFF\xE1") + static_cast<char>(length >> 8) +
+                                static_cast<char>(length & 0xFF) + payload;
+    std::ofstream(broken, std::ios::binary) << bytes.substr(0, 2) + segment + bytes.substr(2);
+  }
+  const std::string before = ReadAll(broken);
+  CliResult refused = Run({"annotate", broken, "Caption=x"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("(XML parsing failure) (error -2041)"), std::string::npos) << refused.err;
+  EXPECT_EQ(std::count(refused.err.begin(), refused.err.end(), '\n'), 1) << refused.err;
+  EXPECT_EQ(ReadAll(broken), before);
+
   Json theirs = Exiftool("-IPTC:Keywords -XMP-dc:Subject -IPTC:By-line -XMP-photoshop:City -IPTC:Caption-Abstract",
                          {photo});
   if (theirs.empty()) GTEST_SKIP() << "exiftool is not installed";
