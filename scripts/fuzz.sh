@@ -22,6 +22,9 @@ printf '<html><body>%%PDF-1.4 {QTtext}' > build-fuzz/corpus/settings/sniff
 # ASan returning freed memory to the system (madvise) can stall a run for
 # seconds on a busy machine and be reported as a timeout; keep it.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-allocator_release_to_os_interval_ms=-1}
+# The readers that live in plug-ins are opened before the run starts, so
+# their code is instrumented and counted from the first input.
+export NORVO_PRELOAD_PLUGINS=1
 
 run() {
   local target=$1; shift
