@@ -53,42 +53,6 @@ constexpr FilterKey kFilterKeys[] = {
     {"level", "level", ImportFilter::kLevel},  {"type", "code", ImportFilter::kType},
 };
 
-// Days from 1 January 1970 to a civil date (proleptic Gregorian).
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2 ? 1 : 0;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const auto yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-struct Civil {
-  int year;
-  unsigned month, day, hour, minute, second;
-};
-
-Civil CivilFromDateTime(std::uint32_t date_time) {
-  const std::int64_t seconds = static_cast<std::int64_t>(date_time) - kSecondsFrom1904To1970;
-  std::int64_t days = seconds / 86400;
-  std::int64_t rest = seconds % 86400;
-  if (rest < 0) {
-    rest += 86400;
-    --days;
-  }
-  days += 719468;
-  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const auto doe = static_cast<unsigned>(days - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-  const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-  const std::int64_t y = static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2 ? 1 : 0);
-  return Civil{static_cast<int>(y), m, d, static_cast<unsigned>(rest / 3600), static_cast<unsigned>(rest / 60 % 60),
-               static_cast<unsigned>(rest % 60)};
-}
-
 bool ParseUnsigned(std::string_view text, std::uint32_t& out) {
   if (text.empty()) return false;
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
@@ -160,15 +124,15 @@ void SetImportSettings(catalog::Catalog& catalog, const ImportSettings& settings
 }
 
 std::int32_t ImportDayKey(std::uint32_t date_time) {
-  const Civil c = CivilFromDateTime(date_time);
-  return c.year * 365 + static_cast<std::int32_t>(c.month) * 31 + static_cast<std::int32_t>(c.day);
+  const CivilDate d = CivilFromDateTime(date_time).date;
+  return static_cast<std::int32_t>(d.year) * 365 + d.month * 31 + d.day;
 }
 
 std::string FormatImportDate(std::uint32_t date_time) {
-  const Civil c = CivilFromDateTime(date_time);
+  const CivilDateTime c = CivilFromDateTime(date_time);
   char text[32];
-  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02u:%02u:%02u", c.year, c.month, c.day, c.hour, c.minute,
-                c.second);
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", static_cast<int>(c.date.year), c.date.month,
+                c.date.day, c.hour, c.minute, c.second);
   return text;
 }
 
@@ -188,14 +152,11 @@ std::optional<std::uint32_t> ParseImportDate(const std::string& text) {
     }
   }
   if (month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 || second > 59) return std::nullopt;
-  const std::int64_t days = DaysFromCivil(year, month, day);
+  const CivilDate date{year, static_cast<int>(month), static_cast<int>(day)};
   // A day past the month's end would roll over into the next month.
-  if (CivilFromDateTime(static_cast<std::uint32_t>(
-                            std::max<std::int64_t>(0, days * 86400 + kSecondsFrom1904To1970)))
-          .day != day) {
-    return std::nullopt;
-  }
-  const std::int64_t value = days * 86400 + kSecondsFrom1904To1970 + hour * 3600 + minute * 60 + second;
+  if (CivilFromDays(DaysFromCivil(date.year, date.month, date.day)).day != date.day) return std::nullopt;
+  const std::int64_t value =
+      SecondsSince1904(date, static_cast<int>(hour), static_cast<int>(minute), static_cast<int>(second));
   if (value < 0 || value > 0xFFFFFFFFll) return std::nullopt;
   return static_cast<std::uint32_t>(value);
 }
