@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/ascii.h"
+
 namespace norvo {
 
 class ByteReader {
@@ -134,8 +136,7 @@ constexpr std::uint32_t FourCCUpperCase(std::uint32_t code) {
   std::uint32_t upper = 0;
   for (int shift = 24; shift >= 0; shift -= 8) {
     auto c = static_cast<std::uint8_t>(code >> shift);
-    if (c >= 'a' && c <= 'z') c = static_cast<std::uint8_t>(c - 'a' + 'A');
-    upper |= std::uint32_t{c} << shift;
+    upper |= std::uint32_t{AsciiUpper(c)} << shift;
   }
   return upper;
 }

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/ascii.h"
+
 namespace norvo {
 namespace {
 
@@ -291,7 +293,7 @@ std::string Utf16ToUtf8(std::u16string_view text) {
 }
 
 std::uint8_t UpperWindows1252(std::uint8_t c) {
-  if (c >= 'a' && c <= 'z') return static_cast<std::uint8_t>(c - 0x20);
+  if (c < 0x80) return AsciiUpper(c);
   if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<std::uint8_t>(c - 0x20);
   switch (c) {
     case 0x9A: return 0x8A;

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/ascii.h"
 #include "platform/text_encoding.h"
 
 namespace norvo {
@@ -22,7 +23,7 @@ namespace {
 
 constexpr std::array<char, 128> kAsciiFold = [] {
   std::array<char, 128> t{};
-  for (int c = 0; c < 128; ++c) t[static_cast<std::size_t>(c)] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  for (int c = 0; c < 128; ++c) t[static_cast<std::size_t>(c)] = AsciiLower(static_cast<char>(c));
   return t;
 }();
 
