@@ -26,6 +26,7 @@
 #include "platform/file.h"
 #include "platform/file_lock.h"
 #include "platform/file_spec.h"
+#include "platform/progress.h"
 
 namespace norvo::catalog {
 
@@ -84,7 +85,7 @@ struct OpenReport {
 
 // Progress: (phase, done, total); a non-zero answer stops the work (-128 or
 // the answer's code).
-using ProgressCallback = std::function<int(int phase, int done, int total)>;
+using ProgressCallback = std::function<int(ProgressPhase phase, int done, int total)>;
 // Asks the user for the catalog's password (Windows-1252); nullopt = cancel.
 using PasswordCallback = std::function<std::optional<std::string>()>;
 using NotificationCallback = std::function<void(Notification, std::uint32_t item_id)>;

@@ -20,7 +20,8 @@ constexpr std::uint32_t kTagRanks = FourCC("RANK");
 constexpr std::uint32_t kTagTotals = FourCC("TOTL");
 constexpr std::uint32_t kTagImportOptions = FourCC("IMPF");
 constexpr std::uint32_t kTagFonts = FourCC("FONT");
-constexpr std::uint32_t kTagSettings = FourCC("PREF");
+constexpr std::uint32_t kTagSettings = kSettingsChunkTag;
+static_assert(kSettingsChunkTag == FourCC("PREF"));
 constexpr std::uint32_t kTagSavedBy = FourCC("SVar");
 constexpr std::uint32_t kTagMediaBytes = FourCC("MBWd");
 constexpr std::uint32_t kTagHidden = FourCC("HIDN");
@@ -241,7 +242,7 @@ ErrorCode RecomputeMediaBytes(Catalog& catalog, const ProgressCallback& progress
   const int count = catalog.totals.item_count;
   for (int i = 0; i < count; ++i) {
     if (progress) {
-      if (int answer = progress(1, i + 1, count); answer != 0) {
+      if (int answer = progress(ProgressPhase::kStep, i + 1, count); answer != 0) {
         return answer < 0 && answer >= -32768 ? static_cast<ErrorCode>(answer) : err::kUserCancelled;
       }
     }
@@ -278,38 +279,22 @@ ErrorCode ReadDirectory(Catalog& catalog, std::uint32_t header_count, std::int64
                         const ProgressCallback& progress, DirectoryState& st) {
   catalog.media_bytes = 0;
   catalog.saved_by = kUnknownSavedBy;
-  std::array<std::uint8_t, 4> d_bytes{};
-  if (catalog.file.readAt(length - 4, d_bytes) != err::kNone) return err::kUnreadableCatalog;
-  ByteReader dr(d_bytes);
-  const std::int64_t d = dr.u32be();
-  if (d < static_cast<std::int64_t>(kHeaderSize) || d > length - static_cast<std::int64_t>(kTrailerSize) ||
-      length - d > kMaxDirectoryBytes) {
-    return err::kUnreadableCatalog;
-  }
-  std::vector<std::uint8_t> directory(static_cast<std::size_t>(length - 4 - d));
-  if (catalog.file.readAt(d, directory) != err::kNone) return err::kUnreadableCatalog;
-  catalog.directory_offset = static_cast<std::uint32_t>(d);
-  catalog.record_area_end = static_cast<std::uint32_t>(d);
+  ChunkDirectory directory;
+  if (ErrorCode e = ReadChunkDirectory(catalog.file, length, directory); e != err::kNone) return e;
+  catalog.directory_offset = static_cast<std::uint32_t>(directory.offset);
+  catalog.record_area_end = static_cast<std::uint32_t>(directory.offset);
 
-  ErrorCode loop_error = err::kNone;
-  ByteReader r(directory);
-  while (true) {
-    std::uint32_t tag = r.u32be();
-    if (!r.ok()) {
-      loop_error = err::kEndOfFile;
-      break;
-    }
-    if (tag == kFileMagic) break;
-    std::uint32_t chunk_length = r.u32be();
-    auto data = r.bytes(chunk_length);
-    if (!r.ok()) {
-      loop_error = err::kEndOfFile;
-      break;
-    }
+  ChunkWalker walk(directory);
+  for (DirectoryChunk chunk; walk.next(chunk);) {
     bool taken = false;
-    if (ErrorCode e = TakeChunk(catalog, tag, data, st, &taken); e != err::kNone) return e;
-    if (!taken) catalog.report.skipped_chunks.push_back(TagName(tag) + " (" + std::to_string(chunk_length) + " bytes)");
+    if (ErrorCode e = TakeChunk(catalog, chunk.tag, chunk.data, st, &taken); e != err::kNone) return e;
+    if (!taken) {
+      catalog.report.skipped_chunks.push_back(TagName(chunk.tag) + " (" + std::to_string(chunk.data.size()) +
+                                              " bytes)");
+    }
   }
+  // A directory cut off before its end tag still gives what it held.
+  const ErrorCode loop_error = walk.complete() ? err::kNone : err::kEndOfFile;
 
   if ((!st.cells_read && catalog.totals.item_count > 0) || !st.totals_read) {
     return SequentialScan(catalog, header_count, length);
@@ -355,6 +340,40 @@ void CompleteFolderTree(Catalog& catalog, const std::vector<std::uint32_t>& renu
 }
 
 }  // namespace
+
+ErrorCode ReadChunkDirectory(const File& file, std::int64_t length, ChunkDirectory& out) {
+  std::array<std::uint8_t, 4> offset_bytes{};
+  if (length < 4 || file.readAt(length - 4, offset_bytes) != err::kNone) return err::kUnreadableCatalog;
+  const std::int64_t d = ByteReader(offset_bytes).u32be();
+  if (d < static_cast<std::int64_t>(kHeaderSize) || d > length - static_cast<std::int64_t>(kTrailerSize) ||
+      length - d > kMaxDirectoryBytes) {
+    return err::kUnreadableCatalog;
+  }
+  out.offset = d;
+  out.bytes.assign(static_cast<std::size_t>(length - 4 - d), 0);
+  if (file.readAt(d, out.bytes) != err::kNone) return err::kUnreadableCatalog;
+  return err::kNone;
+}
+
+ChunkWalker::ChunkWalker(const ChunkDirectory& directory) : directory_(directory) {}
+
+bool ChunkWalker::next(DirectoryChunk& chunk) {
+  ByteReader r(directory_.bytes);
+  r.seek(at_);
+  const std::uint32_t tag = r.u32be();
+  if (!r.ok()) return false;
+  if (tag == kFileMagic) {
+    complete_ = true;
+    return false;
+  }
+  const std::uint32_t length = r.u32be();
+  const std::size_t data_at = r.position();
+  auto data = r.bytes(length);
+  if (!r.ok()) return false;
+  chunk = DirectoryChunk{tag, data, directory_.offset + static_cast<std::int64_t>(data_at)};
+  at_ = r.position();
+  return true;
+}
 
 std::array<std::uint8_t, kHeaderSize> BuildHeader(std::uint32_t item_count) {
   ByteWriter w(kHeaderSize);
@@ -412,9 +431,9 @@ int RepairItemIds(Catalog& catalog, std::vector<std::uint32_t>* renumbered_ids) 
 ErrorCode OpenCatalogFile(Catalog& catalog, const FileSpec& file, const PasswordCallback& password,
                           const ProgressCallback& progress) {
   if (file.empty()) return err::kParam;
-  if (progress) progress(0, 0, 1);
+  if (progress) progress(ProgressPhase::kStart, 0, 1);
   auto finish = [&](ErrorCode e) {
-    if (progress) progress(2, catalog.totals.item_count, catalog.totals.item_count);
+    if (progress) progress(ProgressPhase::kEnd, catalog.totals.item_count, catalog.totals.item_count);
     if (e != err::kNone) catalog.file.close();
     return e;
   };

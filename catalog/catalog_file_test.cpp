@@ -368,14 +368,68 @@ TEST_F(CatalogFileTest, UnreadableFolderTreeIsRebuiltFromTheItemsAliases) {
   EXPECT_TRUE(c->cells[1].pending());
 }
 
+TEST_F(CatalogFileTest, ChunkWalkerFindsEachChunkWhereTheFileHoldsItAndTellsACutDirectory) {
+  const Bytes record = HandRecord("a.jpg", "a", 10, 0);
+  const Bytes settings(1024, 0x5A);
+  const std::string path = dir_.file("walk.nrk");
+  WriteAll(path, HandFile(1, {record}, {{"ABCD", Str("xyz")}, {"PREF", settings}}));
+  File f;
+  ASSERT_EQ(f.open(Spec(path), Permission::kRead), err::kNone);
+  std::int64_t length = 0;
+  ASSERT_EQ(f.endOfFile(&length), err::kNone);
+  ChunkDirectory directory;
+  ASSERT_EQ(ReadChunkDirectory(f, length, directory), err::kNone);
+  EXPECT_EQ(directory.offset, static_cast<std::int64_t>(8 + record.size()));
+
+  struct Case {
+    const char* name;
+    std::size_t keep;  // directory bytes kept
+    std::vector<std::string> tags;
+    bool complete;
+  };
+  const std::size_t whole = directory.bytes.size();
+  const Case cases[] = {
+      {"whole", whole, {"ABCD", "PREF"}, true},
+      {"without the end tag", whole - 4, {"ABCD", "PREF"}, false},
+      {"cut inside the second chunk's data", whole - 10, {"ABCD"}, false},
+      {"cut inside the first chunk's head", 6, {}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ChunkDirectory cut = directory;
+    cut.bytes.resize(c.keep);
+    ChunkWalker walk(cut);
+    std::vector<std::string> tags;
+    for (DirectoryChunk chunk; walk.next(chunk);) {
+      tags.push_back(FourCCToString(chunk.tag));
+      // The offset is the file's: its bytes there are the chunk's data.
+      Bytes at(chunk.data.size());
+      ASSERT_EQ(f.readAt(chunk.file_offset, at), err::kNone);
+      EXPECT_TRUE(std::equal(at.begin(), at.end(), chunk.data.begin()));
+    }
+    EXPECT_EQ(tags, c.tags);
+    EXPECT_EQ(walk.complete(), c.complete);
+  }
+
+  // A directory offset that points into the header, or past the end, is refused.
+  for (std::uint32_t offset : {4u, static_cast<std::uint32_t>(length)}) {
+    Bytes bytes = ReadAll(path);
+    FixedBytes(bytes).setU32be(bytes.size() - 4, offset);
+    WriteAll(path, bytes);
+    File g;
+    ASSERT_EQ(g.open(Spec(path), Permission::kRead), err::kNone);
+    EXPECT_EQ(ReadChunkDirectory(g, length, directory), err::kUnreadableCatalog) << offset;
+  }
+}
+
 TEST_F(CatalogFileTest, MediaTotalRecomputationReportsProgressAndCanBeStopped) {
   TwoItemFile f;
   std::vector<Chunk> chunks(f.chunks.begin(), f.chunks.end() - 1);  // without "MBWd"
   std::string path = dir_.file("nombwd.nrk");
   WriteAll(path, HandFile(2, {f.rec1, f.rec2}, chunks));
   std::vector<std::array<int, 3>> calls;
-  auto progress = [&](int phase, int done, int total) {
-    calls.push_back({phase, done, total});
+  auto progress = [&](ProgressPhase phase, int done, int total) {
+    calls.push_back({static_cast<int>(phase), done, total});
     return 0;
   };
   std::unique_ptr<Catalog> c;
@@ -386,7 +440,7 @@ TEST_F(CatalogFileTest, MediaTotalRecomputationReportsProgressAndCanBeStopped) {
   EXPECT_EQ(calls, want);
   CloseCatalog(std::move(c), false);
 
-  auto stop = [](int phase, int, int) { return phase == 1 ? -128 : 0; };
+  auto stop = [](ProgressPhase phase, int, int) { return phase == ProgressPhase::kStep ? -128 : 0; };
   EXPECT_EQ(CreateCatalog(&file, Spec(dir_.file("s2")), {}, stop, c), err::kUserCancelled);
 }
 

@@ -81,7 +81,7 @@ struct SavePlan {
 
   void reportRecord() {
     ++done;
-    if (progress) progress(1, done, total);
+    if (progress) progress(ProgressPhase::kStep, done, total);
   }
 };
 
@@ -219,7 +219,7 @@ ErrorCode SaveInPlace(Catalog& catalog, SavePlan& plan) {
     if (e != err::kNone) return e;
   }
 
-  if (plan.progress) plan.progress(0, 0, 0);
+  if (plan.progress) plan.progress(ProgressPhase::kStart, 0, 0);
   File out;
   std::int64_t length = 0;
   ErrorCode e = out.open(target, Permission::kReadWrite);
@@ -231,7 +231,7 @@ ErrorCode SaveInPlace(Catalog& catalog, SavePlan& plan) {
     e = journal.begin(target.path, out, changed);
   }
   if (e != err::kNone) {
-    if (plan.progress) plan.progress(2, 0, 0);
+    if (plan.progress) plan.progress(ProgressPhase::kEnd, 0, 0);
     return e;
   }
   if (length < catalog.totals.total_record_bytes) e = out.setEndOfFile(catalog.totals.total_record_bytes);
@@ -246,12 +246,12 @@ ErrorCode SaveInPlace(Catalog& catalog, SavePlan& plan) {
   if (e == err::kNone) e = journal.commit();
   if (e != err::kNone) {
     const ErrorCode undo = journal.rollback(out);
-    if (plan.progress) plan.progress(2, 0, 0);
+    if (plan.progress) plan.progress(ProgressPhase::kEnd, 0, 0);
     out.close();
     (void)ReopenReadOnly(catalog);  // a failure shows at the next read of a record
     return undo == err::kNone ? e : err::kWriteFailedDuringSave;
   }
-  if (plan.progress) plan.progress(2, 0, 0);
+  if (plan.progress) plan.progress(ProgressPhase::kEnd, 0, 0);
   out.close();
   // Still under the exclusive lock: nobody else can be starting a save.
   if (GetEngineSettings().journal == JournalKeeping::kEverySave) {
@@ -280,7 +280,7 @@ ErrorCode SaveToNewFile(Catalog& catalog, const FileSpec& target, SavePlan& plan
     return err::kOpenForWriting;
   }
   if (ErrorCode e = CheckRoom(catalog, target.path); e != err::kNone) return e;
-  if (plan.progress) plan.progress(0, 0, 0);
+  if (plan.progress) plan.progress(ProgressPhase::kStart, 0, 0);
 
   TemporaryClaim claim;
   FileSpec temporary;
@@ -301,7 +301,7 @@ ErrorCode SaveToNewFile(Catalog& catalog, const FileSpec& target, SavePlan& plan
   out.close();
   if (e == err::kNone) e = faults::BeforeWrite();
   if (e == err::kNone && ::rename(temporary.path.c_str(), target.path.c_str()) != 0) e = ErrorFromErrno(errno);
-  if (plan.progress) plan.progress(2, 0, 0);
+  if (plan.progress) plan.progress(ProgressPhase::kEnd, 0, 0);
   if (e != err::kNone) {
     if (!temporary.empty()) ::unlink(temporary.path.c_str());
     return e;
@@ -346,22 +346,11 @@ namespace {
 // Offset of the "PREF" chunk's data in the catalog file, or -1.
 std::int64_t FindSettingsChunk(const File& f) {
   std::int64_t length = 0;
-  std::array<std::uint8_t, 8> head{};
-  if (f.endOfFile(&length) != err::kNone || length < 16 ||
-      f.readAt(length - 4, std::span(head).first(4)) != err::kNone) {
-    return -1;
-  }
-  std::int64_t pos = ByteReader(std::span(head).first(4)).u32be();
-  for (int guard = 0; guard < 4096 && pos >= 0 && 8 <= length - 8 - pos; ++guard) {
-    if (f.readAt(pos, head) != err::kNone) return -1;
-    ByteReader r(head);
-    std::uint32_t tag = r.u32be();
-    std::uint32_t n = r.u32be();
-    if (tag == kFileMagic) return -1;
-    if (tag == FourCC("PREF") && n == kSettingsSize && static_cast<std::int64_t>(n) <= length - pos - 8) {
-      return pos + 8;
-    }
-    pos += 8 + static_cast<std::int64_t>(n);
+  ChunkDirectory directory;
+  if (f.endOfFile(&length) != err::kNone || ReadChunkDirectory(f, length, directory) != err::kNone) return -1;
+  ChunkWalker walk(directory);
+  for (DirectoryChunk chunk; walk.next(chunk);) {
+    if (chunk.tag == kSettingsChunkTag && chunk.data.size() == kSettingsSize) return chunk.file_offset;
   }
   return -1;
 }

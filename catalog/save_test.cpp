@@ -26,8 +26,8 @@ TEST_F(SaveTest, SaveInPlaceCompactsAndEmptiesTheScratchFile) {
   auto c = OpenAndEdit();
   const auto size_before = std::filesystem::file_size(path_);
   std::vector<std::array<int, 3>> calls;
-  ASSERT_EQ(SaveCatalog(*c, nullptr, [&](int p, int d, int t) {
-              calls.push_back({p, d, t});
+  ASSERT_EQ(SaveCatalog(*c, nullptr, [&](ProgressPhase p, int d, int t) {
+              calls.push_back({static_cast<int>(p), d, t});
               return 0;
             }),
             err::kNone);

@@ -21,7 +21,7 @@
 #include "media/import.h"
 #include "media/import_options.h"
 #include "media/item_scan.h"
-#include "metadata/exif_reader.h"
+#include "metadata/image_file_reader.h"
 #include "platform/file_spec.h"
 
 namespace norvo::cli {
@@ -95,8 +95,8 @@ Result RunScan(Session& s, std::span<const std::uint32_t> ids, int jobs, ScanRep
   ProgressLine line;
   ErrorCode e = media::ScanItems(
       s.catalog(), ids, jobs, options,
-      [&](int phase, int done, int total) {
-        if (phase == 1) line.show("Scanning " + std::to_string(done) + " of " + std::to_string(total));
+      [&](ProgressPhase phase, int done, int total) {
+        if (phase == ProgressPhase::kStep) line.show("Scanning " + std::to_string(done) + " of " + std::to_string(total));
         return interrupted.load() ? err::kUserCancelled : 0;
       },
       &report->summary);
@@ -155,7 +155,7 @@ Result CmdImport(const Invocation& inv, std::ostream& out) {
     ProgressLine line;
     ErrorCode e = media::ImportFiles(
         s.catalog(), files,
-        [&](int, const media::ImportCounters& c, std::string_view) {
+        [&](ProgressPhase, const media::ImportCounters& c, std::string_view) {
           line.show("Importing: " + std::to_string(c.items_added) + " added, " + std::to_string(c.files_scanned) +
                     " files looked at");
           return interrupted.load() ? err::kUserCancelled : 0;

@@ -35,7 +35,7 @@ void Exercise(const norvo::FileSpec& file, bool save_copy) {
   std::unique_ptr<Catalog> catalog;
   auto password = [] { return std::optional<std::string>("pw"); };
   int calls = 0;
-  auto progress = [&calls](int, int, int) { return ++calls > 100000 ? -128 : 0; };
+  auto progress = [&calls](ProgressPhase, int, int) { return ++calls > 100000 ? -128 : 0; };
   if (CreateCatalog(&file, Spec("scratch"), password, progress, catalog) != norvo::err::kNone) return;
   for (int cell = 1; cell <= catalog->itemCount(); ++cell) {
     ItemRecord record;

@@ -219,7 +219,7 @@ ImportSession::ImportSession(catalog::Catalog& catalog, ImportProgress progress,
   }
 }
 
-void ImportSession::report(int phase, std::string_view scanning, std::uint8_t& status) {
+void ImportSession::report(ProgressPhase phase, std::string_view scanning, std::uint8_t& status) {
   scanned_since_report_ = 0;
   if (!progress_) return;
   if (int answer = progress_(phase, counters_, scanning); answer != 0) {
@@ -284,9 +284,9 @@ void ImportSession::classify(const EntryInfo& found, std::uint8_t& status, int d
   if (taken) {
     ++counters_.items_added;
     ++counters_.added_this_call;
-    report(kImportRunning, entry.path, status);
+    report(ProgressPhase::kStep, entry.path, status);
   } else if (report_due) {
-    report(kImportRunning, entry.path, status);
+    report(ProgressPhase::kStep, entry.path, status);
   }
 }
 
@@ -315,7 +315,7 @@ ErrorCode ImportFiles(catalog::Catalog& catalog, const std::vector<FileSpec>& fi
   }
 
   const ImportCounters final_counters = session.counters();
-  if (progress) progress(kImportFinished, final_counters, {});
+  if (progress) progress(ProgressPhase::kEnd, final_counters, {});
   if (counters) *counters = final_counters;
   if (added) *added = final_counters.added_this_call;
   return session.stopReason();

@@ -17,6 +17,7 @@
 #include "media/import_options.h"
 #include "platform/error_codes.h"
 #include "platform/file_spec.h"
+#include "platform/progress.h"
 
 namespace norvo::catalog {
 struct Catalog;
@@ -70,13 +71,12 @@ struct ImportCounters {
   int added_this_call = 0;  // by the current ImportFiles
 };
 
-inline constexpr int kImportRunning = 1;
-inline constexpr int kImportFinished = 2;
-// Called with kImportRunning after each item added (and now and then while
-// the walk passes over files it does not take), and once with
-// kImportFinished. `scanning` is the path being looked at. Answer 0 to go on,
-// -128 to stop; the items added so far stay.
-using ImportProgress = std::function<int(int phase, const ImportCounters& counters, std::string_view scanning)>;
+// Called with kStep after each item added (and now and then while the walk
+// passes over files it does not take), and once with kEnd. `scanning` is the
+// path being looked at. Answer 0 to go on, -128 to stop; the items added so
+// far stay.
+using ImportProgress =
+    std::function<int(ProgressPhase phase, const ImportCounters& counters, std::string_view scanning)>;
 
 // The facts the filters look at.
 struct FileFacts {
@@ -116,7 +116,7 @@ class ImportSession {
   bool known(const std::string& path) const { return known_.contains(FoldPathCase(path)); }
 
  private:
-  void report(int phase, std::string_view scanning, std::uint8_t& status);
+  void report(ProgressPhase phase, std::string_view scanning, std::uint8_t& status);
 
   catalog::Catalog& catalog_;
   ImportSettings options_;

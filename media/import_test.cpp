@@ -372,16 +372,17 @@ TEST_F(ImportTest, DuplicatesArePathsEqualIgnoringCase) {
 
 TEST_F(ImportTest, CancelKeepsWhatWasAddedAndCancellingTasksRemovesIt) {
   for (int i = 0; i < 10; ++i) Write("f" + std::to_string(i) + ".jpg");
-  std::vector<int> phases;
+  std::vector<ProgressPhase> phases;
   int added = 0;
-  auto progress = [&](int phase, const ImportCounters& c, std::string_view) {
+  auto progress = [&](ProgressPhase phase, const ImportCounters& c, std::string_view) {
     phases.push_back(phase);
-    return phase == kImportRunning && c.added_this_call == 3 ? err::kUserCancelled : 0;
+    return phase == ProgressPhase::kStep && c.added_this_call == 3 ? err::kUserCancelled : 0;
   };
   EXPECT_EQ(Import({root_, root_}, progress, &added), err::kUserCancelled);
   EXPECT_EQ(added, 3);
   EXPECT_EQ(Items(), (Strings{"f0.jpg", "f1.jpg", "f2.jpg"}));
-  EXPECT_EQ(phases, (std::vector<int>{kImportRunning, kImportRunning, kImportRunning, kImportFinished}));
+  using enum ProgressPhase;
+  EXPECT_EQ(phases, (std::vector<ProgressPhase>{kStep, kStep, kStep, kEnd}));
 
   // A scanned item stays when the running tasks are cancelled.
   catalog::ItemRecord record;
@@ -396,8 +397,8 @@ TEST_F(ImportTest, ProgressRunsWhileNothingIsTaken) {
   for (int i = 0; i < 200; ++i) Write("n" + std::to_string(i) + ".none");
   Write("z.jpg");
   int calls = 0;
-  ErrorCode e = Import({root_}, [&](int phase, const ImportCounters&, std::string_view) {
-    return phase == kImportRunning && ++calls == 2 ? err::kUserCancelled : 0;
+  ErrorCode e = Import({root_}, [&](ProgressPhase phase, const ImportCounters&, std::string_view) {
+    return phase == ProgressPhase::kStep && ++calls == 2 ? err::kUserCancelled : 0;
   });
   EXPECT_EQ(e, err::kUserCancelled);
   EXPECT_EQ(catalog_->itemCount(), 0);
@@ -406,8 +407,8 @@ TEST_F(ImportTest, ProgressRunsWhileNothingIsTaken) {
 TEST_F(ImportTest, FailedAppendEndsTheImportKeepingEarlierItems) {
   for (int i = 0; i < 5; ++i) Write("f" + std::to_string(i) + ".jpg");
   int added = 0;
-  auto progress = [&](int phase, const ImportCounters& c, std::string_view) {
-    if (phase == kImportRunning && c.added_this_call == 2) faults::FailNthWrite(1, err::kDiskFull);
+  auto progress = [&](ProgressPhase phase, const ImportCounters& c, std::string_view) {
+    if (phase == ProgressPhase::kStep && c.added_this_call == 2) faults::FailNthWrite(1, err::kDiskFull);
     return 0;
   };
   const ErrorCode e = Import({root_}, progress, &added);

@@ -21,7 +21,7 @@
 #include "media/movie_reader.h"
 #include "media/type_recognition.h"
 #include "metadata/annotation_import.h"
-#include "metadata/exif_reader.h"
+#include "metadata/image_file_reader.h"
 #include "metadata/groups.h"
 #include "platform/dates.h"
 #include "platform/file_spec.h"
@@ -377,7 +377,7 @@ ErrorCode ScanItems(catalog::Catalog& catalog, std::span<const std::uint32_t> it
   ScanSummary local;
   ScanSummary& s = summary != nullptr ? *summary : local;
   const int total = static_cast<int>(item_ids.size());
-  if (progress && progress(0, 0, total) != 0) return err::kUserCancelled;
+  if (progress && progress(ProgressPhase::kStart, 0, total) != 0) return err::kUserCancelled;
 
   // Paths and types are looked up here, on the catalog's thread.
   std::vector<Job> work(item_ids.size());
@@ -453,14 +453,14 @@ ErrorCode ScanItems(catalog::Catalog& catalog, std::span<const std::uint32_t> it
       ++s.scanned;
     }
     j.result = ScanResult{};  // release the thumbnail and metadata early
-    if (progress && progress(1, static_cast<int>(i) + 1, total) != 0) {
+    if (progress && progress(ProgressPhase::kStep, static_cast<int>(i) + 1, total) != 0) {
       result = err::kUserCancelled;
       break;
     }
   }
   stop.store(true);
   for (std::thread& t : pool) t.join();
-  if (progress) progress(2, total, total);
+  if (progress) progress(ProgressPhase::kEnd, total, total);
   return result;
 }
 

@@ -26,6 +26,7 @@
 #include "metadata/annotation_block.h"
 #include "metadata/metadata_list.h"
 #include "platform/error_codes.h"
+#include "platform/progress.h"
 
 namespace norvo::media {
 
@@ -107,10 +108,10 @@ struct ScanSummary {
   std::vector<std::pair<std::uint32_t, ErrorCode>> failures;  // item id, error
 };
 
-// Progress: phase 0 (0, count) before the first item, phase 1 (n, count) as
-// item n is applied, phase 2 (count, count) at the end; a non-zero answer
+// Progress: kStart (0, count) before the first item, kStep (n, count) as
+// item n is applied, kEnd (count, count) at the end; a non-zero answer
 // cancels (-128), keeping what was applied.
-using ScanProgress = std::function<int(int phase, int done, int total)>;
+using ScanProgress = std::function<int(ProgressPhase phase, int done, int total)>;
 
 // Scans the items with the given ids on `jobs` worker threads (0: one per
 // core), one file per thread, and applies each result on the calling thread

@@ -137,8 +137,8 @@ TEST_F(ItemScanTest, PoolAppliesEveryResultInCatalogOrder) {
   std::vector<int> seen;
   ScanSummary summary;
   ASSERT_EQ(ScanItems(*catalog_, ids, 2, ScanOptions{},
-                      [&](int phase, int done, int) {
-                        if (phase == 1) seen.push_back(done);
+                      [&](ProgressPhase phase, int done, int) {
+                        if (phase == ProgressPhase::kStep) seen.push_back(done);
                         return 0;
                       },
                       &summary),
@@ -163,7 +163,9 @@ TEST_F(ItemScanTest, CancellingKeepsWhatWasAppliedAndLeavesTheRestPending) {
   std::vector<std::uint32_t> ids = ImportPhotos(1);
   ScanSummary summary;
   EXPECT_EQ(ScanItems(*catalog_, ids, 2, ScanOptions{},
-                      [](int phase, int done, int) { return phase == 1 && done == 5 ? err::kUserCancelled : 0; },
+                      [](ProgressPhase phase, int done, int) {
+                        return phase == ProgressPhase::kStep && done == 5 ? err::kUserCancelled : 0;
+                      },
                       &summary),
             err::kUserCancelled);
   EXPECT_EQ(summary.scanned, 5);

@@ -18,14 +18,14 @@ void ScanTask::finish() {
   if (finished_) return;
   finished_ = true;
   const int count = static_cast<int>(ids_.size());
-  if (progress_) progress_(2, count, count);
+  if (progress_) progress_(ProgressPhase::kEnd, count, count);
   ids_.clear();
   ids_.shrink_to_fit();
 }
 
 std::optional<ScanTask::Clock::time_point> ScanTask::start() {
   const int count = static_cast<int>(ids_.size());
-  if (progress_ && progress_(0, 0, count) == err::kUserCancelled) {
+  if (progress_ && progress_(ProgressPhase::kStart, 0, count) == err::kUserCancelled) {
     finish();
     return std::nullopt;
   }
@@ -46,7 +46,7 @@ std::optional<ScanTask::Clock::time_point> ScanTask::tick() {
   }
   const std::uint32_t id = ids_[next_++];
   const int count = static_cast<int>(ids_.size());
-  if (progress_ && progress_(1, static_cast<int>(next_), count) == err::kUserCancelled) {
+  if (progress_ && progress_(ProgressPhase::kStep, static_cast<int>(next_), count) == err::kUserCancelled) {
     finish();
     return std::nullopt;
   }

@@ -4,9 +4,9 @@
 // timer calls tick() at the times it returns; the task does not own a timer
 // or a thread, and it runs on the catalog's thread.
 //
-// Progress goes to the callback: phase 0 (0, count) before the first item,
-// phase 1 (n, count) as item n is taken, phase 2 (count, count) at the end or
-// on cancel. An answer of -128 cancels. A tick is passed over while the busy
+// Progress goes to the callback: kStart (0, count) before the first item,
+// kStep (n, count) as item n is taken, kEnd (count, count) at the end or on
+// cancel. An answer of -128 cancels. A tick is passed over while the busy
 // check says so. Ticks come every 150 ms; after a tick that took 150 ms or
 // more, the next comes a full 150 ms after it ended.
 #pragma once

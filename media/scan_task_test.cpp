@@ -34,9 +34,9 @@ class ScanTaskTest : public testing::ImportTestBase {
   std::vector<std::uint32_t> ids_;
   std::vector<std::tuple<int, int, int>> calls_;
   ScanProgress Record(int cancel_at = -1) {
-    return [this, cancel_at](int phase, int done, int total) {
-      calls_.emplace_back(phase, done, total);
-      return phase == 1 && done == cancel_at ? err::kUserCancelled : 0;
+    return [this, cancel_at](ProgressPhase phase, int done, int total) {
+      calls_.emplace_back(static_cast<int>(phase), done, total);
+      return phase == ProgressPhase::kStep && done == cancel_at ? err::kUserCancelled : 0;
     };
   }
 };
@@ -84,9 +84,9 @@ TEST_F(ScanTaskTest, OneItemPerTickWithPhasesAndRhythm) {
 }
 
 TEST_F(ScanTaskTest, CancellingEndsWithPhaseTwoAndKeepsWhatWasScanned) {
-  ScanTask at_start(*catalog_, ids_, ScanOptions{}, [this](int phase, int done, int total) {
-    calls_.emplace_back(phase, done, total);
-    return phase == 0 ? err::kUserCancelled : 0;
+  ScanTask at_start(*catalog_, ids_, ScanOptions{}, [this](ProgressPhase phase, int done, int total) {
+    calls_.emplace_back(static_cast<int>(phase), done, total);
+    return phase == ProgressPhase::kStart ? err::kUserCancelled : 0;
   });
   EXPECT_FALSE(at_start.start().has_value());
   EXPECT_TRUE(at_start.finished());
