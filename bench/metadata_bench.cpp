@@ -20,7 +20,7 @@
 
 #include "bench/bench_support.h"
 #include "metadata/annotation_import.h"
-#include "metadata/exif_reader.h"
+#include "metadata/image_file_reader.h"
 #include "metadata/field_format.h"
 #include "metadata/metadata_fields.h"
 #include "platform/file_spec.h"

@@ -16,7 +16,7 @@
 #include "metadata/annotation_import.h"
 #include "metadata/annotation_sync.h"
 #include "metadata/embedded_annotations.h"
-#include "metadata/exif_reader.h"
+#include "metadata/image_file_reader.h"
 #include "metadata/field_format.h"
 #include "metadata/field_table.h"
 #include "metadata/iptc_records.h"

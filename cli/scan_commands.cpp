@@ -21,7 +21,7 @@
 #include "media/import.h"
 #include "media/import_options.h"
 #include "media/item_scan.h"
-#include "metadata/exif_reader.h"
+#include "metadata/image_file_reader.h"
 #include "platform/file_spec.h"
 
 namespace norvo::cli {

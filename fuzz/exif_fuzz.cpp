@@ -11,10 +11,15 @@
 #include <span>
 
 #include "metadata/embedded_annotations.h"
+#include "metadata/exif_dates.h"
 #include "metadata/exif_reader.h"
+#include "metadata/gps_text.h"
 #include "metadata/image_containers.h"
+#include "metadata/list_keys.h"
 #include "metadata/metadata_fields.h"
 #include "metadata/photoshop_file.h"
+#include "metadata/stored_values.h"
+#include "metadata/tiff_tags.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace norvo::metadata;

@@ -11,7 +11,7 @@
 #include <span>
 
 #include "media/movie_reader.h"
-#include "metadata/exif_reader.h"
+#include "metadata/list_keys.h"
 
 extern "C" {
 #include <libavutil/log.h>

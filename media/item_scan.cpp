@@ -21,7 +21,7 @@
 #include "media/movie_reader.h"
 #include "media/type_recognition.h"
 #include "metadata/annotation_import.h"
-#include "metadata/exif_reader.h"
+#include "metadata/image_file_reader.h"
 #include "metadata/groups.h"
 #include "platform/dates.h"
 #include "platform/file_spec.h"

@@ -8,7 +8,7 @@
 
 #include "platform/reader_plugins.h"
 #include "media/reader_plugin_layouts.h"
-#include "metadata/exif_reader.h"
+#include "metadata/list_keys.h"
 
 namespace norvo::media {
 namespace {

@@ -13,7 +13,7 @@
 #include "imaging/transform.h"
 #include "media/movie_test_files.h"
 #include "media/test_support.h"
-#include "metadata/exif_reader.h"
+#include "metadata/list_keys.h"
 #include "platform/byte_io.h"
 
 extern "C" {

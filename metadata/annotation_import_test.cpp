@@ -7,8 +7,9 @@
 #include <vector>
 
 #include "metadata/annotation_test_support.h"
-#include "metadata/exif_reader.h"
+#include "metadata/image_file_reader.h"
 #include "metadata/iptc_records.h"
+#include "metadata/list_keys.h"
 #include "metadata/photoshop_resources.h"
 #include "platform/file_spec.h"
 

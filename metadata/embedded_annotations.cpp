@@ -5,7 +5,7 @@
 #include "metadata/jpeg_annotation_writer.h"
 #include "metadata/photoshop_file.h"
 #include "metadata/tiff_annotation_writer.h"
-#include "metadata/tiff_ifd.h"
+#include "metadata/tiff_tags.h"
 #include "metadata/xmp_mapping.h"
 #include "platform/file_replace.h"
 #include "xmp/xmp_packet.h"

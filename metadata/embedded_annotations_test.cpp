@@ -14,8 +14,8 @@
 
 #include "metadata/annotation_import.h"
 #include "metadata/annotation_test_support.h"
-#include "metadata/exif_reader.h"
 #include "metadata/field_table.h"
+#include "metadata/image_file_reader.h"
 #include "metadata/jpeg_annotation_writer.h"
 #include "metadata/photoshop_resources.h"
 #include "metadata/xmp_mapping.h"

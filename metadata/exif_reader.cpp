@@ -1,243 +1,26 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "metadata/exif_reader.h"
 
-#include "metadata/photoshop_file.h"
-
 #include <algorithm>
+#include <array>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <string>
 
 #include "metadata/flashpix_audio.h"
-#include "metadata/image_containers.h"
 #include "metadata/jpeg_markers.h"
+#include "metadata/list_keys.h"
 #include "metadata/maker_notes.h"
-#include "platform/file.h"
-#include "platform/text_encoding.h"
+#include "metadata/stored_values.h"
+#include "metadata/tiff_ifd.h"
+#include "metadata/tiff_tags.h"
 
 namespace norvo::metadata {
 
 namespace {
 
-// The Windows-1252 degree sign (the stored Mac Roman byte 0xA1 converts to it).
-constexpr char kDegreeSign = '\xB0';
 constexpr std::size_t kCharacterCodeSize = 8;  // UserComment prefix
-constexpr std::size_t kVersionSize = 4;
-constexpr std::size_t kGpsRationals = 3;
-
-std::string_view TextUpToNul(std::span<const std::uint8_t> bytes) {
-  std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  return text.substr(0, text.find('\0'));
-}
-
-double Ratio(std::int64_t n, std::int64_t d) { return static_cast<double>(n) / static_cast<double>(d); }
-
-bool IsRationalType(std::uint16_t type) { return type == kTiffRational || type == kTiffSignedRational; }
-
-// A rational value's numerator and denominator as stored (signed types keep
-// their sign; unsigned ones their bits).
-bool RationalAt(const TagValue& v, std::size_t index, std::int32_t* n, std::int32_t* d) {
-  if (!IsRationalType(v.type) || index >= v.bytes.size() / 8) return false;
-  *n = static_cast<std::int32_t>(GetU32(v.bytes, index * 8, v.order));
-  *d = static_cast<std::int32_t>(GetU32(v.bytes, index * 8 + 4, v.order));
-  return true;
-}
-
-// The magnitude of one part of a rational value: signed parts lose their
-// sign, unsigned parts keep their bits.
-std::uint32_t UnsignedPart(const TagValue& v, std::int32_t part) {
-  if (v.type != kTiffSignedRational || part >= 0) return static_cast<std::uint32_t>(part);
-  return 0u - static_cast<std::uint32_t>(part);
-}
-
-// An unsigned rational (read into int32 bits) halved until both parts are
-// positive int32 values; the denominator never becomes 0 by it.
-void FitSigned(std::int32_t* n, std::int32_t* d) {
-  auto un = static_cast<std::uint32_t>(*n);
-  auto ud = static_cast<std::uint32_t>(*d);
-  constexpr auto kMax = static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max());
-  while (un > kMax || ud > kMax) {
-    un = un / 2 + un % 2;
-    ud = ud / 2 + ud % 2;
-  }
-  *n = static_cast<std::int32_t>(un);
-  *d = static_cast<std::int32_t>(ud);
-}
-
-bool SignedRationalAt(const TagValue& v, std::size_t index, double* out) {
-  std::int32_t n = 0;
-  std::int32_t d = 0;
-  if (!RationalAt(v, index, &n, &d) || d == 0) return false;
-  *out = v.type == kTiffSignedRational ? Ratio(n, d)
-                                       : Ratio(static_cast<std::uint32_t>(n), static_cast<std::uint32_t>(d));
-  return true;
-}
-
-std::int32_t ClampToInt32(double v) {
-  if (!(v > std::numeric_limits<std::int32_t>::min())) return std::numeric_limits<std::int32_t>::min();
-  if (!(v < std::numeric_limits<std::int32_t>::max())) return std::numeric_limits<std::int32_t>::max();
-  return static_cast<std::int32_t>(std::lround(v));
-}
-
-std::size_t ValueCount(const TagValue& v) {
-  std::size_t size = TiffTypeSize(v.type);
-  return size == 0 ? 0 : v.bytes.size() / size;
-}
-
-}  // namespace
-
-void PutShort(MetadataList& list, std::uint32_t key, std::uint16_t v) {
-  ByteWriter w;
-  w.u16be(v);
-  list.replace(key, w.buffer());
-}
-
-void PutRational(MetadataList& list, std::uint32_t key, std::int32_t numerator, std::int32_t denominator) {
-  ByteWriter w;
-  w.u32be(static_cast<std::uint32_t>(numerator));
-  w.u32be(static_cast<std::uint32_t>(denominator));
-  list.replace(key, w.buffer());
-}
-
-void PutText(MetadataList& list, std::uint32_t key, std::string_view text) {
-  list.replace(key, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
-}
-
-void ExposureTimeFromApex(double tv, std::int32_t* numerator, std::int32_t* denominator) {
-  // Exposure time = 2^-Tv seconds: 1/2^Tv for fast speeds, tenths of a
-  // second for exposures longer than one second.
-  tv = std::clamp(tv, -20.0, 30.0);
-  if (tv >= 0) {
-    *numerator = 1;
-    *denominator = ClampToInt32(std::pow(2.0, tv));
-  } else {
-    *numerator = ClampToInt32(std::pow(2.0, -tv) * 10.0);
-    *denominator = 10;
-  }
-}
-
-void FNumberFromApex(double av, std::int32_t* numerator, std::int32_t* denominator) {
-  // f-number = 2^(Av/2), kept in tenths.
-  av = std::clamp(av, -10.0, 60.0);
-  *numerator = ClampToInt32(std::pow(2.0, av / 2.0) * 10.0);
-  *denominator = 10;
-}
-
-bool NormaliseValue(MetadataList& list, std::uint32_t key, const TagValue& v) {
-  const bool gps = (key & 0xFFFF0000u) == kGpsKeyBase;
-  const std::uint16_t tag = static_cast<std::uint16_t>(key & 0xFFFF);
-  std::int32_t n = 0;
-  std::int32_t d = 0;
-  if (gps) {
-    switch (tag) {
-      case kGpsLatitudeRef:
-      case kGpsLongitudeRef:
-        if (v.type != 2 || TextUpToNul(v.bytes).empty()) return false;
-        PutText(list, key, TextUpToNul(v.bytes));
-        return true;
-      case kGpsLatitude:
-      case kGpsLongitude: {
-        // Degrees, minutes and seconds, stored unsigned: the reference
-        // letter gives the hemisphere. Some phones write them as signed
-        // rationals; their magnitudes are kept.
-        if (!IsRationalType(v.type) || v.bytes.size() < kGpsRationals * 8) return false;
-        ByteWriter w;
-        for (std::size_t i = 0; i < kGpsRationals; ++i) {
-          RationalAt(v, i, &n, &d);
-          w.u32be(UnsignedPart(v, n));
-          w.u32be(UnsignedPart(v, d));
-        }
-        list.replace(key, w.buffer());
-        return true;
-      }
-      case kGpsAltitude: {
-        // Stored signed (negative below sea level, see SignAltitudeBelowSeaLevel),
-        // so an unsigned value is first brought within the signed range.
-        if (!RationalAt(v, 0, &n, &d)) return false;
-        if (v.type == kTiffRational) FitSigned(&n, &d);
-        PutRational(list, key, n, d);
-        return true;
-      }
-      default:
-        return false;
-    }
-  }
-  if ((key & 0xFFFF0000u) != kExifKeyBase) return false;
-  switch (tag) {
-    case kTagShutterSpeedValue: {
-      double tv = 0;
-      if (!SignedRationalAt(v, 0, &tv)) return false;
-      ExposureTimeFromApex(tv, &n, &d);
-      PutRational(list, ExifKey(kTagExposureTime), n, d);
-      return true;
-    }
-    case kTagApertureValue: {
-      double av = 0;
-      if (!SignedRationalAt(v, 0, &av)) return false;
-      FNumberFromApex(av, &n, &d);
-      PutRational(list, ExifKey(kTagFNumber), n, d);
-      return true;
-    }
-    case kTagExposureIndex: {
-      double index = 0;
-      if (!SignedRationalAt(v, 0, &index) || index <= 0) return false;
-      PutShort(list, ExifKey(kTagIso), static_cast<std::uint16_t>(std::min(index + 0.5, 65535.0)));
-      return true;
-    }
-    case kTagIso: {
-      // The last non-zero value of the array.
-      std::int64_t iso = 0;
-      for (std::size_t i = 0; i < ValueCount(v); ++i) {
-        std::int64_t x = GetNumber(v.bytes, v.type, i, v.order);
-        if (x != 0) iso = x;
-      }
-      if (iso == 0) return false;
-      PutShort(list, key, static_cast<std::uint16_t>(iso));
-      return true;
-    }
-    case kTagExposureTime: case kTagFNumber: case 0x9102: case 0x9204: case kTagSubjectDistance:
-    case kTagFocalLength:
-      if (!RationalAt(v, 0, &n, &d)) return false;
-      PutRational(list, key, n, d);
-      return true;
-    case kTagDigitalZoomRatio:
-      if (!RationalAt(v, 0, &n, &d) || n == 0 || d == 0 || n == d) return false;
-      PutRational(list, key, n, d);
-      return true;
-    case kTagExposureProgram: case kTagLightSource: case kTagFlash:
-      if (ValueCount(v) == 0) return false;
-      PutShort(list, key, static_cast<std::uint16_t>(GetNumber(v.bytes, v.type, 0, v.order)));
-      return true;
-    case 0x9207: case 0xa217: case kTagContrast: case kTagSaturation: case kTagSharpness: case kTagNoiseReduction:
-      if (ValueCount(v) == 0) return false;
-      PutShort(list, key, static_cast<std::uint16_t>(GetNumber(v.bytes, v.type, 0, v.order) & 0xFF));
-      return true;
-    case kTagExifVersion: case 0xa000:
-      if (v.bytes.size() < kVersionSize) return false;
-      list.replace(key, v.bytes.first(kVersionSize));
-      return true;
-    case kTagDateTimeOriginal: case kTagLens:
-      if (v.type != 2) return false;
-      PutText(list, key, TextUpToNul(v.bytes));
-      return true;
-    default:
-      return false;
-  }
-}
-
-namespace {
-
-// UCS-2 (little-endian, as these tags are always written) to engine text.
-std::string TextFromUcs2(std::span<const std::uint8_t> bytes, ByteOrder order) {
-  std::u16string wide;
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    char16_t c = static_cast<char16_t>(GetU16(bytes, i, order));
-    if (c == 0) break;
-    wide.push_back(c);
-  }
-  return Utf8ToWindows1252(Utf16ToUtf8(wide));
-}
 
 // UserComment: an 8-byte character code, then the text. ASCII and Unicode
 // are decoded; other codes (JIS, undefined) are not.
@@ -262,16 +45,16 @@ struct TextTag {
   std::uint16_t tag;
   std::uint32_t key;
 };
-constexpr TextTag kAsciiTextTags[] = {{0x10e, kKeyName},     {kTagMake, kKeyMaker},     {0x110, kKeyModel},
-                                      {0x131, kKeySoftware}, {0x13b, kKeyArtist},       {0x8298, kKeyCopyright}};
-constexpr TextTag kUcs2TextTags[] = {
-    {0x9c9b, kKeyInfo}, {0x9c9c, kKeyComment}, {0x9c9d, kKeyAuthor}, {0x9c9e, kKeyKeywords}, {0x9c9f, kKeyProducer}};
+constexpr TextTag kAsciiTextTags[] = {{kTagImageDescription, kKeyName}, {kTagMake, kKeyMaker},
+                                      {kTagModel, kKeyModel},            {kTagSoftware, kKeySoftware},
+                                      {kTagArtist, kKeyArtist},          {kTagCopyright, kKeyCopyright}};
+constexpr TextTag kUcs2TextTags[] = {{kTagXpTitle, kKeyInfo},
+                                     {kTagXpComment, kKeyComment},
+                                     {kTagXpAuthor, kKeyAuthor},
+                                     {kTagXpKeywords, kKeyKeywords},
+                                     {kTagXpSubject, kKeyProducer}};
 
-constexpr std::uint16_t kTagXmp = 0x2bc;
-constexpr std::uint16_t kTagIptc = 0x83bb;
-constexpr std::uint16_t kTagIptcPhotoshop = 0x8568;
-constexpr std::uint16_t kTagPixelXDimension = 0xa002;
-constexpr std::uint16_t kTagPixelYDimension = 0xa003;
+// Minolta note tags kept whole.
 constexpr std::uint16_t kMinoltaTagA = 0x81;
 constexpr std::uint16_t kMinoltaTagB = 0x88;
 
@@ -285,9 +68,6 @@ void SignAltitudeBelowSeaLevel(MetadataList& list) {
   PutRational(list, GpsKey(kGpsAltitude), -std::abs(n), std::abs(d));
 }
 
-constexpr std::uint16_t kTagXResolution = 0x11a;
-constexpr std::uint16_t kTagYResolution = 0x11b;
-constexpr std::uint16_t kTagResolutionUnit = 0x128;
 constexpr std::int64_t kUnitInch = 2;
 constexpr std::int64_t kUnitCentimetre = 3;
 constexpr double kCentimetresPerInch = 2.54;
@@ -307,7 +87,7 @@ class ExifResolution {
       return;
     }
     double value = 0;
-    if (!SignedRationalAt(v, 0, &value)) return;
+    if (!RationalValueAt(v, 0, &value)) return;
     (v.tag == kTagXResolution ? x_ : y_) = value;
   }
 
@@ -340,6 +120,10 @@ class ExifTagStore final : public TagStore {
   ExifResolution resolution;  // IFD0's, the image's own
 
   void keepBare(std::uint16_t tag, std::span<const std::uint8_t> bytes) override { list_.add(tag, bytes); }
+
+  MakerNotePlace placeMakerNote(const ByteSource& source, const IfdWalk& walk, std::uint32_t note_offset) override {
+    return PlaceMakerNote(source, walk, note_offset);
+  }
 
   void store(IfdWalk& walk, const TagValue& v) override {
     bool bare_done = false;
@@ -523,197 +307,6 @@ ErrorCode ReadJpegMetadata(const ByteSource& source, bool want_thumbnail, ImageM
   }
   out->image_resources = std::move(segments.image_resources);
   return e;
-}
-
-ErrorCode ReadImageMetadata(const FileSpec& spec, bool want_thumbnail, ImageMetadata* out) {
-  File file;
-  ErrorCode e = file.open(spec, Permission::kRead);
-  if (e != err::kNone) return e;
-  FileSource source(file);
-  std::array<std::uint8_t, 4> head{};
-  if (source.readAt(0, head) != err::kNone) return err::kNoReaderForFormat;
-  if (head[0] == 0xFF && head[1] == 0xD8) return ReadJpegMetadata(source, want_thumbnail, out);
-  if (IsTiffHeader(head)) return ReadTiffMetadata(source, want_thumbnail, out);
-  std::array<std::uint8_t, 6> psd{};
-  if (source.readAt(0, psd) == err::kNone && IsPhotoshopHeader(psd)) return ReadPhotoshopMetadata(source, out);
-  std::array<std::uint8_t, kContainerSniffSize> container{};
-  if (source.readAt(0, container) != err::kNone) return err::kNoReaderForFormat;
-  if (IsPngHeader(container)) return ReadPngMetadata(source, want_thumbnail, out);
-  if (IsWebpHeader(container)) return ReadWebpMetadata(source, want_thumbnail, out);
-  if (IsHeifHeader(container)) return ReadHeifMetadata(source, want_thumbnail, out);
-  return err::kNoReaderForFormat;
-}
-
-std::string IccProfileDescription(std::span<const std::uint8_t> profile) {
-  constexpr std::size_t kTagTableAt = 128;
-  constexpr std::uint32_t kMaxIccTags = 1000;
-  ByteReader r(profile);
-  r.seek(kTagTableAt);
-  std::uint32_t count = r.u32be();
-  if (!r.ok() || count > kMaxIccTags) return {};
-  for (std::uint32_t i = 0; i < count; ++i) {
-    std::uint32_t signature = r.u32be();
-    std::uint32_t offset = r.u32be();
-    std::uint32_t size = r.u32be();
-    if (!r.ok()) return {};
-    if (signature != FourCC("desc")) continue;
-    if (offset > profile.size() || size > profile.size() - offset) return {};
-    ByteReader t(profile.subspan(offset, size));
-    std::uint32_t type = t.u32be();
-    t.u32be();  // reserved
-    if (type == FourCC("desc")) {
-      std::uint32_t length = t.u32be();
-      auto text = t.bytes(length);
-      return t.ok() ? std::string(TextUpToNul(text)) : std::string();
-    }
-    if (type == FourCC("mluc")) {
-      std::uint32_t records = t.u32be();
-      t.u32be();  // record size
-      if (records == 0) return {};
-      t.u32be();  // language and country of the first record
-      std::uint32_t length = t.u32be();
-      std::uint32_t at = t.u32be();
-      if (!t.ok() || at > size || length > size - at) return {};
-      return TextFromUcs2(profile.subspan(offset + at, length), ByteOrder::kMotorola);
-    }
-    return {};
-  }
-  return {};
-}
-
-std::string ColourProfileName(const ImageMetadata& metadata) {
-  switch (metadata.profile) {
-    case ProfileChoice::kEmbedded: return IccProfileDescription(metadata.icc_profile);
-    case ProfileChoice::kSrgb: return "sRGB IEC61966-2.1";
-    case ProfileChoice::kAdobeRgb: return "Adobe RGB (1998)";
-    case ProfileChoice::kNone: break;
-  }
-  return {};
-}
-
-bool GetShort(const MetadataList& list, std::uint32_t key, std::uint16_t* out) {
-  const auto* bytes = list.find(key, 1);
-  if (bytes == nullptr || bytes->size() < 2) return false;
-  *out = ByteReader(*bytes).u16be();
-  return true;
-}
-
-bool GetRational(const MetadataList& list, std::uint32_t key, int index, std::int32_t* numerator,
-                 std::int32_t* denominator) {
-  const auto* bytes = list.find(key, 1);
-  if (bytes == nullptr || index < 0) return false;
-  ByteReader r(*bytes);
-  r.seek(static_cast<std::size_t>(index) * 8);
-  *numerator = r.i32be();
-  *denominator = r.i32be();
-  return r.ok();
-}
-
-std::string GetPlainText(const MetadataList& list, std::uint32_t key) {
-  const auto* bytes = list.find(key, 1);
-  return bytes == nullptr ? std::string() : std::string(bytes->begin(), bytes->end());
-}
-
-namespace {
-
-std::string CoordinateText(const MetadataList& list, std::uint16_t ref_tag, std::uint16_t value_tag) {
-  std::string ref = GetPlainText(list, GpsKey(ref_tag));
-  std::int32_t n[kGpsRationals]{};
-  std::int32_t d[kGpsRationals]{};
-  if (ref.empty()) return {};
-  for (std::size_t i = 0; i < kGpsRationals; ++i) {
-    if (!GetRational(list, GpsKey(value_tag), static_cast<int>(i), &n[i], &d[i])) return {};
-  }
-  if (d[0] == 0 || d[1] == 0) return {};
-  auto un = [&](std::size_t i) { return static_cast<std::uint32_t>(n[i]); };
-  auto ud = [&](std::size_t i) { return static_cast<std::uint32_t>(d[i]); };
-  // Phones often write fractional degrees or minutes (33.8708/1, 0/1, 0/1
-  // or 52.25/1 with seconds 0/1): a fraction is carried into the next unit
-  // down, so no part of the position is lost from the text.
-  std::uint32_t degrees = un(0) / ud(0);
-  const double minutes_total = Ratio(un(0) % ud(0), ud(0)) * 60.0 + Ratio(un(1), ud(1));
-  auto minutes = static_cast<std::uint64_t>(minutes_total);
-  const double minutes_fraction = minutes_total - static_cast<double>(minutes);
-  double seconds = minutes_fraction * 60.0;
-  if (d[2] != 0) {
-    seconds += Ratio(un(2), ud(2));
-  } else if (minutes_fraction == 0) {
-    return {};  // no seconds and no fraction to take them from
-  }
-  // Rounded first, so that 9.999 reads "10.00" rather than "010.00", and
-  // 59.999 carries into the minutes.
-  seconds = std::round(seconds * 100.0) / 100.0;
-  constexpr std::uint64_t kMinutesPerDegree = 60;
-  if (seconds >= 60.0 && minutes_fraction != 0) {
-    seconds -= 60.0;
-    if (++minutes == kMinutesPerDegree) {
-      minutes = 0;
-      ++degrees;
-    }
-  }
-  char text[96];
-  std::snprintf(text, sizeof text, "%c %03u%c %02llu' %s%.2f\"", ref[0], degrees, kDegreeSign,
-                static_cast<unsigned long long>(minutes), seconds < 10 ? "0" : "", seconds);
-  std::string out(text);
-  if (out.size() > kMaxGpsTextLength) out.resize(kMaxGpsTextLength);
-  return out;
-}
-
-}  // namespace
-
-std::string GpsLatitudeText(const MetadataList& list) { return CoordinateText(list, kGpsLatitudeRef, kGpsLatitude); }
-
-std::string GpsLongitudeText(const MetadataList& list) {
-  return CoordinateText(list, kGpsLongitudeRef, kGpsLongitude);
-}
-
-std::string GpsAltitudeText(const MetadataList& list, std::string_view unit) {
-  std::int32_t n = 0;
-  std::int32_t d = 0;
-  if (!GetRational(list, GpsKey(kGpsAltitude), 0, &n, &d) || d == 0) return {};
-  // The stored value is signed: negative below sea level.
-  double metres = std::round(Ratio(n, d) * 100.0) / 100.0;
-  if (metres == 0) metres = 0;  // no "-0.00"
-  char text[64];
-  std::snprintf(text, sizeof text, "%.2f", metres);
-  std::string out = std::string(text) + " " + std::string(unit);
-  if (out.size() > kMaxGpsTextLength) out.resize(kMaxGpsTextLength);
-  return out;
-}
-
-std::uint32_t CaptureDateFromExif(std::string_view text) {
-  // "YYYY:MM:DD HH:MM:SS"; '-' is accepted between the date parts too.
-  constexpr std::size_t kDateLength = 19;
-  if (text.size() < kDateLength) return 0;
-  auto number = [&](std::size_t at, std::size_t width, int* out) {
-    int v = 0;
-    for (std::size_t i = at; i < at + width; ++i) {
-      if (text[i] < '0' || text[i] > '9') return false;
-      v = v * 10 + (text[i] - '0');
-    }
-    *out = v;
-    return true;
-  };
-  int y = 0, mo = 0, da = 0, h = 0, mi = 0, s = 0;
-  if (!number(0, 4, &y) || !number(5, 2, &mo) || !number(8, 2, &da) || !number(11, 2, &h) || !number(14, 2, &mi) ||
-      !number(17, 2, &s)) {
-    return 0;
-  }
-  if (y < 1904 || mo < 1 || mo > 12 || da < 1 || da > 31 || h > 23 || mi > 59 || s > 60) return 0;
-  // Days since 1904-01-01 by the civil calendar (days-from-civil).
-  auto days_from_civil = [](std::int64_t yy, unsigned m, unsigned dd) {
-    yy -= m <= 2;
-    std::int64_t era = (yy >= 0 ? yy : yy - 399) / 400;
-    auto yoe = static_cast<unsigned>(yy - era * 400);
-    unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + dd - 1;
-    unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe);
-  };
-  std::int64_t days = days_from_civil(y, static_cast<unsigned>(mo), static_cast<unsigned>(da)) -
-                      days_from_civil(1904, 1, 1);
-  std::int64_t seconds = days * 86400 + h * 3600 + mi * 60 + s;
-  if (seconds > 0xFFFFFFFFll) return 0;
-  return static_cast<std::uint32_t>(seconds);
 }
 
 }  // namespace norvo::metadata

@@ -1,10 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// EXIF normalisation, APEX conversions, GPS texts and capture dates, and the
-// whole reader on real camera files compared with exiftool where it reports
-// the same values.
+// The EXIF reader on real camera files, compared with exiftool where it
+// reports the same values, and the resolution a JPEG declares.
 #include "metadata/exif_reader.h"
-#include "metadata/tag_value_test_support.h"
+
+#include "metadata/exif_dates.h"
+#include "metadata/gps_text.h"
+#include "metadata/image_file_reader.h"
+#include "metadata/list_keys.h"
+#include "metadata/stored_values.h"
 #include "metadata/tiff_builder_test_support.h"
+#include "metadata/tiff_tags.h"
 
 #include <gtest/gtest.h>
 
@@ -25,173 +30,6 @@ namespace norvo::metadata {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-TagValue Value(std::uint16_t tag, std::uint16_t type, const Bytes& bytes, ByteOrder order = ByteOrder::kMotorola) {
-  return testing::MakeTagValue(tag, type, bytes, kTagExifIfd, order);
-}
-
-Bytes Rationals(std::vector<std::pair<std::uint32_t, std::uint32_t>> values) {
-  ByteWriter w;
-  for (auto [n, d] : values) {
-    w.u32be(n);
-    w.u32be(d);
-  }
-  return w.take();
-}
-
-TEST(Normalisation, IsoTakesTheLastNonZeroValue) {
-  MetadataList list;
-  Bytes le{0, 0, 200, 0};  // 0, 200 little-endian
-  EXPECT_TRUE(NormaliseValue(list, ExifKey(kTagIso), Value(kTagIso, 3, le, ByteOrder::kIntel)));
-  EXPECT_EQ(*list.find(ExifKey(kTagIso), 1), (Bytes{0, 200}));
-  Bytes zeros{0, 0, 0, 0};
-  MetadataList none;
-  EXPECT_FALSE(NormaliseValue(none, ExifKey(kTagIso), Value(kTagIso, 3, zeros)));
-  EXPECT_TRUE(none.empty());
-}
-
-TEST(Normalisation, RationalsShortsBytesAndTexts) {
-  MetadataList list;
-  Bytes zoom_same = Rationals({{1, 1}});
-  EXPECT_FALSE(NormaliseValue(list, ExifKey(kTagDigitalZoomRatio), Value(kTagDigitalZoomRatio, 5, zoom_same)));
-  Bytes zoom_zero = Rationals({{0, 1}});
-  EXPECT_FALSE(NormaliseValue(list, ExifKey(kTagDigitalZoomRatio), Value(kTagDigitalZoomRatio, 5, zoom_zero)));
-  Bytes zoom = Rationals({{3, 2}});
-  EXPECT_TRUE(NormaliseValue(list, ExifKey(kTagDigitalZoomRatio), Value(kTagDigitalZoomRatio, 5, zoom)));
-  EXPECT_EQ(*list.find(ExifKey(kTagDigitalZoomRatio), 1), zoom);
-
-  // "The value's low byte": metering 0x0105 keeps 5.
-  Bytes metering{0x01, 0x05};
-  EXPECT_TRUE(NormaliseValue(list, ExifKey(0x9207), Value(0x9207, 3, metering)));
-  EXPECT_EQ(*list.find(ExifKey(0x9207), 1), (Bytes{0, 5}));
-  Bytes version{'0', '2', '2', '1'};
-  EXPECT_TRUE(NormaliseValue(list, ExifKey(kTagExifVersion), Value(kTagExifVersion, 7, version)));
-  EXPECT_EQ(*list.find(ExifKey(kTagExifVersion), 1), version);
-  Bytes date{'2', '0', '0', '8', ':', '0', '5', ':', '3', '0', ' ', '1', '5', ':', '5', '6', ':', '0', '1', 0};
-  EXPECT_TRUE(NormaliseValue(list, ExifKey(kTagDateTimeOriginal), Value(kTagDateTimeOriginal, 2, date)));
-  EXPECT_EQ(GetPlainText(list, ExifKey(kTagDateTimeOriginal)), "2008:05:30 15:56:01");
-  // Tags outside the table, and GPS tags outside 1 to 6, are dropped.
-  Bytes one{0, 1};
-  EXPECT_FALSE(NormaliseValue(list, ExifKey(0xa401), Value(0xa401, 3, one)));
-  EXPECT_FALSE(NormaliseValue(list, GpsKey(5), Value(5, 1, Bytes{1})));
-  EXPECT_FALSE(NormaliseValue(list, 0x829a, Value(kTagExposureTime, 5, zoom)));
-}
-
-TEST(Normalisation, ApexConversions) {
-  std::int32_t n = 0, d = 0;
-  ExposureTimeFromApex(8, &n, &d);
-  EXPECT_EQ(n, 1);
-  EXPECT_EQ(d, 256);
-  ExposureTimeFromApex(-2, &n, &d);  // four seconds
-  EXPECT_EQ(n * 1.0 / d, 4.0);
-  FNumberFromApex(5, &n, &d);  // sqrt(2)^5 = 5.66
-  EXPECT_EQ(n, 57);
-  EXPECT_EQ(d, 10);
-  // Absurd values stay within 32 bits.
-  ExposureTimeFromApex(1e9, &n, &d);
-  EXPECT_GT(d, 0);
-  FNumberFromApex(-1e9, &n, &d);
-  EXPECT_GE(n, 0);
-
-  // A signed rational ShutterSpeedValue and a zero denominator.
-  MetadataList list;
-  Bytes minus_one = Rationals({{static_cast<std::uint32_t>(-1), 1}});
-  EXPECT_TRUE(NormaliseValue(list, ExifKey(kTagShutterSpeedValue), Value(kTagShutterSpeedValue, 10, minus_one)));
-  std::int32_t en = 0, ed = 0;
-  ASSERT_TRUE(GetRational(list, ExifKey(kTagExposureTime), 0, &en, &ed));
-  EXPECT_EQ(en * 1.0 / ed, 2.0);
-  Bytes zero_d = Rationals({{1, 0}});
-  EXPECT_FALSE(NormaliseValue(list, ExifKey(kTagApertureValue), Value(kTagApertureValue, 5, zero_d)));
-}
-
-MetadataList Gps(std::string ref, std::vector<std::pair<std::uint32_t, std::uint32_t>> lat) {
-  MetadataList list;
-  PutText(list, GpsKey(kGpsLatitudeRef), ref);
-  list.replace(GpsKey(kGpsLatitude), Rationals(lat));
-  return list;
-}
-
-TEST(GpsTexts, LatitudeLongitudeAndAltitude) {
-  EXPECT_EQ(GpsLatitudeText(Gps("N", {{43, 1}, {28, 1}, {281400000, 100000000}})), "N 043\xB0 28' 02.81\"");
-  EXPECT_EQ(GpsLatitudeText(Gps("S", {{7, 1}, {5, 1}, {1234, 100}})), "S 007\xB0 05' 12.34\"");
-  // No seconds denominator: the seconds come from the minutes' fraction.
-  EXPECT_EQ(GpsLatitudeText(Gps("N", {{10, 1}, {3075, 100}, {0, 0}})), "N 010\xB0 30' 45.00\"");
-  EXPECT_EQ(GpsLatitudeText(Gps("N", {{10, 1}, {30, 1}, {9999, 1000}})), "N 010\xB0 30' 10.00\"");
-  // Minutes beyond any int still format.
-  EXPECT_EQ(GpsLatitudeText(Gps("N", {{1, 1}, {4294967295u, 1}, {0, 1}})), "N 001\xB0 4294967295' 00.00\"");
-  // Fractions carried down: minutes with seconds 0/1, decimal degrees.
-  EXPECT_EQ(GpsLatitudeText(Gps("N", {{5225, 100}, {0, 1}, {0, 1}})), "N 052\xB0 15' 00.00\"");
-  EXPECT_EQ(GpsLatitudeText(Gps("S", {{33, 1}, {522500, 10000}, {0, 1}})), "S 033\xB0 52' 15.00\"");
-  EXPECT_EQ(GpsLatitudeText(Gps("N", {{1, 1}, {5999999, 100000}, {0, 1}})), "N 002\xB0 00' 00.00\"");
-  // ... and without a fraction there is nothing to show.
-  EXPECT_EQ(GpsLatitudeText(Gps("N", {{10, 1}, {30, 1}, {0, 0}})), "");
-  EXPECT_EQ(GpsLatitudeText(Gps("N", {{10, 0}, {30, 1}, {0, 1}})), "");
-  EXPECT_EQ(GpsLatitudeText(Gps("N", {{10, 1}, {30, 0}, {0, 1}})), "");
-  // Value without reference, reference without value.
-  MetadataList only_value = Gps("N", {{1, 1}, {2, 1}, {3, 1}});
-  only_value.removeAll(GpsKey(kGpsLatitudeRef));
-  EXPECT_EQ(GpsLatitudeText(only_value), "");
-  MetadataList only_ref;
-  PutText(only_ref, GpsKey(kGpsLongitudeRef), "W");
-  EXPECT_EQ(GpsLongitudeText(only_ref), "");
-
-  MetadataList alt;
-  EXPECT_EQ(GpsAltitudeText(alt), "");
-  PutRational(alt, GpsKey(kGpsAltitude), 12345, 100);
-  EXPECT_EQ(GpsAltitudeText(alt), "123.45 m");
-  PutRational(alt, GpsKey(kGpsAltitude), 5, 0);
-  EXPECT_EQ(GpsAltitudeText(alt), "");
-  // Stored signed: negative below sea level, with no "-0.00".
-  PutRational(alt, GpsKey(kGpsAltitude), -1250, 100);
-  EXPECT_EQ(GpsAltitudeText(alt), "-12.50 m");
-  PutRational(alt, GpsKey(kGpsAltitude), -1, 1000);
-  EXPECT_EQ(GpsAltitudeText(alt), "0.00 m");
-}
-
-TEST(CaptureDate, ExifDateTexts) {
-  EXPECT_EQ(CaptureDateFromExif("1904:01:01 00:00:00"), 0u);
-  EXPECT_EQ(CaptureDateFromExif("1904:01:02 00:00:01"), 86401u);
-  // 1 January 1970 is 2082844800 seconds after 1 January 1904.
-  EXPECT_EQ(CaptureDateFromExif("1970:01:01 00:00:00"), 2082844800u);
-  EXPECT_EQ(CaptureDateFromExif("2008:02:29 12:30:15"), 2082844800u + 1204288215u);
-  EXPECT_EQ(CaptureDateFromExif("    :  :     :  :  "), 0u);
-  EXPECT_EQ(CaptureDateFromExif("2008:13:01 00:00:00"), 0u);
-  EXPECT_EQ(CaptureDateFromExif("2008:05:30"), 0u);
-}
-
-TEST(ColourProfile, IccDescriptionOfVersionTwoAndFourProfiles) {
-  auto profile = [](const Bytes& tag) {
-    ByteWriter w;
-    w.zeros(128);
-    w.u32be(1);
-    w.tag("desc");
-    w.u32be(128 + 4 + 12);
-    w.u32be(static_cast<std::uint32_t>(tag.size()));
-    w.bytes(tag);
-    return w.take();
-  };
-  ByteWriter v2;
-  v2.tag("desc");
-  v2.u32be(0);
-  v2.u32be(5);
-  v2.bytes(Bytes{'s', 'R', 'G', 'B', 0});
-  EXPECT_EQ(IccProfileDescription(profile(v2.buffer())), "sRGB");
-  ByteWriter v4;
-  v4.tag("mluc");
-  v4.u32be(0);
-  v4.u32be(1);
-  v4.u32be(12);
-  v4.u32be(0x656E5553);
-  v4.u32be(4);
-  v4.u32be(28);
-  v4.bytes(Bytes{0, 'P', 0, '3'});
-  EXPECT_EQ(IccProfileDescription(profile(v4.buffer())), "P3");
-  // A tag that claims more bytes than the profile has.
-  Bytes bad = profile(v2.buffer());
-  bad[128 + 4 + 11] = 0xFF;
-  EXPECT_EQ(IccProfileDescription(bad), "");
-  EXPECT_EQ(IccProfileDescription(Bytes(20, 0)), "");
-}
 
 // ---- Real camera files -------------------------------------------------
 

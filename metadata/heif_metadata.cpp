@@ -11,6 +11,9 @@
 #include <memory>
 #include <string_view>
 
+#include "metadata/exif_reader.h"
+#include "metadata/list_keys.h"
+#include "metadata/tiff_tags.h"
 #include "platform/byte_io.h"
 #include "platform/reader_plugins.h"
 

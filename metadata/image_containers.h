@@ -21,7 +21,9 @@
 #include <string_view>
 #include <vector>
 
-#include "metadata/exif_reader.h"
+#include "metadata/byte_source.h"
+#include "metadata/image_metadata.h"
+#include "platform/error_codes.h"
 
 namespace norvo::metadata {
 

@@ -16,7 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "metadata/gps_text.h"
+#include "metadata/image_file_reader.h"
+#include "metadata/list_keys.h"
+#include "metadata/stored_values.h"
 #include "metadata/tiff_builder_test_support.h"
+#include "metadata/tiff_tags.h"
 #include "platform/file_spec.h"
 
 namespace norvo::metadata {

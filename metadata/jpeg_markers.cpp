@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <array>
 
-#include "metadata/exif_reader.h"
 #include "platform/byte_io.h"
 
 namespace norvo::metadata {

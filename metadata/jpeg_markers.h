@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "metadata/tiff_ifd.h"
+#include "metadata/byte_source.h"
 #include "platform/error_codes.h"
 
 namespace norvo::metadata {

@@ -11,6 +11,7 @@
 
 #include "metadata/exif_reader.h"
 #include "metadata/flashpix_audio.h"
+#include "metadata/list_keys.h"
 #include "platform/byte_io.h"
 
 namespace norvo::metadata {

@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "metadata/exif_reader.h"
+#include "metadata/list_keys.h"
+#include "metadata/stored_values.h"
 
 namespace norvo::metadata {
 
@@ -22,11 +23,6 @@ constexpr std::uint8_t kNikonVersionWithTiff = 2;
 constexpr std::uint8_t kNikonVersionOld = 1;
 // "AOC\0" and the note's byte order mark.
 constexpr std::uint32_t kPentaxHeaderSize = 6;
-
-std::string_view Text(std::span<const std::uint8_t> bytes) {
-  std::string_view t(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  return t.substr(0, t.find('\0'));
-}
 
 std::string LensText(std::int64_t shortest, std::int64_t longest) {
   char text[48];
@@ -100,7 +96,7 @@ MakerNotePlace PlaceMakerNote(const ByteSource& source, const IfdWalk& walk, std
       std::array<std::uint8_t, kNikonHeaderSize> header{};
       place.walk = true;
       if (source.readAt(walk.base + note_offset, header) != err::kNone) return place;
-      if (Text(std::span(header).first(6)) != "Nikon") return place;  // no header: the IFD starts at once
+      if (TextUpToNul(std::span(header).first(6)) != "Nikon") return place;  // no header: the IFD starts at once
       if (header[6] == kNikonVersionWithTiff) {
         // Offsets inside this note count from its own TIFF header.
         IfdWalk inner;
@@ -143,7 +139,7 @@ MakerNotePlace PlaceMakerNote(const ByteSource& source, const IfdWalk& walk, std
 }
 
 bool NikonTextIs(std::span<const std::uint8_t> value, std::string_view word, std::size_t width) {
-  std::string_view text = Text(value);
+  std::string_view text = TextUpToNul(value);
   for (std::size_t i = 0; i < width; ++i) {
     char have = i < text.size() ? text[i] : ' ';
     char want = i < word.size() ? word[i] : ' ';
@@ -174,7 +170,7 @@ void ApplyNikonRules(MetadataList& list, const TagValue& v) {
       if (MatchWord(v.bytes, kNikonAdjustment, kAdjustmentWord, &code)) PutShort(list, ExifKey(kTagContrast), code);
       break;
     case 0x84: {
-      if (v.type != 5 || v.bytes.size() < 16) break;
+      if (v.type != kTiffRational || v.bytes.size() < 16) break;
       std::uint32_t r[4];
       for (std::size_t i = 0; i < 4; ++i) r[i] = GetU32(v.bytes, i * 4, v.order);
       if (r[0] == 0 || r[1] == 0 || r[2] == 0 || r[3] == 0) break;
@@ -192,8 +188,8 @@ void ApplyNikonRules(MetadataList& list, const TagValue& v) {
       break;
     case 0x95: {
       // A text such as "OFF" or "FPNR": off or on.
-      std::string_view text = Text(v.bytes);
-      if (v.type == 2 && !text.empty()) PutShort(list, ExifKey(kTagNoiseReduction), NikonTextIs(v.bytes, "OFF", 3) ? 0 : 1);
+      std::string_view text = TextUpToNul(v.bytes);
+      if (v.type == kTiffAscii && !text.empty()) PutShort(list, ExifKey(kTagNoiseReduction), NikonTextIs(v.bytes, "OFF", 3) ? 0 : 1);
       break;
     }
     default:
@@ -206,7 +202,7 @@ namespace {
 // Canon's arrays: 16-bit values whose first value is the array's length in
 // bytes; index i is there only when that length reaches past it.
 bool CanonValue(const TagValue& v, std::size_t index, std::uint16_t* out) {
-  if (v.type != 3 || v.bytes.size() < 2) return false;
+  if (v.type != kTiffShort || v.bytes.size() < 2) return false;
   std::size_t length = GetU16(v.bytes, 0, v.order);
   if (length < (index + 1) * 2 || (index + 1) * 2 > v.bytes.size()) return false;
   *out = GetU16(v.bytes, index * 2, v.order);
@@ -294,10 +290,10 @@ void ApplyPentaxRules(MetadataList& list, const TagValue& v) {
   std::uint16_t x = 0;
   switch (v.tag) {
     case kPentaxIso:
-      if (v.type == 3 && PentaxIso(GetNumber(v.bytes, v.type, 0, v.order), &x)) PutShort(list, ExifKey(kTagIso), x);
+      if (v.type == kTiffShort && PentaxIso(GetNumber(v.bytes, v.type, 0, v.order), &x)) PutShort(list, ExifKey(kTagIso), x);
       break;
     case kPentaxWhiteBalance:
-      if (v.type == 3 && PentaxLightSource(GetNumber(v.bytes, v.type, 0, v.order), &x)) {
+      if (v.type == kTiffShort && PentaxLightSource(GetNumber(v.bytes, v.type, 0, v.order), &x)) {
         PutShort(list, ExifKey(kTagLightSource), x);
       }
       break;

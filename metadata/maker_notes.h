@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <string_view>
 
+#include "metadata/byte_source.h"
 #include "metadata/metadata_list.h"
 #include "metadata/tiff_ifd.h"
+#include "metadata/tiff_tags.h"
 #include "platform/byte_io.h"
 
 namespace norvo::metadata {
@@ -26,15 +28,7 @@ inline constexpr std::uint32_t kCameraMinolta = FourCC("MLTA");
 // has no rules here or the text has fewer than 5 characters.
 std::uint32_t CameraCodeFromMake(std::string_view make);
 
-// Where a maker note's directory lies and how to read it.
-struct MakerNotePlace {
-  bool walk = false;     // false: the note is not walked
-  bool keep_raw = false; // true: the whole note is kept under its bare tag
-  std::int64_t base = 0; // offsets inside the note are relative to this
-  ByteOrder order = ByteOrder::kIntel;
-  std::uint32_t offset = 0;  // the note's first IFD, relative to base
-};
-
+// Where a maker note's directory lies and how to read it, by walk.camera.
 // `note_offset` is the MakerNote value's offset (relative to walk.base).
 MakerNotePlace PlaceMakerNote(const ByteSource& source, const IfdWalk& walk, std::uint32_t note_offset);
 

@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "metadata/exif_reader.h"
+#include "metadata/image_file_reader.h"
+#include "metadata/list_keys.h"
+#include "metadata/stored_values.h"
 #include "metadata/tag_value_test_support.h"
 
 namespace norvo::metadata {

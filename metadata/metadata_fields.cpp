@@ -3,13 +3,15 @@
 
 #include <string>
 
-#include "metadata/exif_reader.h"
+#include "metadata/exif_dates.h"
+#include "metadata/gps_text.h"
+#include "metadata/list_keys.h"
+#include "metadata/stored_values.h"
+#include "metadata/tiff_tags.h"
 #include "platform/byte_io.h"
 
 namespace norvo::metadata {
 namespace {
-
-constexpr std::uint16_t kTagFlashPixVersion = 0xa000;
 
 // The four version characters ("0230") as one number, first character in
 // the high byte, the form the version display reads.

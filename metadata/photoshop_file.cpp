@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 
+#include "metadata/exif_reader.h"
 #include "metadata/photoshop_resources.h"
 #include "platform/byte_io.h"
 

@@ -25,8 +25,9 @@
 #include <string>
 #include <vector>
 
+#include "metadata/byte_source.h"
 #include "metadata/embedded_annotations.h"
-#include "metadata/exif_reader.h"
+#include "metadata/image_metadata.h"
 #include "platform/error_codes.h"
 
 namespace norvo::metadata {

@@ -12,6 +12,8 @@
 #include <cmath>
 #include <string>
 
+#include "metadata/exif_reader.h"
+#include "metadata/list_keys.h"
 #include "platform/byte_io.h"
 
 namespace norvo::metadata {

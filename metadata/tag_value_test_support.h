@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "metadata/exif_reader.h"
+#include "metadata/tiff_tags.h"
 
 namespace norvo::metadata::testing {
 

@@ -5,15 +5,12 @@
 #include <array>
 #include <limits>
 
-#include "metadata/tiff_ifd.h"
+#include "metadata/tiff_tags.h"
 #include "platform/byte_io.h"
 
 namespace norvo::metadata {
 namespace {
 
-constexpr std::uint16_t kTypeByte = 1;
-constexpr std::uint16_t kTypeLong = 4;
-constexpr std::uint16_t kTypeUndefined = 7;
 // A first directory with more entries than this is not one we rewrite.
 constexpr std::uint16_t kMaxWritableEntries = 4096;
 
@@ -58,7 +55,7 @@ class TiffLayout {
     return nullptr;
   }
 
-  // The bytes of a byte-sized value (types 1, 2, 6, 7) or of a value whose
+  // The bytes of a byte-sized value (BYTE, ASCII, SBYTE, UNDEFINED) or of a value whose
   // bytes are wanted as they are stored; empty when the entry is damaged.
   std::span<const std::uint8_t> valueBytes(const Entry& e) const {
     std::size_t unit = TiffTypeSize(e.type);
@@ -128,18 +125,18 @@ ErrorCode EmbedAnnotationsInTiff(std::span<const std::uint8_t> tiff, const Embed
   if (!layout.parse()) return err::kParam;
 
   std::span<const std::uint8_t> old_xmp;
-  if (const Entry* e = layout.find(kTiffTagXmp)) old_xmp = layout.valueBytes(*e);
+  if (const Entry* e = layout.find(kTagXmp)) old_xmp = layout.valueBytes(*e);
   NewValue values[2];
-  values[0].tag = kTiffTagXmp;
-  values[0].type = kTypeByte;
+  values[0].tag = kTagXmp;
+  values[0].type = kTiffByte;
   if (ErrorCode e = UpdatedXmpPacket(old_xmp, annotations.block, &values[0].data, failure); e != err::kNone) return e;
-  values[1].tag = kTiffTagIptc;
+  values[1].tag = kTagIptc;
   // The IIM stream goes in as 32-bit units, as image editors write it
   // (exiftool warns of any other type); zero bytes pad its end, where IIM
   // readers stop.
-  values[1].type = kTypeLong;
+  values[1].type = kTiffLong;
   std::span<const std::uint8_t> old_iim;
-  if (const Entry* e = layout.find(kTiffTagIptc)) old_iim = layout.valueBytes(*e);
+  if (const Entry* e = layout.find(kTagIptc)) old_iim = layout.valueBytes(*e);
   values[1].data = EmbeddedIimRecords(annotations, old_iim);
   values[1].data.resize((values[1].data.size() + 3) / 4 * 4, 0);
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Annotations written into a TIFF file (either byte order): the IIM records
-// as tag 33723 (IPTC-NAA, type UNDEFINED) and the XMP packet as tag 700
-// (type BYTE) of the first directory.
+// as tag 33723 (IPTC-NAA, type LONG) and the XMP packet as tag 700 (type
+// BYTE) of the first directory.
 //
 // Nothing already in the file moves, so every offset in it (strips, tiles,
 // sub-directories, maker notes) stays valid:
@@ -23,12 +23,9 @@
 
 namespace norvo::metadata {
 
-inline constexpr std::uint16_t kTiffTagXmp = 700;
-inline constexpr std::uint16_t kTiffTagIptc = 33723;
-
-// The file bytes with the annotations embedded. -50 when the header or the
-// first directory is damaged, or when the file would outgrow 32-bit offsets;
-// kXmpUnreadable when the file's XMP packet cannot be parsed.
+// The file bytes with the annotations embedded. err::kParam when the header
+// or the first directory is damaged, or when the file would outgrow 32-bit
+// offsets; kXmpUnreadable when the file's XMP packet cannot be parsed.
 ErrorCode EmbedAnnotationsInTiff(std::span<const std::uint8_t> tiff, const EmbeddedAnnotations& annotations,
                                  std::vector<std::uint8_t>* out, std::string* failure = nullptr);
 

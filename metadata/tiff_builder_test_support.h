@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "metadata/tiff_ifd.h"
+#include "metadata/tiff_tags.h"
 #include "platform/byte_io.h"
 
 namespace norvo::metadata::testing {

@@ -3,85 +3,7 @@
 
 #include <algorithm>
 
-#include "metadata/maker_notes.h"
-
 namespace norvo::metadata {
-
-ErrorCode MemorySource::readAt(std::int64_t offset, std::span<std::uint8_t> out) const {
-  if (offset < 0 || static_cast<std::uint64_t>(offset) > bytes_.size() ||
-      out.size() > bytes_.size() - static_cast<std::size_t>(offset)) {
-    return err::kEndOfFile;
-  }
-  std::copy_n(bytes_.begin() + offset, out.size(), out.begin());
-  return err::kNone;
-}
-
-FileSource::FileSource(const File& file) : file_(file) {
-  if (file_.endOfFile(&size_) != err::kNone) size_ = 0;
-}
-
-ErrorCode FileSource::readAt(std::int64_t offset, std::span<std::uint8_t> out) const {
-  if (offset < 0 || offset > size_ || static_cast<std::uint64_t>(size_ - offset) < out.size()) return err::kEndOfFile;
-  if (out.size() >= kWindowSize) return file_.readAt(offset, out);
-  // Small reads (entries, segment headers, short values) come from one
-  // window read ahead from the file, so a walk costs a few system calls
-  // instead of one per value.
-  auto in_window = [&] {
-    return window_at_ >= 0 && offset >= window_at_ &&
-           static_cast<std::uint64_t>(offset - window_at_) + out.size() <= window_.size();
-  };
-  if (!in_window()) {
-    window_.resize(static_cast<std::size_t>(std::min<std::int64_t>(kWindowSize, size_ - offset)));
-    window_at_ = -1;
-    if (ErrorCode e = file_.readAt(offset, window_); e != err::kNone) return e;
-    window_at_ = offset;
-  }
-  std::copy_n(window_.begin() + (offset - window_at_), out.size(), out.begin());
-  return err::kNone;
-}
-
-bool IsTiffHeader(std::span<const std::uint8_t> bytes) {
-  if (bytes.size() < 4) return false;
-  return (bytes[0] == 'I' && bytes[1] == 'I' && bytes[2] == 42 && bytes[3] == 0) ||
-         (bytes[0] == 'M' && bytes[1] == 'M' && bytes[2] == 0 && bytes[3] == 42);
-}
-
-std::size_t TiffTypeSize(std::uint16_t type) {
-  switch (type) {
-    case 1: case 2: case 6: case 7: return 1;
-    case 3: case 8: return 2;
-    case 4: case 9: case 11: return 4;
-    case 5: case 10: case 12: return 8;
-    default: return 0;
-  }
-}
-
-std::uint16_t GetU16(std::span<const std::uint8_t> bytes, std::size_t offset, ByteOrder order) {
-  ByteReader r(bytes);
-  r.seek(offset);
-  return order == ByteOrder::kMotorola ? r.u16be() : r.u16le();
-}
-
-std::uint32_t GetU32(std::span<const std::uint8_t> bytes, std::size_t offset, ByteOrder order) {
-  ByteReader r(bytes);
-  r.seek(offset);
-  return order == ByteOrder::kMotorola ? r.u32be() : r.u32le();
-}
-
-std::int64_t GetNumber(std::span<const std::uint8_t> bytes, std::uint16_t type, std::size_t index, ByteOrder order) {
-  std::size_t size = TiffTypeSize(type);
-  if (size == 0 || index >= bytes.size() / size) return 0;
-  std::size_t at = index * size;
-  switch (type) {
-    case 1: case 2: case 7: return bytes[at];
-    case 6: return static_cast<std::int8_t>(bytes[at]);
-    case 3: return GetU16(bytes, at, order);
-    case 8: return static_cast<std::int16_t>(GetU16(bytes, at, order));
-    case 4: case 5: return GetU32(bytes, at, order);
-    case 9: case 10: return static_cast<std::int32_t>(GetU32(bytes, at, order));
-    default: return 0;  // floats are not used as numbers here
-  }
-}
 
 ErrorCode ReadTiffHeader(const ByteSource& source, std::int64_t base, IfdWalk* walk, std::uint32_t* first_ifd) {
   std::array<std::uint8_t, kTiffHeaderSize> header{};
@@ -142,7 +64,7 @@ void WalkMakerNote(const ByteSource& source, IfdWalk& walk, std::span<const std:
                    TagStore& store) {
   if (walk.camera == 0) return;  // an unknown maker's note is skipped
   std::uint32_t note_offset = GetU32(entry, 8, walk.order);
-  MakerNotePlace place = PlaceMakerNote(source, walk, note_offset);
+  MakerNotePlace place = store.placeMakerNote(source, walk, note_offset);
   if (place.keep_raw) {
     std::vector<std::uint8_t> bytes;
     if (ReadValue(source, walk, entry, size, &bytes)) store.keepBare(kTagMakerNote, bytes);
@@ -181,7 +103,10 @@ void RouteEntry(const ByteSource& source, IfdWalk& walk, std::span<const std::ui
         walk.orientation = (v >= 1 && v <= 8) ? static_cast<std::uint16_t>(v) : 0;
       }
       return;
-    case 0x0: case 0xfe: case 0x13e: case 0x13f: case 0x211:
+    // Dropped in every directory: tag 0 (GPSVersionID; no other directory
+    // has a tag 0), the subfile type and the colorimetry tags.
+    case kGpsVersionId: case kTagNewSubfileType: case kTagWhitePoint: case kTagPrimaryChromaticities:
+    case kTagYCbCrCoefficients:
       return;
     case kTagMakerNote:
       WalkMakerNote(source, walk, entry, size, store);

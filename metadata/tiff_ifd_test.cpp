@@ -13,7 +13,10 @@
 #include <vector>
 
 #include "metadata/exif_reader.h"
+#include "metadata/gps_text.h"
+#include "metadata/list_keys.h"
 #include "metadata/maker_notes.h"
+#include "metadata/stored_values.h"
 #include "metadata/tiff_builder_test_support.h"
 
 namespace norvo::metadata {

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <array>
 
+#include "metadata/exif_reader.h"
+#include "metadata/list_keys.h"
 #include "platform/byte_io.h"
 
 namespace norvo::metadata {

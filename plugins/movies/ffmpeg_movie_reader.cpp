@@ -23,7 +23,7 @@
 #include "imaging/transform.h"
 #include "media/platform_components.h"
 #include "media/reader_plugin_layouts.h"
-#include "metadata/exif_reader.h"
+#include "metadata/list_keys.h"
 #include "platform/text_encoding.h"
 
 extern "C" {
