@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Still-image readers. One reader per format, all behind one interface and
-// found through one table keyed by the format code the type registry uses
-// ('JPEG', 'TIFF', 'PNGf', 'BMP ', '8BPS', 'WEBP', 'HEIF', 'GIFf' and the
-// camera raw codes 'CR2 ', 'NEF ' ...). A reader reports what it knows of the
+// described in one table (StillImageFormats()) keyed by the format code the
+// type registry uses ('JPEG', 'TIFF', 'PNGf', 'BMP ', '8BPS', 'WEBP', 'HEIF',
+// 'GIFf' and the camera raw codes 'CR2 ', 'NEF ' ...). A reader reports what it knows of the
 // media (its full pixel size, resolution, depth, colour space, compressor
 // name, image count) and decodes a picture: at full size for a preview, or for
 // a thumbnail at the smallest size it can cheaply produce that still covers
@@ -13,9 +13,11 @@
 // without a reader.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "imaging/pixel_buffer.h"
 #include "platform/error_codes.h"
@@ -71,6 +73,44 @@ class StillImageReader {
   virtual ErrorCode read(std::span<const std::uint8_t> bytes, int box, DecodedImage* out) const = 0;
 };
 
+// What a format's files may hold beyond one still picture.
+enum StillImageSupport : std::uint32_t {
+  kSupportsAnimation = 1u << 0,  // a moving picture: the movie importers take its files
+};
+
+// A still-image format as it describes itself. The table of these is the one
+// place a format is named: recognition by content, the reader for a code and
+// the importer components the type registry is filled from all ask it.
+struct StillImageFormat {
+  std::uint32_t code;  // the registry's format code
+  // The importer component of a reader linked into the program: its name
+  // (shown as the kind), who reads the format (a manufacturer code) and the
+  // lower-case extension codes its files go by (0 ends the list).
+  std::string_view name;
+  std::uint32_t maker;
+  std::array<std::uint32_t, 4> extensions;
+  // A reader in a plug-in: its family, whose component list (written beside
+  // the module) names the codes. Empty for a linked reader.
+  std::string_view plugin;
+  // Further codes the same reader takes (the camera makers' raw formats).
+  std::span<const std::uint32_t> other_codes;
+  // Whether a file's first bytes are this format's. The tests run from the
+  // lowest sniff_rank up, so that a specific signature is tried before a
+  // general one it shares bytes with (camera raw before TIFF).
+  bool (*valid_file)(std::span<const std::uint8_t> head);
+  int sniff_rank;
+  const StillImageReader& (*reader)();
+  std::uint32_t supports;  // StillImageSupport bits
+
+  bool takes(std::uint32_t format) const;
+};
+
+// Every format, in the order the type registry lists them.
+std::span<const StillImageFormat> StillImageFormats();
+// The format whose code, or one of whose further codes, is `format`; null when
+// none.
+const StillImageFormat* FindStillImageFormat(std::uint32_t format);
+
 // The reader registered for a format code, or null.
 const StillImageReader* FindStillImageReader(std::uint32_t format);
 
@@ -79,8 +119,8 @@ const StillImageReader* FindStillImageReader(std::uint32_t format);
 std::uint32_t SniffImageFormat(std::span<const std::uint8_t> bytes);
 
 // Reads a file with the reader of `format` (0: by its first bytes). Files are
-// read whole into memory (a file that shrinks meanwhile cannot stop the
-// process). -2053 when no reader fits. On failure there is no picture, but
+// read whole into memory, not mapped (a file that shrinks meanwhile cannot
+// stop the process). -2053 when no reader fits. On failure there is no picture, but
 // the facts hold what the file's header told (its size), where a reader got
 // that far.
 ErrorCode ReadStillImage(const std::string& path, std::uint32_t format, int box, DecodedImage* out);

@@ -118,6 +118,47 @@ TEST(ReadStillImage, MissingFileAndUnknownFormat) {
   EXPECT_EQ(FindStillImageReader(FourCC("NEF ")), FindStillImageReader(kFormatCameraRaw));
 }
 
+TEST(StillImageFormats, FirstBytesNameTheFormatAndEveryCodeFindsItsReader) {
+  struct Case {
+    const char* name;
+    std::string head;
+    std::uint32_t want;
+  };
+  const std::string z(1, '\0');
+  const Case cases[] = {
+      {"JPEG", "\xFF\xD8\xFF\xE0", kFormatJpeg},
+      {"PNG", "\x89PNG\r\n", kFormatPng},
+      {"GIF 89a", "GIF89a", kFormatGif},
+      {"GIF 87a", "GIF87a", kFormatGif},
+      {"Photoshop", "8BPS" + z + "\x01", kFormatPhotoshop},
+      {"WebP", "RIFF" + z + z + z + z + "WEBPVP8 ", kFormatWebp},
+      {"a RIFF that is not WebP", "RIFF" + z + z + z + z + "AVI LIST", 0},
+      {"BMP", "BM" + z + z, kFormatBmp},
+      {"little-endian TIFF", "II*" + z + "\x08" + z, kFormatTiff},
+      {"big-endian BigTIFF", "MM" + z + "+" + z + "\x08", kFormatTiff},
+      {"Olympus raw", "IIRO" + z + z, kFormatCameraRaw},
+      {"Canon CR3", z + z + z + "\x18" + "ftypcrx ", kFormatCameraRaw},
+      // The raw signature is tried first where a TIFF byte order mark starts the file.
+      {"CRW marker after a TIFF mark", "II*" + z + z + z + "HEAPCCDR", kFormatCameraRaw},
+      {"HEIC", z + z + z + "\x18" + "ftypheic", kFormatHeif},
+      {"AVIF", z + z + z + "\x18" + "ftypavif", kFormatHeif},
+      {"an MP4 movie", z + z + z + "\x18" + "ftypmp42", 0},
+      {"too short for any", "\xFF\xD8", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Bytes head(c.head.begin(), c.head.end());
+    EXPECT_EQ(FourCCToString(SniffImageFormat(head)), FourCCToString(c.want));
+  }
+  for (const StillImageFormat& f : StillImageFormats()) {
+    SCOPED_TRACE(FourCCToString(f.code));
+    EXPECT_EQ(FindStillImageReader(f.code), &f.reader());
+    for (std::uint32_t other : f.other_codes) EXPECT_EQ(FindStillImageReader(other), &f.reader());
+    // A linked reader names its importer component; a plug-in's list does that.
+    EXPECT_NE(f.plugin.empty(), f.name.empty());
+  }
+}
+
 // Each orientation photo holds the same scene stored so that its orientation
 // tag turns it upright; turned by its code, every thumbnail matches the first.
 TEST(ReadStillImage, OrientationPhotosComeOutUpright) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 
+#include "imaging/image_reader.h"
 #include "media/graphics_importer_list.h"
 #include "platform/byte_io.h"
 
@@ -130,10 +131,19 @@ void RegisterMovieImporterTypes(const std::vector<PlatformComponent>& importers)
 
 // --- still-image importers ------------------------------------------------------
 
-// GIF goes to the movie importers (animation); PDF to the document reader.
-constexpr std::array<std::uint32_t, 4> kSkippedStillImageSubtypes = {
-    FourCC("grip"), FourCC("GIFf"), FourCC("GIF "), FourCC("PDF "),
-};
+// The generic importer is no format; PDF goes to the document reader.
+constexpr std::array<std::uint32_t, 2> kSkippedStillImageSubtypes = {FourCC("grip"), FourCC("PDF ")};
+
+// Animated formats (GIF) go to the movie importers: their format codes and
+// extension codes are not taken as still images.
+bool AnimatedStillImageCode(std::uint32_t code) {
+  if (code == 0) return false;
+  for (const imaging::StillImageFormat& f : imaging::StillImageFormats()) {
+    if ((f.supports & imaging::kSupportsAnimation) == 0) continue;
+    if (f.code == code || std::find(f.extensions.begin(), f.extensions.end(), code) != f.extensions.end()) return true;
+  }
+  return false;
+}
 constexpr std::string_view kJfifName = "JFIF";
 constexpr std::string_view kJpegKindName = "JPEG";
 
@@ -149,7 +159,10 @@ constexpr std::array<FixedType, 7> kStillImageAliases = {{
 
 void RegisterStillImageTypes(const std::vector<PlatformComponent>& importers) {
   for (const PlatformComponent& c : importers) {
-    if (c.type != kStillImageImporterType || IsOneOf(c.subtype, kSkippedStillImageSubtypes)) continue;
+    if (c.type != kStillImageImporterType || IsOneOf(c.subtype, kSkippedStillImageSubtypes) ||
+        AnimatedStillImageCode(c.subtype)) {
+      continue;
+    }
     std::string_view kind_name = c.name == kJfifName ? kJpegKindName : std::string_view(c.name);
     Register(c.subtype, MediaHandler::GraphicsImporter, kind_name, MediaClass::Image);
     // The walk ends when the list is full.
