@@ -28,9 +28,9 @@
 #include "bench/bench_support.h"
 #include "catalog/catalog.h"
 #include "catalog/save.h"
+#include "fields/find_sort.h"
 #include "metadata/annotation_block.h"
 #include "metadata/field_table.h"
-#include "metadata/find_sort.h"
 #include "metadata/metadata_list.h"
 
 using namespace norvo;
@@ -218,12 +218,12 @@ int main(int argc, char** argv) {
     for (int round = 0; round < kWarmUpRounds + options.runs; ++round) {
       const bool keep = round >= kWarmUpRounds;
       auto start = Clock::now();
-      found = metadata::QuickSearch(*c, options.word).size();
+      found = fields::QuickSearch(*c, options.word).size();
       double search = MsSince(start);
       double grep = TimeGrepCount(options.word, file, dir + "/grep-count");
       std::copy(shuffled.begin(), shuffled.end(), c->cells.begin());
       start = Clock::now();
-      Check(metadata::SortItems(*c, metadata::field_ids::kFileName, false, false), "sort");
+      Check(fields::SortItems(*c, metadata::field_ids::kFileName, false, false), "sort");
       double sort = MsSince(start);
       if (keep) {
         search_ms.push_back(search);

@@ -18,8 +18,8 @@
 #include "catalog/limits.h"
 #include "cli/catalog_session.h"
 #include "cli/output.h"
+#include "fields/groups.h"
 #include "media/item_scan.h"
-#include "metadata/groups.h"
 #include "platform/byte_io.h"
 #include "platform/error_codes.h"
 #include "platform/file_spec.h"
@@ -220,7 +220,7 @@ Result CmdLabel(const Invocation& inv, std::ostream&) {
   if (Result r = s.open(inv.operands[0], inv, Intent::kChange)) return r;
   int cell = 0;
   if (Result r = FindCell(s.catalog(), inv.operands[1], &cell)) return r;
-  ErrorCode e = metadata::SetItemLabelWithGroups(s.catalog(), cell, *label);
+  ErrorCode e = fields::SetItemLabelWithGroups(s.catalog(), cell, *label);
   if (e != err::kNone) return FailWith(e, app::Activity::kOther);
   return s.save();
 }

@@ -11,10 +11,10 @@
 #include "cli/catalog_session.h"
 #include "cli/command_table.h"
 #include "cli/output.h"
+#include "fields/find_sort.h"
+#include "fields/groups.h"
 #include "metadata/annotation_block.h"
 #include "metadata/custom_fields.h"
-#include "metadata/find_sort.h"
-#include "metadata/groups.h"
 #include "platform/text_encoding.h"
 
 namespace norvo::cli {
@@ -66,34 +66,34 @@ Result CmdFind(const Invocation& inv, std::ostream& out) {
   if (rows.empty() ? ops.size() != 2 : ops.size() != 1) {
     throw UsageError{"give CATALOG TEXT, or CATALOG and --where rows"};
   }
-  if (rows.size() > static_cast<std::size_t>(metadata::kMaxCriteria)) {
-    throw UsageError{"at most " + std::to_string(metadata::kMaxCriteria) + " --where rows"};
+  if (rows.size() > static_cast<std::size_t>(fields::kMaxCriteria)) {
+    throw UsageError{"at most " + std::to_string(fields::kMaxCriteria) + " --where rows"};
   }
   Session s;
   if (Result r = s.open(ops[0], inv, Intent::kView)) return r;
   const catalog::Catalog& c = s.catalog();
   if (rows.empty()) {
-    PrintIds(out, metadata::QuickSearch(c, ops[1]), inv.json);
+    PrintIds(out, fields::QuickSearch(c, ops[1]), inv.json);
     return std::nullopt;
   }
-  std::vector<metadata::Criterion> criteria;
+  std::vector<fields::Criterion> criteria;
   for (const auto& row : rows) {
-    metadata::Criterion crit;
+    fields::Criterion crit;
     crit.field = FieldFromText(c, row[0]);
     metadata::SearchKind kind = metadata::FieldSearchKind(crit.field);
     if (kind == metadata::SearchKind::kNone) throw UsageError{"the field '" + row[0] + "' cannot be searched"};
-    crit.op = metadata::OperatorFromName(kind, row[1]);
+    crit.op = fields::OperatorFromName(kind, row[1]);
     if (crit.op == 0) {
       std::string list;
-      for (const std::string& name : metadata::OperatorNames(kind)) list += (list.empty() ? "" : ", ") + ("\"" + name + "\"");
+      for (const std::string& name : fields::OperatorNames(kind)) list += (list.empty() ? "" : ", ") + ("\"" + name + "\"");
       throw UsageError{"'" + row[1] + "' is not an operator of '" + row[0] + "': " + list};
     }
     crit.value = row[2];
-    if (!metadata::ValidCriterion(crit)) throw UsageError{"'" + row[2] + "' is not a value for '" + row[0] + "'"};
+    if (!fields::ValidCriterion(crit)) throw UsageError{"'" + row[2] + "' is not a value for '" + row[0] + "'"};
     criteria.push_back(std::move(crit));
   }
   std::vector<std::uint32_t> ids;
-  if (ErrorCode e = metadata::FindItems(c, criteria, any, ids); e != err::kNone) return EngineFailure(e);
+  if (ErrorCode e = fields::FindItems(c, criteria, any, ids); e != err::kNone) return EngineFailure(e);
   PrintIds(out, ids, inv.json);
   return std::nullopt;
 }
@@ -107,7 +107,7 @@ Result CmdSort(const Invocation& inv, std::ostream&) {
   catalog::Catalog& c = s.catalog();
   FieldId field = FieldFromText(c, ops[1]);
   bool moved = false;
-  if (ErrorCode e = metadata::SortItems(c, field, descending, natural || metadata::NaturalOrder(c), &moved);
+  if (ErrorCode e = fields::SortItems(c, field, descending, natural || fields::NaturalOrder(c), &moved);
       e != err::kNone) {
     return EngineFailure(e);
   }
@@ -128,7 +128,7 @@ Result SetHidden(const Invocation& inv, bool hidden) {
   for (std::uint32_t id : ids) {
     int cell = c.cellOf(id);
     if (c.cells[static_cast<std::size_t>(cell - 1)].hidden() == hidden) continue;
-    if (ErrorCode e = metadata::SetItemHidden(c, cell, hidden); e != err::kNone) return EngineFailure(e);
+    if (ErrorCode e = fields::SetItemHidden(c, cell, hidden); e != err::kNone) return EngineFailure(e);
     changed = true;
   }
   return changed ? s.save() : std::nullopt;
@@ -143,7 +143,7 @@ Result CmdAnnotateItem(const Invocation& inv, std::ostream&) {
   catalog::Catalog& c = s.catalog();
   int cell = 0;
   if (Result r = FindCell(c, inv.operands[1], &cell)) return r;
-  std::vector<metadata::AnnotationEdit> edits;
+  std::vector<fields::AnnotationEdit> edits;
   std::optional<int> label;
   for (std::size_t i = 2; i < inv.operands.size(); ++i) {
     const std::string& pair = inv.operands[i];
@@ -161,7 +161,7 @@ Result CmdAnnotateItem(const Invocation& inv, std::ostream&) {
     if (metadata::FieldSourceOf(field) != metadata::FieldSource::kAnnotation) {
       throw UsageError{"'" + pair.substr(0, eq) + "' is not an annotation field"};
     }
-    metadata::AnnotationEdit edit;
+    fields::AnnotationEdit edit;
     edit.field = field;
     if (metadata::IsListField(field)) {
       for (const std::string& v : metadata::SplitListText(value)) edit.values.push_back(v);
@@ -170,9 +170,9 @@ Result CmdAnnotateItem(const Invocation& inv, std::ostream&) {
     }
     edits.push_back(std::move(edit));
   }
-  if (ErrorCode e = metadata::EditItemAnnotations(c, cell, edits); e != err::kNone) return EngineFailure(e);
+  if (ErrorCode e = fields::EditItemAnnotations(c, cell, edits); e != err::kNone) return EngineFailure(e);
   if (label) {
-    if (ErrorCode e = metadata::SetItemLabelWithGroups(c, cell, *label); e != err::kNone) return EngineFailure(e);
+    if (ErrorCode e = fields::SetItemLabelWithGroups(c, cell, *label); e != err::kNone) return EngineFailure(e);
   }
   return c.changed() ? s.save() : std::nullopt;
 }
@@ -182,19 +182,19 @@ Result CmdGroups(const Invocation& inv, std::ostream& out) {
   if (Result r = s.open(inv.operands[0], inv, Intent::kChange)) return r;
   catalog::Catalog& c = s.catalog();
   FieldId field = FieldFromText(c, inv.operands[1]);
-  if (metadata::OrganizerRowOf(field) == nullptr) {
+  if (fields::OrganizerRowOf(field) == nullptr) {
     throw UsageError{"'" + inv.operands[1] + "' has no groups"};
   }
   // Choosing a field in the organize panel makes the catalog keep its index
   // from then on; the edits of later commands keep it up to date.
-  const bool kept = metadata::GroupIndexOf(c, field) != nullptr;
+  const bool kept = fields::GroupIndexOf(c, field) != nullptr;
   if (!kept) {
-    if (ErrorCode e = metadata::KeepGroupIndex(c, field); e != err::kNone) return EngineFailure(e);
+    if (ErrorCode e = fields::KeepGroupIndex(c, field); e != err::kNone) return EngineFailure(e);
     if (Result r = s.save()) return r;
   }
   Json groups = Json::array();
-  for (int p = 1; p <= metadata::GroupCount(c, field); ++p) {
-    const catalog::GroupEntry* e = metadata::GroupAt(c, field, p);
+  for (int p = 1; p <= fields::GroupCount(c, field); ++p) {
+    const catalog::GroupEntry* e = fields::GroupAt(c, field, p);
     groups.push_back({{"name", e->name}, {"items", e->ids}, {"level", e->level}, {"container", e->container != 0}});
   }
   if (inv.json) {
@@ -240,24 +240,24 @@ Result CmdSet(const Invocation& inv, std::ostream&) {
   if (action == "new") {
     int parent = 0;
     if (parent_name) {
-      parent = metadata::FindSet(c, *parent_name);
+      parent = fields::FindSet(c, *parent_name);
       if (parent == 0) return missing(*parent_name);
-      if (metadata::GroupAt(c, metadata::field_ids::kCatalogSets, parent)->container == 0) {
+      if (fields::GroupAt(c, metadata::field_ids::kCatalogSets, parent)->container == 0) {
         return FailWith(err::kParam, "The set '" + *parent_name + "' is not a container.");
       }
     }
-    e = metadata::AddSet(c, name, container, parent);
+    e = fields::AddSet(c, name, container, parent);
     if (e == err::kDuplicateName) return FailWith(e, "A set named '" + ops[2] + "' is already there.");
   } else {
-    int position = metadata::FindSet(c, name);
+    int position = fields::FindSet(c, name);
     if (position == 0) return missing(ops[2]);
     if (action == "delete") {
-      e = metadata::RemoveGroups(c, metadata::field_ids::kCatalogSets, {position}, false, {});
+      e = fields::RemoveGroups(c, metadata::field_ids::kCatalogSets, {position}, false, {});
     } else {
       std::vector<std::uint32_t> ids;
       if (Result r = CellsOf(c, {ops.begin() + 3, ops.end()}, &ids)) return r;
-      e = action == "add" ? metadata::AddItemsToGroup(c, metadata::field_ids::kCatalogSets, position, ids)
-                          : metadata::RemoveItemsFromGroup(c, metadata::field_ids::kCatalogSets, position, ids, {});
+      e = action == "add" ? fields::AddItemsToGroup(c, metadata::field_ids::kCatalogSets, position, ids)
+                          : fields::RemoveItemsFromGroup(c, metadata::field_ids::kCatalogSets, position, ids, {});
     }
   }
   if (e != err::kNone) return EngineFailure(e);

@@ -13,6 +13,7 @@
 #include <set>
 #include <thread>
 
+#include "fields/groups.h"
 #include "imaging/thumbnail.h"
 #include "imaging/transform.h"
 #include "media/document_reader.h"
@@ -22,7 +23,6 @@
 #include "media/type_recognition.h"
 #include "metadata/annotation_import.h"
 #include "metadata/image_file_reader.h"
-#include "metadata/groups.h"
 #include "platform/dates.h"
 #include "platform/file_spec.h"
 
@@ -278,7 +278,7 @@ ErrorCode ApplyScanResult(catalog::Catalog& catalog, int cell, const ScanResult&
   }
   // The group indexes the catalog keeps file the item under its new facts
   // and annotations.
-  return metadata::UpdateGroupsForItem(catalog, cell, true);
+  return fields::UpdateGroupsForItem(catalog, cell, true);
 }
 
 ErrorCode ScanItem(catalog::Catalog& catalog, int cell, const ScanOptions& options) {

@@ -23,9 +23,10 @@ class ItemFields {
  public:
   // Reads the item of `cell` (from 1) without its thumbnail and recording.
   ErrorCode read(const catalog::Catalog& catalog, int cell);
-  // Reads from a record already read (ForEachItemRecord) for the item of
-  // `cell`, without copying it: the record must stay as it is while this
-  // item is read. Names come with the true names the catalog keeps.
+  // Reads from a record already read (as a search or sort of the whole
+  // catalog reads many at once) for the item of `cell`, without copying it:
+  // the record must stay as it is while this item is read. Names come with
+  // the true names the catalog keeps.
   void assign(const catalog::Catalog& catalog, int cell, const catalog::ItemRecord& record);
 
   const catalog::Catalog& catalog() const { return *catalog_; }
@@ -68,9 +69,9 @@ class ItemFields {
 std::string ValueText(const FieldValue& value, FieldId id);
 
 // The item's names in UTF-8 from a record read without the true names the
-// catalog keeps beside it (ForEachItemRecord): the true name when the
-// catalog has one for the item and its 8-bit field still holds its
-// rendering, else the 8-bit field read as Windows-1252.
+// catalog keeps beside it (as a whole-catalog search reads records): the
+// true name when the catalog has one for the item and its 8-bit field still
+// holds its rendering, else the 8-bit field read as Windows-1252.
 std::string ItemFileName(const catalog::Catalog& catalog, std::uint32_t item_id, const catalog::ItemRecord& record);
 std::string ItemDisplayName(const catalog::Catalog& catalog, std::uint32_t item_id,
                             const catalog::ItemRecord& record);

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/settings_store.h"
-#include "metadata/find_sort.h"
+#include "fields/find_sort.h"
 #include "tests/cli_harness.h"
 
 namespace {
@@ -203,22 +203,22 @@ TEST_F(FindCliTest, SavedQueriesLiveInTheSettingsStore) {
   paths.user = (dir_ / "xdg" / "settings.db").string();
   {
     norvo::app::SettingsStore store = norvo::app::SettingsStore::Open(paths);
-    norvo::metadata::SavedQuery q;
-    q.criteria = {{0x250, norvo::metadata::text_ops::kContains, "Lee"}};
-    q.scope = norvo::metadata::SearchScope::kFolder;
-    ASSERT_EQ(norvo::metadata::SaveQuery(store, "Lee's photos", q), norvo::err::kNone);
-    ASSERT_EQ(norvo::metadata::SaveQuery(store, "Other", q), norvo::err::kNone);
+    norvo::fields::SavedQuery q;
+    q.criteria = {{0x250, norvo::fields::text_ops::kContains, "Lee"}};
+    q.scope = norvo::fields::SearchScope::kFolder;
+    ASSERT_EQ(norvo::fields::SaveQuery(store, "Lee's photos", q), norvo::err::kNone);
+    ASSERT_EQ(norvo::fields::SaveQuery(store, "Other", q), norvo::err::kNone);
   }
   norvo::app::SettingsStore store = norvo::app::SettingsStore::Open(paths);
-  EXPECT_EQ(norvo::metadata::QueryNames(store), (std::vector<std::string>{"Lee's photos", "Other"}));
-  auto back = norvo::metadata::LoadQuery(store, "lee's PHOTOS");
+  EXPECT_EQ(norvo::fields::QueryNames(store), (std::vector<std::string>{"Lee's photos", "Other"}));
+  auto back = norvo::fields::LoadQuery(store, "lee's PHOTOS");
   ASSERT_TRUE(back);
-  EXPECT_EQ(back->scope, norvo::metadata::SearchScope::kFolder);
+  EXPECT_EQ(back->scope, norvo::fields::SearchScope::kFolder);
   ASSERT_EQ(back->criteria.size(), 1u);
   EXPECT_EQ(back->criteria[0].value, "Lee");
-  EXPECT_EQ(norvo::metadata::RemoveQuery(store, "Other"), norvo::err::kNone);
-  EXPECT_EQ(norvo::metadata::QueryNames(store), std::vector<std::string>{"Lee's photos"});
-  EXPECT_NE(norvo::metadata::RemoveQuery(store, "Other"), norvo::err::kNone);
+  EXPECT_EQ(norvo::fields::RemoveQuery(store, "Other"), norvo::err::kNone);
+  EXPECT_EQ(norvo::fields::QueryNames(store), std::vector<std::string>{"Lee's photos"});
+  EXPECT_NE(norvo::fields::RemoveQuery(store, "Other"), norvo::err::kNone);
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 
 #include "catalog/catalog.h"
 
-namespace norvo::metadata {
+namespace norvo::fields {
 
 // What a visit gets: the cell (from 1), the result of reading its record and
 // the record. A false answer stops the walk.
@@ -27,4 +27,4 @@ enum class RecordParts : std::uint8_t {
 void ForEachItemRecord(const catalog::Catalog& catalog, RecordParts parts, const std::vector<int>& cells,
                        const RecordVisitor& visit);
 
-}  // namespace norvo::metadata
+}  // namespace norvo::fields

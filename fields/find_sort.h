@@ -22,7 +22,7 @@
 #include "metadata/item_fields.h"
 #include "platform/unicode_text.h"
 
-namespace norvo::metadata {
+namespace norvo::fields {
 
 // --- sort keys --------------------------------------------------------------
 
@@ -42,7 +42,7 @@ struct SortKey {
 // read as numbers when `natural`.
 SortKey TextSortKey(std::string_view utf8, bool natural);
 // The key of the item for the field: its first value; a text by TextSortKey.
-SortKey MakeSortKey(const ItemFields& item, FieldId id, bool natural);
+SortKey MakeSortKey(const metadata::ItemFields& item, metadata::FieldId id, bool natural);
 // Negative, 0 or positive. A missing key sorts first; keys of two different
 // types compare equal; texts compare by their collation keys.
 int CompareSortKeys(const SortKey& a, const SortKey& b);
@@ -52,7 +52,8 @@ int CompareSortKeys(const SortKey& a, const SortKey& b);
 // user's collation, case ignored, and with `natural` digit runs by their
 // numeric value. The catalog is marked changed only when the order changed;
 // `moved` says whether it did.
-ErrorCode SortItems(catalog::Catalog& catalog, FieldId id, bool descending, bool natural, bool* moved = nullptr);
+ErrorCode SortItems(catalog::Catalog& catalog, metadata::FieldId id, bool descending, bool natural,
+                    bool* moved = nullptr);
 // The per-catalog natural-order option, a byte of the catalog settings.
 inline constexpr std::size_t kNaturalOrderSettingOffset = 0x3F0;
 bool NaturalOrder(const catalog::Catalog& catalog);
@@ -78,8 +79,8 @@ bool ItemContainsText(const catalog::Catalog& catalog, int cell, std::string_vie
 // --- criteria ---------------------------------------------------------------
 
 // Operators are numbered from 1 in the order OperatorNames lists them.
-std::vector<std::string> OperatorNames(SearchKind kind);
-int OperatorFromName(SearchKind kind, std::string_view name);  // 0: none
+std::vector<std::string> OperatorNames(metadata::SearchKind kind);
+int OperatorFromName(metadata::SearchKind kind, std::string_view name);  // 0: none
 namespace text_ops {
 inline constexpr int kIs = 1, kContains = 2, kDoesNotContain = 3, kStartsWith = 4, kEndsWith = 5, kIsEmpty = 6,
                      kIsNotEmpty = 7;
@@ -99,7 +100,7 @@ inline constexpr int kIs = 1, kIsNot = 2;
 // year-month-day ("2024-03-05", "2024:03:05", "20240305"); four characters
 // of a type code.
 struct Criterion {
-  FieldId field = 0;
+  metadata::FieldId field = 0;
   int op = 0;
   std::string value;
 };
@@ -109,9 +110,9 @@ inline constexpr int kMaxCriteria = 6;
 // or a number or date value that does not read.
 bool ValidCriterion(const Criterion& criterion);
 // Text operators compare the search forms of the value and the typed text.
-bool EvaluateCriterion(const ItemFields& item, const Criterion& criterion);
+bool EvaluateCriterion(const metadata::ItemFields& item, const Criterion& criterion);
 // Rows joined by "and", or by "or" with `any`.
-bool MatchesCriteria(const ItemFields& item, std::span<const Criterion> criteria, bool any);
+bool MatchesCriteria(const metadata::ItemFields& item, std::span<const Criterion> criteria, bool any);
 // The ids of the matching items in catalog order (hidden ones included).
 ErrorCode FindItems(const catalog::Catalog& catalog, std::span<const Criterion> criteria, bool any,
                     std::vector<std::uint32_t>& ids);
@@ -121,13 +122,13 @@ ErrorCode FindItems(const catalog::Catalog& catalog, std::span<const Criterion> 
 enum class FieldPurpose : int { kAny = 0, kAnnotation = 1, kListColumn = 2, kFind = 3 };
 // The n-th field (from 0) with an info panel section (of `section` when it
 // is not 0) that passes the purpose filter, in table order; 0 past the last.
-FieldId FindFieldAt(int n, std::uint8_t section, FieldPurpose purpose);
+metadata::FieldId FindFieldAt(int n, std::uint8_t section, FieldPurpose purpose);
 
 struct SortMenuEntry {
   int command = 0;     // 33199 + position
   std::string text;    // Windows-1252
   bool enabled = true;
-  FieldId field = 0;   // 0 for the headers, Random and Default
+  metadata::FieldId field = 0;   // 0 for the headers, Random and Default
 };
 inline constexpr int kFirstSortCommand = 33199;
 std::vector<SortMenuEntry> SortMenu(const catalog::Catalog* catalog);
@@ -215,4 +216,4 @@ ErrorCode RemoveQuery(Store& store, std::string_view name) {
   return e;
 }
 
-}  // namespace norvo::metadata
+}  // namespace norvo::fields

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "metadata/record_stream.h"
+#include "fields/record_stream.h"
 
 #include <algorithm>
 
 #include "platform/text_encoding.h"
 
-namespace norvo::metadata {
+namespace norvo::fields {
 namespace {
 
 // Read-ahead windows fit the processor cache: the copy out of the page cache
@@ -124,4 +124,4 @@ void ForEachItemRecord(const catalog::Catalog& catalog, RecordParts parts, const
   }
 }
 
-}  // namespace norvo::metadata
+}  // namespace norvo::fields

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "metadata/find_sort.h"
+#include "fields/find_sort.h"
 
 #include <algorithm>
 #include <array>
@@ -9,17 +9,49 @@
 #include <optional>
 
 #include "catalog/save.h"
+#include "fields/record_stream.h"
 #include "metadata/annotation_block.h"
 #include "metadata/custom_fields.h"
-#include "metadata/record_stream.h"
 #include "platform/alias.h"
 #include "platform/byte_io.h"
 #include "platform/file_spec.h"
 #include "platform/text_encoding.h"
 #include "platform/unicode_text.h"
 
-namespace norvo::metadata {
+namespace norvo::fields {
 namespace {
+
+// Field definitions, values and annotations of the layer below.
+using metadata::AnnotationBlock;
+using metadata::CalendarDay;
+using metadata::CalendarDayOf;
+using metadata::ColourLabelName;
+using metadata::DateTimeOfDay;
+using metadata::FieldCount;
+using metadata::FieldDefinition;
+using metadata::FieldId;
+using metadata::FieldIdAt;
+using metadata::FieldLabel;
+using metadata::FieldSearchKind;
+using metadata::FieldSource;
+using metadata::FieldStorage;
+using metadata::FieldValue;
+using metadata::FieldValueType;
+using metadata::FindField;
+using metadata::IsListField;
+using metadata::ItemDisplayName;
+using metadata::ItemFields;
+using metadata::ItemFileName;
+using metadata::kAtomHeaderSize;
+using metadata::kDataSetHeaderSize;
+using metadata::kRawMarker;
+using metadata::kTextMarker;
+using metadata::NormaliseDateText;
+using metadata::SearchKind;
+using metadata::Tier;
+using metadata::ValueText;
+using metadata::ValueType;
+namespace field_ids = metadata::field_ids;
 
 // Texts of the dialogs and menus this file builds, by string number.
 constexpr std::string_view kSortHeaderFileProperty = "Sort by file property:";  // 14019
@@ -526,7 +558,7 @@ class TextSearcher {
     }
   }
 
-  // The metadata list, walked in place (metadata_list_format.md): text items
+  // The metadata list, walked in place (metadata/metadata_list_format.md): text items
   // are 8-bit, the XMP packet UTF-8; of other items only their ASCII counts
   // (dates, lens names and references are ASCII; numbers are binary).
   void addMetadata(std::span<const std::uint8_t> part) {
@@ -891,4 +923,4 @@ std::string JoinQueryNames(const std::vector<std::string>& names) {
   return out;
 }
 
-}  // namespace norvo::metadata
+}  // namespace norvo::fields

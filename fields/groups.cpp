@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "metadata/groups.h"
+#include "fields/groups.h"
 
 #include <algorithm>
 
@@ -8,8 +8,30 @@
 #include "metadata/custom_fields.h"
 #include "platform/unicode_text.h"
 
-namespace norvo::metadata {
+namespace norvo::fields {
 namespace {
+
+// Field definitions, values and annotations of the layer below.
+using metadata::AddUnsyncedUserFields;
+using metadata::AnnotationBlock;
+using metadata::AnnotationValue;
+using metadata::BlockText;
+using metadata::BlockTextFromUtf8;
+using metadata::CalendarDay;
+using metadata::CalendarDayOf;
+using metadata::DateFinderDate;
+using metadata::FieldId;
+using metadata::FieldSource;
+using metadata::FieldSourceOf;
+using metadata::FindField;
+using metadata::GetAnnotations;
+using metadata::IsListField;
+using metadata::ItemFields;
+using metadata::RemoveAnnotations;
+using metadata::SetAnnotationText;
+using metadata::SetColourLabel;
+using metadata::SetMode;
+namespace field_ids = metadata::field_ids;
 
 using catalog::GroupEntry;
 using catalog::GroupIndex;
@@ -742,4 +764,4 @@ ErrorCode PasteGroupList(catalog::Catalog& catalog, FieldId id, std::string_view
   return err::kNone;
 }
 
-}  // namespace norvo::metadata
+}  // namespace norvo::fields

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "metadata/groups.h"
+#include "fields/groups.h"
 
 #include <gtest/gtest.h>
 
@@ -7,12 +7,19 @@
 #include <random>
 #include <set>
 
+#include "fields/find_sort.h"
 #include "metadata/catalog_fixture_test_support.h"
-#include "metadata/find_sort.h"
 #include "platform/unicode_text.h"
 
-namespace norvo::metadata {
+namespace norvo::fields {
 namespace {
+
+// Field definitions, values and annotations of the layer below.
+using metadata::CatalogSetsOf;
+using metadata::DateTimeOfDay;
+using metadata::FieldId;
+using metadata::ItemFields;
+namespace field_ids = metadata::field_ids;
 
 constexpr FieldId kAuthor = 0x250;
 constexpr FieldId kKeywords = 0x219;
@@ -37,7 +44,7 @@ TEST(OrganizerTable, EveryRowHasASlotOfItsOwn) {
   for (FieldId id : {kSets, 0x205u, 0x219u, 0x310u}) EXPECT_TRUE(CanRenameGroup(id)) << id;
 }
 
-class GroupsTest : public testing::CatalogFixture {};
+class GroupsTest : public metadata::testing::CatalogFixture {};
 
 TEST_F(GroupsTest, NamesCompareWithoutCaseAndAPrefixFirst) {
   auto& c = Open();
@@ -332,7 +339,7 @@ TEST_F(GroupsTest, IndexesAgreeWithTheItemsThroughLongRandomRuns) {
       if (model.items.size() < 3) op = 0;
       switch (op) {
         case 0: {  // a new item with random annotations, filed as the scan would
-          testing::ItemSpec spec{"f" + std::to_string(step)};
+          metadata::testing::ItemSpec spec{"f" + std::to_string(step)};
           Model::Item item;
           for (std::size_t k = pick(3); k > 0; --k) {
             item.keywords.push_back(words[pick(words.size())]);
@@ -447,4 +454,4 @@ TEST_F(GroupsTest, IndexesAgreeWithTheItemsThroughLongRandomRuns) {
 }
 
 }  // namespace
-}  // namespace norvo::metadata
+}  // namespace norvo::fields

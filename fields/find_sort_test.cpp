@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "metadata/find_sort.h"
+#include "fields/find_sort.h"
 
 #include <gtest/gtest.h>
 
@@ -8,14 +8,29 @@
 #include <map>
 #include <random>
 
+#include "fields/groups.h"
 #include "metadata/catalog_fixture_test_support.h"
 #include "metadata/custom_fields.h"
-#include "metadata/groups.h"
 
-namespace norvo::metadata {
+namespace norvo::fields {
 namespace {
 
-using testing::ItemSpec;
+// Field definitions, values and annotations of the layer below.
+using metadata::DateTimeOfDay;
+using metadata::FieldCount;
+using metadata::FieldDefinition;
+using metadata::FieldId;
+using metadata::FieldIdAt;
+using metadata::FieldSearchKind;
+using metadata::FieldSection;
+using metadata::FindField;
+using metadata::SearchKind;
+using metadata::SetColourLabel;
+using metadata::Tier;
+namespace field_ids = metadata::field_ids;
+namespace sections = metadata::sections;
+
+using metadata::testing::ItemSpec;
 
 constexpr FieldId kAuthor = 0x250;
 constexpr FieldId kKeywords = 0x219;
@@ -72,7 +87,7 @@ TEST(SortKeys, MissingFirstMixedTypesEqualRationalsByCrossProduct) {
   EXPECT_EQ(CompareSortKeys(Number(SortKeyType::kRational, 2, 4), Number(SortKeyType::kRational, 1, 2)), 0);
 }
 
-class FindSortTest : public testing::CatalogFixture {};
+class FindSortTest : public metadata::testing::CatalogFixture {};
 
 TEST_F(FindSortTest, SortingPutsItemsWithoutTheValueFirstAscendingAndLastDescending) {
   auto& c = Open();
@@ -236,7 +251,7 @@ TEST_F(FindSortTest, QuickSearchIgnoresCaseAndSeesSetNamesAndLabels) {
 
 // Items whose texts exercise every script and both annotation encodings:
 // 8-bit (Windows-1252) where it can hold the text, UTF-8 where it cannot.
-class UnicodeFindTest : public testing::CatalogFixture {
+class UnicodeFindTest : public metadata::testing::CatalogFixture {
  protected:
   void SetUp() override {
     CatalogFixture::SetUp();
@@ -511,4 +526,4 @@ TEST_F(FindSortTest, OtherCatalogFilesAreOpenedSearchedAndClosed) {
 }
 
 }  // namespace
-}  // namespace norvo::metadata
+}  // namespace norvo::fields
