@@ -149,7 +149,7 @@ class Bench {
   // Gives one item a new thumbnail of the same size.
   void changeThumbnail(Catalog& catalog, int cell) {
     ItemRecord r;
-    Check(GetItemRecord(catalog, cell, true, true, r), "read item");
+    Check(GetItemRecord(catalog, cell, kWholeRecord, r), "read item");
     r.thumbnail = RandomBytes(rng_, r.thumbnail.size());
     Check(ReplaceItemParts(catalog, cell, r, parts::kThumbnail), "replace thumbnail");
   }

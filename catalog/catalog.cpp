@@ -50,7 +50,7 @@ ErrorCode AppendNewItem(Catalog& catalog, const ItemRecord& record, const std::s
   std::uint32_t stored = 0;
   std::int64_t offset = catalog.scratch_end;
   if (offset + static_cast<std::int64_t>(record.storedSize()) + kScratchSlack > 0xFFFFFFFFll) return err::kDiskFull;
-  if (WriteItemRecord(record, catalog.scratch, offset, kScratchSlack, true, &stored) != err::kNone) {
+  if (WriteItemRecord(record, catalog.scratch, offset, kScratchSlack, SlackBytes::kWritten, &stored) != err::kNone) {
     return err::kDiskFull;
   }
   catalog.scratch_end = offset + stored + kScratchSlack;
@@ -233,13 +233,12 @@ ErrorCode AddPendingItem(Catalog& catalog, const FileSpec& file, std::uint32_t* 
   return e != err::kNone ? e : naming;
 }
 
-ErrorCode GetItemRecord(const Catalog& catalog, int cell, bool load_optional_parts, bool convert_text,
-                        ItemRecord& out) {
+ErrorCode GetItemRecord(const Catalog& catalog, int cell, RecordRead read, ItemRecord& out) {
   if (!ValidCell(catalog, cell)) return err::kParam;
   const CatalogCell& c = CellAt(catalog, cell);
   const File& file = RecordFile(catalog, c);
   if (!file.isOpen()) return err::kBadFileNumber;
-  ErrorCode e = ReadItemRecord(file, c.offset, load_optional_parts, convert_text, out);
+  ErrorCode e = ReadItemRecord(file, c.offset, read, out);
   out.true_file_name.clear();
   out.true_display_name.clear();
   if (auto names = catalog.item_true_names.find(c.item_id); e == err::kNone && names != catalog.item_true_names.end()) {
@@ -253,7 +252,7 @@ ErrorCode ReplaceItemParts(Catalog& catalog, int cell, const ItemRecord& record,
   if (!ValidCell(catalog, cell)) return err::kParam;
   if (!catalog.scratch.isOpen()) return err::kPermission;
   ItemRecord current;
-  if (ErrorCode e = GetItemRecord(catalog, cell, true, true, current); e != err::kNone) return e;
+  if (ErrorCode e = GetItemRecord(catalog, cell, kWholeRecord, current); e != err::kNone) return e;
 
   ItemRecord next = record;
   next.has_optional_parts = true;
@@ -268,18 +267,18 @@ ErrorCode ReplaceItemParts(Catalog& catalog, int cell, const ItemRecord& record,
   CatalogCell& c = CellAt(catalog, cell);
   std::int64_t offset = 0;
   std::uint32_t slack = kScratchSlack;
-  bool pad = true;
+  SlackBytes pad = SlackBytes::kWritten;
   if (c.inScratch() && new_size <= old_size + current.slack) {
     offset = c.offset;
     slack = static_cast<std::uint32_t>(current.slack + old_size - new_size);
-    pad = false;
+    pad = SlackBytes::kCounted;
   } else {
     offset = catalog.scratch_end;
     if (offset + static_cast<std::int64_t>(new_size) + kScratchSlack > 0xFFFFFFFFll) return err::kDiskFull;
   }
   std::uint32_t stored = 0;
   if (ErrorCode e = WriteItemRecord(next, catalog.scratch, offset, slack, pad, &stored); e != err::kNone) return e;
-  if (pad) catalog.scratch_end = offset + stored + kScratchSlack;
+  if (pad == SlackBytes::kWritten) catalog.scratch_end = offset + stored + kScratchSlack;
 
   if (!c.inScratch() && c.offset >= kHeaderSize && c.offset < catalog.record_area_end) catalog.record_area_end = c.offset;
   c.offset = static_cast<std::uint32_t>(offset);
@@ -311,7 +310,7 @@ ErrorCode RemoveItem(Catalog& catalog, int cell) {
     // An unreadable record can still be removed; only its sizes stay counted.
     ItemRecord fixed;
     const File& file = RecordFile(catalog, c);
-    if (file.isOpen() && ReadFixedPart(file, c.offset, false, fixed) == err::kNone) {
+    if (file.isOpen() && ReadFixedPart(file, c.offset, NameText::kAsStored, fixed) == err::kNone) {
       t.total_media_bytes = static_cast<std::int32_t>(
           FlooredSub<std::uint32_t>(static_cast<std::uint32_t>(t.total_media_bytes), fixed.file_size));
       catalog.media_bytes = catalog.media_bytes > fixed.file_size ? catalog.media_bytes - fixed.file_size : 0;
@@ -360,14 +359,14 @@ std::optional<std::string> ItemPath(const Catalog& catalog, int cell) {
   auto folder = catalog.folders.folderOf(CellAt(catalog, cell).item_id);
   if (!folder) return std::nullopt;
   ItemRecord fixed;
-  if (GetItemRecord(catalog, cell, false, true, fixed) != err::kNone) return std::nullopt;
+  if (GetItemRecord(catalog, cell, kWithoutOptionalParts, fixed) != err::kNone) return std::nullopt;
   return JoinPath(*folder, ItemFileNameUtf8(fixed));
 }
 
 ErrorCode LocateItemFile(Catalog& catalog, int cell, std::string& path) {
   if (!ValidCell(catalog, cell)) return err::kParam;
   ItemRecord record;
-  if (ErrorCode e = GetItemRecord(catalog, cell, false, true, record); e != err::kNone) return e;
+  if (ErrorCode e = GetItemRecord(catalog, cell, kWithoutOptionalParts, record); e != err::kNone) return e;
   const std::uint32_t id = CellAt(catalog, cell).item_id;
   const std::string leaf = ItemFileNameUtf8(record);
   auto folder = catalog.folders.folderOf(id);
@@ -387,7 +386,7 @@ ErrorCode LocateItemFile(Catalog& catalog, int cell, std::string& path) {
     FileSpec spec;
     MakeFileSpec(candidate, spec);
     ItemRecord updated;
-    if (ErrorCode e = GetItemRecord(catalog, cell, true, true, updated); e != err::kNone) return e;
+    if (ErrorCode e = GetItemRecord(catalog, cell, kWholeRecord, updated); e != err::kNone) return e;
     ItemRecord names;
     ErrorCode naming = MakeRecordForFile(spec, names);
     if (naming != err::kNone && naming != err::kBadName) return naming;

@@ -43,7 +43,7 @@ std::vector<CatalogProblem> VerifyCatalog(const Catalog& catalog) {
       continue;
     }
     ItemRecord record;
-    if (ErrorCode e = GetItemRecord(catalog, cell, true, true, record); e != err::kNone) {
+    if (ErrorCode e = GetItemRecord(catalog, cell, kWholeRecord, record); e != err::kNone) {
       item_problem(cell, "its record cannot be read (error " + std::to_string(e) + ")");
       continue;
     }

@@ -215,7 +215,7 @@ ErrorCode SequentialScan(Catalog& catalog, std::uint32_t header_count, std::int6
   std::int64_t pos = kHeaderSize;
   for (std::uint32_t i = 1; i <= header_count; ++i) {
     ItemRecord fixed;
-    if (ReadFixedPart(catalog.file, pos, true, fixed) != err::kNone) break;
+    if (ReadFixedPart(catalog.file, pos, NameText::kConverted, fixed) != err::kNone) break;
     std::uint64_t size = fixed.storedSize();
     if (size > static_cast<std::uint64_t>(file_length - pos)) break;  // cut off inside this record
     CatalogCell cell;
@@ -247,7 +247,8 @@ ErrorCode RecomputeMediaBytes(Catalog& catalog, const ProgressCallback& progress
       }
     }
     ItemRecord fixed;
-    if (ReadFixedPart(catalog.file, catalog.cells[static_cast<std::size_t>(i)].offset, false, fixed) ==
+    if (ReadFixedPart(catalog.file, catalog.cells[static_cast<std::size_t>(i)].offset, NameText::kAsStored,
+                      fixed) ==
         err::kNone) {
       catalog.media_bytes += fixed.file_size;
     }
@@ -321,7 +322,7 @@ void CompleteFolderTree(Catalog& catalog, const std::vector<std::uint32_t>& renu
     }
     ItemRecord fixed;
     AliasInfo alias;
-    if (ReadFixedPart(catalog.file, cell.offset, false, fixed) != err::kNone) continue;
+    if (ReadFixedPart(catalog.file, cell.offset, NameText::kAsStored, fixed) != err::kNone) continue;
     if (!ParseAlias(fixed.aliasBytes(), alias) || alias.minimal) continue;
     catalog.folders.assign(cell.item_id, ParentFolder(alias.text));
     ++known;

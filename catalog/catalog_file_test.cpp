@@ -171,7 +171,7 @@ TEST_F(CatalogFileTest, ReadsEveryTableOfAHandBuiltFileAndWritesItBackByteForByt
   EXPECT_FALSE(c->changed());
 
   ItemRecord r;
-  ASSERT_EQ(GetItemRecord(*c, 1, true, true, r), err::kNone);
+  ASSERT_EQ(GetItemRecord(*c, 1, kWholeRecord, r), err::kNone);
   EXPECT_EQ(r.file_name.text(), "Caf\xE9.jpg");
 
   // Written back byte for byte: every table was kept, converted back to Mac
@@ -277,7 +277,7 @@ TEST_F(CatalogFileTest, MacRomanF0SurvivesAReadAndAWrite) {
   auto c = OpenBytes(HandFile(1, {rec}, {}));  // no directory: scanned
   ASSERT_TRUE(c);
   ItemRecord r;
-  ASSERT_EQ(GetItemRecord(*c, 1, true, true, r), err::kNone);
+  ASSERT_EQ(GetItemRecord(*c, 1, kWholeRecord, r), err::kNone);
   EXPECT_EQ(r.file_name.text(), "x\xBEy");
   EXPECT_EQ((c->cells[0].flags >> 8) & 0xFF, 0xBEu);
   FileSpec out = Spec(dir_.file("f0.nrk"));

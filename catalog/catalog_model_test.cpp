@@ -127,7 +127,7 @@ TEST_F(CatalogModelTest, ReplaceRewritesInPlaceWhenTheSlackAllowsElseAppends) {
   const std::uint32_t first_offset = c->cells[0].offset;
 
   ItemRecord scanned;
-  ASSERT_EQ(GetItemRecord(*c, 1, true, true, scanned), err::kNone);
+  ASSERT_EQ(GetItemRecord(*c, 1, kWholeRecord, scanned), err::kNone);
   scanned.file_size = 7958;
   scanned.width = 100;
   scanned.thumbnail.assign(5000, 1);
@@ -137,7 +137,7 @@ TEST_F(CatalogModelTest, ReplaceRewritesInPlaceWhenTheSlackAllowsElseAppends) {
   EXPECT_FALSE(c->cells[0].pending());
   EXPECT_EQ(c->media_bytes, 7958u);
   ItemRecord got;
-  ASSERT_EQ(GetItemRecord(*c, 1, true, true, got), err::kNone);
+  ASSERT_EQ(GetItemRecord(*c, 1, kWholeRecord, got), err::kNone);
   EXPECT_EQ(got.width, 100u);
   EXPECT_EQ(got.thumbnail.size(), 5000u);
   EXPECT_TRUE(got.url.empty());  // not supplied: kept as it was
@@ -146,7 +146,7 @@ TEST_F(CatalogModelTest, ReplaceRewritesInPlaceWhenTheSlackAllowsElseAppends) {
   scanned.thumbnail.assign(20000, 2);
   ASSERT_EQ(ReplaceItemParts(*c, 1, scanned, parts::kAll), err::kNone);
   EXPECT_GT(c->cells[0].offset, first_offset);  // grew past the slack
-  ASSERT_EQ(GetItemRecord(*c, 1, true, true, got), err::kNone);
+  ASSERT_EQ(GetItemRecord(*c, 1, kWholeRecord, got), err::kNone);
   EXPECT_EQ(got.thumbnail.size(), 20000u);
   EXPECT_EQ(got.url, std::vector<std::uint8_t>{'u'});
   EXPECT_EQ(got.slack, kScratchSlack);
@@ -164,8 +164,8 @@ TEST_F(CatalogModelTest, DisplayNamesOfSixtyFourCharactersBecomeShortNames) {
   ASSERT_EQ(AddPendingItem(*c, Spec(dir_.file(long63))), err::kNone);
   ASSERT_EQ(AddPendingItem(*c, Spec(dir_.file(long64))), err::kNone);
   ItemRecord a, b;
-  GetItemRecord(*c, 1, false, true, a);
-  GetItemRecord(*c, 2, false, true, b);
+  GetItemRecord(*c, 1, kWithoutOptionalParts, a);
+  GetItemRecord(*c, 2, kWithoutOptionalParts, b);
   EXPECT_EQ(a.display_name.text(), long63);
   EXPECT_EQ(b.display_name.text(), "HOLIDA~1.JPE");
   EXPECT_EQ(b.file_name.text(), long64);

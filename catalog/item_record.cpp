@@ -165,19 +165,19 @@ ErrorCode ReadStoredSize(const File& file, std::int64_t offset, std::uint64_t* s
   return err::kNone;
 }
 
-ErrorCode ReadFixedPart(const File& file, std::int64_t offset, bool convert_text, ItemRecord& out) {
+ErrorCode ReadFixedPart(const File& file, std::int64_t offset, NameText names, ItemRecord& out) {
   std::array<std::uint8_t, kFixedPartSize> fixed{};
   if (ErrorCode e = file.readAt(offset, fixed); e != err::kNone) return e;
   out = ItemRecord{};
-  DecodeFixedPart(fixed, convert_text, out);
+  DecodeFixedPart(fixed, names == NameText::kConverted, out);
   out.has_optional_parts = false;
   return err::kNone;
 }
 
-ErrorCode ReadItemRecord(const File& file, std::int64_t offset, bool load_optional_parts, bool convert_text,
-                         ItemRecord& out) {
+ErrorCode ReadItemRecord(const File& file, std::int64_t offset, RecordRead read, ItemRecord& out) {
   ItemRecord record;
-  if (ErrorCode e = ReadFixedPart(file, offset, convert_text, record); e != err::kNone) return e;
+  const NameText names = read.convert_text ? NameText::kConverted : NameText::kAsStored;
+  if (ErrorCode e = ReadFixedPart(file, offset, names, record); e != err::kNone) return e;
   std::int64_t length = 0;
   if (ErrorCode e = file.endOfFile(&length); e != err::kNone) return e;
   std::int64_t pos = offset + static_cast<std::int64_t>(kFixedPartSize);
@@ -186,24 +186,24 @@ ErrorCode ReadItemRecord(const File& file, std::int64_t offset, bool load_option
     if (IsAbsent(n)) continue;
     if (static_cast<std::int64_t>(n) > length - pos) return err::kEndOfFile;
     bool optional = p == ItemPart::kThumbnail || p == ItemPart::kRecording;
-    if (!optional || load_optional_parts) {
+    if (!optional || read.optional_parts) {
       auto& buffer = record.part(p);
       buffer.resize(n);
       if (ErrorCode e = file.readAt(pos, buffer); e != err::kNone) return e;
     }
     pos += n;
   }
-  if (convert_text) {
+  if (read.convert_text) {
     record.annotations.resize(ConvertAnnotations(record.annotations, TextDirection::kMacToWindows));
     ConvertText(record.url, TextDirection::kMacToWindows);
   }
-  record.has_optional_parts = load_optional_parts;
+  record.has_optional_parts = read.optional_parts;
   out = std::move(record);
   return err::kNone;
 }
 
-ErrorCode WriteItemRecord(const ItemRecord& record, File& file, std::int64_t offset, std::uint32_t slack, bool pad,
-                          std::uint32_t* stored_size) {
+ErrorCode WriteItemRecord(const ItemRecord& record, File& file, std::int64_t offset, std::uint32_t slack,
+                          SlackBytes pad, std::uint32_t* stored_size) {
   if (!record.has_optional_parts) return err::kParam;
   std::uint64_t size = kFixedPartSize;
   for (ItemPart p : kFilePartOrder) size += record.part(p).size();
@@ -219,7 +219,7 @@ ErrorCode WriteItemRecord(const ItemRecord& record, File& file, std::int64_t off
   header.slack = slack;
 
   // The whole stored record (and its slack) goes out in one write.
-  std::vector<std::uint8_t> bytes(size + (pad ? slack : 0), 0);
+  std::vector<std::uint8_t> bytes(size + (pad == SlackBytes::kWritten ? slack : 0), 0);
   EncodeFixedPart(header, true, std::span(bytes).first<kFixedPartSize>());
   std::size_t pos = kFixedPartSize;
   for (ItemPart p : kFilePartOrder) {

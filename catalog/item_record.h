@@ -193,22 +193,39 @@ void EncodeFixedPart(const ItemRecord& record, bool convert_text, std::span<std:
 // entry whose marker is neither 0x1C nor 0x1D, or that runs past the end.
 std::size_t ConvertAnnotations(std::span<std::uint8_t> stream, TextDirection direction);
 
-// Reads the record at `offset`. Without `load_optional_parts` the Thumbnail
-// and Recording are skipped. Part lengths that run past the end of the file
-// are an error (-39), checked before anything is allocated.
-ErrorCode ReadItemRecord(const File& file, std::int64_t offset, bool load_optional_parts, bool convert_text,
-                         ItemRecord& out);
+// How a record is read: whether the optional parts (Thumbnail, Recording)
+// come too, and whether its texts are converted from the file's Mac Roman to
+// Windows-1252.
+struct RecordRead {
+  bool optional_parts = true;
+  bool convert_text = true;
+};
+// Every part, texts converted: what showing or editing an item needs.
+inline constexpr RecordRead kWholeRecord{};
+// Every part but the Thumbnail and Recording, texts converted.
+inline constexpr RecordRead kWithoutOptionalParts{.optional_parts = false};
+
+// Whether the names of a fixed part are converted from the file's Mac Roman
+// to Windows-1252.
+enum class NameText { kAsStored, kConverted };
+
+// Reads the record at `offset`. Part lengths that run past the end of the
+// file are an error (-39), checked before anything is allocated.
+ErrorCode ReadItemRecord(const File& file, std::int64_t offset, RecordRead read, ItemRecord& out);
 // Reads only the five part lengths and returns the stored size (1024 plus the
 // parts): what a save needs to copy a record it does not look into.
 ErrorCode ReadStoredSize(const File& file, std::int64_t offset, std::uint64_t* size);
 // Reads only the fixed part (the file size, the part lengths, the names).
-ErrorCode ReadFixedPart(const File& file, std::int64_t offset, bool convert_text, ItemRecord& out);
+ErrorCode ReadFixedPart(const File& file, std::int64_t offset, NameText names, ItemRecord& out);
+
+// Whether a written record is followed by its slack's worth of zero bytes.
+enum class SlackBytes { kCounted, kWritten };
 
 // Writes the record at `offset`: its part lengths are taken from its buffers
 // (it must carry its optional parts), its slack field is set to `slack`, and
-// with `pad` that many zero bytes follow it (growth room in a ScratchFile).
-// Returns the stored size (1024 plus the parts).
-ErrorCode WriteItemRecord(const ItemRecord& record, File& file, std::int64_t offset, std::uint32_t slack, bool pad,
-                          std::uint32_t* stored_size);
+// with SlackBytes::kWritten that many zero bytes follow it (growth room in a
+// ScratchFile). Returns the stored size (1024 plus the parts).
+ErrorCode WriteItemRecord(const ItemRecord& record, File& file, std::int64_t offset, std::uint32_t slack,
+                          SlackBytes pad, std::uint32_t* stored_size);
 
 }  // namespace norvo::catalog

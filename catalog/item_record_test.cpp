@@ -116,7 +116,7 @@ class ItemRecordFile : public ::testing::Test {
 TEST_F(ItemRecordFile, WriteThenReadWithAndWithoutOptionalParts) {
   ItemRecord r = testing::SampleRecord(4);
   std::uint32_t stored = 0;
-  ASSERT_EQ(WriteItemRecord(r, file_, 0, kScratchSlack, true, &stored), err::kNone);
+  ASSERT_EQ(WriteItemRecord(r, file_, 0, kScratchSlack, SlackBytes::kWritten, &stored), err::kNone);
   EXPECT_EQ(stored, r.storedSize());
   std::uint64_t size_on_disk = 0;
   ASSERT_EQ(ReadStoredSize(file_, 0, &size_on_disk), err::kNone);
@@ -126,7 +126,7 @@ TEST_F(ItemRecordFile, WriteThenReadWithAndWithoutOptionalParts) {
   EXPECT_EQ(length, static_cast<std::int64_t>(stored + kScratchSlack));
 
   ItemRecord full;
-  ASSERT_EQ(ReadItemRecord(file_, 0, true, true, full), err::kNone);
+  ASSERT_EQ(ReadItemRecord(file_, 0, kWholeRecord, full), err::kNone);
   EXPECT_EQ(full.thumbnail, r.thumbnail);
   EXPECT_EQ(full.recording, r.recording);
   EXPECT_EQ(full.annotations, r.annotations);
@@ -134,18 +134,18 @@ TEST_F(ItemRecordFile, WriteThenReadWithAndWithoutOptionalParts) {
   EXPECT_EQ(full.slack, kScratchSlack);
 
   ItemRecord lean;
-  ASSERT_EQ(ReadItemRecord(file_, 0, false, true, lean), err::kNone);
+  ASSERT_EQ(ReadItemRecord(file_, 0, kWithoutOptionalParts, lean), err::kNone);
   EXPECT_TRUE(lean.thumbnail.empty());
   EXPECT_TRUE(lean.recording.empty());
   EXPECT_EQ(lean.metadata, r.metadata);  // parts after the skipped one still line up
   EXPECT_EQ(lean.thumbnail_length, 300u);
 
   ItemRecord mac;
-  ASSERT_EQ(ReadItemRecord(file_, 0, true, false, mac), err::kNone);
+  ASSERT_EQ(ReadItemRecord(file_, 0, RecordRead{.convert_text = false}, mac), err::kNone);
   EXPECT_NE(mac.annotations, r.annotations);  // e-acute still in Mac Roman
   EXPECT_EQ(mac.file_name.text().find('\x8E'), 8u);
 
-  EXPECT_EQ(WriteItemRecord(lean, file_, 0, 0, false, nullptr), err::kParam);
+  EXPECT_EQ(WriteItemRecord(lean, file_, 0, 0, SlackBytes::kCounted, nullptr), err::kParam);
 }
 
 TEST_F(ItemRecordFile, PartLengthsBeyondTheFileFailWithoutAllocating) {
@@ -155,19 +155,19 @@ TEST_F(ItemRecordFile, PartLengthsBeyondTheFileFailWithoutAllocating) {
   EncodeFixedPart(r, false, bytes);
   ASSERT_EQ(file_.writeAt(0, bytes), err::kNone);
   ItemRecord out;
-  EXPECT_EQ(ReadItemRecord(file_, 0, true, true, out), err::kEndOfFile);
+  EXPECT_EQ(ReadItemRecord(file_, 0, kWholeRecord, out), err::kEndOfFile);
 
   r.metadata_length = 0xFFFFFFFF;  // negative: absent
   EncodeFixedPart(r, false, bytes);
   ASSERT_EQ(file_.writeAt(0, bytes), err::kNone);
-  EXPECT_EQ(ReadItemRecord(file_, 0, true, true, out), err::kNone);
+  EXPECT_EQ(ReadItemRecord(file_, 0, kWholeRecord, out), err::kNone);
   EXPECT_TRUE(out.metadata.empty());
   EXPECT_EQ(out.storedSize(), kFixedPartSize);
   std::uint64_t size = 0;
   ASSERT_EQ(ReadStoredSize(file_, 0, &size), err::kNone);
   EXPECT_EQ(size, kFixedPartSize);  // saves copy the same extent readers see
 
-  EXPECT_EQ(ReadItemRecord(file_, 512, true, true, out), err::kEndOfFile);  // cut fixed part
+  EXPECT_EQ(ReadItemRecord(file_, 512, kWholeRecord, out), err::kEndOfFile);  // cut fixed part
 }
 
 }  // namespace

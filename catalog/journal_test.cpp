@@ -59,7 +59,7 @@ class JournalTest : public testing::SavedCatalogTest {
     std::vector<std::uint32_t> seeds;
     for (int cell = 1; cell <= c->itemCount(); ++cell) {
       ItemRecord r;
-      if (GetItemRecord(*c, cell, true, true, r) != err::kNone) return -1;
+      if (GetItemRecord(*c, cell, kWholeRecord, r) != err::kNone) return -1;
       seeds.push_back(r.file_size - 1000);  // SampleRecord(seed) has file size 1000 + seed
     }
     const int label = c->cells[0].label();

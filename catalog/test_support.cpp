@@ -97,7 +97,7 @@ void ExpectItems(const Catalog& catalog, const std::vector<std::uint32_t>& seeds
   ASSERT_EQ(catalog.itemCount(), static_cast<int>(seeds.size()));
   for (std::size_t i = 0; i < seeds.size(); ++i) {
     ItemRecord got;
-    ASSERT_EQ(GetItemRecord(catalog, static_cast<int>(i) + 1, true, true, got), err::kNone) << "cell " << i + 1;
+    ASSERT_EQ(GetItemRecord(catalog, static_cast<int>(i) + 1, kWholeRecord, got), err::kNone) << "cell " << i + 1;
     ItemRecord want = SampleRecord(seeds[i]);
     EXPECT_EQ(got.file_name.text(), want.file_name.text());
     EXPECT_EQ(got.display_name.text(), want.display_name.text());

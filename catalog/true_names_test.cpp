@@ -112,7 +112,7 @@ TEST(TrueNames, EveryKindOfNameSurvivesASaveAndAnOpen) {
   GroupIndexesOf(*c)[kCatalogSetSlot] = sets_made;
   // A name replaced in the ScratchFile keeps its true form too.
   ItemRecord changed;
-  ASSERT_EQ(GetItemRecord(*c, 1, true, true, changed), err::kNone);
+  ASSERT_EQ(GetItemRecord(*c, 1, kWholeRecord, changed), err::kNone);
   EXPECT_EQ(changed.fileName(), kNames[0].utf8);
   changed.setDisplayName("Красная площадь");
   ASSERT_EQ(ReplaceItemParts(*c, 1, changed, 0), err::kNone);
@@ -126,7 +126,7 @@ TEST(TrueNames, EveryKindOfNameSurvivesASaveAndAnOpen) {
   ASSERT_TRUE(c);
   for (std::size_t i = 0; i < std::size(kNames); ++i) {
     ItemRecord r;
-    ASSERT_EQ(GetItemRecord(*c, static_cast<int>(i + 1), false, true, r), err::kNone);
+    ASSERT_EQ(GetItemRecord(*c, static_cast<int>(i + 1), kWithoutOptionalParts, r), err::kNone);
     EXPECT_EQ(r.fileName(), kNames[i].utf8);
     EXPECT_EQ(r.displayName(), i == 0 ? "Красная площадь" : kNames[i].utf8);
   }
@@ -145,7 +145,7 @@ TEST(TrueNames, EveryKindOfNameSurvivesASaveAndAnOpen) {
   EXPECT_TRUE(c->report.skipped_chunks.empty());
   EXPECT_EQ(c->itemCount(), static_cast<int>(std::size(kNames)));
   ItemRecord r;
-  ASSERT_EQ(GetItemRecord(*c, 3, false, true, r), err::kNone);
+  ASSERT_EQ(GetItemRecord(*c, 3, kWithoutOptionalParts, r), err::kNone);
   EXPECT_EQ(r.fileName(), "_____.jpg");
   EXPECT_EQ(c->custom_field_names[1], "_____");
   EXPECT_EQ(GroupIndexesOf(*c).at(kCatalogSetSlot)[1].name, "Holiday");

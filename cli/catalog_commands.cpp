@@ -127,7 +127,7 @@ Result CmdList(const Invocation& inv, std::ostream& out) {
   Json items = Json::array();
   for (int cell = 1; cell <= catalog::GetItemCount(c); ++cell) {
     catalog::ItemRecord record;
-    ErrorCode e = catalog::GetItemRecord(c, cell, false, true, record);
+    ErrorCode e = catalog::GetItemRecord(c, cell, catalog::kWithoutOptionalParts, record);
     if (e != err::kNone) return FailWith(e, app::Activity::kOther);
     const catalog::CatalogCell& cc = c.cells[static_cast<std::size_t>(cell - 1)];
     Json& item = items.emplace_back(Json::object());

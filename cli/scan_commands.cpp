@@ -223,7 +223,7 @@ Result CmdThumbnail(const Invocation& inv, std::ostream&) {
   int cell = 0;
   if (Result r = FindCell(s.catalog(), inv.operands[1], &cell)) return r;
   catalog::ItemRecord record;
-  if (ErrorCode e = catalog::GetItemRecord(s.catalog(), cell, true, true, record); e != err::kNone) {
+  if (ErrorCode e = catalog::GetItemRecord(s.catalog(), cell, catalog::kWholeRecord, record); e != err::kNone) {
     return FailWith(e, app::Activity::kOther);
   }
   if (record.thumbnail.empty()) {

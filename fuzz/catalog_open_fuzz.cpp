@@ -39,7 +39,7 @@ void Exercise(const norvo::FileSpec& file, bool save_copy) {
   if (CreateCatalog(&file, Spec("scratch"), password, progress, catalog) != norvo::err::kNone) return;
   for (int cell = 1; cell <= catalog->itemCount(); ++cell) {
     ItemRecord record;
-    GetItemRecord(*catalog, cell, true, true, record);
+    GetItemRecord(*catalog, cell, kWholeRecord, record);
     ItemPath(*catalog, cell);
     ItemFileNameUtf8(record);
   }

@@ -386,7 +386,7 @@ TEST_F(ImportTest, CancelKeepsWhatWasAddedAndCancellingTasksRemovesIt) {
 
   // A scanned item stays when the running tasks are cancelled.
   catalog::ItemRecord record;
-  ASSERT_EQ(catalog::GetItemRecord(*catalog_, 2, true, true, record), err::kNone);
+  ASSERT_EQ(catalog::GetItemRecord(*catalog_, 2, catalog::kWholeRecord, record), err::kNone);
   ASSERT_EQ(catalog::ReplaceItemParts(*catalog_, 2, record, 0), err::kNone);
   EXPECT_TRUE(CancelRunningTasks(*catalog_));
   EXPECT_EQ(Items(), (Strings{"f1.jpg"}));

@@ -231,7 +231,7 @@ ErrorCode ScanFile(const std::string& path, std::uint32_t type_code, const ScanO
 
 ErrorCode ApplyScanResult(catalog::Catalog& catalog, int cell, const ScanResult& result, bool rebuild) {
   catalog::ItemRecord record;
-  if (ErrorCode e = catalog::GetItemRecord(catalog, cell, true, true, record); e != err::kNone) return e;
+  if (ErrorCode e = catalog::GetItemRecord(catalog, cell, catalog::kWholeRecord, record); e != err::kNone) return e;
   record.scan_time = CurrentDateTime();
   record.type_code = result.type_code;
   record.file_size = result.file_size;
@@ -285,7 +285,9 @@ ErrorCode ScanItem(catalog::Catalog& catalog, int cell, const ScanOptions& optio
   if (cell < 1 || cell > catalog.itemCount()) return err::kParam;
   const std::uint32_t id = catalog.cells[static_cast<std::size_t>(cell - 1)].item_id;
   catalog::ItemRecord record;
-  if (ErrorCode e = catalog::GetItemRecord(catalog, cell, false, true, record); e != err::kNone) return e;
+  if (ErrorCode e = catalog::GetItemRecord(catalog, cell, catalog::kWithoutOptionalParts, record); e != err::kNone) {
+    return e;
+  }
   std::string path;
   if (ErrorCode e = catalog::LocateItemFile(catalog, cell, path); e != err::kNone) return e;
   CallHook(id);
@@ -298,7 +300,7 @@ ErrorCode ScanItem(catalog::Catalog& catalog, int cell, const ScanOptions& optio
 
 ErrorCode ApplyFailedScan(catalog::Catalog& catalog, int cell, const ScanResult& partial, ErrorCode error) {
   catalog::ItemRecord record;
-  if (ErrorCode e = catalog::GetItemRecord(catalog, cell, true, true, record); e != err::kNone) return e;
+  if (ErrorCode e = catalog::GetItemRecord(catalog, cell, catalog::kWholeRecord, record); e != err::kNone) return e;
   record.scan_time = CurrentDateTime();
   if (partial.type_code != 0) record.type_code = partial.type_code;
   record.file_size = partial.file_size;
@@ -338,7 +340,8 @@ std::vector<std::uint32_t> ItemsToScan(catalog::Catalog& catalog) {
     }
     // A file that failed its scan is tried again only once it has changed.
     catalog::ItemRecord record;
-    if (catalog::GetItemRecord(catalog, cell, false, true, record) != err::kNone || ScanErrorOf(record) == err::kNone) {
+    if (catalog::GetItemRecord(catalog, cell, catalog::kWithoutOptionalParts, record) != err::kNone ||
+        ScanErrorOf(record) == err::kNone) {
       continue;
     }
     std::string path;
@@ -386,7 +389,7 @@ ErrorCode ScanItems(catalog::Catalog& catalog, std::span<const std::uint32_t> it
     j.item_id = item_ids[i];
     int cell = catalog.cellOf(j.item_id);
     catalog::ItemRecord record;
-    if (cell == 0 || catalog::GetItemRecord(catalog, cell, false, true, record) != err::kNone) {
+    if (cell == 0 || catalog::GetItemRecord(catalog, cell, catalog::kWithoutOptionalParts, record) != err::kNone) {
       j.error = err::kParam;
       j.done = true;
       continue;

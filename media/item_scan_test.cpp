@@ -71,7 +71,7 @@ class ItemScanTest : public ImportTestBase {
 
   catalog::ItemRecord Record(std::uint32_t id) {
     catalog::ItemRecord r;
-    EXPECT_EQ(catalog::GetItemRecord(*catalog_, catalog_->cellOf(id), true, true, r), err::kNone);
+    EXPECT_EQ(catalog::GetItemRecord(*catalog_, catalog_->cellOf(id), catalog::kWholeRecord, r), err::kNone);
     return r;
   }
 };

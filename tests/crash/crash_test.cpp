@@ -252,7 +252,8 @@ void DumpCatalog(const fs::path& path, const std::string& name, State& state) {
                                   Hex(cc.flags & catalog::cell_flags::kInitialsMask));
     state.add(item + "path", catalog::ItemPath(c, cell).value_or("(none)"));
     catalog::ItemRecord record;
-    if (ErrorCode e = catalog::GetItemRecord(c, cell, true, false, record); e != err::kNone) {
+    const catalog::RecordRead as_stored{.convert_text = false};
+    if (ErrorCode e = catalog::GetItemRecord(c, cell, as_stored, record); e != err::kNone) {
       state.add(item + "record", "cannot be read: error " + std::to_string(e));
       continue;
     }
