@@ -11,8 +11,9 @@
 // and ICCP chunks of the RIFF container. HEIF and HEIC: the Exif and XMP
 // items and the colour profile of the primary image, found by libheif.
 //
-// Image data is never read. Errors: -8969 a container that is not what its
-// first bytes say, -39 one cut short (what was read before stays).
+// Image data is never read. Errors: err::kBadJpeg a container that is not
+// what its first bytes say, err::kEndOfFile one cut short (what was read
+// before stays).
 #pragma once
 
 #include <cstdint>

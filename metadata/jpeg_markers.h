@@ -37,9 +37,10 @@ struct JpegSegments {
   std::vector<std::string> comments;
 };
 
-// -8969 when the source does not begin with the start-of-image marker. A
-// segment cut short ends the walk with -39; the profile, FlashPix and
-// image-resource data are then dropped and the rest kept.
+// err::kBadJpeg when the source does not begin with the start-of-image
+// marker. A segment cut short ends the walk with err::kEndOfFile; the
+// profile, FlashPix and image-resource data are then dropped and the rest
+// kept.
 ErrorCode ReadJpegSegments(const ByteSource& source, JpegSegments* out);
 
 }  // namespace norvo::metadata

@@ -28,8 +28,9 @@ inline constexpr std::uint32_t kCameraMinolta = FourCC("MLTA");
 // has no rules here or the text has fewer than 5 characters.
 std::uint32_t CameraCodeFromMake(std::string_view make);
 
-// Where a maker note's directory lies and how to read it, by walk.camera.
-// `note_offset` is the MakerNote value's offset (relative to walk.base).
+// Where a maker note's directory lies and how to read it, by walk.camera:
+// the EXIF reader's tag store answers the IFD walk with this. `note_offset`
+// is the MakerNote value's offset (relative to walk.base).
 MakerNotePlace PlaceMakerNote(const ByteSource& source, const IfdWalk& walk, std::uint32_t note_offset);
 
 // Nikon note tags 0x2 to 0x95.

@@ -39,12 +39,12 @@ inline constexpr std::uint16_t kResourceExif = 0x0422;
 bool IsPhotoshopHeader(std::span<const std::uint8_t> bytes);
 
 // Reads the image-resource section into out->image_resources, and the EXIF
-// and ICC resources as a TIFF file's would be read. -50 when the sections
-// before the resources run past the end of the file.
+// and ICC resources as a TIFF file's would be read. err::kParam when the
+// sections before the resources run past the end of the file.
 ErrorCode ReadPhotoshopMetadata(const ByteSource& source, ImageMetadata* out);
 
 // The file bytes with resources 0x0404 and 0x0424 replaced (or added) and
-// the IPTC digest 0x0425 dropped. -50 when the file is damaged.
+// the IPTC digest 0x0425 dropped. err::kParam when the file is damaged.
 ErrorCode EmbedAnnotationsInPhotoshop(std::span<const std::uint8_t> psd, const EmbeddedAnnotations& annotations,
                                       std::vector<std::uint8_t>* out, std::string* failure = nullptr);
 
