@@ -73,10 +73,10 @@ struct OptionsFree {
 };
 
 bool IsCanonRaw(std::span<const std::uint8_t> bytes) {
-  ByteReader r(bytes);
-  const bool little = r.u16be() == 0x4949;  // "II"
+  const bool little = ByteReader(bytes).u16be() == 0x4949;  // "II"
+  OrderedByteReader r(bytes, little ? Endian::kLittle : Endian::kBig);
   r.seek(8);
-  const std::uint32_t v = little ? r.u32le() : r.u32be();
+  const std::uint32_t v = r.u32();
   return r.ok() && v == kCanonRawMarker;
 }
 

@@ -123,6 +123,23 @@ class FixedBytes {
   bool ok_ = true;
 };
 
+// A byte order given once, for formats that state theirs in the file (TIFF's
+// "II" and "MM").
+enum class Endian : std::uint8_t { kBig, kLittle };
+
+// A reader that knows its byte order: u16() and u32() read in it, so that the
+// order is not passed again at every field.
+class OrderedByteReader : public ByteReader {
+ public:
+  OrderedByteReader(std::span<const std::uint8_t> bytes, Endian order) : ByteReader(bytes), order_(order) {}
+  Endian order() const { return order_; }
+  std::uint16_t u16() { return order_ == Endian::kLittle ? u16le() : u16be(); }
+  std::uint32_t u32() { return order_ == Endian::kLittle ? u32le() : u32be(); }
+
+ private:
+  Endian order_;
+};
+
 // Four-character codes: 'JPEG' is 0x4A504547, stored as its characters.
 constexpr std::uint32_t FourCC(const char (&c)[5]) {
   return (std::uint32_t(std::uint8_t(c[0])) << 24) | (std::uint32_t(std::uint8_t(c[1])) << 16) |

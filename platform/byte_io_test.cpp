@@ -80,6 +80,29 @@ TEST(ByteWriter, WritesWhatTheReaderReadsInBothByteOrders) {
   EXPECT_EQ(FourCC("JPEG"), ByteReader(std::span(w.buffer()).last(4)).u32be());
 }
 
+TEST(OrderedByteReader, ReadsEachFieldInTheOrderItWasGiven) {
+  struct Case {
+    const char* name;
+    Endian order;
+    std::uint16_t u16;
+    std::uint32_t u32;
+  };
+  const Bytes data = {0x12, 0x34, 0xDE, 0xAD, 0xBE, 0xEF};
+  const Case cases[] = {
+      {"big-endian", Endian::kBig, 0x1234, 0xDEADBEEF},
+      {"little-endian", Endian::kLittle, 0x3412, 0xEFBEADDE},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    OrderedByteReader r(data, c.order);
+    EXPECT_EQ(r.u16(), c.u16);
+    EXPECT_EQ(r.u32(), c.u32);
+    EXPECT_TRUE(r.ok() && r.atEnd());
+    EXPECT_EQ(r.u16(), 0);  // past the end, whatever the order
+    EXPECT_FALSE(r.ok());
+  }
+}
+
 TEST(ByteWriter, PatchStaysWithinWrittenBytes) {
   ByteWriter w;
   w.zeros(6);
