@@ -2,11 +2,11 @@
 // Still-image readers. One reader per format, all behind one interface and
 // described in one table (StillImageFormats()) keyed by the format code the
 // type registry uses ('JPEG', 'TIFF', 'PNGf', 'BMP ', '8BPS', 'WEBP', 'HEIF',
-// 'GIFf' and the camera raw codes 'CR2 ', 'NEF ' ...). A reader reports what it knows of the
-// media (its full pixel size, resolution, depth, colour space, compressor
-// name, image count) and decodes a picture: at full size for a preview, or for
-// a thumbnail at the smallest size it can cheaply produce that still covers
-// the thumbnail's fitted size.
+// 'GIFf' and the camera raw codes 'CR2 ', 'NEF ' ...). A reader reports what
+// it knows of the media (its full pixel size, resolution, depth, colour
+// space, compressor name, image count) and decodes a picture: at full size
+// for a preview, or for a thumbnail at the smallest size it can cheaply
+// produce that still covers the thumbnail's fitted size.
 //
 // Errors: -43 file not found (and the other file errors), -8969 damaged or
 // unreadable image data, -108 a picture too large to hold, -2053 a format

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The reader of each format, for the registration table and for readers that
+// The reader of each format, for the format table and for readers that
 // hand on to another (a camera raw file's embedded JPEG preview, a TIFF that
 // is a Canon raw file).
 #pragma once

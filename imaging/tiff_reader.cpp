@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// TIFF through libtiff, reading straight from the mapped file. libtiff's
+// TIFF through libtiff, reading from the file's bytes already in memory
+// (handed to libtiff as its "mapped" view, so it copies nothing). libtiff's
 // warnings and errors go to handlers of this open only: warnings are dropped,
 // an error makes the read fail with -8969.
 #include <cstdarg>
