@@ -52,9 +52,9 @@ rm -f "$catalog"
 "$cli" check "$catalog"
 if [ -e "$media/DSCN0010.jpg" ]; then
   "$cli" annotate "$media/DSCN0010.jpg" "Keywords=demo; tree" "Caption=Written by the demo"
-  "$cli" metadata "$media/DSCN0010.jpg" --json
+  "$cli" metadata "$media/DSCN0010.jpg"
 fi
 "$cli" thumbnail "$catalog" 1 "$demo/thumbnail-1.jpg"
 echo "thumbnail of item 1: $demo/thumbnail-1.jpg"
-"$cli" info "$catalog" --json
-"$cli" list "$catalog" --json
+"$cli" info "$catalog"
+"$cli" list "$catalog"
