@@ -205,10 +205,10 @@ ErrorCode MakeRecordForFile(const FileSpec& file, ItemRecord& record) {
   record.setDisplayName(display);
 
   std::vector<std::uint8_t> alias;
-  if (ErrorCode e = MakeAlias(file, false, alias); e != err::kNone) return e;
+  if (ErrorCode e = MakeAlias(file, AliasForm::kFull, alias); e != err::kNone) return e;
   record.alias_created_size = static_cast<std::uint16_t>(alias.size());
   if (alias.size() > kMaxKeptAliasBytes) {
-    if (MakeAlias(file, true, alias) != err::kNone) alias.clear();
+    if (MakeAlias(file, AliasForm::kMinimal, alias) != err::kNone) alias.clear();
   }
   record.alias.fill(0);
   if (alias.size() <= kMaxKeptAliasBytes) {

@@ -69,15 +69,15 @@ ErrorCode MakeThumbnailPicture(int size, const PixelBuffer& source, int media_wi
   ThumbnailImage image;
   ErrorCode e = MakeThumbnailImage(size, source, media_width, media_height, rotation, &image, summary);
   if (e != err::kNone) return e;
-  return StoreThumbnail(image.picture, true, out);
+  return StoreThumbnail(image.picture, ThumbnailCoding::kJpeg, out);
 }
 
-ErrorCode StoreThumbnail(const PixelBuffer& picture, bool compress, StoredThumbnail* out) {
+ErrorCode StoreThumbnail(const PixelBuffer& picture, ThumbnailCoding coding, StoredThumbnail* out) {
   *out = StoredThumbnail();
   if (picture.empty()) return err::kParam;
   out->width = picture.width();
   out->height = picture.height();
-  if (compress && EncodeJpeg(picture, kThumbnailJpegQuality, &out->bytes) == err::kNone) {
+  if (coding == ThumbnailCoding::kJpeg && EncodeJpeg(picture, kThumbnailJpegQuality, &out->bytes) == err::kNone) {
     out->compressed = true;
     return err::kNone;
   }

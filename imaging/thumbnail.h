@@ -57,9 +57,12 @@ ErrorCode MakeThumbnailImage(int size, const PixelBuffer& source, int media_widt
 ErrorCode MakeThumbnailPicture(int size, const PixelBuffer& source, int media_width, int media_height,
                                std::uint16_t rotation, StoredThumbnail* out, ColourSummary* summary = nullptr);
 
-// The stored form of an opaque picture: JPEG when `compress` and the encoder
-// succeeds, else uncompressed.
-ErrorCode StoreThumbnail(const PixelBuffer& picture, bool compress, StoredThumbnail* out);
+// How a thumbnail is stored: as JPEG (falling back to uncompressed when the
+// encoder fails) or uncompressed.
+enum class ThumbnailCoding { kUncompressed, kJpeg };
+
+// The stored form of an opaque picture.
+ErrorCode StoreThumbnail(const PixelBuffer& picture, ThumbnailCoding coding, StoredThumbnail* out);
 
 // Reads either stored form back.
 ErrorCode DecodeStoredThumbnail(std::span<const std::uint8_t> bytes, PixelBuffer* out);

@@ -99,7 +99,7 @@ TEST(StoredThumbnail, JpegAndUncompressedFormsRoundTrip) {
   EXPECT_LT(MeanDifference(back, expected.picture), 4.0);
 
   StoredThumbnail plain;
-  ASSERT_EQ(StoreThumbnail(expected.picture, false, &plain), err::kNone);
+  ASSERT_EQ(StoreThumbnail(expected.picture, ThumbnailCoding::kUncompressed, &plain), err::kNone);
   EXPECT_FALSE(plain.compressed);
   ASSERT_EQ(plain.bytes.size(), 12u + 128 * 96 * 4);
   ByteReader r(plain.bytes);
@@ -126,7 +126,7 @@ TEST(StoredThumbnail, KeptUncompressedWhenJpegCannotHoldIt) {
 
 TEST(StoredThumbnail, DamagedFormsAreRefused) {
   StoredThumbnail plain;
-  ASSERT_EQ(StoreThumbnail(PatternPicture(10, 10), false, &plain), err::kNone);
+  ASSERT_EQ(StoreThumbnail(PatternPicture(10, 10), ThumbnailCoding::kUncompressed, &plain), err::kNone);
   PixelBuffer back;
   std::vector<std::uint8_t> cut(plain.bytes.begin(), plain.bytes.end() - 1);
   EXPECT_EQ(DecodeStoredThumbnail(cut, &back), -8969);
@@ -137,7 +137,7 @@ TEST(StoredThumbnail, DamagedFormsAreRefused) {
   EXPECT_TRUE(back.empty());
 
   StoredThumbnail jpeg;
-  ASSERT_EQ(StoreThumbnail(PatternPicture(64, 64), true, &jpeg), err::kNone);
+  ASSERT_EQ(StoreThumbnail(PatternPicture(64, 64), ThumbnailCoding::kJpeg, &jpeg), err::kNone);
   ASSERT_TRUE(jpeg.compressed);
   std::vector<std::uint8_t> header_only(jpeg.bytes.begin(), jpeg.bytes.begin() + 20);
   EXPECT_NE(DecodeStoredThumbnail(header_only, &back), err::kNone);

@@ -16,8 +16,9 @@ constexpr std::uint16_t kAliasVersion = 1;
 
 }  // namespace
 
-ErrorCode MakeAlias(const FileSpec& spec, bool minimal, std::vector<std::uint8_t>& out) {
+ErrorCode MakeAlias(const FileSpec& spec, AliasForm form, std::vector<std::uint8_t>& out) {
   out.clear();
+  const bool minimal = form == AliasForm::kMinimal;
   if (spec.path.empty()) return err::kBadName;
   struct stat st {};
   if (::stat(spec.path.c_str(), &st) != 0) return ErrorFromErrno(errno);

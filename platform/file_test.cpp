@@ -246,10 +246,11 @@ TEST_F(FileTest, AliasRoundTripAndDamage) {
       [](Bytes& b) { b[8] = 2; },                     // unknown kind
       [](Bytes& b) { b[7] += 1; b.push_back(0); },  // size field disagrees with the text length
   };
-  for (bool minimal : {false, true}) {
+  for (AliasForm form : {AliasForm::kFull, AliasForm::kMinimal}) {
+    const bool minimal = form == AliasForm::kMinimal;
     Bytes bytes;
     AliasInfo info;
-    ASSERT_EQ(MakeAlias(spec, minimal, bytes), err::kNone);
+    ASSERT_EQ(MakeAlias(spec, form, bytes), err::kNone);
     ASSERT_TRUE(ParseAlias(bytes, info));
     EXPECT_EQ(info.minimal, minimal);
     EXPECT_EQ(info.text, minimal ? std::string("photo.jpg") : spec.path);
@@ -263,7 +264,7 @@ TEST_F(FileTest, AliasRoundTripAndDamage) {
     }
   }
   Bytes out;
-  EXPECT_EQ(MakeAlias(Spec("missing"), false, out), err::kFileNotFound);
+  EXPECT_EQ(MakeAlias(Spec("missing"), AliasForm::kFull, out), err::kFileNotFound);
 }
 
 TEST(Dates, EpochOffsetLocalTimeAndRoundTrip) {
