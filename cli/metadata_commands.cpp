@@ -237,7 +237,7 @@ Result CmdSync(const Invocation& inv, std::ostream& out) {
     const catalog::CatalogCell cc = c.cells[static_cast<std::size_t>(cell - 1)];
     Outcome o{cc.item_id, {}, err::kNone};
     catalog::ItemRecord record;
-    o.error = catalog::GetItemRecord(c, cell, true, true, record);
+    o.error = catalog::GetItemRecord(c, cell, catalog::kWholeRecord, record);
     if (o.error == err::kNone) o.error = catalog::LocateItemFile(c, cell, o.file);
     if (o.error == err::kNone) {
       metadata::EmbeddedAnnotations annotations{.block = record.annotations,
@@ -257,7 +257,8 @@ Result CmdSync(const Invocation& inv, std::ostream& out) {
       // Re-read: locating the file may have repointed the item.
       const int now = c.cellOf(cc.item_id);
       catalog::ItemRecord written;
-      if (catalog::GetItemRecord(c, now, true, true, written) == err::kNone && !metadata::UnsyncedUserFields(written).empty()) {
+      if (catalog::GetItemRecord(c, now, catalog::kWholeRecord, written) == err::kNone &&
+          !metadata::UnsyncedUserFields(written).empty()) {
         const bool pending = c.cells[static_cast<std::size_t>(now - 1)].pending();
         metadata::ClearUnsyncedUserFields(written);
         if (ErrorCode e = catalog::ReplaceItemParts(c, now, written, catalog::parts::kMetadata); e != err::kNone) {
