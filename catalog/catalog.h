@@ -207,11 +207,6 @@ ErrorCode ReplaceItemParts(Catalog& catalog, int cell, const ItemRecord& record,
 
 // Reads the record of the item of `cell`, with its true names.
 ErrorCode GetItemRecord(const Catalog& catalog, int cell, RecordRead read, ItemRecord& out);
-// The same with the two choices as bools, for callers still written that way.
-inline ErrorCode GetItemRecord(const Catalog& catalog, int cell, bool optional_parts, bool convert_text,
-                               ItemRecord& out) {
-  return GetItemRecord(catalog, cell, RecordRead{.optional_parts = optional_parts, .convert_text = convert_text}, out);
-}
 // Removes the item of `cell`, from the folder tree and the group indexes too.
 ErrorCode RemoveItem(Catalog& catalog, int cell);
 // Sets a cell's label (0 none, 1-9); a number above 9 sets 0.

@@ -455,7 +455,7 @@ class TextSearcher {
   ErrorCode contains(int cell, bool* found) {
     *found = false;
     if (needle_.empty()) return err::kNone;
-    if (ErrorCode e = catalog::GetItemRecord(catalog_, cell, false, true, record_); e != err::kNone) return e;
+    if (ErrorCode e = catalog::GetItemRecord(catalog_, cell, catalog::kWithoutOptionalParts, record_); e != err::kNone) return e;
     return contains(cell, record_, found);
   }
 

@@ -233,7 +233,7 @@ bool WritableField(FieldId id) { return FieldSourceOf(id) == FieldSource::kAnnot
 template <class Change>
 ErrorCode ChangeItemValues(catalog::Catalog& catalog, int cell, FieldId id, Change change) {
   catalog::ItemRecord record;
-  if (ErrorCode e = catalog::GetItemRecord(catalog, cell, true, true, record); e != err::kNone) return e;
+  if (ErrorCode e = catalog::GetItemRecord(catalog, cell, catalog::kWholeRecord, record); e != err::kNone) return e;
   std::vector<std::string> values = Utf8Values(record, id);
   std::vector<std::string> next = change(values);
   if (!IsListField(id) && next.size() > 1) next.resize(1);
@@ -390,7 +390,7 @@ ErrorCode EditItemAnnotations(catalog::Catalog& catalog, int cell, std::span<con
     if (!WritableField(edit.field)) return err::kParam;
   }
   catalog::ItemRecord record;
-  if (ErrorCode e = catalog::GetItemRecord(catalog, cell, true, true, record); e != err::kNone) return e;
+  if (ErrorCode e = catalog::GetItemRecord(catalog, cell, catalog::kWholeRecord, record); e != err::kNone) return e;
   const auto before = record.annotations;
   for (const AnnotationEdit& edit : edits) {
     RemoveAnnotations(edit.field, record.annotations);

@@ -36,7 +36,7 @@ void NoteChange(catalog::Catalog& catalog) {
 ErrorCode ClearFieldInItems(catalog::Catalog& catalog, FieldId id) {
   for (int cell = 1; cell <= catalog.itemCount(); ++cell) {
     catalog::ItemRecord record;
-    if (ErrorCode e = catalog::GetItemRecord(catalog, cell, false, true, record); e != err::kNone) return e;
+    if (ErrorCode e = catalog::GetItemRecord(catalog, cell, catalog::kWithoutOptionalParts, record); e != err::kNone) return e;
     if (!RemoveAnnotations(id, record.annotations)) continue;
     bool pending = catalog.cells[static_cast<std::size_t>(cell - 1)].pending();
     if (ErrorCode e = catalog::ReplaceItemParts(catalog, cell, record, catalog::parts::kAnnotations);

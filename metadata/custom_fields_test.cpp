@@ -18,7 +18,7 @@ class CustomFieldsTest : public testing::CatalogFixture {
  protected:
   static std::vector<std::uint8_t> Annotations(const Catalog& c, int cell) {
     catalog::ItemRecord r;
-    EXPECT_EQ(catalog::GetItemRecord(c, cell, false, true, r), err::kNone);
+    EXPECT_EQ(catalog::GetItemRecord(c, cell, catalog::kWithoutOptionalParts, r), err::kNone);
     return r.annotations;
   }
 };

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "platform/dates.h"
+
 namespace norvo::metadata {
 
 std::uint32_t CaptureDateFromExif(std::string_view text) {
@@ -24,17 +26,7 @@ std::uint32_t CaptureDateFromExif(std::string_view text) {
     return 0;
   }
   if (y < 1904 || mo < 1 || mo > 12 || da < 1 || da > 31 || h > 23 || mi > 59 || s > 60) return 0;
-  // Days since 1904-01-01 by the civil calendar (days-from-civil).
-  auto days_from_civil = [](std::int64_t yy, unsigned m, unsigned dd) {
-    yy -= m <= 2;
-    std::int64_t era = (yy >= 0 ? yy : yy - 399) / 400;
-    auto yoe = static_cast<unsigned>(yy - era * 400);
-    unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + dd - 1;
-    unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe);
-  };
-  std::int64_t days = days_from_civil(y, static_cast<unsigned>(mo), static_cast<unsigned>(da)) -
-                      days_from_civil(1904, 1, 1);
+  const std::int64_t days = DaysFromCivil(y, mo, da) - DaysFromCivil(1904, 1, 1);
   std::int64_t seconds = days * 86400 + h * 3600 + mi * 60 + s;
   if (seconds > 0xFFFFFFFFll) return 0;
   return static_cast<std::uint32_t>(seconds);

@@ -17,8 +17,6 @@
 namespace norvo::metadata {
 namespace {
 
-constexpr std::int64_t kSecondsPerDay = 86400;
-constexpr std::int64_t kDaysFrom1904To1970 = kSecondsFrom1904To1970 / kSecondsPerDay;
 constexpr int kDefaultResolution = 72;
 constexpr double kCentimetresPerInch = 2.54;
 constexpr double kPointsPerInch = 72.0;
@@ -53,27 +51,8 @@ struct CivilTime {
 };
 
 CivilTime ToCivil(std::uint32_t date_time) {
-  std::int64_t days = date_time / kSecondsPerDay;
-  std::int64_t seconds = date_time % kSecondsPerDay;
-  // Days since 1970-01-01 to year, month, day (proleptic Gregorian).
-  std::int64_t z = days - kDaysFrom1904To1970 + 719468;
-  std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  std::int64_t doe = z - era * 146097;
-  std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  std::int64_t mp = (5 * doy + 2) / 153;
-  CivilTime t{};
-  t.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  t.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  t.year = static_cast<int>(yoe + era * 400 + (t.month <= 2 ? 1 : 0));
-  t.hour = static_cast<int>(seconds / 3600);
-  t.minute = static_cast<int>(seconds / 60 % 60);
-  t.second = static_cast<int>(seconds % 60);
-  t.weekday = static_cast<int>((days + 5) % 7);  // 1 January 1904 was a Friday
-  static constexpr int kDaysBefore[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
-  bool leap = (t.year % 4 == 0 && t.year % 100 != 0) || t.year % 400 == 0;
-  t.yearday = kDaysBefore[t.month - 1] + t.day + (leap && t.month > 2 ? 1 : 0);
-  return t;
+  const CivilDateTime c = CivilFromDateTime(date_time);
+  return {static_cast<int>(c.date.year), c.date.month, c.date.day, c.hour, c.minute, c.second, c.weekday, c.yearday};
 }
 
 void AppendPadded(std::string& out, int value, int width, char pad) {

@@ -8,6 +8,7 @@
 #include "catalog/true_names.h"
 #include "metadata/annotation_block.h"
 #include "metadata/metadata_fields.h"
+#include "platform/dates.h"
 #include "platform/byte_io.h"
 #include "platform/text_encoding.h"
 
@@ -19,16 +20,6 @@ constexpr FieldId kDateFinderField = 0xa1;
 constexpr std::int64_t kDaysFrom1904To1970 = 24107;
 // Where the file name sits in the fixed record (its only name field).
 constexpr std::size_t kFileNameOffset = 0x000;
-
-// Days since 1970-01-01 of a proleptic Gregorian date.
-std::int64_t DaysFromCivil(int year, int month, int day) {
-  std::int64_t y = year - (month <= 2 ? 1 : 0);
-  std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  std::int64_t yoe = y - era * 400;
-  std::int64_t doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
 
 // The mount points of the system, read once: the volume of a path is the
 // deepest of them that holds it.
@@ -100,17 +91,8 @@ std::string ValueText(const FieldValue& value, FieldId id) {
 }
 
 CalendarDay CalendarDayOf(std::uint32_t date_time) {
-  std::int64_t z = static_cast<std::int64_t>(date_time / kSecondsPerDay) - kDaysFrom1904To1970 + 719468;
-  std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  std::int64_t doe = z - era * 146097;
-  std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  std::int64_t mp = (5 * doy + 2) / 153;
-  CalendarDay d;
-  d.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  d.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  d.year = static_cast<int>(yoe + era * 400 + (d.month <= 2 ? 1 : 0));
-  return d;
+  const CivilDate date = CivilFromDays(static_cast<std::int64_t>(date_time / kSecondsPerDay) - kDaysFrom1904To1970);
+  return {static_cast<int>(date.year), date.month, date.day};
 }
 
 std::uint32_t DateTimeOfDay(const CalendarDay& day) {
@@ -136,7 +118,7 @@ ErrorCode ItemFields::read(const catalog::Catalog& catalog, int cell) {
   metadata_.reset();
   fixed_.reset();
   borrowed_ = nullptr;
-  return catalog::GetItemRecord(catalog, cell, false, true, owned_);
+  return catalog::GetItemRecord(catalog, cell, catalog::kWithoutOptionalParts, owned_);
 }
 
 void ItemFields::assign(const catalog::Catalog& catalog, int cell, const catalog::ItemRecord& record) {
