@@ -12,6 +12,7 @@
 #include "fields/record_stream.h"
 #include "metadata/annotation_block.h"
 #include "metadata/custom_fields.h"
+#include "platform/ascii.h"
 #include "platform/alias.h"
 #include "platform/byte_io.h"
 #include "platform/file_spec.h"
@@ -507,7 +508,7 @@ class TextSearcher {
     buffer_.resize(at + bytes.size() + 1);
     for (std::size_t i = 0; i < bytes.size(); ++i) {
       std::uint8_t b = bytes[i];
-      buffer_[at + i] = static_cast<char>(b >= 0x80 ? 0 : (b >= 'A' && b <= 'Z' ? b + ('a' - 'A') : b));
+      buffer_[at + i] = static_cast<char>(b >= 0x80 ? 0 : AsciiLower(b));
     }
     buffer_.back() = '\0';
   }

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/ascii.h"
 #include "platform/byte_io.h"
 
 namespace norvo::metadata {
@@ -35,7 +36,7 @@ std::optional<std::string> ReadName(ByteReader& r) {
   for (std::uint16_t u : units) {
     if (swapped) u = static_cast<std::uint16_t>((u >> 8) | (u << 8));
     char c = u < 0x80 ? static_cast<char>(u) : '?';
-    name += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    name += AsciiLower(c);
   }
   return name;
 }
