@@ -35,14 +35,14 @@ inline constexpr ErrorCode kNoDocumentPicture = -192;  // a document reader made
 inline constexpr ErrorCode kUnreadableCatalog = -812;
 inline constexpr ErrorCode kNotAFile = -1302;     // a folder, FIFO, device or socket where a file was expected
 inline constexpr ErrorCode kFileTooLarge = -1310;  // catalog and scratch reach 2 GB
-inline constexpr ErrorCode kNoReaderForType = -2008;
+inline constexpr ErrorCode kNoReaderForType = -2008;     // the preview of a type that no reader shows
 inline constexpr ErrorCode kBadMovieData = -2010;        // a movie whose data cannot be decoded, or
                                                          // that used up its read budget
 inline constexpr ErrorCode kXmpUnreadable = -2041;       // no XMP packet could be parsed
 inline constexpr ErrorCode kXmpPacketTooSmall = -2042;   // a rewritten packet outgrew its padding
 inline constexpr ErrorCode kNoMovieData = -2048;         // no container format fits the file, or it
                                                          // holds no picture or sound stream
-inline constexpr ErrorCode kNoReaderForFormat = -2053;
+inline constexpr ErrorCode kNoReaderForFormat = -2053;   // a file that no reader here reads (scan, metadata)
 inline constexpr ErrorCode kBadJpeg = -8969;             // not a JPEG, or a damaged one
 inline constexpr ErrorCode kWrongPassword = -10004;
 inline constexpr ErrorCode kCustomFieldNameTaken = -13059;
