@@ -4,6 +4,7 @@
 
 #include "metadata/list_keys.h"
 #include "metadata/stored_values.h"
+#include "metadata/tag_value_test_support.h"
 #include "metadata/tiff_tags.h"
 
 #include <gtest/gtest.h>
@@ -18,16 +19,9 @@
 namespace norvo::metadata {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using testing::Rationals;
 
-Bytes Rationals(std::vector<std::pair<std::uint32_t, std::uint32_t>> values) {
-  ByteWriter w;
-  for (auto [n, d] : values) {
-    w.u32be(n);
-    w.u32be(d);
-  }
-  return w.take();
-}
+using Bytes = std::vector<std::uint8_t>;
 
 MetadataList Gps(std::string ref, std::vector<std::pair<std::uint32_t, std::uint32_t>> lat) {
   MetadataList list;

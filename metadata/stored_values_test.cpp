@@ -17,19 +17,12 @@
 namespace norvo::metadata {
 namespace {
 
+using testing::Rationals;
+
 using Bytes = std::vector<std::uint8_t>;
 
 TagValue Value(std::uint16_t tag, std::uint16_t type, const Bytes& bytes, ByteOrder order = ByteOrder::kMotorola) {
   return testing::MakeTagValue(tag, type, bytes, kTagExifIfd, order);
-}
-
-Bytes Rationals(std::vector<std::pair<std::uint32_t, std::uint32_t>> values) {
-  ByteWriter w;
-  for (auto [n, d] : values) {
-    w.u32be(n);
-    w.u32be(d);
-  }
-  return w.take();
 }
 
 TEST(Normalisation, IsoTakesTheLastNonZeroValue) {
