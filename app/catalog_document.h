@@ -29,11 +29,6 @@ FileSpec NewScratchSpec();
 // were removed.
 int SweepLeftovers();
 
-struct DocumentResult {
-  ErrorCode code = err::kNone;
-  std::string message;  // empty when nothing is to be said
-  bool ok() const { return code == err::kNone; }
-};
 
 class CatalogDocument {
  public:

@@ -15,6 +15,14 @@ namespace norvo::app {
 // differently for an open and a save.
 enum class Activity { kOpenCatalog, kSaveCatalog, kSaveUntitledCatalog, kOther };
 
+// A code with the words the user reads for it: what the document layer
+// returns and what the command line prints.
+struct DocumentResult {
+  ErrorCode code = err::kNone;
+  std::string message;  // empty when nothing is to be said
+  bool ok() const { return code == err::kNone; }
+};
+
 // The message for `code`; empty when nothing is to be said (0, or -128).
 std::string MessageForError(ErrorCode code, Activity activity);
 // Replaces ^0, ^1, ^2 with the arguments.

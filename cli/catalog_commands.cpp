@@ -28,7 +28,7 @@
 namespace norvo::cli {
 namespace {
 
-Result FailWith(const app::DocumentResult& r) { return Failure{r.code, r.message}; }
+Result FailWith(const app::DocumentResult& r) { return r; }
 using cli::FailWith;
 
 // Label names in label order; index 0 is "no label".

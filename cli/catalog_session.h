@@ -37,12 +37,12 @@ class Session {
     if (r.code == err::kUserCancelled && !inv.password) {
       return FailWith(r.code, "The catalog '" + path + "' is protected by a password: give it with --password.");
     }
-    if (!r.ok()) return Failure{r.code, r.message};
+    if (!r.ok()) return r;
     return std::nullopt;
   }
   Result save() {
     app::DocumentResult r = doc_.save();
-    if (!r.ok()) return Failure{r.code, r.message};
+    if (!r.ok()) return r;
     return std::nullopt;
   }
   app::CatalogDocument& document() { return doc_; }

@@ -21,11 +21,9 @@
 
 namespace norvo::cli {
 
-// Why a command failed: the user's message and the engine code.
-struct Failure {
-  ErrorCode code = err::kNone;
-  std::string message;
-};
+// Why a command failed: the engine code and the user's message, the same
+// pair the document layer returns.
+using Failure = app::DocumentResult;
 using Result = std::optional<Failure>;  // nullopt: success
 
 // A command line that does not fit the command: one line names the problem
