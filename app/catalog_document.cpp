@@ -171,8 +171,8 @@ DocumentResult CatalogDocument::saveAs(const std::string& path, const catalog::P
   return {e, SaveFailureMessage(*catalog_, e, activity)};
 }
 
-void CatalogDocument::close(bool write_back_settings) {
-  if (catalog_) catalog::CloseCatalog(std::move(catalog_), write_back_settings);
+void CatalogDocument::close(catalog::CloseSettings settings) {
+  if (catalog_) catalog::CloseCatalog(std::move(catalog_), settings);
 }
 
 }  // namespace norvo::app

@@ -48,7 +48,7 @@ class CatalogDocument {
   // Creates `path` as a catalog file (type and creator codes) and saves to it.
   DocumentResult saveAs(const std::string& path, const catalog::ProgressCallback& progress = {});
   // Closes, writing settings back as a normal close does.
-  void close(bool write_back_settings = true);
+  void close(catalog::CloseSettings settings = catalog::CloseSettings::kWriteBack);
 
   catalog::Catalog* get() const { return catalog_.get(); }
   catalog::Catalog& operator*() const { return *catalog_; }

@@ -65,7 +65,7 @@ TEST_F(EnginePreferencesTest, NewCatalogsStartFromTheStoredImportOptions) {
   ApplyPreferences(LoadPreferences(SettingsStore::Open(), std::nullopt).preferences);
   ASSERT_TRUE(doc.createUntitled().ok());
   EXPECT_EQ(doc->import_options.bytes, chosen.bytes);
-  doc.close(false);
+  doc.close(catalog::CloseSettings::kLeave);
 }
 
 // With journal keeping 2 nothing stays beside the catalog between saves;
@@ -80,12 +80,12 @@ TEST_F(EnginePreferencesTest, JournalKeepingDecidesWhatStaysBesideTheCatalog) {
     CatalogDocument doc;
     ASSERT_TRUE(doc.createUntitled().ok());
     ASSERT_TRUE(doc.saveAs(path).ok());
-    doc.close(false);
+    doc.close(catalog::CloseSettings::kLeave);
     ASSERT_TRUE(doc.open(path, std::nullopt, {}, catalog::OpenOptions{.exclusive = true}).ok());
     doc->markChanged();
     ASSERT_TRUE(doc.save().ok());
     EXPECT_EQ(std::filesystem::exists(catalog::JournalPath(path)), keeping == 1);
-    doc.close(false);
+    doc.close(catalog::CloseSettings::kLeave);
     EXPECT_FALSE(std::filesystem::exists(catalog::JournalPath(path)));
   }
 }
@@ -96,7 +96,7 @@ TEST_F(EnginePreferencesTest, OpeningWaitsAsLongAsTheEngineSays) {
   CatalogDocument holder;
   ASSERT_TRUE(holder.createUntitled().ok());
   ASSERT_TRUE(holder.saveAs(path).ok());
-  holder.close(false);
+  holder.close(catalog::CloseSettings::kLeave);
   ASSERT_TRUE(holder.open(path, std::nullopt, {}, catalog::OpenOptions{.exclusive = true}).ok());
   catalog::EngineSettings quick;
   quick.busy_wait_ms = 100;
@@ -106,7 +106,7 @@ TEST_F(EnginePreferencesTest, OpeningWaitsAsLongAsTheEngineSays) {
   EXPECT_EQ(second.open(path, std::nullopt).code, err::kOpenForWriting);
   // Well under the 30 s of the built-in setting: the engine's value was used.
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-  holder.close(false);
+  holder.close(catalog::CloseSettings::kLeave);
 }
 
 TEST_F(EnginePreferencesTest, SortStrengthDecidesWhatOrderTellsApart) {

@@ -174,7 +174,7 @@ class Bench {
     auto start = Clock::now();
     Check(SaveCatalog(*catalog, &target, {}), "save as");
     double ms = MsSince(start);
-    CloseCatalog(std::move(catalog), false);
+    CloseCatalog(std::move(catalog), catalog::CloseSettings::kLeave);
     fs::remove(dest);
     return ms;
   }
@@ -210,7 +210,7 @@ void BuildCatalog(Bench& b, const std::string& file) {
   }
   FileSpec dest = Spec(file);
   Check(SaveCatalog(*catalog, &dest, {}), "save new catalog");
-  CloseCatalog(std::move(catalog), false);
+  CloseCatalog(std::move(catalog), catalog::CloseSettings::kLeave);
 }
 
 // The catalog keeps its cells in memory; the records stay on disk.
@@ -226,7 +226,7 @@ void MeasureMemory(Bench& b, const std::string& file, double file_bytes, std::ve
               rss_after, rss_after - rss_before, (static_cast<double>(heap_after) - heap_before) / 1024);
   std::printf("        sizeof(Catalog) %zu B + %zu cells x %zu B = %.1f KiB, against a %.0f KiB file\n",
               sizeof(Catalog), catalog->cells.capacity(), kCellSize, model / 1024.0, file_bytes / 1024);
-  CloseCatalog(std::move(catalog), false);
+  CloseCatalog(std::move(catalog), catalog::CloseSettings::kLeave);
   table.push_back({"memory: VmRSS growth on open (KiB)", static_cast<double>(rss_after - rss_before),
                    "file size (KiB)", file_bytes / 1024, 0});
 }
@@ -239,7 +239,7 @@ void MeasureOpen(Bench& b, const std::string& file, int runs, std::vector<Row>& 
         auto catalog = b.open(file);
         const double open_ms = MsSince(t0);
         auto t1 = Clock::now();
-        CloseCatalog(std::move(catalog), false);
+        CloseCatalog(std::move(catalog), catalog::CloseSettings::kLeave);
         const double close_ms = MsSince(t1);
         out["open"].push_back(open_ms);
         out["close"].push_back(close_ms);
@@ -316,7 +316,7 @@ void MeasureSaveInPlace(Bench& b, const std::string& file, int cell, const std::
         auto t0 = Clock::now();
         Check(SaveCatalog(*catalog, nullptr, {}), "save in place");
         out["in place"].push_back(MsSince(t0));
-        CloseCatalog(std::move(catalog), false);
+        CloseCatalog(std::move(catalog), catalog::CloseSettings::kLeave);
       },
       [&](Samples& out) { out["save-as"].push_back(b.timeSaveAs(file, cell, copy)); },
   });

@@ -202,7 +202,7 @@ int main(int argc, char** argv) {
       }
       FileSpec out = Spec(file);
       Check(SaveCatalog(*c, &out, {}), "save");
-      CloseCatalog(std::move(c), false);
+      CloseCatalog(std::move(c), catalog::CloseSettings::kLeave);
     }
     std::unique_ptr<Catalog> c;
     FileSpec location = Spec(file);
@@ -231,7 +231,7 @@ int main(int argc, char** argv) {
         sort_ms.push_back(sort);
       }
     }
-    CloseCatalog(std::move(c), false);
+    CloseCatalog(std::move(c), catalog::CloseSettings::kLeave);
 
     const double search = Median(search_ms), grep = Median(grep_ms), sort = Median(sort_ms);
     std::printf("catalog: %d items, %.1f MB; \"%s\" found in %zu items (grep counts %s lines)\n", kItems,

@@ -165,7 +165,7 @@ ErrorCode CreateCatalog(const FileSpec* catalog_file, const FileSpec& scratch, c
   catalog->options = options;
   if (catalog_file) {
     if (ErrorCode e = OpenForUse(*catalog, *catalog_file, password, progress); e != err::kNone) {
-      CloseCatalog(std::move(catalog), false);
+      CloseCatalog(std::move(catalog), catalog::CloseSettings::kLeave);
       return e;
     }
   }
@@ -180,7 +180,7 @@ ErrorCode CreateCatalog(const FileSpec* catalog_file, const FileSpec& scratch, c
     catalog->scratch_end = 0;
   }
   if (e != err::kNone) {
-    CloseCatalog(std::move(catalog), false);
+    CloseCatalog(std::move(catalog), catalog::CloseSettings::kLeave);
     return e;
   }
   out = std::move(catalog);

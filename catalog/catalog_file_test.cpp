@@ -206,7 +206,7 @@ TEST_F(CatalogFileTest, ACutOffFileOpensThroughTheSequentialScan) {
   c = OpenBytes(no_directory);
   FileSpec out = Spec(dir_.file("recovered.nrk"));
   ASSERT_EQ(SaveCatalog(*c, &out, {}), err::kNone);
-  CloseCatalog(std::move(c), false);
+  CloseCatalog(std::move(c), catalog::CloseSettings::kLeave);
   c = testing::Open(dir_, out.path);
   EXPECT_FALSE(c->report.sequential_scan);
   EXPECT_EQ(c->itemCount(), 2);
@@ -266,7 +266,7 @@ TEST_F(CatalogFileTest, EmptyCatalogWritesNoCellChunk) {
   ASSERT_EQ(SaveCatalog(*c, &out, {}), err::kNone);
   Bytes bytes = ReadAll(out.path);
   EXPECT_EQ(std::search(bytes.begin(), bytes.end(), std::begin("CELL"), std::end("CELL") - 1), bytes.end());
-  CloseCatalog(std::move(c), false);
+  CloseCatalog(std::move(c), catalog::CloseSettings::kLeave);
   c = testing::Open(dir_, out.path);
   EXPECT_EQ(c->itemCount(), 0);
   EXPECT_FALSE(c->report.sequential_scan);
@@ -294,7 +294,7 @@ TEST_F(CatalogFileTest, PasswordIsAskedAndComparedIgnoringCase) {
   c->password = "Secret\xE9";
   FileSpec out = Spec(dir_.file("locked.nrk"));
   ASSERT_EQ(SaveCatalog(*c, &out, {}), err::kNone);
-  CloseCatalog(std::move(c), false);
+  CloseCatalog(std::move(c), catalog::CloseSettings::kLeave);
 
   ErrorCode e = err::kNone;
   c = testing::Open(dir_, out.path, &e);
@@ -353,7 +353,7 @@ TEST_F(CatalogFileTest, UnreadableFolderTreeIsRebuiltFromTheItemsAliases) {
   ASSERT_EQ(AddPendingItem(*c, Spec(media + "/two.jpg")), err::kNone);
   FileSpec out = Spec(dir_.file("tree.nrk"));
   ASSERT_EQ(SaveCatalog(*c, &out, {}), err::kNone);
-  CloseCatalog(std::move(c), false);
+  CloseCatalog(std::move(c), catalog::CloseSettings::kLeave);
 
   Bytes bytes = ReadAll(out.path);
   auto tree = std::search(bytes.begin(), bytes.end(), std::begin("NFT1"), std::end("NFT1") - 1);
@@ -438,7 +438,7 @@ TEST_F(CatalogFileTest, MediaTotalRecomputationReportsProgressAndCanBeStopped) {
   EXPECT_EQ(c->media_bytes, 4000u);
   std::vector<std::array<int, 3>> want = {{0, 0, 1}, {1, 1, 2}, {1, 2, 2}, {2, 2, 2}};
   EXPECT_EQ(calls, want);
-  CloseCatalog(std::move(c), false);
+  CloseCatalog(std::move(c), catalog::CloseSettings::kLeave);
 
   auto stop = [](ProgressPhase phase, int, int) { return phase == ProgressPhase::kStep ? -128 : 0; };
   EXPECT_EQ(CreateCatalog(&file, Spec(dir_.file("s2")), {}, stop, c), err::kUserCancelled);

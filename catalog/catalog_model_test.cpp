@@ -82,7 +82,7 @@ TEST_F(CatalogModelTest, ItemIdsAreNotReusedWhileOpenAndRestartAfterReopen) {
   ASSERT_EQ(RemoveItem(*c, 3), err::kNone);  // ItemId 4, the highest
   FileSpec out = Spec(dir_.file("ids.nrk"));
   ASSERT_EQ(SaveCatalog(*c, &out, {}), err::kNone);
-  CloseCatalog(std::move(c), false);
+  CloseCatalog(std::move(c), catalog::CloseSettings::kLeave);
   c = testing::Open(dir_, out.path);
   EXPECT_EQ(c->next_item_id, 3u);
 }
@@ -185,7 +185,7 @@ TEST_F(CatalogModelTest, LocateFindsFilesWhereRecordedOrBesideTheMovedCatalog) {
   std::string path;
   EXPECT_EQ(LocateItemFile(*c, 1, path), err::kNone);
   EXPECT_EQ(path, old_home + "/shots/a.jpg");
-  CloseCatalog(std::move(c), false);
+  CloseCatalog(std::move(c), catalog::CloseSettings::kLeave);
 
   // The catalog and its folder move together; b.jpg is lost on the way.
   std::string new_home = dir_.file("new");

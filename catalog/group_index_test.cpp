@@ -106,7 +106,7 @@ TEST_F(GroupStorageTest, IndexesAndHiddenItemsSurviveASaveAndAReopen) {
     c->cells[1].flags |= cell_flags::kHidden;
     FileSpec out = Spec(path);
     ASSERT_EQ(SaveCatalog(*c, &out, {}), err::kNone);
-    CloseCatalog(std::move(c), false);
+    CloseCatalog(std::move(c), catalog::CloseSettings::kLeave);
   }
   auto c = testing::Open(dir_, path);
   ASSERT_TRUE(c);
@@ -121,7 +121,7 @@ TEST_F(GroupStorageTest, IndexesAndHiddenItemsSurviveASaveAndAReopen) {
   EXPECT_EQ(indexes.at(kCatalogSetSlot)[1].name, "Alps");
   EXPECT_EQ(indexes.at(kCatalogSetSlot)[0].container, 1);
   EXPECT_EQ(indexes.at(16)[0].ids, std::vector<std::uint32_t>{c->cells[1].item_id});
-  CloseCatalog(std::move(c), false);
+  CloseCatalog(std::move(c), catalog::CloseSettings::kLeave);
 }
 
 TEST_F(GroupStorageTest, TheOlderSetChunkServesOnlyWhenTheNewerHasNoSets) {
@@ -135,7 +135,7 @@ TEST_F(GroupStorageTest, TheOlderSetChunkServesOnlyWhenTheNewerHasNoSets) {
   c->group_indexes.reset();
   c->cs00.clear();
   EXPECT_EQ(GroupIndexesOf(*c).at(kCatalogSetSlot)[0].name, "old");
-  CloseCatalog(std::move(c), false);
+  CloseCatalog(std::move(c), catalog::CloseSettings::kLeave);
 }
 
 TEST_F(GroupStorageTest, RemovingAnItemTakesItOutOfEveryIndex) {
@@ -151,7 +151,7 @@ TEST_F(GroupStorageTest, RemovingAnItemTakesItOutOfEveryIndex) {
   EXPECT_EQ(indexes.at(16)[0].ids, std::vector<std::uint32_t>{b});
   ASSERT_EQ(indexes.at(kCatalogSetSlot).size(), 1u);  // a set stays
   EXPECT_TRUE(indexes.at(kCatalogSetSlot)[0].ids.empty());
-  CloseCatalog(std::move(c), false);
+  CloseCatalog(std::move(c), catalog::CloseSettings::kLeave);
 }
 
 }  // namespace

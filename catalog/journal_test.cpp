@@ -63,7 +63,7 @@ class JournalTest : public testing::SavedCatalogTest {
       seeds.push_back(r.file_size - 1000);  // SampleRecord(seed) has file size 1000 + seed
     }
     const int label = c->cells[0].label();
-    CloseCatalog(std::move(c), false);
+    CloseCatalog(std::move(c), catalog::CloseSettings::kLeave);
     if (seeds == std::vector<std::uint32_t>{1, 2, 3, 4} && label == 0) return 0;
     if (seeds == testing::kEditedSeeds && label == 3) return 1;
     return -1;
@@ -148,7 +148,7 @@ TEST_F(JournalTest, JournalsThatNeverBecameHotAreDroppedAndHotOnesPlayedBack) {
   auto c = testing::Open(dir_, path_);
   ASSERT_TRUE(c);
   EXPECT_TRUE(c->report.rolled_back_interrupted_save);
-  CloseCatalog(std::move(c), false);
+  CloseCatalog(std::move(c), catalog::CloseSettings::kLeave);
   EXPECT_EQ(ReadAll(path_), original_);
   EXPECT_EQ(InspectJournal(path_), JournalState::kNone);
 
@@ -173,7 +173,7 @@ TEST_F(JournalTest, JournalsThatNeverBecameHotAreDroppedAndHotOnesPlayedBack) {
     c = testing::Open(dir_, path_);
     ASSERT_TRUE(c);
     EXPECT_FALSE(c->report.rolled_back_interrupted_save);
-    CloseCatalog(std::move(c), false);
+    CloseCatalog(std::move(c), catalog::CloseSettings::kLeave);
     EXPECT_FALSE(std::filesystem::exists(journal));
     EXPECT_EQ(ReadAll(path_), original_);
   }
@@ -191,7 +191,7 @@ TEST_F(JournalTest, AProtectedCatalogOpensForViewingOnly) {
   FileSpec elsewhere = Spec(dir_.file("mine.nrk"));
   EXPECT_EQ(SaveCatalog(*c, &elsewhere, {}), err::kNone);
   EXPECT_FALSE(c->read_only);
-  CloseCatalog(std::move(c), false);
+  CloseCatalog(std::move(c), catalog::CloseSettings::kLeave);
   EXPECT_EQ(ReadAll(path_), original_);
 
   // Opened to change: refused at once.
@@ -234,20 +234,20 @@ TEST_F(JournalTest, AChangerHasTheCatalogToItselfUntilItCloses) {
   EXPECT_EQ(CreateCatalog(&file, Spec(dir_.file("scratchC")), {}, {}, second, view), err::kOpenForWriting);
   ASSERT_EQ(SetItemLabel(*first, 2, 5), err::kNone);
   ASSERT_EQ(SaveCatalog(*first, nullptr, {}), err::kNone);
-  CloseCatalog(std::move(first), false);
+  CloseCatalog(std::move(first), catalog::CloseSettings::kLeave);
   // Now the second changer starts from the saved state: nothing is lost.
   ASSERT_EQ(CreateCatalog(&file, Spec(dir_.file("scratchB")), {}, {}, second, change), err::kNone);
   EXPECT_EQ(second->cells[1].label(), 5);
 
   // A viewer that holds the file open blocks a save in place (-49) but not
   // the reading of others.
-  CloseCatalog(std::move(second), false);
+  CloseCatalog(std::move(second), catalog::CloseSettings::kLeave);
   std::unique_ptr<Catalog> viewer, other;
   ASSERT_EQ(CreateCatalog(&file, Spec(dir_.file("scratchC")), {}, {}, viewer, view), err::kNone);
   ASSERT_EQ(CreateCatalog(&file, Spec(dir_.file("scratchD")), {}, {}, other, view), err::kNone);
   ASSERT_EQ(SetItemLabel(*other, 1, 1), err::kNone);
   EXPECT_EQ(SaveCatalog(*other, nullptr, {}), err::kOpenForWriting);
-  CloseCatalog(std::move(viewer), false);
+  CloseCatalog(std::move(viewer), catalog::CloseSettings::kLeave);
   EXPECT_EQ(SaveCatalog(*other, nullptr, {}), err::kNone);
 }
 

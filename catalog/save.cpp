@@ -383,12 +383,12 @@ void WriteBackSettings(Catalog& catalog) {
 
 }  // namespace
 
-void CloseCatalog(std::unique_ptr<Catalog> catalog, bool write_back_settings) {
+void CloseCatalog(std::unique_ptr<Catalog> catalog, CloseSettings settings) {
   if (!catalog) return;
   catalog->file.close();
   catalog->scratch.close();
   if (!catalog->scratch_spec.empty()) (void)DeleteFile(catalog->scratch_spec);  // a leftover is swept later
-  if (write_back_settings && catalog->titled()) WriteBackSettings(*catalog);
+  if (settings == CloseSettings::kWriteBack && catalog->titled()) WriteBackSettings(*catalog);
   // The emptied journal of this session's saves goes while the access lock
   // still keeps anyone else from starting a save.
   if (catalog->titled() && !catalog->read_only && catalog->access.held()) {
@@ -406,7 +406,7 @@ ErrorCode RevertCatalog(std::unique_ptr<Catalog>& catalog, const PasswordCallbac
   const FileSpec scratch = catalog->scratch_spec;
   const OpenOptions options = catalog->options;
   NotificationCallback notify = catalog->notify;
-  CloseCatalog(std::move(catalog), false);
+  CloseCatalog(std::move(catalog), catalog::CloseSettings::kLeave);
   ErrorCode e = CreateCatalog(&file, scratch, password, progress, catalog, options);
   if (e == err::kNone) {
     catalog->notify = notify;

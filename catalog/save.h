@@ -28,10 +28,13 @@ inline constexpr int kSaveLockWaitMs = 3000;
 // when even that failed (the next open repairs the file from the journal).
 ErrorCode SaveCatalog(Catalog& catalog, const FileSpec* destination, const ProgressCallback& progress);
 
+// Whether closing writes the catalog's settings back into its file.
+enum class CloseSettings : bool { kLeave = false, kWriteBack = true };
+
 // Closes the files, deletes the ScratchFile, writes the settings back into
 // the file's "PREF" chunk when asked and no other process has it open, and
 // releases the locks.
-void CloseCatalog(std::unique_ptr<Catalog> catalog, bool write_back_settings);
+void CloseCatalog(std::unique_ptr<Catalog> catalog, CloseSettings settings);
 
 // Reopens the catalog from its file, discarding unsaved changes. Returns
 // -50 for an untitled catalog and 0 without doing anything when unchanged.

@@ -47,7 +47,7 @@ TEST_F(SaveTest, SaveInPlaceCompactsAndEmptiesTheScratchFile) {
   EXPECT_EQ(std::filesystem::file_size(path_), size_before - SampleRecord(2).storedSize() +
                                                    SampleRecord(30).storedSize() - SampleRecord(3).storedSize() +
                                                    SampleRecord(5).storedSize());
-  CloseCatalog(std::move(c), false);
+  CloseCatalog(std::move(c), catalog::CloseSettings::kLeave);
   c = testing::Open(dir_, path_);
   EXPECT_FALSE(c->report.sequential_scan);
   testing::ExpectItems(*c, kEditedSeeds);
@@ -87,13 +87,13 @@ TEST_F(SaveTest, EverySaveAsWriteFailureKeepsAllRecordsAndTheOldFile) {
       EXPECT_EQ(ReadAll(path_), original);
       auto old = testing::Open(dir_, path_);
       testing::ExpectItems(*old, {1, 2, 3, 4});
-      CloseCatalog(std::move(old), false);
+      CloseCatalog(std::move(old), catalog::CloseSettings::kLeave);
       // The retry is not blocked by anything the failure left.
       ASSERT_EQ(SaveCatalog(*c, &dest, {}), err::kNone);
     }
     // Saved at once when the failed write (emptying the ScratchFile) came
     // after the new file was in place.
-    CloseCatalog(std::move(c), false);
+    CloseCatalog(std::move(c), catalog::CloseSettings::kLeave);
     auto reopened = testing::Open(dir_, dest.path);
     EXPECT_FALSE(reopened->report.sequential_scan);
     testing::ExpectItems(*reopened, kEditedSeeds);
@@ -121,7 +121,7 @@ TEST_F(SaveTest, EverySaveInPlaceWriteFailureLeavesTheFileAsLastSaved) {
       testing::ExpectItems(*c, kEditedSeeds);
       ASSERT_EQ(SaveCatalog(*c, nullptr, {}), err::kNone);
     }
-    CloseCatalog(std::move(c), false);
+    CloseCatalog(std::move(c), catalog::CloseSettings::kLeave);
     EXPECT_EQ(Leftovers(dir_), std::vector<std::string>{});  // the journal goes with the catalog
     auto reopened = testing::Open(dir_, path_);
     EXPECT_FALSE(reopened->report.sequential_scan);
@@ -158,10 +158,10 @@ TEST_F(SaveTest, TwoOpenersTakeTwoSlotsAndBlockSavesInPlace) {
   auto third = testing::Open(dir_, "");
   FileSpec busy = Spec(path_);
   EXPECT_EQ(SaveCatalog(*third, &busy, {}), err::kOpenForWriting);  // not over an open catalog
-  CloseCatalog(std::move(second), true);
+  CloseCatalog(std::move(second), catalog::CloseSettings::kWriteBack);
   EXPECT_FALSE(std::filesystem::exists(dir_.file(".cat.nrk_1")));
   EXPECT_EQ(SaveCatalog(*first, nullptr, {}), err::kNone);
-  CloseCatalog(std::move(first), false);
+  CloseCatalog(std::move(first), catalog::CloseSettings::kLeave);
   EXPECT_FALSE(std::filesystem::exists(dir_.file(".cat.nrk_0")));
   auto again = testing::Open(dir_, path_);
   EXPECT_EQ(again->cells[0].label(), 2);
@@ -185,7 +185,7 @@ TEST_F(SaveTest, StaleLockFilesAreTakenOverAndTenLiveOnesRefuseAnEleventh) {
   EXPECT_EQ(e, err::kPermission);
   EXPECT_FALSE(refused);
   EXPECT_EQ(CountOtherOpeners(*open[0]), 9);
-  for (auto& c : open) CloseCatalog(std::move(c), false);
+  for (auto& c : open) CloseCatalog(std::move(c), catalog::CloseSettings::kLeave);
   for (int i = 0; i < kMaxLockSlots; ++i) EXPECT_FALSE(std::filesystem::exists(dir_.file(".cat.nrk_" + std::to_string(i))));
 }
 
@@ -196,14 +196,14 @@ TEST_F(SaveTest, CloseWritesSettingsBackWithoutTouchingTheModificationTime) {
   struct stat before {};
   ::stat(path_.c_str(), &before);
   auto other = testing::Open(dir_, path_);
-  CloseCatalog(std::move(c), true);  // another opener: nothing written
+  CloseCatalog(std::move(c), catalog::CloseSettings::kWriteBack);  // another opener: nothing written
   c = testing::Open(dir_, path_);
   EXPECT_EQ(c->settings.number(0), 500u);
-  CloseCatalog(std::move(other), false);
+  CloseCatalog(std::move(other), catalog::CloseSettings::kLeave);
 
   c->settings.setNumber(0, 777);
   c->settings.setNumber(100, 999);
-  CloseCatalog(std::move(c), true);
+  CloseCatalog(std::move(c), catalog::CloseSettings::kWriteBack);
   struct stat after {};
   ::stat(path_.c_str(), &after);
   EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
@@ -227,7 +227,7 @@ TEST_F(SaveTest, RevertDiscardsUnsavedChanges) {
 
   auto untitled = testing::Open(dir_, "");
   EXPECT_EQ(RevertCatalog(untitled, {}, {}), err::kParam);
-  CloseCatalog(std::move(c), false);
+  CloseCatalog(std::move(c), catalog::CloseSettings::kLeave);
   EXPECT_FALSE(std::filesystem::exists(scratch));
 }
 
@@ -241,7 +241,7 @@ TEST_F(SaveTest, SaveAsMovesTheCatalogToTheNewFileAndItsLock) {
   EXPECT_FALSE(std::filesystem::exists(dir_.file(".cat.nrk_0")));
   ASSERT_EQ(SetItemLabel(*c, 4, 9), err::kNone);
   ASSERT_EQ(SaveCatalog(*c, nullptr, {}), err::kNone);  // now in place, in the new file
-  CloseCatalog(std::move(c), false);
+  CloseCatalog(std::move(c), catalog::CloseSettings::kLeave);
   c = testing::Open(dir_, dest.path);
   testing::ExpectItems(*c, kEditedSeeds);
   EXPECT_EQ(c->cells[3].label(), 9);

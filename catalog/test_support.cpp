@@ -90,7 +90,7 @@ void MakeCatalogFile(const TempDir& dir, const std::string& path, int count) {
   }
   FileSpec dest = Spec(path);
   ASSERT_EQ(SaveCatalog(*catalog, &dest, {}), err::kNone);
-  CloseCatalog(std::move(catalog), false);
+  CloseCatalog(std::move(catalog), catalog::CloseSettings::kLeave);
 }
 
 void ExpectItems(const Catalog& catalog, const std::vector<std::uint32_t>& seeds) {

@@ -120,7 +120,7 @@ TEST(TrueNames, EveryKindOfNameSurvivesASaveAndAnOpen) {
   const std::string path = dir.file("names.nrk");
   FileSpec spec = Spec(path);
   ASSERT_EQ(SaveCatalog(*c, &spec, {}), err::kNone);
-  CloseCatalog(std::move(c), false);
+  CloseCatalog(std::move(c), catalog::CloseSettings::kLeave);
 
   c = testing::Open(dir, path);
   ASSERT_TRUE(c);
@@ -135,7 +135,7 @@ TEST(TrueNames, EveryKindOfNameSurvivesASaveAndAnOpen) {
   ASSERT_EQ(sets.size(), 3u);
   EXPECT_EQ(sets[0].name, "Отпуск 2024");
   EXPECT_EQ(sets[2].name, "休暇");
-  CloseCatalog(std::move(c), false);
+  CloseCatalog(std::move(c), catalog::CloseSettings::kLeave);
 
   // A reader that knows only the format sees the same items under their
   // 8-bit renderings (here: the chunk taken out).

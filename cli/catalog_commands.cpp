@@ -81,7 +81,7 @@ Result CmdNew(const Invocation& inv, std::ostream&) {
   if (r.ok() && inv.password) {
     std::string password = Utf8ToWindows1252(*inv.password);
     if (password.size() > catalog::kMaxPasswordLength) {
-      doc.close(false);
+      doc.close(catalog::CloseSettings::kLeave);
       return FailWith(err::kParam,
                       "The password is longer than " + std::to_string(catalog::kMaxPasswordLength) + " characters.");
     }
@@ -89,7 +89,7 @@ Result CmdNew(const Invocation& inv, std::ostream&) {
     doc->markChanged();
   }
   if (r.ok()) r = doc.saveAs(path);
-  doc.close(false);
+  doc.close(catalog::CloseSettings::kLeave);
   if (!r.ok()) return FailWith(r);
   return std::nullopt;
 }

@@ -27,7 +27,7 @@ enum class Intent {
 // must leave the catalog file untouched.
 class Session {
  public:
-  ~Session() { doc_.close(false); }
+  ~Session() { doc_.close(catalog::CloseSettings::kLeave); }
 
   Result open(const std::string& path, const Invocation& inv, Intent intent) {
     catalog::OpenOptions options;

@@ -845,7 +845,7 @@ std::vector<CatalogMatches> FindInCatalogFiles(const std::vector<std::string>& p
       m.result = catalog::CreateCatalog(&file, scratch, [] { return std::optional<std::string>(); }, {}, c);
     }
     if (m.result == err::kNone) m.result = FindItems(*c, criteria, any, m.ids);
-    if (c) catalog::CloseCatalog(std::move(c), false);
+    if (c) catalog::CloseCatalog(std::move(c), catalog::CloseSettings::kLeave);
     out.push_back(std::move(m));
   }
   return out;

@@ -35,7 +35,7 @@ void Exercise(const norvo::FileSpec& file, bool save_copy) {
   std::unique_ptr<Catalog> catalog;
   auto password = [] { return std::optional<std::string>("pw"); };
   int calls = 0;
-  auto progress = [&calls](ProgressPhase, int, int) { return ++calls > 100000 ? -128 : 0; };
+  auto progress = [&calls](norvo::ProgressPhase, int, int) { return ++calls > 100000 ? -128 : 0; };
   if (CreateCatalog(&file, Spec("scratch"), password, progress, catalog) != norvo::err::kNone) return;
   for (int cell = 1; cell <= catalog->itemCount(); ++cell) {
     ItemRecord record;
@@ -47,12 +47,12 @@ void Exercise(const norvo::FileSpec& file, bool save_copy) {
     norvo::FileSpec copy = Spec("copy.nrk");
     norvo::DeleteFile(copy);
     if (SaveCatalog(*catalog, &copy, {}) == norvo::err::kNone) {
-      CloseCatalog(std::move(catalog), false);
+      CloseCatalog(std::move(catalog), CloseSettings::kLeave);
       Exercise(copy, false);  // what we wrote must open again
       return;
     }
   }
-  CloseCatalog(std::move(catalog), false);
+  CloseCatalog(std::move(catalog), CloseSettings::kLeave);
 }
 
 }  // namespace

@@ -56,7 +56,7 @@ bool Write(const std::string& folder, const std::string& name, int items, bool p
   FileSpec out = Spec(folder + "/" + name);
   std::filesystem::remove(out.path);
   ErrorCode e = SaveCatalog(*c, &out, {});
-  CloseCatalog(std::move(c), false);
+  CloseCatalog(std::move(c), catalog::CloseSettings::kLeave);
   return e == err::kNone;
 }
 

@@ -95,7 +95,7 @@ TEST(ImportSettings, TravelWithTheCatalogFile) {
   c->import_options.bytes[113] = 0x5A;  // a byte nobody interprets
   FileSpec file = FileAt(dir.path() + "/options.nrk");
   ASSERT_EQ(catalog::SaveCatalog(*c, &file, {}), err::kNone);
-  catalog::CloseCatalog(std::move(c), false);
+  catalog::CloseCatalog(std::move(c), catalog::CloseSettings::kLeave);
 
   ASSERT_EQ(catalog::CreateCatalog(&file, FileAt(dir.path() + "/scratch2"), {}, {}, c), err::kNone);
   const ImportSettings got = GetImportSettings(*c);

@@ -42,7 +42,7 @@ class CatalogFixture : public ::testing::Test {
     dir_ = pattern;
   }
   void TearDown() override {
-    for (auto& c : open_) catalog::CloseCatalog(std::move(c), false);
+    for (auto& c : open_) catalog::CloseCatalog(std::move(c), catalog::CloseSettings::kLeave);
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
   }
@@ -65,7 +65,7 @@ class CatalogFixture : public ::testing::Test {
   }
   void Close(catalog::Catalog& c) {
     for (auto& p : open_) {
-      if (p.get() == &c) catalog::CloseCatalog(std::move(p), false);
+      if (p.get() == &c) catalog::CloseCatalog(std::move(p), catalog::CloseSettings::kLeave);
     }
   }
 

@@ -67,7 +67,7 @@ TEST_F(SharingCliTest, AChangerWaitsForAnotherAndNeverLosesAnUpdate) {
   EXPECT_EQ(viewer.status, 1) << "a viewer must not read a catalog in the middle of a change";
   ASSERT_EQ(catalog::SetItemLabel(*other, 1, 4), err::kNone);
   ASSERT_TRUE(other.save().ok());
-  other.close(false);
+  other.close(catalog::CloseSettings::kLeave);
   Ok({"label", catalog_, "2", "Blue"});
   Json list = List(catalog_);
   EXPECT_EQ(list[0]["label"], 4);

@@ -184,7 +184,7 @@ TEST_F(ConcurrentWriters, NoChangeThatSucceededIsLost) {
   for (const auto& [message, count] : refusals) std::cout << "[ writers  ] refused " << count << "x: " << message;
   RecordProperty("succeeded", succeeded);
   RecordProperty("refused", refused);
-  doc.close(false);
+  doc.close(catalog::CloseSettings::kLeave);
 }
 
 }  // namespace

@@ -266,7 +266,7 @@ void DumpCatalog(const fs::path& path, const std::string& name, State& state) {
       state.add(item + part_names[static_cast<int>(part)], Bytes(record.part(part)));
     }
   }
-  doc.close(false);
+  doc.close(catalog::CloseSettings::kLeave);
 }
 
 // --- the fixture ----------------------------------------------------------------
