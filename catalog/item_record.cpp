@@ -123,14 +123,16 @@ std::span<const std::uint8_t> ItemRecord::aliasBytes() const {
   return std::span(alias).first(std::min<std::size_t>(alias_kept_size, alias.size()));
 }
 
-void DecodeFixedPart(std::span<const std::uint8_t, kFixedPartSize> bytes, bool convert_text, ItemRecord& out) {
+void DecodeFixedPart(std::span<const std::uint8_t, kFixedPartSize> bytes, NameText names, ItemRecord& out) {
+  const bool convert_text = names == NameText::kConverted;
   // FixedBytes wants mutable bytes; the reader only reads them.
   std::span<std::uint8_t> view(const_cast<std::uint8_t*>(bytes.data()), bytes.size());
   FieldReader reader{FixedBytes(view), convert_text};
   VisitFixedFields(out, reader);
 }
 
-void EncodeFixedPart(const ItemRecord& record, bool convert_text, std::span<std::uint8_t, kFixedPartSize> out) {
+void EncodeFixedPart(const ItemRecord& record, NameText names, std::span<std::uint8_t, kFixedPartSize> out) {
+  const bool convert_text = names == NameText::kConverted;
   FieldWriter writer{FixedBytes(out), convert_text};
   VisitFixedFields(record, writer);
 }
@@ -169,7 +171,7 @@ ErrorCode ReadFixedPart(const File& file, std::int64_t offset, NameText names, I
   std::array<std::uint8_t, kFixedPartSize> fixed{};
   if (ErrorCode e = file.readAt(offset, fixed); e != err::kNone) return e;
   out = ItemRecord{};
-  DecodeFixedPart(fixed, names == NameText::kConverted, out);
+  DecodeFixedPart(fixed, names, out);
   out.has_optional_parts = false;
   return err::kNone;
 }
@@ -220,7 +222,7 @@ ErrorCode WriteItemRecord(const ItemRecord& record, File& file, std::int64_t off
 
   // The whole stored record (and its slack) goes out in one write.
   std::vector<std::uint8_t> bytes(size + (pad == SlackBytes::kWritten ? slack : 0), 0);
-  EncodeFixedPart(header, true, std::span(bytes).first<kFixedPartSize>());
+  EncodeFixedPart(header, NameText::kConverted, std::span(bytes).first<kFixedPartSize>());
   std::size_t pos = kFixedPartSize;
   for (ItemPart p : kFilePartOrder) {
     const auto& data = record.part(p);

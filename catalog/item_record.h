@@ -183,10 +183,13 @@ void VisitFixedFields(Record& r, Visitor& v) {
   v.u32(0x3FC, r.url_length);
 }
 
-// Fixed part <-> its 1024 stored bytes. `convert_text` converts the two names
-// between Windows-1252 (memory) and Mac Roman (file).
-void DecodeFixedPart(std::span<const std::uint8_t, kFixedPartSize> bytes, bool convert_text, ItemRecord& out);
-void EncodeFixedPart(const ItemRecord& record, bool convert_text, std::span<std::uint8_t, kFixedPartSize> out);
+// Whether the names of a fixed part are converted between the file's Mac
+// Roman and Windows-1252 (memory).
+enum class NameText { kAsStored, kConverted };
+
+// Fixed part <-> its 1024 stored bytes, the two names converted or not.
+void DecodeFixedPart(std::span<const std::uint8_t, kFixedPartSize> bytes, NameText names, ItemRecord& out);
+void EncodeFixedPart(const ItemRecord& record, NameText names, std::span<std::uint8_t, kFixedPartSize> out);
 
 // Converts the text data sets (marker 0x1C) of an annotation stream in place.
 // Returns the length of the well-formed prefix: the stream ends at the first
@@ -204,10 +207,6 @@ struct RecordRead {
 inline constexpr RecordRead kWholeRecord{};
 // Every part but the Thumbnail and Recording, texts converted.
 inline constexpr RecordRead kWithoutOptionalParts{.optional_parts = false};
-
-// Whether the names of a fixed part are converted from the file's Mac Roman
-// to Windows-1252.
-enum class NameText { kAsStored, kConverted };
 
 // Reads the record at `offset`. Part lengths that run past the end of the
 // file are an error (-39), checked before anything is allocated.

@@ -44,7 +44,7 @@ TEST(ItemRecordLayout, FieldsLandAtTheirOffsetsBigEndianWithNamesInMacRoman) {
   r.encoding_name[0] = 3;
   r.encoding_name[1] = 0xBE;  // raw: never converted
   std::array<std::uint8_t, kFixedPartSize> bytes{};
-  EncodeFixedPart(r, true, bytes);
+  EncodeFixedPart(r, NameText::kConverted, bytes);
 
   EXPECT_EQ(bytes[0], 6);
   EXPECT_EQ(bytes[4], 0x8E);  // e-acute in Mac Roman
@@ -67,12 +67,12 @@ TEST(ItemRecordLayout, FieldsLandAtTheirOffsetsBigEndianWithNamesInMacRoman) {
   EXPECT_EQ(at.u32be(), 300u);  // thumbnail length
 
   ItemRecord back;
-  DecodeFixedPart(bytes, true, back);
+  DecodeFixedPart(bytes, NameText::kConverted, back);
   EXPECT_EQ(back.file_name.text(), "caf\xE9 \xBE");
   EXPECT_EQ(back.orientation, 0x0102);
   EXPECT_EQ(back.encoding_name, r.encoding_name);
   ItemRecord raw;
-  DecodeFixedPart(bytes, false, raw);
+  DecodeFixedPart(bytes, NameText::kAsStored, raw);
   EXPECT_EQ(raw.file_name.text(), "caf\x8E \xF0");
 }
 
@@ -83,9 +83,9 @@ TEST(ItemRecordLayout, BytesAfterANameSurviveDecodeAndEncode) {
   bytes[0x102] = 'B';
   bytes[0x120] = 0x77;  // stale byte behind the display name
   ItemRecord r;
-  DecodeFixedPart(bytes, true, r);
+  DecodeFixedPart(bytes, NameText::kConverted, r);
   std::array<std::uint8_t, kFixedPartSize> again{};
-  EncodeFixedPart(r, true, again);
+  EncodeFixedPart(r, NameText::kConverted, again);
   EXPECT_EQ(again, bytes);
 }
 
@@ -152,13 +152,13 @@ TEST_F(ItemRecordFile, PartLengthsBeyondTheFileFailWithoutAllocating) {
   ItemRecord r;
   r.metadata_length = 0x7FFFFFF0;  // far beyond the file
   std::array<std::uint8_t, kFixedPartSize> bytes{};
-  EncodeFixedPart(r, false, bytes);
+  EncodeFixedPart(r, NameText::kAsStored, bytes);
   ASSERT_EQ(file_.writeAt(0, bytes), err::kNone);
   ItemRecord out;
   EXPECT_EQ(ReadItemRecord(file_, 0, kWholeRecord, out), err::kEndOfFile);
 
   r.metadata_length = 0xFFFFFFFF;  // negative: absent
-  EncodeFixedPart(r, false, bytes);
+  EncodeFixedPart(r, NameText::kAsStored, bytes);
   ASSERT_EQ(file_.writeAt(0, bytes), err::kNone);
   EXPECT_EQ(ReadItemRecord(file_, 0, kWholeRecord, out), err::kNone);
   EXPECT_TRUE(out.metadata.empty());

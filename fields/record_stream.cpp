@@ -63,7 +63,7 @@ ErrorCode ReadRecord(Window& window, const File& file, std::int64_t offset, Reco
   ErrorCode e = err::kNone;
   auto fixed = window.get(file, offset, catalog::kFixedPartSize, &e);
   if (fixed.empty()) return e;
-  catalog::DecodeFixedPart(fixed.first<catalog::kFixedPartSize>(), true, record);
+  catalog::DecodeFixedPart(fixed.first<catalog::kFixedPartSize>(), catalog::NameText::kConverted, record);
   for (catalog::ItemPart p : catalog::kFilePartOrder) record.part(p).clear();
   record.has_optional_parts = false;
   if (parts == RecordParts::kFixed) return err::kNone;

@@ -91,7 +91,7 @@ TEST(FieldTableTest, StorageLocatesTheValueInTheEncodedRecord) {
   r.annotations.assign(7, 0x1C);
   r.syncPartLengths();
   std::array<std::uint8_t, catalog::kFixedPartSize> bytes{};
-  catalog::EncodeFixedPart(r, true, bytes);
+  catalog::EncodeFixedPart(r, catalog::NameText::kConverted, bytes);
 
   auto read = [&](FieldId id) -> std::uint64_t {
     std::size_t offset = 0, length = 0;

@@ -139,7 +139,7 @@ std::span<const std::uint8_t> ItemFields::fixedBytes() const {
   if (!fixed_) {
     fixed_.emplace();
     // The names were read as Windows-1252; the encoder keeps them so.
-    catalog::EncodeFixedPart(record(), false, *fixed_);
+    catalog::EncodeFixedPart(record(), catalog::NameText::kAsStored, *fixed_);
   }
   return *fixed_;
 }

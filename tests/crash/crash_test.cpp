@@ -258,7 +258,7 @@ void DumpCatalog(const fs::path& path, const std::string& name, State& state) {
       continue;
     }
     std::array<std::uint8_t, catalog::kFixedPartSize> fixed{};
-    catalog::EncodeFixedPart(record, false, fixed);
+    catalog::EncodeFixedPart(record, catalog::NameText::kAsStored, fixed);
     for (auto [offset, width] : kRunDependentFields) std::fill_n(fixed.begin() + offset, width, 0);
     state.add(item + "fixed part", std::string(fixed.begin(), fixed.end()));
     const char* part_names[] = {"thumbnail", "annotations", "url", "metadata", "recording"};
