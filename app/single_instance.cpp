@@ -176,7 +176,7 @@ int HandOverListener::poll(int timeout_ms, CmdLineMap& map, const Callback& on_c
     if (!WaitFor(connection.get(), POLLIN, Clock::now() + std::chrono::milliseconds(kHandOverTimeoutMs))) continue;
     if (::recv(connection.get(), &byte, 1, 0) != 1 || byte != kNotifyByte) continue;
     std::string text = map.get();
-    map.clear();
+    (void)map.clear();  // cannot fail: the block is open while listening
     ::send(connection.get(), &kAckByte, 1, MSG_NOSIGNAL);
     ++handled;
     if (on_command_line) on_command_line(text);

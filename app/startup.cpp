@@ -118,7 +118,9 @@ StartupState InitInstance(const StartupOptions& options) {
   if (options.single_instance) {
     s.instance = std::make_unique<AppInstance>();
     InstanceRole role = InstanceRole::kFirst;
-    s.instance->start(options.args, &role, options.names);
+    // The role is the answer; a code only says why the program runs as the
+    // first instance without the single-instance guarantee, which it may.
+    (void)s.instance->start(options.args, &role, options.names);
     if (role != InstanceRole::kFirst) {
       s.instance.reset();
       s.outcome = StartupOutcome::kHandedOver;

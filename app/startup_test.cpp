@@ -59,7 +59,7 @@ TEST_F(StartupTest, RecentListKeepsTenNewestFirstAndSkipsEmptyValues) {
   EXPECT_EQ(recent.paths().back(), "/c/3.nrk");  // 1 and 2 fell off
   ASSERT_EQ(recent.store(store), err::kNone);
 
-  store.putString(kRecentFilesKey, "Recent2", "");  // an empty slot is passed over
+  ASSERT_EQ(store.putString(kRecentFilesKey, "Recent2", ""), err::kNone);  // an empty slot is passed over
   RecentFiles loaded;
   loaded.load(store);
   ASSERT_EQ(loaded.paths().size(), kMaxRecentFiles - 1);

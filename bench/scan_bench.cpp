@@ -129,10 +129,10 @@ std::vector<std::string> MakeMovies(const fs::path& dir, int count) {
 double ImportAndScan(const fs::path& folder, const fs::path& scratch, int* scanned) {
   std::unique_ptr<catalog::Catalog> c;
   FileSpec scratch_spec;
-  MakeFileSpec(scratch.string(), scratch_spec);
+  if (!FileSpecFilled(MakeFileSpec(scratch.string(), scratch_spec))) throw std::runtime_error("scratch spec");
   if (catalog::CreateCatalog(nullptr, scratch_spec, {}, {}, c) != err::kNone) throw std::runtime_error("catalog");
   FileSpec spec;
-  MakeFileSpec(folder.string(), spec);
+  if (MakeFileSpec(folder.string(), spec) != err::kNone) throw std::runtime_error("folder spec");
   const auto start = Clock::now();
   int added = 0;
   if (media::ImportFiles(*c, {spec}, {}, &added) != err::kNone) throw std::runtime_error("import failed");

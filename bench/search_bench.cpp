@@ -53,7 +53,7 @@ void Check(ErrorCode e, const std::string& what) {
 
 FileSpec Spec(const std::string& path) {
   FileSpec location;
-  MakeFileSpec(path, location);
+  if (!FileSpecFilled(MakeFileSpec(path, location))) throw std::runtime_error("no file spec for " + path);
   return location;
 }
 

@@ -384,7 +384,7 @@ ErrorCode LocateItemFile(Catalog& catalog, int cell, std::string& path) {
   for (const auto& candidate : candidates) {
     if (!FileExists(candidate)) continue;
     FileSpec spec;
-    MakeFileSpec(candidate, spec);
+    if (MakeFileSpec(candidate, spec) != err::kNone) continue;
     ItemRecord updated;
     if (ErrorCode e = GetItemRecord(catalog, cell, kWholeRecord, updated); e != err::kNone) return e;
     ItemRecord names;

@@ -164,8 +164,8 @@ TEST_F(CatalogModelTest, DisplayNamesOfSixtyFourCharactersBecomeShortNames) {
   ASSERT_EQ(AddPendingItem(*c, Spec(dir_.file(long63))), err::kNone);
   ASSERT_EQ(AddPendingItem(*c, Spec(dir_.file(long64))), err::kNone);
   ItemRecord a, b;
-  GetItemRecord(*c, 1, kWithoutOptionalParts, a);
-  GetItemRecord(*c, 2, kWithoutOptionalParts, b);
+  ASSERT_EQ(GetItemRecord(*c, 1, kWithoutOptionalParts, a), err::kNone);
+  ASSERT_EQ(GetItemRecord(*c, 2, kWithoutOptionalParts, b), err::kNone);
   EXPECT_EQ(a.display_name.text(), long63);
   EXPECT_EQ(b.display_name.text(), "HOLIDA~1.JPE");
   EXPECT_EQ(b.file_name.text(), long64);

@@ -122,7 +122,7 @@ TEST_F(ItemRecordFile, WriteThenReadWithAndWithoutOptionalParts) {
   ASSERT_EQ(ReadStoredSize(file_, 0, &size_on_disk), err::kNone);
   EXPECT_EQ(size_on_disk, stored);
   std::int64_t length = 0;
-  file_.endOfFile(&length);
+  ASSERT_EQ(file_.endOfFile(&length), err::kNone);
   EXPECT_EQ(length, static_cast<std::int64_t>(stored + kScratchSlack));
 
   ItemRecord full;

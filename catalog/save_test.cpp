@@ -35,7 +35,7 @@ TEST_F(SaveTest, SaveInPlaceCompactsAndEmptiesTheScratchFile) {
   EXPECT_EQ(calls.back(), (std::array<int, 3>{2, 0, 0}));
   EXPECT_FALSE(c->changed());
   std::int64_t scratch_length = -1;
-  c->scratch.endOfFile(&scratch_length);
+  ASSERT_EQ(c->scratch.endOfFile(&scratch_length), err::kNone);
   EXPECT_EQ(scratch_length, 0);
   for (int i = 0; i < c->itemCount(); ++i) EXPECT_FALSE(c->cells[static_cast<std::size_t>(i)].inScratch());
   testing::ExpectItems(*c, kEditedSeeds);
@@ -221,7 +221,7 @@ TEST_F(SaveTest, RevertDiscardsUnsavedChanges) {
   EXPECT_FALSE(c->changed());
   testing::ExpectItems(*c, {1, 2, 3, 4});
   std::int64_t length = -1;
-  c->scratch.endOfFile(&length);
+  ASSERT_EQ(c->scratch.endOfFile(&length), err::kNone);
   EXPECT_EQ(length, 0);
   EXPECT_EQ(c->lock_slot, 0);
 

@@ -28,7 +28,7 @@ TempDir::~TempDir() {
 
 FileSpec Spec(const std::string& path) {
   FileSpec spec;
-  MakeFileSpec(path, spec);
+  EXPECT_TRUE(FileSpecFilled(MakeFileSpec(path, spec))) << path;
   return spec;
 }
 

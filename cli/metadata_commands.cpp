@@ -202,7 +202,10 @@ Result CmdAnnotate(const Invocation& inv, std::ostream& out) {
   }
   if (inv.json) {
     md::ImageMetadata written;
-    md::ReadImageMetadata(spec, false, &written);
+    if (ErrorCode e = md::ReadImageMetadata(spec, false, &written); e != err::kNone) {
+      return FailWith(e, "The annotations were written into '" + path + "' but could not be read back: " +
+                             app::MessageForError(e, app::Activity::kOther));
+    }
     PrintJson(out, Json{{"file", path},
                         {"annotations", AnnotationsJson(md::AnnotationsFromMetadata(written.list,
                                                                                     written.image_resources))}});

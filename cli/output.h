@@ -16,6 +16,16 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/error_codes.h"
+
+namespace norvo {
+// An error code goes into JSON as its number (found by argument lookup).
+template <class BasicJson>
+void to_json(BasicJson& json, ErrorCode code) {
+  json = static_cast<int>(code.value());
+}
+}  // namespace norvo
+
 namespace norvo::cli {
 
 using Json = nlohmann::ordered_json;

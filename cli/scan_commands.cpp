@@ -97,7 +97,7 @@ Result RunScan(Session& s, std::span<const std::uint32_t> ids, int jobs, ScanRep
       s.catalog(), ids, jobs, options,
       [&](ProgressPhase phase, int done, int total) {
         if (phase == ProgressPhase::kStep) line.show("Scanning " + std::to_string(done) + " of " + std::to_string(total));
-        return interrupted.load() ? err::kUserCancelled : 0;
+        return interrupted.load() ? err::kUserCancelled : err::kNone;
       },
       &report->summary);
   if (e == err::kUserCancelled) {
@@ -158,7 +158,7 @@ Result CmdImport(const Invocation& inv, std::ostream& out) {
         [&](ProgressPhase, const media::ImportCounters& c, std::string_view) {
           line.show("Importing: " + std::to_string(c.items_added) + " added, " + std::to_string(c.files_scanned) +
                     " files looked at");
-          return interrupted.load() ? err::kUserCancelled : 0;
+          return interrupted.load() ? err::kUserCancelled : err::kNone;
         },
         &report.added);
     if (e == err::kUserCancelled) {
@@ -251,8 +251,10 @@ Result CmdPreview(const Invocation& inv, std::ostream&) {
   if (e == err::kNone) e = CheckRegularFile(spec.path);
   if (e != err::kNone) return FailWith(e, "'" + operands[0] + "': " + app::MessageForError(e, app::Activity::kOther));
   // Previews show the picture upright, as the file's orientation asks.
+  // A file whose metadata cannot be read keeps the stored picture's own
+  // orientation (upright as stored): the preview is still made.
   metadata::ImageMetadata m;
-  metadata::ReadImageMetadata(spec, false, &m);
+  (void)metadata::ReadImageMetadata(spec, false, &m);
   imaging::PixelBuffer picture;
   e = media::MakePreview(spec.path, 0, size, imaging::RotationForOrientation(m.orientation), &picture);
   if (e != err::kNone) {

@@ -43,6 +43,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   PixelBuffer thumb;
-  DecodeStoredThumbnail(bytes, &thumb);
+  (void)DecodeStoredThumbnail(bytes, &thumb);  // any result: crashes are the test
   return 0;
 }

@@ -17,7 +17,7 @@ using namespace norvo::catalog;
 
 FileSpec Spec(const std::string& path) {
   FileSpec spec;
-  MakeFileSpec(path, spec);
+  (void)MakeFileSpec(path, spec);  // the seed paths are fixed absolute paths
   return spec;
 }
 
@@ -41,7 +41,7 @@ bool Write(const std::string& folder, const std::string& name, int items, bool p
   if (CreateCatalog(nullptr, Spec(folder + "/.scratch"), {}, {}, c) != err::kNone) return false;
   for (int i = 1; i <= items; ++i) {
     if (AddItem(*c, Record(i), "/media/photos/set " + std::to_string(i % 3)) != err::kNone) return false;
-    SetItemLabel(*c, i, i % 10);
+    if (SetItemLabel(*c, i, i % 10) != err::kNone) return false;
   }
   if (password) c->password = "pw";
   if (tables) {

@@ -222,8 +222,8 @@ ErrorCode SynchronizeFolder(catalog::Catalog& catalog, const FolderDifferences& 
   for (const auto* list : {&differences.new_files, &differences.new_folders}) {
     for (const std::string& path : *list) {
       FileSpec spec;
-      MakeFileSpec(path, spec);
-      specs.push_back(std::move(spec));
+      // A file gone since the difference was taken adds nothing.
+      if (MakeFileSpec(path, spec) == err::kNone) specs.push_back(std::move(spec));
     }
   }
   if (added) *added = 0;

@@ -305,7 +305,9 @@ ErrorCode ImportFiles(catalog::Catalog& catalog, const std::vector<FileSpec>& fi
       // the walk compare equal with the targets of links into it.
       std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
       const std::string folder = real ? std::string(real.get()) : path;
-      WalkFolder(
+      // A folder that cannot be listed adds nothing, as a sub-folder that
+      // cannot be listed is passed over inside the walk.
+      (void)WalkFolder(
           folder, 0, [&](const EntryInfo& e, std::uint8_t& s, int depth) { session.classify(e, s, depth); }, {});
       status = session.stopReason() != err::kNone ? walk_status::kStop : walk_status::kGoOn;
     } else {

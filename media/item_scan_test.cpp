@@ -164,7 +164,7 @@ TEST_F(ItemScanTest, CancellingKeepsWhatWasAppliedAndLeavesTheRestPending) {
   ScanSummary summary;
   EXPECT_EQ(ScanItems(*catalog_, ids, 2, ScanOptions{},
                       [](ProgressPhase phase, int done, int) {
-                        return phase == ProgressPhase::kStep && done == 5 ? err::kUserCancelled : 0;
+                        return phase == ProgressPhase::kStep && done == 5 ? err::kUserCancelled : err::kNone;
                       },
                       &summary),
             err::kUserCancelled);
@@ -218,7 +218,7 @@ TEST_F(ItemScanTest, MoviesGetTheirFactsAndAPosterAndSoundsNoPicture) {
   ASSERT_EQ(ids.size(), 2u);
   ScanSummary summary;
   ASSERT_EQ(ScanItems(*catalog_, ids, 2, ScanOptions{}, {}, &summary), err::kNone);
-  ASSERT_EQ(summary.scanned, 2) << (summary.failures.empty() ? 0 : summary.failures[0].second);
+  ASSERT_EQ(summary.scanned, 2) << (summary.failures.empty() ? 0 : summary.failures[0].second.value());
   catalog::ItemRecord clip = Record(ids[0]);
   catalog::ItemRecord tone = Record(ids[1]);
   if (catalog::ItemFileNameUtf8(clip) != "clip.mp4") std::swap(clip, tone);

@@ -36,7 +36,7 @@ class ScanTaskTest : public testing::ImportTestBase {
   ScanProgress Record(int cancel_at = -1) {
     return [this, cancel_at](ProgressPhase phase, int done, int total) {
       calls_.emplace_back(static_cast<int>(phase), done, total);
-      return phase == ProgressPhase::kStep && done == cancel_at ? err::kUserCancelled : 0;
+      return phase == ProgressPhase::kStep && done == cancel_at ? err::kUserCancelled : err::kNone;
     };
   }
 };
@@ -86,7 +86,7 @@ TEST_F(ScanTaskTest, OneItemPerTickWithPhasesAndRhythm) {
 TEST_F(ScanTaskTest, CancellingEndsWithPhaseTwoAndKeepsWhatWasScanned) {
   ScanTask at_start(*catalog_, ids_, ScanOptions{}, [this](ProgressPhase phase, int done, int total) {
     calls_.emplace_back(static_cast<int>(phase), done, total);
-    return phase == ProgressPhase::kStart ? err::kUserCancelled : 0;
+    return phase == ProgressPhase::kStart ? err::kUserCancelled : err::kNone;
   });
   EXPECT_FALSE(at_start.start().has_value());
   EXPECT_TRUE(at_start.finished());

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <gtest/gtest.h>
+
 #include "platform/byte_io.h"
 
 namespace norvo::media::testing {
@@ -31,7 +33,7 @@ FileSpec TempDir::write(const std::string& name, std::string_view content) const
 
 FileSpec FileAt(const std::string& path) {
   FileSpec file;
-  MakeFileSpec(path, file);
+  EXPECT_TRUE(FileSpecFilled(MakeFileSpec(path, file))) << path;
   return file;
 }
 

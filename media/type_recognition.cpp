@@ -60,7 +60,8 @@ std::uint32_t Sniff(std::uint32_t code, const FileSpec& file, MediaClass* media_
   std::int64_t count = static_cast<std::int64_t>(buffer.size());
   File f;
   if (f.open(file, Permission::kRead) != err::kNone) return code;
-  f.read(&count, buffer.data());  // a short file reads what it has (-39)
+  // A short file reads what it has (err::kEndOfFile); `count` says how much.
+  (void)f.read(&count, buffer.data());
   f.close();
   if (count < static_cast<std::int64_t>(kMinSniffLength)) return code;
 

@@ -49,7 +49,7 @@ class CatalogFixture : public ::testing::Test {
 
   FileSpec Spec(const std::string& name) const {
     FileSpec spec;
-    MakeFileSpec(dir_ + "/" + name, spec);
+    EXPECT_TRUE(FileSpecFilled(MakeFileSpec(dir_ + "/" + name, spec))) << name;
     return spec;
   }
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }

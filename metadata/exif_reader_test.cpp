@@ -327,10 +327,10 @@ TEST(RealPhotos, DamagedAndCutFilesFailCleanly) {
   }
   // Not an image at all, and a missing file.
   FileSpec spec;
-  MakeFileSpec(std::string(NORVO_TESTDATA_DIR) + "/README.md", spec);
+  ASSERT_EQ(MakeFileSpec(std::string(NORVO_TESTDATA_DIR) + "/README.md", spec), err::kNone);
   ImageMetadata m;
   EXPECT_EQ(ReadImageMetadata(spec, false, &m), err::kNoReaderForFormat);
-  MakeFileSpec(std::string(NORVO_TESTDATA_DIR) + "/no-such-file.jpg", spec);
+  ASSERT_EQ(MakeFileSpec(std::string(NORVO_TESTDATA_DIR) + "/no-such-file.jpg", spec), err::kFileNotFound);
   EXPECT_EQ(ReadImageMetadata(spec, false, &m), err::kFileNotFound);
 }
 

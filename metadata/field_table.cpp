@@ -313,11 +313,7 @@ ErrorCode FieldLabel(const catalog::Catalog* catalog, FieldId id, std::string& l
   if (f == nullptr) return err::kParam;
   switch (f->label) {
     case kCompositeLabel: {
-      std::string source;
-      std::string url;
-      FieldLabel(catalog, field_ids::kSource, source);
-      FieldLabel(catalog, field_ids::kUrl, url);
-      label = source + "-" + url;
+      label = FieldLabel(catalog, field_ids::kSource) + "-" + FieldLabel(catalog, field_ids::kUrl);
       break;
     }
     case kCustomLabel: {
@@ -337,7 +333,8 @@ ErrorCode FieldLabel(const catalog::Catalog* catalog, FieldId id, std::string& l
 
 std::string FieldLabel(const catalog::Catalog* catalog, FieldId id) {
   std::string label;
-  FieldLabel(catalog, id, label);
+  // An unknown field has no label: the empty text is the answer.
+  (void)FieldLabel(catalog, id, label);
   return label;
 }
 

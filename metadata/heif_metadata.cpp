@@ -60,7 +60,8 @@ void TakeBlock(void* context, const char* type, const char* content_type, const 
   const std::span<const std::uint8_t> block(bytes, size);
   const std::string_view item = type;
   if (item == kExifItemType) {
-    ReadExifBlock(TiffOfExifItem(block), reader->want_thumbnail, reader->out);
+    // A damaged Exif item keeps what it gave; the picture is still read.
+    (void)ReadExifBlock(TiffOfExifItem(block), reader->want_thumbnail, reader->out);
   } else if (item == kMimeItemType && std::string_view(content_type) == kXmpContentType) {
     reader->out->list.add(kKeyXmp, std::vector<std::uint8_t>(block.begin(), block.end()));
   } else if (item == kProfileItemType) {

@@ -283,7 +283,9 @@ TEST(ContainerDamage, EveryCutAndFlippedByte) {
       flipped[at] ^= 0xFF;
       MemorySource source(flipped);
       ImageMetadata m;
-      c.read(source, true, &m);
+      // Any result will do for a flipped byte; what counts is that the
+      // reader stays in bounds and leaves a valid orientation.
+      (void)c.read(source, true, &m);
       EXPECT_LE(m.orientation, 8);
     }
   }

@@ -210,7 +210,8 @@ ErrorCode ReadPngMetadata(const ByteSource& source, bool want_thumbnail, ImageMe
       if (type == FourCC("eXIf")) {
         // A PNG has one; a second copy (some writers repeat it after the
         // image data) would add every text twice.
-        if (!have_exif) ReadExifBlock(data, want_thumbnail, out);  // a damaged block keeps what it gave
+        // A damaged block keeps what it gave; the rest of the file is read.
+        if (!have_exif) (void)ReadExifBlock(data, want_thumbnail, out);
         have_exif = true;
       } else if (text_chunk) {
         // Other texts (comments, titles) are not inflated at all.
@@ -231,7 +232,9 @@ ErrorCode ReadPngMetadata(const ByteSource& source, bool want_thumbnail, ImageMe
     at = data_at + static_cast<std::int64_t>(length) + static_cast<std::int64_t>(kChunkCrcSize);
   }
   std::vector<std::uint8_t> decoded;
-  if (!have_exif && DecodeRawProfile(raw_exif, &decoded)) ReadExifBlock(decoded, want_thumbnail, out);
+  if (!have_exif && DecodeRawProfile(raw_exif, &decoded)) {
+    (void)ReadExifBlock(decoded, want_thumbnail, out);  // as above: what a damaged block gave stays
+  }
   if (out->list.count(kKeyXmp) == 0 && DecodeRawProfile(raw_xmp, &decoded)) out->list.add(kKeyXmp, decoded);
   if (!icc_profile.empty()) {
     out->profile = ProfileChoice::kEmbedded;

@@ -64,7 +64,8 @@ ErrorCode ReadWebpMetadata(const ByteSource& source, bool want_thumbnail, ImageM
         break;
       }
       if (type == FourCC("EXIF")) {
-        ReadExifBlock(data, want_thumbnail, out);  // a damaged block keeps what it gave
+        // A damaged block keeps what it gave; the rest of the file is read.
+        (void)ReadExifBlock(data, want_thumbnail, out);
       } else if (type == FourCC("XMP ")) {
         out->list.add(kKeyXmp, data);
       } else if (icc_profile.empty()) {

@@ -403,7 +403,9 @@ AnnotationBlock MergeFileMetadata(const FileMetadata& file) {
     BlockText t = BlockTextFromUtf8(cleaned);
     SetAnnotationText(id, 1, t.bytes, block, SetMode::kAddIfMissing, t.marker);
   }
-  ReadXmpIntoAnnotations(file.xmp, block);
+  // Packets that cannot be parsed leave the IIM and EXIF texts as they are:
+  // the file's other metadata still counts.
+  (void)ReadXmpIntoAnnotations(file.xmp, block);
   return block;
 }
 

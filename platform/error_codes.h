@@ -7,7 +7,21 @@
 
 namespace norvo {
 
-using ErrorCode = std::int16_t;
+// An engine result. Calling code must look at it: the compiler refuses a
+// call whose ErrorCode is dropped. A result ignored on purpose is cast to
+// void with a comment saying why. It converts to and from the 16-bit value
+// so that comparisons, switches and the stored forms stay plain integers.
+class [[nodiscard]] ErrorCode {
+ public:
+  constexpr ErrorCode() = default;
+  constexpr ErrorCode(std::int16_t value) : value_(value) {}  // NOLINT: implicit on purpose
+  constexpr operator std::int16_t() const { return value_; }  // NOLINT: implicit on purpose
+  constexpr std::int16_t value() const { return value_; }
+  constexpr bool ok() const { return value_ == 0; }
+
+ private:
+  std::int16_t value_ = 0;
+};
 
 namespace err {
 inline constexpr ErrorCode kNone = 0;

@@ -29,6 +29,9 @@ struct FileSpec {
 // Returns 0 when the file exists and -43 when it does not; the FileSpec is filled
 // in both cases, so a caller can then create the file. An empty path is -37.
 ErrorCode MakeFileSpec(const std::string& path, FileSpec& out);
+// Whether MakeFileSpec's result means the spec was filled in (the file may
+// or may not exist yet).
+inline bool FileSpecFilled(ErrorCode e) { return e == err::kNone || e == err::kFileNotFound; }
 
 // An absolute path with "." and ".." components, repeated and trailing
 // slashes taken out, without looking at the disk (symbolic links stay).

@@ -56,7 +56,7 @@ class FileTest : public ::testing::Test {
   }
   FileSpec Spec(const std::string& leaf) {
     FileSpec spec;
-    MakeFileSpec(JoinPath(dir_, leaf), spec);
+    EXPECT_TRUE(FileSpecFilled(MakeFileSpec(JoinPath(dir_, leaf), spec))) << leaf;
     return spec;
   }
   FileSpec Make(const std::string& leaf, const Bytes& data) {

@@ -149,7 +149,9 @@ const NorvoReaderPlugin* ReaderPlugin(std::string_view family, std::uint32_t lay
     if (path.empty()) {
       state.error = "no " + PluginFileName(family) + " in the plug-in folders";
     } else {
-      OpenReaderPlugin(path, family, 0, &state.plugin, &state.error);
+      // A failure leaves state.plugin null and its words in state.error,
+      // which ReaderPluginError hands to whoever asks why.
+      (void)OpenReaderPlugin(path, family, 0, &state.plugin, &state.error);
     }
   }
   if (state.plugin != nullptr && layout != 0 && state.plugin->layout != layout) {
