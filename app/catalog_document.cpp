@@ -146,7 +146,7 @@ DocumentResult CatalogDocument::open(const std::string& path, std::optional<std:
   ErrorCode e = MakeFileSpec(path, spec);
   if (e == err::kNone) {
     // Without a password to give, a protected catalog's question is
-    // answered with "cancel" (-128), which the caller can explain.
+    // answered with "cancel" (err::kUserCancelled), which the caller can explain.
     std::optional<std::string> answer;
     if (password) answer = Utf8ToWindows1252(*password);
     catalog::PasswordCallback ask = [answer] { return answer; };

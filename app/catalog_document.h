@@ -43,7 +43,7 @@ class CatalogDocument {
   // `options` say whether it is opened to change it (see catalog::OpenOptions).
   DocumentResult open(const std::string& path, std::optional<std::string> password,
                       const catalog::ProgressCallback& progress = {}, const catalog::OpenOptions& options = {});
-  // Saves in place (an untitled catalog: -50, the caller asks for a name).
+  // Saves in place (an untitled catalog: err::kParam, the caller asks for a name).
   DocumentResult save(const catalog::ProgressCallback& progress = {});
   // Creates `path` as a catalog file (type and creator codes) and saves to it.
   DocumentResult saveAs(const std::string& path, const catalog::ProgressCallback& progress = {});

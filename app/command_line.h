@@ -62,8 +62,8 @@ class CmdLineMap {
   // Stores `utf8` as the block's string. Bytes that are not UTF-8 travel as
   // the lone surrogates U+DC80..U+DCFF and come back unchanged from get(), so
   // any Linux file name passes. A text of kMaxCmdLineUnits UTF-16 units or
-  // more, or one holding a NUL, is refused with -50 and the block keeps its
-  // content; without a block the result is -51.
+  // more, or one holding a NUL, is refused with err::kParam and the block keeps its
+  // content; without a block the result is err::kBadFileNumber.
   ErrorCode put(std::string_view utf8);
   // The block's string as UTF-8; empty without a block.
   std::string get() const;

@@ -23,7 +23,7 @@ struct DocumentResult {
   bool ok() const { return code == err::kNone; }
 };
 
-// The message for `code`; empty when nothing is to be said (0, or -128).
+// The message for `code`; empty when nothing is to be said (0, or err::kUserCancelled).
 std::string MessageForError(ErrorCode code, Activity activity);
 // Replaces ^0, ^1, ^2 with the arguments.
 std::string FormatMessage(std::string_view text, const std::vector<std::string>& args);

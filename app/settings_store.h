@@ -92,7 +92,7 @@ class SettingsStore {
   ErrorCode putBinary(std::string_view key, std::string_view name, std::span<const std::uint8_t> value);
   ErrorCode putString(std::string_view key, std::string_view name, std::string_view value);
   ErrorCode putNumber(std::string_view key, std::string_view name, std::int64_t value);
-  // Removes a value from the user's store; -43 when it held none.
+  // Removes a value from the user's store; err::kFileNotFound when it held none.
   ErrorCode deleteValue(std::string_view key, std::string_view name);
 
   // What went wrong while opening, one message per problem, for the user.

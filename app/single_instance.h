@@ -44,8 +44,8 @@ class SingleInstanceLock {
   SingleInstanceLock(const SingleInstanceLock&) = delete;
   SingleInstanceLock& operator=(const SingleInstanceLock&) = delete;
 
-  // 0: this process now holds the lock. -49: another instance holds it.
-  // -54: the file may not be opened. Other codes: the folder or file failed.
+  // 0: this process now holds the lock. err::kOpenForWriting: another instance holds it.
+  // err::kPermission: the file may not be opened. Other codes: the folder or file failed.
   ErrorCode acquire(std::string_view name = kInstanceLockName);
   bool held() const { return fd_ >= 0; }
   void release();
@@ -87,7 +87,7 @@ class HandOverListener {
 
 // A later launch's notification: connects to the socket `message_name` in
 // the runtime folder and waits up to `timeout_ms` for the running instance
-// to take the channel's text. 0 when it did; -43 when nobody listens; -36
+// to take the channel's text. 0 when it did; err::kFileNotFound when nobody listens; err::kIo
 // when the time ran out.
 ErrorCode NotifyRunningInstance(int timeout_ms = kHandOverTimeoutMs,
                                 std::string_view message_name = kNewWindowMessageName);

@@ -83,7 +83,7 @@ struct OpenReport {
   std::vector<std::string> skipped_chunks;  // "TAG (N bytes)"
 };
 
-// Progress: (phase, done, total); a non-zero answer stops the work (-128 or
+// Progress: (phase, done, total); a non-zero answer stops the work (err::kUserCancelled or
 // the answer's code).
 using ProgressCallback = std::function<int(ProgressPhase phase, int done, int total)>;
 // Asks the user for the catalog's password (Windows-1252); nullopt = cancel.
@@ -157,7 +157,7 @@ struct Catalog {
   RangeLock access;                 // the catalog file's access lock
   OpenOptions options;              // as it was opened
   // Opened for viewing only: the file, its folder or its disk cannot be
-  // written (a mounted backup disc, a full card). Saving in place is -61.
+  // written (a mounted backup disc, a full card). Saving in place is err::kWritePermission.
   bool read_only = false;
 
   std::uint32_t modification_stamp = 0;  // 0: no unsaved change
@@ -179,7 +179,7 @@ struct Catalog {
 // fresh ScratchFile at `scratch`. Opening a file takes its access lock, plays
 // back the journal of a save that was interrupted, takes a LockFile and only
 // then reads it (opened read-only). A file whose folder or disk cannot be
-// written opens read_only, unless `options` ask to change it (-61).
+// written opens read_only, unless `options` ask to change it (err::kWritePermission).
 ErrorCode CreateCatalog(const FileSpec* catalog_file, const FileSpec& scratch, const PasswordCallback& password,
                         const ProgressCallback& progress, std::unique_ptr<Catalog>& out,
                         const OpenOptions& options = {});
@@ -217,7 +217,7 @@ int GetItemCount(const Catalog& catalog);
 int GetMaxItems(const Catalog& catalog);
 
 // The path of the item's file (UTF-8). Tries the folder tree's folder, then
-// the catalog file's own folder; -43 when neither holds the file.
+// the catalog file's own folder; err::kFileNotFound when neither holds the file.
 ErrorCode LocateItemFile(Catalog& catalog, int cell, std::string& path);
 // The path the catalog records for the item, whether or not the file exists.
 std::optional<std::string> ItemPath(const Catalog& catalog, int cell);

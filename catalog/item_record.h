@@ -209,7 +209,7 @@ inline constexpr RecordRead kWholeRecord{};
 inline constexpr RecordRead kWithoutOptionalParts{.optional_parts = false};
 
 // Reads the record at `offset`. Part lengths that run past the end of the
-// file are an error (-39), checked before anything is allocated.
+// file are an error (err::kEndOfFile), checked before anything is allocated.
 ErrorCode ReadItemRecord(const File& file, std::int64_t offset, RecordRead read, ItemRecord& out);
 // Reads only the five part lengths and returns the stored size (1024 plus the
 // parts): what a save needs to copy a record it does not look into.

@@ -226,7 +226,7 @@ TEST_F(JournalTest, AChangerHasTheCatalogToItselfUntilItCloses) {
   change.wait_ms = 50;
   std::unique_ptr<Catalog> first;
   ASSERT_EQ(CreateCatalog(&file, Spec(dir_.file("scratchA")), {}, {}, first, change), err::kNone);
-  // A second changer and a viewer both wait, then give up with -49.
+  // A second changer and a viewer both wait, then give up with err::kOpenForWriting.
   std::unique_ptr<Catalog> second;
   EXPECT_EQ(CreateCatalog(&file, Spec(dir_.file("scratchB")), {}, {}, second, change), err::kOpenForWriting);
   OpenOptions view;
@@ -239,7 +239,7 @@ TEST_F(JournalTest, AChangerHasTheCatalogToItselfUntilItCloses) {
   ASSERT_EQ(CreateCatalog(&file, Spec(dir_.file("scratchB")), {}, {}, second, change), err::kNone);
   EXPECT_EQ(second->cells[1].label(), 5);
 
-  // A viewer that holds the file open blocks a save in place (-49) but not
+  // A viewer that holds the file open blocks a save in place (err::kOpenForWriting) but not
   // the reading of others.
   CloseCatalog(std::move(second), catalog::CloseSettings::kLeave);
   std::unique_ptr<Catalog> viewer, other;

@@ -28,7 +28,7 @@ SlotResult TrySlot(const std::string& path, RangeLock& lock, ErrorCode* error) {
   if (fd < 0) {
     if (errno == EEXIST) return SlotResult::kBusy;  // another opener took it just now
     // A folder that takes no new file (read-only disk, no permission) is
-    // told apart from ten live slots (-54).
+    // told apart from ten live slots (err::kPermission).
     *error = errno == EACCES || errno == EPERM || errno == EROFS ? err::kWritePermission : ErrorFromErrno(errno);
     return SlotResult::kFailed;
   }

@@ -25,7 +25,7 @@ std::string LockFilePath(const std::string& catalog_path, int slot);
 inline constexpr char kLockMarker[] = "NORVO LOCK";
 inline constexpr std::int64_t kAccessLockOffset = std::int64_t{1} << 32;
 
-// Takes a free LockFile slot (stale ones are cleared on the way); -54 when
+// Takes a free LockFile slot (stale ones are cleared on the way); err::kPermission when
 // all ten are live.
 ErrorCode AcquireLock(Catalog& catalog);
 // Live LockFiles of the catalog's file other than its own.
@@ -37,8 +37,8 @@ void ReleaseLock(Catalog& catalog);
 
 // Opens the access lock of `path` into catalog.access and takes it as
 // `kind`, waiting up to `wait_ms` for another process's exclusive use:
-// -49 when it does not end in time, -61 for an exclusive lock on a file
-// that cannot be written, -1302 when `path` is not a regular file.
+// err::kOpenForWriting when it does not end in time, err::kWritePermission for an exclusive lock on a file
+// that cannot be written, err::kNotAFile when `path` is not a regular file.
 ErrorCode TakeAccessLock(Catalog& catalog, const std::string& path, LockKind kind, int wait_ms);
 
 }  // namespace norvo::catalog

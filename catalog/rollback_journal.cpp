@@ -28,7 +28,7 @@ std::uint32_t Crc(std::uint32_t crc, std::span<const std::uint8_t> bytes) {
 
 FileSpec SpecOf(const std::string& path) {
   FileSpec spec;
-  (void)MakeFileSpec(path, spec);  // -43 for a file yet to be made is expected
+  (void)MakeFileSpec(path, spec);  // err::kFileNotFound for a file yet to be made is expected
   return spec;
 }
 

@@ -16,7 +16,7 @@
 //      the plan's cells adopted and the ScratchFile emptied.
 //   On a failure in 2-4 the journal is played back, so the file and the
 //   Catalog are again as before the save; only if that fails too is the
-//   result -27, and the journal stays for the next open.
+//   result err::kWriteFailedDuringSave, and the journal stays for the next open.
 //
 // To another file (SaveToNewFile):
 //   1. The destination is not a catalog another process has open.

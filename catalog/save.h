@@ -18,13 +18,13 @@
 namespace norvo::catalog {
 
 // How long a save in place waits for other processes that are reading the
-// file (a listing, a search) to finish before it gives up with -49.
+// file (a listing, a search) to finish before it gives up with err::kOpenForWriting.
 inline constexpr int kSaveLockWaitMs = 3000;
 
-// Saves in place (destination null) or to another file. Errors: -61 for a
-// catalog opened read-only; -49 while another process has the file open;
-// -34, -1310 before anything is written when space is short; a write that
-// fails gives its own code once the file is back as it was, and -27 only
+// Saves in place (destination null) or to another file. Errors: err::kWritePermission for a
+// catalog opened read-only; err::kOpenForWriting while another process has the file open;
+// err::kDiskFull, err::kFileTooLarge before anything is written when space is short; a write that
+// fails gives its own code once the file is back as it was, and err::kWriteFailedDuringSave only
 // when even that failed (the next open repairs the file from the journal).
 ErrorCode SaveCatalog(Catalog& catalog, const FileSpec* destination, const ProgressCallback& progress);
 
@@ -37,7 +37,7 @@ enum class CloseSettings : bool { kLeave = false, kWriteBack = true };
 void CloseCatalog(std::unique_ptr<Catalog> catalog, CloseSettings settings);
 
 // Reopens the catalog from its file, discarding unsaved changes. Returns
-// -50 for an untitled catalog and 0 without doing anything when unchanged.
+// err::kParam for an untitled catalog and 0 without doing anything when unchanged.
 ErrorCode RevertCatalog(std::unique_ptr<Catalog>& catalog, const PasswordCallback& password,
                         const ProgressCallback& progress);
 

@@ -114,7 +114,7 @@ ErrorCode RemoveItemWithGroups(catalog::Catalog& catalog, int cell);
 using GroupQuestion = std::function<bool(std::string_view question)>;
 
 // Assigns the group's value to the items (sets: adds them to the set and,
-// for a container, to every set under it). -50 when the row does not allow it.
+// for a container, to every set under it). err::kParam when the row does not allow it.
 ErrorCode AddItemsToGroup(catalog::Catalog& catalog, metadata::FieldId id, int position,
                           std::span<const std::uint32_t> ids);
 // Takes the items out of the group: a set loses them as members, a value
@@ -122,7 +122,7 @@ ErrorCode AddItemsToGroup(catalog::Catalog& catalog, metadata::FieldId id, int p
 ErrorCode RemoveItemsFromGroup(catalog::Catalog& catalog, metadata::FieldId id, int position,
                                std::span<const std::uint32_t> ids, const GroupQuestion& ask);
 // Renames a group. When another group (another set under the same parent)
-// has the name already, nothing changes, -48 is returned and `existing` gets
+// has the name already, nothing changes, err::kDuplicateName is returned and `existing` gets
 // that group's position. A value group moves to its sorted place and its
 // members' values are rewritten.
 ErrorCode RenameGroup(catalog::Catalog& catalog, metadata::FieldId id, int position, std::string_view name,
@@ -137,7 +137,7 @@ ErrorCode RemoveAllSets(catalog::Catalog& catalog, const GroupQuestion& ask);
 ErrorCode AddGroup(catalog::Catalog& catalog, metadata::FieldId id, std::string_view name, int* position = nullptr);
 
 // Adds a catalog set: at the end of the top level (`parent` 0) or as the
-// last child of the container at `parent`. -48 when a sibling has the name.
+// last child of the container at `parent`. err::kDuplicateName when a sibling has the name.
 ErrorCode AddSet(catalog::Catalog& catalog, std::string_view name, bool container, int parent,
                  int* position = nullptr);
 // The position of the set named `name` (case ignored) under `parent`

@@ -8,8 +8,8 @@
 // for a preview, or for a thumbnail at the smallest size it can cheaply
 // produce that still covers the thumbnail's fitted size.
 //
-// Errors: -43 file not found (and the other file errors), -8969 damaged or
-// unreadable image data, -108 a picture too large to hold, -2053 a format
+// Errors: err::kFileNotFound file not found (and the other file errors), err::kBadJpeg damaged or
+// unreadable image data, err::kOutOfMemory a picture too large to hold, err::kNoReaderForFormat a format
 // without a reader.
 #pragma once
 
@@ -120,7 +120,7 @@ std::uint32_t SniffImageFormat(std::span<const std::uint8_t> bytes);
 
 // Reads a file with the reader of `format` (0: by its first bytes). Files are
 // read whole into memory, not mapped (a file that shrinks meanwhile cannot
-// stop the process). -2053 when no reader fits. On failure there is no picture, but
+// stop the process). err::kNoReaderForFormat when no reader fits. On failure there is no picture, but
 // the facts hold what the file's header told (its size), where a reader got
 // that far.
 ErrorCode ReadStillImage(const std::string& path, std::uint32_t format, int box, DecodedImage* out);

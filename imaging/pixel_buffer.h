@@ -36,8 +36,8 @@ class PixelBuffer {
   PixelBuffer& operator=(const PixelBuffer&) = delete;
 
   // Allocates width x height pixels with undefined contents. Sides of 0, a
-  // side above kMaxSide or more than kMaxPixels pixels are refused (-50 and
-  // -108); an allocation failure is -108.
+  // side above kMaxSide or more than kMaxPixels pixels are refused (err::kParam and
+  // err::kOutOfMemory); an allocation failure is err::kOutOfMemory.
   ErrorCode allocate(int width, int height);
   // A copy with the same pixels (rows packed).
   ErrorCode copyTo(PixelBuffer* out) const;

@@ -53,7 +53,7 @@ ErrorCode MakeThumbnailImage(int size, const PixelBuffer& source, int media_widt
                              std::uint16_t rotation, ThumbnailImage* out, ColourSummary* summary = nullptr);
 
 // The whole thumbnail: MakeThumbnailImage, then the stored form. An empty
-// source makes nothing (-50).
+// source makes nothing (err::kParam).
 ErrorCode MakeThumbnailPicture(int size, const PixelBuffer& source, int media_width, int media_height,
                                std::uint16_t rotation, StoredThumbnail* out, ColourSummary* summary = nullptr);
 

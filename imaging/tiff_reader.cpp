@@ -2,7 +2,7 @@
 // TIFF through libtiff, reading from the file's bytes already in memory
 // (handed to libtiff as its "mapped" view, so it copies nothing). libtiff's
 // warnings and errors go to handlers of this open only: warnings are dropped,
-// an error makes the read fail with -8969.
+// an error makes the read fail with err::kBadJpeg.
 #include <cstdarg>
 #include <cstring>
 #include <memory>

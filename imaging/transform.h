@@ -60,7 +60,7 @@ inline constexpr std::uint16_t kRotateCounterClockwise = RotationCode('C', 'W');
 std::uint16_t RotationForOrientation(int orientation);
 
 // Applies a rotation code. Codes 'CF', 'W ', 'WF' and 'CW' swap the sides.
-// An unknown code is -50 and leaves the picture alone; 0 does nothing.
+// An unknown code is err::kParam and leaves the picture alone; 0 does nothing.
 ErrorCode Rotate(PixelBuffer* picture, std::uint16_t code);
 
 }  // namespace norvo::imaging

@@ -54,7 +54,7 @@ bool LooksLikePdf(const std::string& path) {
   return std::string_view(head.data(), static_cast<std::size_t>(n)).find("%PDF") != std::string_view::npos;
 }
 
-// -43 and the other errors of a file that cannot be read; 0 for a readable
+// err::kFileNotFound and the other errors of a file that cannot be read; 0 for a readable
 // regular file.
 ErrorCode CheckFile(const std::string& path) {
   struct stat st {};

@@ -5,10 +5,10 @@
 // file per call; LibreOffice runs get their own profile folder, so several
 // may run at once.
 //
-// Errors: -43 and the other file errors; -192 when no page picture can be
+// Errors: err::kFileNotFound and the other file errors; err::kNoDocumentPicture when no page picture can be
 // made (a damaged or locked PDF, no PDF plug-in (norvo-documents.so, the
 // Poppler side, opened on the first read), no LibreOffice, a conversion
-// that failed or ran out of time); -108.
+// that failed or ran out of time); err::kOutOfMemory.
 #pragma once
 
 #include <cstdint>

@@ -73,7 +73,7 @@ struct ImportCounters {
 
 // Called with kStep after each item added (and now and then while the walk
 // passes over files it does not take), and once with kEnd. `scanning` is the
-// path being looked at. Answer 0 to go on, -128 to stop; the items added so
+// path being looked at. Answer 0 to go on, err::kUserCancelled to stop; the items added so
 // far stay.
 using ImportProgress =
     std::function<int(ProgressPhase phase, const ImportCounters& counters, std::string_view scanning)>;
@@ -105,7 +105,7 @@ class ImportSession {
   const ImportSettings& options() const { return options_; }
   void setOptions(const ImportSettings& options) { options_ = options; }
   const ImportCounters& counters() const { return counters_; }
-  // Why the walk was stopped: 0 when it was not, -128 when the progress
+  // Why the walk was stopped: 0 when it was not, err::kUserCancelled when the progress
   // callback asked, else the error of appending an item.
   ErrorCode stopReason() const { return stop_reason_; }
 
@@ -133,9 +133,9 @@ inline void ClassifyImportEntry(ImportSession& session, const EntryInfo& entry, 
 }
 
 // Imports files and folders, in order, as pending items: folders are walked
-// to any depth, files taken directly (folder level 0). Returns 0, -128 when
+// to any depth, files taken directly (folder level 0). Returns 0, err::kUserCancelled when
 // the progress callback stopped it, or the error that ended it (an item that
-// could not be appended, -41 for a full catalog); the items appended before
+// could not be appended, err::kCatalogFull for a full catalog); the items appended before
 // stay. *added receives the number of items added.
 ErrorCode ImportFiles(catalog::Catalog& catalog, const std::vector<FileSpec>& files, const ImportProgress& progress,
                       int* added, ImportCounters* counters = nullptr);

@@ -139,7 +139,7 @@ struct ImportOptionsView {
 
 ImportOptionsView ImportOptionsToView(const ImportSettings& settings);
 // Applies a view to `settings`. The class-mask bits beyond the eight classes
-// keep their values. -50 (and `settings` unchanged) for an unknown class
+// keep their values. err::kParam (and `settings` unchanged) for an unknown class
 // name, an operator outside its filter's list, a name text longer than 63
 // Windows-1252 characters, a date that does not parse or a type code longer
 // than four characters.
@@ -151,7 +151,7 @@ ErrorCode ImportOptionsFromView(const ImportOptionsView& view, ImportSettings& s
 // "filters.name.text", "filters.created.date", "filters.size.kb",
 // "filters.level.level", "filters.type.code" ... Booleans are "true"/"false".
 std::vector<std::pair<std::string, std::string>> ImportOptionsToKeyValues(const ImportOptionsView& view);
-// Sets one key of a view; -50 for an unknown key or a malformed value.
+// Sets one key of a view; err::kParam for an unknown key or a malformed value.
 ErrorCode SetImportOptionsKey(ImportOptionsView& view, const std::string& key, const std::string& value);
 
 // The day key the date filters compare: the date's calendar fields (it is

@@ -73,7 +73,7 @@ struct ScanResult {
 };
 
 // Reads the file at `path` (UTF-8) of type `type_code` (0: recognise it).
-// Missing file -43; a type without a reader -2053; a reader's own error is
+// Missing file err::kFileNotFound; a type without a reader err::kNoReaderForFormat; a reader's own error is
 // passed back unchanged and the result then holds no thumbnail.
 ErrorCode ScanFile(const std::string& path, std::uint32_t type_code, const ScanOptions& options, ScanResult* out);
 
@@ -110,7 +110,7 @@ struct ScanSummary {
 
 // Progress: kStart (0, count) before the first item, kStep (n, count) as
 // item n is applied, kEnd (count, count) at the end; a non-zero answer
-// cancels (-128), keeping what was applied.
+// cancels (err::kUserCancelled), keeping what was applied.
 using ScanProgress = std::function<int(ProgressPhase phase, int done, int total)>;
 
 // Scans the items with the given ids on `jobs` worker threads (0: one per
@@ -128,8 +128,8 @@ std::vector<std::uint32_t> PendingItems(const catalog::Catalog& catalog);
 std::vector<std::uint32_t> ItemsToScan(catalog::Catalog& catalog);
 
 // A preview picture of a file: the same readers at full size (box 0) or
-// fitted into `box`, turned by `rotation` when it is not 0. -43 when the file
-// is missing, -2008 when its type has no reader.
+// fitted into `box`, turned by `rotation` when it is not 0. err::kFileNotFound when the file
+// is missing, err::kNoReaderForType when its type has no reader.
 ErrorCode MakePreview(const std::string& path, std::uint32_t type_code, int box, std::uint16_t rotation,
                       imaging::PixelBuffer* out);
 

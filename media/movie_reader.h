@@ -5,7 +5,7 @@
 // the type registry (the movie importers' types and the Windows Media, AVI
 // and MPEG playback types). The FFmpeg side lives in the movie plug-in
 // (norvo-movies.so), opened on the first read; without it every read is
-// -2053.
+// err::kNoReaderForFormat.
 //
 // Facts are gathered per stream ("track") and each keeps the largest value
 // over the tracks, so a movie with several video tracks reports the best
@@ -131,9 +131,9 @@ struct MovieReadLimits {
 // size the poster is for (0: full size, at most imaging::kMaxPixels); with a
 // null `poster` no frame is decoded. Facts are filled as far as they were
 // read, even when an error is returned.
-// Errors: -43 and the other file errors; -2048 no container format fits, or
-// the file has no picture or sound stream; -2010 the video cannot be decoded
-// or the budget ran out; -2053 no decoder for the video's codec; -108.
+// Errors: err::kFileNotFound and the other file errors; err::kNoMovieData no container format fits, or
+// the file has no picture or sound stream; err::kBadMovieData the video cannot be decoded
+// or the budget ran out; err::kNoReaderForFormat no decoder for the video's codec; err::kOutOfMemory.
 ErrorCode ReadMovie(const std::string& path, int box, MovieFacts* facts, imaging::PixelBuffer* poster);
 ErrorCode ReadMovie(const std::string& path, int box, const MovieReadLimits& limits, MovieFacts* facts,
                     imaging::PixelBuffer* poster);
@@ -152,7 +152,7 @@ std::int32_t DurationInTenths(std::int64_t count, std::int64_t num, std::int64_t
 std::int32_t QualityLevel(std::uint32_t spatial_quality);
 
 // Stored forms of the metadata list's track and chapter items (see
-// movie_metadata_format.md). Decoding refuses (-50) items too short for
+// movie_metadata_format.md). Decoding refuses (err::kParam) items too short for
 // their fixed part or their text.
 std::vector<std::uint8_t> EncodeTrackItem(const MovieTrack& track);
 ErrorCode DecodeTrackItem(std::span<const std::uint8_t> bytes, MovieTrack* out);

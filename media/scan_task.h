@@ -6,7 +6,7 @@
 //
 // Progress goes to the callback: kStart (0, count) before the first item,
 // kStep (n, count) as item n is taken, kEnd (count, count) at the end or on
-// cancel. An answer of -128 cancels. A tick is passed over while the busy
+// cancel. An answer of err::kUserCancelled cancels. A tick is passed over while the busy
 // check says so. Ticks come every 150 ms; after a tick that took 150 ms or
 // more, the next comes a full 150 ms after it ended.
 #pragma once

@@ -36,17 +36,17 @@ std::string CustomFieldName(const catalog::Catalog& catalog, FieldId id);
 FieldId FindCustomField(const catalog::Catalog& catalog, std::string_view name);
 
 // Adds a field named `name` (UTF-8, 1 to 255 characters) at the first free
-// position. -13060 when all 16 are in use, -13059 when the name is.
+// position. err::kTooManyCustomFields when all 16 are in use, err::kCustomFieldNameTaken when the name is.
 ErrorCode AddCustomField(catalog::Catalog& catalog, std::string_view name, FieldId* id = nullptr);
-// Renames a field in use; its values stay. -13059 when another field has
+// Renames a field in use; its values stay. err::kCustomFieldNameTaken when another field has
 // the name.
 ErrorCode RenameCustomField(catalog::Catalog& catalog, FieldId id, std::string_view name);
 // Asks `confirm` the remove question (message 13022) and, when it agrees,
-// removes the field's name and clears its values in every item. -128 when
+// removes the field's name and clears its values in every item. err::kUserCancelled when
 // the user declines; an empty `confirm` removes without asking (scripts).
 // The first error of an item's record ends the run and keeps the name.
 ErrorCode RemoveCustomField(catalog::Catalog& catalog, FieldId id, const ConfirmCallback& confirm);
-// The message text for -13059 and -13060; "" for other codes.
+// The message text for err::kCustomFieldNameTaken and err::kTooManyCustomFields; "" for other codes.
 std::string CustomFieldMessage(ErrorCode code);
 
 // Sets the colour label of the item in `cell` (from 1): 1..9, or 0 for none

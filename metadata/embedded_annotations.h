@@ -47,7 +47,7 @@ ErrorCode UpdatedXmpPacket(std::span<const std::uint8_t> old_packet, std::span<c
                            std::vector<std::uint8_t>* out, std::string* failure = nullptr);
 
 // The file's bytes with the annotations embedded, by the file's format (its
-// first bytes). -2053 for a format that cannot carry annotations.
+// first bytes). err::kNoReaderForFormat for a format that cannot carry annotations.
 ErrorCode EmbedAnnotations(std::span<const std::uint8_t> file, const EmbeddedAnnotations& annotations,
                            std::vector<std::uint8_t>* out, std::string* failure = nullptr);
 

@@ -173,7 +173,7 @@ std::size_t PacketPadding(const Bytes& packet) {
 }
 
 TEST_F(WriteBackTest, GrowsTheXmpPacketWhenItsPaddingIsNotEnough) {
-  // The faults: such a file was refused with -2042; then the packet was
+  // The faults: such a file was refused with err::kXmpPacketTooSmall; then the packet was
   // widened by twice the block's size, which many short keywords outgrow.
   const std::string path = Copy("Nikon_D70.jpg");
   Bytes original = testing::ReadBytes(path);

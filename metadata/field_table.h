@@ -184,7 +184,7 @@ int FieldCount();
 
 // The label. Custom fields read their names from `catalog` (nullptr: none),
 // "<?>" when the catalog has no name at the field's position. An unknown id
-// gives "" and -50.
+// gives "" and err::kParam.
 ErrorCode FieldLabel(const catalog::Catalog* catalog, FieldId id, std::string& label);
 std::string FieldLabel(const catalog::Catalog* catalog, FieldId id);
 // The first field in table order whose label is `text` (UTF-8, case and

@@ -16,8 +16,8 @@
 
 namespace norvo::metadata {
 
-// The file bytes with the annotations embedded. -8969 when `jpeg` is not a
-// JPEG file (or its segments before the image data are damaged); -50 when a
+// The file bytes with the annotations embedded. err::kBadJpeg when `jpeg` is not a
+// JPEG file (or its segments before the image data are damaged); err::kParam when a
 // segment would exceed the 64 KB a JPEG segment can hold; err::kXmpUnreadable when
 // the file's XMP packet cannot be parsed.
 ErrorCode EmbedAnnotationsInJpeg(std::span<const std::uint8_t> jpeg, const EmbeddedAnnotations& annotations,

@@ -146,7 +146,7 @@ TEST(JpegMarkers, ReadErrorsAndBadStarts) {
   EXPECT_EQ(ReadJpegMetadata(s1, false, &m), err::kBadJpeg);
   EXPECT_TRUE(m.list.empty());
 
-  // A segment whose length runs past the end: the walk ends with -39, the
+  // A segment whose length runs past the end: the walk ends with err::kEndOfFile, the
   // profile and image resources collected so far are dropped, the comment
   // stays.
   JpegBuilder b;

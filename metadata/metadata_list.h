@@ -44,7 +44,7 @@ class MetadataList {
   void addText(std::uint32_t key, std::string_view text);
   void replaceText(std::uint32_t key, std::string_view text);
   // The text of the index-th item of `key`; an item too short for its own
-  // length is -50.
+  // length is err::kParam.
   ErrorCode getText(std::uint32_t key, int index, std::string* out) const;
 
   // Keys in the order their first item was added: nextKey(0) is the first
@@ -57,7 +57,7 @@ class MetadataList {
 
   // The stored form (the item record's Metadata part).
   std::vector<std::uint8_t> serialize() const;
-  // Reads a stored form; a damaged one is -812 and leaves *out empty.
+  // Reads a stored form; a damaged one is err::kUnreadableCatalog and leaves *out empty.
   static ErrorCode parse(std::span<const std::uint8_t> bytes, MetadataList* out);
 
   bool operator==(const MetadataList&) const = default;

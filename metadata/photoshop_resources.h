@@ -52,8 +52,8 @@ std::vector<std::uint8_t> EncodePhotoshopResource(std::uint16_t id, std::span<co
 // Inserts or replaces resource `id`: an empty block becomes the "Photoshop
 // 3.0" header and the resource; otherwise the first resource with that id is
 // cut out and the new one takes its place, or it is appended. A block that
-// cannot be walked to its end is -50 and stays as it was; data longer than a
-// 32-bit length is -50 too.
+// cannot be walked to its end is err::kParam and stays as it was; data longer than a
+// 32-bit length is err::kParam too.
 ErrorCode PutPhotoshopResource(std::vector<std::uint8_t>& block, std::uint16_t id,
                                std::span<const std::uint8_t> data);
 

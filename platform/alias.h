@@ -37,7 +37,7 @@ struct AliasInfo {
 // An alias holds the file's full path, or (minimal) its leaf name alone.
 enum class AliasForm { kFull, kMinimal };
 
-// Makes the alias of an existing file; -43 when it does not exist.
+// Makes the alias of an existing file; err::kFileNotFound when it does not exist.
 ErrorCode MakeAlias(const FileSpec& spec, AliasForm form, std::vector<std::uint8_t>& out);
 // Parses alias bytes written by MakeAlias. Foreign or damaged bytes: false.
 bool ParseAlias(std::span<const std::uint8_t> bytes, AliasInfo& out);

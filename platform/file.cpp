@@ -21,8 +21,8 @@ namespace norvo {
 namespace {
 
 // Files this process holds open, by identity: how many openers, how many of
-// them may write. Gives the classic answers -49 (already open for writing)
-// and -47 (cannot delete an open file) that POSIX does not give by itself.
+// them may write. Gives the classic answers err::kOpenForWriting (already open for writing)
+// and err::kFileBusy (cannot delete an open file) that POSIX does not give by itself.
 struct OpenCounts {
   int openers = 0;
   int writers = 0;

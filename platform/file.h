@@ -4,10 +4,10 @@
 //
 // Semantics the callers rely on:
 // - several read openers coexist with one write opener; a second write opener
-//   of the same file in this process gets -49;
-// - reading past the end reads what is there and returns -39;
+//   of the same file in this process gets err::kOpenForWriting;
+// - reading past the end reads what is there and returns err::kEndOfFile;
 // - a larger end of file pre-sizes the file, a smaller one truncates it;
-// - deleting a file that this process holds open fails with -47.
+// - deleting a file that this process holds open fails with err::kFileBusy.
 #pragma once
 
 #include <cstdint>
@@ -38,7 +38,7 @@ class File {
   const std::string& path() const { return path_; }
 
   // Reads up to *count bytes at the current position; *count returns what was
-  // read. Fewer bytes than asked is -39 (end of file).
+  // read. Fewer bytes than asked is err::kEndOfFile.
   ErrorCode read(std::int64_t* count, void* buffer);
   // Reads exactly out.size() bytes or fails.
   ErrorCode readExact(std::span<std::uint8_t> out);
@@ -74,13 +74,13 @@ class File {
 
 // Creates an empty file carrying the given type and creator codes (kept in
 // extended attributes where the file system has them; best-effort).
-// An existing file is -48.
+// An existing file is err::kDuplicateName.
 ErrorCode CreateFile(const FileSpec& spec, std::uint32_t creator, std::uint32_t type);
 // Gives an existing file the type and creator codes (best-effort, as above).
 void SetFileTypeAndCreator(const FileSpec& spec, std::uint32_t creator, std::uint32_t type);
 // Reads back the codes written by CreateFile; 0 when none are kept.
 void GetFileTypeAndCreator(const FileSpec& spec, std::uint32_t* type, std::uint32_t* creator);
-// Deletes a file; -43 when it does not exist, -47 while this process has it open.
+// Deletes a file; err::kFileNotFound when it does not exist, err::kFileBusy while this process has it open.
 ErrorCode DeleteFile(const FileSpec& spec);
 
 // Bytes free to the caller on the volume holding `path` (a file or folder).

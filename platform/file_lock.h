@@ -53,7 +53,7 @@ class RangeLock {
 
   // Takes, converts (shared <-> exclusive) or keeps the lock; retries for up
   // to `wait_ms` milliseconds while another file holds a conflicting one.
-  // -49 when it stays taken, -61 when an exclusive lock is asked of a file
+  // err::kOpenForWriting when it stays taken, err::kWritePermission when an exclusive lock is asked of a file
   // that is not writable.
   ErrorCode lock(LockKind kind, int wait_ms);
   void unlock();

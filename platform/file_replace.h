@@ -24,7 +24,7 @@ ErrorCode ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* out)
 // followed and the file it names is replaced. Any failure leaves the
 // original as it was and removes the temporary file; a kill at any point
 // leaves a temporary that the next start removes (owned_temporaries.h).
-// A file that is not regular is -1302; one without write permission, -45.
+// A file that is not regular is err::kNotAFile; one without write permission, err::kFileLocked.
 ErrorCode ReplaceFileSafely(const std::string& path, std::span<const std::uint8_t> bytes);
 
 // Whether the user may change the file at `path` (whose status is `st`).

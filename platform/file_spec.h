@@ -26,8 +26,8 @@ struct FileSpec {
 
 // Makes a spec from a path (relative paths are taken from the current
 // folder); the resulting path is absolute and lexically normal.
-// Returns 0 when the file exists and -43 when it does not; the FileSpec is filled
-// in both cases, so a caller can then create the file. An empty path is -37.
+// Returns 0 when the file exists and err::kFileNotFound when it does not; the FileSpec is filled
+// in both cases, so a caller can then create the file. An empty path is err::kBadName.
 ErrorCode MakeFileSpec(const std::string& path, FileSpec& out);
 // Whether MakeFileSpec's result means the spec was filled in (the file may
 // or may not exist yet).
@@ -46,8 +46,8 @@ std::string LeafName(const std::string& path);
 std::string JoinPath(const std::string& folder, const std::string& leaf);
 
 bool FileExists(const std::string& path);
-// 0 for a regular file (a symbolic link is followed), -43 when nothing is
-// there, -1302 for a folder, FIFO, device or socket: what a reader checks
+// 0 for a regular file (a symbolic link is followed), err::kFileNotFound when nothing is
+// there, err::kNotAFile for a folder, FIFO, device or socket: what a reader checks
 // before it opens a path, so that a FIFO named like a photo never stalls it.
 ErrorCode CheckRegularFile(const std::string& path);
 

@@ -15,8 +15,8 @@ class PluginModule {
   // Opens the module at `path` with every symbol bound now (a module with a
   // missing dependency fails here, not at its first call). A bare file name
   // (a system library's soname, "libcurl.so.4") is searched for as the
-  // dynamic loader searches. On failure the result is -43 for a path that is
-  // not there, else -2053, and `error` holds the loader's own text (dlerror).
+  // dynamic loader searches. On failure the result is err::kFileNotFound for a path that is
+  // not there, else err::kNoReaderForFormat, and `error` holds the loader's own text (dlerror).
   static ErrorCode Open(const std::string& path, PluginModule* out, std::string* error);
 
   bool isOpen() const { return handle_ != nullptr; }

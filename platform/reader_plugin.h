@@ -97,8 +97,8 @@ struct NorvoReaderPlugin {
 
   // HEIF metadata: each metadata item of the primary image, then its colour
   // profile, to `sink`; blocks larger than `max_block` bytes are left out.
-  // Only the boxes needed are read, never the coded picture. -2053 when the
-  // library cannot start, -8969 for a file it cannot parse.
+  // Only the boxes needed are read, never the coded picture. err::kNoReaderForFormat when the
+  // library cannot start, err::kBadJpeg for a file it cannot parse.
   std::int16_t (*read_heif_metadata)(const NorvoByteSource* source, std::size_t max_block, void* context,
                                      NorvoBlockSink sink);
 };

@@ -20,7 +20,7 @@
 // is replaced by asking the module itself.
 //
 // A module that is missing, cannot be loaded or has the wrong table is
-// reported as -2053 (no reader for the format) by every read of its family;
+// reported as err::kNoReaderForFormat (no reader for the format) by every read of its family;
 // the loader's text is kept for the message (ReaderPluginError).
 #pragma once
 
@@ -64,7 +64,7 @@ std::string PluginComponentsFileName(std::string_view family);
 std::vector<std::string> ReaderPluginFolders();
 
 // Opens the module at `path` and checks its table: the ABI, the family it
-// claims and (when not 0) the layout stamp. -43 for a missing file, -2053
+// claims and (when not 0) the layout stamp. err::kFileNotFound for a missing file, err::kNoReaderForFormat
 // for anything else, with the reason in `error`.
 ErrorCode OpenReaderPlugin(const std::string& path, std::string_view family, std::uint32_t layout,
                            const NorvoReaderPlugin** out, std::string* error);

@@ -9,7 +9,7 @@
 
 namespace norvo {
 
-// `name` is Windows-1252. -37 when no short name can be formed (no usable
+// `name` is Windows-1252. err::kBadName when no short name can be formed (no usable
 // character in the base name).
 ErrorCode ShortName(const std::string& name, std::string& out);
 

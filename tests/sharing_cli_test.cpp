@@ -42,7 +42,7 @@ class SharingCliTest : public CliHarness {
 };
 
 // Fault: a killed opener left an empty LockFile in every slot, and every
-// later open failed with -54 for good.
+// later open failed with err::kPermission for good.
 TEST_F(SharingCliTest, LockFilesOfKilledRunsNeverLockTheCatalogOut) {
   for (int slot = 0; slot < 10; ++slot) {
     std::ofstream(dir_ / (".test.nrk_" + std::to_string(slot))) << (slot % 2 == 0 ? "" : "NORVO LOCK");
