@@ -176,7 +176,7 @@ class ExifTagStore final : public TagStore {
     for (const TextTag& t : kUcs2TextTags) {
       if (t.tag != v.tag) continue;
       // These tags are little-endian UCS-2 whatever the file's byte order.
-      list_.addText(t.key, TextFromUcs2(v.bytes, ByteOrder::kIntel));
+      list_.addText(t.key, TextFromUcs2(v.bytes, Endian::kLittle));
       return true;
     }
     switch (v.tag) {

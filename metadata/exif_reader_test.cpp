@@ -204,7 +204,7 @@ TEST(RealPhotos, TiffFile) {
     // Raw items keep the file's byte order.
     std::ifstream in(Photo("Arbitro.tiff"), std::ios::binary);
     char order = static_cast<char>(in.get());
-    ByteOrder bo = order == 'M' ? ByteOrder::kMotorola : ByteOrder::kIntel;
+    Endian bo = order == 'M' ? Endian::kBig : Endian::kLittle;
     std::uint32_t w = width->size() == 2 ? GetU16(*width, 0, bo) : GetU32(*width, 0, bo);
     EXPECT_EQ(std::to_string(w), peer["ImageWidth"]);
   }
@@ -271,7 +271,7 @@ ImageMetadata ReadJpeg(const Bytes& bytes) {
 // Fault: a photo with an EXIF resolution of 300 and no JFIF header was
 // listed at 72 dpi.
 TEST(JpegResolution, JfifDensityElseExif) {
-  testing::TiffBuilder b(ByteOrder::kIntel);
+  testing::TiffBuilder b(Endian::kLittle);
   int main = b.addIfd();
   b.rationals(main, 0x11a, {{300, 1}});
   b.rationals(main, 0x11b, {{300, 1}});

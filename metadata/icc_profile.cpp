@@ -36,7 +36,7 @@ std::string IccProfileDescription(std::span<const std::uint8_t> profile) {
       std::uint32_t length = t.u32be();
       std::uint32_t at = t.u32be();
       if (!t.ok() || at > size || length > size - at) return {};
-      return TextFromUcs2(profile.subspan(offset + at, length), ByteOrder::kMotorola);
+      return TextFromUcs2(profile.subspan(offset + at, length), Endian::kBig);
     }
     return {};
   }

@@ -47,7 +47,7 @@ Bytes Deflated(const Bytes& in) {
 }
 
 // An EXIF block: Make "Nokia", IFD0 at 300 dpi, IFD1 at 72.
-Bytes ExifBlock(ByteOrder order = ByteOrder::kIntel) {
+Bytes ExifBlock(Endian order = Endian::kLittle) {
   TiffBuilder b(order);
   int main = b.addIfd();
   int thumb = b.addIfd();
@@ -100,7 +100,7 @@ TEST(PngMetadata, ExifChunkAnywhereReadOnce) {
   };
   const Case cases[] = {
       {"before the image data", Png({PngChunk("eXIf", ExifBlock()), idat})},
-      {"after the image data", Png({idat, PngChunk("eXIf", ExifBlock(ByteOrder::kMotorola))})},
+      {"after the image data", Png({idat, PngChunk("eXIf", ExifBlock(Endian::kBig))})},
       {"with JPEG's Exif prefix", Png({PngChunk("eXIf", Cat({{'E', 'x', 'i', 'f', 0, 0}, ExifBlock()}))})},
       // vips writes it twice, before and after the image data; reading both
       // would add every text twice.
@@ -164,7 +164,7 @@ TEST(PngMetadata, HexadecimalProfilesWhenNothingBetter) {
   EXPECT_EQ(*m.list.find(kKeyXmp, 1), kXmp);
 
   // With an eXIf chunk as well, only the chunk is read.
-  TiffBuilder other(ByteOrder::kIntel);
+  TiffBuilder other(Endian::kLittle);
   other.ascii(other.addIfd(), kTagMake, "Other");
   m = ReadPng(Png({PngChunk("zTXt", RawProfile("exif", exif)), PngChunk("eXIf", other.build())}));
   EXPECT_EQ(Maker(m), "Other");
@@ -178,7 +178,7 @@ TEST(PngMetadata, HexadecimalProfilesWhenNothingBetter) {
 
 TEST(PngMetadata, OwnProfileAndResolutionWinOverTheExif) {
   // pHYs: 11811 pixels per metre, 300 per inch; the EXIF says 96.
-  TiffBuilder b(ByteOrder::kIntel);
+  TiffBuilder b(Endian::kLittle);
   int main = b.addIfd();
   b.rationals(main, 0x11a, {{96, 1}});
   Bytes phys;
@@ -240,7 +240,7 @@ TEST(WebpMetadata, ExifXmpAndProfileChunks) {
   const Bytes profile = Of("icc bytes");
   for (bool prefixed : {false, true}) {
     SCOPED_TRACE(prefixed);
-    Bytes exif = prefixed ? Cat({{'E', 'x', 'i', 'f', 0, 0}, ExifBlock()}) : ExifBlock(ByteOrder::kMotorola);
+    Bytes exif = prefixed ? Cat({{'E', 'x', 'i', 'f', 0, 0}, ExifBlock()}) : ExifBlock(Endian::kBig);
     ImageMetadata m = ReadWebp(Webp({WebpChunk("VP8X", Bytes(10, 0)), WebpChunk("ICCP", profile),
                                      WebpChunk("VP8 ", Bytes(31, 0)), WebpChunk("XMP ", odd_xmp),
                                      WebpChunk("EXIF", exif)}));

@@ -117,7 +117,7 @@ MakerNotePlace PlaceMakerNote(const ByteSource& source, const IfdWalk& walk, std
     }
     case kCameraAsahi:
       place.walk = true;
-      place.order = ByteOrder::kMotorola;
+      place.order = Endian::kBig;
       return place;
     case kCameraPentax: {
       place.walk = true;
@@ -126,8 +126,8 @@ MakerNotePlace PlaceMakerNote(const ByteSource& source, const IfdWalk& walk, std
       std::array<std::uint8_t, kPentaxHeaderSize> header{};
       if (source.readAt(walk.base + note_offset, header) == err::kNone && header[0] == 'A' && header[1] == 'O' &&
           header[2] == 'C' && header[3] == 0) {
-        if (header[4] == 'M' && header[5] == 'M') place.order = ByteOrder::kMotorola;
-        if (header[4] == 'I' && header[5] == 'I') place.order = ByteOrder::kIntel;
+        if (header[4] == 'M' && header[5] == 'M') place.order = Endian::kBig;
+        if (header[4] == 'I' && header[5] == 'I') place.order = Endian::kLittle;
       }
       return place;
     }

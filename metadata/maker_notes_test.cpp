@@ -16,7 +16,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-TagValue Note(std::uint16_t tag, std::uint16_t type, const Bytes& bytes, ByteOrder order = ByteOrder::kIntel) {
+TagValue Note(std::uint16_t tag, std::uint16_t type, const Bytes& bytes, Endian order = Endian::kLittle) {
   return testing::MakeTagValue(tag, type, bytes, kTagMakerNote, order);
 }
 
@@ -106,14 +106,14 @@ TEST(NikonRules, LensAndNumbers) {
   EXPECT_EQ(ShortOf(list, kTagSaturation), 0xFF);
 }
 
-Bytes Shorts(std::vector<std::uint16_t> values, ByteOrder order) {
+Bytes Shorts(std::vector<std::uint16_t> values, Endian order) {
   ByteWriter w;
-  for (auto v : values) order == ByteOrder::kIntel ? w.u16le(v) : w.u16be(v);
+  for (auto v : values) order == Endian::kLittle ? w.u16le(v) : w.u16be(v);
   return w.take();
 }
 
 TEST(CanonRules, ArraysReadOnlyAsFarAsTheirLength) {
-  for (ByteOrder order : {ByteOrder::kIntel, ByteOrder::kMotorola}) {
+  for (Endian order : {Endian::kLittle, Endian::kBig}) {
     std::vector<std::uint16_t> settings(26, 0);
     settings[0] = 52;
     settings[16] = 15;  // ISO "Auto"
@@ -151,24 +151,24 @@ TEST(CanonRules, EasyModeAndUnknownCodes) {
   settings[16] = 14;  // no ISO for code 14
   settings[11] = 11;  // easy mode 11 when the exposure mode is 0: "Panoramic Mode"
   MetadataList list;
-  ApplyCanonRules(list, Note(1, 3, Shorts(settings, ByteOrder::kIntel)));
+  ApplyCanonRules(list, Note(1, 3, Shorts(settings, Endian::kLittle)));
   EXPECT_EQ(ShortOf(list, kTagIso), -1);
   EXPECT_EQ(ShortOf(list, kTagExposureProgram), 27);
   settings[11] = 12;  // past the easy-mode table
   MetadataList none;
-  ApplyCanonRules(none, Note(1, 3, Shorts(settings, ByteOrder::kIntel)));
+  ApplyCanonRules(none, Note(1, 3, Shorts(settings, Endian::kLittle)));
   EXPECT_EQ(ShortOf(none, kTagExposureProgram), -1);
   // An unknown white balance reads as 0 ("Auto"), not as nothing.
   std::vector<std::uint16_t> shot{16, 0, 0, 0, 0, 0, 0, 7};
-  ApplyCanonRules(none, Note(4, 3, Shorts(shot, ByteOrder::kIntel)));
+  ApplyCanonRules(none, Note(4, 3, Shorts(shot, Endian::kLittle)));
   EXPECT_EQ(ShortOf(none, kTagLightSource), 0);
 }
 
 TEST(PentaxRules, UnknownCodesKeepNothing) {
   for (std::uint16_t code : {25, 999, 0xFFFF}) {
     MetadataList list;
-    ApplyPentaxRules(list, Note(0x14, 3, Shorts({code}, ByteOrder::kIntel)));
-    ApplyPentaxRules(list, Note(0x19, 3, Shorts({code}, ByteOrder::kIntel)));
+    ApplyPentaxRules(list, Note(0x14, 3, Shorts({code}, Endian::kLittle)));
+    ApplyPentaxRules(list, Note(0x19, 3, Shorts({code}, Endian::kLittle)));
     ApplyPentaxRules(list, Note(0x3f, 1, Bytes{3}));  // a lens needs two bytes
     EXPECT_TRUE(list.empty()) << code;
   }
@@ -176,7 +176,7 @@ TEST(PentaxRules, UnknownCodesKeepNothing) {
 
 TEST(MakerNotePlace, NikonHeadersAndUnknownMakers) {
   IfdWalk walk;
-  walk.order = ByteOrder::kIntel;
+  walk.order = Endian::kLittle;
   walk.base = 0;
   Bytes file(64, 0);
   const char nikon[] = "Nikon";
@@ -190,7 +190,7 @@ TEST(MakerNotePlace, NikonHeadersAndUnknownMakers) {
   MakerNotePlace p = PlaceMakerNote(source, walk, 20);
   EXPECT_TRUE(p.walk);
   EXPECT_EQ(p.base, 30);
-  EXPECT_EQ(p.order, ByteOrder::kMotorola);
+  EXPECT_EQ(p.order, Endian::kBig);
   EXPECT_EQ(p.offset, 8u);
   // Version 1: the IFD follows the eight-byte header, offsets as the file's.
   file[26] = 1;

@@ -21,14 +21,14 @@ using testing::Rationals;
 
 using Bytes = std::vector<std::uint8_t>;
 
-TagValue Value(std::uint16_t tag, std::uint16_t type, const Bytes& bytes, ByteOrder order = ByteOrder::kMotorola) {
+TagValue Value(std::uint16_t tag, std::uint16_t type, const Bytes& bytes, Endian order = Endian::kBig) {
   return testing::MakeTagValue(tag, type, bytes, kTagExifIfd, order);
 }
 
 TEST(Normalisation, IsoTakesTheLastNonZeroValue) {
   MetadataList list;
   Bytes le{0, 0, 200, 0};  // 0, 200 little-endian
-  EXPECT_TRUE(NormaliseValue(list, ExifKey(kTagIso), Value(kTagIso, 3, le, ByteOrder::kIntel)));
+  EXPECT_TRUE(NormaliseValue(list, ExifKey(kTagIso), Value(kTagIso, 3, le, Endian::kLittle)));
   EXPECT_EQ(*list.find(ExifKey(kTagIso), 1), (Bytes{0, 200}));
   Bytes zeros{0, 0, 0, 0};
   MetadataList none;

@@ -14,7 +14,7 @@
 namespace norvo::metadata::testing {
 
 inline TagValue MakeTagValue(std::uint16_t tag, std::uint16_t type, const std::vector<std::uint8_t>& bytes,
-                             std::uint16_t ifd, ByteOrder order) {
+                             std::uint16_t ifd, Endian order) {
   TagValue v;
   v.tag = tag;
   v.type = type;

@@ -28,7 +28,7 @@ class TiffLayout {
 
   bool parse() {
     if (!IsTiffHeader(bytes_)) return false;
-    order_ = bytes_[0] == 'I' ? ByteOrder::kIntel : ByteOrder::kMotorola;
+    order_ = bytes_[0] == 'I' ? Endian::kLittle : Endian::kBig;
     ifd_ = GetU32(bytes_, 4, order_);
     if (ifd_ < kTiffHeaderSize || ifd_ > bytes_.size() || bytes_.size() - ifd_ < 2) return false;
     std::uint16_t count = GetU16(bytes_, ifd_, order_);
@@ -66,14 +66,14 @@ class TiffLayout {
     return bytes_.subspan(e.value, size);
   }
 
-  ByteOrder order() const { return order_; }
+  Endian order() const { return order_; }
   std::uint32_t firstIfd() const { return ifd_; }
   std::uint32_t nextIfd() const { return next_ifd_; }
   const std::vector<Entry>& entries() const { return entries_; }
 
  private:
   std::span<const std::uint8_t> bytes_;
-  ByteOrder order_ = ByteOrder::kIntel;
+  Endian order_ = Endian::kLittle;
   std::uint32_t ifd_ = 0;
   std::uint32_t next_ifd_ = 0;
   std::vector<Entry> entries_;
@@ -83,16 +83,16 @@ class TiffLayout {
 // order and grown at the end.
 class TiffOutput {
  public:
-  TiffOutput(std::span<const std::uint8_t> original, ByteOrder order)
+  TiffOutput(std::span<const std::uint8_t> original, Endian order)
       : bytes_(original.begin(), original.end()), order_(order) {}
 
   void put16(std::size_t at, std::uint16_t v) {
     FixedBytes f(bytes_);
-    order_ == ByteOrder::kIntel ? f.setU16le(at, v) : f.setU16be(at, v);
+    order_ == Endian::kLittle ? f.setU16le(at, v) : f.setU16be(at, v);
   }
   void put32(std::size_t at, std::uint32_t v) {
     FixedBytes f(bytes_);
-    order_ == ByteOrder::kIntel ? f.setU32le(at, v) : f.setU32be(at, v);
+    order_ == Endian::kLittle ? f.setU32le(at, v) : f.setU32be(at, v);
   }
   // Appends `data` word-aligned; its offset, or 0 past 32-bit offsets.
   std::uint32_t append(std::span<const std::uint8_t> data) {
@@ -106,7 +106,7 @@ class TiffOutput {
 
  private:
   std::vector<std::uint8_t> bytes_;
-  ByteOrder order_;
+  Endian order_;
 };
 
 // Where one of the two values goes, and the entry that points at it.

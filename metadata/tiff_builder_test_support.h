@@ -20,7 +20,7 @@ using Bytes = std::vector<std::uint8_t>;
 // the layout is known.
 class TiffBuilder {
  public:
-  explicit TiffBuilder(ByteOrder order) : order_(order) {}
+  explicit TiffBuilder(Endian order) : order_(order) {}
 
   int addIfd(Bytes prefix = {}) {
     ifds_.push_back({});
@@ -73,7 +73,7 @@ class TiffBuilder {
       pos += static_cast<std::uint32_t>(2 + kIfdEntrySize * ifds_[i].entries.size() + 4);
     }
     Bytes out;
-    out.push_back(order_ == ByteOrder::kIntel ? 'I' : 'M');
+    out.push_back(order_ == Endian::kLittle ? 'I' : 'M');
     out.push_back(out[0]);
     put16(out, 42);
     put32(out, ifds_.empty() ? 0 : at[0]);
@@ -111,12 +111,12 @@ class TiffBuilder {
 
   void put16(Bytes& b, std::uint16_t v) const {
     ByteWriter w;
-    order_ == ByteOrder::kIntel ? w.u16le(v) : w.u16be(v);
+    order_ == Endian::kLittle ? w.u16le(v) : w.u16be(v);
     b.insert(b.end(), w.buffer().begin(), w.buffer().end());
   }
   void put32(Bytes& b, std::uint32_t v) const {
     ByteWriter w;
-    order_ == ByteOrder::kIntel ? w.u32le(v) : w.u32be(v);
+    order_ == Endian::kLittle ? w.u32le(v) : w.u32be(v);
     b.insert(b.end(), w.buffer().begin(), w.buffer().end());
   }
 
@@ -132,7 +132,7 @@ class TiffBuilder {
     std::vector<Entry> entries;
     int next = -1;
   };
-  ByteOrder order_;
+  Endian order_;
   std::vector<Ifd> ifds_;
 };
 

@@ -9,11 +9,11 @@ ErrorCode ReadTiffHeader(const ByteSource& source, std::int64_t base, IfdWalk* w
   std::array<std::uint8_t, kTiffHeaderSize> header{};
   ErrorCode e = source.readAt(base, header);
   if (e != err::kNone) return e;
-  ByteOrder order;
+  Endian order;
   if (header[0] == 'I' && header[1] == 'I') {
-    order = ByteOrder::kIntel;
+    order = Endian::kLittle;
   } else if (header[0] == 'M' && header[1] == 'M') {
-    order = ByteOrder::kMotorola;
+    order = Endian::kBig;
   } else {
     return err::kParam;
   }
@@ -71,7 +71,7 @@ void WalkMakerNote(const ByteSource& source, IfdWalk& walk, std::span<const std:
     return;
   }
   if (!place.walk) return;
-  ByteOrder saved_order = walk.order;
+  Endian saved_order = walk.order;
   std::int64_t saved_base = walk.base;
   walk.order = place.order;
   walk.base = place.base;

@@ -29,7 +29,7 @@ inline constexpr std::uint64_t kMaxValueBytesPerFile = 64u << 20;
 
 // The walk context, one per file (a JPEG's EXIF segments share one).
 struct IfdWalk {
-  ByteOrder order = ByteOrder::kIntel;
+  Endian order = Endian::kLittle;
   std::int64_t base = 0;     // position of the TIFF header in the source
   std::uint32_t camera = 0;  // camera code from the Make tag
   int visited_count = 0;
@@ -47,7 +47,7 @@ struct MakerNotePlace {
   bool walk = false;     // false: the note is not walked
   bool keep_raw = false; // true: the whole note is kept under its bare tag
   std::int64_t base = 0; // offsets inside the note are relative to this
-  ByteOrder order = ByteOrder::kIntel;
+  Endian order = Endian::kLittle;
   std::uint32_t offset = 0;  // the note's first IFD, relative to base
 };
 

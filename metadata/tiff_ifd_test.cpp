@@ -49,7 +49,7 @@ std::uint16_t Short(const MetadataList& list, std::uint32_t key) {
   return v;
 }
 
-class BothOrders : public ::testing::TestWithParam<ByteOrder> {};
+class BothOrders : public ::testing::TestWithParam<Endian> {};
 
 TEST_P(BothOrders, RoutesMainExifAndGpsValues) {
   TiffBuilder b(GetParam());
@@ -223,11 +223,11 @@ TEST_P(BothOrders, ResolutionOfTheFirstIfd) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Tiff, BothOrders, ::testing::Values(ByteOrder::kIntel, ByteOrder::kMotorola));
+INSTANTIATE_TEST_SUITE_P(Tiff, BothOrders, ::testing::Values(Endian::kLittle, Endian::kBig));
 
 TEST(IfdWalkLimits, LoopsAndLongChainsEnd) {
   // IFD0 -> IFD1 -> IFD0: each is walked once.
-  TiffBuilder b(ByteOrder::kIntel);
+  TiffBuilder b(Endian::kLittle);
   int a = b.addIfd();
   int c = b.addIfd();
   b.longs(a, 0x9001, {1});
@@ -239,7 +239,7 @@ TEST(IfdWalkLimits, LoopsAndLongChainsEnd) {
   EXPECT_EQ(m.list.count(0x9002), 1);
 
   // A chain of 20 IFDs: only the first 16 are walked.
-  TiffBuilder chain(ByteOrder::kMotorola);
+  TiffBuilder chain(Endian::kBig);
   for (int i = 0; i < 20; ++i) {
     int ifd = chain.addIfd();
     chain.longs(ifd, static_cast<std::uint16_t>(0x1000 + i), {static_cast<std::uint32_t>(i)});
@@ -250,7 +250,7 @@ TEST(IfdWalkLimits, LoopsAndLongChainsEnd) {
   EXPECT_EQ(m.list.count(0x1000 + kMaxIfdsPerFile), 0);
 
   // A sub-IFD pointing at its own IFD is not walked again.
-  TiffBuilder self(ByteOrder::kIntel);
+  TiffBuilder self(Endian::kLittle);
   int s = self.addIfd();
   self.longs(s, 0x9001, {1});
   self.link(s, kTagExifIfd, s);
@@ -259,20 +259,20 @@ TEST(IfdWalkLimits, LoopsAndLongChainsEnd) {
 
 TEST(IfdWalkLimits, EntryCountAndTypeLimits) {
   // 201 entries: the IFD is not read at all.
-  TiffBuilder big(ByteOrder::kIntel);
+  TiffBuilder big(Endian::kLittle);
   int ifd = big.addIfd();
   for (int i = 0; i <= kMaxIfdEntries; ++i) big.longs(ifd, static_cast<std::uint16_t>(0x1000 + i), {1});
   EXPECT_TRUE(ReadTiff(big.build()).list.empty());
 
   // Exactly 200 entries are all read.
-  TiffBuilder full(ByteOrder::kIntel);
+  TiffBuilder full(Endian::kLittle);
   ifd = full.addIfd();
   for (int i = 0; i < kMaxIfdEntries; ++i) full.longs(ifd, static_cast<std::uint16_t>(0x1000 + i), {1});
   EXPECT_EQ(ReadTiff(full.build()).list.itemCount(), kMaxIfdEntries);
 
   // A type-13 entry in the EXIF IFD ends the whole walk: later EXIF entries
   // and the main IFD's entries after the EXIF pointer are not read.
-  TiffBuilder bad(ByteOrder::kMotorola);
+  TiffBuilder bad(Endian::kBig);
   int main = bad.addIfd();
   int exif = bad.addIfd();
   bad.longs(main, 0x100, {1});
@@ -289,7 +289,7 @@ TEST(IfdWalkLimits, EntryCountAndTypeLimits) {
 }
 
 TEST(IfdWalkLimits, BadOffsetsAndHugeCountsAreSkipped) {
-  TiffBuilder b(ByteOrder::kIntel);
+  TiffBuilder b(Endian::kLittle);
   int main = b.addIfd();
   b.raw(main, 0x9001, 4, 2, {0xF0, 0xFF, 0xFF, 0x7F});           // 8 bytes at an offset past the end
   b.raw(main, 0x9002, 12, 0xFFFFFFFFu, {0x08, 0x00, 0x00, 0x00});  // count × size overflows 32 bits
@@ -315,7 +315,7 @@ TEST(IfdWalkLimits, SharedLargeValuesAreReadWithinTheFilesBudget) {
   // 199 MB; the walk stops reading values at its budget.
   constexpr std::uint32_t kBlob = 1u << 20;
   constexpr int kPointers = kMaxIfdEntries - 1;
-  TiffBuilder b(ByteOrder::kIntel);
+  TiffBuilder b(Endian::kLittle);
   int main = b.addIfd();
   Bytes offset;
   b.put32(offset, static_cast<std::uint32_t>(kTiffHeaderSize + 2 + kIfdEntrySize * (kPointers + 1) + 4));
@@ -332,7 +332,7 @@ TEST(IfdWalkLimits, SharedLargeValuesAreReadWithinTheFilesBudget) {
 
 TEST(IfdWalkRouting, OrientationOutsideOneToEightIsZero) {
   for (std::uint16_t value : {0, 1, 8, 9, 300}) {
-    TiffBuilder b(ByteOrder::kMotorola);
+    TiffBuilder b(Endian::kBig);
     int main = b.addIfd();
     b.shorts(main, kTagOrientation, {value});
     EXPECT_EQ(ReadTiff(b.build()).orientation, value >= 1 && value <= 8 ? value : 0) << value;
@@ -344,7 +344,7 @@ TEST(IfdWalkRouting, OrientationOutsideOneToEightIsZero) {
 TEST(IfdWalkRouting, OrientationComesFromTheFirstIfdOnly) {
   for (int ifd0 : {1, 0}) {  // 0: IFD0 has no Orientation
     SCOPED_TRACE(ifd0);
-    TiffBuilder b(ByteOrder::kIntel);
+    TiffBuilder b(Endian::kLittle);
     int main = b.addIfd();
     int exif = b.addIfd();
     int thumb = b.addIfd();
@@ -361,7 +361,7 @@ TEST(IfdWalkRouting, ColourProfileChoice) {
   // An embedded profile in the first IFD wins over the colour space.
   Bytes icc(140, 0);
   {
-    TiffBuilder b(ByteOrder::kIntel);
+    TiffBuilder b(Endian::kLittle);
     int main = b.addIfd();
     int exif = b.addIfd();
     b.undefined(main, kTagIccProfile, icc);
@@ -373,7 +373,7 @@ TEST(IfdWalkRouting, ColourProfileChoice) {
   }
   // A profile in a later IFD of the chain is not the image's.
   {
-    TiffBuilder b(ByteOrder::kIntel);
+    TiffBuilder b(Endian::kLittle);
     int main = b.addIfd();
     int second = b.addIfd();
     b.longs(main, 0x100, {1});
@@ -386,7 +386,7 @@ TEST(IfdWalkRouting, ColourProfileChoice) {
   for (auto [space, index, want] : {std::tuple{1, "R98", ProfileChoice::kSrgb},
                                     std::tuple{0xFFFF, "R03", ProfileChoice::kAdobeRgb},
                                     std::tuple{0xFFFF, "THM", ProfileChoice::kNone}}) {
-    TiffBuilder b(ByteOrder::kMotorola);
+    TiffBuilder b(Endian::kBig);
     int main = b.addIfd();
     int exif = b.addIfd();
     int interop = b.addIfd();
@@ -403,7 +403,7 @@ TEST(IfdWalkRouting, ColourProfileChoice) {
 }
 
 // A maker note IFD in the EXIF IFD of a file made by `make`.
-ImageMetadata WithMakerNote(const std::string& make, ByteOrder order, void (*fill)(TiffBuilder&, int),
+ImageMetadata WithMakerNote(const std::string& make, Endian order, void (*fill)(TiffBuilder&, int),
                             Bytes prefix = {}) {
   TiffBuilder b(order);
   int main = b.addIfd();
@@ -426,11 +426,11 @@ TEST(MakerNoteRouting, CanonNoteFeedsThePhotoFieldsOnlyInCanonFiles) {
     settings[16] = 19;  // ISO 400
     b.shorts(note, 1, settings);
   };
-  for (ByteOrder order : {ByteOrder::kIntel, ByteOrder::kMotorola}) {
+  for (Endian order : {Endian::kLittle, Endian::kBig}) {
     EXPECT_EQ(Short(WithMakerNote("Canon", order, fill).list, ExifKey(kTagIso)), 400);
   }
   // An unknown maker's note is not walked at all.
-  ImageMetadata other = WithMakerNote("Someone", ByteOrder::kIntel, fill);
+  ImageMetadata other = WithMakerNote("Someone", Endian::kLittle, fill);
   EXPECT_EQ(Short(other.list, ExifKey(kTagIso)), 100);
   EXPECT_EQ(other.list.count(1), 0);
 }
@@ -438,7 +438,7 @@ TEST(MakerNoteRouting, CanonNoteFeedsThePhotoFieldsOnlyInCanonFiles) {
 TEST(MakerNoteRouting, NikonNoteWithItsOwnTiffHeader) {
   // The note: "Nikon\0", version 2.10, two bytes, then a TIFF structure in
   // its own byte order whose offsets count from that header.
-  TiffBuilder note(ByteOrder::kMotorola);
+  TiffBuilder note(Endian::kBig);
   int ifd = note.addIfd();
   note.shorts(ifd, 0x2, {0, 800});
   note.rationals(ifd, 0x84, {{180, 10}, {700, 10}, {35, 10}, {45, 10}});  // a value past the IFD
@@ -446,7 +446,7 @@ TEST(MakerNoteRouting, NikonNoteWithItsOwnTiffHeader) {
   Bytes inner = note.build();
   body.insert(body.end(), inner.begin(), inner.end());
 
-  TiffBuilder b(ByteOrder::kIntel);
+  TiffBuilder b(Endian::kLittle);
   int main = b.addIfd();
   int exif = b.addIfd();
   b.ascii(main, kTagMake, "NIKON CORPORATION");
@@ -462,16 +462,16 @@ TEST(MakerNoteRouting, NikonNoteWithItsOwnTiffHeader) {
 TEST(MakerNoteRouting, PentaxMinoltaAndOlympusNotes) {
   // "AOC\0" and the note's byte order come before the IFD.
   auto pentax = [](TiffBuilder& b, int note) { b.shorts(note, 0x14, {12}); };  // ISO 400
-  ImageMetadata m = WithMakerNote("PENTAX Corporation", ByteOrder::kMotorola, pentax, {'A', 'O', 'C', 0, 'M', 'M'});
+  ImageMetadata m = WithMakerNote("PENTAX Corporation", Endian::kBig, pentax, {'A', 'O', 'C', 0, 'M', 'M'});
   EXPECT_EQ(Short(m.list, ExifKey(kTagIso)), 400);
 
   // Asahi notes are big-endian whatever the file's order.
-  TiffBuilder asahi_note(ByteOrder::kMotorola);
+  TiffBuilder asahi_note(Endian::kBig);
   int n = asahi_note.addIfd();
   asahi_note.shorts(n, 0x14, {6});
   Bytes nb = asahi_note.build();
   Bytes ifd_only(nb.begin() + kTiffHeaderSize, nb.end());  // offsets in it are unused
-  TiffBuilder b(ByteOrder::kIntel);
+  TiffBuilder b(Endian::kLittle);
   int main = b.addIfd();
   int exif = b.addIfd();
   b.ascii(main, kTagMake, "Asahi Optical Co.,Ltd");
@@ -481,18 +481,18 @@ TEST(MakerNoteRouting, PentaxMinoltaAndOlympusNotes) {
 
   // Minolta's preview tags are kept under their bare numbers.
   auto minolta = [](TiffBuilder& b, int note) { b.longs(note, 0x88, {99}); };
-  EXPECT_EQ(WithMakerNote("Konica Minolta Camera, Inc.", ByteOrder::kIntel, minolta).list.count(0x88), 1);
+  EXPECT_EQ(WithMakerNote("Konica Minolta Camera, Inc.", Endian::kLittle, minolta).list.count(0x88), 1);
 
   // Olympus: the whole note is kept raw and not walked.
   auto olympus = [](TiffBuilder& b, int note) { b.shorts(note, 0x14, {12}); };
-  m = WithMakerNote("OLYMPUS IMAGING CORP.", ByteOrder::kIntel, olympus);
+  m = WithMakerNote("OLYMPUS IMAGING CORP.", Endian::kLittle, olympus);
   EXPECT_EQ(m.list.count(kTagMakerNote), 1);
   EXPECT_EQ(m.list.count(0x14), 0);
 }
 
 TEST(TagStore, ShutterSpeedAndExposureTimeKeepOneValue) {
   // ExposureTime first, then ShutterSpeedValue 8 (1/256): the later wins.
-  TiffBuilder b(ByteOrder::kIntel);
+  TiffBuilder b(Endian::kLittle);
   int main = b.addIfd();
   int exif = b.addIfd();
   b.link(main, kTagExifIfd, exif);
@@ -512,7 +512,7 @@ TEST(TagStore, ShutterSpeedAndExposureTimeKeepOneValue) {
 }
 
 TEST(TagStore, KodakTriesTheExifFormFirst) {
-  TiffBuilder b(ByteOrder::kIntel);
+  TiffBuilder b(Endian::kLittle);
   int main = b.addIfd();
   b.ascii(main, kTagMake, "Kodak");
   b.rationals(main, kTagExposureTime, {{1, 60}});

@@ -31,19 +31,19 @@ bool IsTiffHeader(std::span<const std::uint8_t> bytes) {
          (bytes[0] == 'M' && bytes[1] == 'M' && bytes[2] == 0 && bytes[3] == 42);
 }
 
-std::uint16_t GetU16(std::span<const std::uint8_t> bytes, std::size_t offset, ByteOrder order) {
+std::uint16_t GetU16(std::span<const std::uint8_t> bytes, std::size_t offset, Endian order) {
   ByteReader r(bytes);
   r.seek(offset);
-  return order == ByteOrder::kMotorola ? r.u16be() : r.u16le();
+  return order == Endian::kBig ? r.u16be() : r.u16le();
 }
 
-std::uint32_t GetU32(std::span<const std::uint8_t> bytes, std::size_t offset, ByteOrder order) {
+std::uint32_t GetU32(std::span<const std::uint8_t> bytes, std::size_t offset, Endian order) {
   ByteReader r(bytes);
   r.seek(offset);
-  return order == ByteOrder::kMotorola ? r.u32be() : r.u32le();
+  return order == Endian::kBig ? r.u32be() : r.u32le();
 }
 
-std::int64_t GetNumber(std::span<const std::uint8_t> bytes, std::uint16_t type, std::size_t index, ByteOrder order) {
+std::int64_t GetNumber(std::span<const std::uint8_t> bytes, std::uint16_t type, std::size_t index, Endian order) {
   std::size_t size = TiffTypeSize(type);
   if (size == 0 || index >= bytes.size() / size) return 0;
   std::size_t at = index * size;
@@ -80,7 +80,7 @@ std::string_view TextUpToNul(std::span<const std::uint8_t> bytes) {
   return text.substr(0, text.find('\0'));
 }
 
-std::string TextFromUcs2(std::span<const std::uint8_t> bytes, ByteOrder order) {
+std::string TextFromUcs2(std::span<const std::uint8_t> bytes, Endian order) {
   std::u16string wide;
   for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
     char16_t c = static_cast<char16_t>(GetU16(bytes, i, order));

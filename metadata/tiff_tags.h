@@ -13,10 +13,11 @@
 #include <string>
 #include <string_view>
 
+#include "platform/byte_io.h"
+
 namespace norvo::metadata {
 
-enum class ByteOrder : std::uint8_t { kIntel = 'I', kMotorola = 'M' };
-
+// The byte order is platform/byte_io.h's Endian: "II" kLittle, "MM" kBig.
 inline constexpr std::size_t kTiffHeaderSize = 8;  // "II" 42 or "MM" 42, then the first IFD's offset
 inline constexpr std::size_t kIfdEntrySize = 12;   // tag, type, count, value or offset
 
@@ -154,18 +155,18 @@ struct TagValue {
   std::uint32_t count = 0;
   std::uint16_t ifd = kMainIfd;  // kMainIfd, kTagExifIfd, kTagGpsIfd or kTagMakerNote
   bool first_ifd = true;         // false for IFDs reached by next-IFD links
-  ByteOrder order = ByteOrder::kIntel;
+  Endian order = Endian::kLittle;
   std::span<const std::uint8_t> bytes;  // count × type size bytes, in file order
 };
 
 // A classic TIFF header ("II" 42 or "MM" 42), either byte order.
 bool IsTiffHeader(std::span<const std::uint8_t> bytes);
 
-std::uint16_t GetU16(std::span<const std::uint8_t> bytes, std::size_t offset, ByteOrder order);
-std::uint32_t GetU32(std::span<const std::uint8_t> bytes, std::size_t offset, ByteOrder order);
+std::uint16_t GetU16(std::span<const std::uint8_t> bytes, std::size_t offset, Endian order);
+std::uint32_t GetU32(std::span<const std::uint8_t> bytes, std::size_t offset, Endian order);
 // The index-th value of a numeric type as a signed number (rationals: the
 // numerator); 0 when the value is not there.
-std::int64_t GetNumber(std::span<const std::uint8_t> bytes, std::uint16_t type, std::size_t index, ByteOrder order);
+std::int64_t GetNumber(std::span<const std::uint8_t> bytes, std::uint16_t type, std::size_t index, Endian order);
 
 // The index-th value of a RATIONAL or SRATIONAL: its numerator and
 // denominator as stored (signed types keep their sign, unsigned ones their
@@ -177,6 +178,6 @@ bool RationalValueAt(const TagValue& v, std::size_t index, double* out);
 // The bytes up to the first NUL (all of them when there is none).
 std::string_view TextUpToNul(std::span<const std::uint8_t> bytes);
 // UCS-2 in the given byte order, up to a NUL, as engine text (Windows-1252).
-std::string TextFromUcs2(std::span<const std::uint8_t> bytes, ByteOrder order);
+std::string TextFromUcs2(std::span<const std::uint8_t> bytes, Endian order);
 
 }  // namespace norvo::metadata

@@ -42,25 +42,25 @@ TEST(TiffValues, NumbersBySignAndByteOrder) {
     std::uint16_t type;
     Bytes bytes;
     std::size_t index;
-    ByteOrder order;
+    Endian order;
     std::int64_t want;
   };
   const Case cases[] = {
-      {"byte is unsigned", kTiffByte, {0xFF}, 0, ByteOrder::kIntel, 255},
-      {"sbyte is signed", kTiffSignedByte, {0xFF}, 0, ByteOrder::kIntel, -1},
-      {"short, Intel", kTiffShort, {0x01, 0x02}, 0, ByteOrder::kIntel, 0x0201},
-      {"short, Motorola", kTiffShort, {0x01, 0x02}, 0, ByteOrder::kMotorola, 0x0102},
-      {"second short", kTiffShort, {0, 0, 0xFF, 0xFF}, 1, ByteOrder::kIntel, 0xFFFF},
-      {"sshort is signed", kTiffSignedShort, {0xFF, 0xFE}, 0, ByteOrder::kMotorola, -2},
-      {"long is unsigned", kTiffLong, {0xFF, 0xFF, 0xFF, 0xFF}, 0, ByteOrder::kIntel, 0xFFFFFFFF},
-      {"slong is signed", kTiffSignedLong, {0xFF, 0xFF, 0xFF, 0xFF}, 0, ByteOrder::kIntel, -1},
-      {"rational gives its numerator", kTiffRational, {0, 0, 0, 7, 0, 0, 0, 2}, 0, ByteOrder::kMotorola, 7},
+      {"byte is unsigned", kTiffByte, {0xFF}, 0, Endian::kLittle, 255},
+      {"sbyte is signed", kTiffSignedByte, {0xFF}, 0, Endian::kLittle, -1},
+      {"short, Intel", kTiffShort, {0x01, 0x02}, 0, Endian::kLittle, 0x0201},
+      {"short, Motorola", kTiffShort, {0x01, 0x02}, 0, Endian::kBig, 0x0102},
+      {"second short", kTiffShort, {0, 0, 0xFF, 0xFF}, 1, Endian::kLittle, 0xFFFF},
+      {"sshort is signed", kTiffSignedShort, {0xFF, 0xFE}, 0, Endian::kBig, -2},
+      {"long is unsigned", kTiffLong, {0xFF, 0xFF, 0xFF, 0xFF}, 0, Endian::kLittle, 0xFFFFFFFF},
+      {"slong is signed", kTiffSignedLong, {0xFF, 0xFF, 0xFF, 0xFF}, 0, Endian::kLittle, -1},
+      {"rational gives its numerator", kTiffRational, {0, 0, 0, 7, 0, 0, 0, 2}, 0, Endian::kBig, 7},
       {"srational numerator is signed", kTiffSignedRational, {0xFF, 0xFF, 0xFF, 0xF9, 0, 0, 0, 2}, 0,
-       ByteOrder::kMotorola, -7},
-      {"floats are not numbers", kTiffFloat, {0, 0, 0x80, 0x3F}, 0, ByteOrder::kIntel, 0},
-      {"index past the end", kTiffShort, {1, 0}, 1, ByteOrder::kIntel, 0},
-      {"value shorter than its type", kTiffLong, {1, 0, 0}, 0, ByteOrder::kIntel, 0},
-      {"unknown type", 13, {1, 0, 0, 0}, 0, ByteOrder::kIntel, 0},
+       Endian::kBig, -7},
+      {"floats are not numbers", kTiffFloat, {0, 0, 0x80, 0x3F}, 0, Endian::kLittle, 0},
+      {"index past the end", kTiffShort, {1, 0}, 1, Endian::kLittle, 0},
+      {"value shorter than its type", kTiffLong, {1, 0, 0}, 0, Endian::kLittle, 0},
+      {"unknown type", 13, {1, 0, 0, 0}, 0, Endian::kLittle, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -72,7 +72,7 @@ TEST(TiffValues, Rationals) {
   auto value = [](std::uint16_t type, const Bytes& bytes) {
     TagValue v;
     v.type = type;
-    v.order = ByteOrder::kMotorola;
+    v.order = Endian::kBig;
     v.bytes = bytes;
     return v;
   };
@@ -99,8 +99,8 @@ TEST(TiffValues, Texts) {
   EXPECT_EQ(TextUpToNul(Bytes{}), "");
   // UCS-2 stops at a NUL and at an odd last byte; é becomes the one
   // Windows-1252 byte 0xE9.
-  EXPECT_EQ(TextFromUcs2(Bytes{'a', 0, 0xE9, 0, 0, 0, 'z', 0}, ByteOrder::kIntel), "a\xE9");
-  EXPECT_EQ(TextFromUcs2(Bytes{0, 'a', 0, 'b', 0}, ByteOrder::kMotorola), "ab");
+  EXPECT_EQ(TextFromUcs2(Bytes{'a', 0, 0xE9, 0, 0, 0, 'z', 0}, Endian::kLittle), "a\xE9");
+  EXPECT_EQ(TextFromUcs2(Bytes{0, 'a', 0, 'b', 0}, Endian::kBig), "ab");
 }
 
 }  // namespace
