@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "metadata/embedded_annotations.h"
+#include "metadata/annotation_payload.h"
 #include "platform/error_codes.h"
 
 namespace norvo::metadata {

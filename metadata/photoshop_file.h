@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "metadata/byte_source.h"
-#include "metadata/embedded_annotations.h"
+#include "metadata/annotation_payload.h"
 #include "metadata/image_metadata.h"
 #include "platform/error_codes.h"
 
