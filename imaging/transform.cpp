@@ -191,6 +191,52 @@ std::uint16_t RotationForOrientation(int orientation) {
   }
 }
 
+namespace {
+
+// Each code as the matrix that maps an output pixel's (x, y) to its source
+// pixel, offsets left out (the same coefficients as Rotate's): composing
+// two turns multiplies their matrices.
+struct TurnMatrix {
+  std::uint16_t code;
+  int ax, bx, ay, by;
+};
+constexpr TurnMatrix kTurnMatrices[] = {
+    {kRotateNone, 1, 0, 0, 1},          {kFlipHorizontal, -1, 0, 0, 1},   {kRotate180, -1, 0, 0, -1},
+    {kFlipVertical, 1, 0, 0, -1},       {kTranspose, 0, 1, 1, 0},         {kRotateClockwise, 0, 1, -1, 0},
+    {kTransverse, 0, -1, -1, 0},        {kRotateCounterClockwise, 0, -1, 1, 0},
+};
+
+const TurnMatrix& MatrixOf(std::uint16_t code) {
+  for (const TurnMatrix& m : kTurnMatrices) {
+    if (m.code == code) return m;
+  }
+  return kTurnMatrices[0];
+}
+
+std::uint16_t CodeOf(int ax, int bx, int ay, int by) {
+  for (const TurnMatrix& m : kTurnMatrices) {
+    if (m.ax == ax && m.bx == bx && m.ay == ay && m.by == by) return m.code;
+  }
+  return kRotateNone;
+}
+
+}  // namespace
+
+std::uint16_t ComposeRotation(std::uint16_t first, std::uint16_t then) {
+  // The picture after both: out(x) = after_first(M_then x) = source(M_first M_then x).
+  const TurnMatrix& a = MatrixOf(first);
+  const TurnMatrix& b = MatrixOf(then);
+  return CodeOf(a.ax * b.ax + a.bx * b.ay, a.ax * b.bx + a.bx * b.by, a.ay * b.ax + a.by * b.ay,
+                a.ay * b.bx + a.by * b.by);
+}
+
+std::uint16_t InverseRotation(std::uint16_t code) {
+  for (const TurnMatrix& m : kTurnMatrices) {
+    if (ComposeRotation(code, m.code) == kRotateNone) return m.code;
+  }
+  return kRotateNone;
+}
+
 ErrorCode Rotate(PixelBuffer* picture, std::uint16_t code) {
   if (code == kRotateNone || picture->empty()) return err::kNone;
   const int w = picture->width();

@@ -59,6 +59,11 @@ inline constexpr std::uint16_t kRotateCounterClockwise = RotationCode('C', 'W');
 // upright; 0 for 0, 1 and any value outside 1 to 8.
 std::uint16_t RotationForOrientation(int orientation);
 
+// The one code that does what `first` and then `then` do; the inverse of a
+// code is the code that undoes it. Unknown codes count as no turn.
+std::uint16_t ComposeRotation(std::uint16_t first, std::uint16_t then);
+std::uint16_t InverseRotation(std::uint16_t code);
+
 // Applies a rotation code. Codes 'CF', 'W ', 'WF' and 'CW' swap the sides.
 // An unknown code is err::kParam and leaves the picture alone; 0 does nothing.
 ErrorCode Rotate(PixelBuffer* picture, std::uint16_t code);

@@ -161,5 +161,30 @@ TEST(Rotate, OrientationsOutsideTheTagValuesAndTurnsThatUndoEachOther) {
   }
 }
 
+// Composing two codes must give the same pixels as turning twice, for every
+// pair; the inverse must give the picture back.
+TEST(Rotate, ComposedAndInverseCodesMatchTurningThePixels) {
+  const std::uint16_t codes[] = {kRotateNone,  kFlipHorizontal, kRotate180, kFlipVertical,
+                                 kTranspose,   kRotateClockwise, kTransverse, kRotateCounterClockwise};
+  const PixelBuffer original = testing::PatternPicture(5, 3);
+  for (std::uint16_t first : codes) {
+    for (std::uint16_t then : codes) {
+      PixelBuffer twice, once;
+      ASSERT_EQ(original.copyTo(&twice), err::kNone);
+      ASSERT_EQ(original.copyTo(&once), err::kNone);
+      ASSERT_EQ(Rotate(&twice, first), err::kNone);
+      ASSERT_EQ(Rotate(&twice, then), err::kNone);
+      ASSERT_EQ(Rotate(&once, ComposeRotation(first, then)), err::kNone);
+      ASSERT_EQ(once.width(), twice.width());
+      EXPECT_EQ(testing::MeanDifference(once, twice), 0.0) << std::hex << first << " then " << then;
+    }
+    PixelBuffer back;
+    ASSERT_EQ(original.copyTo(&back), err::kNone);
+    ASSERT_EQ(Rotate(&back, first), err::kNone);
+    ASSERT_EQ(Rotate(&back, InverseRotation(first)), err::kNone);
+    EXPECT_EQ(testing::MeanDifference(back, original), 0.0) << std::hex << first;
+  }
+}
+
 }  // namespace
 }  // namespace norvo::imaging
