@@ -421,6 +421,37 @@ void SetNaturalOrder(catalog::Catalog& catalog, bool natural) {
   catalog.markChanged();
 }
 
+ErrorCode MoveItems(catalog::Catalog& catalog, std::span<const int> cells, int before) {
+  const int count = catalog.itemCount();
+  if (before < 1 || before > count + 1) return err::kParam;
+  std::vector<bool> moving(static_cast<std::size_t>(count) + 2, false);
+  for (int cell : cells) {
+    if (cell < 1 || cell > count) return err::kParam;
+    moving[static_cast<std::size_t>(cell)] = true;
+  }
+  while (before <= count && moving[static_cast<std::size_t>(before)]) ++before;
+  std::vector<catalog::CatalogCell> order;
+  order.reserve(static_cast<std::size_t>(count));
+  auto take_moved = [&] {
+    for (int c = 1; c <= count; ++c) {
+      if (moving[static_cast<std::size_t>(c)]) order.push_back(catalog.cells[static_cast<std::size_t>(c - 1)]);
+    }
+  };
+  for (int c = 1; c <= count; ++c) {
+    if (c == before) take_moved();
+    if (!moving[static_cast<std::size_t>(c)]) order.push_back(catalog.cells[static_cast<std::size_t>(c - 1)]);
+  }
+  if (before == count + 1) take_moved();
+  if (std::equal(order.begin(), order.end(), catalog.cells.begin(),
+                 [](const catalog::CatalogCell& a, const catalog::CatalogCell& b) { return a.item_id == b.item_id; })) {
+    return err::kNone;
+  }
+  std::copy(order.begin(), order.end(), catalog.cells.begin());
+  catalog.markChanged();
+  catalog.send(catalog::Notification::kCatalogChanged);
+  return err::kNone;
+}
+
 ErrorCode SetItemHidden(catalog::Catalog& catalog, int cell, bool hidden) {
   if (cell < 1 || cell > catalog.itemCount()) return err::kParam;
   catalog::CatalogCell& c = catalog.cells[static_cast<std::size_t>(cell - 1)];

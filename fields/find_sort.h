@@ -61,6 +61,13 @@ void SetNaturalOrder(catalog::Catalog& catalog, bool natural);
 
 // Hiding: hidden items stay in the catalog and are left out of the views.
 ErrorCode SetItemHidden(catalog::Catalog& catalog, int cell, bool hidden);
+
+// Manual order: moves the items of `cells` (from 1, any order) so that they
+// stand together, in their present order, just before the item of cell
+// `before` (itemCount() + 1: at the end). When `before` is itself one of the
+// moved items, they go before the first item after it that is not moved.
+// The catalog is marked changed only when the order changed.
+ErrorCode MoveItems(catalog::Catalog& catalog, std::span<const int> cells, int before);
 int HiddenItemCount(const catalog::Catalog& catalog);
 
 // --- quick search -----------------------------------------------------------

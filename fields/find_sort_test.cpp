@@ -130,6 +130,42 @@ TEST_F(FindSortTest, EqualKeysKeepTheirOrderAndHiddenItemsStayBehind) {
   EXPECT_EQ(Ids(c), (std::vector<std::uint32_t>{img10, img2, lower, upper, hidden1, hidden2}));
 }
 
+// Manual order: the moved items keep their order among themselves, land
+// before the target, and a target that is itself moved gives way to the
+// next item that is not.
+TEST_F(FindSortTest, MovedItemsStandTogetherBeforeTheTarget) {
+  auto& c = Open();
+  std::vector<std::uint32_t> id;
+  for (const char* name : {"a", "b", "c", "d", "e"}) id.push_back(Add(c, {name}));
+  const int everything = c.itemCount() + 1;
+  struct Case {
+    std::vector<int> cells;
+    int before;
+    std::vector<int> want;  // indexes into id
+  };
+  const Case cases[] = {
+      {{4, 2}, 1, {1, 3, 0, 2, 4}},           // to the top, in their present order
+      {{1, 3}, everything, {1, 3, 4, 0, 2}},  // to the bottom
+      {{5}, 2, {0, 4, 1, 2, 3}},              // one item up
+      {{1, 4}, 3, {1, 0, 3, 2, 4}},           // from both sides into the middle
+      {{2, 3}, 3, {0, 1, 2, 3, 4}},           // before one of its own: before the next one not moved
+      {{2, 3}, 4, {0, 1, 2, 3, 4}},           // already there: nothing changes
+  };
+  for (const Case& k : cases) {
+    // Each case starts from a, b, c, d, e.
+    ASSERT_EQ(SortItems(c, field_ids::kFileName, false, false), err::kNone);
+    for (int i = 0; i < 5; ++i) ASSERT_EQ(c.cells[static_cast<std::size_t>(i)].item_id, id[static_cast<std::size_t>(i)]);
+    c.modification_stamp = 0;
+    ASSERT_EQ(MoveItems(c, k.cells, k.before), err::kNone);
+    std::vector<std::uint32_t> want;
+    for (int i : k.want) want.push_back(id[static_cast<std::size_t>(i)]);
+    EXPECT_EQ(Ids(c), want) << k.before;
+    EXPECT_EQ(c.changed(), want != id) << k.before;
+  }
+  EXPECT_EQ(MoveItems(c, std::vector<int>{6}, 1), err::kParam);
+  EXPECT_EQ(MoveItems(c, std::vector<int>{1}, everything + 1), err::kParam);
+}
+
 TEST_F(FindSortTest, NamesInEveryScriptSortInTheirOwnAlphabet) {
   auto& c = Open();
   // Added in reverse of each script's order; byte order would keep several
