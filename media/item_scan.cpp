@@ -375,6 +375,39 @@ struct Job {
 
 }  // namespace
 
+ErrorCode ScanTarget(catalog::Catalog& catalog, std::uint32_t item_id, std::string* path, std::uint32_t* type_code) {
+  const int cell = catalog.cellOf(item_id);
+  catalog::ItemRecord record;
+  if (cell == 0 || catalog::GetItemRecord(catalog, cell, catalog::kWithoutOptionalParts, record) != err::kNone) {
+    return err::kParam;
+  }
+  *type_code = record.type_code;
+  return catalog::LocateItemFile(catalog, cell, *path);
+}
+
+ErrorCode ApplyScanOutcome(catalog::Catalog& catalog, std::uint32_t item_id, ErrorCode scan_error,
+                           const ScanResult& result, bool rebuild, ScanOutcome* outcome) {
+  const int cell = catalog.cellOf(item_id);
+  if (cell == 0) {
+    *outcome = ScanOutcome::kSkipped;
+    return err::kNone;
+  }
+  if (scan_error != err::kNone) {
+    *outcome = ScanOutcome::kFailed;
+    // A file that is there but cannot be read is recorded as such, with
+    // what could be learned; a missing one leaves the item pending.
+    if (scan_error == err::kFileNotFound || scan_error == err::kParam || scan_error == err::kFolderNotFound) {
+      return err::kNone;
+    }
+    return ApplyFailedScan(catalog, cell, result, scan_error);
+  }
+  CallHook(item_id);
+  const ErrorCode e = ApplyScanResult(catalog, cell, result, rebuild);
+  CallHook(0);
+  *outcome = ScanOutcome::kScanned;
+  return e;
+}
+
 ErrorCode ScanItems(catalog::Catalog& catalog, std::span<const std::uint32_t> item_ids, int jobs,
                     const ScanOptions& options, const ScanProgress& progress, ScanSummary* summary) {
   ScanSummary local;
@@ -387,15 +420,7 @@ ErrorCode ScanItems(catalog::Catalog& catalog, std::span<const std::uint32_t> it
   for (std::size_t i = 0; i < item_ids.size(); ++i) {
     Job& j = work[i];
     j.item_id = item_ids[i];
-    int cell = catalog.cellOf(j.item_id);
-    catalog::ItemRecord record;
-    if (cell == 0 || catalog::GetItemRecord(catalog, cell, catalog::kWithoutOptionalParts, record) != err::kNone) {
-      j.error = err::kParam;
-      j.done = true;
-      continue;
-    }
-    j.type_code = record.type_code;
-    if (ErrorCode e = catalog::LocateItemFile(catalog, cell, j.path); e != err::kNone) {
+    if (ErrorCode e = ScanTarget(catalog, j.item_id, &j.path, &j.type_code); e != err::kNone) {
       j.error = e;
       j.done = true;
     }
@@ -430,30 +455,20 @@ ErrorCode ScanItems(catalog::Catalog& catalog, std::span<const std::uint32_t> it
       finished.wait(lock, [&] { return work[i].done; });
     }
     Job& j = work[i];
-    int cell = catalog.cellOf(j.item_id);
-    if (cell == 0) {
-      ++s.skipped;
-    } else if (j.error != err::kNone) {
-      ++s.failed;
-      s.failures.emplace_back(j.item_id, j.error);
-      // A file that is there but cannot be read is recorded as such, with
-      // what could be learned; a missing one leaves the item pending.
-      if (j.error != err::kFileNotFound && j.error != err::kParam && j.error != err::kFolderNotFound) {
-        if (ErrorCode e = ApplyFailedScan(catalog, cell, j.result, j.error); e != err::kNone) {
-          result = e;
-          break;
-        }
-      }
-    } else {
-      CallHook(j.item_id);
-      ErrorCode e = ApplyScanResult(catalog, cell, j.result, options.rebuild);
-      CallHook(0);
-      if (e != err::kNone) {
-        // The catalog itself failed (scratch file full, ...): stop here.
-        result = e;
+    ScanOutcome outcome = ScanOutcome::kSkipped;
+    if (ErrorCode e = ApplyScanOutcome(catalog, j.item_id, j.error, j.result, options.rebuild, &outcome);
+        e != err::kNone) {
+      // The catalog itself failed (scratch file full, ...): stop here.
+      result = e;
+      break;
+    }
+    switch (outcome) {
+      case ScanOutcome::kScanned: ++s.scanned; break;
+      case ScanOutcome::kSkipped: ++s.skipped; break;
+      case ScanOutcome::kFailed:
+        ++s.failed;
+        s.failures.emplace_back(j.item_id, j.error);
         break;
-      }
-      ++s.scanned;
     }
     j.result = ScanResult{};  // release the thumbnail and metadata early
     if (progress && progress(ProgressPhase::kStep, static_cast<int>(i) + 1, total) != 0) {

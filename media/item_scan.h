@@ -96,6 +96,22 @@ ErrorCode ApplyFailedScan(catalog::Catalog& catalog, int cell, const ScanResult&
 // The error a failed scan recorded for the item; 0 when none.
 ErrorCode ScanErrorOf(const catalog::ItemRecord& record);
 
+// What a scan of one item needs, looked up on the catalog's thread: the
+// path of its file and its type. err::kParam when the item is gone or its
+// record cannot be read; the errors of LocateItemFile when the file is not
+// where the catalog says.
+ErrorCode ScanTarget(catalog::Catalog& catalog, std::uint32_t item_id, std::string* path, std::uint32_t* type_code);
+
+// What became of one item's scan, as ScanItems counts it.
+enum class ScanOutcome { kScanned, kFailed, kSkipped };
+// Applies what ScanFile gave for the item (on the catalog's thread): the
+// result when `scan_error` is 0; else the failure is recorded with what could
+// be learned, except for a missing file, which leaves the item pending.
+// Returns the catalog's own error (scratch file full ...), which should stop
+// the scan; *outcome says how the item counts.
+ErrorCode ApplyScanOutcome(catalog::Catalog& catalog, std::uint32_t item_id, ErrorCode scan_error,
+                           const ScanResult& result, bool rebuild, ScanOutcome* outcome);
+
 // Scans the item of `cell`: locates its file, ScanFile, ApplyScanResult.
 // When the file cannot be read the item stays as it is and keeps its
 // not-yet-scanned bit.
