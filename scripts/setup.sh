@@ -21,6 +21,13 @@ PACKAGES="$PACKAGES libpoppler-cpp-dev libexempi-dev"
 # thumbnail makers and decoders, and the movie tools.
 PACKAGES="$PACKAGES libimage-exiftool-perl exiv2"
 PACKAGES="$PACKAGES libvips-tools libjpeg-turbo-progs ffmpeg ffmpegthumbnailer"
+# The desktop program (Qt 6 Widgets, multimedia, SVG icons, the platform and
+# image format plugins) and what its tests need: a virtual X display, window
+# screenshots, simulated input and window inspection, and the tools that
+# register the catalog file type and the menu entry.
+PACKAGES="$PACKAGES qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libqt6svg6-dev"
+PACKAGES="$PACKAGES qt6-qpa-plugins qt6-image-formats-plugins libgl-dev"
+PACKAGES="$PACKAGES xvfb xauth imagemagick xdotool x11-utils shared-mime-info desktop-file-utils"
 if [ "${1:-}" = fuzz ]; then
   PACKAGES="$PACKAGES clang libclang-rt-14-dev"
 fi
