@@ -14,6 +14,7 @@
 #include "cli/output.h"
 #include "metadata/annotation_block.h"
 #include "metadata/annotation_import.h"
+#include "app/item_sync.h"
 #include "metadata/annotation_sync.h"
 #include "metadata/embedded_annotations.h"
 #include "metadata/image_file_reader.h"
@@ -239,37 +240,7 @@ Result CmdSync(const Invocation& inv, std::ostream& out) {
   for (int cell : cells) {
     const catalog::CatalogCell cc = c.cells[static_cast<std::size_t>(cell - 1)];
     Outcome o{cc.item_id, {}, err::kNone};
-    catalog::ItemRecord record;
-    o.error = catalog::GetItemRecord(c, cell, catalog::kWholeRecord, record);
-    if (o.error == err::kNone) o.error = catalog::LocateItemFile(c, cell, o.file);
-    if (o.error == err::kNone) {
-      metadata::EmbeddedAnnotations annotations{.block = record.annotations,
-                                                .label = static_cast<std::uint8_t>(cc.label()),
-                                                .iptc_fields = metadata::kIptcAnnotationFields,
-                                                .max_length = [](metadata::FieldId id) { return metadata::FieldMaxLength(id); }};
-      if (iim) {
-        const std::vector<std::uint8_t> records = metadata::EmbeddedIimRecords(annotations);
-        o.file += ".iim";
-        if (!FileExists(o.file)) o.error = CreateFile(FileSpec{0, 0, LeafName(o.file), o.file}, 0, 0);
-        if (o.error == err::kNone) o.error = ReplaceFileSafely(o.file, records);
-      } else {
-        o.error = metadata::WriteAnnotationsIntoFile(o.file, annotations, &o.why);
-      }
-    }
-    if (o.error == err::kNone) {
-      // Re-read: locating the file may have repointed the item.
-      const int now = c.cellOf(cc.item_id);
-      catalog::ItemRecord written;
-      if (catalog::GetItemRecord(c, now, catalog::kWholeRecord, written) == err::kNone &&
-          !metadata::UnsyncedUserFields(written).empty()) {
-        const bool pending = c.cells[static_cast<std::size_t>(now - 1)].pending();
-        metadata::ClearUnsyncedUserFields(written);
-        if (ErrorCode e = catalog::ReplaceItemParts(c, now, written, catalog::parts::kMetadata); e != err::kNone) {
-          return FailWith(e, app::Activity::kOther);
-        }
-        if (pending) c.cells[static_cast<std::size_t>(now - 1)].flags |= catalog::cell_flags::kPending;
-      }
-    }
+    o.error = app::SyncItemIntoFile(c, cell, iim ? app::SyncForm::kIimFile : app::SyncForm::kEmbedded, &o.file, &o.why);
     outcomes.push_back(o);
   }
   if (c.changed()) {
