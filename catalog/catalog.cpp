@@ -383,29 +383,37 @@ ErrorCode LocateItemFile(Catalog& catalog, int cell, std::string& path) {
   if (folder && *folder != "/") candidates.push_back(JoinPath(JoinPath(home, LeafName(*folder)), leaf));
   for (const auto& candidate : candidates) {
     if (!FileExists(candidate)) continue;
-    FileSpec spec;
-    if (MakeFileSpec(candidate, spec) != err::kNone) continue;
-    ItemRecord updated;
-    if (ErrorCode e = GetItemRecord(catalog, cell, kWholeRecord, updated); e != err::kNone) return e;
-    ItemRecord names;
-    ErrorCode naming = MakeRecordForFile(spec, names);
-    if (naming != err::kNone && naming != err::kBadName) return naming;
-    updated.file_name = names.file_name;
-    updated.display_name = names.display_name;
-    updated.true_file_name = names.true_file_name;
-    updated.true_display_name = names.true_display_name;
-    updated.alias = names.alias;
-    updated.alias_created_size = names.alias_created_size;
-    updated.alias_kept_size = names.alias_kept_size;
-    // The item keeps its scan state: only where its file lives has changed.
-    const bool pending = CellAt(catalog, cell).pending();
-    if (ErrorCode e = ReplaceItemParts(catalog, cell, updated, 0); e != err::kNone) return e;
-    if (pending) CellAt(catalog, cell).flags |= cell_flags::kPending;
-    catalog.folders.assign(id, ParentFolder(spec.path));
-    path = spec.path;
+    if (ErrorCode e = RepointItem(catalog, cell, candidate); e != err::kNone) return e;
+    const std::optional<std::string> now = ItemPath(catalog, cell);
+    path = now ? *now : candidate;
     return err::kNone;
   }
   return err::kFileNotFound;
+}
+
+ErrorCode RepointItem(Catalog& catalog, int cell, const std::string& path) {
+  if (cell < 1 || cell > catalog.itemCount()) return err::kParam;
+  FileSpec spec;
+  if (ErrorCode e = MakeFileSpec(path, spec); e != err::kNone) return e;
+  ItemRecord updated;
+  if (ErrorCode e = GetItemRecord(catalog, cell, kWholeRecord, updated); e != err::kNone) return e;
+  ItemRecord names;
+  ErrorCode naming = MakeRecordForFile(spec, names);
+  if (naming != err::kNone && naming != err::kBadName) return naming;
+  updated.file_name = names.file_name;
+  updated.display_name = names.display_name;
+  updated.true_file_name = names.true_file_name;
+  updated.true_display_name = names.true_display_name;
+  updated.alias = names.alias;
+  updated.alias_created_size = names.alias_created_size;
+  updated.alias_kept_size = names.alias_kept_size;
+  // The item keeps its scan state: only where its file lives has changed.
+  const std::uint32_t id = CellAt(catalog, cell).item_id;
+  const bool pending = CellAt(catalog, cell).pending();
+  if (ErrorCode e = ReplaceItemParts(catalog, cell, updated, 0); e != err::kNone) return e;
+  if (pending) CellAt(catalog, cell).flags |= cell_flags::kPending;
+  catalog.folders.assign(id, ParentFolder(spec.path));
+  return err::kNone;
 }
 
 }  // namespace norvo::catalog

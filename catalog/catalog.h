@@ -219,6 +219,10 @@ int GetMaxItems(const Catalog& catalog);
 // The path of the item's file (UTF-8). Tries the folder tree's folder, then
 // the catalog file's own folder; err::kFileNotFound when neither holds the file.
 ErrorCode LocateItemFile(Catalog& catalog, int cell, std::string& path);
+// Points the item at the existing file `path` (UTF-8): its names and alias
+// are made afresh, its scan state and everything else stay. Reset Paths and
+// the search beside a moved catalog use it.
+ErrorCode RepointItem(Catalog& catalog, int cell, const std::string& path);
 // The path the catalog records for the item, whether or not the file exists.
 std::optional<std::string> ItemPath(const Catalog& catalog, int cell);
 // The item's file name as UTF-8: the true name from the alias when the alias
