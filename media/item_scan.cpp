@@ -197,6 +197,14 @@ int CatalogThumbnailSize(const catalog::Catalog& catalog) {
   return size >= kMinThumbnailSize && size <= kMaxThumbnailSize ? size : kDefaultThumbnailSize;
 }
 
+ErrorCode SetCatalogThumbnailSize(catalog::Catalog& catalog, int size) {
+  if (size < kMinThumbnailSize || size > kMaxThumbnailSize) return err::kParam;
+  if (CatalogThumbnailSize(catalog) == size) return err::kNone;
+  catalog.settings.setNumber(kThumbnailSizeOffset, static_cast<std::uint32_t>(size));
+  catalog.markChanged();
+  return err::kNone;
+}
+
 const std::string& CurrentScanFile() { return current_scan_file; }
 
 void SetScanHook(ScanHook hook) {

@@ -36,6 +36,9 @@ inline constexpr int kDefaultThumbnailSize = 250;
 inline constexpr int kMinThumbnailSize = 16;
 inline constexpr int kMaxThumbnailSize = 1024;
 int CatalogThumbnailSize(const catalog::Catalog& catalog);
+// Sets the box for the catalog's next scans (kept in its settings block);
+// err::kParam outside kMinThumbnailSize to kMaxThumbnailSize.
+ErrorCode SetCatalogThumbnailSize(catalog::Catalog& catalog, int size);
 
 struct ScanOptions {
   int thumbnail_size = kDefaultThumbnailSize;
