@@ -30,7 +30,7 @@ constexpr CommandSpec kCommands[] = {
      .keys = "Ctrl+I", .needs = N::kWritable, .toolbar = "import"},
     {.id = "file.import_camera", .menu = M::kFile, .submenu = "Import I&tems", .label = "From &Camera...",
      .keys = "Ctrl+Alt+I", .needs = N::kWritable, .pending = true},
-    {.id = "file.cancel_tasks", .menu = M::kFile, .label = "Cancel Running Tas&ks", .keys = "Ctrl+Break; Ctrl+Pause",
+    {.id = "file.cancel_tasks", .menu = M::kFile, .label = "Cancel Running Tas&ks", .keys = "Ctrl+Pause",
      .needs = N::kRunningTasks},
     {.id = "file.sep3", .menu = M::kFile, .label = "", .kind = K::kSeparator},
     {.id = "file.page_setup", .menu = M::kFile, .label = "Page Set&up...", .keys = "Ctrl+Shift+P",

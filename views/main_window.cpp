@@ -72,7 +72,12 @@ MainWindow::MainWindow(app::StartupState* startup, QWidget* parent)
   updateCommands();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+  // Closing the catalog windows activates others: nothing is updated now.
+  disconnect(area_, nullptr, this, nullptr);
+  disconnect(QApplication::clipboard(), nullptr, this, nullptr);
+  for (CatalogWindow* w : catalogWindows()) disconnect(w, nullptr, this, nullptr);
+}
 
 // --- the command table -------------------------------------------------------
 

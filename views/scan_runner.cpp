@@ -37,8 +37,7 @@ void ScanRunner::enqueue(const std::vector<std::uint32_t>& item_ids, const media
     summary_ = {};
   }
   for (std::uint32_t id : item_ids) {
-    const bool queued = std::any_of(queue_.begin(), queue_.end(), [id](const Job& j) { return j.item_id == id; });
-    if (queued) continue;
+    if (!waiting_.insert(id).second) continue;  // queued or being read already
     queue_.push_back(Job{id, options});
     ++total_;
   }
@@ -48,6 +47,7 @@ void ScanRunner::enqueue(const std::vector<std::uint32_t>& item_ids, const media
 
 void ScanRunner::cancel() {
   queue_.clear();
+  waiting_.clear();
   ++generation_;
   in_flight_ = 0;
   total_ = done_;
@@ -89,12 +89,14 @@ void ScanRunner::pump() {
 void ScanRunner::apply(std::shared_ptr<Done> done) {
   if (done->generation != generation_) return;  // cancelled meanwhile
   --in_flight_;
+  waiting_.erase(done->item_id);
   media::ScanOutcome outcome = media::ScanOutcome::kSkipped;
   const ErrorCode e =
       media::ApplyScanOutcome(*catalog_, done->item_id, done->error, done->result, done->rebuild, &outcome);
   done->result = media::ScanResult{};  // free the thumbnail and metadata now
   if (e != err::kNone) {
     queue_.clear();
+    waiting_.clear();
     ++generation_;
     in_flight_ = 0;
     Q_EMIT failed(e);

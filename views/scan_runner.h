@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "catalog/catalog.h"
@@ -59,6 +60,7 @@ class ScanRunner : public QObject {
   QThreadPool pool_;
   int window_;  // files kept in flight
   std::deque<Job> queue_;
+  std::set<std::uint32_t> waiting_;  // queued or in flight
   int in_flight_ = 0;
   quint64 generation_ = 0;  // a cancel starts a new generation
   int done_ = 0;
