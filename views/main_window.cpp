@@ -205,7 +205,8 @@ void MainWindow::updateCommands() {
   for (QMdiSubWindow* sub : area_->subWindowList()) {
     if (auto* cw = qobject_cast<CatalogWindow*>(sub->widget())) sub->setWindowTitle(cw->title());
   }
-  setWindowTitle(w != nullptr ? tr("%1 - Norvo Media").arg(w->title()) : tr("Norvo Media"));
+  // A maximized catalog window adds " - [its title]" to this one.
+  setWindowTitle(tr("Norvo Media"));
 }
 
 void MainWindow::registerHandlers() {
@@ -352,14 +353,18 @@ void MainWindow::registerHandlers() {
     box.exec();
   });
   handle("help.getting_started", [this] {
-    QMessageBox::information(
-        this, tr("Getting Started"),
+    // Not modal: the welcome stays beside the window while the user starts.
+    auto* box = new QMessageBox(QMessageBox::Information, tr("Getting Started"),
         tr("<p><b>Import</b> photos, movies and sounds with File &gt; Import Items (Ctrl+I), or drop files and "
            "folders from the file manager onto a catalog window.</p>"
            "<p><b>Browse</b> them as a list (Ctrl+1), as thumbnails (Ctrl+2) or one by one in the media view "
            "(Ctrl+3).</p><p><b>Annotate</b> the selected items in the info panel (Ctrl+4) and "
            "<b>organize</b> them into sets by dragging them onto the organize panel (Ctrl+5).</p>"
-           "<p>The catalog keeps everything, even when the files are off-line. Save it with Ctrl+S.</p>"));
+           "<p>The catalog keeps everything, even when the files are off-line. Save it with Ctrl+S.</p>"),
+        QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
   });
   handle("help.check_updates", [this] { checkForUpdates(true); });
   handle("help.about", [this] {
