@@ -2,6 +2,7 @@
 #include "views/scan_runner.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QMetaObject>
 #include <QPointer>
 #include <QThread>
@@ -119,7 +120,12 @@ void ScanRunner::apply(std::shared_ptr<Done> done) {
 }
 
 void ScanRunner::waitForIdle() {
-  while (running()) QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+  // A loop of its own that sleeps until the next result: spinning here
+  // would take a core from the workers.
+  if (!running()) return;
+  QEventLoop loop;
+  connect(this, &ScanRunner::finished, &loop, &QEventLoop::quit);
+  loop.exec();
 }
 
 }  // namespace norvo::views

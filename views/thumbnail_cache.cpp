@@ -90,10 +90,9 @@ void ThumbnailCache::clear() {
 
 void ThumbnailCache::waitForDone() {
   pool_.waitForDone();
-  // The results are queued to this thread: take them.
-  while (!in_flight_.isEmpty()) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
+  // The results are queued to this thread: take them (all are posted by now).
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
 }  // namespace norvo::views
