@@ -216,7 +216,9 @@ class CatalogWindowTest : public QObject {
     std::set<quint32> seen;
     for (const QList<QVariant>& args : scanned) QVERIFY(seen.insert(args.at(0).value<quint32>()).second);
     QCOMPARE(static_cast<int>(seen.size()), w->catalog().itemCount());
-    QCOMPARE(w->scanner()->summary().scanned + w->scanner()->summary().failed, w->catalog().itemCount());
+    // (The window's own start-up scan may have taken the first item in a run
+    // of its own: the count is of results, not of one run's summary.)
+    QVERIFY(media::PendingItems(w->catalog()).empty());
   }
 };
 
