@@ -141,7 +141,7 @@ class Bench {
 
   std::unique_ptr<Catalog> open(const std::string& file) {
     std::unique_ptr<Catalog> catalog;
-    FileSpec location = Spec(file);
+    FileSpec location = file.empty() ? FileSpec{} : Spec(file);
     Check(CreateCatalog(file.empty() ? nullptr : &location, Spec(path("scratch")), {}, {}, catalog), "open " + file);
     return catalog;
   }
