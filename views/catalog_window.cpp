@@ -234,7 +234,7 @@ app::CommandState CatalogWindow::commandState() const {
   s.titled = c.titled();
   s.changed = c.changed();
   s.items = c.itemCount();
-  s.selected = static_cast<int>(selection_->selectedRows().size());
+  s.selected = static_cast<int>(selectedRows().size());
   s.running_tasks = scanner_->running();
   s.hidden_items = fields::HiddenItemCount(c) > 0;
   s.previous_state = state_ > 0;
@@ -257,11 +257,22 @@ void CatalogWindow::onNotification(catalog::Notification n, std::uint32_t id) {
   Q_EMIT stateChanged();
 }
 
-std::vector<std::uint32_t> CatalogWindow::selectedIds() const {
+std::vector<int> CatalogWindow::selectedRows() const {
+  // The thumbnail view selects an item's first column, the list view its
+  // whole row: a row counts when its first column is selected.
   std::vector<int> rows;
-  for (const QModelIndex& i : selection_->selectedRows()) rows.push_back(i.row());
+  for (const QItemSelectionRange& range : selection_->selection()) {
+    if (range.left() > 0) continue;
+    for (int row = range.top(); row <= range.bottom(); ++row) rows.push_back(row);
+  }
   std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  return rows;
+}
+
+std::vector<std::uint32_t> CatalogWindow::selectedIds() const {
   std::vector<std::uint32_t> ids;
+  const std::vector<int> rows = selectedRows();
   for (int row : rows) ids.push_back(model_->itemIdAt(row));
   return ids;
 }
@@ -329,8 +340,8 @@ void CatalogWindow::zoom(int steps) {
 
 void CatalogWindow::onCurrentChanged() {
   const QModelIndex current = selection_->currentIndex();
-  const int selected = static_cast<int>(selection_->selectedRows().size());
-  const bool current_selected = current.isValid() && selection_->isRowSelected(current.row(), {});
+  const int selected = static_cast<int>(selectedRows().size());
+  const bool current_selected = current.isValid() && selection_->isSelected(model_->index(current.row(), 0));
   const metadata::ItemFields* item = current_selected ? model_->fieldsAt(current.row()) : nullptr;
   info_->showItem(&catalog(), item, selected, !catalog().read_only);
   const catalog::CatalogTotals& totals = catalog::GetCatalogTotals(catalog());
@@ -938,9 +949,9 @@ void CatalogWindow::openWithDefault() {
 void CatalogWindow::copySelection() {
   // The items travel as their files (for file managers) and as the private
   // type (for other catalog windows); the text is one path per line.
-  std::vector<QModelIndex> indexes;
-  for (const QModelIndex& i : selection_->selectedRows()) indexes.push_back(i);
-  QMimeData* mime = model_->mimeData(QModelIndexList(indexes.begin(), indexes.end()));
+  QModelIndexList indexes;
+  for (int row : selectedRows()) indexes.push_back(model_->index(row, 0));
+  QMimeData* mime = model_->mimeData(indexes);
   QStringList lines;
   for (const QUrl& url : mime->urls()) lines.push_back(url.toLocalFile());
   mime->setText(lines.join(QLatin1Char('\n')));

@@ -69,6 +69,7 @@ class CatalogWindow : public QWidget {
   // The selected items' ItemIds and rows, in row order.
   std::vector<std::uint32_t> selectedIds() const;
   std::vector<int> selectedCells() const;
+  std::vector<int> selectedRows() const;
   void selectIds(const std::vector<std::uint32_t>& ids);
 
   // Views and panels.

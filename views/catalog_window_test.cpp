@@ -156,7 +156,14 @@ class CatalogWindowTest : public QObject {
     w->importPaths({kPhotos + QStringLiteral("/BlueSquare.jpg"), kPhotos + QStringLiteral("/Nikon_D70.jpg")});
     w->scanner()->waitForIdle();
     w->show();
-    w->selectIds({w->model()->itemIdAt(0)});
+    w->setView(ViewKind::kThumbnails);
+    QTest::qWait(50);
+    // A click in the thumbnail view selects the item's first column only:
+    // the window must still count it as selected.
+    QListView* view = w->thumbnailView();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(w->model()->index(0, 0)).center());
+    QCOMPARE(w->selectedIds(), (std::vector<std::uint32_t>{w->model()->itemIdAt(0)}));
+    QVERIFY(w->commandState().selected == 1);
     auto* caption = qobject_cast<QPlainTextEdit*>(w->infoPanel()->editorOf(metadata::field_ids::kCaption));
     auto* keywords = qobject_cast<QLineEdit*>(w->infoPanel()->editorOf(0x219));
     QVERIFY(caption != nullptr && keywords != nullptr);
