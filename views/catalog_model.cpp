@@ -179,7 +179,6 @@ QVariant CatalogModel::headerData(int section, Qt::Orientation orientation, int 
   const metadata::FieldId field = columnField(section);
   if (field == 0) return {};
   if (role == Qt::DisplayRole) return Q(metadata::FieldLabel(catalog_, field));
-  if (role == Qt::SizeHintRole) return QSize(metadata::DefaultColumnWidth(field), 0);
   return {};
 }
 
