@@ -48,6 +48,11 @@ int main(int argc, char** argv) {
     if (window.catalogWindows().empty() && state.reopen_catalog) window.openCatalog(views::Q(*state.reopen_catalog));
     if (window.catalogWindows().empty()) window.newCatalog();
     if (state.first_run) window.trigger("help.getting_started");
+    // The automatic update check runs off the interface thread once the
+    // window is up, and speaks only of news.
+    if (state.preferences.preferences.u8(app::pref::kNoUpdateCheck) != 1) {
+      window.checkForUpdates(false);
+    }
   });
   const int result = QApplication::exec();
   if (ErrorCode e = app::ExitInstance(state); e != err::kNone) {

@@ -54,6 +54,9 @@ class MainWindow : public QMainWindow {
   // Whether every command of the table has a handler, and which have none.
   std::vector<std::string> commandsWithoutHandler() const;
   void updateCommands();
+  // Asks the update server in the background; an automatic check
+  // (`asked` false) says something only when there is a newer version.
+  void checkForUpdates(bool asked);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -71,7 +74,6 @@ class MainWindow : public QMainWindow {
   QMdiSubWindow* addCatalogWindow(CatalogWindow* window);
   void addRecent(const QString& path);
   void tile(bool vertical);
-  void checkForUpdates(bool asked);
   void showPreferences();
   void listenForHandOver();
 
