@@ -455,11 +455,15 @@ void CatalogWindow::cancelTasks() {
 
 bool CatalogWindow::save() {
   if (!catalog().titled()) return saveAs();
+  return finishSave(tr("Save"), [this] { return document_->save(); });
+}
+
+bool CatalogWindow::finishSave(const QString& title, const std::function<app::DocumentResult()>& run) {
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  const app::DocumentResult r = document_->save();
+  const app::DocumentResult r = run();
   QApplication::restoreOverrideCursor();
   if (!r.ok()) {
-    QMessageBox::warning(this, tr("Save"), Q(r.message));
+    QMessageBox::warning(this, title, Q(r.message));
     return false;
   }
   Q_EMIT stateChanged();
@@ -471,15 +475,7 @@ bool CatalogWindow::saveAs() {
                                               tr("Norvo Media catalogs (*.nrk)"));
   if (path.isEmpty()) return false;
   if (!path.endsWith(QStringLiteral(".nrk"), Qt::CaseInsensitive)) path += QStringLiteral(".nrk");
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  const app::DocumentResult r = document_->saveAs(U(path));
-  QApplication::restoreOverrideCursor();
-  if (!r.ok()) {
-    QMessageBox::warning(this, tr("Save As"), Q(r.message));
-    return false;
-  }
-  Q_EMIT stateChanged();
-  return true;
+  return finishSave(tr("Save As"), [this, &path] { return document_->saveAs(U(path)); });
 }
 
 bool CatalogWindow::revert() {

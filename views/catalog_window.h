@@ -157,6 +157,8 @@ class CatalogWindow : public QWidget {
   void applyHidden(const std::vector<std::uint32_t>& hidden);
   std::vector<std::uint32_t> hiddenIds() const;
   void fail(ErrorCode e, const QString& doing);
+  // Runs a save with the wait cursor; a failure is shown under `title`.
+  bool finishSave(const QString& title, const std::function<app::DocumentResult()>& run);
   void contextMenu(const QPoint& at, QWidget* view);
   void pushUndo(QString what, std::function<void()> undo);
   media::ScanOptions scanOptions(bool rebuild) const;

@@ -57,6 +57,15 @@ std::vector<std::uint32_t> ModelRows(const CatalogModel& m) {
   return ids;
 }
 
+// Resources, scratch files in `dir`, the media types: what the program's
+// start-up would have done.
+bool PrepareEngine(const QTemporaryDir& dir) {
+  InitResources();
+  if (!dir.isValid()) return false;
+  app::SetScratchFolder(dir.path().toStdString());
+  return media::InitMediaTypes(media::FindPlatformComponents()) == err::kNone;
+}
+
 }  // namespace
 
 class CatalogWindowTest : public QObject {
@@ -74,12 +83,7 @@ class CatalogWindowTest : public QObject {
   }
 
  private Q_SLOTS:
-  void initTestCase() {
-    InitResources();
-    QVERIFY(dir_.isValid());
-    app::SetScratchFolder(dir_.path().toStdString());
-    QVERIFY(media::InitMediaTypes(media::FindPlatformComponents()) == err::kNone);
-  }
+  void initTestCase() { QVERIFY(PrepareEngine(dir_)); }
 
   // After import, scan, remove, sort and hide, the rows are always the
   // catalog's shown items in its order, and the view is told of each change.
@@ -256,12 +260,7 @@ class MainWindowTest : public QObject {
   }
 
  private Q_SLOTS:
-  void initTestCase() {
-    InitResources();
-    QVERIFY(dir_.isValid());
-    app::SetScratchFolder(dir_.path().toStdString());
-    QVERIFY(media::InitMediaTypes(media::FindPlatformComponents()) == err::kNone);
-  }
+  void initTestCase() { QVERIFY(PrepareEngine(dir_)); }
 
   // The menus as a user sees them: names, order, mnemonics and shortcuts,
   // against the golden list.
