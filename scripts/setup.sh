@@ -28,6 +28,8 @@ PACKAGES="$PACKAGES libvips-tools libjpeg-turbo-progs ffmpeg ffmpegthumbnailer"
 PACKAGES="$PACKAGES qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libqt6svg6-dev"
 PACKAGES="$PACKAGES qt6-qpa-plugins qt6-image-formats-plugins libgl-dev"
 PACKAGES="$PACKAGES xvfb xauth imagemagick xdotool x11-utils shared-mime-info desktop-file-utils"
+# Playing movies and sounds in the media view: GStreamer, which Qt Multimedia uses.
+PACKAGES="$PACKAGES gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav"
 if [ "${1:-}" = fuzz ]; then
   PACKAGES="$PACKAGES clang libclang-rt-14-dev"
 fi
