@@ -123,7 +123,7 @@ FileSpec NewScratchSpec() {
   static std::atomic<unsigned> counter{0};
   std::string name = kScratchPrefix + std::to_string(::getpid()) + "-" + std::to_string(++counter) + kScratchSuffix;
   FileSpec spec;
-  // The file does not exist yet (err::kFileNotFound): the spec is filled in
+  // The file does not exist yet (err::kFileNotFound): the FileSpec is filled in
   // all the same, and a failure to create the file shows when it is made.
   (void)MakeFileSpec(JoinPath(ScratchFolder(), name), spec);
   return spec;

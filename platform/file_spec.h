@@ -29,7 +29,7 @@ struct FileSpec {
 // Returns 0 when the file exists and err::kFileNotFound when it does not; the FileSpec is filled
 // in both cases, so a caller can then create the file. An empty path is err::kBadName.
 ErrorCode MakeFileSpec(const std::string& path, FileSpec& out);
-// Whether MakeFileSpec's result means the spec was filled in (the file may
+// Whether MakeFileSpec's result means the FileSpec was filled in (the file may
 // or may not exist yet).
 inline bool FileSpecFilled(ErrorCode e) { return e == err::kNone || e == err::kFileNotFound; }
 
