@@ -163,6 +163,8 @@ void InfoPanel::showItem(const catalog::Catalog* catalog, const metadata::ItemFi
     if (section == 0 || section == kAnnotationSection) continue;
     const std::vector<std::string> texts = item->texts(id);
     if (texts.empty()) continue;
+    const std::string label = metadata::FieldLabel(catalog, id);
+    if (label.empty()) continue;  // internal fields have no name to show
     const std::string name = metadata::FieldSectionName(id);
     QTreeWidgetItem*& parent = sections[name];
     if (parent == nullptr) {
@@ -170,7 +172,7 @@ void InfoPanel::showItem(const catalog::Catalog* catalog, const metadata::ItemFi
       parent->setFirstColumnSpanned(true);
       parent->setExpanded(true);
     }
-    auto* row = new QTreeWidgetItem(parent, {Q(metadata::FieldLabel(catalog, id)), JoinValues(texts)});
+    auto* row = new QTreeWidgetItem(parent, {Q(label), JoinValues(texts)});
     row->setToolTip(1, row->text(1));
   }
   for (auto& [id, editor] : editor_) {
