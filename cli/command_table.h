@@ -101,6 +101,7 @@ inline constexpr std::string_view kMetadata = "Metadata";
 inline constexpr std::string_view kFind = "Find and organise";
 inline constexpr std::string_view kMediaTypes = "Media types";
 inline constexpr std::string_view kSettings = "Settings";
+inline constexpr std::string_view kOutput = "Output";
 inline constexpr std::string_view kStartup = "Start-up";
 }  // namespace groups
 
@@ -112,6 +113,9 @@ std::vector<CommandEntry> MetadataCommands();
 std::vector<CommandEntry> ScanCommands();
 std::vector<CommandEntry> SettingsCommands();
 std::vector<CommandEntry> StartupCommands();
+std::vector<CommandEntry> ExportCommands();   // delimited text
+std::vector<CommandEntry> RenameCommands();   // batch rename
+std::vector<CommandEntry> GalleryCommands();  // web gallery
 
 // Fills the media type registry from this machine's libraries, as start-up
 // does; the commands that recognise or read media call it first.

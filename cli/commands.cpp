@@ -21,13 +21,13 @@ namespace {
 
 constexpr std::string_view kProgram = "norvo-cli";
 constexpr std::array kGroups = {groups::kCatalogs, groups::kImport,      groups::kMetadata, groups::kFind,
-                                groups::kMediaTypes, groups::kSettings, groups::kStartup};
+                                groups::kMediaTypes, groups::kOutput, groups::kSettings, groups::kStartup};
 
 const std::vector<CommandEntry>& Commands() {
   static const std::vector<CommandEntry> commands = [] {
     std::vector<CommandEntry> all;
     for (auto group : {CatalogCommands, ScanCommands, MetadataCommands, FindCommands, MediaTypeCommands,
-                       SettingsCommands, StartupCommands}) {
+                       GalleryCommands, ExportCommands, RenameCommands, SettingsCommands, StartupCommands}) {
       auto entries = group();
       all.insert(all.end(), entries.begin(), entries.end());
     }
