@@ -178,7 +178,7 @@ void TermDestination(j_compress_ptr cinfo) {
   d->out->resize(d->out->size() - d->base.free_in_buffer);
 }
 
-void EncodeRows(jpeg_compress_struct* cinfo, const PixelBuffer& picture, int quality) {
+void EncodeRows(jpeg_compress_struct* cinfo, const PixelBuffer& picture, int quality, int dots_per_inch) {
   cinfo->image_width = static_cast<JDIMENSION>(picture.width());
   cinfo->image_height = static_cast<JDIMENSION>(picture.height());
   cinfo->input_components = 4;
@@ -188,8 +188,8 @@ void EncodeRows(jpeg_compress_struct* cinfo, const PixelBuffer& picture, int qua
   cinfo->dct_method = JDCT_IFAST;
   cinfo->write_JFIF_header = TRUE;
   cinfo->density_unit = 1;  // dots per inch
-  cinfo->X_density = kDefaultResolution;
-  cinfo->Y_density = kDefaultResolution;
+  cinfo->X_density = static_cast<UINT16>(dots_per_inch);
+  cinfo->Y_density = static_cast<UINT16>(dots_per_inch);
   jpeg_start_compress(cinfo, TRUE);
   JSAMPROW rows[kRowsPerRead];
   while (cinfo->next_scanline < cinfo->image_height) {
@@ -250,7 +250,10 @@ ErrorCode DecodeJpeg(std::span<const std::uint8_t> bytes, int box, DecodedImage*
   return result;
 }
 
-ErrorCode EncodeJpeg(const PixelBuffer& picture, int quality, std::vector<std::uint8_t>* out) {
+namespace {
+
+// One encode at a fixed quality and density.
+ErrorCode EncodeOnce(const PixelBuffer& picture, int quality, int dots_per_inch, std::vector<std::uint8_t>* out) {
   out->clear();
   if (picture.empty()) return err::kParam;
   jpeg_compress_struct cinfo;
@@ -267,12 +270,81 @@ ErrorCode EncodeJpeg(const PixelBuffer& picture, int quality, std::vector<std::u
   if (setjmp(errors.jump) == 0) {
     jpeg_create_compress(&cinfo);
     cinfo.dest = &destination.base;
-    EncodeRows(&cinfo, picture, std::clamp(quality, 1, 100));
+    EncodeRows(&cinfo, picture, std::clamp(quality, 1, 100), dots_per_inch);
     result = err::kNone;
   }
   jpeg_destroy_compress(&cinfo);
   if (result != err::kNone) out->clear();
   return result;
+}
+
+// The quality levels of codes 1 to 5 on a 0..0x400 scale.
+constexpr int kQualityScale = 0x400;
+constexpr int kQualityLevels[] = {0x000, 0x100, 0x200, 0x300, 0x3FF};
+// A stream at least this share (in tenths) of the target ends the search.
+constexpr std::size_t kTargetGoodTenths = 9;
+
+}  // namespace
+
+ErrorCode EncodeJpeg(const PixelBuffer& picture, int quality, std::vector<std::uint8_t>* out) {
+  return EncodeOnce(picture, quality, kDefaultResolution, out);
+}
+
+int JpegQualityForCode(int code) {
+  if (code < kJpegQualityLeast || code > kJpegQualityBest) code = kJpegQualityMedium;
+  const int level = kQualityLevels[code - kJpegQualityLeast];
+  return std::max(1, level * 100 / kQualityScale);
+}
+
+ErrorCode EncodeJpeg(const PixelBuffer& picture, const JpegWriteOptions& options, std::vector<std::uint8_t>* out,
+                     int* quality_used) {
+  const int dpi = options.dots_per_inch >= 1 && options.dots_per_inch <= 0xFFFF ? options.dots_per_inch
+                                                                                : kDefaultResolution;
+  int quality = JpegQualityForCode(options.quality_code);
+  if (quality_used != nullptr) *quality_used = quality;
+  ErrorCode e = EncodeOnce(picture, quality, dpi, out);
+  if (e != err::kNone || options.quality_code != kJpegQualityTargetSize || options.target_bytes <= 0) return e;
+  const std::size_t target = static_cast<std::size_t>(options.target_bytes);
+  if (out->size() <= target) return err::kNone;
+
+  // Bisection below medium: `low`..`high` are the qualities not yet ruled
+  // out; `best` is the highest tried that fits.
+  std::vector<std::uint8_t> trial;
+  std::vector<std::uint8_t> smallest;  // the stream at quality 1, should nothing fit
+  int best = 0;
+  int low = 1;
+  int high = quality - 1;
+  while (low <= high) {
+    const int mid = low + (high - low) / 2;
+    e = EncodeOnce(picture, mid, dpi, &trial);
+    if (e != err::kNone) {
+      out->clear();
+      return e;
+    }
+    if (trial.size() <= target) {
+      best = mid;
+      std::swap(*out, trial);
+      if (out->size() * 10 >= target * kTargetGoodTenths) break;
+      low = mid + 1;
+    } else {
+      if (mid == 1) std::swap(smallest, trial);
+      high = mid - 1;
+    }
+  }
+  if (best == 0) {
+    // Nothing fits: give the smallest stream there is.
+    if (smallest.empty()) {
+      e = EncodeOnce(picture, 1, dpi, &smallest);
+      if (e != err::kNone) {
+        out->clear();
+        return e;
+      }
+    }
+    std::swap(*out, smallest);
+    best = 1;
+  }
+  if (quality_used != nullptr) *quality_used = best;
+  return err::kNone;
 }
 
 const StillImageReader& JpegReader() {
