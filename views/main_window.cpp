@@ -24,13 +24,16 @@
 #include <random>
 
 #include "app/command_line.h"
+#include "app/engine_preferences.h"
 #include "app/update_check.h"
 #include "fields/find_sort.h"
 #include "imaging/transform.h"
 #include "media/media_type_registry.h"
+#include "metadata/custom_fields.h"
 #include "platform/text_encoding.h"
 #include "views/catalog_model.h"
 #include "views/catalog_window.h"
+#include "views/preferences_dialog.h"
 #include "views/qt_support.h"
 #include "views/scan_runner.h"
 #include "views/toolbar_icons.h"
@@ -601,16 +604,21 @@ void MainWindow::listenForHandOver() {
 // --- preferences, updates, exit ---------------------------------------------------
 
 void MainWindow::showPreferences() {
-  QStringList names;
-  for (const app::Label& l : startup_->labels) names.push_back(Q(Windows1252ToUtf8(l.name)));
-  bool ok = false;
-  const QString text = QInputDialog::getMultiLineText(
-      this, tr("Preferences"), tr("Names of the nine colour labels, one per line:"), names.join(QLatin1Char('\n')), &ok);
-  if (!ok) return;
-  const QStringList lines = text.split(QLatin1Char('\n'));
-  for (std::size_t i = 0; i < startup_->labels.size() && static_cast<qsizetype>(i) < lines.size(); ++i) {
-    const QString name = lines[static_cast<qsizetype>(i)].trimmed();
-    if (!name.isEmpty()) startup_->labels[i].name = Utf8ToWindows1252(U(name));
+  PreferencesDialog dialog(startup_->preferences.preferences, startup_->labels, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  startup_->preferences.preferences = dialog.preferences();
+  startup_->labels = dialog.labels();
+  // The engine, sorting and import take their settings again; the labels
+  // are what search finds colour labels by.
+  app::ApplyPreferences(startup_->preferences.preferences);
+  std::vector<std::string> label_names;
+  for (const app::Label& label : startup_->labels) label_names.push_back(label.name);
+  metadata::SetColourLabelNames(label_names);
+  // Kept now as well as at exit, so a crash does not lose them; a store
+  // that cannot be written keeps them for the exit's try.
+  if (startup_->settings != nullptr) {
+    (void)app::SavePreferences(*startup_->settings, startup_->preferences.preferences, startup_->preferences.recover);
+    (void)app::SaveLabels(*startup_->settings, startup_->labels);
   }
   for (CatalogWindow* w : catalogWindows()) w->model()->reload();
 }

@@ -1,0 +1,119 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The desktop program's dialogs on the offscreen platform: what their
+// controls store, driven the way a user drives them.
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTest>
+
+#include "app/preferences.h"
+#include "platform/text_encoding.h"
+#include "views/preferences_dialog.h"
+#include "views/qt_support.h"
+
+using namespace norvo;
+using namespace norvo::views;
+
+namespace {
+
+template <typename Widget>
+Widget* FindByText(QWidget* root, const QString& text) {
+  for (Widget* w : root->findChildren<Widget*>()) {
+    if (w->text() == text) return w;
+  }
+  return nullptr;
+}
+
+// The combo whose entries include `entry`.
+QComboBox* ComboWith(QWidget* root, const QString& entry) {
+  for (QComboBox* c : root->findChildren<QComboBox*>()) {
+    if (c->findText(entry) >= 0) return c;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+class PreferencesDialogTest : public QObject {
+  Q_OBJECT
+
+ private Q_SLOTS:
+  // Every page writes its own bytes, as stored values rather than list
+  // positions; bytes no page owns are left exactly as they were.
+  void controlsWriteTheirOffsets() {
+    app::PreferencesBlock block = app::PreferencesBlock::Defaults();
+    block.setU8(0x0A7, 1);
+    block.setU8(0x500, 0xAB);  // no page owns it
+    app::Labels labels = app::DefaultLabels();
+    PreferencesDialog dialog(block, labels);
+
+    FindByText<QCheckBox>(&dialog, QStringLiteral("Reopen the last catalog at start-up"))->setChecked(true);
+    FindByText<QCheckBox>(&dialog, QStringLiteral("Check for a new version at start-up"))->setChecked(false);
+    QComboBox* wait = ComboWith(&dialog, QStringLiteral("2 minutes"));
+    wait->setCurrentIndex(wait->findText(QStringLiteral("2 minutes")));
+    QComboBox* journal = ComboWith(&dialog, QStringLiteral("Delete it after every save"));
+    journal->setCurrentIndex(1);
+    QComboBox* sort = ComboWith(&dialog, QStringLiteral("Letters only"));
+    sort->setCurrentIndex(0);
+    QComboBox* watch = ComboWith(&dialog, QStringLiteral("Continuously"));
+    watch->setCurrentIndex(watch->findText(QStringLiteral("Every five minutes")));
+    FindByText<QRadioButton>(&dialog, QStringLiteral("All displayed fields"))->setChecked(true);
+    dialog.findChildren<QLineEdit*>().at(2)->setText(QStringLiteral("Für später"));
+    dialog.findChildren<QLineEdit*>().at(4)->setText(QStringLiteral("   "));  // blank keeps the old name
+    dialog.accept();
+
+    const app::PreferencesBlock& out = dialog.preferences();
+    QCOMPARE(out.u8(app::pref::kStartupChoice), app::kStartupReopenLastCatalog);
+    QCOMPARE(out.u8(app::pref::kNoUpdateCheck), 1);
+    QCOMPARE(out.u8(app::pref::kBusyWait), 4);
+    QCOMPARE(out.u8(app::pref::kJournalKeeping), 2);
+    QCOMPARE(out.u8(app::pref::kSortStrength), 1);
+    QCOMPARE(out.u8(app::pref::kWatchRate), 2);
+    QCOMPARE(out.u8(app::pref::kListCopyFields), static_cast<int>(app::ListCopyFields::kDisplayedFields));
+    QCOMPARE(out.u8(0x500), 0xAB);
+    QCOMPARE(out.u8(0x0A7), 1);
+    QCOMPARE(Q(Windows1252ToUtf8(dialog.labels()[2].name)), QStringLiteral("Für später"));
+    QCOMPARE(dialog.labels()[4].name, labels[4].name);
+  }
+
+  // A save reserve below the engine's minimum shows (and is stored as) the
+  // minimum; thread counts keep 0, "one per core".
+  void rangesAreHeld() {
+    app::PreferencesBlock block = app::PreferencesBlock::Defaults();
+    block.setI32(app::pref::kSaveReserve, 3);
+    block.setI32(app::pref::kScanJobs, 0);
+    PreferencesDialog dialog(block, app::DefaultLabels());
+    QList<QSpinBox*> spins = dialog.findChildren<QSpinBox*>();
+    QCOMPARE(spins.size(), 2);
+    dialog.accept();
+    QCOMPARE(dialog.preferences().i32(app::pref::kSaveReserve), 512);
+    QCOMPARE(dialog.preferences().i32(app::pref::kScanJobs), 0);
+  }
+
+  // A stored list copy choice outside 0-2 is reset when the block loads.
+  void listCopyChoiceIsValidated() {
+    app::PreferencesBlock block = app::PreferencesBlock::Defaults();
+    block.setU8(app::pref::kListCopyFields, 7);
+    app::ValidatePreferences(block, std::nullopt);
+    QCOMPARE(block.u8(app::pref::kListCopyFields), 0);
+    block.setU8(app::pref::kListCopyFields, 2);
+    app::ValidatePreferences(block, std::nullopt);
+    QCOMPARE(block.u8(app::pref::kListCopyFields), 2);
+  }
+};
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  int status = 0;
+  {
+    PreferencesDialogTest test;
+    status |= QTest::qExec(&test, argc, argv);
+  }
+  return status;
+}
+
+#include "dialogs_test.moc"
