@@ -30,11 +30,35 @@ PACKAGES="$PACKAGES qt6-qpa-plugins qt6-image-formats-plugins libgl-dev"
 PACKAGES="$PACKAGES xvfb xauth imagemagick xdotool x11-utils shared-mime-info desktop-file-utils"
 # Playing movies and sounds in the media view: GStreamer, which Qt Multimedia uses.
 PACKAGES="$PACKAGES gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav"
+# The browser that opens generated web galleries in the browser test.
+PACKAGES="$PACKAGES chromium"
+# Node.js and npm drive it; a Node.js already on the machine is used as it is.
+if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
+  PACKAGES="$PACKAGES nodejs npm"
+fi
 if [ "${1:-}" = fuzz ]; then
   PACKAGES="$PACKAGES clang libclang-rt-14-dev"
 fi
 
 export DEBIAN_FRONTEND=noninteractive
+
+# The browser test's driver, the version pinned in tests/browser (its own
+# browser download is never run: the test uses Debian's chromium).
+install_browser_driver() {
+  local dir=tests/browser
+  local want
+  want=$(sed -n 's/.*"playwright-core": *"\([^"]*\)".*/\1/p' "$dir/package.json")
+  if [ -f "$dir/node_modules/playwright-core/package.json" ] &&
+     grep -q "\"version\": *\"$want\"" "$dir/node_modules/playwright-core/package.json"; then
+    return 0
+  fi
+  if ! command -v npm >/dev/null 2>&1; then
+    echo "setup.sh: npm is missing; the browser test will be skipped" >&2
+    return 0
+  fi
+  echo "setup.sh: installing playwright-core $want into $dir"
+  (cd "$dir" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --ignore-scripts)
+}
 
 missing=()
 for package in $PACKAGES; do
@@ -44,6 +68,7 @@ for package in $PACKAGES; do
 done
 
 if [ ${#missing[@]} -eq 0 ]; then
+  install_browser_driver
   exit 0
 fi
 
@@ -56,3 +81,4 @@ fi
 echo "setup.sh: installing ${missing[*]}"
 apt-get update
 apt-get install -y --no-install-recommends "${missing[@]}"
+install_browser_driver
