@@ -363,7 +363,8 @@ std::optional<std::string> ItemPath(const Catalog& catalog, int cell) {
   return JoinPath(*folder, ItemFileNameUtf8(fixed));
 }
 
-ErrorCode LocateItemFile(Catalog& catalog, int cell, std::string& path) {
+ErrorCode FindItemFile(const Catalog& catalog, int cell, std::string& path, bool* elsewhere) {
+  if (elsewhere) *elsewhere = false;
   if (!ValidCell(catalog, cell)) return err::kParam;
   ItemRecord record;
   if (ErrorCode e = GetItemRecord(catalog, cell, kWithoutOptionalParts, record); e != err::kNone) return e;
@@ -383,20 +384,35 @@ ErrorCode LocateItemFile(Catalog& catalog, int cell, std::string& path) {
   if (folder && *folder != "/") candidates.push_back(JoinPath(JoinPath(home, LeafName(*folder)), leaf));
   for (const auto& candidate : candidates) {
     if (!FileExists(candidate)) continue;
-    if (ErrorCode e = RepointItem(catalog, cell, candidate); e != err::kNone) return e;
-    const std::optional<std::string> now = ItemPath(catalog, cell);
-    path = now ? *now : candidate;
+    path = candidate;
+    if (elsewhere) *elsewhere = true;
     return err::kNone;
   }
   return err::kFileNotFound;
 }
 
+ErrorCode LocateItemFile(Catalog& catalog, int cell, std::string& path) {
+  bool elsewhere = false;
+  std::string found;
+  if (ErrorCode e = FindItemFile(catalog, cell, found, &elsewhere); e != err::kNone) return e;
+  if (!elsewhere) {
+    path = found;
+    return err::kNone;
+  }
+  if (ErrorCode e = RepointItem(catalog, cell, found); e != err::kNone) return e;
+  const std::optional<std::string> now = ItemPath(catalog, cell);
+  path = now ? *now : found;
+  return err::kNone;
+}
+
 ErrorCode RepointItem(Catalog& catalog, int cell, const std::string& path) {
-  if (cell < 1 || cell > catalog.itemCount()) return err::kParam;
+  if (!ValidCell(catalog, cell)) return err::kParam;
   FileSpec spec;
   if (ErrorCode e = MakeFileSpec(path, spec); e != err::kNone) return e;
+  // The fixed part is enough: ReplaceItemParts keeps every part it is not
+  // given from the current record.
   ItemRecord updated;
-  if (ErrorCode e = GetItemRecord(catalog, cell, kWholeRecord, updated); e != err::kNone) return e;
+  if (ErrorCode e = GetItemRecord(catalog, cell, kWithoutOptionalParts, updated); e != err::kNone) return e;
   ItemRecord names;
   ErrorCode naming = MakeRecordForFile(spec, names);
   if (naming != err::kNone && naming != err::kBadName) return naming;
@@ -407,12 +423,22 @@ ErrorCode RepointItem(Catalog& catalog, int cell, const std::string& path) {
   updated.alias = names.alias;
   updated.alias_created_size = names.alias_created_size;
   updated.alias_kept_size = names.alias_kept_size;
-  // The item keeps its scan state: only where its file lives has changed.
+  // The folder is entered first, so that whoever hears of the change finds
+  // the item at its new path; a failed write puts the old folder back.
   const std::uint32_t id = CellAt(catalog, cell).item_id;
-  const bool pending = CellAt(catalog, cell).pending();
-  if (ErrorCode e = ReplaceItemParts(catalog, cell, updated, 0); e != err::kNone) return e;
-  if (pending) CellAt(catalog, cell).flags |= cell_flags::kPending;
+  const std::optional<std::string> old_folder = catalog.folders.folderOf(id);
   catalog.folders.assign(id, ParentFolder(spec.path));
+  // The item keeps its scan state: only where its file lives has changed.
+  const bool pending = CellAt(catalog, cell).pending();
+  if (ErrorCode e = ReplaceItemParts(catalog, cell, updated, 0); e != err::kNone) {
+    if (old_folder) {
+      catalog.folders.assign(id, *old_folder);
+    } else {
+      catalog.folders.remove(id);
+    }
+    return e;
+  }
+  if (pending) CellAt(catalog, cell).flags |= cell_flags::kPending;
   return err::kNone;
 }
 

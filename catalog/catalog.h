@@ -216,12 +216,21 @@ const CatalogTotals& GetCatalogTotals(const Catalog& catalog);
 int GetItemCount(const Catalog& catalog);
 int GetMaxItems(const Catalog& catalog);
 
-// The path of the item's file (UTF-8). Tries the folder tree's folder, then
-// the catalog file's own folder; err::kFileNotFound when neither holds the file.
+// Where the item's file is (UTF-8), without changing the catalog: the folder
+// tree's folder, then the catalog file's own folder (directly, or in a
+// folder named like the item's). *elsewhere says it was found beside the
+// catalog rather than where the catalog records it. err::kFileNotFound when
+// neither holds the file.
+ErrorCode FindItemFile(const Catalog& catalog, int cell, std::string& path, bool* elsewhere = nullptr);
+// FindItemFile, and an item found beside the catalog is pointed there.
 ErrorCode LocateItemFile(Catalog& catalog, int cell, std::string& path);
-// Points the item at the existing file `path` (UTF-8): its names and alias
-// are made afresh, its scan state and everything else stay. Reset Paths and
-// the search beside a moved catalog use it.
+// The one way to say "the item's file is now at `path`" (UTF-8; it must
+// exist): after Reset Paths, the search beside a moved catalog, a rename, a
+// conversion or a transfer. Its file name, display name (and their true
+// UTF-8 forms), alias, the name initials in its cell and its folder in the
+// folder tree are made afresh; its scan state, facts, parts and label stay.
+// The group indexes need nothing: no organizer field groups by name or
+// folder. On failure the item is as it was.
 ErrorCode RepointItem(Catalog& catalog, int cell, const std::string& path);
 // The path the catalog records for the item, whether or not the file exists.
 std::optional<std::string> ItemPath(const Catalog& catalog, int cell);
