@@ -12,6 +12,8 @@
 
 #include "app/preferences.h"
 #include "platform/text_encoding.h"
+#include "output/gallery_settings.h"
+#include "views/html_options_dialog.h"
 #include "views/preferences_dialog.h"
 #include "views/qt_support.h"
 
@@ -106,11 +108,70 @@ class PreferencesDialogTest : public QObject {
   }
 };
 
+class HtmlOptionsDialogTest : public QObject {
+  Q_OBJECT
+
+ private Q_SLOTS:
+  // The sheet writes the fields it shows and nothing else: sizes through
+  // the layout codes, combos as codes, the launch choice in the kept byte;
+  // every other byte of the record comes back unchanged.
+  void writesOnlyItsFields() {
+    output::GallerySettings stored;
+    stored.numbered_page_names = 1;
+    stored.jpeg_quality_code = 7;  // target size: no entry shows it
+    stored.target_jpeg_kb = 250;
+    stored.frame_images = 1;
+    stored.reserved_136[10] = 0x5A;
+    stored.extension_code = 0;
+    HtmlOptionsDialog dialog(stored, QStringLiteral("Holiday"));
+    QCOMPARE(ComboWith(&dialog, QStringLiteral("shtml"))->currentText(), QStringLiteral("htm"));
+
+    ComboWith(&dialog, QStringLiteral("Large (160 px)"))->setCurrentIndex(3);
+    ComboWith(&dialog, QStringLiteral("Small (320 x 240 px)"))->setCurrentIndex(0);
+    ComboWith(&dialog, QStringLiteral("shtml"))->setCurrentIndex(2);
+    FindByText<QCheckBox>(&dialog, QStringLiteral("Launch browser when done"))->setChecked(false);
+    FindByText<QCheckBox>(&dialog, QStringLiteral("Include media info"))->setChecked(true);
+    QSpinBox* columns = dialog.findChildren<QSpinBox*>().at(0);
+    columns->setValue(6);
+    dialog.findChild<QLineEdit*>()->setText(QStringLiteral("Ferien – Ελλάδα"));
+    dialog.accept();
+
+    output::GallerySettings expected = stored;
+    output::ApplyLayoutCodes(&expected, 4, 1);
+    expected.columns = 6;
+    expected.extension_code = 3;
+    expected.include_media_info = 1;
+    expected.kept = 0;
+    expected.text_encoding = 1;
+    QCOMPARE(expected.thumbnail_size, 160);
+    QCOMPARE(expected.media_box_width, 320);
+    QCOMPARE(expected.numbered_page_names, 0);
+    QCOMPARE(dialog.settings().jpeg_quality_code, 7);
+    QVERIFY(output::SerializeGallerySettings(dialog.settings()) == output::SerializeGallerySettings(expected));
+    QCOMPARE(dialog.siteTitle(), QStringLiteral("Ferien – Ελλάδα"));
+    QVERIFY(!dialog.launchBrowser());
+  }
+
+  // A picked quality replaces a code no entry shows.
+  void pickedQualityReplacesAnUnshownCode() {
+    output::GallerySettings stored;
+    stored.jpeg_quality_code = 7;
+    HtmlOptionsDialog dialog(stored, QString());
+    ComboWith(&dialog, QStringLiteral("Best"))->setCurrentIndex(3);
+    dialog.accept();
+    QCOMPARE(dialog.settings().jpeg_quality_code, 4);
+  }
+};
+
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   int status = 0;
   {
     PreferencesDialogTest test;
+    status |= QTest::qExec(&test, argc, argv);
+  }
+  {
+    HtmlOptionsDialogTest test;
     status |= QTest::qExec(&test, argc, argv);
   }
   return status;
