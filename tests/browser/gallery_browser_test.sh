@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# End-to-end test of the web gallery in a real browser: catalogs copies of the
+# test photos under awkward names (spaces, accents, Greek, leading dots,
+# quotes, markup, a case-only twin), gives one of them a caption holding a
+# script, makes the gallery with norvo-cli and has check_gallery.mjs open it
+# in headless Chromium. Nothing outside the work folder is touched: the
+# settings store, the temporary folder and the home folder all live in it,
+# and the checker compares a walk of it from before the gallery was made
+# with one from after.
+#
+# Usage: gallery_browser_test.sh NORVO_CLI [TESTDATA_DIR]
+# Exit status 0 passed, 1 failed, 77 skipped (no chromium, Node.js or
+# playwright-core: scripts/setup.sh installs them).
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+cli="$(realpath "${1:?usage: gallery_browser_test.sh NORVO_CLI [TESTDATA_DIR]}")"
+testdata="${2:-$here/../../../shared/testdata}"
+chromium="${NORVO_CHROMIUM:-/usr/bin/chromium}"
+readonly kSkip=77
+readonly kCaption='<script>alert(1)</script>'
+
+skip() {
+  echo "gallery_browser_test: SKIP: $*"
+  exit "$kSkip"
+}
+fail() {
+  echo "gallery_browser_test: FAIL: $*" >&2
+  exit 1
+}
+
+[ -x "$chromium" ] || skip "no Chromium at $chromium"
+command -v node >/dev/null 2>&1 || skip "no Node.js"
+[ -f "$here/node_modules/playwright-core/package.json" ] || skip "no playwright-core in $here/node_modules"
+"$cli" help gallery >/dev/null 2>&1 || skip "this norvo-cli has no gallery command"
+[ -d "$testdata/photos" ] || fail "no test photos in $testdata/photos"
+
+scratch="$(mktemp -d "${TMPDIR:-/tmp}/norvo-gallery-browser.XXXXXX")"
+trap 'rm -rf "$scratch"' EXIT
+# Everything the programs may touch lies in $work; the checker's snapshot
+# lies beside it, out of the walk.
+work="$scratch/work"
+snapshot="$scratch/snapshot.json"
+mkdir -p "$work/home" "$work/config" "$work/data" "$work/cache" "$work/tmp" "$work/photos"
+export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
+export XDG_CACHE_HOME="$work/cache" TMPDIR="$work/tmp"
+
+# Copies under names that a careless gallery would turn into broken links,
+# markup or files outside its folder. Twenty-one items: two index pages of
+# the default 4 x 4.
+photos="$testdata/photos"
+copy() { cp "$photos/$1" "$work/photos/$2" && chmod u+w "$work/photos/$2"; }
+copy Canon_40D.jpg 'Summer beach 2023.jpg'
+copy Nikon_D70.jpg 'Café Paris.jpg'
+copy Kodak_CX7530.jpg 'Ακρόπολη της Αθήνας.jpg'
+copy Konica_Minolta_DiMAGE_Z3.jpg '..evil.jpg'
+copy Olympus_C8080WZ.jpg '..%2f..%2fescape.jpg'
+copy Pentax_K10D.jpg "it's \"quoted\".jpg"
+copy DSCN0010.jpg '<b>bold<b>.jpg'
+copy BlueSquare.jpg 'Beach.JPG'
+# Its case-only twin sits in a subfolder: import keeps one name per folder
+# regardless of case.
+mkdir -p "$work/photos/more"
+copy long_description.jpg 'more/beach.jpg'
+copy Arbitro.tiff 'Scan & 100% done #1.tiff'
+copy Canon_40D.jpg 'a name much longer than twenty-six characters, with commas.jpg'
+copy Nikon_D70.jpg "caption.jpg"
+copy Kodak_CX7530.jpg '?question*star.jpg'
+for i in 1 2 3 4 5 6 7 8; do
+  copy "orientation/landscape_$i.jpg" "Ünïcödé landscape $i.jpg"
+done
+items=21
+[ "$(find "$work/photos" -type f | wc -l)" -eq "$items" ] || fail "expected $items photo copies"
+
+"$cli" annotate "$work/photos/caption.jpg" "Caption=$kCaption" >/dev/null || fail "annotate failed"
+
+catalog="$work/photos.nrk"
+"$cli" new "$catalog" >/dev/null || fail "new failed"
+"$cli" import "$catalog" "$work/photos" --jobs 2 >/dev/null || fail "import failed"
+listed="$("$cli" list "$catalog" --json | node -e 'let s="";process.stdin.on("data",d=>s+=d).on("end",()=>console.log(JSON.parse(s).length))')"
+[ "$listed" -eq "$items" ] || fail "the catalog holds $listed items, want $items"
+
+# The settings store exists before the snapshot, so that opening it is no change.
+"$cli" prefs >/dev/null || fail "prefs failed"
+
+dest="$work/site"
+node "$here/check_gallery.mjs" snapshot "$snapshot" "$work"
+gallery_args=(gallery "$catalog" "$dest")
+if "$cli" help gallery 2>/dev/null | grep -q -- '--include-media-info'; then
+  gallery_args+=(--include-media-info)
+fi
+"$cli" "${gallery_args[@]}" || fail "norvo-cli ${gallery_args[*]} failed"
+node "$here/check_gallery.mjs" check "$dest" --snapshot "$snapshot" --items "$items" \
+  --expect-text "$kCaption" || fail "the gallery in $dest fails the browser checks"
+echo "gallery_browser_test: passed"
