@@ -312,14 +312,16 @@ class Checker {
       if (!distinct.has(file)) this.fault(`media page ${this.rel(file)} has no thumbnail on any index page`);
     }
 
-    // Every media page, and the next / previous walks.
+    // The next / previous walks; the pages the "next" walk shows are
+    // inspected on the way, and any it missed are opened afterwards.
     const mediaFacts = new Map();
+    await this.walkByWord(page, mediaPages, 'next', 1, mediaFacts);
     for (const file of mediaPages) {
+      if (mediaFacts.has(file)) continue;
       const facts = await this.open(page, file);
       if (facts !== null) mediaFacts.set(file, facts);
     }
-    await this.walkByWord(page, mediaPages, 'next', 1);
-    await this.walkByWord(page, mediaPages, 'previous', -1);
+    await this.walkByWord(page, mediaPages, 'previous', -1, null);
 
     // A media page's "index" link leads to the index page showing its thumbnail.
     const perPage = indexFacts.get(firstIndex)?.links.filter((l) => l.thumbnail).length ?? 0;
@@ -341,10 +343,14 @@ class Checker {
 
   // Clicks the link reading `word` from the first media page on, and checks
   // that it visits the pages in `order` (step +1 or -1) and comes back.
-  async walkByWord(page, order, word, step) {
+  // With `inspected`, every page shown is inspected once and its facts kept
+  // there.
+  async walkByWord(page, order, word, step, inspected) {
     const count = order.length;
     let current = order[0];
-    if ((await this.open(page, current)) === null) return;
+    const facts = await this.open(page, current);
+    if (facts === null) return;
+    if (inspected) inspected.set(current, facts);
     for (let taken = 1; taken <= count + kWalkSlack; ++taken) {
       const want = order[(((taken * step) % count) + count) % count];
       const links = page.locator('a[href]').filter({ hasText: new RegExp(`^\\s*${word}\\s*$`, 'i') });
@@ -352,6 +358,7 @@ class Checker {
         this.fault(`${this.rel(current)}: ${await links.count()} links read "${word}" (want 1)`);
         return;
       }
+      const failedBefore = this.failedRequests.length;
       try {
         await Promise.all([page.waitForURL((u) => u.href !== pathToFileURL(current).href,
                                            { timeout: kNavigationTimeoutMs }),
@@ -367,6 +374,12 @@ class Checker {
         return;
       }
       current = reached;
+      if (inspected && !inspected.has(current)) {
+        for (const failed of this.failedRequests.slice(failedBefore)) {
+          this.fault(`${this.rel(current)}: request for ${failed} failed`);
+        }
+        inspected.set(current, await this.inspect(page, current));
+      }
       if (current === order[0]) {
         if (taken !== count) this.fault(`"${word}" came back to the first media page after ${taken} steps, want ${count}`);
         return;
@@ -406,7 +419,7 @@ async function check(argv) {
     process.stderr.write(`check_gallery: ${checker.faults.length} fault(s) in ${checker.dest}\n`);
     return 1;
   }
-  process.stdout.write(`check_gallery: ${checker.dest}: ${checker.texts.size} page visits, every check passed\n`);
+  process.stdout.write(`check_gallery: ${checker.dest}: ${checker.texts.size} pages, every check passed\n`);
   return 0;
 }
 
