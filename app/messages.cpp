@@ -133,4 +133,22 @@ std::string RevertQuestion(const std::string& catalog_name) {
   return FormatMessage("Do you want to discard all changes in catalog '^0'?\n", {catalog_name});
 }
 
+std::string GalleryResultMessage(int result) {
+  switch (result) {
+    case 1:
+      return "HTML Export couldn't be completed because of missing files.\nSome thumbnails, media, or other web "
+             "graphics files may be missing or can't be rendered.";
+    case 3:
+      return "HTML Export couldn't be completed because an invalid parameter was chosen.\nReview your settings and "
+             "try again.";
+    case 4:
+      return "HTML Export couldn't be completed because of a problem creating files or folders.\nChoose a different "
+             "destination folder and try again.";
+    case 5:
+      return "HTML Export couldn't be completed because of a problem with the template.\nMake sure you are using "
+             "valid templates and try again.";
+    default: return {};
+  }
+}
+
 }  // namespace norvo::app

@@ -46,4 +46,8 @@ std::string NoMissingFilesMessage();
 std::string MissingFilesMessage(const std::string& catalog_name, int count);
 std::string RevertQuestion(const std::string& catalog_name);
 
+// What the web gallery export reports for its result (1 to 5; output::GalleryResult);
+// empty for 0 (done) and 2 (cancelled).
+std::string GalleryResultMessage(int result);
+
 }  // namespace norvo::app
