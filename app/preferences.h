@@ -38,7 +38,7 @@ inline constexpr std::size_t kFirstRun = 0x000;       // u32, seconds since 1904
 inline constexpr std::size_t kStartupChoice = 0x097;  // u8
 inline constexpr std::size_t kNoUpdateCheck = 0x0A3;  // u8, 1 = no check at start-up
 // The list copy choice: what Copy puts on the clipboard as tab-separated text.
-inline constexpr std::size_t kListCopyFields = 0x0B4;  // u8 0-2: ListCopyFields
+inline constexpr std::size_t kListCopyFields = 0x0B4;  // u8 0-2: output::ListCopyChoice
 inline constexpr std::size_t kWindowRect = 0x8E4;     // 4 x i16: top, left, bottom, right
 // Handed to the catalog engine at start-up (engine_preferences.h).
 inline constexpr std::size_t kBusyWait = 0x0A1;       // u8 1-5: tens of seconds to wait for another program
@@ -56,9 +56,6 @@ inline constexpr std::size_t kListEntries = 0x12E8;   // kListEntrySize bytes pe
 }  // namespace pref
 
 inline constexpr std::uint8_t kStartupReopenLastCatalog = 3;
-
-// The list copy choice: file names, path names, or the columns of the view.
-enum class ListCopyFields : std::uint8_t { kFilename = 0, kPathname = 1, kDisplayedFields = 2 };
 inline constexpr std::uint8_t kPreferencesFormat = 1;     // the format this program writes
 inline constexpr std::uint8_t kMaxPreferencesFormat = 20;
 inline constexpr std::size_t kListEntrySize = 64;         // a length byte and up to 63 characters

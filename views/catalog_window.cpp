@@ -942,15 +942,35 @@ void CatalogWindow::openWithDefault() {
   }
 }
 
-void CatalogWindow::copySelection() {
+std::vector<metadata::FieldId> CatalogWindow::displayedColumns() const {
+  std::vector<metadata::FieldId> fields;
+  const QHeaderView* header = list_->horizontalHeader();
+  for (int visual = 0; visual < header->count(); ++visual) {
+    const int column = header->logicalIndex(visual);
+    if (!header->isSectionHidden(column)) fields.push_back(model_->columnField(column));
+  }
+  return fields;
+}
+
+void CatalogWindow::copySelection(output::ListCopyChoice choice) {
   // The items travel as their files (for file managers) and as the private
-  // type (for other catalog windows); the text is one path per line.
+  // type (for other catalog windows); the text is the list copy: one tab
+  // separated row per item of the fields the user chose.
   QModelIndexList indexes;
-  for (int row : selectedRows()) indexes.push_back(model_->index(row, 0));
+  std::vector<std::uint32_t> ids;
+  for (int row : selectedRows()) {
+    indexes.push_back(model_->index(row, 0));
+    ids.push_back(model_->itemIdAt(row));
+  }
   QMimeData* mime = model_->mimeData(indexes);
-  QStringList lines;
-  for (const QUrl& url : mime->urls()) lines.push_back(url.toLocalFile());
-  mime->setText(lines.join(QLatin1Char('\n')));
+  std::string text;
+  if (const ErrorCode e = output::ListCopyTextOfItems(catalog(), ids, choice, displayedColumns(), &text);
+      e != err::kNone) {
+    delete mime;
+    fail(e, tr("copying the list"));
+    return;
+  }
+  mime->setText(Q(text));
   QApplication::clipboard()->setMimeData(mime);
 }
 

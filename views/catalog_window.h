@@ -21,6 +21,7 @@
 #include "app/preferences.h"
 #include "fields/find_sort.h"
 #include "media/item_scan.h"
+#include "output/delimited_text.h"
 
 class QListView;
 class QMenu;
@@ -118,7 +119,11 @@ class CatalogWindow : public QWidget {
   void trashSelected();
   void showMediaFile();
   void openWithDefault();
-  void copySelection();
+  // Puts the selected items on the clipboard: their files, and as text the
+  // list copy of `choice` (the displayed columns in view order for kDisplayedFields).
+  void copySelection(output::ListCopyChoice choice);
+  // The list view's shown columns, in the order the user sees them.
+  std::vector<metadata::FieldId> displayedColumns() const;
   void paste();
   void editAnnotation(metadata::FieldId field, const QStringList& values);
   void writeAnnotationsIntoFiles();

@@ -2,6 +2,9 @@
 // The catalog window's model and commands on the offscreen platform, with
 // real catalogs made from the test photos.
 #include <QAction>
+#include <QClipboard>
+#include <QHeaderView>
+#include <QTableView>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -214,6 +217,40 @@ class CatalogWindowTest : public QObject {
     QVERIFY(set != nullptr);
     QCOMPARE(std::set<std::uint32_t>(set->ids.begin(), set->ids.end()), std::set<std::uint32_t>(ids.begin(), ids.end()));
     QVERIFY(tree->topLevelItem(0)->text(0).contains(QStringLiteral("(2)")));
+  }
+
+  // Copy puts the list copy on the clipboard as text: file names, path
+  // names, or the columns the list view shows in the order it shows them
+  // (moved and hidden columns followed, at most ten), one row per item.
+  void copyWritesTheListCopyOfTheChoice() {
+    auto w = newWindow();
+    QVERIFY(w);
+    w->importPaths({kPhotos});
+    w->scanner()->waitForIdle();
+    w->selection()->select(QItemSelection(w->model()->index(0, 0), w->model()->index(1, 0)),
+                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    const QString first = w->model()->index(0, w->model()->columnOfField(metadata::field_ids::kFileName)).data().toString();
+
+    w->copySelection(output::ListCopyChoice::kFileName);
+    QStringList rows = QApplication::clipboard()->text().split(QStringLiteral("\r\n"));
+    QCOMPARE(rows.size(), 3);  // two rows and the empty text after the last CR LF
+    QCOMPARE(rows[0], first);
+    QCOMPARE(QApplication::clipboard()->mimeData()->urls().size(), 2);  // the files travel too
+
+    w->copySelection(output::ListCopyChoice::kPathName);
+    QVERIFY(QApplication::clipboard()->text().startsWith(QDir::cleanPath(kPhotos) + QLatin1Char('/') + first));
+
+    QHeaderView* header = w->listView()->horizontalHeader();
+    const int name_column = w->model()->columnOfField(metadata::field_ids::kFileName);
+    header->moveSection(header->visualIndex(name_column), header->count() - 1);
+    header->setSectionHidden(header->logicalIndex(0), true);
+    const std::vector<metadata::FieldId> shown = w->displayedColumns();
+    QCOMPARE(shown.back(), metadata::field_ids::kFileName);
+    w->copySelection(output::ListCopyChoice::kDisplayedFields);
+    rows = QApplication::clipboard()->text().split(QStringLiteral("\r\n"));
+    const QStringList cells = rows[0].split(QLatin1Char('\t'));
+    QCOMPARE(cells.size(), std::min<int>(static_cast<int>(shown.size()), 10));
+    if (shown.size() <= 10) QCOMPARE(cells.back(), first);
   }
 
   // The scan runs on the pool while the interface thread stays free: the

@@ -12,6 +12,7 @@
 
 #include "app/preferences.h"
 #include "platform/text_encoding.h"
+#include "output/delimited_text.h"
 #include "output/gallery_settings.h"
 #include "views/html_options_dialog.h"
 #include "views/preferences_dialog.h"
@@ -75,7 +76,7 @@ class PreferencesDialogTest : public QObject {
     QCOMPARE(out.u8(app::pref::kJournalKeeping), 2);
     QCOMPARE(out.u8(app::pref::kSortStrength), 1);
     QCOMPARE(out.u8(app::pref::kWatchRate), 2);
-    QCOMPARE(out.u8(app::pref::kListCopyFields), static_cast<int>(app::ListCopyFields::kDisplayedFields));
+    QCOMPARE(out.u8(app::pref::kListCopyFields), static_cast<int>(output::ListCopyChoice::kDisplayedFields));
     QCOMPARE(out.u8(0x500), 0xAB);
     QCOMPARE(out.u8(0x0A7), 1);
     QCOMPARE(Q(Windows1252ToUtf8(dialog.labels()[2].name)), QStringLiteral("Für später"));

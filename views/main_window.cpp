@@ -251,11 +251,11 @@ void MainWindow::registerHandlers() {
   handle("file.exit", [this] { close(); });
   // Edit
   on_catalog("edit.undo", [](CatalogWindow& w) { w.undo(); });
-  on_catalog("edit.cut", [](CatalogWindow& w) {
-    w.copySelection();
+  on_catalog("edit.cut", [this](CatalogWindow& w) {
+    w.copySelection(listCopyChoice());
     w.removeSelected(true);
   });
-  on_catalog("edit.copy", [](CatalogWindow& w) { w.copySelection(); });
+  on_catalog("edit.copy", [this](CatalogWindow& w) { w.copySelection(listCopyChoice()); });
   on_catalog("edit.paste", [](CatalogWindow& w) { w.paste(); });
   on_catalog("edit.delete", [](CatalogWindow& w) { w.removeSelected(true); });
   on_catalog("edit.select_all", [](CatalogWindow& w) {
@@ -602,6 +602,10 @@ void MainWindow::listenForHandOver() {
 }
 
 // --- preferences, updates, exit ---------------------------------------------------
+
+output::ListCopyChoice MainWindow::listCopyChoice() const {
+  return static_cast<output::ListCopyChoice>(startup_->preferences.preferences.u8(app::pref::kListCopyFields));
+}
 
 void MainWindow::showPreferences() {
   PreferencesDialog dialog(startup_->preferences.preferences, startup_->labels, this);

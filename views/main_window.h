@@ -15,6 +15,7 @@
 
 #include "app/command_table.h"
 #include "app/startup.h"
+#include "output/delimited_text.h"
 
 class QAction;
 class QMdiArea;
@@ -75,6 +76,8 @@ class MainWindow : public QMainWindow {
   void addRecent(const QString& path);
   void tile(bool vertical);
   void showPreferences();
+  // What Copy puts on the clipboard as text (the preferences' choice).
+  output::ListCopyChoice listCopyChoice() const;
   void listenForHandOver();
 
   app::StartupState* startup_;

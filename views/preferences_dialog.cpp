@@ -23,6 +23,7 @@
 #include <algorithm>
 
 #include "app/engine_preferences.h"
+#include "output/delimited_text.h"
 #include "platform/text_encoding.h"
 #include "views/qt_support.h"
 
@@ -205,15 +206,11 @@ QWidget* PreferencesDialog::makeCopyPage() {
   auto* box = new QVBoxLayout;
   box->addWidget(new QLabel(tr("Fields:")));
   copy_fields_ = new QButtonGroup(this);
-  const std::pair<QString, app::ListCopyFields> choices[] = {
-      {tr("Filename"), app::ListCopyFields::kFilename},
-      {tr("Pathname"), app::ListCopyFields::kPathname},
-      {tr("All displayed fields"), app::ListCopyFields::kDisplayedFields}};
   const int stored = preferences_.u8(kListCopyFields);
-  for (const auto& [text, value] : choices) {
-    auto* radio = new QRadioButton(text);
-    copy_fields_->addButton(radio, static_cast<int>(value));
-    radio->setChecked(static_cast<int>(value) == stored);
+  for (std::size_t choice = 0; choice < std::size(output::kListCopyChoiceNames); ++choice) {
+    auto* radio = new QRadioButton(tr(std::string(output::kListCopyChoiceNames[choice]).c_str()));
+    copy_fields_->addButton(radio, static_cast<int>(choice));
+    radio->setChecked(static_cast<int>(choice) == stored);
     box->addWidget(radio);
   }
   if (copy_fields_->checkedButton() == nullptr) copy_fields_->buttons().front()->setChecked(true);
