@@ -153,7 +153,7 @@ constexpr CommandSpec kCommands[] = {
      .needs = N::kCatalog, .pending = true},
     {.id = "make.sep1", .menu = M::kMake, .label = "", .kind = K::kSeparator},
     {.id = "make.backup", .menu = M::kMake, .label = "&Backup/CD-ROM...", .needs = N::kItems, .pending = true},
-    {.id = "make.gallery", .menu = M::kMake, .label = "&HTML Gallery...", .needs = N::kItems, .pending = true},
+    {.id = "make.gallery", .menu = M::kMake, .label = "&HTML Gallery...", .needs = N::kItems},
     {.id = "make.sep2", .menu = M::kMake, .label = "", .kind = K::kSeparator},
     {.id = "make.convert_images", .menu = M::kMake, .label = "Convert &Image Files...", .needs = N::kSelection,
      .pending = true},

@@ -30,6 +30,7 @@
 #include "metadata/item_fields.h"
 #include "views/catalog_model.h"
 #include "views/catalog_window.h"
+#include "views/gallery_command.h"
 #include "views/info_panel.h"
 #include "views/main_window.h"
 #include "views/organize_panel.h"
@@ -253,6 +254,24 @@ class CatalogWindowTest : public QObject {
     if (shown.size() <= 10) QCOMPARE(cells.back(), first);
   }
 
+  // The gallery command's run: the window's items become a site with a
+  // media page each, the progress window closes, and the result is 0.
+  void galleryRunsOnTheWindowsCatalog() {
+    auto w = newWindow();
+    QVERIFY(w);
+    w->importPaths({kPhotos});
+    QTemporaryDir site;
+    QString index;
+    const int result = RunGalleryWithProgress(*w, QByteArray(), site.path(), QStringLiteral("Test site"), &index);
+    QCOMPARE(result, 0);
+    QCOMPARE(index, site.filePath(QStringLiteral("index.htm")));
+    QFile page(index);
+    QVERIFY(page.open(QIODevice::ReadOnly));
+    QVERIFY(page.readAll().contains("Test site"));
+    QCOMPARE(QDir(site.filePath(QStringLiteral("source"))).entryList({QStringLiteral("*.htm")}).size(),
+             w->catalog().itemCount());
+  }
+
   // The scan runs on the pool while the interface thread stays free: the
   // results arrive as events, each applied once, in any order.
   void scanningAppliesEveryResultOnce() {
@@ -373,7 +392,8 @@ class MainWindowTest : public QObject {
     QVERIFY(window.trigger("view.zoom_in"));
     QVERIFY(w->thumbnailSide() > side);
     QCOMPARE(w->view(), ViewKind::kThumbnails);
-    QVERIFY(!window.action("make.gallery")->isEnabled());  // work not built yet
+    QVERIFY(window.action("make.gallery")->isEnabled());
+    QVERIFY(!window.action("make.slide_show")->isEnabled());  // work not built yet
     QVERIFY(c.changed());
     QVERIFY(window.action("file.save")->isEnabled() == !c.read_only);
   }
