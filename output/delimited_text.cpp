@@ -25,6 +25,9 @@ constexpr std::string_view kNoValue = "-";
 constexpr std::string_view kListValueSeparator = ", ";  // as the list view joins a list field's values
 // Rows are gathered and written in pieces of about this size.
 constexpr std::size_t kWriteChunk = 64 * 1024;
+// Links followed to the file a table is written to before giving up, as the
+// system gives up on a loop of links.
+constexpr int kMaxLinkHops = 40;
 
 // The length of the well-formed UTF-8 sequence that starts at text[at]; 0
 // when the byte there starts none.
@@ -248,8 +251,17 @@ ErrorCode WriteTextTable(const catalog::Catalog& catalog, std::span<const int> c
   if (options.fields.empty()) return err::kNone;
   if (path.empty()) return err::kBadName;
   std::error_code ec;
-  const std::string target = LexicallyNormalPath(std::filesystem::absolute(path, ec).string());
+  std::string target = LexicallyNormalPath(std::filesystem::absolute(path, ec).string());
   if (ec) return err::kBadName;
+  // A symbolic link keeps pointing where it did: the file it names (which
+  // may not exist yet) is written.
+  for (int hops = 0; std::filesystem::is_symlink(target, ec); ++hops) {
+    if (hops == kMaxLinkHops) return err::kBadName;
+    std::filesystem::path linked = std::filesystem::read_symlink(target, ec);
+    if (ec) return ErrorFromErrno(ec.value());
+    if (linked.is_relative()) linked = std::filesystem::path(ParentFolder(target)) / linked;
+    target = LexicallyNormalPath(linked.string());
+  }
 
   if (progress) {
     if (int answer = progress(ProgressPhase::kStart, 0, static_cast<int>(cells.size())); answer != 0) {

@@ -246,6 +246,18 @@ TEST_F(DelimitedTextTest, WritesTheFileAndReportsProgressPerItem) {
                                                                {ProgressPhase::kStep, 3},
                                                                {ProgressPhase::kEnd, 0}}));
   EXPECT_EQ(LeftInFolder(), (std::vector<std::string>{"out.txt"}));
+
+  // Through a symbolic link the file it names is written; the link stays.
+  fs::create_directory(Path("real"));
+  fs::create_symlink(Path("real/table.txt"), Path("link.txt"));
+  ASSERT_EQ(WriteTextTable(c, std::vector<int>{3}, options, Path("link.txt")), err::kNone);
+  EXPECT_TRUE(fs::is_symlink(Path("link.txt")));
+  EXPECT_EQ(ReadFile(Path("real/table.txt")), "File Name\r\np2.jpg\r\n");
+  // A loop of links is refused rather than followed for ever.
+  fs::create_symlink(Path("loop-b"), Path("loop-a"));
+  fs::create_symlink(Path("loop-a"), Path("loop-b"));
+  EXPECT_EQ(WriteTextTable(c, std::vector<int>{3}, options, Path("loop-a")), err::kBadName);
+  EXPECT_TRUE(fs::is_symlink(Path("loop-a")));
 }
 
 TEST_F(DelimitedTextTest, NoFieldsWritesNothingAtAll) {
