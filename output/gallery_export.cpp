@@ -180,8 +180,6 @@ class Export {
   NameSet thumbnail_names_, media_names_, page_names_;
   std::vector<std::string> work_names_;  // each item's file name, for its page name
   GalleryOutcome outcome_;
-  bool write_failed_ = false;
-  bool assets_folder_made_ = false;
 };
 
 void Export::gather(std::vector<Work>* work) {
@@ -328,35 +326,7 @@ void Export::pageNames() {
 }
 
 void Export::copyAssets(std::string_view page_text) {
-  constexpr std::string_view kMarker = "\"assets/";
-  for (std::size_t at = page_text.find(kMarker); at != std::string_view::npos;
-       at = page_text.find(kMarker, at + kMarker.size())) {
-    const std::size_t begin = at + kMarker.size();
-    const std::size_t end = page_text.find('"', begin);
-    if (end == std::string_view::npos) break;
-    const std::string name(page_text.substr(begin, std::min(end - begin, kMaxAssetName)));
-    // Only plain names inside "assets": nothing a page says may reach
-    // outside the destination or the template folder.
-    const bool plain = !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-                       name.find('\\') == std::string::npos && name.find('\0') == std::string::npos;
-    if (!plain || !template_folder_) {
-      outcome_.assets_failed = true;
-      continue;
-    }
-    if (!assets_folder_made_) {
-      if (MakeFolder(destination("assets")) != err::kNone) {
-        outcome_.assets_failed = true;
-        continue;
-      }
-      assets_folder_made_ = true;
-    }
-    const std::string to = destination("assets/" + name);
-    if (IsFile(to)) continue;
-    if (CopyFileKeepingAttributes(*template_folder_ + "/assets/" + name, to, CopyDurability::kCached) !=
-        err::kNone) {
-      outcome_.assets_failed = true;
-    }
-  }
+  if (!CopyPageAssets(page_text, template_folder_, dest_)) outcome_.assets_failed = true;
 }
 
 GalleryOutcome Export::run() {
@@ -500,6 +470,32 @@ GalleryOutcome Export::run() {
 }
 
 }  // namespace
+
+bool CopyPageAssets(std::string_view page_text, const std::optional<std::string>& template_folder,
+                    const std::string& destination) {
+  constexpr std::string_view kMarker = "\"assets/";
+  bool ok = true;
+  for (std::size_t at = page_text.find(kMarker); at != std::string_view::npos;
+       at = page_text.find(kMarker, at + kMarker.size())) {
+    const std::size_t begin = at + kMarker.size();
+    const std::size_t end = page_text.find('"', begin);
+    if (end == std::string_view::npos) break;
+    const std::string name(page_text.substr(begin, std::min(end - begin, kMaxAssetName)));
+    const bool plain = !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+                       name.find('\\') == std::string::npos && name.find('\0') == std::string::npos;
+    if (!plain || !template_folder || MakeFolder(destination + "/assets") != err::kNone) {
+      ok = false;
+      continue;
+    }
+    const std::string to = destination + "/assets/" + name;
+    if (IsFile(to)) continue;
+    if (CopyFileKeepingAttributes(*template_folder + "/assets/" + name, to, CopyDurability::kCached) !=
+        err::kNone) {
+      ok = false;
+    }
+  }
+  return ok;
+}
 
 GalleryOutcome RunGallery(catalog::Catalog& catalog, const GalleryRequest& request) {
   Export run(catalog, request);

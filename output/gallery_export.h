@@ -101,6 +101,15 @@ struct GalleryOutcome {
 
 GalleryOutcome RunGallery(catalog::Catalog& catalog, const GalleryRequest& request);
 
+// Copies every file a page names as "assets/NAME" (a double quote, then
+// "assets/", the name up to the next double quote, at most 63 characters)
+// from the template folder's "assets" into DEST/assets, made on first need.
+// A file already there counts as copied. False when one could not be copied:
+// no template folder, a name that is not a plain file name (so nothing
+// reaches outside either folder), or a failed copy.
+bool CopyPageAssets(std::string_view page_text, const std::optional<std::string>& template_folder,
+                    const std::string& destination);
+
 // The folders searched for template folders, in order: $XDG_DATA_HOME
 // (default ~/.local/share), each $XDG_DATA_DIRS entry (default
 // /usr/local/share:/usr/share), then the share folder beside the program's
