@@ -30,8 +30,9 @@ PACKAGES="$PACKAGES qt6-qpa-plugins qt6-image-formats-plugins libgl-dev"
 PACKAGES="$PACKAGES xvfb xauth imagemagick xdotool x11-utils shared-mime-info desktop-file-utils"
 # Playing movies and sounds in the media view: GStreamer, which Qt Multimedia uses.
 PACKAGES="$PACKAGES gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav"
-# The browser that opens generated web galleries in the browser test.
-PACKAGES="$PACKAGES chromium"
+# The browser that opens generated web galleries in the browser test, and
+# the SQLite shell that test stores its gallery settings with.
+PACKAGES="$PACKAGES chromium sqlite3"
 # Node.js and npm drive it; a Node.js already on the machine is used as it is.
 if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
   PACKAGES="$PACKAGES nodejs npm"

@@ -412,8 +412,10 @@ async function check(argv) {
   }
   const { chromium } = await import('playwright-core');
   const checker = new Checker(options.dest, options);
-  await checker.run(chromium);
+  // Walked before the browser starts: Chromium keeps files of its own in the
+  // user's folders.
   if (options.snapshot) checker.compareSnapshot(options.snapshot);
+  await checker.run(chromium);
   if (checker.faults.length > 0) {
     for (const f of checker.faults) process.stderr.write(`check_gallery: FAIL: ${f}\n`);
     process.stderr.write(`check_gallery: ${checker.faults.length} fault(s) in ${checker.dest}\n`);

@@ -10,8 +10,8 @@
 # with one from after.
 #
 # Usage: gallery_browser_test.sh NORVO_CLI [TESTDATA_DIR]
-# Exit status 0 passed, 1 failed, 77 skipped (no chromium, Node.js or
-# playwright-core: scripts/setup.sh installs them).
+# Exit status 0 passed, 1 failed, 77 skipped (no chromium, Node.js,
+# playwright-core or sqlite3: scripts/setup.sh installs them).
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -33,11 +33,11 @@ fail() {
 [ -x "$chromium" ] || skip "no Chromium at $chromium"
 command -v node >/dev/null 2>&1 || skip "no Node.js"
 [ -f "$here/node_modules/playwright-core/package.json" ] || skip "no playwright-core in $here/node_modules"
-"$cli" help gallery >/dev/null 2>&1 || skip "this norvo-cli has no gallery command"
+command -v sqlite3 >/dev/null 2>&1 || skip "no sqlite3, which stores the gallery settings"
 [ -d "$testdata/photos" ] || fail "no test photos in $testdata/photos"
 
 scratch="$(mktemp -d "${TMPDIR:-/tmp}/norvo-gallery-browser.XXXXXX")"
-trap 'rm -rf "$scratch"' EXIT
+[ -n "${NORVO_KEEP_GALLERY_TEST:-}" ] || trap 'rm -rf "$scratch"' EXIT
 # Everything the programs may touch lies in $work; the checker's snapshot
 # lies beside it, out of the walk.
 work="$scratch/work"
@@ -81,16 +81,56 @@ catalog="$work/photos.nrk"
 listed="$("$cli" list "$catalog" --json | node -e 'let s="";process.stdin.on("data",d=>s+=d).on("end",()=>console.log(JSON.parse(s).length))')"
 [ "$listed" -eq "$items" ] || fail "the catalog holds $listed items, want $items"
 
-# The settings store exists before the snapshot, so that opening it is no change.
+# The settings store exists before the first snapshot, so that opening it is
+# no change.
 "$cli" prefs >/dev/null || fail "prefs failed"
+store="$XDG_CONFIG_HOME/Norvo/Media2/settings.db"
+[ -f "$store" ] || fail "no settings store at $store"
 
-dest="$work/site"
-node "$here/check_gallery.mjs" snapshot "$snapshot" "$work"
-gallery_args=(gallery "$catalog" "$dest")
-if "$cli" help gallery 2>/dev/null | grep -q -- '--include-media-info'; then
-  gallery_args+=(--include-media-info)
-fi
-"$cli" "${gallery_args[@]}" || fail "norvo-cli ${gallery_args[*]} failed"
-node "$here/check_gallery.mjs" check "$dest" --snapshot "$snapshot" --items "$items" \
-  --expect-text "$kCaption" || fail "the gallery in $dest fails the browser checks"
+# Stores a gallery settings record: the defaults, with the changes given as
+# offset=byte pairs.
+store_gallery_settings() {
+  local hex
+  hex="$(node - "$@" <<'JS'
+const r = Buffer.alloc(628);
+r.writeUInt32LE(0x00020001, 0);
+r[7] = 1; r.writeInt16LE(96, 8); r[10] = 2; r[13] = 1; r.writeUInt32LE(1, 16);
+r.writeInt32LE(4, 84); r.writeInt32LE(4, 88); r[94] = 2; r[95] = 2;
+r.writeInt16LE(640, 96); r.writeInt16LE(480, 98);
+[[100, 0xFFFF, 0xFFFF, 0xFFFF], [106, 0, 0, 0xFFFF], [112, 0, 0, 0], [118, 0xEEEE, 0xEEEE, 0xEEEE]]
+  .forEach(([at, ...rgb]) => rgb.forEach((v, i) => r.writeUInt16LE(v, at + 2 * i)));
+r[124] = 1; r[125] = 1; r[127] = 1; r.writeInt32LE(100, 128);
+for (const pair of process.argv.slice(2)) {
+  const [at, value] = pair.split('=').map(Number);
+  if (at === 128) r.writeInt32LE(value, 128); else r[at] = value;
+}
+process.stdout.write(r.toString('hex'));
+JS
+)"
+  sqlite3 "$store" "INSERT OR REPLACE INTO settings(key_path, value_name, value_type, data)
+                    VALUES('Preferences', 'HTMLSettings', 1, X'$hex');" || fail "could not store the gallery settings"
+}
+
+# Makes the gallery into $work/NAME with the stored settings and checks it.
+# Further arguments go to the checker.
+check_gallery() {
+  local name="$1"
+  shift
+  local dest="$work/$name"
+  node "$here/check_gallery.mjs" snapshot "$snapshot" "$work"
+  "$cli" gallery "$catalog" "$dest" >/dev/null || fail "norvo-cli gallery ($name) failed"
+  node "$here/check_gallery.mjs" check "$dest" --snapshot "$snapshot" --items "$items" "$@" ||
+    fail "the gallery in $dest ($name) fails the browser checks"
+}
+
+# The defaults: no names or captions on the pages.
+check_gallery defaults
+# File names on the index pages, six fields with the caption on the media
+# pages, frames, thumbnails and pictures filling their boxes, and JPEGs
+# written down to a target size of 20 KB.
+store_gallery_settings 14=1 15=1 92=1 94=3 95=3 11=7 128=20
+check_gallery captions --expect-text "$kCaption" --expect-text '<b>bold<b>' --expect-text 'Café Paris' \
+  --expect-text "it's \"quoted\"" --expect-text 'Ακρόπολη της Αθήνας' --expect-text 'Ünïcödé landscape 8' \
+  --expect-text 'Scan & 100% done #1'
+
 echo "gallery_browser_test: passed"
