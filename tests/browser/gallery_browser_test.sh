@@ -111,26 +111,39 @@ JS
                     VALUES('Preferences', 'HTMLSettings', 1, X'$hex');" || fail "could not store the gallery settings"
 }
 
-# Makes the gallery into $work/NAME with the stored settings and checks it.
+# Makes the gallery into $work/NAME with the stored settings, wants the
+# export result RESULT (0 done, 1 some files missing) and checks the site.
 # Further arguments go to the checker.
 check_gallery() {
-  local name="$1"
-  shift
+  local name="$1" want="$2"
+  shift 2
   local dest="$work/$name"
   node "$here/check_gallery.mjs" snapshot "$snapshot" "$work"
-  "$cli" gallery "$catalog" "$dest" >/dev/null || fail "norvo-cli gallery ($name) failed"
+  local status=0
+  "$cli" gallery "$catalog" "$dest" --json >"$scratch/$name.json" 2>/dev/null || status=$?
+  local result
+  result="$(node -e 'console.log(JSON.parse(require("fs").readFileSync(process.argv[1], "utf8")).result)' \
+              "$scratch/$name.json")" || fail "norvo-cli gallery ($name) printed no result (status $status)"
+  [ "$result" = "$want" ] || fail "norvo-cli gallery ($name) gave result $result, want $want"
   node "$here/check_gallery.mjs" check "$dest" --snapshot "$snapshot" --items "$items" "$@" ||
     fail "the gallery in $dest ($name) fails the browser checks"
+  rm -f "$scratch/$name.json"
 }
 
 # The defaults: no names or captions on the pages.
-check_gallery defaults
+check_gallery defaults 0
 # File names on the index pages, six fields with the caption on the media
 # pages, frames, thumbnails and pictures filling their boxes, and JPEGs
 # written down to a target size of 20 KB.
 store_gallery_settings 14=1 15=1 92=1 94=3 95=3 11=7 128=20
-check_gallery captions --expect-text "$kCaption" --expect-text '<b>bold<b>' --expect-text 'Café Paris' \
+check_gallery captions 0 --expect-text "$kCaption" --expect-text '<b>bold<b>' --expect-text 'Café Paris' \
   --expect-text "it's \"quoted\"" --expect-text 'Ακρόπολη της Αθήνας' --expect-text 'Ünïcödé landscape 8' \
   --expect-text 'Scan & 100% done #1'
-
+# Pages named by item number with the extension "html", three by two
+# thumbnails (four index pages), and a photo gone since the import: its
+# thumbnail and picture are the image icon and the result says files are
+# missing.
+rm "$work/photos/Summer beach 2023.jpg"
+store_gallery_settings 4=1 6=2 84=3 88=2 15=1
+check_gallery numbered 1 --index index.html --expect-text 'Summer beach 2023.jpg'
 echo "gallery_browser_test: passed"
