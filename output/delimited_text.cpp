@@ -311,12 +311,14 @@ TextTableOptions ListCopyOptions(ListCopyChoice choice, std::span<const FieldId>
   options.delimiter = ",";
   options.encoding = TextEncoding::kUtf8;
   switch (choice) {
-    case ListCopyChoice::kFileName: options.fields = {metadata::field_ids::kFileName}; break;
     case ListCopyChoice::kPathName: options.fields = {metadata::field_ids::kPath}; break;
     case ListCopyChoice::kDisplayedFields:
       options.fields.assign(displayed_columns.begin(),
                             displayed_columns.begin() +
                                 static_cast<std::ptrdiff_t>(std::min(displayed_columns.size(), kMaxListCopyColumns)));
+      break;
+    default:  // file names, also for a choice byte from a newer version
+      options.fields = {metadata::field_ids::kFileName};
       break;
   }
   return options;

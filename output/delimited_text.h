@@ -122,7 +122,8 @@ inline constexpr std::string_view kListCopyChoiceNames[] = {"Filename", "Pathnam
 
 // The options of a list copy: tab separated, no label row, delimiter ",", in
 // UTF-8; the fields are File Name, Path, or the view's displayed columns in
-// view order, cut to the first kMaxListCopyColumns.
+// view order, cut to the first kMaxListCopyColumns. A choice outside the
+// three copies file names.
 TextTableOptions ListCopyOptions(ListCopyChoice choice, std::span<const metadata::FieldId> displayed_columns);
 
 // The text for the clipboard: the items of `cells` (from 1), in that order,

@@ -375,6 +375,9 @@ TEST_F(DelimitedTextTest, ListCopyIsTabSeparatedWithoutLabelsAndAtMostTenColumns
   EXPECT_EQ(text, Path("photo 'one'.jpg") + "\r\n");
   EXPECT_EQ(ListCopyTextOfItems(c, std::vector<std::uint32_t>{99}, ListCopyChoice::kFileName, {}, &text),
             err::kParam);
+  // A choice byte this version does not know copies file names.
+  ASSERT_EQ(ListCopyText(c, std::vector<int>{2}, static_cast<ListCopyChoice>(7), {}, &text), err::kNone);
+  EXPECT_EQ(text, "b.jpg\r\n");
 
   // Twelve displayed columns: the first ten are copied, in view order.
   const std::vector<FieldId> columns = {kCity,   field_ids::kFileName, kCaption, 0x216, 0x250, 0x255,
