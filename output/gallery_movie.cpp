@@ -106,7 +106,7 @@ bool ShiftChunkOffsets(std::span<std::uint8_t> bytes, std::uint64_t shift, int d
     std::span<std::uint8_t> body = bytes.subspan(offset + header, static_cast<std::size_t>(size) - header);
     switch (type) {
       case Tag("cmov"): return false;  // a compressed index cannot be patched
-      case Tag("trak"): case Tag("mdia"): case Tag("minf"): case Tag("stbl"):
+      case Tag("moov"): case Tag("trak"): case Tag("mdia"): case Tag("minf"): case Tag("stbl"):
         if (!ShiftChunkOffsets(body, shift, depth + 1)) return false;
         break;
       case Tag("stco"):
