@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <limits>
 #include <system_error>
 
 #include "platform/fault_injection.h"
@@ -118,6 +119,8 @@ ErrorCode ProduceRows(const catalog::Catalog& catalog, std::span<const int> cell
 // Checks what the writers check before they start.
 ErrorCode CheckRequest(const catalog::Catalog& catalog, std::span<const int> cells, const TextTableOptions& options) {
   if (ErrorCode e = CheckTextTableOptions(options); e != err::kNone) return e;
+  // Rows are counted in an int, as progress reports them.
+  if (cells.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return err::kParam;
   for (int cell : cells) {
     if (cell < 1 || cell > catalog.itemCount()) return err::kParam;
   }
