@@ -132,8 +132,7 @@ constexpr CommandSpec kCommands[] = {
     // Action
     {.id = "action.rebuild", .menu = M::kAction, .label = "Rebuild &Item", .keys = "Ctrl+B",
      .needs = N::kWritableSelection},
-    {.id = "action.rename", .menu = M::kAction, .label = "Batch &Rename...", .needs = N::kWritableSelection,
-     .pending = true},
+    {.id = "action.rename", .menu = M::kAction, .label = "Batch &Rename...", .needs = N::kWritableSelection},
     {.id = "action.sep1", .menu = M::kAction, .label = "", .kind = K::kSeparator},
     {.id = "action.trash", .menu = M::kAction, .label = "Move to Recycle &Bin", .keys = "Ctrl+Del",
      .needs = N::kWritableSelection, .context = true},

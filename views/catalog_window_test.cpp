@@ -2,6 +2,8 @@
 // The catalog window's model and commands on the offscreen platform, with
 // real catalogs made from the test photos.
 #include <QAction>
+#include <QComboBox>
+#include <QRadioButton>
 #include <QClipboard>
 #include <QHeaderView>
 #include <QTableView>
@@ -29,6 +31,7 @@
 #include "media/platform_components.h"
 #include "metadata/item_fields.h"
 #include "views/catalog_model.h"
+#include "views/batch_rename_dialog.h"
 #include "views/catalog_window.h"
 #include "views/gallery_command.h"
 #include "views/info_panel.h"
@@ -68,6 +71,14 @@ bool PrepareEngine(const QTemporaryDir& dir) {
   if (!dir.isValid()) return false;
   app::SetScratchFolder(dir.path().toStdString());
   return media::InitMediaTypes(media::FindPlatformComponents()) == err::kNone;
+}
+
+template <typename Widget>
+Widget* FindChildByText(QWidget* root, const QString& text) {
+  for (Widget* w : root->findChildren<Widget*>()) {
+    if (w->text() == text) return w;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -270,6 +281,48 @@ class CatalogWindowTest : public QObject {
     QVERIFY(page.readAll().contains("Test site"));
     QCOMPARE(QDir(site.filePath(QStringLiteral("source"))).entryList({QStringLiteral("*.htm")}).size(),
              w->catalog().itemCount());
+  }
+
+  // The rename dialog's controls make the settings the engine runs with:
+  // the preview is a dry run that touches nothing, and the real run renames
+  // the files and the rows follow.
+  void batchRenameDialogPreviewsAndRuns() {
+    QTemporaryDir files;
+    for (const QString& name : {QStringLiteral("Canon_40D.jpg"), QStringLiteral("Nikon_D70.jpg"),
+                                QStringLiteral("Pentax_K10D.jpg")}) {
+      QVERIFY(QFile::copy(kPhotos + QLatin1Char('/') + name, files.filePath(name)));
+    }
+    auto w = newWindow();
+    QVERIFY(w);
+    w->importPaths({files.path()});
+    w->scanner()->waitForIdle();
+    std::vector<std::uint32_t> ids;
+    for (int r = 0; r < w->model()->rowCount(); ++r) ids.push_back(w->model()->itemIdAt(r));
+    QCOMPARE(ids.size(), std::size_t{3});
+
+    output::RenameSettings start;
+    BatchRenameDialog dialog(start, w->catalog(), ids);
+    dialog.findChild<QLineEdit*>(QStringLiteral("baseText"))->setText(QStringLiteral("Trip"));
+    dialog.findChild<QLineEdit*>(QStringLiteral("startNumber"))->setText(QStringLiteral("8"));
+    QTreeWidget* preview = dialog.preview();
+    QCOMPARE(preview->topLevelItemCount(), 3);
+    QCOMPARE(preview->topLevelItem(0)->text(1), QStringLiteral("Trip08.jpg"));
+    QCOMPARE(preview->topLevelItem(2)->text(1), QStringLiteral("Trip10.jpg"));
+    QVERIFY(QFile::exists(files.filePath(QStringLiteral("Canon_40D.jpg"))));  // the preview renamed nothing
+
+    auto* mode = dialog.findChild<QComboBox*>();
+    mode->setCurrentIndex(3);  // Convert
+    FindChildByText<QRadioButton>(&dialog, QStringLiteral("Change to UPPERCASE"))->setChecked(true);
+    QCOMPARE(preview->topLevelItem(1)->text(1), QStringLiteral("NIKON_D70.JPG"));
+
+    output::RenameSettings settings = dialog.settings();
+    std::vector<output::RenameOutcome> outcomes;
+    QVERIFY(output::BatchRename(w->catalog(), ids, settings, output::RenameRun::kForReal, {}, &outcomes) == err::kNone);
+    QVERIFY(QFile::exists(files.filePath(QStringLiteral("PENTAX_K10D.JPG"))));
+    const int column = w->model()->columnOfField(metadata::field_ids::kFileName);
+    QStringList shown;
+    for (int r = 0; r < w->model()->rowCount(); ++r) shown << w->model()->index(r, column).data().toString();
+    QVERIFY2(shown.contains(QStringLiteral("NIKON_D70.JPG")), qPrintable(shown.join(QLatin1Char(','))));
   }
 
   // The scan runs on the pool while the interface thread stays free: the

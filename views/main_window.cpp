@@ -32,6 +32,7 @@
 #include "metadata/custom_fields.h"
 #include "platform/text_encoding.h"
 #include "views/catalog_model.h"
+#include "views/batch_rename_dialog.h"
 #include "views/catalog_window.h"
 #include "views/gallery_command.h"
 #include "views/preferences_dialog.h"
@@ -236,6 +237,7 @@ void MainWindow::registerHandlers() {
   on_catalog("file.revert", [](CatalogWindow& w) { (void)w.revert(); });
   on_catalog("file.catalog_info", [](CatalogWindow& w) { w.catalogInfo(); });
   on_catalog("file.import_options", [](CatalogWindow& w) { w.importOptions(); });
+  on_catalog("action.rename", [](CatalogWindow& w) { RunBatchRename(w); });
   on_catalog("make.gallery", [this](CatalogWindow& w) { MakeGallery(w, startup_->settings.get()); });
   on_catalog("file.import_files", [this](CatalogWindow& w) {
     QFileDialog dialog(this, tr("Import Items"));
