@@ -3,11 +3,13 @@
 # End-to-end test of the web gallery in a real browser: catalogs copies of the
 # test photos under awkward names (spaces, accents, Greek, leading dots,
 # quotes, markup, a case-only twin), gives one of them a caption holding a
-# script, makes the gallery with norvo-cli and has check_gallery.mjs open it
-# in headless Chromium. Nothing outside the work folder is touched: the
-# settings store, the temporary folder and the home folder all live in it,
-# and the checker compares a walk of it from before the gallery was made
-# with one from after.
+# script, makes three galleries with norvo-cli (default settings; names,
+# captions, frames, fill and a target JPEG size; numbered .html pages on
+# 3 x 2 index pages with a photo gone) and has check_gallery.mjs open each
+# in headless Chromium. The settings store, the temporary folder and the
+# home folder all live in the work folder, and the checker compares a walk
+# of it from before each gallery was made with one from after.
+# NORVO_KEEP_GALLERY_TEST=1 keeps the work folder for a look afterwards.
 #
 # Usage: gallery_browser_test.sh NORVO_CLI [TESTDATA_DIR]
 # Exit status 0 passed, 1 failed, 77 skipped (no chromium, Node.js,
