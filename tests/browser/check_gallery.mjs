@@ -3,7 +3,8 @@
 // visitor would meet it:
 //   - every link (a href) and every image, embed or source address resolves
 //     to an existing file inside the gallery folder;
-//   - every image loads (naturalWidth > 0) and no request fails;
+//   - every image loads (naturalWidth > 0) at the width and height the page
+//     gives it, and no request fails;
 //   - the page list of the first index page reaches every index page;
 //   - the thumbnails of the index pages link to every media page, once each;
 //   - "next" from the first media page walks every media page in that order
@@ -188,6 +189,7 @@ class Checker {
       }
       const images = [...document.images].map((img) => ({
         raw: img.getAttribute('src'), complete: img.complete, naturalWidth: img.naturalWidth,
+        naturalHeight: img.naturalHeight, width: img.getAttribute('width'), height: img.getAttribute('height'),
       }));
       const scripts = [...document.scripts].map((s) => s.textContent);
       return { links, sources, images, scripts, text: document.body ? document.body.innerText : '' };
@@ -197,6 +199,15 @@ class Checker {
     for (const image of facts.images) {
       if (!image.complete || image.naturalWidth <= 0) {
         this.fault(`${this.rel(file)}: image "${image.raw}" does not load (naturalWidth ${image.naturalWidth})`);
+        continue;
+      }
+      // The size the page gives a picture is the size it was made at; a
+      // mismatch shows it stretched. (Preloads are asked for at 1 x 1.)
+      const preload = image.width === '1' && image.height === '1';
+      if (!preload && ((image.width !== null && Number(image.width) !== image.naturalWidth) ||
+                       (image.height !== null && Number(image.height) !== image.naturalHeight))) {
+        this.fault(`${this.rel(file)}: image "${image.raw}" is ${image.naturalWidth} x ${image.naturalHeight} ` +
+                   `but the page shows it at ${image.width ?? 'auto'} x ${image.height ?? 'auto'}`);
       }
     }
     for (const script of facts.scripts) {

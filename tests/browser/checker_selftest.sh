@@ -33,6 +33,7 @@ cases=(
   "raw-caption|a dialog opened: alert \"1\"|no page shows the text \"<script>alert(1)</script>\""
   "missing-image|image \"image/missing.jpg\" does not load"
   "empty-image|image \"image/photo_2.jpg\" does not load"
+  "wrong-size|image \"image/photo_4.jpg\" is 100 x 68 but the page shows it at 640 x 480"
   "link-outside|href=\"../elsewhere.htm\" points outside the gallery folder"
   "write-outside|a file was written outside the gallery: $work/..evil.jpg"
   "lost-index|index page index2.htm is not reached from the page list|the index pages show 4 thumbnails linking to media pages, want 6"

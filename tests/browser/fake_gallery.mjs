@@ -6,7 +6,7 @@
 //
 // Usage: node fake_gallery.mjs DEST PICTURE.jpg [FAULT]
 // FAULT: bad-next, raw-caption, missing-image, link-outside, write-outside,
-//        lost-index, empty-image
+//        lost-index, empty-image, wrong-size
 import fs from 'node:fs';
 import path from 'node:path';
 
@@ -40,7 +40,8 @@ names.forEach((name, i) => {
   if (fault === 'bad-next' && item === 2) next = names[4];
   let caption = item === kCaptionItem ? kCaption : '';
   caption = fault === 'raw-caption' ? caption : escape(caption);
-  let image = `<img src="image/${name}.jpg" alt="${name}" border="0" width="640" height="480" />`;
+  let image = `<img src="image/${name}.jpg" alt="${name}" border="0" />`;
+  if (fault === 'wrong-size' && item === 4) image = `<img src="image/${name}.jpg" alt="" width="640" height="480" />`;
   if (fault === 'missing-image' && item === 2) image = '<img src="image/missing.jpg" alt="" />';
   if (fault === 'empty-image' && item === 2) fs.writeFileSync(path.join(dest, 'source', 'image', `${name}.jpg`), '');
   const list = Array.from({ length: pages }, (_, p) =>
