@@ -26,6 +26,7 @@ inline constexpr PreferenceField kFields[] = {
     {0x0A8, 1, 1, 3, {}, OnInvalid::kReset, 1},
     {pref::kSortStrength, 1, 1, 3, {}, OnInvalid::kReset, 2},
     {pref::kListCopyFields, 1, 0, 2, {}, OnInvalid::kReset, 0},
+    {pref::kTransferMode, 1, 0, 2, {}, OnInvalid::kReset, 0},
     {0x8E0, 4, 0, 2, {}, OnInvalid::kReset, 0},
     {pref::kFormat, 1, 1, kMaxPreferencesFormat, {}, OnInvalid::kResetBlock, kPreferencesFormat},
 };

@@ -39,6 +39,8 @@ inline constexpr std::size_t kStartupChoice = 0x097;  // u8
 inline constexpr std::size_t kNoUpdateCheck = 0x0A3;  // u8, 1 = no check at start-up
 // The list copy choice: what Copy puts on the clipboard as tab-separated text.
 inline constexpr std::size_t kListCopyFields = 0x0B4;  // u8 0-2: output::ListCopyChoice
+// The Transfer to Folder dialog's mode: the one it opens on.
+inline constexpr std::size_t kTransferMode = 0x0B6;   // u8 0-2: output::TransferMode
 inline constexpr std::size_t kWindowRect = 0x8E4;     // 4 x i16: top, left, bottom, right
 // Handed to the catalog engine at start-up (engine_preferences.h).
 inline constexpr std::size_t kBusyWait = 0x0A1;       // u8 1-5: tens of seconds to wait for another program
