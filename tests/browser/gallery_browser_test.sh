@@ -122,14 +122,20 @@ check_gallery() {
   local dest="$work/$name"
   node "$here/check_gallery.mjs" snapshot "$snapshot" "$work"
   local status=0
-  "$cli" gallery "$catalog" "$dest" --json >"$scratch/$name.json" 2>/dev/null || status=$?
+  "$cli" gallery "$catalog" "$dest" --json >"$scratch/$name.json" 2>"$scratch/$name.err" || status=$?
+  gallery_fail() {
+    cat "$scratch/$name.err" >&2
+    fail "norvo-cli gallery ($name): $*"
+  }
   local result
   result="$(node -e 'console.log(JSON.parse(require("fs").readFileSync(process.argv[1], "utf8")).result)' \
-              "$scratch/$name.json")" || fail "norvo-cli gallery ($name) printed no result (status $status)"
-  [ "$result" = "$want" ] || fail "norvo-cli gallery ($name) gave result $result, want $want"
+              "$scratch/$name.json")" || gallery_fail "no result printed (status $status)"
+  [ "$result" = "$want" ] || gallery_fail "result $result, want $want"
+  # Done is exit status 0; any other result is a failure, status 1.
+  [ "$status" -eq "$(( want == 0 ? 0 : 1 ))" ] || gallery_fail "exit status $status for result $result"
   node "$here/check_gallery.mjs" check "$dest" --snapshot "$snapshot" --items "$items" "$@" ||
     fail "the gallery in $dest ($name) fails the browser checks"
-  rm -f "$scratch/$name.json"
+  rm -f "$scratch/$name.json" "$scratch/$name.err"
 }
 
 # The defaults: no names or captions on the pages.
