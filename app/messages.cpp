@@ -122,6 +122,15 @@ std::string DamagedCatalogMessage(const std::string& catalog_name) {
   return FormatMessage("The catalog '^0' is damaged: its table of contents can't be read.", {catalog_name});
 }
 
+std::string ImportProblemMessage(const std::string& kind_name, const std::string& file_name, ErrorCode error) {
+  return FormatMessage("There was a problem importing the ^0 file:\n    '^1'\n    ^2",
+                       {kind_name, file_name, MessageForError(error, Activity::kOther)});
+}
+
+std::string ImportProblemHint(const std::string& file_name) {
+  return FormatMessage("Saving '^1' again with the creator application may fix this problem.", {"", file_name});
+}
+
 std::string NoMissingFilesMessage() { return "There are no missing files in this catalog."; }
 
 std::string MissingFilesMessage(const std::string& catalog_name, int count) {

@@ -42,6 +42,10 @@ std::string NotACatalogMessage(const std::string& file_name);
 std::string DamagedCatalogMessage(const std::string& catalog_name);
 
 // Texts of the catalog commands.
+// The "Import" dialog for a file that could not be read: the kind's name,
+// the file's name and the error's text; the hint under it.
+std::string ImportProblemMessage(const std::string& kind_name, const std::string& file_name, ErrorCode error);
+std::string ImportProblemHint(const std::string& file_name);
 std::string NoMissingFilesMessage();
 std::string MissingFilesMessage(const std::string& catalog_name, int count);
 std::string RevertQuestion(const std::string& catalog_name);

@@ -49,6 +49,7 @@
 #include "metadata/item_fields.h"
 #include "platform/file_spec.h"
 #include "views/catalog_model.h"
+#include "views/import_problem_dialog.h"
 #include "views/info_panel.h"
 #include "views/media_view.h"
 #include "views/organize_panel.h"
@@ -204,6 +205,11 @@ CatalogWindow::CatalogWindow(std::unique_ptr<app::CatalogDocument> document, con
     const media::ScanSummary& s = scanner_->summary();
     if (s.failed > 0) Q_EMIT message(tr("%n files could not be read.", nullptr, s.failed), 8000);
     Q_EMIT stateChanged();
+    // A window on screen asks about each file that could not be read, once
+    // the run is over (a hidden one, as in batch work, only reports the count).
+    if (!s.failures.empty() && isVisible()) {
+      QTimer::singleShot(0, this, [this, failures = s.failures] { reportScanProblems(failures); });
+    }
   });
   connect(scanner_, &ScanRunner::failed, this, [this](int e) { fail(static_cast<ErrorCode>(e), tr("scanning")); });
 
@@ -922,15 +928,26 @@ void CatalogWindow::showMediaFile() {
     fail(e, tr("finding the file"));
     return;
   }
-  // The file manager shows the file selected; without one, its folder opens.
-  QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
-                                                     QStringLiteral("/org/freedesktop/FileManager1"),
-                                                     QStringLiteral("org.freedesktop.FileManager1"),
-                                                     QStringLiteral("ShowItems"));
-  call << QStringList{QUrl::fromLocalFile(Q(path)).toString()} << QString();
-  const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 2000);
-  if (reply.type() != QDBusMessage::ReplyMessage) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(Q(path)).absolutePath()));
+  ShowFileInFileManager(Q(path));
+}
+
+void CatalogWindow::reportScanProblems(const std::vector<std::pair<std::uint32_t, ErrorCode>>& failures) {
+  for (std::size_t i = 0; i < failures.size(); ++i) {
+    const auto [item_id, error] = failures[i];
+    const ImportProblem problem = DescribeImportProblem(catalog(), item_id, error);
+    switch (AskAboutImportProblem(this, problem, i + 1 < failures.size())) {
+      case ImportProblemChoice::kOk: break;
+      case ImportProblemChoice::kShowFile: ShowFileInFileManager(problem.path); break;
+      case ImportProblemChoice::kTrash:
+        if (!QFile::moveToTrash(problem.path)) {
+          QMessageBox::warning(this, tr("Move to Recycle Bin"), tr("The file could not be moved to the trash."));
+        } else if (const int cell = catalog().cellOf(item_id); cell != 0) {
+          fail(fields::RemoveItemWithGroups(catalog(), cell), tr("removing items"));
+          organize_->refresh();
+        }
+        break;
+      case ImportProblemChoice::kIgnoreAll: return;
+    }
   }
 }
 

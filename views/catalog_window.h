@@ -162,6 +162,8 @@ class CatalogWindow : public QWidget {
   void applyHidden(const std::vector<std::uint32_t>& hidden);
   std::vector<std::uint32_t> hiddenIds() const;
   void fail(ErrorCode e, const QString& doing);
+  // The "Import" dialog for each file a scan run could not read.
+  void reportScanProblems(const std::vector<std::pair<std::uint32_t, ErrorCode>>& failures);
   // Runs a save with the wait cursor; a failure is shown under `title`.
   bool finishSave(const QString& title, const std::function<app::DocumentResult()>& run);
   void contextMenu(const QPoint& at, QWidget* view);

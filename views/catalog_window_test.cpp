@@ -33,6 +33,7 @@
 #include "views/catalog_model.h"
 #include "views/batch_rename_dialog.h"
 #include "views/catalog_window.h"
+#include "views/import_problem_dialog.h"
 #include "views/gallery_command.h"
 #include "views/info_panel.h"
 #include "views/main_window.h"
@@ -323,6 +324,30 @@ class CatalogWindowTest : public QObject {
     QStringList shown;
     for (int r = 0; r < w->model()->rowCount(); ++r) shown << w->model()->index(r, column).data().toString();
     QVERIFY2(shown.contains(QStringLiteral("NIKON_D70.JPG")), qPrintable(shown.join(QLatin1Char(','))));
+  }
+
+  // A file that cannot be read is reported with its kind, its name and the
+  // reason, in the words of the message table.
+  void unreadableFileIsDescribed() {
+    QTemporaryDir files;
+    QFile broken(files.filePath(QStringLiteral("broken.jpg")));
+    QVERIFY(broken.open(QIODevice::WriteOnly));
+    broken.write(QByteArray::fromHex("FFD8FFE000104A464946000101") + QByteArray(300, '\x5A'));
+    broken.close();
+    auto w = newWindow();
+    QVERIFY(w);
+    w->importPaths({files.path()});
+    w->scanner()->waitForIdle();
+    const media::ScanSummary& summary = w->scanner()->summary();
+    QCOMPARE(summary.failures.size(), std::size_t{1});
+    const ImportProblem problem = DescribeImportProblem(w->catalog(), summary.failures[0].first, summary.failures[0].second);
+    QCOMPARE(problem.path, broken.fileName());
+    const QString text = ImportProblemText(problem);
+    QVERIFY2(text.startsWith(QStringLiteral("There was a problem importing the JPEG file:\n    'broken.jpg'\n    ")),
+             qPrintable(text));
+    QVERIFY(!text.endsWith(QStringLiteral("    ")));  // the error has its text
+    QCOMPARE(ImportProblemHint(problem),
+             QStringLiteral("Saving 'broken.jpg' again with the creator application may fix this problem."));
   }
 
   // The scan runs on the pool while the interface thread stays free: the
