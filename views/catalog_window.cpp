@@ -951,6 +951,15 @@ void CatalogWindow::reportScanProblems(const std::vector<std::pair<std::uint32_t
   }
 }
 
+QStringList CatalogWindow::selectedFilePaths() {
+  QStringList paths;
+  for (int cell : selectedCells()) {
+    std::string path;
+    if (catalog::LocateItemFile(catalog(), cell, path) == err::kNone) paths.push_back(Q(path));
+  }
+  return paths;
+}
+
 void CatalogWindow::openWithDefault() {
   for (int cell : selectedCells()) {
     std::string path;

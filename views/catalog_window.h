@@ -119,6 +119,8 @@ class CatalogWindow : public QWidget {
   void trashSelected();
   void showMediaFile();
   void openWithDefault();
+  // The files of the selected items that can be found, in selection order.
+  QStringList selectedFilePaths();
   // Puts the selected items on the clipboard: their files, and as text the
   // list copy of `choice` (the displayed columns in view order for kDisplayedFields).
   void copySelection(output::ListCopyChoice choice);

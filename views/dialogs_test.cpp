@@ -8,12 +8,18 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
+#include <QFile>
+#include <QFileInfo>
+#include <QDir>
 
 #include "app/preferences.h"
 #include "platform/text_encoding.h"
 #include "output/delimited_text.h"
 #include "output/gallery_settings.h"
+#include "views/desktop_applications.h"
 #include "views/html_options_dialog.h"
 #include "views/preferences_dialog.h"
 #include "views/qt_support.h"
@@ -164,11 +170,95 @@ class HtmlOptionsDialogTest : public QObject {
   }
 };
 
+class OpenWithTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir dir_;
+
+  void write(const QString& relative, const QByteArray& text) {
+    QDir().mkpath(QFileInfo(dir_.filePath(relative)).absolutePath());
+    QFile f(dir_.filePath(relative));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(text);
+  }
+
+ private Q_SLOTS:
+  void initTestCase() {
+    QVERIFY(dir_.isValid());
+    qputenv("XDG_DATA_HOME", dir_.filePath(QStringLiteral("home")).toUtf8());
+    qputenv("XDG_DATA_DIRS", dir_.filePath(QStringLiteral("system")).toUtf8());
+    qputenv("XDG_CONFIG_HOME", dir_.filePath(QStringLiteral("config")).toUtf8());
+    qputenv("XDG_CONFIG_DIRS", dir_.filePath(QStringLiteral("config-system")).toUtf8());
+  }
+
+  // Entries for the type are listed with the user's default first, then by
+  // name; hidden entries, other types, removed associations and entries
+  // the user's folder overrides are left out.
+  void applicationsForATypeInTheUsersOrder() {
+    write(QStringLiteral("system/applications/zeta.desktop"),
+          "[Desktop Entry]\nType=Application\nName=Zeta Viewer\nExec=zeta %f\nMimeType=image/jpeg;image/png;\n");
+    write(QStringLiteral("system/applications/alpha.desktop"),
+          "[Desktop Entry]\nType=Application\nName=Alpha Paint\nExec=alpha %U\nMimeType=image/jpeg;\n"
+          "[Desktop Action New]\nName=Not the entry\nExec=nope\n");
+    write(QStringLiteral("system/applications/hidden.desktop"),
+          "[Desktop Entry]\nType=Application\nName=Hidden\nNoDisplay=true\nExec=h %f\nMimeType=image/jpeg;\n");
+    write(QStringLiteral("system/applications/text.desktop"),
+          "[Desktop Entry]\nType=Application\nName=Editor\nExec=ed %f\nMimeType=text/plain;\n");
+    write(QStringLiteral("system/applications/gone.desktop"),
+          "[Desktop Entry]\nType=Application\nName=Gone\nExec=g %f\nMimeType=image/jpeg;\n");
+    write(QStringLiteral("system/applications/kde/over.desktop"),
+          "[Desktop Entry]\nType=Application\nName=System Over\nExec=o %f\nMimeType=image/jpeg;\n");
+    write(QStringLiteral("home/applications/kde-over.desktop"),
+          "[Desktop Entry]\nType=Application\nName=User Over\nExec=o2 %f\nMimeType=image/jpeg;\n");
+    write(QStringLiteral("config/mimeapps.list"),
+          "[Default Applications]\nimage/jpeg=zeta.desktop;\n[Removed Associations]\nimage/jpeg=gone.desktop;\n");
+
+    QStringList names;
+    for (const DesktopApplication& a : ApplicationsForMimeType(QStringLiteral("image/jpeg"), true)) names << a.name;
+    QCOMPARE(names, (QStringList{QStringLiteral("Zeta Viewer"), QStringLiteral("Alpha Paint"),
+                                 QStringLiteral("User Over")}));
+  }
+
+  // Exec keys: quoted words keep their blanks, %F/%U take every file, %f/%u
+  // make one run per file, %% is a percent sign, icon codes go.
+  void execKeysBecomeCommandLines() {
+    const QStringList files{QStringLiteral("/tmp/a b.jpg"), QStringLiteral("/tmp/c.jpg")};
+    QCOMPARE(ExecArguments(QStringLiteral("view --title \"My  Viewer\" %i %U"), files),
+             (QStringList{QStringLiteral("view"), QStringLiteral("--title"), QStringLiteral("My  Viewer"),
+                          QUrl::fromLocalFile(files[0]).toString(), QUrl::fromLocalFile(files[1]).toString()}));
+    const std::vector<QStringList> runs = CommandsFor(QStringLiteral("show --zoom=100%% %f"), files);
+    QCOMPARE(runs.size(), std::size_t{2});
+    QCOMPARE(runs[1], (QStringList{QStringLiteral("show"), QStringLiteral("--zoom=100%"), files[1]}));
+    QCOMPARE(CommandsFor(QStringLiteral("all %F"), files).front().size(), 3);
+    QVERIFY(ExecArguments(QStringLiteral("broken \"quote"), files).isEmpty());
+  }
+
+  // Launching runs the entry's program on the files.
+  void launchRunsTheProgram() {
+    const QString script = dir_.filePath(QStringLiteral("record.sh"));
+    const QString out = dir_.filePath(QStringLiteral("out.txt"));
+    write(QStringLiteral("record.sh"), QStringLiteral("#!/bin/sh\necho \"$@\" >> '%1'\n").arg(out).toUtf8());
+    QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    DesktopApplication app{QStringLiteral("rec.desktop"), QStringLiteral("Recorder"), script + QStringLiteral(" %F"), {}};
+    QVERIFY(LaunchApplication(app, {QStringLiteral("/x/one.jpg"), QStringLiteral("/x/two.jpg")}));
+    const auto recorded = [&out] {
+      QFile f(out);
+      return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed() : QByteArray();
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(recorded(), QByteArray("/x/one.jpg /x/two.jpg"), 10000);
+  }
+};
+
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   int status = 0;
   {
     PreferencesDialogTest test;
+    status |= QTest::qExec(&test, argc, argv);
+  }
+  {
+    OpenWithTest test;
     status |= QTest::qExec(&test, argc, argv);
   }
   {

@@ -11,6 +11,7 @@
 #include <QFutureWatcher>
 #include <QInputDialog>
 #include <QMdiArea>
+#include <QMimeDatabase>
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -34,6 +35,7 @@
 #include "views/catalog_model.h"
 #include "views/batch_rename_dialog.h"
 #include "views/catalog_window.h"
+#include "views/desktop_applications.h"
 #include "views/gallery_command.h"
 #include "views/preferences_dialog.h"
 #include "views/qt_support.h"
@@ -142,6 +144,7 @@ void MainWindow::buildMenus() {
           connect(menu, &QMenu::aboutToShow, this, &MainWindow::fillWindowMenu);
         } else if (c.id == "action.open_with") {
           open_with_menu_ = menu;
+          connect(menu, &QMenu::aboutToShow, this, &MainWindow::fillOpenWithMenu);
         }
         break;
       default: menu->addAction(by_id_.value(Q(c.id))); break;
@@ -436,6 +439,33 @@ void MainWindow::fillSortMenu() {
       }
       updateCommands();
     });
+  }
+}
+
+void MainWindow::fillOpenWithMenu() {
+  // The desktop's applications for the first selected file's type come
+  // after the fixed entries; they are made afresh each time.
+  for (QAction* a : open_with_entries_) {
+    open_with_menu_->removeAction(a);
+    a->deleteLater();
+  }
+  open_with_entries_.clear();
+  CatalogWindow* w = activeCatalog();
+  if (w == nullptr) return;
+  const QStringList paths = w->selectedFilePaths();
+  if (paths.isEmpty()) return;
+  const QString type = QMimeDatabase().mimeTypeForFile(paths.front()).name();
+  bool first = true;
+  for (const DesktopApplication& app : ApplicationsForMimeType(type)) {
+    if (first) open_with_entries_.push_back(open_with_menu_->addSeparator());
+    first = false;
+    QAction* a = open_with_menu_->addAction(QIcon::fromTheme(app.icon), app.name);
+    connect(a, &QAction::triggered, this, [this, app, paths] {
+      if (!LaunchApplication(app, paths)) {
+        QMessageBox::warning(this, tr("Open With"), tr("%1 could not be started.").arg(app.name));
+      }
+    });
+    open_with_entries_.push_back(a);
   }
 }
 

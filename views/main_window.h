@@ -71,6 +71,7 @@ class MainWindow : public QMainWindow {
   void fillRecentMenu();
   void fillSortMenu();
   void fillWindowMenu();
+  void fillOpenWithMenu();
   void fillContextMenu(QMenu* menu);
   QMdiSubWindow* addCatalogWindow(CatalogWindow* window);
   void addRecent(const QString& path);
@@ -92,6 +93,7 @@ class MainWindow : public QMainWindow {
   QMenu* window_menu_ = nullptr;
   QMenu* open_with_menu_ = nullptr;
   std::vector<QAction*> window_entries_;
+  std::vector<QAction*> open_with_entries_;
   QSocketNotifier* hand_over_ = nullptr;
   bool sort_descending_ = false;
 };
