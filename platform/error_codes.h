@@ -57,6 +57,7 @@ inline constexpr ErrorCode kXmpPacketTooSmall = -2042;   // a rewritten packet o
 inline constexpr ErrorCode kNoMovieData = -2048;         // no container format fits the file, or it
                                                          // holds no picture or sound stream
 inline constexpr ErrorCode kNoReaderForFormat = -2053;   // a file that no reader here reads (scan, metadata)
+inline constexpr ErrorCode kNoSound = -2059;             // a sound export of a movie without a sound track
 inline constexpr ErrorCode kBadJpeg = -8969;             // not a JPEG, or a damaged one
 inline constexpr ErrorCode kWrongPassword = -10004;
 inline constexpr ErrorCode kCustomFieldNameTaken = -13059;
