@@ -333,9 +333,10 @@ ErrorCode BatchRename(catalog::Catalog& catalog, std::span<const std::uint32_t> 
   outcomes->clear();
   if (!ValidSettings(settings)) return err::kParam;
   if (run == RenameRun::kForReal && catalog.read_only) return err::kWritePermission;
-  CutRenameTexts(settings);
   RenameSettings trial = settings;
-  Renamer renamer(catalog, run == RenameRun::kDryRun ? trial : settings, run);
+  RenameSettings& used = run == RenameRun::kDryRun ? trial : settings;
+  CutRenameTexts(used);
+  Renamer renamer(catalog, used, run);
 
   // Catalog order; ids the catalog does not hold come last, as given.
   std::vector<std::pair<int, std::uint32_t>> order;

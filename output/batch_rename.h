@@ -22,6 +22,7 @@
 //   files renamed without the catalog following would be lost to it.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -46,6 +47,13 @@ enum class RenameMode : std::int16_t {
 };
 enum class AddPosition : std::uint8_t { kAtStart = 0, kAtEnd = 1, kBeforeExtension = 2 };
 enum class NameCase : std::uint8_t { kLower = 0, kUpper = 1 };
+
+// The dialog's warning, and its mode combo's entries in mode order.
+inline constexpr std::string_view kRenameWarning =
+    "This command will rename both the selected catalog items and the original files on your disks.\n"
+    "This operation can't be undone.";
+inline constexpr std::array<std::string_view, 4> kRenameModeNames = {"Incremental", "Replace String", "Add String",
+                                                                     "Convert"};
 
 // Each text box takes at most this many characters.
 inline constexpr std::size_t kMaxRenameTextCharacters = 30;

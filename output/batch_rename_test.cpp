@@ -344,6 +344,7 @@ TEST_F(BatchRenameTest, DryRunForeseesTheRealRunAndTouchesNothing) {
     EXPECT_EQ(ItemNames(), items_before);
     EXPECT_FALSE(catalog_->changed());
     EXPECT_EQ(dry_settings.counter, c.settings.counter);
+    EXPECT_EQ(dry_settings.last_number, c.settings.last_number);
 
     RenameSettings real_settings = c.settings;
     std::vector<RenameOutcome> real;
