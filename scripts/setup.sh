@@ -21,6 +21,8 @@ PACKAGES="$PACKAGES libpoppler-cpp-dev libexempi-dev"
 # thumbnail makers and decoders, and the movie tools.
 PACKAGES="$PACKAGES libimage-exiftool-perl exiv2"
 PACKAGES="$PACKAGES libvips-tools libjpeg-turbo-progs ffmpeg ffmpegthumbnailer"
+# Disc backups: ISO images and burning (xorriso; osirrox reads images back in the tests).
+PACKAGES="$PACKAGES xorriso"
 # The desktop program (Qt 6 Widgets, multimedia, SVG icons, the platform and
 # image format plugins) and what its tests need: a virtual X display, window
 # screenshots, simulated input and window inspection, and the tools that
