@@ -160,4 +160,16 @@ std::string GalleryResultMessage(int result) {
   }
 }
 
+std::string BackupFailureMessage(int failure) {
+  switch (failure) {
+    case 1: return "The command couldn't be completed.\nThe catalog has not been saved.";
+    case 2:
+      return "The command couldn't be completed, because the catalog contains files not found in mounted volumes.";
+    case 3: return "The command couldn't be completed, because the destination couldn't be found.";
+    case 4: return "The command couldn't be completed, because the items couldn't be added to the destination.";
+    case 5: return "The command couldn't be completed, because an I/O error occurred.";
+    default: return {};
+  }
+}
+
 }  // namespace norvo::app

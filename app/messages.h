@@ -53,5 +53,8 @@ std::string RevertQuestion(const std::string& catalog_name);
 // What the web gallery export reports for its result (1 to 5; output::GalleryResult);
 // empty for 0 (done) and 2 (cancelled).
 std::string GalleryResultMessage(int result);
+// What the backup run reports for its failure (output::BackupFailure, as its
+// number); empty for none.
+std::string BackupFailureMessage(int failure);
 
 }  // namespace norvo::app
