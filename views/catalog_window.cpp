@@ -1238,16 +1238,6 @@ void CatalogWindow::catalogInfo() {
   QMessageBox::information(this, tr("Catalog Info"), text);
 }
 
-void CatalogWindow::importOptions() {
-  bool ok = false;
-  const int size = QInputDialog::getInt(this, tr("Import Options"), tr("Thumbnail size (pixels) for new items:"),
-                                        media::CatalogThumbnailSize(catalog()), media::kMinThumbnailSize,
-                                        media::kMaxThumbnailSize, 10, &ok);
-  if (!ok) return;
-  fail(media::SetCatalogThumbnailSize(catalog(), size), tr("changing the import options"));
-  Q_EMIT stateChanged();
-}
-
 // --- drag and drop, context menu ----------------------------------------------
 
 void CatalogWindow::dragEnterEvent(QDragEnterEvent* event) {

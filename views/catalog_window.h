@@ -137,7 +137,6 @@ class CatalogWindow : public QWidget {
   void goToDialog();
   void goAgain();
   void catalogInfo();
-  void importOptions();
 
   QLineEdit* searchBox() const { return search_; }
   // Fills the item context menu (the main window's actions).

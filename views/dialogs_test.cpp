@@ -21,6 +21,7 @@
 #include "output/gallery_settings.h"
 #include "views/desktop_applications.h"
 #include "views/html_options_dialog.h"
+#include "views/import_options_dialog.h"
 #include "views/preferences_dialog.h"
 #include "views/qt_support.h"
 
@@ -250,11 +251,63 @@ class OpenWithTest : public QObject {
   }
 };
 
+class ImportOptionsDialogTest : public QObject {
+  Q_OBJECT
+
+ private Q_SLOTS:
+  // Classes, filters and operators land in the typed options; the mask bits
+  // past the eight classes and the filters left alone keep their values.
+  void controlsWriteTheOptions() {
+    media::ImportSettings stored = media::ImportSettings::Defaults();
+    stored.class_mask = media::MaskBit(0) | media::MaskBit(2) | media::MaskBit(20);  // Image, Video, a spare bit
+    stored.created = *media::ParseImportDate("2021-03-04");
+    ImportOptionsDialog dialog(stored, 128);
+    FindByText<QCheckBox>(&dialog, QStringLiteral("Video"))->setChecked(false);
+    FindByText<QCheckBox>(&dialog, QStringLiteral("Audio"))->setChecked(true);
+    FindByText<QCheckBox>(&dialog, QStringLiteral("Size (KB)"))->setChecked(true);
+    ComboWith(&dialog, QStringLiteral("is greater than or equal"))->setCurrentIndex(1);  // is less than
+    dialog.findChild<QSpinBox*>(QStringLiteral("sizeValue"))->setValue(1);
+    FindByText<QCheckBox>(&dialog, QStringLiteral("File name"))->setChecked(true);
+    ComboWith(&dialog, QStringLiteral("doesn't contain"))->setCurrentIndex(4);  // ends with
+    dialog.findChild<QLineEdit*>()->setText(QStringLiteral(".jpg"));
+    dialog.findChild<QSpinBox*>(QStringLiteral("thumbnailSize"))->setValue(200);
+    dialog.accept();
+
+    const media::ImportSettings& out = dialog.settings();
+    QCOMPARE(out.class_mask, media::MaskBit(0) | media::MaskBit(1) | media::MaskBit(20));
+    QVERIFY(out.enabled(media::ImportFilter::kSize));
+    QCOMPARE(out.op(media::ImportFilter::kSize), media::number_op::kLess);
+    QCOMPARE(out.size_kb, 1u);
+    QVERIFY(out.enabled(media::ImportFilter::kName));
+    QCOMPARE(out.op(media::ImportFilter::kName), media::name_op::kEndsWith);
+    QCOMPARE(out.name_text.text(), std::string(".jpg"));
+    QVERIFY(!out.enabled(media::ImportFilter::kCreated));
+    QCOMPARE(media::FormatImportDate(out.created).substr(0, 10), std::string("2021-03-04"));
+    QCOMPARE(out.type, stored.type);
+    QCOMPARE(dialog.thumbnailSize(), 200);
+  }
+
+  // A mask of zero (every class) stays every class when nothing is unticked.
+  void everyClassStaysEveryClass() {
+    media::ImportSettings stored = media::ImportSettings::Defaults();
+    stored.class_mask = 0;
+    ImportOptionsDialog dialog(stored, 96);
+    dialog.accept();
+    for (int c = 0; c < media::kMediaClassCount; ++c) {
+      QVERIFY(media::ClassMaskAccepts(dialog.settings().class_mask, static_cast<media::MediaClass>(c)));
+    }
+  }
+};
+
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   int status = 0;
   {
     PreferencesDialogTest test;
+    status |= QTest::qExec(&test, argc, argv);
+  }
+  {
+    ImportOptionsDialogTest test;
     status |= QTest::qExec(&test, argc, argv);
   }
   {

@@ -36,6 +36,7 @@
 #include "views/batch_rename_dialog.h"
 #include "views/catalog_window.h"
 #include "views/desktop_applications.h"
+#include "views/import_options_dialog.h"
 #include "views/gallery_command.h"
 #include "views/preferences_dialog.h"
 #include "views/qt_support.h"
@@ -239,7 +240,8 @@ void MainWindow::registerHandlers() {
   });
   on_catalog("file.revert", [](CatalogWindow& w) { (void)w.revert(); });
   on_catalog("file.catalog_info", [](CatalogWindow& w) { w.catalogInfo(); });
-  on_catalog("file.import_options", [](CatalogWindow& w) { w.importOptions(); });
+  on_catalog("file.import_options",
+             [this](CatalogWindow& w) { RunImportOptions(w, &startup_->preferences.preferences); });
   on_catalog("action.rename", [](CatalogWindow& w) { RunBatchRename(w); });
   on_catalog("make.gallery", [this](CatalogWindow& w) { MakeGallery(w, startup_->settings.get()); });
   on_catalog("file.import_files", [this](CatalogWindow& w) {
