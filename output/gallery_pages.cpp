@@ -106,7 +106,7 @@ class Expander {
       case tokens::kLinkColor: return HexColour(s.link);
       case tokens::kTextColor: return HexColour(s.text);
       case tokens::kTextBackColor: return HexColour(s.text_background);
-      case tokens::kPreviewScale: return Number(100 / std::max(1, s.columns));
+      case tokens::kPreviewScale: return Number(100 / site_.columns());
       default: break;
     }
     // What is left refers to one item.
@@ -284,7 +284,7 @@ struct PageShape {
 };
 
 PageShape ShapeOf(const GallerySite& site, int page) {
-  const int columns = site.settings.columns, rows = site.settings.rows, count = site.count();
+  const int columns = site.columns(), rows = site.rows(), count = site.count();
   const int per_page = columns * rows;
   PageShape shape;
   shape.first = (page - 1) * per_page + 1;
@@ -310,7 +310,7 @@ bool RepeatMode(const GallerySite& site, std::string_view text, std::size_t firs
 
   page_text->assign(text.substr(0, start));
   *region_begin = page_text->size();
-  const int repeats = std::max(0, shape.rows * site.settings.columns - shape.overflow);
+  const int repeats = std::max(0, shape.rows * site.columns() - shape.overflow);
   for (int i = 0; i < repeats; ++i) page_text->append(block);
   *region_end = page_text->size();
   page_text->append(text.substr(after));
@@ -340,7 +340,7 @@ bool TableMode(const GallerySite& site, std::string_view original, const PageSha
   page_text->assign(text, 0, body);
   *region_begin = page_text->size();
   const std::string_view body_text = std::string_view(text).substr(body, table_end - body);
-  const int columns = site.settings.columns;
+  const int columns = site.columns();
   for (int r = 1; r <= shape.rows; ++r) {
     const int cells = r == shape.rows ? std::max(0, columns - shape.overflow) : columns;
     std::size_t pos = 0;

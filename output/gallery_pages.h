@@ -9,6 +9,7 @@
 // files.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -48,6 +49,8 @@ class GalleryFieldSource {
   virtual std::string label(metadata::FieldId id) = 0;
 };
 
+inline constexpr int kMaxTableSide = 8000;
+
 // Everything a page needs besides its template.
 struct GallerySite {
   GallerySettings settings;
@@ -59,7 +62,11 @@ struct GallerySite {
   GalleryFieldSource* fields = nullptr;
 
   int count() const { return static_cast<int>(items.size()); }
-  int perPage() const { return settings.columns * settings.rows; }
+  // The table's sides, at least 1 and at most what a catalog can fill, so
+  // that a stored record of any size cannot overflow the arithmetic.
+  int columns() const { return std::clamp(settings.columns, 1, kMaxTableSide); }
+  int rows() const { return std::clamp(settings.rows, 1, kMaxTableSide); }
+  int perPage() const { return columns() * rows(); }
   int pages() const;
   // ".htm" and the like.
   std::string extension() const;

@@ -105,6 +105,14 @@ TEST(GalleryIndexPage, TenItemsInTableModeMakeThreeRowsAndASinglePage) {
   EXPECT_NE(page.find("source/photo10.htm"), std::string::npos);
   EXPECT_EQ(page.find("photo11"), std::string::npos);
   ExpectGolden("gallery_table_index.htm", page);
+
+  // A stored table of any size cannot overflow: one row holds every item.
+  site.settings.columns = 0x7FFFFFFF;
+  site.settings.rows = 0x7FFFFFFF;
+  ASSERT_EQ(site.pages(), 1);
+  const std::string wide = IndexPage(site, BuiltInIndexTemplate(), 1);
+  EXPECT_EQ(Count(wide, "<tr>"), 2);
+  EXPECT_EQ(Count(wide, "<img "), 10);
 }
 
 TEST(GalleryIndexPage, TwentyItemsMakeTwoPagesWithTheCurrentOneUnlinked) {
