@@ -361,8 +361,10 @@ ErrorCode BatchRename(catalog::Catalog& catalog, std::span<const std::uint32_t> 
     if (result != err::kNone) break;
     RenameOutcome o;
     o.item_id = id;
-    // Looked up again: the progress callback may have changed the catalog.
-    const int cell = catalog.cellOf(id);
+    // Checked again: the progress callback may have changed the catalog.
+    const bool still_there = first_cell <= catalog.itemCount() &&
+                             catalog.cells[static_cast<std::size_t>(first_cell - 1)].item_id == id;
+    const int cell = still_there ? first_cell : catalog.cellOf(id);
     if (cell == 0) {
       o.status = RenameStatus::kSkipped;
       o.error = err::kParam;

@@ -394,27 +394,34 @@ TEST_F(BatchRenameTest, NamesInAnyScriptAreRenamedSavedAndFoundAgain) {
   EXPECT_EQ(record.true_display_name, kShashin + kSunrise + kE + ".jpg");
 }
 
-TEST_F(BatchRenameTest, MissingFilesAreSkippedEvenWhenTheyVanishMidBatch) {
-  std::vector<std::uint32_t> ids = AddFiles({"a.jpg", "b.jpg", "c.jpg", "d.jpg"});
+TEST_F(BatchRenameTest, MissingFilesAndItemsAreSkippedEvenWhenTheyVanishMidBatch) {
+  std::vector<std::uint32_t> ids = AddFiles({"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg"});
   fs::remove(At("b.jpg"));
-  RenameSettings s = Numbered("n", 1, 4);
+  RenameSettings s = Numbered("n", 1, 5);
   std::vector<RenameOutcome> out;
-  // After the first item, c.jpg goes.
+  // After the first item, c.jpg goes from the disk and b's item from the
+  // catalog, which moves the later items up a cell.
   auto progress = [&](ProgressPhase phase, int done, int) {
-    if (phase == ProgressPhase::kStep && done == 1) fs::remove(At("c.jpg"));
+    if (phase == ProgressPhase::kStep && done == 1) {
+      fs::remove(At("c.jpg"));
+      EXPECT_EQ(catalog::RemoveItem(*catalog_, catalog_->cellOf(ids[1])), err::kNone);
+    }
     return 0;
   };
-  ASSERT_EQ(Run({ids[0], ids[1], ids[2], ids[3], 999}, s, out, RenameRun::kForReal, progress), err::kNone);
-  ASSERT_EQ(out.size(), 5u);
-  EXPECT_EQ(out[0].status, RenameStatus::kRenamed);
-  EXPECT_EQ(out[1].status, RenameStatus::kSkipped);
-  EXPECT_EQ(out[1].error, err::kFileNotFound);
-  EXPECT_EQ(out[2].status, RenameStatus::kSkipped);
-  EXPECT_EQ(out[3].status, RenameStatus::kRenamed);
-  EXPECT_EQ(out[3].new_name, "n2.jpg");  // numbers go to renamed files only
-  EXPECT_EQ(out[4].item_id, 999u);
-  EXPECT_EQ(out[4].error, err::kParam);
-  EXPECT_EQ(Files(), (std::vector<std::string>{"n1.jpg", "n2.jpg"}));
+  ASSERT_EQ(Run({ids[0], ids[1], ids[2], ids[3], ids[4], 999}, s, out, RenameRun::kForReal, progress), err::kNone);
+  ASSERT_EQ(out.size(), 6u);
+  const std::vector<std::pair<RenameStatus, ErrorCode>> want = {
+      {RenameStatus::kRenamed, err::kNone},       {RenameStatus::kSkipped, err::kParam},
+      {RenameStatus::kSkipped, err::kFileNotFound}, {RenameStatus::kRenamed, err::kNone},
+      {RenameStatus::kRenamed, err::kNone},       {RenameStatus::kSkipped, err::kParam}};
+  for (std::size_t i = 0; i < want.size(); ++i) {
+    EXPECT_EQ(out[i].status, want[i].first) << i;
+    EXPECT_EQ(out[i].error, want[i].second) << i;
+  }
+  EXPECT_EQ(out[5].item_id, 999u);
+  EXPECT_EQ(NewNames(out), (std::vector<std::string>{"n1.jpg", "", "", "n2.jpg", "n3.jpg", ""}));  // numbers go to renamed files only
+  EXPECT_EQ(Files(), (std::vector<std::string>{"n1.jpg", "n2.jpg", "n3.jpg"}));
+  EXPECT_EQ(ItemNames(), (std::vector<std::string>{"n1.jpg", "c.jpg", "n2.jpg", "n3.jpg"}));
 }
 
 TEST_F(BatchRenameTest, CancellingStopsBeforeTheNextItem) {
