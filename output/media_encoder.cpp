@@ -86,8 +86,12 @@ const AVCodec* FindEncoder(const std::string& name) {
   return nullptr;
 }
 
+// Whether the container can hold the codec: its own default codecs, or
+// those its codec table lists (the MP3 muxer's table names only pictures).
 bool MuxerTakes(const AVOutputFormat* muxer, const AVCodec* codec) {
-  return muxer && codec && avformat_query_codec(muxer, codec->id, FF_COMPLIANCE_NORMAL) == 1;
+  if (!muxer || !codec) return false;
+  if (codec->id == muxer->audio_codec || codec->id == muxer->video_codec) return true;
+  return avformat_query_codec(muxer, codec->id, FF_COMPLIANCE_NORMAL) == 1;
 }
 
 const AVCodec* UsualEncoder(const Container& c, bool video) {
@@ -240,6 +244,7 @@ class Encoder {
     int sws_width = 0, sws_height = 0, sws_format = -1;
     FramePtr scaled;
     std::int64_t next_index = 0;  // the next output frame, in the encoder's time base
+    std::int64_t source_frame = 0;  // a source frame's time at its usual rate, in its time base
     bool started = false;
   };
   struct AudioPath {
@@ -417,6 +422,10 @@ ErrorCode Encoder::SetUpVideo(const AVCodec* codec, const AvEncodeSettings& sett
   }
   enc.framerate = rate;
   enc.time_base = av_inv_q(rate);
+  const AVRational source_rate = av_guess_frame_rate(input_.format, video_.in, nullptr);
+  if (source_rate.num > 0 && source_rate.den > 0) {
+    video_.source_frame = av_rescale_q(1, av_inv_q(source_rate), video_.in->time_base);
+  }
   // Colour description as the source gives it.
   enc.color_range = dec.color_range;
   enc.color_primaries = dec.color_primaries;
@@ -603,22 +612,30 @@ ErrorCode Encoder::Encode(AVCodecContext* enc, AVStream* out, const AVFrame* fra
 
 ErrorCode Encoder::VideoFrame(AVFrame* frame) {
   AVCodecContext& enc = *video_.enc;
+  // The frame is shown from its time stamp for its duration; it fills the
+  // output slots (of the constant output rate) whose times round into that
+  // span. Slots before it that no frame filled (a gap) get it too.
   std::int64_t ts = frame->best_effort_timestamp;
   if (ts == AV_NOPTS_VALUE) ts = frame->pts;
-  std::int64_t index;
+  std::int64_t first, end;
   if (ts == AV_NOPTS_VALUE) {
-    index = video_.next_index;
+    first = video_.next_index;
+    end = first + 1;
   } else {
     ts -= av_rescale_q(start_time_, AV_TIME_BASE_Q, video_.in->time_base);
-    index = av_rescale_q_rnd(ts, video_.in->time_base, enc.time_base,
-                             static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+    std::int64_t duration = frame->pkt_duration > 0 ? frame->pkt_duration : video_.source_frame;
+    if (duration <= 0) duration = 1;
+    const auto nearest = static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX);
+    first = av_rescale_q_rnd(ts, video_.in->time_base, enc.time_base, nearest);
+    end = av_rescale_q_rnd(ts + duration, video_.in->time_base, enc.time_base, nearest);
   }
   if (!video_.started) {
-    video_.next_index = std::max<std::int64_t>(index, 0);
+    video_.next_index = std::max<std::int64_t>(first, 0);
+    end = std::max(end, video_.next_index + 1);  // the first frame is always shown
     video_.started = true;
   }
-  if (index < video_.next_index) return err::kNone;  // a frame too many for the rate: dropped
-  const std::int64_t copies = std::min<std::int64_t>(index - video_.next_index + 1, kMaxRepeatedFrames);
+  if (end <= video_.next_index) return err::kNone;  // a frame too many for the rate: dropped
+  const std::int64_t copies = std::min<std::int64_t>(end - video_.next_index, kMaxRepeatedFrames);
 
   AVFrame* send = frame;
   if (frame->width != enc.width || frame->height != enc.height || frame->format != enc.pix_fmt) {
