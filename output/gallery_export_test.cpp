@@ -126,6 +126,22 @@ TEST_F(GalleryExport, SmallCatalogMatchesItsGoldenPages) {
   }
 }
 
+TEST_F(GalleryExport, EmbedsTheItemsAnnotationsInItsMediaPicture) {
+  Add({Copy("BlueSquare.jpg", "blue.jpg"), Copy("Canon_40D.jpg", "canon.jpg")});
+  constexpr std::string_view kCaption = "XMPFiles BlueSquare test file";
+  ASSERT_EQ(Run().result, GalleryResult::kDone);
+  EXPECT_EQ(ReadText(dest() / "source" / "image" / "blue.jpg").find(kCaption), std::string::npos);
+  GallerySettings settings;
+  settings.embed_iptc = 1;
+  fs::remove_all(dest());
+  ASSERT_EQ(Run(settings).result, GalleryResult::kDone);
+  const std::string media = ReadText(dest() / "source" / "image" / "blue.jpg");
+  EXPECT_NE(media.find("Photoshop 3.0"), std::string::npos);
+  EXPECT_NE(media.find(kCaption), std::string::npos);
+  EXPECT_EQ(Decode(dest() / "source" / "image" / "blue.jpg").facts.width, 360);  // the picture still decodes
+  EXPECT_EQ(ReadText(dest() / "preview" / "blue.jpg").find(kCaption), std::string::npos);  // thumbnails stay bare
+}
+
 TEST_F(GalleryExport, NamesFoldCaseAndAccentsAndStayUnique) {
   Add({Copy("Canon_40D.jpg", "Beach.JPG"), Copy("Nikon_D70.jpg", "beach.jpg"),
        Copy("Arbitro.tiff", "Caf\xC3\xA9 Paris.tif")});
