@@ -16,6 +16,7 @@
 #include "platform/file_lock.h"
 #include "platform/file_spec.h"
 #include "platform/owned_temporaries.h"
+#include "platform/unicode_text.h"
 
 namespace norvo {
 namespace {
@@ -25,6 +26,9 @@ ErrorCode FromErrno() { return ErrorFromErrno(errno); }
 constexpr int kTemporaryNameAttempts = 100;
 constexpr std::size_t kRandomLetters = 6;
 constexpr std::size_t kCopyChunk = 1u << 20;
+// The longest part of a target's name that a temporary copy's name repeats;
+// the rest of the 255 bytes is its dot, infix and random letters.
+constexpr std::size_t kMaxTemporaryStem = 200;
 // Extended attributes copied: the user's own space, where the type and
 // creator codes live. Others (security., trusted., system.) are the
 // system's business.
@@ -235,10 +239,15 @@ ErrorCode CopyFileKeepingAttributes(const std::string& from, const std::string& 
   }
   // Written under a claimed temporary name: a kill leaves nothing under `to`,
   // and the next start removes the temporary.
+  // The temporary's name is made from the target's, which may be too long to
+  // take its prefix and suffix: then from the start of it.
+  const std::string leaf = LeafName(to);
+  const std::string named_after =
+      leaf.size() <= kMaxTemporaryStem ? to : JoinPath(ParentFolder(to), std::string(FirstBytes(leaf, kMaxTemporaryStem)));
   TemporaryClaim claim;
   std::string temporary;
   ErrorCode created = err::kNone;
-  int out = CreateClaimedTemporary(to, 0600, claim, &temporary, &created);
+  int out = CreateClaimedTemporary(named_after, 0600, claim, &temporary, &created);
   if (out < 0) {
     ::close(in);
     return created;

@@ -220,6 +220,15 @@ TEST_F(FileOpsTest, CopyAppearsWholeOrNotAtAll) {
   fs::create_directory(At("folder"));
   EXPECT_EQ(CopyFileKeepingAttributes(At("folder"), At("x.jpg")), err::kNotAFile);
 
+  // A name of 255 bytes, too long to be repeated in the temporary's name.
+  std::string longest;
+  while (longest.size() + 2 + 4 <= 255) longest += "\xCE\xB1";  // α
+  longest += "x.jpg";
+  ASSERT_EQ(longest.size(), 255u);
+  EXPECT_EQ(CopyFileKeepingAttributes(At("photo.jpg"), At(longest)), err::kNone);
+  EXPECT_EQ(Read(At(longest)), "photo");
+  fs::remove(At(longest));
+
   // A disk that fills up during the copy leaves neither the copy nor its
   // temporary.
   faults::FailNthWrite(1, err::kDiskFull);
