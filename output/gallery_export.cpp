@@ -21,6 +21,7 @@
 #include "output/gallery_settings.h"
 #include "output/gallery_templates.h"
 #include "output/gallery_text.h"
+#include "platform/byte_io.h"
 #include "platform/dates.h"
 #include "platform/file_ops.h"
 #include "platform/text_encoding.h"
@@ -35,21 +36,15 @@ constexpr std::size_t kPageNameLength = 26;    // characters of the file name a 
 constexpr std::size_t kMaxBaseNameBytes = 200;  // room for "_N" and an extension within a file name
 constexpr std::size_t kMaxAssetName = 63;
 
-constexpr std::uint32_t Code(const char (&c)[5]) {
-  return (std::uint32_t{static_cast<std::uint8_t>(c[0])} << 24) |
-         (std::uint32_t{static_cast<std::uint8_t>(c[1])} << 16) |
-         (std::uint32_t{static_cast<std::uint8_t>(c[2])} << 8) | std::uint32_t{static_cast<std::uint8_t>(c[3])};
-}
-
-bool IsGifType(std::uint32_t t) { return t == Code("GIF ") || t == Code("GIFf") || t == Code("gif "); }
+bool IsGifType(std::uint32_t t) { return t == FourCC("GIF ") || t == FourCC("GIFf") || t == FourCC("gif "); }
 bool IsWindowsMediaType(std::uint32_t t) {
-  for (std::uint32_t c : {Code("ASF "), Code("WMV "), Code("WM  "), Code("AVI "), Code("MPEG"), Code("MPE "),
-                          Code("MPG "), Code("M1V "), Code("MP2 "), Code("MP2V"), Code("MPV2")}) {
+  for (std::uint32_t c : {FourCC("ASF "), FourCC("WMV "), FourCC("WM  "), FourCC("AVI "), FourCC("MPEG"), FourCC("MPE "),
+                          FourCC("MPG "), FourCC("M1V "), FourCC("MP2 "), FourCC("MP2V"), FourCC("MPV2")}) {
     if (t == c) return true;
   }
   return false;
 }
-bool IsQuickTimeType(std::uint32_t t) { return t == Code("MOV ") || t == Code("mov ") || t == Code("MooV"); }
+bool IsQuickTimeType(std::uint32_t t) { return t == FourCC("MOV ") || t == FourCC("mov ") || t == FourCC("MooV"); }
 
 // Writes a generated file. The name is the last component and never a
 // link: an existing symbolic link there is refused rather than followed.

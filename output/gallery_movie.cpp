@@ -14,12 +14,6 @@
 namespace norvo::output {
 namespace {
 
-constexpr std::uint32_t Tag(const char (&c)[5]) {
-  return (std::uint32_t{static_cast<std::uint8_t>(c[0])} << 24) |
-         (std::uint32_t{static_cast<std::uint8_t>(c[1])} << 16) |
-         (std::uint32_t{static_cast<std::uint8_t>(c[2])} << 8) | std::uint32_t{static_cast<std::uint8_t>(c[3])};
-}
-
 constexpr int kMaxTopLevelAtoms = 4096;
 constexpr int kMaxDepth = 16;
 constexpr std::uint64_t kMaxIndexBytes = 256ull << 20;  // an index larger than this is left alone
@@ -105,13 +99,13 @@ bool ShiftChunkOffsets(std::span<std::uint8_t> bytes, std::uint64_t shift, int d
     if (!r.ok() || size < header || size > bytes.size() - offset) return false;
     std::span<std::uint8_t> body = bytes.subspan(offset + header, static_cast<std::size_t>(size) - header);
     switch (type) {
-      case Tag("cmov"): return false;  // a compressed index cannot be patched
-      case Tag("moov"): case Tag("trak"): case Tag("mdia"): case Tag("minf"): case Tag("stbl"):
+      case FourCC("cmov"): return false;  // a compressed index cannot be patched
+      case FourCC("moov"): case FourCC("trak"): case FourCC("mdia"): case FourCC("minf"): case FourCC("stbl"):
         if (!ShiftChunkOffsets(body, shift, depth + 1)) return false;
         break;
-      case Tag("stco"):
-      case Tag("co64"): {
-        const bool wide = type == Tag("co64");
+      case FourCC("stco"):
+      case FourCC("co64"): {
+        const bool wide = type == FourCC("co64");
         ByteReader table(body);
         table.skip(4);  // version and flags
         const std::uint32_t count = table.u32be();
@@ -163,8 +157,8 @@ ErrorCode PlanFastStartFile(const std::string& path, FastStartPlan* plan) {
   if (!S_ISREG(st.st_mode)) return err::kNotAFile;
   std::vector<Atom> atoms;
   if (!TopLevelAtoms(fd.get(), static_cast<std::uint64_t>(st.st_size), &atoms)) return err::kParam;
-  const auto moov = std::find_if(atoms.begin(), atoms.end(), [](const Atom& a) { return a.type == Tag("moov"); });
-  const auto mdat = std::find_if(atoms.begin(), atoms.end(), [](const Atom& a) { return a.type == Tag("mdat"); });
+  const auto moov = std::find_if(atoms.begin(), atoms.end(), [](const Atom& a) { return a.type == FourCC("moov"); });
+  const auto mdat = std::find_if(atoms.begin(), atoms.end(), [](const Atom& a) { return a.type == FourCC("mdat"); });
   if (moov == atoms.end() || mdat == atoms.end() || moov < mdat) return err::kParam;  // nothing to move
   if (moov->size > kMaxIndexBytes) return err::kParam;
 
@@ -173,7 +167,7 @@ ErrorCode PlanFastStartFile(const std::string& path, FastStartPlan* plan) {
   // Every atom before the index's new place keeps its offset; what follows
   // it moves by the index's size.
   if (!ShiftChunkOffsets(std::span(index), moov->size, 0)) return err::kParam;
-  const bool ftyp_first = atoms.front().type == Tag("ftyp");
+  const bool ftyp_first = atoms.front().type == FourCC("ftyp");
   if (ftyp_first) {
     plan->head.resize(static_cast<std::size_t>(atoms.front().size));
     if (!ReadAt(fd.get(), 0, plan->head)) return err::kIo;

@@ -12,6 +12,8 @@
 #include <span>
 #include <string_view>
 
+#include "platform/byte_io.h"
+
 namespace norvo::output {
 
 inline constexpr std::string_view kTokenOpen = "(Norvo:";
@@ -19,57 +21,51 @@ inline constexpr std::string_view kTokenOpen = "(Norvo:";
 inline constexpr std::size_t kMaxTokenLength = 251;
 inline constexpr std::size_t kGalleryTokenCount = 117;
 
-constexpr std::uint32_t TokenCode(const char (&c)[5]) {
-  return (std::uint32_t{static_cast<std::uint8_t>(c[0])} << 24) |
-         (std::uint32_t{static_cast<std::uint8_t>(c[1])} << 16) |
-         (std::uint32_t{static_cast<std::uint8_t>(c[2])} << 8) | std::uint32_t{static_cast<std::uint8_t>(c[3])};
-}
-
 // Codes of the tokens that are not fields ('N' first, a letter no field id
 // starts with).
 namespace tokens {
-inline constexpr std::uint32_t kCatalog = TokenCode("NCat");
-inline constexpr std::uint32_t kCatalogComment = TokenCode("NCmt");
-inline constexpr std::uint32_t kGoIndex = TokenCode("NGoI");
-inline constexpr std::uint32_t kGoPrevious = TokenCode("NGoP");
-inline constexpr std::uint32_t kGoNext = TokenCode("NGoN");
-inline constexpr std::uint32_t kIndex = TokenCode("NIdx");
-inline constexpr std::uint32_t kMedia = TokenCode("NMed");
-inline constexpr std::uint32_t kPreloadNext = TokenCode("NPlN");
-inline constexpr std::uint32_t kPreloadPrevious = TokenCode("NPlP");
-inline constexpr std::uint32_t kRunning = TokenCode("NRun");
-inline constexpr std::uint32_t kTotal = TokenCode("NTot");
-inline constexpr std::uint32_t kDate = TokenCode("NDat");
-inline constexpr std::uint32_t kTime = TokenCode("NTim");
-inline constexpr std::uint32_t kWordIndex = TokenCode("NWdI");
-inline constexpr std::uint32_t kWordNext = TokenCode("NWdN");
-inline constexpr std::uint32_t kWordPrevious = TokenCode("NWdP");
-inline constexpr std::uint32_t kHtmlCharset = TokenCode("NChs");
-inline constexpr std::uint32_t kPreview = TokenCode("NPrv");
-inline constexpr std::uint32_t kPreviewScale = TokenCode("NPSc");
-inline constexpr std::uint32_t kPreviewSize = TokenCode("NPSz");
-inline constexpr std::uint32_t kPreviewWidth = TokenCode("NPWd");
-inline constexpr std::uint32_t kPreviewHeight = TokenCode("NPHt");
-inline constexpr std::uint32_t kPreviewNext = TokenCode("NPNx");
-inline constexpr std::uint32_t kPreviewPrevious = TokenCode("NPPv");
-inline constexpr std::uint32_t kFields = TokenCode("NFld");
-inline constexpr std::uint32_t kIptcFields = TokenCode("NIpF");
-inline constexpr std::uint32_t kExifFields = TokenCode("NExF");
-inline constexpr std::uint32_t kPreviewFile = TokenCode("NPvF");
-inline constexpr std::uint32_t kSourceFile = TokenCode("NScF");
-inline constexpr std::uint32_t kMediaFile = TokenCode("NMdF");
-inline constexpr std::uint32_t kOriginalFile = TokenCode("NOrF");
-inline constexpr std::uint32_t kPreviewUrl = TokenCode("NPvU");
-inline constexpr std::uint32_t kSourceUrl = TokenCode("NScU");
-inline constexpr std::uint32_t kMediaUrl = TokenCode("NMdU");
-inline constexpr std::uint32_t kOriginalUrl = TokenCode("NOrU");
-inline constexpr std::uint32_t kOriginalSize = TokenCode("NOrS");
-inline constexpr std::uint32_t kOriginalWidth = TokenCode("NOrW");
-inline constexpr std::uint32_t kOriginalHeight = TokenCode("NOrH");
-inline constexpr std::uint32_t kBackgroundColor = TokenCode("NBgC");
-inline constexpr std::uint32_t kLinkColor = TokenCode("NLkC");
-inline constexpr std::uint32_t kTextColor = TokenCode("NTxC");
-inline constexpr std::uint32_t kTextBackColor = TokenCode("NTbC");
+inline constexpr std::uint32_t kCatalog = FourCC("NCat");
+inline constexpr std::uint32_t kCatalogComment = FourCC("NCmt");
+inline constexpr std::uint32_t kGoIndex = FourCC("NGoI");
+inline constexpr std::uint32_t kGoPrevious = FourCC("NGoP");
+inline constexpr std::uint32_t kGoNext = FourCC("NGoN");
+inline constexpr std::uint32_t kIndex = FourCC("NIdx");
+inline constexpr std::uint32_t kMedia = FourCC("NMed");
+inline constexpr std::uint32_t kPreloadNext = FourCC("NPlN");
+inline constexpr std::uint32_t kPreloadPrevious = FourCC("NPlP");
+inline constexpr std::uint32_t kRunning = FourCC("NRun");
+inline constexpr std::uint32_t kTotal = FourCC("NTot");
+inline constexpr std::uint32_t kDate = FourCC("NDat");
+inline constexpr std::uint32_t kTime = FourCC("NTim");
+inline constexpr std::uint32_t kWordIndex = FourCC("NWdI");
+inline constexpr std::uint32_t kWordNext = FourCC("NWdN");
+inline constexpr std::uint32_t kWordPrevious = FourCC("NWdP");
+inline constexpr std::uint32_t kHtmlCharset = FourCC("NChs");
+inline constexpr std::uint32_t kPreview = FourCC("NPrv");
+inline constexpr std::uint32_t kPreviewScale = FourCC("NPSc");
+inline constexpr std::uint32_t kPreviewSize = FourCC("NPSz");
+inline constexpr std::uint32_t kPreviewWidth = FourCC("NPWd");
+inline constexpr std::uint32_t kPreviewHeight = FourCC("NPHt");
+inline constexpr std::uint32_t kPreviewNext = FourCC("NPNx");
+inline constexpr std::uint32_t kPreviewPrevious = FourCC("NPPv");
+inline constexpr std::uint32_t kFields = FourCC("NFld");
+inline constexpr std::uint32_t kIptcFields = FourCC("NIpF");
+inline constexpr std::uint32_t kExifFields = FourCC("NExF");
+inline constexpr std::uint32_t kPreviewFile = FourCC("NPvF");
+inline constexpr std::uint32_t kSourceFile = FourCC("NScF");
+inline constexpr std::uint32_t kMediaFile = FourCC("NMdF");
+inline constexpr std::uint32_t kOriginalFile = FourCC("NOrF");
+inline constexpr std::uint32_t kPreviewUrl = FourCC("NPvU");
+inline constexpr std::uint32_t kSourceUrl = FourCC("NScU");
+inline constexpr std::uint32_t kMediaUrl = FourCC("NMdU");
+inline constexpr std::uint32_t kOriginalUrl = FourCC("NOrU");
+inline constexpr std::uint32_t kOriginalSize = FourCC("NOrS");
+inline constexpr std::uint32_t kOriginalWidth = FourCC("NOrW");
+inline constexpr std::uint32_t kOriginalHeight = FourCC("NOrH");
+inline constexpr std::uint32_t kBackgroundColor = FourCC("NBgC");
+inline constexpr std::uint32_t kLinkColor = FourCC("NLkC");
+inline constexpr std::uint32_t kTextColor = FourCC("NTxC");
+inline constexpr std::uint32_t kTextBackColor = FourCC("NTbC");
 }  // namespace tokens
 
 struct GalleryToken {
