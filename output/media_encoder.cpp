@@ -946,7 +946,7 @@ std::vector<AvCodecChoice> AvCodecChoices(const std::string& extension, bool vid
       if (have.encoder == codec->name) return;
     }
     std::string name = ShortCodecName(codec);
-    if (name != codec->name) name += std::string(" (") + codec->name + ")";
+    if (Lower(name) != codec->name) name += std::string(" (") + codec->name + ")";  // "AAC", not "AAC (aac)"
     out.push_back({codec->name, name});
   };
   if (const AVCodec* usual = UsualEncoder(*c, video)) add(usual);
