@@ -49,6 +49,7 @@
 #include "metadata/item_fields.h"
 #include "platform/file_spec.h"
 #include "views/catalog_model.h"
+#include "views/find_dialog.h"
 #include "views/import_problem_dialog.h"
 #include "views/info_panel.h"
 #include "views/media_view.h"
@@ -1075,91 +1076,31 @@ void CatalogWindow::quickSearch(const QString& text) {
   showOnly(fields::QuickSearch(catalog(), U(text.trimmed())));
 }
 
-void CatalogWindow::findDialog() {
-  QDialog dialog(this);
-  dialog.setWindowTitle(tr("Find"));
-  auto* form = new QFormLayout;
-  struct Row {
-    QComboBox* field;
-    QComboBox* op;
-    QLineEdit* value;
-  };
-  std::vector<Row> rows;
-  for (int r = 0; r < 3; ++r) {
-    Row row{new QComboBox(&dialog), new QComboBox(&dialog), new QLineEdit(&dialog)};
-    row.field->addItem(QString(), 0u);
-    for (int n = 0;; ++n) {
-      const metadata::FieldId id = fields::FindFieldAt(n, 0, fields::FieldPurpose::kFind);
-      if (id == 0) break;
-      row.field->addItem(Q(metadata::FieldLabel(&catalog(), id)), QVariant::fromValue<quint32>(id));
-    }
-    auto fill_ops = [row] {
-      row.op->clear();
-      const auto kind = metadata::FieldSearchKind(row.field->currentData().toUInt());
-      for (const std::string& name : fields::OperatorNames(kind)) row.op->addItem(Q(name));
-    };
-    QObject::connect(row.field, &QComboBox::currentIndexChanged, &dialog, fill_ops);
-    auto* line = new QHBoxLayout;
-    line->addWidget(row.field);
-    line->addWidget(row.op);
-    line->addWidget(row.value, 1);
-    form->addRow(r == 0 ? tr("Find items where") : QString(), line);
-    rows.push_back(row);
-  }
-  rows[0].field->setCurrentIndex(std::max(1, rows[0].field->findData(QVariant::fromValue<quint32>(metadata::field_ids::kFileName))));
-  auto* all = new QRadioButton(tr("all rows match (and)"), &dialog);
-  auto* any = new QRadioButton(tr("any row matches (or)"), &dialog);
-  all->setChecked(true);
-  auto* join = new QHBoxLayout;
-  join->addWidget(all);
-  join->addWidget(any);
-  form->addRow(QString(), join);
-  auto* action = new QComboBox(&dialog);
-  for (const QString& a : {tr("Find next"), tr("Select all"), tr("Show all")}) action->addItem(a);
-  action->setCurrentIndex(2);
-  form->addRow(tr("Action"), action);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-  buttons->button(QDialogButtonBox::Ok)->setText(tr("Find"));
-  auto* layout = new QVBoxLayout(&dialog);
-  layout->addLayout(form);
-  layout->addWidget(buttons);
-  connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-  if (dialog.exec() != QDialog::Accepted) return;
-
-  std::vector<fields::Criterion> criteria;
-  for (const Row& row : rows) {
-    const metadata::FieldId field = row.field->currentData().toUInt();
-    if (field == 0) continue;
-    fields::Criterion c;
-    c.field = field;
-    c.op = row.op->currentIndex() + 1;
-    c.value = U(row.value->text());
-    if (!fields::ValidCriterion(c)) {
-      QMessageBox::warning(this, tr("Find"), tr("The value '%1' does not suit the field.").arg(row.value->text()));
-      return;
-    }
-    criteria.push_back(std::move(c));
-  }
-  if (criteria.empty()) return;
+int CatalogWindow::applyFind(const std::vector<fields::Criterion>& criteria, bool any, FindAction action) {
   last_criteria_ = criteria;
-  last_any_ = any->isChecked();
+  last_any_ = any;
   last_goto_.reset();
   std::vector<std::uint32_t> found;
-  if (ErrorCode e = fields::FindItems(catalog(), criteria, last_any_, found); e != err::kNone) {
+  if (ErrorCode e = fields::FindItems(catalog(), criteria, any, found); e != err::kNone) {
     fail(e, tr("searching"));
-    return;
+    return 0;
   }
-  if (found.empty()) {
-    QMessageBox::information(this, tr("Find"), tr("No match found"));
-    return;
-  }
-  switch (action->currentIndex()) {
-    case 0: selectIds({found.front()}); break;
-    case 1: selectIds(found); break;
-    default: showOnly(found); break;
+  if (found.empty()) return 0;
+  switch (action) {
+    case FindAction::kFindNext: findNext(); break;
+    case FindAction::kSelectAll: selectIds(found); break;
+    case FindAction::kShowAll:
+    case FindAction::kShowInNewCatalog: showOnly(found); break;
   }
   Q_EMIT stateChanged();
+  return static_cast<int>(found.size());
+}
+
+fields::SavedQuery CatalogWindow::lastQuery() const {
+  fields::SavedQuery query;
+  query.criteria = last_criteria_;
+  query.any = last_any_;
+  return query;
 }
 
 void CatalogWindow::findNext() {

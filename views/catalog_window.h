@@ -34,6 +34,8 @@ class QProgressBar;
 
 namespace norvo::views {
 
+enum class FindAction : int;
+
 class CatalogModel;
 class InfoPanel;
 class MediaView;
@@ -132,7 +134,11 @@ class CatalogWindow : public QWidget {
 
   // Find and Go To.
   void quickSearch(const QString& text);
-  void findDialog();
+  // Runs a search on this catalog and acts on the matches (Show in new
+  // catalog shows them here; the main window gathers them). Returns the
+  // number of matches; the search becomes the one Find Next repeats.
+  int applyFind(const std::vector<fields::Criterion>& criteria, bool any, FindAction action);
+  fields::SavedQuery lastQuery() const;
   void findNext();
   void goToDialog();
   void goAgain();

@@ -476,6 +476,39 @@ class MainWindowTest : public QObject {
     QVERIFY(window.action("file.save")->isEnabled() == !c.read_only);
   }
 
+  // Show in new catalog copies the matches of every catalog in scope whole
+  // (annotations included) into a new window; the sources keep theirs.
+  void findGathersMatchesIntoANewCatalog() {
+    MainWindow window(&state_);
+    CatalogWindow* first = window.newCatalog();
+    CatalogWindow* second = window.newCatalog();
+    QVERIFY(first != nullptr && second != nullptr);
+    first->importPaths({kPhotos + QStringLiteral("/Nikon_D70.jpg"), kPhotos + QStringLiteral("/Canon_40D.jpg")});
+    second->importPaths({kPhotos + QStringLiteral("/Pentax_K10D.jpg"), kPhotos + QStringLiteral("/DSCN0010.jpg")});
+    first->scanner()->waitForIdle();
+    second->scanner()->waitForIdle();
+    first->selectIds({first->model()->itemIdAt(0)});
+    first->editAnnotation(metadata::field_ids::kCaption, {QStringLiteral("gathered")});
+
+    const std::vector<fields::Criterion> criteria{
+        {metadata::field_ids::kFileName, 2, "N"}};  // contains "N": Nikon, Canon, Pentax and DSCN0010
+    const int before = static_cast<int>(window.catalogWindows().size());
+    CatalogWindow* fresh = window.gatherIntoNewCatalog({first, second}, criteria, false);
+    QVERIFY(fresh != nullptr);
+    QCOMPARE(static_cast<int>(window.catalogWindows().size()), before + 1);
+    QCOMPARE(fresh->catalog().itemCount(), 4);
+    QCOMPARE(first->catalog().itemCount(), 2);
+    bool caption_found = false;
+    for (int r = 0; r < fresh->model()->rowCount(); ++r) {
+      const metadata::ItemFields* item = fresh->model()->fieldsAt(r);
+      QVERIFY(item != nullptr);
+      caption_found |= item->text(metadata::field_ids::kCaption) == "gathered";
+      std::string path;
+      QVERIFY(catalog::LocateItemFile(fresh->catalog(), fresh->model()->cellAt(r), path) == err::kNone);
+    }
+    QVERIFY(caption_found);
+  }
+
   // The toolbar's disabled picture is the drawn strip through the grayer and
   // three lightness steps; magenta becomes transparent.
   void toolbarStatesComeFromTheProcessors() {

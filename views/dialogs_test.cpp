@@ -16,10 +16,13 @@
 #include <QDir>
 
 #include "app/preferences.h"
+#include "app/settings_store.h"
+#include "metadata/field_table.h"
 #include "platform/text_encoding.h"
 #include "output/delimited_text.h"
 #include "output/gallery_settings.h"
 #include "views/desktop_applications.h"
+#include "views/find_dialog.h"
 #include "views/html_options_dialog.h"
 #include "views/import_options_dialog.h"
 #include "views/preferences_dialog.h"
@@ -299,6 +302,50 @@ class ImportOptionsDialogTest : public QObject {
   }
 };
 
+class FindDialogTest : public QObject {
+  Q_OBJECT
+
+ private Q_SLOTS:
+  // Rows come and go between one and six; a query put in comes back out
+  // of the controls as it went in.
+  void rowsAndQueriesRoundTrip() {
+    FindDialog dialog(nullptr, nullptr);
+    QCOMPARE(dialog.rowCount(), 1);
+    dialog.removeRow();
+    QCOMPARE(dialog.rowCount(), 1);
+    for (int i = 0; i < 8; ++i) dialog.addRow();
+    QCOMPARE(dialog.rowCount(), fields::kMaxCriteria);
+
+    fields::SavedQuery query;
+    // Any second field the Find list offers, with a text in Greek.
+    const metadata::FieldId second = fields::FindFieldAt(3, 0, fields::FieldPurpose::kFind);
+    QVERIFY(second != 0 && second != metadata::field_ids::kFileName);
+    query.criteria = {{metadata::field_ids::kFileName, 4, "IMG"}, {second, 1, "Ελλάδα"}};
+    query.any = true;
+    query.scope = fields::SearchScope::kAllOpen;
+    dialog.setQuery(query);
+    QCOMPARE(dialog.rowCount(), 2);
+    const FindRequest r = dialog.request();
+    QCOMPARE(fields::EncodeQuery(r.query), fields::EncodeQuery(query));
+  }
+
+  // A query saved from the dialog is in the store under its name and
+  // comes back through the saved-query list.
+  void savedQueriesAreKeptInTheStore() {
+    QTemporaryDir dir;
+    app::SettingsStore store = app::SettingsStore::Open(app::StorePaths{U(dir.filePath(QStringLiteral("s.db"))), {}});
+    fields::SavedQuery query;
+    query.criteria = {{metadata::field_ids::kFileName, 2, "beach"}};
+    QVERIFY(fields::SaveQuery(store, "Beach photos", query) == err::kNone);
+    FindDialog dialog(nullptr, &store);
+    QComboBox* saved = ComboWith(&dialog, QStringLiteral("Beach photos"));
+    QVERIFY(saved != nullptr);
+    saved->setCurrentIndex(saved->findText(QStringLiteral("Beach photos")));
+    Q_EMIT saved->activated(saved->currentIndex());
+    QCOMPARE(fields::EncodeQuery(dialog.request().query), fields::EncodeQuery(query));
+  }
+};
+
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   int status = 0;
@@ -308,6 +355,10 @@ int main(int argc, char** argv) {
   }
   {
     ImportOptionsDialogTest test;
+    status |= QTest::qExec(&test, argc, argv);
+  }
+  {
+    FindDialogTest test;
     status |= QTest::qExec(&test, argc, argv);
   }
   {

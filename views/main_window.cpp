@@ -26,6 +26,7 @@
 
 #include "app/command_line.h"
 #include "app/engine_preferences.h"
+#include "app/messages.h"
 #include "app/update_check.h"
 #include "fields/find_sort.h"
 #include "imaging/transform.h"
@@ -36,6 +37,7 @@
 #include "views/batch_rename_dialog.h"
 #include "views/catalog_window.h"
 #include "views/desktop_applications.h"
+#include "views/find_dialog.h"
 #include "views/import_options_dialog.h"
 #include "views/gallery_command.h"
 #include "views/preferences_dialog.h"
@@ -308,7 +310,7 @@ void MainWindow::registerHandlers() {
     on_catalog("label." + std::to_string(label), [label](CatalogWindow& w) { w.setLabel(label); });
   }
   on_catalog("label.0", [](CatalogWindow& w) { w.setLabel(0); });
-  on_catalog("find.find", [](CatalogWindow& w) { w.findDialog(); });
+  on_catalog("find.find", [this](CatalogWindow& w) { runFind(w); });
   on_catalog("find.find_next", [](CatalogWindow& w) { w.findNext(); });
   on_catalog("find.goto", [](CatalogWindow& w) { w.goToDialog(); });
   on_catalog("find.go_again", [](CatalogWindow& w) { w.goAgain(); });
@@ -442,6 +444,112 @@ void MainWindow::fillSortMenu() {
       updateCommands();
     });
   }
+}
+
+void MainWindow::runFind(CatalogWindow& front) {
+  FindDialog dialog(&front.catalog(), startup_->settings.get(), this);
+  if (!front.lastQuery().criteria.empty()) dialog.setQuery(front.lastQuery());
+  if (dialog.exec() != QDialog::Accepted) return;
+  const FindRequest request = dialog.request();
+  const std::vector<fields::Criterion>& criteria = request.query.criteria;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const std::vector<CatalogWindow*> targets = findTargets(front, request);
+  if (request.action == FindAction::kShowInNewCatalog) {
+    QApplication::restoreOverrideCursor();
+    gatherIntoNewCatalog(targets, criteria, request.query.any);
+    return;
+  }
+  int matches = 0;
+  for (CatalogWindow* w : targets) {
+    // Find Next moves in one catalog: the first that has a match.
+    if (request.action == FindAction::kFindNext && matches > 0) break;
+    matches += w->applyFind(criteria, request.query.any, request.action);
+  }
+  QApplication::restoreOverrideCursor();
+  if (matches == 0) QMessageBox::information(this, tr("Find"), tr("No match found"));
+}
+
+std::vector<CatalogWindow*> MainWindow::findTargets(CatalogWindow& front, const FindRequest& request) {
+  switch (request.query.scope) {
+    case fields::SearchScope::kFrontCatalog: return {&front};
+    case fields::SearchScope::kAllOpen: return catalogWindows();
+    case fields::SearchScope::kRecent:
+    case fields::SearchScope::kFolder: break;
+  }
+  // Catalog files: open ones are searched in their windows; the others are
+  // searched closed, and only those with matches are opened.
+  const std::vector<std::string> files = request.query.scope == fields::SearchScope::kRecent
+                                             ? startup_->recent.paths()
+                                             : fields::CatalogFilesInFolder(U(request.folder));
+  std::vector<CatalogWindow*> targets;
+  std::vector<std::string> closed;
+  for (const std::string& file : files) {
+    const QString absolute = QFileInfo(Q(file)).absoluteFilePath();
+    CatalogWindow* open = nullptr;
+    for (CatalogWindow* w : catalogWindows()) {
+      if (Q(w->catalog().file_spec.path) == absolute) open = w;
+    }
+    if (open != nullptr) {
+      targets.push_back(open);
+    } else {
+      closed.push_back(file);
+    }
+  }
+  for (const fields::CatalogMatches& m :
+       fields::FindInCatalogFiles(closed, request.query.criteria, request.query.any, app::ScratchFolder())) {
+    if (m.result != err::kNone || m.ids.empty()) continue;
+    if (CatalogWindow* w = openCatalog(Q(m.path))) targets.push_back(w);
+  }
+  return targets;
+}
+
+CatalogWindow* MainWindow::gatherIntoNewCatalog(const std::vector<CatalogWindow*>& sources,
+                                                const std::vector<fields::Criterion>& criteria, bool any) {
+  // The matches' records are copied whole (thumbnails and annotations too)
+  // into a new untitled catalog, each under its file's folder.
+  std::vector<std::pair<CatalogWindow*, std::vector<std::uint32_t>>> found;
+  std::size_t total = 0;
+  for (CatalogWindow* w : sources) {
+    std::vector<std::uint32_t> ids;
+    if (fields::FindItems(w->catalog(), criteria, any, ids) == err::kNone && !ids.empty()) {
+      total += ids.size();
+      found.emplace_back(w, std::move(ids));
+    }
+  }
+  if (total == 0) {
+    QMessageBox::information(this, tr("Find"), tr("No match found"));
+    return nullptr;
+  }
+  CatalogWindow* fresh = newCatalog();
+  if (fresh == nullptr) return nullptr;
+  fresh->model()->beginBatch();
+  int copied = 0;
+  ErrorCode failure = err::kNone;
+  for (const auto& [source, ids] : found) {
+    for (std::uint32_t id : ids) {
+      const int cell = source->catalog().cellOf(id);
+      catalog::ItemRecord record;
+      if (cell == 0 || catalog::GetItemRecord(source->catalog(), cell, catalog::kWholeRecord, record) != err::kNone) {
+        continue;
+      }
+      const std::string path = catalog::ItemPath(source->catalog(), cell).value_or(std::string());
+      const std::string folder = path.empty() ? std::string() : U(QFileInfo(Q(path)).absolutePath());
+      if (ErrorCode e = catalog::AddItem(fresh->catalog(), record, folder); e != err::kNone) {
+        failure = e;
+        break;
+      }
+      ++copied;
+    }
+    if (failure != err::kNone) break;
+  }
+  fresh->model()->endBatch();
+  if (failure != err::kNone) {
+    QMessageBox::warning(this, tr("Find"),
+                         tr("Only %1 of %2 items could be gathered: %3").arg(copied).arg(total).arg(Q(
+                             app::MessageForError(failure, app::Activity::kOther))));
+  }
+  statusBar()->showMessage(tr("%n matching items gathered into a new catalog.", nullptr, copied), 8000);
+  return fresh;
 }
 
 void MainWindow::fillOpenWithMenu() {

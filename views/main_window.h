@@ -15,6 +15,7 @@
 
 #include "app/command_table.h"
 #include "app/startup.h"
+#include "fields/find_sort.h"
 #include "output/delimited_text.h"
 
 class QAction;
@@ -27,6 +28,7 @@ class QToolBar;
 namespace norvo::views {
 
 class CatalogWindow;
+struct FindRequest;
 class ToolbarIcons;
 
 class MainWindow : public QMainWindow {
@@ -55,6 +57,10 @@ class MainWindow : public QMainWindow {
   // Whether every command of the table has a handler, and which have none.
   std::vector<std::string> commandsWithoutHandler() const;
   void updateCommands();
+  // "Show in new catalog": copies the matches of `sources` whole into a new
+  // untitled catalog window, which it returns (null when nothing matched).
+  CatalogWindow* gatherIntoNewCatalog(const std::vector<CatalogWindow*>& sources,
+                                      const std::vector<fields::Criterion>& criteria, bool any);
   // Asks the update server in the background; an automatic check
   // (`asked` false) says something only when there is a newer version.
   void checkForUpdates(bool asked);
@@ -72,6 +78,10 @@ class MainWindow : public QMainWindow {
   void fillSortMenu();
   void fillWindowMenu();
   void fillOpenWithMenu();
+  // The Find dialog and its action over the scope's catalogs.
+  void runFind(CatalogWindow& front);
+  std::vector<CatalogWindow*> findTargets(CatalogWindow& front, const FindRequest& request);
+
   void fillContextMenu(QMenu* menu);
   QMdiSubWindow* addCatalogWindow(CatalogWindow* window);
   void addRecent(const QString& path);
