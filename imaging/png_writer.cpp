@@ -29,6 +29,10 @@ bool Encode(png_structp png, png_infop info, const PixelBuffer& picture, const I
             png_bytepp rows, std::vector<std::uint8_t>* out) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_write_fn(png, out, Append, NoFlush);
+  // Cameras embed sRGB profiles that libpng knows to be slightly wrong; the
+  // user asked for the profile as it is, so it is kept, not refused.
+  png_set_option(png, PNG_SKIP_sRGB_CHECK_PROFILE, PNG_OPTION_ON);
+  png_set_benign_errors(png, 1);
   const bool alpha = picture.hasAlpha();
   png_set_IHDR(png, info, static_cast<png_uint_32>(picture.width()), static_cast<png_uint_32>(picture.height()), 8,
                alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
