@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -147,7 +148,24 @@ TEST_F(FileOpsTest, CaseOnlyRenameGoesThroughATemporaryName) {
     fs::remove_all(dir_ + "/f");
     fs::create_directory(dir_ + "/f");
     Write(At(c.from), c.from);
+    // The names the file is moved to, as the folder reports them.
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, (dir_ + "/f").c_str(), IN_MOVED_TO), 0);
     ASSERT_EQ(RenameThroughTemporary(At(c.from), At(c.to)), err::kNone);
+    std::vector<std::string> moved_to;
+    alignas(struct inotify_event) char events[4096];
+    const ssize_t n = ::read(watch, events, sizeof events);
+    for (ssize_t at = 0; at < n;) {
+      const auto* e = reinterpret_cast<const struct inotify_event*>(events + at);
+      moved_to.emplace_back(e->name);
+      at += static_cast<ssize_t>(sizeof(struct inotify_event) + e->len);
+    }
+    ::close(watch);
+    ASSERT_EQ(moved_to.size(), 2u);
+    EXPECT_TRUE(moved_to[0].starts_with("nrk")) << moved_to[0];
+    EXPECT_EQ(moved_to[0].size(), 9u);
+    EXPECT_EQ(moved_to[1], c.to);
     EXPECT_EQ(Names(), std::vector<std::string>{c.to});  // no temporary left behind
     EXPECT_EQ(Read(At(c.to)), c.from);
   }
