@@ -26,6 +26,7 @@ constexpr CommandSpec kCommands[] = {
     {.id = "file.sep2", .menu = M::kFile, .label = "", .kind = K::kSeparator},
     {.id = "file.import_options", .menu = M::kFile, .label = "I&mport Options...", .keys = "Ctrl+Shift+I",
      .needs = N::kWritable},
+    {.id = "file.watch_folders", .menu = M::kFile, .label = "&Watch Folders...", .needs = N::kWritable},
     {.id = "file.import_files", .menu = M::kFile, .submenu = "Import I&tems", .label = "From &Files/Folders...",
      .keys = "Ctrl+I", .needs = N::kWritable, .toolbar = "import"},
     {.id = "file.import_camera", .menu = M::kFile, .submenu = "Import I&tems", .label = "From &Camera...",

@@ -50,6 +50,7 @@
 #include "platform/file_spec.h"
 #include "views/catalog_model.h"
 #include "views/find_dialog.h"
+#include "views/folder_watching.h"
 #include "views/import_problem_dialog.h"
 #include "views/info_panel.h"
 #include "views/media_view.h"
@@ -443,6 +444,14 @@ void CatalogWindow::importPaths(const QStringList& paths) {
   }
   Q_EMIT message(tr("%n items added.", nullptr, added), 5000);
   scanPending();
+}
+
+void CatalogWindow::startFolderWatching(app::SettingsStore* store) {
+  if (watching_ != nullptr) return;
+  watching_ = new FolderWatching(this, store);
+  connect(watching_, &FolderWatching::synchronized, this, [this](const QString& folder, int added) {
+    Q_EMIT message(tr("%n new files from %1", nullptr, added).arg(folder), 8000);
+  });
 }
 
 void CatalogWindow::scanPending() {

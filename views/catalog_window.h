@@ -35,6 +35,7 @@ class QProgressBar;
 namespace norvo::views {
 
 enum class FindAction : int;
+class FolderWatching;
 
 class CatalogModel;
 class InfoPanel;
@@ -86,6 +87,10 @@ class CatalogWindow : public QWidget {
   // Import: files and folders, then a scan of what was added.
   void importPaths(const QStringList& paths);
   void scanPending();
+  // Starts watching the folders the catalog keeps in `store` (the main
+  // window calls it once the window is placed).
+  void startFolderWatching(app::SettingsStore* store);
+  FolderWatching* folderWatching() const { return watching_; }
   void cancelTasks();
 
   // Saving; false when the user cancelled or it failed (the message shown).
@@ -178,6 +183,7 @@ class CatalogWindow : public QWidget {
   media::ScanOptions scanOptions(bool rebuild) const;
 
   std::unique_ptr<app::CatalogDocument> document_;
+  FolderWatching* watching_ = nullptr;
   const app::Labels* labels_;
   ThumbnailCache* thumbnails_;
   CatalogModel* model_;

@@ -33,6 +33,7 @@
 #include "views/catalog_model.h"
 #include "views/batch_rename_dialog.h"
 #include "views/catalog_window.h"
+#include "views/folder_watching.h"
 #include "views/import_problem_dialog.h"
 #include "views/gallery_command.h"
 #include "views/info_panel.h"
@@ -348,6 +349,44 @@ class CatalogWindowTest : public QObject {
     QVERIFY(!text.endsWith(QStringLiteral("    ")));  // the error has its text
     QCOMPARE(ImportProblemHint(problem),
              QStringLiteral("Saving 'broken.jpg' again with the creator application may fix this problem."));
+  }
+
+  // A watched folder's new file is asked about once; a declined change is
+  // not asked again, a further change is, and yes brings the files in and
+  // scans them. The stored form keeps paths with ';' in them.
+  void watchedFolderAsksOncePerChange() {
+    QTemporaryDir files;
+    QVERIFY(QFile::copy(kPhotos + QStringLiteral("/Canon_40D.jpg"), files.filePath(QStringLiteral("a.jpg"))));
+    auto w = newWindow();
+    QVERIFY(w);
+    w->importPaths({files.path()});
+    w->scanner()->waitForIdle();
+    QCOMPARE(w->catalog().itemCount(), 1);
+    w->startFolderWatching(nullptr);
+    int asked = 0;
+    bool answer = false;
+    w->folderWatching()->setQuestion([&](const QString&, const media::FolderDifferences&) {
+      ++asked;
+      return answer;
+    });
+    w->folderWatching()->setFolders({WatchedFolder{files.path(), media::WatchRate::kContinuous, false}});
+    QVERIFY(QFile::copy(kPhotos + QStringLiteral("/Nikon_D70.jpg"), files.filePath(QStringLiteral("b.jpg"))));
+    QTRY_COMPARE_WITH_TIMEOUT(asked, 1, 10000);
+    QTest::qWait(600);  // several more checks at the continuous rate
+    QCOMPARE(asked, 1);
+    QCOMPARE(w->catalog().itemCount(), 1);
+
+    answer = true;
+    QVERIFY(QFile::copy(kPhotos + QStringLiteral("/Pentax_K10D.jpg"), files.filePath(QStringLiteral("c.jpg"))));
+    QTRY_COMPARE_WITH_TIMEOUT(w->catalog().itemCount(), 3, 10000);
+    QCOMPARE(asked, 2);
+    w->scanner()->waitForIdle();
+    QVERIFY(media::PendingItems(w->catalog()).empty());
+
+    const std::vector<WatchedFolder> folders{{QStringLiteral("/a;b/c"), media::WatchRate::kEveryFiveMinutes, true},
+                                             {QStringLiteral("/photos"), media::WatchRate::kContinuous, false}};
+    QCOMPARE(DecodeWatchedFolders(EncodeWatchedFolders(folders)), folders);
+    QVERIFY(DecodeWatchedFolders(QStringLiteral("9;0;/x\nbad line")).empty());
   }
 
   // The scan runs on the pool while the interface thread stays free: the

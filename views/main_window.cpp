@@ -38,6 +38,7 @@
 #include "views/catalog_window.h"
 #include "views/desktop_applications.h"
 #include "views/find_dialog.h"
+#include "views/folder_watching.h"
 #include "views/import_options_dialog.h"
 #include "views/gallery_command.h"
 #include "views/preferences_dialog.h"
@@ -245,6 +246,11 @@ void MainWindow::registerHandlers() {
   on_catalog("file.import_options",
              [this](CatalogWindow& w) { RunImportOptions(w, &startup_->preferences.preferences); });
   on_catalog("action.rename", [](CatalogWindow& w) { RunBatchRename(w); });
+  on_catalog("file.watch_folders", [](CatalogWindow& w) {
+    if (w.folderWatching() == nullptr) return;
+    WatchFoldersDialog dialog(w.folderWatching()->folders(), &w);
+    if (dialog.exec() == QDialog::Accepted) w.folderWatching()->setFolders(dialog.folders());
+  });
   on_catalog("make.gallery", [this](CatalogWindow& w) { MakeGallery(w, startup_->settings.get()); });
   on_catalog("file.import_files", [this](CatalogWindow& w) {
     QFileDialog dialog(this, tr("Import Items"));
@@ -637,6 +643,7 @@ QMdiSubWindow* MainWindow::addCatalogWindow(CatalogWindow* window) {
   sub->setWindowIcon(QIcon(QStringLiteral(":/norvo/norvo.svg")));
   sub->setAttribute(Qt::WA_DeleteOnClose);
   window->setContextMenu([this](QMenu* menu) { fillContextMenu(menu); });
+  window->startFolderWatching(startup_->settings.get());
   connect(window, &CatalogWindow::stateChanged, this, &MainWindow::updateCommands);
   connect(window, &CatalogWindow::message, this, [this](const QString& text, int timeout) {
     statusBar()->showMessage(text, timeout);
