@@ -286,11 +286,23 @@ void MainWindow::registerHandlers() {
     w.selection()->select(all, QItemSelectionModel::Toggle);
   });
   on_catalog("edit.drop_folder", [this](CatalogWindow& w) {
-    const QString folder = QFileDialog::getExistingDirectory(this, tr("Drop Folder: import this folder's files"));
-    if (!folder.isEmpty()) w.importPaths({folder});
+    // A drop folder is a watched folder that updates without asking: what
+    // is in it now is imported, and files put into it later follow.
+    const QString folder = QFileDialog::getExistingDirectory(this, tr("Drop Folder"));
+    if (folder.isEmpty() || w.folderWatching() == nullptr) return;
+    w.importPaths({folder});
+    std::vector<WatchedFolder> folders = w.folderWatching()->folders();
+    std::erase_if(folders, [&folder](const WatchedFolder& f) { return f.folder == folder; });
+    folders.push_back(WatchedFolder{folder, media::WatchRate::kContinuous, true});
+    w.folderWatching()->setFolders(std::move(folders));
+    statusBar()->showMessage(tr("Files put into %1 are added to this catalog while it is open.").arg(folder), 10000);
   });
   on_catalog("edit.versions_folder", [this](CatalogWindow& w) {
-    const QString folder = QFileDialog::getExistingDirectory(this, tr("Versions Folder"));
+    QString current;
+    if (startup_->settings != nullptr) {
+      current = Q(startup_->settings->getString("Versions", w.catalog().file_spec.path).value_or(std::string()));
+    }
+    const QString folder = QFileDialog::getExistingDirectory(this, tr("Versions Folder"), current);
     if (folder.isEmpty()) return;
     if (startup_->settings != nullptr) {
       if (ErrorCode e = startup_->settings->putString("Versions", w.catalog().file_spec.path, U(folder));
