@@ -318,8 +318,15 @@ ErrorCode Encoder::OpenSource(const std::string& source) {
   input_.format->pb = input_.io;
   input_.format->flags |= AVFMT_FLAG_CUSTOM_IO;
   input_.format->io_open = RefuseOpen;
+  // Demuxers that open their files through a context of their own (the
+  // concatenation) inherit the protocol list but not io_open: no protocol.
+  input_.format->protocol_whitelist = av_strdup("none");
+  if (!input_.format->protocol_whitelist) return Fail(err::kOutOfMemory, "out of memory");
   r = avformat_open_input(&input_.format, source.c_str(), nullptr, nullptr);  // the name only hints  // frees the context on failure
-  if (r < 0) return FailAv(r, err::kNoMovieData, "not a movie or sound file");
+  // The file itself is open: any refusal now (a format that would read
+  // other files included) means it is not a movie to read here.
+  if (r < 0) return Fail(r == AVERROR(ENOMEM) ? err::kOutOfMemory : err::kNoMovieData,
+                         "not a movie or sound file: " + AvText(r));
   r = avformat_find_stream_info(input_.format, nullptr);
   if (r < 0) return FailAv(r, err::kNoMovieData, "cannot read the streams");
   file_size_ = std::max<std::int64_t>(avio_size(input_.io), 0);
@@ -380,11 +387,14 @@ ErrorCode Encoder::SetUpVideo(const AVCodec* codec, const AvEncodeSettings& sett
   AVCodecContext& enc = *video_.enc;
 
   // Pixel format: the source's when the encoder takes it, else the closest.
-  AVPixelFormat format = dec.pix_fmt;
+  // (A decoder that tells its format only with the first picture is taken
+  // to give the commonest one; other pictures are converted.)
+  const AVPixelFormat source_format = dec.pix_fmt != AV_PIX_FMT_NONE ? dec.pix_fmt : AV_PIX_FMT_YUV420P;
+  AVPixelFormat format = source_format;
   if (codec->pix_fmts) {
     bool taken = false;
     for (const AVPixelFormat* p = codec->pix_fmts; *p != AV_PIX_FMT_NONE; ++p) taken = taken || *p == format;
-    if (!taken) format = avcodec_find_best_pix_fmt_of_list(codec->pix_fmts, dec.pix_fmt, 0, nullptr);
+    if (!taken) format = avcodec_find_best_pix_fmt_of_list(codec->pix_fmts, source_format, 0, nullptr);
   }
   if (format == AV_PIX_FMT_NONE) return Fail(err::kParam, "the encoder takes no pixel format the source can give");
   enc.pix_fmt = format;
@@ -623,7 +633,11 @@ ErrorCode Encoder::VideoFrame(AVFrame* frame) {
     end = first + 1;
   } else {
     ts -= av_rescale_q(start_time_, AV_TIME_BASE_Q, video_.in->time_base);
+#if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(57, 30, 100)
+    std::int64_t duration = frame->duration > 0 ? frame->duration : video_.source_frame;
+#else
     std::int64_t duration = frame->pkt_duration > 0 ? frame->pkt_duration : video_.source_frame;
+#endif
     if (duration <= 0) duration = 1;
     const auto nearest = static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX);
     first = av_rescale_q_rnd(ts, video_.in->time_base, enc.time_base, nearest);
@@ -865,6 +879,10 @@ ErrorCode Encoder::Run(const std::string& source, const std::string& destination
     if (e != err::kNone) return e;
   }
   (void)av_dict_copy(&output_.format->metadata, input_.format->metadata, 0);  // titles and such; not vital
+  // What described the source's own making does not describe this file.
+  for (const char* key : {"encoder", "major_brand", "minor_version", "compatible_brands"}) {
+    (void)av_dict_set(&output_.format->metadata, key, nullptr, 0);  // removing cannot fail
+  }
 
   frame_.reset(av_frame_alloc());
   packet_.reset(av_packet_alloc());

@@ -325,6 +325,10 @@ TEST_F(MediaEncoderTest, FailuresLeaveNoFile) {
   };
   const fs::path text = Out("not a movie.mp4");
   std::ofstream(text) << "plain text, not a movie at all\n";
+  // A playlist that would have the encoder read another file.
+  const fs::path playlist = Out("list.ffconcat");
+  fs::copy_file(Movie(), Out("clip.mp4"), fs::copy_options::overwrite_existing);
+  std::ofstream(playlist) << "ffconcat version 1.0\nfile clip.mp4\n";
   AvEncodeSettings h264_in_webm;
   h264_in_webm.video_codec = "libx264";
   AvEncodeSettings picture_codec_for_sound;
@@ -335,6 +339,7 @@ TEST_F(MediaEncoderTest, FailuresLeaveNoFile) {
       {"unknown extension", Movie(), "xyz", {}, err::kParam},
       {"missing source", Out("gone.mp4"), "mp4", {}, err::kFileNotFound},
       {"not a movie", text, "mp4", {}, err::kNoMovieData},
+      {"playlist of another file", playlist, "mp4", {}, err::kNoMovieData},
       {"codec the container cannot hold", Movie(), "webm", h264_in_webm, err::kParam},
       {"picture codec for sound", Movie(), "wav", picture_codec_for_sound, err::kParam},
       {"unknown codec", Movie(), "mp4", no_such_codec, err::kParam},
