@@ -116,6 +116,7 @@ std::vector<CommandEntry> StartupCommands();
 std::vector<CommandEntry> ExportCommands();   // delimited text
 std::vector<CommandEntry> RenameCommands();   // batch rename
 std::vector<CommandEntry> GalleryCommands();  // web gallery
+std::vector<CommandEntry> ConvertCommands();  // conversion of images, movies and sounds
 std::vector<CommandEntry> TransferCommands();  // transfer to folder, backup
 
 // Fills the media type registry from this machine's libraries, as start-up

@@ -27,8 +27,8 @@ const std::vector<CommandEntry>& Commands() {
   static const std::vector<CommandEntry> commands = [] {
     std::vector<CommandEntry> all;
     for (auto group : {CatalogCommands, ScanCommands, MetadataCommands, FindCommands, MediaTypeCommands,
-                       GalleryCommands, ExportCommands, RenameCommands, TransferCommands, SettingsCommands,
-                       StartupCommands}) {
+                       GalleryCommands, ExportCommands, RenameCommands, ConvertCommands, TransferCommands,
+                       SettingsCommands, StartupCommands}) {
       auto entries = group();
       all.insert(all.end(), entries.begin(), entries.end());
     }

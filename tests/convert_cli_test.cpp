@@ -1,0 +1,194 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Runs the built norvo-cli convert on camera photos and on small movies made
+// by the ffmpeg command: what exiftool and ffprobe find in the new files,
+// the clash answers, "--replace" leaving a catalog that checks clean and
+// finds every file, and command lines that are refused.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/cli_harness.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace norvo::cli_testing;
+
+std::string Shell(const std::string& command) {
+  std::string text;
+  if (FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r")) {
+    char buffer[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
+    pclose(pipe);
+  }
+  return text;
+}
+
+class ConvertCliTest : public CliHarness {
+ protected:
+  void SetUp() override {
+    CliHarness::SetUp();
+    fs::create_directory(dir_ / "out");
+  }
+  // A scanned catalog of the given files.
+  void MakeCatalog(const std::vector<std::string>& files) {
+    Ok({"new", catalog_});
+    std::vector<std::string> add = {"add", catalog_};
+    add.insert(add.end(), files.begin(), files.end());
+    Ok(add);
+    Ok({"scan", catalog_});
+  }
+  std::string Out(const std::string& name) const { return (dir_ / "out" / name).string(); }
+  Json Convert(std::vector<std::string> args) {
+    args.insert(args.begin(), {"convert", catalog_});
+    return JsonOf(args);
+  }
+  void ExpectNoTemporary() {
+    for (const auto& e : fs::recursive_directory_iterator(dir_)) {
+      EXPECT_NE(e.path().filename().string(), "~Norvo Temporary File") << e.path();
+    }
+  }
+  static bool HaveFfmpeg() { return !Shell("ffmpeg -version").empty() && !Shell("ffprobe -version").empty(); }
+  // A movie made by the ffmpeg command: a test pattern, with a tone unless `silent`.
+  std::string Movie(const std::string& name, bool silent) {
+    const std::string path = (dir_ / name).string();
+    std::string command = "ffmpeg -v error -y -f lavfi -i testsrc=duration=1:size=160x120:rate=10";
+    if (!silent) command += " -f lavfi -i sine=frequency=440:duration=1";
+    command += " -c:v libx264 -pix_fmt yuv420p";
+    if (!silent) command += " -c:a aac -shortest";
+    Shell(command + " '" + path + "'");
+    return path;
+  }
+};
+
+// A shoot for the web: fitted into the box, upright once, with profile,
+// GPS and the resolution asked for.
+TEST_F(ConvertCliTest, PhotosForTheWebKeepWhatTheyAreAskedToKeep) {
+  MakeCatalog({Photo("DSCN0010.jpg", "DSCN0010.jpg"), Photo("orientation/landscape_6.jpg", "landscape_6.jpg"),
+               Photo("Canon_40D.jpg", "Canon_40D.JPG")});
+  const Json result = Convert({"--kind", "image", "--format", "jpg", "--dest", (dir_ / "out").string(), "--size",
+                               "320x320", "--dpi", "150", "--keep-profile", "--keep-metadata"});
+  EXPECT_EQ(result["converted"], 3);
+  ASSERT_EQ(result["items"].size(), 3u);
+  for (const Json& item : result["items"]) EXPECT_EQ(item["result"], "converted") << item.dump();
+  ExpectNoTemporary();
+
+  const Json tags = Exiftool("-n -ImageWidth -ImageHeight -Orientation -XResolution -GPSLatitude -Make",
+                             {Out("DSCN0010.jpg"), Out("landscape_6.jpg"), Out("Canon_40D.jpg")});
+  if (tags.empty()) GTEST_SKIP() << "exiftool is not installed";
+  for (const Json& t : tags) {
+    SCOPED_TRACE(t["SourceFile"].get<std::string>());
+    EXPECT_LE(t["ImageWidth"].get<int>(), 320);
+    EXPECT_LE(t["ImageHeight"].get<int>(), 320);
+    EXPECT_EQ(t["XResolution"], 150);
+  }
+  EXPECT_NEAR(tags[0]["GPSLatitude"].get<double>(), 43.4674, 1e-3);
+  EXPECT_EQ(tags[0]["Make"], "NIKON");
+  // Stored 450 x 600 and turned by its EXIF: now 320 x 240, and not turned again.
+  EXPECT_EQ(tags[1]["ImageWidth"], 320);
+  EXPECT_EQ(tags[1]["ImageHeight"], 240);
+  EXPECT_EQ(tags[1]["Orientation"], 1);
+  EXPECT_EQ(Shell("exiftool -b -ICC_Profile '" + Out("landscape_6.jpg") + "'"),
+            Shell("exiftool -b -ICC_Profile '" + (dir_ / "landscape_6.jpg").string() + "'"));
+  EXPECT_FALSE(Shell("exiftool -b -ICC_Profile '" + Out("Canon_40D.jpg") + "'").empty());
+}
+
+TEST_F(ConvertCliTest, NothingIsWrittenOverWithoutBeingAsked) {
+  MakeCatalog({Photo("Nikon_D70.jpg", "Nikon_D70.jpg"), Photo("Pentax_K10D.jpg", "Pentax_K10D.jpg")});
+  std::ofstream(Out("Nikon_D70.png")) << "mine";
+  const std::string dest = (dir_ / "out").string();
+  Json result = Convert({"--kind", "image", "--format", "png", "--dest", dest});
+  EXPECT_EQ(result["items"][0]["result"], "skipped");
+  EXPECT_EQ(result["items"][1]["result"], "converted");
+  EXPECT_EQ(ReadAll(Out("Nikon_D70.png")), "mine");
+  // The text form says the same.
+  const std::string text = Ok({"convert", catalog_, "--kind", "image", "--format", "png", "--dest", dest});
+  EXPECT_NE(text.find("0 converted, 2 skipped, 0 failed"), std::string::npos) << text;
+  result = Convert({"--kind", "image", "--format", "png", "--dest", dest, "--on-clash", "replace-all"});
+  EXPECT_EQ(result["converted"], 2);
+  EXPECT_NE(ReadAll(Out("Nikon_D70.png")), "mine");
+  ExpectNoTemporary();
+}
+
+// --replace: the items follow their new files, the old files go, and the
+// saved catalog checks clean and finds every file.
+TEST_F(ConvertCliTest, ReplacingOriginalsLeavesTheCatalogRight) {
+  MakeCatalog({Photo("orientation/landscape_3.jpg", "a.jpg"), Photo("Canon_40D.jpg", "b.jpg"),
+               Photo("DSCN0010.jpg", "c.jpg")});
+  const Json result = Convert({"--kind", "image", "--format", "webp", "--replace", "--ids", "1,3"});
+  EXPECT_EQ(result["converted"], 2);
+  EXPECT_FALSE(fs::exists(dir_ / "a.jpg"));
+  EXPECT_TRUE(fs::exists(dir_ / "b.jpg"));
+  EXPECT_FALSE(fs::exists(dir_ / "c.jpg"));
+  EXPECT_EQ(Run({"check", catalog_}).status, 0);
+  std::vector<std::string> names;
+  for (const Json& item : List(catalog_)) {
+    const std::string path = item["path"].get<std::string>();
+    EXPECT_TRUE(fs::exists(path)) << path;
+    names.push_back(item["file_name"].get<std::string>());
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"a.webp", "b.jpg", "c.webp"}));
+  // The new file reads as a picture.
+  EXPECT_EQ(Run({"preview", (dir_ / "a.webp").string(), (dir_ / "out" / "p.jpg").string()}).status, 0);
+  ExpectNoTemporary();
+}
+
+TEST_F(ConvertCliTest, WrongCommandLinesAreRefusedAndChangeNothing) {
+  MakeCatalog({Photo("Nikon_D70.jpg", "Nikon_D70.jpg")});
+  const std::string dest = (dir_ / "out").string();
+  const std::vector<std::vector<std::string>> usage = {
+      {"--kind", "image", "--format", "png"},
+      {"--kind", "image", "--format", "png", "--dest", dest, "--replace"},
+      {"--kind", "picture", "--format", "png", "--dest", dest},
+      {"--kind", "image", "--format", "xcf", "--dest", dest},
+      {"--kind", "image", "--format", "mp4", "--dest", dest},
+      {"--kind", "image", "--format", "png", "--dest", dest, "--size", "100"},
+      {"--kind", "image", "--format", "png", "--dest", dest, "--size", "0x100"},
+      {"--kind", "image", "--format", "png", "--dest", dest, "--on-clash", "always"},
+      {"--kind", "movie", "--format", "mp4", "--dest", dest, "--keep-profile"},
+  };
+  for (std::vector<std::string> args : usage) {
+    args.insert(args.begin(), {"convert", catalog_});
+    const CliResult r = Run(args);
+    EXPECT_EQ(r.status, 2) << args[3] << " " << args[5] << ": " << r.err;
+  }
+  CliResult r = Run({"convert", catalog_, "--kind", "image", "--format", "png", "--dest", (dir_ / "none").string()});
+  EXPECT_EQ(r.status, 1);
+  r = Run({"convert", catalog_, "--kind", "image", "--format", "png", "--dest", dest, "--ids", "9"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(fs::is_empty(dir_ / "out"));
+}
+
+TEST_F(ConvertCliTest, MoviesAndSoundsGoThroughTheEncoder) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+  const std::string talking = Movie("talking.mp4", false);
+  const std::string silent = Movie("silent.mp4", true);
+  ASSERT_TRUE(fs::exists(talking));
+  ASSERT_TRUE(fs::exists(silent));
+  MakeCatalog({talking, silent, Photo("Nikon_D70.jpg", "Nikon_D70.jpg")});
+  const std::string dest = (dir_ / "out").string();
+
+  Json result = Convert({"--kind", "movie", "--format", "mov", "--dest", dest});
+  EXPECT_EQ(result["converted"], 2);
+  EXPECT_EQ(result["items"][2]["result"], "failed");  // a photo is not a movie
+  const std::string probe =
+      Shell("ffprobe -v error -show_entries stream=codec_type,width,height -of csv=p=0 '" + Out("talking.mov") + "'");
+  EXPECT_NE(probe.find("video,160,120"), std::string::npos) << probe;
+  EXPECT_NE(probe.find("audio"), std::string::npos) << probe;
+
+  result = Convert({"--kind", "sound", "--format", "wav", "--dest", dest});
+  EXPECT_EQ(result["items"][0]["result"], "converted");
+  EXPECT_EQ(result["items"][1]["result"], "failed");  // no sound track: logged, no file
+  EXPECT_EQ(result["items"][1]["error"], -2059);
+  EXPECT_FALSE(fs::exists(Out("silent.wav")));
+  EXPECT_EQ(Shell("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 '" + Out("talking.wav") + "'"),
+            "audio\n");
+  ExpectNoTemporary();
+}
+
+}  // namespace
