@@ -545,6 +545,8 @@ ErrorCode Encoder::SetUpAudio(const AVCodec* codec, const AvEncodeSettings& sett
   ChooseLayout(codec, std::min(settings.channels, 64), dec.ch_layout, &enc.ch_layout);
   if (enc.ch_layout.nb_channels <= 0) return Fail(err::kParam, "the sound encoder takes no channel layout");
   enc.sample_fmt = ChooseSampleFormat(codec, dec.sample_fmt);
+  // A 24-bit source stays 24-bit where the encoder can tell (FLAC).
+  enc.bits_per_raw_sample = std::min(dec.bits_per_raw_sample, av_get_bytes_per_sample(enc.sample_fmt) * 8);
   enc.time_base = {1, enc.sample_rate};
   enc.thread_count = 0;
   AVDictionary* options = nullptr;

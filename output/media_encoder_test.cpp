@@ -67,7 +67,12 @@ class MediaEncoderTest : public ::testing::Test {
           RunQuietly("ffmpeg -y " + pictures + "-t 2 -c:v libx264 -preset ultrafast -pix_fmt yuv420p " + Quoted(Silent())) &&
           RunQuietly("ffmpeg -y " + sound + "-t 1.5 -ar 48000 -ac 1 -c:a pcm_s24le " + Quoted(Tone())) &&
           RunQuietly("ffmpeg -y -f lavfi -i testsrc2=size=96x64:rate=30000/1001 -frames:v 60 -c:v libx264 "
-                     "-preset ultrafast " + Quoted(Ntsc()));
+                     "-preset ultrafast " + Quoted(Ntsc())) &&
+          RunQuietly("ffmpeg -y -f lavfi -i testsrc2=size=96x64:rate=25 -t 1 -c:v libx264 -preset ultrafast "
+                     "-metadata title=Harbour " + Quoted(Out("upright.mp4"))) &&
+          // (ffmpeg turns a movie by its display matrix only when copying)
+          RunQuietly("ffmpeg -y -i " + Quoted(Out("upright.mp4")) + " -c copy -metadata:s:v:0 rotate=90 " +
+                     Quoted(Turned()));
   }
   static void TearDownTestSuite() {
     std::error_code ignored;
@@ -82,6 +87,7 @@ class MediaEncoderTest : public ::testing::Test {
   static fs::path Silent() { return *dir_ / "pictures only.mp4"; }
   static fs::path Tone() { return *dir_ / "tone.wav"; }               // mono 48 kHz 24-bit, 1.5 s
   static fs::path Ntsc() { return *dir_ / "ntsc.mkv"; }  // 60 frames at 29.97, time stamps in milliseconds
+  static fs::path Turned() { return *dir_ / "turned.mp4"; }  // shown turned a quarter, titled "Harbour"
   static fs::path Out(const std::string& name) { return *dir_ / name; }
 
   static ErrorCode Encode(const fs::path& source, const fs::path& destination, const std::string& extension,
@@ -239,6 +245,27 @@ TEST_F(MediaEncoderTest, RoundedTimeStampsKeepEveryFrame) {
   EXPECT_EQ(video->value("r_frame_rate", ""), "30000/1001");
   EXPECT_EQ(video->value("nb_frames", ""), "60");
   EXPECT_NEAR(StreamDuration(*video), 60 * 1001 / 30000.0, 1001 / 30000.0);
+}
+
+// What the source says of itself goes along: a camera movie's turn, its
+// title, a 24-bit sound's depth where the format keeps it.
+TEST_F(MediaEncoderTest, KeepsTurnTitleAndDepth) {
+  ASSERT_EQ(Encode(Turned(), Out("turned.mov"), "mov"), err::kNone);
+  json probe = Probe(Out("turned.mov"));
+  ASSERT_FALSE(probe.is_null());
+  EXPECT_EQ(probe["format"]["tags"].value("title", ""), "Harbour");
+  const json* video = StreamOf(probe, "video");
+  ASSERT_NE(video, nullptr);
+  EXPECT_EQ(video->value("width", 0), 96) << "the pictures are stored as they were, with the turn beside them";
+  int rotation = 0;
+  for (const json& side : video->value("side_data_list", json::array())) rotation = side.value("rotation", rotation);
+  EXPECT_EQ(std::abs(rotation), 90);
+
+  ASSERT_EQ(Encode(Tone(), Out("deep.flac"), "flac"), err::kNone);
+  probe = Probe(Out("deep.flac"));
+  ASSERT_NE(StreamOf(probe, "audio"), nullptr);
+  EXPECT_EQ(StreamOf(probe, "audio")->value("bits_per_raw_sample", ""), "24");
+  EXPECT_EQ(StreamOf(probe, "audio")->value("sample_rate", ""), "48000");
 }
 
 TEST_F(MediaEncoderTest, LowerQualityMakesASmallerFile) {
