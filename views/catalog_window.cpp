@@ -1188,6 +1188,16 @@ void CatalogWindow::catalogInfo() {
   QMessageBox::information(this, tr("Catalog Info"), text);
 }
 
+void CatalogWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (sized_ || width() < 100) return;
+  sized_ = true;
+  // The views get most of the width whatever the window's size; the panels
+  // a share, within what their contents need.
+  const int w = split_->width();
+  split_->setSizes({std::clamp(w * 18 / 100, 120, 260), w, std::clamp(w * 28 / 100, 220, 360)});
+}
+
 // --- drag and drop, context menu ----------------------------------------------
 
 void CatalogWindow::dragEnterEvent(QDragEnterEvent* event) {

@@ -161,6 +161,7 @@ class CatalogWindow : public QWidget {
   void message(const QString& text, int timeout_ms);
 
  protected:
+  void showEvent(QShowEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -184,6 +185,7 @@ class CatalogWindow : public QWidget {
 
   std::unique_ptr<app::CatalogDocument> document_;
   FolderWatching* watching_ = nullptr;
+  bool sized_ = false;  // the panels got their share of the first shown width
   const app::Labels* labels_;
   ThumbnailCache* thumbnails_;
   CatalogModel* model_;

@@ -11,6 +11,7 @@
 #include <QFutureWatcher>
 #include <QInputDialog>
 #include <QMdiArea>
+#include <QScreen>
 #include <QMimeDatabase>
 #include <QMdiSubWindow>
 #include <QMenuBar>
@@ -79,7 +80,15 @@ MainWindow::MainWindow(app::StartupState* startup, QWidget* parent)
   connect(area_, &QMdiArea::subWindowActivated, this, [this] { updateCommands(); });
   connect(QApplication::clipboard(), &QClipboard::dataChanged, this, &MainWindow::updateCommands);
   listenForHandOver();
-  resize(1280, 800);
+  // The first of the standard sizes that the screen holds (in its logical
+  // pixels, so scaling is followed), centred on it.
+  if (const QScreen* screen = QApplication::primaryScreen()) {
+    const QRect room = screen->availableGeometry();
+    const app::WindowRect r = app::DefaultWindowRect(app::ScreenSize{room.width(), room.height()});
+    setGeometry(QRect(room.left() + r.left, room.top() + r.top, r.right - r.left, r.bottom - r.top));
+  } else {
+    resize(1024, 768);
+  }
   updateCommands();
 }
 
