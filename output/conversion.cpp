@@ -156,7 +156,14 @@ struct ImagePlan {
   int quality = imaging::kDefaultWriterQuality;
 };
 
-// The long side a decode must still cover for the scaled result (0: full size).
+// Readers asked for a box decode at least twice its fitted size (the JPEG
+// reader picks its DCT scale so, for thumbnails that are then reduced with
+// care). A conversion needs the picture only as large as its result, so it
+// asks for half the side it needs: the decode then just covers the result.
+constexpr int kReaderOversample = 2;
+
+// The box a reader is asked for so that its picture still covers the scaled
+// result (0: full size).
 int DecodeBox(const ImageJob& job, const ImagePlan& plan) {
   if (!plan.scale_to_fit || job.width <= 0 || job.height <= 0) return 0;
   double w = job.width, h = job.height;
@@ -166,8 +173,9 @@ int DecodeBox(const ImageJob& job, const ImagePlan& plan) {
     std::swap(w, h);
   }
   const double scale = std::min({1.0, plan.box_width / w, plan.box_height / h});
-  const long need = static_cast<long>(std::ceil(scale * std::max(w, h))) + 1;
-  return need >= static_cast<long>(std::max(w, h)) ? 0 : static_cast<int>(need);
+  const long need = static_cast<long>(std::ceil(scale * std::max(w, h)));
+  if (need >= static_cast<long>(std::max(w, h))) return 0;
+  return static_cast<int>((need + kReaderOversample - 1) / kReaderOversample);
 }
 
 void Fail(ImageJob* job, ErrorCode e, const char* text) {
