@@ -6,6 +6,8 @@
 #include <QPointer>
 #include <QThread>
 
+#include <malloc.h>
+
 #include "imaging/thumbnail.h"
 #include "views/qt_support.h"
 
@@ -14,6 +16,9 @@ namespace norvo::views {
 ThumbnailCache::ThumbnailCache(qint64 byte_limit, QObject* parent) : QObject(parent), byte_limit_(byte_limit) {
   // Leave one core to the interface thread.
   pool_.setMaxThreadCount(std::max(1, QThread::idealThreadCount() - 1));
+  trim_.setSingleShot(true);
+  trim_.setInterval(1500);
+  connect(&trim_, &QTimer::timeout, this, [] { malloc_trim(0); });
 }
 
 ThumbnailCache::~ThumbnailCache() {
@@ -61,6 +66,7 @@ void ThumbnailCache::take(std::uint32_t item_id, quint64 generation, const QImag
 }
 
 void ThumbnailCache::evict() {
+  if (bytes_ > byte_limit_) trim_.start();
   while (bytes_ > byte_limit_ && uses_.size() > 1) {
     const std::uint32_t oldest = uses_.back();
     uses_.pop_back();

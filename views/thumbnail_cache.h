@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QObject>
 #include <QThreadPool>
+#include <QTimer>
 
 #include <cstdint>
 #include <list>
@@ -66,6 +67,11 @@ class ThumbnailCache : public QObject {
   QHash<std::uint32_t, quint64> in_flight_;  // item -> generation of its request
   std::list<std::uint32_t> uses_;           // most recent first
   QThreadPool pool_;
+  // After evictions, once requests have stopped for a moment, the freed
+  // pictures' memory goes back to the system rather than staying in the
+  // allocator's reserve (which otherwise doubles the program's footprint
+  // after a long scroll).
+  QTimer trim_;
 };
 
 }  // namespace norvo::views
