@@ -438,12 +438,5 @@ TEST_F(TransferTest, CopyToReplaceSwapsWholeFilesAndNewNameNeverReplaces) {
   EXPECT_EQ(Names(dest_), std::vector<std::string>{"t"});
 }
 
-TEST(TransferModes, StoredByteAndRepointing) {
-  EXPECT_EQ(TransferModeFromByte(0), TransferMode::kCopy);
-  EXPECT_EQ(TransferModeFromByte(1), TransferMode::kMove);
-  EXPECT_EQ(TransferModeFromByte(2), TransferMode::kDuplicate);
-  EXPECT_EQ(TransferModeFromByte(9), TransferMode::kCopy);
-}
-
 }  // namespace
 }  // namespace norvo::output
