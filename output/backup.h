@@ -50,12 +50,12 @@ enum class BackupStage : std::uint8_t { kPreparing, kTransferring };
 
 // Which of the run's messages a failure reads as (app::BackupFailureMessage).
 enum class BackupFailure : std::uint8_t {
-  kNone,
-  kNotSaved,             // the catalog has unsaved changes and is to be included
-  kFilesMissing,         // some items' files are not on any mounted disk
-  kDestinationNotFound,  // the destination is not an existing folder
-  kItemsNotAdded,        // a copy was refused: disk full, write refused, name taken
-  kIoError,              // any other failure
+  kNone = 0,
+  kNotSaved = 1,             // the catalog has unsaved changes and is to be included
+  kFilesMissing = 2,         // some items' files are not on any mounted disk
+  kDestinationNotFound = 3,  // the destination is not an existing folder
+  kItemsNotAdded = 4,        // a copy was refused: disk full, write refused, name taken
+  kIoError = 5,              // any other failure
 };
 
 // How the files reach the destination.
