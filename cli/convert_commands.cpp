@@ -24,7 +24,7 @@
 namespace norvo::cli {
 namespace {
 
-using output::ClashAnswer;
+using output::ReplaceAnswer;
 using output::ConversionKind;
 using output::LogKind;
 
@@ -170,9 +170,9 @@ Result CmdConvert(const Invocation& inv, std::ostream& out) {
   else request.av_settings = output::ParseAvWriterSettings(writer);
 
   const std::string clash = inv.value("--on-clash").value_or("skip");
-  ClashAnswer answer = ClashAnswer::kSkip;
-  if (clash == "replace") answer = ClashAnswer::kReplace;
-  else if (clash == "replace-all") answer = ClashAnswer::kReplaceAll;
+  ReplaceAnswer answer = ReplaceAnswer::kSkip;
+  if (clash == "replace") answer = ReplaceAnswer::kReplace;
+  else if (clash == "replace-all") answer = ReplaceAnswer::kReplaceAll;
   else if (clash != "skip") throw UsageError{"--on-clash takes replace, skip or replace-all"};
   request.ask = [answer](const std::string&, const std::string&) { return answer; };
   if (destination) request.destination = *destination;

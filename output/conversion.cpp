@@ -375,10 +375,10 @@ bool Run::decideTarget(std::uint32_t id, const std::string& source, std::string*
     *replace = true;  // the source converted onto itself is written over without a question
     return true;
   }
-  ClashAnswer answer = ClashAnswer::kReplace;
-  if (!replace_all_) answer = request_.ask ? request_.ask(name, folder) : ClashAnswer::kSkip;
-  if (answer == ClashAnswer::kReplaceAll) replace_all_ = true;
-  if (answer == ClashAnswer::kSkip) {
+  ReplaceAnswer answer = ReplaceAnswer::kReplace;
+  if (!replace_all_) answer = request_.ask ? request_.ask(name, folder) : ReplaceAnswer::kSkip;
+  if (answer == ReplaceAnswer::kReplaceAll) replace_all_ = true;
+  if (answer == ReplaceAnswer::kSkip) {
     log(id, LogKind::kSkipped, err::kDuplicateName, kSkippedText, source, *target);
     return false;
   }

@@ -51,9 +51,9 @@ inline constexpr std::string_view kConversionTemporaryName = "~Norvo Temporary F
 inline constexpr std::string_view kConvertingText = "Converting media file:";
 
 // The replace question and its answers.
-enum class ClashAnswer { kReplace, kSkip, kReplaceAll };
+enum class ReplaceAnswer { kReplace, kSkip, kReplaceAll };
 // Asked with the new file's name and its folder; unset: every clash is skipped.
-using ReplaceQuestion = std::function<ClashAnswer(const std::string& file_name, const std::string& folder)>;
+using ReplaceQuestion = std::function<ReplaceAnswer(const std::string& file_name, const std::string& folder)>;
 // "Replace file?\nFile 'NAME' already exists in the destination folder 'FOLDER'."
 std::string ReplaceQuestionText(const std::string& file_name, const std::string& folder);
 

@@ -211,14 +211,14 @@ TEST_F(ConversionTest, TheReplaceQuestionDecidesWhatIsWrittenOver) {
   }
   struct Case {
     const char* name;
-    std::vector<ClashAnswer> answers;
+    std::vector<ReplaceAnswer> answers;
     int asked;
     int replaced;
   };
   const Case cases[] = {
-      {"skip each", {ClashAnswer::kSkip, ClashAnswer::kSkip, ClashAnswer::kSkip, ClashAnswer::kSkip}, 4, 0},
-      {"replace one", {ClashAnswer::kReplace, ClashAnswer::kSkip, ClashAnswer::kSkip, ClashAnswer::kSkip}, 4, 1},
-      {"replace all after a skip", {ClashAnswer::kSkip, ClashAnswer::kReplaceAll}, 2, 3},
+      {"skip each", {ReplaceAnswer::kSkip, ReplaceAnswer::kSkip, ReplaceAnswer::kSkip, ReplaceAnswer::kSkip}, 4, 0},
+      {"replace one", {ReplaceAnswer::kReplace, ReplaceAnswer::kSkip, ReplaceAnswer::kSkip, ReplaceAnswer::kSkip}, 4, 1},
+      {"replace all after a skip", {ReplaceAnswer::kSkip, ReplaceAnswer::kReplaceAll}, 2, 3},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -257,7 +257,7 @@ TEST_F(ConversionTest, ASourceConvertedOntoItselfIsWrittenOverWithoutAQuestion) 
   bool asked = false;
   r.ask = [&](const std::string&, const std::string&) {
     asked = true;
-    return ClashAnswer::kSkip;
+    return ReplaceAnswer::kSkip;
   };
   const ConversionOutcome o = RunConversion(*catalog_, r);
   EXPECT_FALSE(asked);
