@@ -41,6 +41,7 @@
 #include "views/find_dialog.h"
 #include "views/folder_watching.h"
 #include "views/import_options_dialog.h"
+#include "views/transfer_dialog.h"
 #include "views/gallery_command.h"
 #include "views/preferences_dialog.h"
 #include "views/qt_support.h"
@@ -260,6 +261,9 @@ void MainWindow::registerHandlers() {
     WatchFoldersDialog dialog(w.folderWatching()->folders(), &w);
     if (dialog.exec() == QDialog::Accepted) w.folderWatching()->setFolders(dialog.folders());
   });
+  on_catalog("action.transfer",
+             [this](CatalogWindow& w) { RunTransfer(w, &startup_->preferences.preferences); });
+  on_catalog("make.backup", [](CatalogWindow& w) { RunBackup(w); });
   on_catalog("make.gallery", [this](CatalogWindow& w) { MakeGallery(w, startup_->settings.get()); });
   on_catalog("file.import_files", [this](CatalogWindow& w) {
     QFileDialog dialog(this, tr("Import Items"));

@@ -64,19 +64,15 @@ QString Facts(const output::FileFacts& f) {
   return text;
 }
 
-// The stored transfer mode; copy without a store.
-output::TransferMode StoredMode(app::SettingsStore* store) {
-  if (store == nullptr) return output::TransferMode::kCopy;
-  const app::LoadedPreferences loaded = app::LoadPreferences(*store, std::nullopt);
-  return output::TransferModeFromByte(loaded.preferences.u8(app::pref::kTransferMode));
+// The transfer mode of the program's preferences (written at exit with the
+// rest of the block); copy without them.
+output::TransferMode StoredMode(const app::PreferencesBlock* preferences) {
+  if (preferences == nullptr) return output::TransferMode::kCopy;
+  return output::TransferModeFromByte(preferences->u8(app::pref::kTransferMode));
 }
 
-void KeepMode(app::SettingsStore* store, output::TransferMode mode) {
-  if (store == nullptr) return;
-  app::LoadedPreferences loaded = app::LoadPreferences(*store, std::nullopt);
-  loaded.preferences.setU8(app::pref::kTransferMode, static_cast<std::uint8_t>(mode));
-  // Only the dialog's starting mode is lost when this fails.
-  (void)app::SavePreferences(*store, loaded.preferences, loaded.recover);
+void KeepMode(app::PreferencesBlock* preferences, output::TransferMode mode) {
+  if (preferences != nullptr) preferences->setU8(app::pref::kTransferMode, static_cast<std::uint8_t>(mode));
 }
 
 QProgressDialog* MakeProgress(CatalogWindow& window, const QString& title, const QString& text) {
@@ -252,13 +248,13 @@ ErrorCode BackupWithProgress(CatalogWindow& window, const output::BackupOptions&
   return e;
 }
 
-void RunTransfer(CatalogWindow& window, app::SettingsStore* store) {
+void RunTransfer(CatalogWindow& window, app::PreferencesBlock* preferences) {
   const std::vector<std::uint32_t> ids = window.selectedIds();
   if (ids.empty()) return;
-  TransferModeDialog dialog(StoredMode(store), &window);
+  TransferModeDialog dialog(StoredMode(preferences), &window);
   if (dialog.exec() != QDialog::Accepted) return;
   const output::TransferMode mode = dialog.mode();
-  KeepMode(store, mode);
+  KeepMode(preferences, mode);
   const QString folder = QFileDialog::getExistingDirectory(&window, QObject::tr("Choose the destination folder:"));
   if (folder.isEmpty()) return;
 
@@ -285,7 +281,7 @@ void RunTransfer(CatalogWindow& window, app::SettingsStore* store) {
   Q_EMIT window.stateChanged();
 }
 
-void RunBackup(CatalogWindow& window, app::SettingsStore* /*store: the backup keeps no settings*/) {
+void RunBackup(CatalogWindow& window) {
   BackupDialog dialog(BackupTargets(), &window);
   if (dialog.exec() != QDialog::Accepted) return;
   std::optional<BackupTarget> target = dialog.target();

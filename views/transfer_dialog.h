@@ -22,6 +22,7 @@ class QComboBox;
 class QRadioButton;
 
 namespace norvo::app {
+class PreferencesBlock;
 class SettingsStore;
 }
 
@@ -88,9 +89,9 @@ ErrorCode BackupWithProgress(CatalogWindow& window, const output::BackupOptions&
                              output::BackupReport* report);
 
 // The commands: dialog, choice of folder or drive, the run, the result.
-// The transfer mode is read from and kept in the preferences of `store`
-// (null: copy, nothing kept).
-void RunTransfer(CatalogWindow& window, app::SettingsStore* store);
-void RunBackup(CatalogWindow& window, app::SettingsStore* store);
+// The transfer mode is read from and kept in the program's `preferences`
+// (written at exit; null: copy, nothing kept).
+void RunTransfer(CatalogWindow& window, app::PreferencesBlock* preferences);
+void RunBackup(CatalogWindow& window);
 
 }  // namespace norvo::views
