@@ -280,7 +280,7 @@ TEST(UprightExif, RefusesBlocksThatAreNotTiffStructures) {
   for (const Bytes& c : cases) EXPECT_EQ(UprightExif(c, 72, &out), err::kParam);
   // An IFD whose value offset runs off the end keeps that value and patches the rest.
   Bytes cut = SmallExif(Endian::kLittle, 8);
-  cut.resize(cut.size() - 12);
+  cut.erase(cut.end() - 12, cut.end());
   ASSERT_EQ(UprightExif(cut, 96, &out), err::kNone);
   OrderedByteReader r(out, Endian::kLittle);
   r.seek(8 + 2 + 8);
