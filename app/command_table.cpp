@@ -155,12 +155,9 @@ constexpr CommandSpec kCommands[] = {
     {.id = "make.backup", .menu = M::kMake, .label = "&Backup/CD-ROM...", .needs = N::kItems},
     {.id = "make.gallery", .menu = M::kMake, .label = "&HTML Gallery...", .needs = N::kItems},
     {.id = "make.sep2", .menu = M::kMake, .label = "", .kind = K::kSeparator},
-    {.id = "make.convert_images", .menu = M::kMake, .label = "Convert &Image Files...", .needs = N::kSelection,
-     .pending = true},
-    {.id = "make.convert_sounds", .menu = M::kMake, .label = "Convert S&ound Files...", .needs = N::kSelection,
-     .pending = true},
-    {.id = "make.convert_movies", .menu = M::kMake, .label = "Convert &Movie Files...", .needs = N::kSelection,
-     .pending = true},
+    {.id = "make.convert_images", .menu = M::kMake, .label = "Convert &Image Files...", .needs = N::kItems},
+    {.id = "make.convert_sounds", .menu = M::kMake, .label = "Convert S&ound Files...", .needs = N::kItems},
+    {.id = "make.convert_movies", .menu = M::kMake, .label = "Convert &Movie Files...", .needs = N::kItems},
 
     // Window
     {.id = "window.toolbar", .menu = M::kWindow, .label = "&Toolbar", .keys = "Ctrl+T", .checkable = true},

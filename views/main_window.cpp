@@ -37,6 +37,7 @@
 #include "views/catalog_model.h"
 #include "views/batch_rename_dialog.h"
 #include "views/catalog_window.h"
+#include "views/convert_dialog.h"
 #include "views/desktop_applications.h"
 #include "views/find_dialog.h"
 #include "views/folder_watching.h"
@@ -264,6 +265,9 @@ void MainWindow::registerHandlers() {
   on_catalog("action.transfer",
              [this](CatalogWindow& w) { RunTransfer(w, &startup_->preferences.preferences); });
   on_catalog("make.backup", [](CatalogWindow& w) { RunBackup(w); });
+  on_catalog("make.convert_images", [this](CatalogWindow& w) { RunConvertImages(w, startup_->settings.get()); });
+  on_catalog("make.convert_movies", [this](CatalogWindow& w) { RunConvertMovies(w, startup_->settings.get()); });
+  on_catalog("make.convert_sounds", [this](CatalogWindow& w) { RunConvertSounds(w, startup_->settings.get()); });
   on_catalog("make.gallery", [this](CatalogWindow& w) { MakeGallery(w, startup_->settings.get()); });
   on_catalog("file.import_files", [this](CatalogWindow& w) {
     QFileDialog dialog(this, tr("Import Items"));
