@@ -45,6 +45,9 @@ constexpr MessageEntry kMessages[] = {
     {err::kNotAFile, Activity::kOpenCatalog, "The catalog couldn't be opened, because it is not a file."},
     {err::kFileLocked, Activity::kOther, "The file is locked: its permissions don't allow changes"},
     {err::kWritePermission, Activity::kOther, "The file, its folder or its disk can't be written"},
+    {err::kNoMovieData, Activity::kOther, "No movie data found"},
+    {err::kNoSound, Activity::kOther, "The movie has no sound track"},
+    {err::kDuplicateName, Activity::kOther, "A file of that name already exists"},
 };
 
 // Texts about one catalog; ^0 is its name.
