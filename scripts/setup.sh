@@ -27,7 +27,7 @@ PACKAGES="$PACKAGES xorriso"
 # image format plugins) and what its tests need: a virtual X display, window
 # screenshots, simulated input and window inspection, and the tools that
 # register the catalog file type and the menu entry.
-PACKAGES="$PACKAGES qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libqt6svg6-dev"
+PACKAGES="$PACKAGES qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-svg-dev"
 PACKAGES="$PACKAGES qt6-qpa-plugins qt6-image-formats-plugins libgl-dev"
 PACKAGES="$PACKAGES xvfb xauth imagemagick xdotool x11-utils shared-mime-info desktop-file-utils"
 # Playing movies and sounds in the media view: GStreamer, which Qt Multimedia uses.
@@ -65,7 +65,10 @@ install_browser_driver() {
 
 missing=()
 for package in $PACKAGES; do
-  if ! dpkg -s "$package" 2>/dev/null | grep -q '^Status: install ok installed'; then
+  # Read whole, not through a pipe: grep -q stopping early would fail the
+  # pipe under pipefail and count an installed package as missing.
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  if [ "$status" != "install ok installed" ]; then
     missing+=("$package")
   fi
 done
