@@ -15,6 +15,7 @@
 #include "app/settings_store.h"
 #include "cli/catalog_session.h"
 #include "cli/command_table.h"
+#include "cli/long_run.h"
 #include "cli/output.h"
 #include "imaging/image_writer.h"
 #include "output/conversion.h"
@@ -27,21 +28,6 @@ namespace {
 using output::ReplaceAnswer;
 using output::ConversionKind;
 using output::LogKind;
-
-// Ctrl-C stops the run after the item being written; what was written stays.
-std::atomic<bool> interrupted{false};
-extern "C" void OnConvertInterrupt(int) { interrupted.store(true); }
-
-class InterruptScope {
- public:
-  InterruptScope() { previous_ = std::signal(SIGINT, OnConvertInterrupt); }
-  ~InterruptScope() { std::signal(SIGINT, previous_); }
-  InterruptScope(const InterruptScope&) = delete;
-  InterruptScope& operator=(const InterruptScope&) = delete;
-
- private:
-  void (*previous_)(int) = SIG_DFL;
-};
 
 // The extensions this machine can write for a kind.
 std::vector<std::string> Writable(ConversionKind kind) {
@@ -185,19 +171,15 @@ Result CmdConvert(const Invocation& inv, std::ostream& out) {
   if (bad_id) return bad_id;
 
   InterruptScope interrupt;
-  const bool shown = ::isatty(STDERR_FILENO) == 1;
-  bool dirty = false;
+  ProgressLine line;
   request.progress = [&](ProgressPhase phase, int done, int total, std::string_view text) {
-    if (shown && phase == ProgressPhase::kStep) {
-      std::fprintf(stderr, "\r%-72.72s",
-                   (std::string(text) + " " + std::to_string(done) + " of " + std::to_string(total)).c_str());
-      std::fflush(stderr);
-      dirty = true;
+    if (phase == ProgressPhase::kStep) {
+      line.show(std::string(text) + " " + std::to_string(done) + " of " + std::to_string(total));
     }
-    return interrupted.load() ? 1 : 0;
+    return InterruptScope::Requested() ? 1 : 0;
   };
   const output::ConversionOutcome outcome = output::RunConversion(s.catalog(), request);
-  if (dirty) std::fputc('\n', stderr);
+  line.done();
   // Items pointed at their new files are saved even after a cancel: the old
   // files of those items are gone.
   if (outcome.catalog_changed) {

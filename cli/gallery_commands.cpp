@@ -12,27 +12,13 @@
 #include "app/settings_store.h"
 #include "cli/catalog_session.h"
 #include "cli/command_table.h"
+#include "cli/long_run.h"
 #include "cli/output.h"
 #include "output/gallery_export.h"
 #include "output/gallery_settings.h"
 
 namespace norvo::cli {
 namespace {
-
-// Ctrl-C stops the gallery at the next item or page; what was written stays.
-std::atomic<bool> interrupted{false};
-extern "C" void OnGalleryInterrupt(int) { interrupted.store(true); }
-
-class InterruptScope {
- public:
-  InterruptScope() { previous_ = std::signal(SIGINT, OnGalleryInterrupt); }
-  ~InterruptScope() { std::signal(SIGINT, previous_); }
-  InterruptScope(const InterruptScope&) = delete;
-  InterruptScope& operator=(const InterruptScope&) = delete;
-
- private:
-  void (*previous_)(int) = SIG_DFL;
-};
 
 // The engine code the failure line names for each result.
 ErrorCode CodeOfResult(output::GalleryResult result) {
@@ -58,23 +44,19 @@ Result CmdGallery(const Invocation& inv, std::ostream& out) {
   Session s;
   if (Result r = s.open(catalog_path, inv, Intent::kView)) return r;
   InterruptScope interrupt;
-  const bool shown = ::isatty(STDERR_FILENO) == 1;
-  bool dirty = false;
+  ProgressLine line;
   output::GalleryRequest request;
   request.settings_record = settings;
   request.template_name = inv.value("--template").value_or("");
   request.destination = destination;
   request.progress = [&](ProgressPhase phase, int done, int total, std::string_view text) {
-    if (shown && phase == ProgressPhase::kStep) {
-      std::fprintf(stderr, "\r%-72.72s",
-                   (std::string(text) + " " + std::to_string(done) + " of " + std::to_string(total)).c_str());
-      std::fflush(stderr);
-      dirty = true;
+    if (phase == ProgressPhase::kStep) {
+      line.show(std::string(text) + " " + std::to_string(done) + " of " + std::to_string(total));
     }
-    return interrupted.load() ? 1 : 0;
+    return InterruptScope::Requested() ? 1 : 0;
   };
   const output::GalleryOutcome outcome = output::RunGallery(s.catalog(), request);
-  if (dirty) std::fputc('\n', stderr);
+  line.done();
 
   std::error_code ec;
   const std::string index_path =

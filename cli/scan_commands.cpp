@@ -14,6 +14,7 @@
 #include "app/settings_store.h"
 #include "cli/catalog_session.h"
 #include "cli/command_table.h"
+#include "cli/long_run.h"
 #include "cli/output.h"
 #include "imaging/jpeg_codec.h"
 #include "imaging/thumbnail.h"
@@ -29,45 +30,6 @@ namespace {
 
 // JPEG quality of files the commands write (thumbnails, previews).
 constexpr int kOutputJpegQuality = 90;
-
-// Ctrl-C stops an import or scan at the next file; what was done is saved.
-std::atomic<bool> interrupted{false};
-extern "C" void OnInterrupt(int) { interrupted.store(true); }
-
-class InterruptScope {
- public:
-  InterruptScope() { previous_ = std::signal(SIGINT, OnInterrupt); }
-  ~InterruptScope() { std::signal(SIGINT, previous_); }
-  InterruptScope(const InterruptScope&) = delete;
-  InterruptScope& operator=(const InterruptScope&) = delete;
-
- private:
-  void (*previous_)(int) = SIG_DFL;
-};
-
-// A progress line on standard error, rewritten in place, when it is a terminal.
-class ProgressLine {
- public:
-  ProgressLine() : shown_(::isatty(STDERR_FILENO) == 1) {}
-  ~ProgressLine() { done(); }
-  ProgressLine(const ProgressLine&) = delete;
-  ProgressLine& operator=(const ProgressLine&) = delete;
-
-  void show(const std::string& text) {
-    if (!shown_) return;
-    std::fprintf(stderr, "\r%-72.72s", text.c_str());
-    std::fflush(stderr);
-    dirty_ = true;
-  }
-  void done() {
-    if (shown_ && dirty_) std::fputc('\n', stderr);
-    dirty_ = false;
-  }
-
- private:
-  bool shown_;
-  bool dirty_ = false;
-};
 
 Result WriteFile(const std::string& path, std::span<const std::uint8_t> bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -97,7 +59,7 @@ Result RunScan(Session& s, std::span<const std::uint32_t> ids, int jobs, ScanRep
       s.catalog(), ids, jobs, options,
       [&](ProgressPhase phase, int done, int total) {
         if (phase == ProgressPhase::kStep) line.show("Scanning " + std::to_string(done) + " of " + std::to_string(total));
-        return interrupted.load() ? err::kUserCancelled : err::kNone;
+        return InterruptScope::Requested() ? err::kUserCancelled : err::kNone;
       },
       &report->summary);
   if (e == err::kUserCancelled) {
@@ -158,7 +120,7 @@ Result CmdImport(const Invocation& inv, std::ostream& out) {
         [&](ProgressPhase, const media::ImportCounters& c, std::string_view) {
           line.show("Importing: " + std::to_string(c.items_added) + " added, " + std::to_string(c.files_scanned) +
                     " files looked at");
-          return interrupted.load() ? err::kUserCancelled : err::kNone;
+          return InterruptScope::Requested() ? err::kUserCancelled : err::kNone;
         },
         &report.added);
     if (e == err::kUserCancelled) {
