@@ -58,6 +58,20 @@ inline double TimeCommand(const std::vector<std::string>& args, bool must_succee
   return ms;
 }
 
+// Runs a shell command with its output thrown away; its time in ms.
+inline double TimeShell(const std::string& command) {
+  const auto start = Clock::now();
+  if (std::system((command + " > /dev/null 2>&1").c_str()) != 0) throw std::runtime_error("failed: " + command);
+  return MsSince(start);
+}
+
+// The files as single-quoted shell words, each after a blank.
+inline std::string ShellWords(const std::vector<std::string>& files) {
+  std::string text;
+  for (const std::string& f : files) text += " '" + f + "'";
+  return text;
+}
+
 // Whether a program can be found on PATH.
 inline bool HaveProgram(const std::string& name) {
   std::string command = "command -v '" + name + "' >/dev/null 2>&1";

@@ -24,6 +24,7 @@
 
 #include "bench/bench_support.h"
 #include "bench/camera_photos.h"
+#include "bench/scanned_catalog.h"
 #include "catalog/catalog.h"
 #include "media/import.h"
 #include "media/item_scan.h"
@@ -62,20 +63,6 @@ Options ParseOptions(int argc, char** argv) {
   return o;
 }
 
-std::unique_ptr<catalog::Catalog> ImportAndScan(const fs::path& folder, const fs::path& scratch) {
-  std::unique_ptr<catalog::Catalog> c;
-  FileSpec scratch_spec;
-  if (!FileSpecFilled(MakeFileSpec(scratch.string(), scratch_spec))) throw std::runtime_error("scratch spec");
-  if (catalog::CreateCatalog(nullptr, scratch_spec, {}, {}, c) != err::kNone) throw std::runtime_error("catalog");
-  FileSpec spec;
-  if (MakeFileSpec(folder.string(), spec) != err::kNone) throw std::runtime_error("folder spec");
-  int added = 0;
-  if (media::ImportFiles(*c, {spec}, {}, &added) != err::kNone) throw std::runtime_error("import failed");
-  std::vector<std::uint32_t> pending = media::PendingItems(*c);
-  if (media::ScanItems(*c, pending, 2, {}, {}, nullptr) != err::kNone) throw std::runtime_error("scan failed");
-  return c;
-}
-
 double TimeConversion(catalog::Catalog& c, const fs::path& out, int quality) {
   fs::remove_all(out);
   fs::create_directories(out);
@@ -97,12 +84,6 @@ double TimeConversion(catalog::Catalog& c, const fs::path& out, int quality) {
   return ms;
 }
 
-double TimeShell(const std::string& command) {
-  const auto start = Clock::now();
-  Shell(command + " > /dev/null 2>&1");
-  return MsSince(start);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -118,11 +99,10 @@ int main(int argc, char** argv) {
     std::printf("making %d photos in %s ...\n", options.photos, dir.c_str());
     std::fflush(stdout);
     const std::vector<std::string> photos = bench::MakePhotos(dir, options.photos);
-    std::unique_ptr<catalog::Catalog> c = ImportAndScan(dir / "photos", dir / "scratch.tmp");
+    std::unique_ptr<catalog::Catalog> c = bench::ScannedCatalogOf(dir / "photos", dir / "scratch.tmp");
     if (c->itemCount() != options.photos) throw std::runtime_error("not every photo was imported");
 
-    std::string files;
-    for (const std::string& f : photos) files += " '" + f + "'";
+    const std::string files = bench::ShellWords(photos);
     const fs::path vips_out = dir / "out" / "vips";
     ::setenv("VIPS_CONCURRENCY", "2", 1);
     // Warm the cache once, then the runs.
@@ -132,7 +112,7 @@ int main(int argc, char** argv) {
       ours.push_back(TimeConversion(*c, dir / "out" / "norvo", options.quality));
       fs::remove_all(vips_out);
       fs::create_directories(vips_out);
-      vips.push_back(TimeShell("vipsthumbnail --size 1600 -o '" + vips_out.string() + "/%s.jpg[Q=" +
+      vips.push_back(bench::TimeShell("vipsthumbnail --size 1600 -o '" + vips_out.string() + "/%s.jpg[Q=" +
                                std::to_string(options.quality) + "]'" + files));
     }
     const double mine = Median(ours), theirs = Median(vips);

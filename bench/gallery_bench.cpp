@@ -26,6 +26,7 @@
 
 #include "bench/bench_support.h"
 #include "bench/camera_photos.h"
+#include "bench/scanned_catalog.h"
 #include "catalog/catalog.h"
 #include "media/import.h"
 #include "media/item_scan.h"
@@ -65,22 +66,6 @@ Options ParseOptions(int argc, char** argv) {
   return o;
 }
 
-std::unique_ptr<catalog::Catalog> ImportAndScan(const fs::path& folder, const fs::path& scratch) {
-  std::unique_ptr<catalog::Catalog> c;
-  FileSpec scratch_spec;
-  if (!FileSpecFilled(MakeFileSpec(scratch.string(), scratch_spec))) throw std::runtime_error("scratch spec");
-  if (catalog::CreateCatalog(nullptr, scratch_spec, {}, {}, c) != err::kNone) throw std::runtime_error("catalog");
-  FileSpec spec;
-  if (MakeFileSpec(folder.string(), spec) != err::kNone) throw std::runtime_error("folder spec");
-  int added = 0;
-  if (media::ImportFiles(*c, {spec}, {}, &added) != err::kNone) throw std::runtime_error("import failed");
-  media::ScanOptions options;
-  options.thumbnail_size = media::CatalogThumbnailSize(*c);
-  std::vector<std::uint32_t> pending = media::PendingItems(*c);
-  if (media::ScanItems(*c, pending, 2, options, {}, nullptr) != err::kNone) throw std::runtime_error("scan failed");
-  return c;
-}
-
 double TimeGallery(catalog::Catalog& c, const fs::path& out) {
   fs::remove_all(out);
   const std::vector<std::uint8_t> settings = output::SerializeGallerySettings(output::GallerySettings{});
@@ -95,18 +80,6 @@ double TimeGallery(catalog::Catalog& c, const fs::path& out) {
     throw std::runtime_error("gallery result " + std::to_string(static_cast<int>(outcome.result)));
   }
   return ms;
-}
-
-double TimeShell(const std::string& command) {
-  const auto start = Clock::now();
-  Shell(command + " > /dev/null 2>&1");
-  return MsSince(start);
-}
-
-std::string Quoted(const std::vector<std::string>& files) {
-  std::string text;
-  for (const std::string& f : files) text += " '" + f + "'";
-  return text;
 }
 
 }  // namespace
@@ -124,7 +97,7 @@ int main(int argc, char** argv) {
     std::printf("making %d photos in %s ...\n", options.photos, dir.c_str());
     std::fflush(stdout);
     const std::vector<std::string> photos = bench::MakePhotos(dir, options.photos);
-    std::unique_ptr<catalog::Catalog> c = ImportAndScan(dir / "photos", dir / "scratch.tmp");
+    std::unique_ptr<catalog::Catalog> c = bench::ScannedCatalogOf(dir / "photos", dir / "scratch.tmp");
     if (c->itemCount() != options.photos) throw std::runtime_error("not every photo was imported");
 
     // Warm the cache once, then the runs.
@@ -138,17 +111,17 @@ int main(int argc, char** argv) {
       fs::remove_all(dir / "out" / "vips");
       fs::create_directories(dir / "out" / "vips");
       const std::string out = (dir / "out" / "vips").string();
-      vips_small.push_back(TimeShell("vipsthumbnail -s 96 -o '" + out + "/%s_t.jpg'" + Quoted(photos)));
-      vips_large.push_back(TimeShell("vipsthumbnail -s 640x480 -o '" + out + "/%s_m.jpg'" + Quoted(photos)));
+      vips_small.push_back(bench::TimeShell("vipsthumbnail -s 96 -o '" + out + "/%s_t.jpg'" + bench::ShellWords(photos)));
+      vips_large.push_back(bench::TimeShell("vipsthumbnail -s 640x480 -o '" + out + "/%s_m.jpg'" + bench::ShellWords(photos)));
       if (have_fgallery && run == 0) {  // minutes for 400 photos: once
         fs::remove_all(dir / "out" / "fgallery");
-        fgallery.push_back(TimeShell("fgallery -j 2 -s -d -k --no-sRGB --max-full 640x480 '" + (dir / "photos").string() +
+        fgallery.push_back(bench::TimeShell("fgallery -j 2 -s -d -k --no-sRGB --max-full 640x480 '" + (dir / "photos").string() +
                                      "' '" + (dir / "out" / "fgallery").string() + "'"));
       }
       if (have_llgal && run == 0) {  // one thread and slow: once
         fs::remove_all(dir / "photos" / ".llgal");
         fs::remove(dir / "photos" / "index.html");
-        llgal.push_back(TimeShell("cd '" + (dir / "photos").string() + "' && llgal --tx 96 --ty 96 --sx 640 --sy 480"));
+        llgal.push_back(bench::TimeShell("cd '" + (dir / "photos").string() + "' && llgal --tx 96 --ty 96 --sx 640 --sy 480"));
         fs::remove_all(dir / "photos" / ".llgal");
         fs::remove(dir / "photos" / "index.html");
         for (const auto& e : fs::directory_iterator(dir / "photos")) {
