@@ -18,6 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/error_codes.h"
+#include "platform/file_spec.h"
+
 extern char** environ;
 
 namespace norvo::bench {
@@ -70,6 +73,18 @@ inline std::string ShellWords(const std::vector<std::string>& files) {
   std::string text;
   for (const std::string& f : files) text += " '" + f + "'";
   return text;
+}
+
+// A failed engine step ends the benchmark with what failed.
+inline void Check(ErrorCode e, const std::string& what) {
+  if (e != err::kNone) throw std::runtime_error(what + " failed with error " + std::to_string(e));
+}
+
+// The file-system specification of a path that exists or is about to.
+inline FileSpec Spec(const std::string& path) {
+  FileSpec spec;
+  if (!FileSpecFilled(MakeFileSpec(path, spec))) throw std::runtime_error("no file spec for " + path);
+  return spec;
 }
 
 // Whether a program can be found on PATH.

@@ -46,6 +46,8 @@ namespace {
 using bench::Clock;
 using bench::Median;
 using bench::MsSince;
+using bench::Check;
+using bench::Spec;
 using bench::TimeCommand;
 using Samples = std::map<std::string, std::vector<double>>;
 using Probe = std::function<void(Samples&)>;
@@ -66,16 +68,6 @@ struct Options {
 };
 
 
-
-void Check(ErrorCode e, const std::string& what) {
-  if (e != err::kNone) throw std::runtime_error(what + " failed with error " + std::to_string(e));
-}
-
-FileSpec Spec(const std::string& path) {
-  FileSpec location;
-  if (!FileSpecFilled(MakeFileSpec(path, location))) throw std::runtime_error("no file spec for " + path);
-  return location;
-}
 
 
 long RssKiB() {

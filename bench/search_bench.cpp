@@ -42,20 +42,12 @@ namespace {
 using bench::Clock;
 using bench::Median;
 using bench::MsSince;
+using bench::Check;
+using bench::Spec;
 
 constexpr int kItems = kMaxCatalogItems;
 constexpr int kWarmUpRounds = 2;
 constexpr std::uint32_t kSeed = 20240612;
-
-void Check(ErrorCode e, const std::string& what) {
-  if (e != err::kNone) throw std::runtime_error(what + " failed with error " + std::to_string(e));
-}
-
-FileSpec Spec(const std::string& path) {
-  FileSpec location;
-  if (!FileSpecFilled(MakeFileSpec(path, location))) throw std::runtime_error("no file spec for " + path);
-  return location;
-}
 
 template <class T>
 const T& Pick(std::mt19937& rng, const std::vector<T>& from) {

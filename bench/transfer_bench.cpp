@@ -46,16 +46,8 @@ namespace {
 using bench::Clock;
 using bench::Median;
 using bench::MsSince;
-
-void Check(ErrorCode e, const std::string& what) {
-  if (e != err::kNone) throw std::runtime_error(what + " failed with error " + std::to_string(e));
-}
-
-FileSpec Spec(const std::string& path) {
-  FileSpec spec;
-  if (!FileSpecFilled(MakeFileSpec(path, spec))) throw std::runtime_error("no file spec for " + path);
-  return spec;
-}
+using bench::Check;
+using bench::Spec;
 
 // Photos until `megabytes` are reached: copies of the camera-sized bases.
 std::vector<std::string> MakeEnoughPhotos(const fs::path& dir, std::uint64_t megabytes) {
