@@ -121,6 +121,11 @@ struct Catalog {
   std::vector<std::uint8_t> print_settings;  // "PRNT"
   std::vector<std::uint8_t> vcsf, fldr, cptf, hfld, cset, cs00, msop, msvi;
   std::vector<std::uint8_t> opms, vsms;  // read, never written
+  // Settings of this program's own, each a chunk its owner encodes and
+  // decodes (nrk_format.md): the slide show options ("NSSO", 40 bytes), the
+  // print layout ("NPRL") and the camera import's destination and stamps
+  // ("NCAM"). Empty: the catalog has none and the owner's default applies.
+  std::vector<std::uint8_t> slide_show_options, print_layout, camera_import;
   // The group indexes, read from "CS00" and "CSET" on first use
   // (GroupIndexesOf). Until then those chunks are written back as they came.
   mutable std::optional<GroupIndexes> group_indexes;

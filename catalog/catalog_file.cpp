@@ -49,6 +49,8 @@ constexpr RawBlock kRawBlocks[] = {
     {FourCC("CS00"), &Catalog::cs00, true},           {FourCC("MSOP"), &Catalog::msop, true},
     {FourCC("MSVI"), &Catalog::msvi, true},           {FourCC("OpMs"), &Catalog::opms, false},
     {FourCC("VsMs"), &Catalog::vsms, false},
+    {FourCC("NSSO"), &Catalog::slide_show_options, true}, {FourCC("NPRL"), &Catalog::print_layout, true},
+    {FourCC("NCAM"), &Catalog::camera_import, true},
 };
 
 std::span<const std::uint8_t> AsBytes(const std::string& s) {

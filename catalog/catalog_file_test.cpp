@@ -139,6 +139,7 @@ struct TwoItemFile {
     chunks = {{"FSM!", EmptyFolderTree()},       {"CELL", cells},
               {"USFL", field},                   {"RANK", rank},
               {"PRNT", Str("print")},            {"CS00", Str("groups")},
+              {"NSSO", Bytes(40, 7)},            {"NCAM", Str("camera")},
               {"TOTL", Numbers({2, 1, 0, total, 4000})},
               {"IMPF", import},                  {"FONT", fonts},
               {"PREF", settings},                {"SVar", Numbers({kProductCode})},
@@ -166,6 +167,8 @@ TEST_F(CatalogFileTest, ReadsEveryTableOfAHandBuiltFileAndWritesItBackByteForByt
   EXPECT_EQ((*c->fonts)[0].name[4], 0xE9);
   ASSERT_EQ(c->custom_field_names.size(), 1u);
   EXPECT_EQ(c->custom_field_names[0], "ISO");
+  EXPECT_EQ(c->slide_show_options, Bytes(40, 7));
+  EXPECT_EQ(c->camera_import, Str("camera"));
   ASSERT_EQ(c->report.skipped_chunks.size(), 1u);
   EXPECT_EQ(c->report.skipped_chunks[0], "ZZZZ (7 bytes)");
   EXPECT_FALSE(c->changed());

@@ -232,7 +232,8 @@ void DumpCatalog(const fs::path& path, const std::string& name, State& state) {
   state.add(at + "fonts", fonts);
   const std::pair<const char*, const std::vector<std::uint8_t>*> tables[] = {
       {"PRNT", &c.print_settings}, {"VCSF", &c.vcsf}, {"FLDR", &c.fldr}, {"CPTF", &c.cptf}, {"HFLD", &c.hfld},
-      {"MSOP", &c.msop},           {"MSVI", &c.msvi}, {"OPMS", &c.opms}, {"VSMS", &c.vsms}};
+      {"MSOP", &c.msop},           {"MSVI", &c.msvi}, {"OPMS", &c.opms}, {"VSMS", &c.vsms},
+      {"NSSO", &c.slide_show_options}, {"NPRL", &c.print_layout}, {"NCAM", &c.camera_import}};
   for (const auto& [tag, bytes] : tables) state.add(at + "table " + tag, Bytes(*bytes));
   for (const auto& [slot, index] : catalog::GroupIndexesOf(c)) {
     state.add(at + "group index " + std::to_string(slot), GroupIndexText(index));
