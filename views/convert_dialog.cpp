@@ -20,6 +20,7 @@
 #include "app/settings_store.h"
 #include "imaging/image_writer.h"
 #include "output/media_encoder.h"
+#include "views/av_settings_dialog.h"
 #include "views/catalog_window.h"
 #include "views/qt_support.h"
 #include "views/scan_runner.h"
@@ -34,7 +35,6 @@ constexpr char kPreferencesKey[] = "Preferences\\Convert";
 constexpr char kSelectedOnlyValue[] = "SelectedOnly";
 constexpr char kReplaceValue[] = "ReplaceOriginals";
 constexpr int kMaxQuality = 100;
-constexpr int kMaxCrf = 51;
 
 QString Title(ConversionKind kind) {
   switch (kind) {
@@ -204,55 +204,39 @@ void ConvertDialog::editResolution() {
 }
 
 void ConvertDialog::editSettings() {
+  if (options_.kind() != ConversionKind::kImage) {
+    editAvSettings();
+    return;
+  }
   QDialog dialog(this);
   sub_dialog_ = &dialog;
   dialog.setWindowTitle(tr("Settings"));
   auto* form = new QFormLayout(&dialog);
-  const bool image = options_.kind() == ConversionKind::kImage;
-  QSpinBox* quality = image ? Spin(1, kMaxQuality, image_settings_.quality, &dialog)
-                            : Spin(0, kMaxCrf, av_settings_.quality, &dialog);
-  form->addRow(image ? tr("Quality (1-100):") : tr("Quality (0 best - 51 least):"), quality);
-  QSpinBox* width = nullptr;
-  QSpinBox* height = nullptr;
-  QComboBox* video = nullptr;
-  QComboBox* audio = nullptr;
-  if (!image) {
-    const std::string ext = extension();
-    auto choices = [&](bool pictures, const std::string& current) {
-      auto* box = new QComboBox(&dialog);
-      box->addItem(tr("Usual for the format"), QString());
-      for (const output::AvCodecChoice& c : output::AvCodecChoices(ext, pictures)) {
-        box->addItem(Q(c.name), Q(c.encoder));
-      }
-      box->setCurrentIndex(std::max(0, box->findData(Q(current))));
-      return box;
-    };
-    if (options_.kind() == ConversionKind::kMovie) {
-      width = Spin(0, imaging::kMaxSide, av_settings_.width, &dialog);
-      height = Spin(0, imaging::kMaxSide, av_settings_.height, &dialog);
-      width->setSpecialValueText(tr("as the source"));
-      height->setSpecialValueText(tr("as the source"));
-      form->addRow(tr("Width:"), width);
-      form->addRow(tr("Height:"), height);
-      video = choices(true, av_settings_.video_codec);
-      form->addRow(tr("Video:"), video);
-    }
-    audio = choices(false, av_settings_.audio_codec);
-    form->addRow(tr("Sound:"), audio);
-  }
+  QSpinBox* quality = Spin(1, kMaxQuality, image_settings_.quality, &dialog);
+  form->addRow(tr("Quality (1-100):"), quality);
   form->addRow(Buttons(&dialog));
   const int result = dialog.exec();
   sub_dialog_ = nullptr;
+  if (result == QDialog::Accepted) image_settings_.quality = quality->value();
+}
+
+// Movies and sounds: the format's own sheet (codecs this FFmpeg can write,
+// quality, size and frame rate, sample rate and channels).
+void ConvertDialog::editAvSettings() {
+  const output::AvWriterSettings& s = av_settings_;
+  const output::AvEncodeSettings current{.quality = s.quality, .width = s.width, .height = s.height,
+                                         .frame_rate = s.frame_rate, .audio_rate = s.audio_rate,
+                                         .channels = s.channels, .video_codec = s.video_codec,
+                                         .audio_codec = s.audio_codec};
+  AvSettingsDialog dialog(extension(), current, this);
+  sub_dialog_ = &dialog;
+  const int result = dialog.exec();
+  sub_dialog_ = nullptr;
   if (result != QDialog::Accepted) return;
-  if (image) {
-    image_settings_.quality = quality->value();
-    return;
-  }
-  av_settings_.quality = quality->value();
-  if (width != nullptr) av_settings_.width = width->value();
-  if (height != nullptr) av_settings_.height = height->value();
-  if (video != nullptr) av_settings_.video_codec = U(video->currentData().toString());
-  if (audio != nullptr) av_settings_.audio_codec = U(audio->currentData().toString());
+  const output::AvEncodeSettings chosen = dialog.settings();
+  av_settings_ = {.quality = chosen.quality, .width = chosen.width, .height = chosen.height,
+                  .frame_rate = chosen.frame_rate, .audio_rate = chosen.audio_rate, .channels = chosen.channels,
+                  .video_codec = chosen.video_codec, .audio_codec = chosen.audio_codec};
 }
 
 output::ConversionOutcome RunConversionWithProgress(CatalogWindow& window, output::ConversionRequest request) {

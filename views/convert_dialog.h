@@ -45,6 +45,7 @@ class ConvertDialog : public QDialog {
   // when accepted. Public so that tests can drive them without a modal loop.
   void editSize();
   void editSettings();
+  void editAvSettings();
   void editResolution();
   QDialog* openSubDialog() const { return sub_dialog_; }
 

@@ -165,10 +165,20 @@ class ConvertDialogTest : public QObject {
       QCOMPARE(spins.size(), 3);  // quality, width, height
       spins[0]->setValue(30);
       spins[1]->setValue(640);
+      // The format's own sheet: frame rate, sample rate and channels too.
+      const QList<QComboBox*> combos = sub->findChildren<QComboBox*>();
+      QVERIFY(combos.size() >= 4);  // video codec, frame rate, sound codec, rate, channels
+      QComboBox* frame_rate = nullptr;
+      for (QComboBox* c : combos) {
+        if (c->findText("25 frames a second") >= 0) frame_rate = c;
+      }
+      QVERIFY(frame_rate != nullptr);
+      frame_rate->setCurrentIndex(frame_rate->findText("25 frames a second"));
     });
     QCOMPARE(dialog.avSettings().quality, 30);
     QCOMPARE(dialog.avSettings().width, 640);
     QCOMPARE(dialog.avSettings().height, 0);
+    QCOMPARE(dialog.avSettings().frame_rate, 25.0);
   }
 };
 
