@@ -20,6 +20,13 @@ constexpr std::uint16_t kTagOrientation = 0x0112;
 constexpr std::uint16_t kTagXResolution = 0x011A;
 constexpr std::uint16_t kTagYResolution = 0x011B;
 constexpr std::uint16_t kTagResolutionUnit = 0x0128;
+constexpr std::uint16_t kTagImageWidth = 0x0100;
+constexpr std::uint16_t kTagImageHeight = 0x0101;
+constexpr std::uint16_t kTagExifIfd = 0x8769;
+constexpr std::uint16_t kTagPixelXDimension = 0xA002;
+constexpr std::uint16_t kTagPixelYDimension = 0xA003;
+constexpr std::uint16_t kTypeLong = 4;
+constexpr std::uint16_t kTypeIfd = 13;
 constexpr std::uint16_t kTypeShort = 3;
 constexpr std::uint16_t kTypeRational = 5;
 constexpr std::uint16_t kUnitInch = 2;
@@ -102,7 +109,7 @@ ErrorCode EncodeImage(const ImageWriterFormat& format, const PixelBuffer& pictur
   return e;
 }
 
-ErrorCode UprightExif(std::span<const std::uint8_t> exif, int dots_per_inch, std::vector<std::uint8_t>* out) {
+ErrorCode UprightExif(std::span<const std::uint8_t> exif, const UprightFacts& facts, std::vector<std::uint8_t>* out) {
   out->clear();
   if (!IsTiffHeader(exif)) return err::kParam;
   std::vector<std::uint8_t> copy(exif.begin(), exif.end());
@@ -113,7 +120,8 @@ ErrorCode UprightExif(std::span<const std::uint8_t> exif, int dots_per_inch, std
   r.seek(ifd);
   const std::uint16_t count = r.u16();
   if (!r.ok() || count > kMaxIfdEntries) return err::kParam;
-  if (dots_per_inch < 1 || dots_per_inch > kMaxDpi) dots_per_inch = kDefaultDpi;
+  const int dots_per_inch = facts.dots_per_inch < 1 || facts.dots_per_inch > kMaxDpi ? kDefaultDpi
+                                                                                      : facts.dots_per_inch;
 
   FixedBytes w(copy);
   auto put16 = [&](std::size_t at, std::uint16_t v) {
@@ -122,6 +130,14 @@ ErrorCode UprightExif(std::span<const std::uint8_t> exif, int dots_per_inch, std
   auto put32 = [&](std::size_t at, std::uint32_t v) {
     order == Endian::kLittle ? w.setU32le(at, v) : w.setU32be(at, v);
   };
+  // A one-value SHORT or LONG size entry takes the new size; a size that
+  // a SHORT cannot hold leaves a SHORT entry alone.
+  auto put_size = [&](std::size_t entry, std::uint16_t type, int size) {
+    if (size <= 0) return;
+    if (type == kTypeLong) put32(entry + 8, static_cast<std::uint32_t>(size));
+    else if (type == kTypeShort && size <= 0xFFFF) put16(entry + 8, static_cast<std::uint16_t>(size));
+  };
+  std::uint32_t exif_ifd = 0;
   for (std::uint16_t i = 0; i < count; ++i) {
     const std::size_t entry = ifd + 2 + std::size_t{i} * 12;
     r.seek(entry);
@@ -137,6 +153,29 @@ ErrorCode UprightExif(std::span<const std::uint8_t> exif, int dots_per_inch, std
                value <= copy.size() && copy.size() - value >= 8) {
       put32(value, static_cast<std::uint32_t>(dots_per_inch));
       put32(value + 4, 1);
+    } else if (tag == kTagImageWidth || tag == kTagImageHeight) {
+      put_size(entry, type, tag == kTagImageWidth ? facts.width : facts.height);
+    } else if (tag == kTagExifIfd && (type == kTypeLong || type == kTypeIfd)) {
+      exif_ifd = value;
+    }
+  }
+  // IFD1 holds the camera's small preview of the unturned, unscaled
+  // picture: it is unlinked so that no reader shows it for the new file.
+  const std::size_t next = ifd + 2 + std::size_t{count} * 12;
+  if (next <= copy.size() && copy.size() - next >= 4) put32(next, 0);
+  // The EXIF IFD's pixel dimensions describe the picture as written.
+  if (exif_ifd != 0 && exif_ifd != ifd && exif_ifd < copy.size()) {
+    r.seek(exif_ifd);
+    const std::uint16_t exif_count = r.u16();
+    for (std::uint16_t i = 0; r.ok() && exif_count <= kMaxIfdEntries && i < exif_count; ++i) {
+      const std::size_t entry = exif_ifd + 2 + std::size_t{i} * 12;
+      r.seek(entry);
+      const std::uint16_t tag = r.u16();
+      const std::uint16_t type = r.u16();
+      const std::uint32_t n = r.u32();
+      if (!r.ok() || n != 1) continue;
+      if (tag == kTagPixelXDimension) put_size(entry, type, facts.width);
+      else if (tag == kTagPixelYDimension) put_size(entry, type, facts.height);
     }
   }
   if (!w.ok()) return err::kParam;

@@ -82,7 +82,15 @@ ErrorCode EncodeImage(const ImageWriterFormat& format, const PixelBuffer& pictur
 // XResolution and YResolution become `dots_per_inch` with ResolutionUnit
 // inches, where those entries exist. Values are patched in place; nothing
 // moves. err::kParam when the block is not a TIFF structure or IFD0 lies
-// outside it.
-ErrorCode UprightExif(std::span<const std::uint8_t> exif, int dots_per_inch, std::vector<std::uint8_t>* out);
+// outside it. With the written picture's `width` and `height` (0: leave),
+// IFD0's ImageWidth/ImageLength and the EXIF IFD's PixelXDimension and
+// PixelYDimension take them, and IFD1 (the camera's embedded preview of the
+// unturned picture) is unlinked.
+struct UprightFacts {
+  int dots_per_inch = 0;
+  int width = 0;
+  int height = 0;
+};
+ErrorCode UprightExif(std::span<const std::uint8_t> exif, const UprightFacts& facts, std::vector<std::uint8_t>* out);
 
 }  // namespace norvo::imaging

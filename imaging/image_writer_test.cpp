@@ -155,8 +155,9 @@ TEST_F(WriterTest, MetadataTravelsWhereTheFormatHoldsIt) {
   const Bytes camera_exif = CaptureBytes("exiftool -b -EXIF '" + kPhotos + "DSCN0010.jpg'");
   ASSERT_GT(profile.size(), 1000u);
   ASSERT_GT(camera_exif.size(), 1000u);
+  ASSERT_NE(CaptureBytes("exiftool -s3 -ThumbnailLength '" + kPhotos + "DSCN0010.jpg'"), Bytes{});
   Bytes exif;
-  ASSERT_EQ(UprightExif(camera_exif, 150, &exif), err::kNone);
+  ASSERT_EQ(UprightExif(camera_exif, {.dots_per_inch = 150, .width = 64, .height = 48}, &exif), err::kNone);
   const PixelBuffer picture = PatternPicture(64, 48);
   ImageWriteOptions options;
   options.dots_per_inch = 150;
@@ -171,7 +172,7 @@ TEST_F(WriterTest, MetadataTravelsWhereTheFormatHoldsIt) {
     const std::string path = Save("out." + std::string(f.extension), bytes);
     std::map<std::string, std::string> tags =
         Tags(path, {"ImageWidth", "GPSLatitude", "Make", "Orientation", "XResolution", "YResolution",
-                    "PixelsPerMeterX"});
+                    "PixelsPerMeterX", "ExifImageWidth", "ExifImageHeight", "ThumbnailLength"});
     EXPECT_EQ(tags["ImageWidth"], "64");
     if (f.holds & kHoldsProfile) {
       EXPECT_EQ(CaptureBytes("exiftool -b -ICC_Profile '" + path + "'"), profile);
@@ -183,6 +184,11 @@ TEST_F(WriterTest, MetadataTravelsWhereTheFormatHoldsIt) {
       EXPECT_EQ(tags["GPSLatitude"].substr(0, 7), "43.4674");  // 43 deg 28' 2.81"
       EXPECT_EQ(tags["Make"], "NIKON");
       EXPECT_EQ(tags["Orientation"], "1");
+      // The camera's pixel size and its preview of the old picture do not
+      // travel: the EXIF describes the picture written.
+      EXPECT_EQ(tags["ExifImageWidth"], "64");
+      EXPECT_EQ(tags["ExifImageHeight"], "48");
+      EXPECT_EQ(tags.count("ThumbnailLength"), 0u);
       EXPECT_EQ(dropped & kHoldsExif, 0u);
     } else {
       EXPECT_NE(dropped & kHoldsExif, 0u);
@@ -254,7 +260,7 @@ TEST(UprightExif, SetsOrientationAndResolutionInEitherByteOrder) {
     SCOPED_TRACE(order == Endian::kLittle ? "II" : "MM");
     const Bytes in = SmallExif(order, 6);
     Bytes out;
-    ASSERT_EQ(UprightExif(in, 240, &out), err::kNone);
+    ASSERT_EQ(UprightExif(in, {.dots_per_inch = 240}, &out), err::kNone);
     ASSERT_EQ(out.size(), in.size());  // patched in place, nothing moved
     OrderedByteReader r(out, order);
     r.seek(8 + 2 + 8);
@@ -277,11 +283,11 @@ TEST(UprightExif, RefusesBlocksThatAreNotTiffStructures) {
       {'X', 'X', 42, 0, 8, 0, 0, 0},
       {'I', 'I', 42, 0, 0xFF, 0, 0, 0},  // IFD0 beyond the block
   };
-  for (const Bytes& c : cases) EXPECT_EQ(UprightExif(c, 72, &out), err::kParam);
+  for (const Bytes& c : cases) EXPECT_EQ(UprightExif(c, {.dots_per_inch = 72}, &out), err::kParam);
   // An IFD whose value offset runs off the end keeps that value and patches the rest.
   Bytes cut = SmallExif(Endian::kLittle, 8);
   cut.erase(cut.end() - 12, cut.end());
-  ASSERT_EQ(UprightExif(cut, 96, &out), err::kNone);
+  ASSERT_EQ(UprightExif(cut, {.dots_per_inch = 96}, &out), err::kNone);
   OrderedByteReader r(out, Endian::kLittle);
   r.seek(8 + 2 + 8);
   EXPECT_EQ(r.u16(), 1);

@@ -250,7 +250,9 @@ void PrepareImage(const ImagePlan& plan, ImageJob* job) {
   options.quality = plan.quality;
   if (plan.keep_profile && rgb) options.icc_profile = profile;
   // EXIF that cannot be read as a TIFF structure is left behind.
-  if (plan.keep_metadata && !exif.empty() && imaging::UprightExif(exif, job->resolution, &upright) == err::kNone) {
+  const imaging::UprightFacts facts{.dots_per_inch = job->resolution, .width = picture.width(),
+                                    .height = picture.height()};
+  if (plan.keep_metadata && !exif.empty() && imaging::UprightExif(exif, facts, &upright) == err::kNone) {
     options.exif = upright;
   }
   if (ErrorCode e = imaging::EncodeImage(*plan.format, picture, options, &job->bytes, &job->dropped);
