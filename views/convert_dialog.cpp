@@ -6,6 +6,8 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFile>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -106,6 +108,12 @@ ConvertDialog::ConvertDialog(const output::ConversionOptions& options,
     button_row->addWidget(resolution);
   }
   button_row->addStretch(1);
+  auto* load_preset = new QPushButton(tr("Load Preset..."), this);
+  connect(load_preset, &QPushButton::clicked, this, &ConvertDialog::loadPreset);
+  auto* save_preset = new QPushButton(tr("Save Preset..."), this);
+  connect(save_preset, &QPushButton::clicked, this, &ConvertDialog::savePreset);
+  button_row->addWidget(load_preset);
+  button_row->addWidget(save_preset);
   layout->addLayout(button_row);
 
   auto* group = new QGroupBox(tr("Options"), this);
@@ -237,6 +245,72 @@ void ConvertDialog::editAvSettings() {
   av_settings_ = {.quality = chosen.quality, .width = chosen.width, .height = chosen.height,
                   .frame_rate = chosen.frame_rate, .audio_rate = chosen.audio_rate, .channels = chosen.channels,
                   .video_codec = chosen.video_codec, .audio_codec = chosen.audio_codec};
+}
+
+std::vector<output::PresetRecord> ConvertDialog::presetRecords() const {
+  const ConversionKind kind = options_.kind();
+  std::vector<output::PresetRecord> records(2);
+  records[0].index = output::OptionsIndex(kind);
+  records[0].bytes = output::SerializeConversionOptions(options());
+  records[1].index = output::WriterSettingsIndex(kind);
+  records[1].bytes = kind == ConversionKind::kImage ? output::SerializeImageWriterSettings(image_settings_)
+                                                    : output::SerializeAvWriterSettings(av_settings_);
+  return records;
+}
+
+bool ConvertDialog::applyPreset(std::span<const output::PresetRecord> records) {
+  const ConversionKind kind = options_.kind();
+  const std::optional<std::vector<std::uint8_t>> record = output::PresetSetting(records, output::OptionsIndex(kind));
+  output::ConversionOptions loaded;
+  if (!record || output::ParseConversionOptions(*record, kind, &loaded) != err::kNone) return false;
+  options_ = loaded;
+  if (std::optional<std::vector<std::uint8_t>> writer =
+          output::PresetSetting(records, output::WriterSettingsIndex(kind))) {
+    if (kind == ConversionKind::kImage) image_settings_ = output::ParseImageWriterSettings(*writer);
+    else av_settings_ = output::ParseAvWriterSettings(*writer);
+  }
+  // A format this machine cannot write leaves the current choice.
+  const int format = format_->findData(Q(output::ExtensionForFormat(loaded.output_format)));
+  if (format >= 0) format_->setCurrentIndex(format);
+  if (profiles_ != nullptr) profiles_->setChecked(loaded.preserve_profiles != 0);
+  if (metadata_ != nullptr) metadata_->setChecked(loaded.preserve_metadata != 0);
+  return true;
+}
+
+namespace {
+QString PresetFilter(ConversionKind kind) {
+  switch (kind) {
+    case ConversionKind::kImage: return QObject::tr("Image conversion presets (*.imgc)");
+    case ConversionKind::kMovie: return QObject::tr("Movie conversion presets (*.movc)");
+    case ConversionKind::kSound: return QObject::tr("Sound conversion presets (*.sndc)");
+  }
+  return {};
+}
+}  // namespace
+
+void ConvertDialog::savePreset() {
+  const ConversionKind kind = options_.kind();
+  QString path = QFileDialog::getSaveFileName(this, tr("Save Preset"), QString(), PresetFilter(kind));
+  if (path.isEmpty()) return;
+  const QString suffix = PresetFilter(kind).section("*", 1).chopped(1);
+  if (!path.endsWith(suffix)) path += suffix;
+  // The file dialog has asked about replacing an existing file.
+  if (QFile::exists(path)) QFile::remove(path);
+  const std::vector<output::PresetRecord> records = presetRecords();
+  if (ErrorCode e = output::SavePresetFile(U(path), kind, records); e != err::kNone) {
+    QMessageBox::warning(this, tr("Save Preset"), tr("The preset could not be saved (error %1).").arg(e));
+  }
+}
+
+void ConvertDialog::loadPreset() {
+  const ConversionKind kind = options_.kind();
+  const QString path = QFileDialog::getOpenFileName(this, tr("Load Preset"), QString(), PresetFilter(kind));
+  if (path.isEmpty()) return;
+  std::vector<output::PresetRecord> records;
+  if (output::LoadPresetFile(U(path), kind, &records) != err::kNone || !applyPreset(records)) {
+    QMessageBox::warning(this, tr("Load Preset"), tr("\"%1\" is not a preset for this conversion.")
+                                                      .arg(QFileInfo(path).fileName()));
+  }
 }
 
 output::ConversionOutcome RunConversionWithProgress(CatalogWindow& window, output::ConversionRequest request) {

@@ -7,6 +7,8 @@
 #pragma once
 
 #include <QDialog>
+#include <span>
+#include <vector>
 
 #include "output/conversion.h"
 #include "output/conversion_options.h"
@@ -48,6 +50,14 @@ class ConvertDialog : public QDialog {
   void editAvSettings();
   void editResolution();
   QDialog* openSubDialog() const { return sub_dialog_; }
+
+  // Presets: the options record and the writer settings as a preset file's
+  // records, and the dialog set from such records (false, and nothing
+  // changed, when they hold no options record of this dialog's kind).
+  std::vector<output::PresetRecord> presetRecords() const;
+  bool applyPreset(std::span<const output::PresetRecord> records);
+  void savePreset();
+  void loadPreset();
 
  private:
   output::ConversionOptions options_;

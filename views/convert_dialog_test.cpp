@@ -157,6 +157,34 @@ class ConvertDialogTest : public QObject {
     QCOMPARE(dialog.options().box_width, 1600u);
   }
 
+  // A preset carries the options and the writer settings to another
+  // dialog of the same kind; a preset of another kind changes nothing.
+  void presetsCarryTheChoices() {
+    ConvertDialog first = MakeDialog(ConversionKind::kImage);
+    WithSubDialog(first, &ConvertDialog::editSize, [](QDialog* sub) {
+      FindByText<QRadioButton>(sub, "&Scale media to fit:")->setChecked(true);
+      const QList<QSpinBox*> spins = sub->findChildren<QSpinBox*>();
+      spins[0]->setValue(800);
+      spins[1]->setValue(600);
+    });
+    WithSubDialog(first, &ConvertDialog::editSettings, [](QDialog* sub) { sub->findChild<QSpinBox*>()->setValue(42); });
+    FindByText<QCheckBox>(&first, "Preserve EXIF/GPS metadata")->setChecked(false);
+    const std::vector<output::PresetRecord> records = first.presetRecords();
+
+    ConvertDialog second = MakeDialog(ConversionKind::kImage);
+    QVERIFY(second.applyPreset(records));
+    QCOMPARE(second.options().box_width, 800u);
+    QCOMPARE(int(second.options().scale_to_fit), 1);
+    QCOMPARE(int(second.options().preserve_metadata), 0);
+    QCOMPARE(second.imageSettings().quality, 42);
+    QVERIFY(!FindByText<QCheckBox>(&second, "Preserve EXIF/GPS metadata")->isChecked());
+
+    ConvertDialog sound = MakeDialog(ConversionKind::kSound);
+    const output::ConversionOptions before = sound.options();
+    QVERIFY(!sound.applyPreset(records));
+    QCOMPARE(output::SerializeConversionOptions(sound.options()), output::SerializeConversionOptions(before));
+  }
+
   void movieSettingsStoreSizeAndQuality() {
     ConvertDialog dialog = MakeDialog(ConversionKind::kMovie);
     if (dialog.extension().empty()) QSKIP("this FFmpeg writes no movie format");
