@@ -175,4 +175,18 @@ std::string BackupFailureMessage(int failure) {
   }
 }
 
+std::string CameraProblemMessage(int problem, const std::string& model) {
+  switch (problem) {
+    case 1: return std::string(camera_text::kNoCamera);
+    case 2:
+      return FormatMessage(
+          "The camera \"^0\" is in use by another program. The desktop's file manager mounts cameras when they "
+          "are connected: unmount the camera there (or with the command gio mount -s gphoto2) and try again.",
+          {model});
+    case 3: return FormatMessage("The camera \"^0\" isn't supported on this computer.", {model});
+    case 4: return std::string(camera_text::kIoError);
+    default: return {};
+  }
+}
+
 }  // namespace norvo::app

@@ -57,4 +57,18 @@ std::string GalleryResultMessage(int result);
 // number); empty for none.
 std::string BackupFailureMessage(int failure);
 
+// Texts of Import From Camera.
+namespace camera_text {
+inline constexpr std::string_view kTitle = "Import From Camera";
+inline constexpr std::string_view kNoCamera = "No camera connected.";
+inline constexpr std::string_view kDownloading = "Downloading images from camera...";
+inline constexpr std::string_view kTransferFailed = "Error transferring file. Do you want to continue?";
+inline constexpr std::string_view kDeleteQuestion =
+    "Are you sure you want to delete the original photos on the camera?\nThis can't be undone.";
+inline constexpr std::string_view kIoError = "The command couldn't be completed, because an I/O error occurred.";
+}  // namespace camera_text
+// Why a camera could not be used (media::CameraProblem, as its number), for
+// the camera of `model`; empty for none.
+std::string CameraProblemMessage(int problem, const std::string& model);
+
 }  // namespace norvo::app

@@ -28,7 +28,7 @@ const std::vector<CommandEntry>& Commands() {
     std::vector<CommandEntry> all;
     for (auto group : {CatalogCommands, ScanCommands, MetadataCommands, FindCommands, MediaTypeCommands,
                        GalleryCommands, ExportCommands, RenameCommands, ConvertCommands, TransferCommands,
-                       SettingsCommands, StartupCommands}) {
+                       CameraCommands, SettingsCommands, StartupCommands}) {
       auto entries = group();
       all.insert(all.end(), entries.begin(), entries.end());
     }

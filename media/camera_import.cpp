@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <random>
 #include <utility>
 
 #include "catalog/catalog.h"
@@ -106,6 +107,29 @@ class FdGuard {
  private:
   int fd_;
 };
+
+// Creates a new hidden file beside the one it will become,
+// ".NAME.norvo-XXXXXX", with the permissions a new file gets (0666 less the
+// umask), for writing.
+ErrorCode CreateTemporary(const std::string& folder, const std::string& name, std::string* path, int* fd) {
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  constexpr std::size_t kRandomLength = 6;
+  std::string prefix = "." + name + ".norvo-";
+  if (prefix.size() + kRandomLength > 255) prefix = ".norvo-";
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string candidate = folder + "/" + prefix;
+    for (std::size_t i = 0; i < kRandomLength; ++i) candidate += kLetters[random() % (sizeof kLetters - 1)];
+    const int opened = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (opened >= 0) {
+      *path = std::move(candidate);
+      *fd = opened;
+      return err::kNone;
+    }
+    if (errno != EEXIST) return ErrorFromErrno(errno);
+  }
+  return err::kDuplicateName;
+}
 
 // Flushes a folder's entries, so that a renamed file's name is on the disk.
 ErrorCode SyncFolder(const std::string& folder) {
@@ -320,14 +344,10 @@ ErrorCode DownloadCameraFile(CameraConnection& camera, const CameraFileEntry& en
 
   // The bytes arrive under a hidden temporary name beside their final one.
   std::string temporary;
-  std::string prefix = "." + entry.name + ".norvo-";
-  if (prefix.size() + 6 > 255) prefix = ".norvo-";
-  if (ErrorCode e = MakeTemporaryName(folder, prefix, TemporaryFile::kKept, &temporary); e != err::kNone) {
-    return fail(e);
-  }
+  int created = -1;
+  if (ErrorCode e = CreateTemporary(folder, entry.name, &temporary, &created); e != err::kNone) return fail(e);
   TemporaryGuard remove_temporary(temporary);
-  FdGuard fd(::open(temporary.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
-  if (fd.get() < 0) return fail(ErrorFromErrno(errno));
+  FdGuard fd(created);
   if (ErrorCode e = camera.download(entry.folder, entry.name, fd.get()); e != err::kNone) return fail(e);
 
   struct stat st {};
@@ -392,13 +412,7 @@ ErrorCode ImportDownloadedFile(catalog::Catalog& catalog, const DownloadResult& 
   *item_id = catalog.cells[static_cast<std::size_t>(cell - 1)].item_id;
 
   if (download.capture_date != 0) {
-    catalog::ItemRecord record;
-    if (ErrorCode e = catalog::GetItemRecord(catalog, cell, catalog::kWithoutOptionalParts, record);
-        e != err::kNone) {
-      return e;
-    }
-    record.created = download.capture_date;
-    if (ErrorCode e = catalog::ReplaceItemParts(catalog, cell, record, 0); e != err::kNone) return e;
+    if (ErrorCode e = SetItemCreated(catalog, *item_id, download.capture_date); e != err::kNone) return e;
   }
   std::vector<fields::AnnotationEdit> edits;
   for (std::size_t i = 0; i < kCameraStampCount; ++i) {
@@ -407,6 +421,18 @@ ErrorCode ImportDownloadedFile(catalog::Catalog& catalog, const DownloadResult& 
   }
   if (!edits.empty()) return fields::EditItemAnnotations(catalog, cell, edits);
   return err::kNone;
+}
+
+ErrorCode SetItemCreated(catalog::Catalog& catalog, std::uint32_t item_id, std::uint32_t date_time) {
+  const int cell = catalog.cellOf(item_id);
+  if (cell == 0) return err::kParam;
+  catalog::ItemRecord record;
+  if (ErrorCode e = catalog::GetItemRecord(catalog, cell, catalog::kWithoutOptionalParts, record); e != err::kNone) {
+    return e;
+  }
+  if (record.created == date_time) return err::kNone;
+  record.created = date_time;
+  return catalog::ReplaceItemParts(catalog, cell, record, 0);
 }
 
 // --- a whole camera ----------------------------------------------------------

@@ -126,6 +126,11 @@ bool CaptureDateOf(const std::string& path, std::int64_t camera_time, std::int64
 ErrorCode ImportDownloadedFile(catalog::Catalog& catalog, const DownloadResult& download,
                                const CameraImportOptions& options, std::uint32_t* item_id);
 
+// Sets the item's Created field. A scan takes that field from the file
+// system (which has no settable creation time here), so the capture date
+// of an item scanned after its download is set again this way.
+ErrorCode SetItemCreated(catalog::Catalog& catalog, std::uint32_t item_id, std::uint32_t date_time);
+
 // --- a whole camera -------------------------------------------------------
 
 // Asked after a failed transfer ("Error transferring file. Do you want to

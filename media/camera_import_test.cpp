@@ -204,6 +204,12 @@ TEST_F(CameraImportTest, EveryPictureIsCopiedWholeImportedAndStamped) {
     ASSERT_NE(o.item_id, 0u) << o.download.source.name;
     metadata::ItemFields f = FieldsOf(o.item_id);
     EXPECT_EQ(catalog::ItemPath(*catalog_, f.cellNumber()), o.download.target);
+    // A new file's permissions, not the temporary file's private ones.
+    struct stat st {};
+    ASSERT_EQ(::stat(o.download.target.c_str(), &st), 0);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
     EXPECT_EQ(f.text(0x250), "Ann Author");
     EXPECT_EQ(f.text(0x26e), "Credit line");
     EXPECT_EQ(f.text(0x273), "");

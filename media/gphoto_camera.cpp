@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <utility>
@@ -178,6 +179,13 @@ ErrorCode ListCameras(std::vector<CameraInfo>* out) {
   std::stringstream text;
   text << mounts.rdbuf();
   for (CameraInfo& c : MassStorageCameras(text.str())) out->push_back(std::move(c));
+  // A testing aid: a camera that is a folder (libgphoto2's directory driver
+  // needs its "disk:" port named), as if it were connected.
+  if (const char* port = std::getenv("NORVO_CAMERA_PORT"); port != nullptr && port[0] != '\0') {
+    const char* model = std::getenv("NORVO_CAMERA_MODEL");
+    CameraInfo camera{model != nullptr && model[0] != '\0' ? model : std::string(kMassStorageModel), port};
+    if (std::find(out->begin(), out->end(), camera) == out->end()) out->push_back(std::move(camera));
+  }
   return result >= GP_OK ? err::kNone : ErrorFromGphoto(result);
 }
 

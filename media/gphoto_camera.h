@@ -48,7 +48,9 @@ CameraProblem ProblemFromGphoto(int result);
 
 // The cameras libgphoto2 detects on USB and serial ports, then the mounted
 // volumes with a DCIM folder at their top (memory cards, mass-storage
-// cameras), each once.
+// cameras), each once. For tests, NORVO_CAMERA_PORT (and NORVO_CAMERA_MODEL,
+// default kMassStorageModel) add one more camera, such as a folder as
+// "disk:/path".
 ErrorCode ListCameras(std::vector<CameraInfo>* out);
 // The mounted volumes of a /proc/self/mountinfo text whose mount point has a
 // DCIM folder, as mass-storage cameras. The mount point's octal escapes

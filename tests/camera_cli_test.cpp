@@ -1,0 +1,176 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Runs the built norvo-cli's camera commands against a folder that
+// libgphoto2's directory driver shows as a camera (NORVO_CAMERA_PORT, or
+// --port disk:DIR): the listing, the import with its stamps, skipping,
+// deleting and dating, and the command-line refusals. exiftool reads the
+// photos' capture dates; gphoto2 lists what the camera still holds.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/cli_harness.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace norvo::cli_testing;
+
+const std::vector<std::string> kSources = {"Canon_40D.jpg", "DSCN0010.jpg", "Nikon_D70.jpg"};
+
+// What a shell command prints.
+std::string Output(const std::string& command) {
+  std::string text;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[512];
+    while (fgets(buffer, sizeof buffer, pipe) != nullptr) text += buffer;
+    pclose(pipe);
+  }
+  return text;
+}
+
+class CameraCliTest : public CliHarness {
+ protected:
+  void SetUp() override {
+    CliHarness::SetUp();
+    card_ = dir_ / "card" / "DCIM" / "100TEST";
+    fs::create_directories(card_);
+    for (const std::string& name : kSources) fs::copy_file(kPhotos / name, card_ / name);
+    fs::create_directory(dir_ / "dest");
+    port_ = "disk:" + (dir_ / "card").string();
+    Ok({"new", catalog_});
+  }
+  void TearDown() override {
+    unsetenv("NORVO_CAMERA_PORT");
+    CliHarness::TearDown();
+  }
+  std::vector<std::string> Import(std::vector<std::string> extra) {
+    std::vector<std::string> args = {"camera", "import", catalog_, "--port", port_, "--dest", (dir_ / "dest").string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  }
+  std::vector<long long> Find(const std::string& field, const std::string& value) {
+    return Numbers(JsonOf({"find", catalog_, "--where", field, "is", value}));
+  }
+
+  fs::path card_;
+  std::string port_;
+};
+
+TEST_F(CameraCliTest, ListShowsTheCameraOfTheEnvironment) {
+  const Json before = JsonOf({"camera", "list"});
+  setenv("NORVO_CAMERA_PORT", port_.c_str(), 1);
+  const Json cameras = JsonOf({"camera", "list"});
+  ASSERT_EQ(cameras.size(), before.size() + 1);
+  EXPECT_EQ(cameras.back()["model"], "Mass storage");
+  EXPECT_EQ(cameras.back()["port"], port_);
+  EXPECT_NE(Ok({"camera", "list"}).find(port_), std::string::npos);
+  if (before.empty()) {
+    // The camera of the environment is the one an import takes by default.
+    Json report = JsonOf({"camera", "import", catalog_, "--dest", (dir_ / "dest").string(), "--no-scan"});
+    EXPECT_EQ(report["camera"]["port"], port_);
+    EXPECT_EQ(report["added"], 3);
+    unsetenv("NORVO_CAMERA_PORT");
+    EXPECT_EQ(Ok({"camera", "list"}), "No camera connected.\n");
+    CliResult r = Run({"camera", "import", catalog_, "--dest", (dir_ / "dest").string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("No camera connected."), std::string::npos) << r.err;
+  }
+}
+
+TEST_F(CameraCliTest, ImportCopiesScansAndStampsOnlyTheNewItems) {
+  // An item already in the catalog gets no stamps.
+  const std::string mine = Photo("Pentax_K10D.jpg", "mine.jpg");
+  Ok({"add", catalog_, mine});
+  Json report = JsonOf(Import({"--author", "Ann Example", "--copyright", "© 2026 Ann", "--instructions",
+                               "No crops"}));
+  EXPECT_EQ(report["added"], 3);
+  EXPECT_EQ(report["scanned"], 3);
+  ASSERT_EQ(report["files"].size(), 3u);
+  std::vector<long long> new_ids;
+  for (const Json& f : report["files"]) {
+    EXPECT_EQ(f["result"], "downloaded");
+    const std::string name = f["name"];
+    EXPECT_EQ(ReadAll(f["target"].get<std::string>()), ReadAll(kPhotos / name));
+    new_ids.push_back(f["id"].get<long long>());
+  }
+  EXPECT_EQ(Find("Author", "Ann Example"), new_ids);
+  EXPECT_EQ(Find("Copyright", "© 2026 Ann"), new_ids);
+  EXPECT_EQ(Find("Instructions", "No crops"), new_ids);
+  EXPECT_TRUE(Find("Credit", "Ann Example").empty());
+
+  // The items are scanned: the list knows their sizes.
+  const Json items = List(catalog_);
+  ASSERT_EQ(items.size(), 4u);
+  EXPECT_EQ(items[1]["width"], 100);
+
+  // Skip: a second import adds nothing and leaves the copies as they are.
+  fs::permissions(dir_ / "dest" / "DSCN0010.jpg", fs::perms::owner_write, fs::perm_options::add);
+  {
+    std::ofstream(dir_ / "dest" / "DSCN0010.jpg", std::ios::trunc) << "edited";
+  }
+  report = JsonOf(Import({"--skip-same"}));
+  EXPECT_EQ(report["added"], 0);
+  for (const Json& f : report["files"]) EXPECT_EQ(f["result"], "skipped");
+  EXPECT_EQ(ReadAll(dir_ / "dest" / "DSCN0010.jpg"), "edited");
+
+  // Without it, both files are kept.
+  report = JsonOf(Import({"--no-scan"}));
+  EXPECT_EQ(report["added"], 3);
+  EXPECT_EQ(ReadAll(dir_ / "dest" / "DSCN0010.jpg"), "edited");
+  EXPECT_EQ(ReadAll(dir_ / "dest" / "DSCN0010-2.jpg"), ReadAll(kPhotos / "DSCN0010.jpg"));
+  EXPECT_EQ(List(catalog_).size(), 7u);
+}
+
+TEST_F(CameraCliTest, DeleteLockAndCaptureDate) {
+  Json report = JsonOf(Import({"--delete", "--lock", "--set-date", "--no-scan"}));
+  EXPECT_EQ(report["added"], 3);
+  for (const Json& f : report["files"]) EXPECT_TRUE(f["deleted"].get<bool>());
+  EXPECT_TRUE(fs::is_empty(card_));
+  // gphoto2 sees the camera empty too.
+  EXPECT_EQ(Output("gphoto2 --port '" + port_ + "' --camera 'Directory Browse' -L 2>&1").find(".jpg"),
+            std::string::npos);
+  for (const std::string& name : kSources) {
+    const fs::path copy = dir_ / "dest" / name;
+    EXPECT_EQ(ReadAll(copy), ReadAll(kPhotos / name));
+    EXPECT_EQ(fs::status(copy).permissions() & (fs::perms::owner_write | fs::perms::group_write |
+                                                 fs::perms::others_write),
+              fs::perms::none);
+    // The modification date is the capture date, read as local time.
+    std::string date = Output("exiftool -s3 -DateTimeOriginal '" + (kPhotos / name).string() + "'");
+    std::tm t{};
+    ASSERT_NE(strptime(date.c_str(), "%Y:%m:%d %H:%M:%S", &t), nullptr) << date;
+    t.tm_isdst = -1;
+    struct stat st {};
+    ASSERT_EQ(::stat(copy.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, std::mktime(&t)) << name;
+  }
+  // The options are the catalog's next time: --dest may be left out.
+  fs::copy_file(kPhotos / "Pentax_K10D.jpg", card_ / "Pentax_K10D.jpg");
+  report = JsonOf({"camera", "import", catalog_, "--port", port_, "--no-scan"});
+  EXPECT_EQ(report["destination"], (dir_ / "dest").string());
+  EXPECT_TRUE(fs::exists(dir_ / "dest" / "Pentax_K10D.jpg"));
+}
+
+TEST_F(CameraCliTest, Refusals) {
+  EXPECT_EQ(Run({"camera"}).status, 2);
+  EXPECT_EQ(Run({"camera", "erase"}).status, 2);
+  EXPECT_EQ(Run({"camera", "import"}).status, 2);
+  EXPECT_EQ(Run({"camera", "list", "extra"}).status, 2);
+  EXPECT_EQ(Run(Import({"--author", std::string(256, 'a')})).status, 2);
+  CliResult r = Run({"camera", "import", catalog_, "--port", port_, "--dest", (dir_ / "nowhere").string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("couldn't be found"), std::string::npos) << r.err;
+  r = Run({"camera", "import", catalog_, "--port", "disk:" + (dir_ / "nocard").string(), "--dest",
+           (dir_ / "dest").string()});
+  EXPECT_EQ(r.status, 1) << r.out;
+  // Nothing was taken from the camera by the failed runs.
+  EXPECT_EQ(List(catalog_).size(), 0u);
+  EXPECT_EQ(std::distance(fs::directory_iterator(card_), fs::directory_iterator()), 3);
+}
+
+}  // namespace
