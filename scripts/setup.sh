@@ -23,6 +23,9 @@ PACKAGES="$PACKAGES libimage-exiftool-perl exiv2"
 PACKAGES="$PACKAGES libvips-tools libjpeg-turbo-progs ffmpeg ffmpegthumbnailer"
 # Disc backups: ISO images and burning (xorriso; osirrox reads images back in the tests).
 PACKAGES="$PACKAGES xorriso"
+# Cameras: libgphoto2 (and libudev, which tells the desktop program of a camera
+# plugged in or out); gphoto2 is the camera tests' and benchmark's peer.
+PACKAGES="$PACKAGES libgphoto2-dev libudev-dev gphoto2"
 # The desktop program (Qt 6 Widgets, multimedia, SVG icons, the platform and
 # image format plugins) and what its tests need: a virtual X display, window
 # screenshots, simulated input and window inspection, and the tools that
