@@ -37,7 +37,7 @@ std::array<ImageWriterFormat, 8> MakeTable() {
   return {{
       {"jpg", "JPEG", FourCC("JPEG"), kHoldsResolution | kHoldsProfile | kHoldsExif, true},
       {"png", "PNG", FourCC("PNGf"), kAll, true},
-      {"tif", "TIFF", FourCC("TIFF"), kHoldsResolution | kHoldsProfile | kHoldsAlpha, true},
+      {"tif", "TIFF", FourCC("TIFF"), kAll, true},
       {"webp", "WebP", FourCC("WEBP"), kHoldsProfile | kHoldsExif | kHoldsAlpha, true},
       {"heic", "HEIF (HEVC)", FourCC("HEIC"), kHoldsProfile | kHoldsExif | kHoldsAlpha,
        writers::HeifEncoderAvailable(false)},

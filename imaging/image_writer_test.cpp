@@ -204,6 +204,43 @@ TEST_F(WriterTest, MetadataTravelsWhereTheFormatHoldsIt) {
   }
 }
 
+// TIFF carries EXIF as IFDs of its own, in the EXIF's byte order: a
+// big-endian camera block gives a big-endian file whose pixels, IFD0 texts
+// and EXIF values all read back, maker notes included.
+TEST_F(WriterTest, TiffCarriesBigEndianExifWhole) {
+  if (!HaveExiftool()) GTEST_SKIP() << "exiftool is not installed";
+  const Bytes camera_exif = CaptureBytes("exiftool -b -EXIF '" + kPhotos + "Konica_Minolta_DiMAGE_Z3.jpg'");
+  ASSERT_GT(camera_exif.size(), 100u);
+  ASSERT_EQ(camera_exif[0], 'M');
+  Bytes exif;
+  ASSERT_EQ(UprightExif(camera_exif, {.dots_per_inch = 200, .width = 40, .height = 30}, &exif), err::kNone);
+  ImageWriteOptions options;
+  options.dots_per_inch = 200;
+  options.exif = exif;
+  Bytes bytes;
+  std::uint32_t dropped = 0;
+  ASSERT_EQ(EncodeImage(*FindImageWriter("tif"), PatternPicture(40, 30), options, &bytes, &dropped), err::kNone);
+  EXPECT_EQ(dropped, 0u);
+  ASSERT_GE(bytes.size(), 2u);
+  EXPECT_EQ(bytes[0], 'M');
+  const std::string path = Save("camera.tif", bytes);
+  std::map<std::string, std::string> tags =
+      Tags(path, {"ImageWidth", "Make", "Model", "ExposureTime", "ExifImageWidth", "XResolution", "Warning"});
+  EXPECT_EQ(tags["ImageWidth"], "40");
+  EXPECT_EQ(tags["Make"], "KONICA MINOLTA");
+  EXPECT_FALSE(tags["Model"].empty());
+  EXPECT_FALSE(tags["ExposureTime"].empty());
+  EXPECT_EQ(tags["ExifImageWidth"], "40");
+  EXPECT_EQ(tags["XResolution"], "200");
+  // Maker notes count their offsets from the EXIF header: moved, they
+  // would draw a new warning; the camera's own file has this one already.
+  EXPECT_EQ(tags["Warning"], Tags(kPhotos + "Konica_Minolta_DiMAGE_Z3.jpg", {"Warning"})["Warning"]);
+  // The pixels are still where libtiff put them.
+  DecodedImage back;
+  ASSERT_EQ(ReadStillImage(bytes, 0, 0, &back), err::kNone);
+  EXPECT_EQ(MeanDifference(PatternPicture(40, 30), back.picture), 0);
+}
+
 TEST_F(WriterTest, JpegResolutionWithoutExifIsInItsJfifHeader) {
   if (!HaveExiftool()) GTEST_SKIP() << "exiftool is not installed";
   ImageWriteOptions options;

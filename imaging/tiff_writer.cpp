@@ -1,14 +1,27 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The TIFF writer (libtiff): 8-bit RGB (with unassociated alpha when the
-// picture has it), LZW with horizontal differencing, resolution in inches
-// and the ICC profile tag. The file is built in memory.
+// picture has it), LZW with horizontal differencing, resolution in inches,
+// the ICC profile tag and the camera's EXIF. The file is built in memory.
+//
+// EXIF travels as TIFF structures of its own. The EXIF block is itself a
+// TIFF structure whose offsets count from its header, maker notes' private
+// offsets included, so it becomes the start of the new file unchanged:
+// libtiff's file follows it, its IFD0 and strip offsets moved by where it
+// landed, and a new IFD0 at the end joins libtiff's entries with the EXIF
+// and GPS pointers and the camera's IFD0 texts (Make, Model, DateTime ...).
+// The file is written in the EXIF block's byte order so nothing needs
+// swapping.
 #include <tiffio.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
+#include <limits>
+#include <map>
 #include <memory>
 
 #include "imaging/format_writers.h"
+#include "platform/byte_io.h"
 
 namespace norvo::imaging::writers {
 namespace {
@@ -63,17 +76,152 @@ struct OptionsFree {
   void operator()(TIFFOpenOptions* o) const { TIFFOpenOptionsFree(o); }
 };
 
+constexpr std::uint16_t kTagExifIfd = 0x8769;
+constexpr std::uint16_t kTagGpsIfd = 0x8825;
+constexpr std::size_t kMaxEntries = 1000;
+// IFD0 entries of the camera's EXIF that describe the shot, not the pixels.
+constexpr std::uint16_t kCarriedIfd0Tags[] = {0x010E, 0x010F, 0x0110, 0x0131, 0x0132, 0x013B, 0x8298};
+
+std::size_t TypeSize(std::uint16_t type) {
+  switch (type) {
+    case 1: case 2: case 6: case 7: return 1;
+    case 3: case 8: return 2;
+    case 4: case 9: case 11: case 13: return 4;
+    case 5: case 10: case 12: return 8;
+    default: return 0;
+  }
+}
+
+// A TIFF structure in one byte order, read and patched in place.
+class Ifds {
+ public:
+  Ifds(std::vector<std::uint8_t>& bytes, Endian order) : bytes_(bytes), order_(order) {}
+  std::uint16_t u16(std::size_t at) const {
+    OrderedByteReader r(bytes_, order_);
+    r.seek(at);
+    const std::uint16_t v = r.u16();
+    return r.ok() ? v : 0;
+  }
+  std::uint32_t u32(std::size_t at) const {
+    OrderedByteReader r(bytes_, order_);
+    r.seek(at);
+    const std::uint32_t v = r.u32();
+    return r.ok() ? v : 0;
+  }
+  void put32(std::size_t at, std::uint32_t v) {
+    FixedBytes w(bytes_);
+    order_ == Endian::kLittle ? w.setU32le(at, v) : w.setU32be(at, v);
+    ok_ = ok_ && w.ok();
+  }
+  bool ok() const { return ok_; }
+  // Entries of the IFD at `ifd` whose 12 bytes lie inside; 0 when it does not.
+  std::size_t entries(std::size_t ifd) const {
+    if (ifd >= bytes_.size() || bytes_.size() - ifd < 2) return 0;
+    const std::size_t n = u16(ifd);
+    if (n > kMaxEntries || (bytes_.size() - ifd - 2) / 12 < n) return 0;
+    return n;
+  }
+  // The entry of `tag` in the IFD at `ifd`, as its 12 bytes.
+  std::array<std::uint8_t, 12> raw(std::size_t entry) const {
+    std::array<std::uint8_t, 12> bytes{};
+    if (entry <= bytes_.size() && bytes_.size() - entry >= 12) {
+      std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(entry), 12, bytes.begin());
+    }
+    return bytes;
+  }
+
+ private:
+  std::vector<std::uint8_t>& bytes_;
+  Endian order_;
+  bool ok_ = true;
+};
+
+constexpr std::uint16_t kTagStripOffsets = 0x0111;
+constexpr std::uint16_t kTypeLong = 4;
+
+// Puts the EXIF block `exif` in front of the finished TIFF in `tiff` (same
+// byte order). False, with `tiff` unchanged, when either structure cannot be
+// followed or the file would outgrow 4 GB.
+bool AttachExif(std::vector<std::uint8_t>& tiff, std::span<const std::uint8_t> exif, Endian order) {
+  std::vector<std::uint8_t> joined(exif.begin(), exif.end());
+  if (joined.size() % 2 != 0) joined.push_back(0);
+  const std::size_t delta = joined.size();
+  if (tiff.size() > std::numeric_limits<std::uint32_t>::max() - delta - 12 * kMaxEntries) return false;
+  joined.insert(joined.end(), tiff.begin(), tiff.end());
+  Ifds file(joined, order);
+  const std::uint32_t exif_ifd0 = file.u32(4);
+  const std::size_t exif_entries = file.entries(exif_ifd0);
+  const std::size_t ifd0 = delta + file.u32(delta + 4);
+  const std::size_t n = file.entries(ifd0);
+  if (exif_entries == 0 || n == 0) return false;
+  const auto moved = static_cast<std::uint32_t>(delta);
+
+  // libtiff's IFD0, moved: values kept outside their entries, and the strip
+  // offsets themselves, count from its own header.
+  std::map<std::uint16_t, std::array<std::uint8_t, 12>> entries;
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::size_t entry = ifd0 + 2 + i * 12;
+    const std::uint16_t tag = file.u16(entry);
+    const std::uint16_t type = file.u16(entry + 2);
+    const std::size_t size = TypeSize(type);
+    const std::uint32_t count = file.u32(entry + 4);
+    const std::uint32_t value = file.u32(entry + 8);
+    const bool outside = size != 0 && count > 4 / size;
+    if (tag == kTagStripOffsets) {
+      if (type != kTypeLong) return false;
+      if (!outside) {
+        file.put32(entry + 8, value + moved);
+      } else {
+        for (std::uint32_t k = 0; k < count && file.ok(); ++k) {
+          const std::size_t at = delta + value + std::size_t{k} * 4;
+          file.put32(at, file.u32(at) + moved);
+        }
+      }
+    }
+    if (outside) file.put32(entry + 8, value + moved);
+    entries[tag] = file.raw(entry);
+  }
+  // The camera's pointers and texts, whose offsets already count from the
+  // file's start; libtiff's entry wins a tie.
+  for (std::size_t i = 0; i < exif_entries; ++i) {
+    const std::size_t entry = exif_ifd0 + 2 + i * 12;
+    const std::uint16_t tag = file.u16(entry);
+    const bool carried = tag == kTagExifIfd || tag == kTagGpsIfd ||
+                         std::find(std::begin(kCarriedIfd0Tags), std::end(kCarriedIfd0Tags), tag) !=
+                             std::end(kCarriedIfd0Tags);
+    if (carried && entries.count(tag) == 0) entries[tag] = file.raw(entry);
+  }
+  const std::uint32_t next = file.u32(ifd0 + 2 + n * 12);
+  if (!file.ok()) return false;
+  const auto new_ifd0 = static_cast<std::uint32_t>(joined.size());
+  ByteWriter w;
+  const auto put16 = [&](std::uint16_t v) { order == Endian::kLittle ? w.u16le(v) : w.u16be(v); };
+  const auto put32 = [&](std::uint32_t v) { order == Endian::kLittle ? w.u32le(v) : w.u32be(v); };
+  put16(static_cast<std::uint16_t>(entries.size()));
+  for (const auto& [tag, raw] : entries) w.bytes(raw);
+  put32(next == 0 ? 0 : next + moved);
+  const std::vector<std::uint8_t> directory = w.take();
+  joined.insert(joined.end(), directory.begin(), directory.end());
+  // The camera's own IFD0 and its preview IFD are no longer reached.
+  file.put32(4, new_ifd0);
+  if (!file.ok()) return false;
+  tiff = std::move(joined);
+  return true;
+}
+
 }  // namespace
 
 ErrorCode WriteTiff(const PixelBuffer& picture, const ImageWriteOptions& options, std::vector<std::uint8_t>* out,
-                    std::uint32_t*) {
+                    std::uint32_t* dropped) {
   out->clear();
   MemoryFile file{out};
   std::unique_ptr<TIFFOpenOptions, OptionsFree> open_options(TIFFOpenOptionsAlloc());
   if (!open_options) return err::kOutOfMemory;
   TIFFOpenOptionsSetErrorHandlerExtR(open_options.get(), OnError, &file);
   TIFFOpenOptionsSetWarningHandlerExtR(open_options.get(), OnWarning, &file);
-  TIFF* t = TIFFClientOpenExt("image", "wm", &file, ReadProc, WriteProc, SeekProc, CloseProc, SizeProc, MapProc,
+  // Written in the EXIF's byte order ("b" big-endian, "l" little-endian).
+  const Endian order = !options.exif.empty() && options.exif[0] == 'M' ? Endian::kBig : Endian::kLittle;
+  TIFF* t = TIFFClientOpenExt("image", order == Endian::kBig ? "wmb" : "wml", &file, ReadProc, WriteProc, SeekProc, CloseProc, SizeProc, MapProc,
                               UnmapProc, open_options.get());
   if (t == nullptr) return err::kBadJpeg;
   const bool alpha = picture.hasAlpha();
@@ -119,6 +267,7 @@ ErrorCode WriteTiff(const PixelBuffer& picture, const ImageWriteOptions& options
     out->clear();
     return err::kBadJpeg;
   }
+  if (!options.exif.empty() && !AttachExif(*out, options.exif, order)) *dropped |= kHoldsExif;
   return err::kNone;
 }
 
