@@ -119,6 +119,7 @@ std::vector<CommandEntry> GalleryCommands();  // web gallery
 std::vector<CommandEntry> ConvertCommands();  // conversion of images, movies and sounds
 std::vector<CommandEntry> TransferCommands();  // transfer to folder, backup
 std::vector<CommandEntry> CameraCommands();    // camera list and import
+std::vector<CommandEntry> PrintCommands();     // print to PDF or a printer
 
 // Fills the media type registry from this machine's libraries, as start-up
 // does; the commands that recognise or read media call it first.

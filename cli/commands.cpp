@@ -27,7 +27,7 @@ const std::vector<CommandEntry>& Commands() {
   static const std::vector<CommandEntry> commands = [] {
     std::vector<CommandEntry> all;
     for (auto group : {CatalogCommands, ScanCommands, MetadataCommands, FindCommands, MediaTypeCommands,
-                       GalleryCommands, ExportCommands, RenameCommands, ConvertCommands, TransferCommands,
+                       GalleryCommands, ExportCommands, RenameCommands, ConvertCommands, TransferCommands, PrintCommands,
                        CameraCommands, SettingsCommands, StartupCommands}) {
       auto entries = group();
       all.insert(all.end(), entries.begin(), entries.end());

@@ -1,0 +1,140 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "print/print_options.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/settings_store.h"
+#include "print/print_test_support.h"
+
+namespace norvo::print {
+namespace {
+
+PrintOptions Unusual() {
+  PrintOptions o;
+  o.layout = PrintLayout::kMediaSheet;
+  o.range = PrintRange::kEvenPages;
+  o.scaling = 15;  // 800%
+  o.flags = print_flags::kHiResThumbnails | print_flags::kCropMarks | print_flags::kRepeatMedia;
+  o.repeat_count = 7;
+  o.margin_top = 0.25;
+  o.margin_bottom = 2.54;
+  o.margin_left = 3.1;
+  o.margin_right = 0;
+  o.mirror_margins = true;
+  o.grid = GridMode::kSize;
+  o.columns = 9;
+  o.rows = 11;
+  o.cell_width = 1.75;
+  o.cell_height = 320;
+  o.unit = GridUnit::kPicas;
+  o.paper_width_mm = 215.9;
+  o.paper_height_mm = 279.4;
+  o.landscape = true;
+  o.lines = {"Über &c", "", "&d&i&t", "Page &p of &n"};
+  return o;
+}
+
+TEST(PrintOptionsChunk, EveryFieldSurvivesEncodeAndDecode) {
+  const PrintOptions o = Unusual();
+  PrintOptions back;
+  ASSERT_EQ(DecodePrintOptions(EncodePrintOptions(o), &back), err::kNone);
+  EXPECT_EQ(back, o);
+  // And the defaults, which differ from the unusual set in every field.
+  ASSERT_EQ(DecodePrintOptions(EncodePrintOptions(PrintOptions{}), &back), err::kNone);
+  EXPECT_EQ(back, PrintOptions{});
+}
+
+TEST(PrintOptionsChunk, CutOrForeignBytesAreRefusedAndLeaveTheOptions) {
+  const std::vector<std::uint8_t> bytes = EncodePrintOptions(Unusual());
+  PrintOptions kept;
+  kept.repeat_count = 42;
+  const PrintOptions before = kept;
+  for (std::size_t n = 0; n < bytes.size(); ++n) {
+    EXPECT_EQ(DecodePrintOptions(std::span(bytes).first(n), &kept), err::kParam) << n << " bytes";
+  }
+  std::vector<std::uint8_t> later = bytes;
+  later[1] = 2;  // a version this code does not know
+  EXPECT_EQ(DecodePrintOptions(later, &kept), err::kParam);
+  std::vector<std::uint8_t> broken = EncodePrintOptions(PrintOptions{});
+  broken.back() = 0xFF;  // the last line's last byte is no longer UTF-8
+  EXPECT_EQ(DecodePrintOptions(broken, &kept), err::kParam);
+  EXPECT_EQ(kept, before);
+}
+
+TEST(PrintOptionsChunk, ValuesOutOfRangeReadAsTheirDefaults) {
+  std::vector<std::uint8_t> bytes = EncodePrintOptions(Unusual());
+  bytes[2] = 9;   // layout
+  bytes[4] = 3;   // scaling: 3 and 9 are unused codes
+  bytes[6] = 0;   // repeat count 0
+  bytes[7] = 0;
+  PrintOptions back;
+  ASSERT_EQ(DecodePrintOptions(bytes, &back), err::kNone);
+  const PrintOptions defaults;
+  EXPECT_EQ(back.layout, defaults.layout);
+  EXPECT_EQ(back.scaling, defaults.scaling);
+  EXPECT_EQ(back.repeat_count, defaults.repeat_count);
+  EXPECT_EQ(back.range, PrintRange::kEvenPages);  // its neighbours are read as they are
+  bytes[4] = 9;
+  ASSERT_EQ(DecodePrintOptions(bytes, &back), err::kNone);
+  EXPECT_EQ(back.scaling, defaults.scaling);
+}
+
+TEST(PrintOptionsChunk, ScalingCodesAreTheSlideShowsOnes) {
+  std::vector<int> codes;
+  for (const ScalingEntry& e : kScalings) codes.push_back(e.code);
+  EXPECT_EQ(codes, (std::vector<int>{1, 2, 4, 5, 6, 7, 8, 10, 11, 12, 13, 14, 15, 16}));
+  EXPECT_FALSE(IsScalingCode(3));
+  EXPECT_FALSE(IsScalingCode(9));
+  EXPECT_EQ(ScalingPercent(10), 25);
+  EXPECT_EQ(ScalingPercent(12), 100);
+  EXPECT_EQ(ScalingPercent(16), 1600);
+  EXPECT_EQ(ScalingPercent(8), 0);
+}
+
+class PrintOptionsStoreTest : public testing::PrintCatalogTest {
+ protected:
+  app::SettingsStore Store() {
+    app::StorePaths paths;
+    paths.user = (dir_ / "settings.db").string();
+    return app::SettingsStore::Open(paths);
+  }
+};
+
+TEST_F(PrintOptionsStoreTest, CatalogChunkComesBeforeTheProgramDefault) {
+  app::SettingsStore store = Store();
+  EXPECT_EQ(LoadPrintOptions(*catalog_, &store), PrintOptions{});
+
+  PrintOptions program;
+  program.layout = PrintLayout::kContentList;
+  ASSERT_EQ(app::PutSetting(store, kPrintOptionsCode, kPrintOptionsIndex,
+                            std::span<const std::uint8_t>(EncodePrintOptions(program))),
+            err::kNone);
+  EXPECT_EQ(LoadPrintOptions(*catalog_, &store), program);
+
+  const PrintOptions own = Unusual();
+  catalog_->print_layout = EncodePrintOptions(own);
+  EXPECT_EQ(LoadPrintOptions(*catalog_, &store), own);
+  // A chunk that cannot be read gives way to the program's default.
+  catalog_->print_layout = {0, 1, 2};
+  EXPECT_EQ(LoadPrintOptions(*catalog_, &store), program);
+}
+
+TEST_F(PrintOptionsStoreTest, StoringMarksTheCatalogChangedOnlyWhenTheOptionsDiffer) {
+  app::SettingsStore store = Store();
+  ASSERT_FALSE(catalog_->changed());
+  ASSERT_EQ(StorePrintOptions(*catalog_, &store, Unusual()), err::kNone);
+  EXPECT_TRUE(catalog_->changed());
+  EXPECT_EQ(catalog_->print_layout, EncodePrintOptions(Unusual()));
+  std::optional<app::Bytes> kept = app::GetSetting(store, kPrintOptionsCode, kPrintOptionsIndex);
+  ASSERT_TRUE(kept.has_value());
+  EXPECT_EQ(*kept, EncodePrintOptions(Unusual()));
+
+  catalog_->modification_stamp = 0;  // as a save leaves it
+  ASSERT_EQ(StorePrintOptions(*catalog_, nullptr, Unusual()), err::kNone);
+  EXPECT_FALSE(catalog_->changed());
+}
+
+}  // namespace
+}  // namespace norvo::print
