@@ -42,6 +42,11 @@ inline constexpr std::size_t kListCopyFields = 0x0B4;  // u8 0-2: output::ListCo
 // The Transfer to Folder dialog's mode: the one it opens on.
 inline constexpr std::size_t kTransferMode = 0x0B6;   // u8 0-2: output::TransferMode
 inline constexpr std::size_t kWindowRect = 0x8E4;     // 4 x i16: top, left, bottom, right
+// The media view's playlist (media_view.h) and the slide show's default
+// options (output/slide_show_options.h).
+inline constexpr std::size_t kPlaylistMode = 0x09D;   // u8: 0 = playlist mode on, 1 = off
+inline constexpr std::size_t kStillsPause = 0x09E;    // u8: 2, 4 or 8 seconds
+inline constexpr std::size_t kSlideShowOptions = 0x400;  // 40 bytes (output/slide_show_format.md)
 // Handed to the catalog engine at start-up (engine_preferences.h).
 inline constexpr std::size_t kBusyWait = 0x0A1;       // u8 1-5: tens of seconds to wait for another program
 inline constexpr std::size_t kJournalKeeping = 0x0A2; // u8 1-2: catalog::JournalKeeping

@@ -186,6 +186,14 @@ CatalogWindow::CatalogWindow(std::unique_ptr<app::CatalogDocument> document, con
   connect(info_, &InfoPanel::writeIntoFileRequested, this, &CatalogWindow::writeAnnotationsIntoFiles);
   connect(media_, &MediaView::previousRequested, this, [this] { stepMedia(-1); });
   connect(media_, &MediaView::nextRequested, this, [this] { stepMedia(1); });
+  // The playlist goes on from the last item back to the first.
+  connect(media_, &MediaView::playlistNextRequested, this, [this] {
+    const int rows = model_->rowCount();
+    if (rows == 0) return;
+    const QModelIndex current = selection_->currentIndex();
+    const int row = current.isValid() ? (current.row() + 1) % rows : 0;
+    selection_->setCurrentIndex(model_->index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  });
   connect(organize_, &OrganizePanel::showContent, this, &CatalogWindow::showOnly);
   connect(organize_, &OrganizePanel::selectContent, this, &CatalogWindow::selectIds);
   connect(organize_, &OrganizePanel::selectionWanted, this,

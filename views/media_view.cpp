@@ -13,6 +13,7 @@
 #include <QVideoWidget>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include "app/preferences.h"
 #include "media/item_scan.h"
 #include "media/media_type_registry.h"
 #include "views/qt_support.h"
@@ -22,8 +23,32 @@ namespace {
 
 // Previews are made at most this large; the label scales them to the view.
 constexpr int kPreviewBox = 2048;
+// The stills pause is counted in ticks of 1/60 second.
+constexpr int kTicksPerSecond = 60;
+
+bool ValidPause(int seconds) {
+  return seconds == kShortStillsPause || seconds == kMediumStillsPause || seconds == kLongStillsPause;
+}
 
 }  // namespace
+
+bool PlaylistModeOf(const app::PreferencesBlock& preferences) {
+  return preferences.u8(app::pref::kPlaylistMode) != 1;
+}
+
+int StillsPauseOf(const app::PreferencesBlock& preferences) {
+  const int seconds = preferences.u8(app::pref::kStillsPause);
+  return ValidPause(seconds) ? seconds : kMediumStillsPause;
+}
+
+void KeepPlaylistMode(app::PreferencesBlock& preferences, bool on) {
+  preferences.setU8(app::pref::kPlaylistMode, on ? 0 : 1);
+}
+
+void KeepStillsPause(app::PreferencesBlock& preferences, int seconds) {
+  preferences.setU8(app::pref::kStillsPause,
+                    static_cast<std::uint8_t>(ValidPause(seconds) ? seconds : kMediumStillsPause));
+}
 
 MediaView::MediaView(QWidget* parent) : QWidget(parent) {
   stack_ = new QStackedWidget(this);
@@ -67,9 +92,52 @@ MediaView::MediaView(QWidget* parent) : QWidget(parent) {
     Q_EMIT previewReady();
   });
   setFocusPolicy(Qt::StrongFocus);
+  ticks_.setInterval(1000 / kTicksPerSecond);
+  connect(&ticks_, &QTimer::timeout, this, &MediaView::pollPlaylist);
 }
 
 MediaView::~MediaView() { preview_.waitForFinished(); }
+
+void MediaView::setPlaylistMode(bool on) {
+  playlist_mode_ = on;
+  play_->setEnabled(playable_ || (still_ && playlist_mode_));
+  // A still plays only as part of the playlist.
+  if (!on && playing_ && !playable_) setPlaying(false);
+}
+
+void MediaView::setStillsPause(int seconds) { stills_pause_ = ValidPause(seconds) ? seconds : kMediumStillsPause; }
+
+void MediaView::applyPlaylistPreferences(const app::PreferencesBlock& preferences) {
+  setPlaylistMode(PlaylistModeOf(preferences));
+  setStillsPause(StillsPauseOf(preferences));
+}
+
+void MediaView::setPlaying(bool on) {
+  playing_ = on;
+  play_->setText(on ? tr("Pause") : tr("Play"));
+  if (on) {
+    still_since_ = clock_();
+    ticks_.start();
+  } else {
+    ticks_.stop();
+  }
+}
+
+void MediaView::pollPlaylist() {
+  if (!playing_ || !playlist_mode_ || playable_) return;
+  const qint64 ticks = (clock_() - still_since_) * kTicksPerSecond / 1000;
+  if (ticks < qint64{stills_pause_} * kTicksPerSecond) return;
+  still_since_ = clock_();
+  Q_EMIT playlistNextRequested();
+}
+
+void MediaView::finishedPlaying() {
+  if (!playlist_mode_) {
+    setPlaying(false);
+    return;
+  }
+  Q_EMIT playlistNextRequested();
+}
 
 QMediaPlayer* MediaView::player() {
   // Made on first use: a still picture never needs the multimedia back end.
@@ -78,8 +146,10 @@ QMediaPlayer* MediaView::player() {
     audio_ = new QAudioOutput(this);
     player_->setAudioOutput(audio_);
     player_->setVideoOutput(video_);
-    connect(player_, &QMediaPlayer::playbackStateChanged, this, [this](QMediaPlayer::PlaybackState state) {
-      play_->setText(state == QMediaPlayer::PlayingState ? tr("Pause") : tr("Play"));
+    connect(player_, &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus status) {
+      if (playing_ && playable_ && (status == QMediaPlayer::EndOfMedia || status == QMediaPlayer::InvalidMedia)) {
+        finishedPlaying();
+      }
     });
   }
   return player_;
@@ -92,7 +162,12 @@ void MediaView::showItem(const QString& path, std::uint32_t type_code, std::uint
   image_->clear();
   const media::MediaClass kind = media::GetMediaClass(type_code);
   playable_ = !path.isEmpty() && (kind == media::MediaClass::Video || kind == media::MediaClass::Audio);
-  play_->setEnabled(playable_);
+  // An off-line item stands in the playlist like a still.
+  still_ = !playable_;
+  play_->setEnabled(playable_ || (still_ && playlist_mode_));
+  // A playing view goes on playing the item it now shows.
+  if (playing_) still_since_ = clock_();
+  if (playing_ && still_ && !playlist_mode_) setPlaying(false);
   if (path.isEmpty()) {
     image_->setText(tr("No item"));
     stack_->setCurrentWidget(image_);
@@ -101,9 +176,13 @@ void MediaView::showItem(const QString& path, std::uint32_t type_code, std::uint
   if (kind == media::MediaClass::Video) {
     player()->setSource(QUrl::fromLocalFile(path));
     stack_->setCurrentWidget(video_);
+    if (playing_) player()->play();
     return;
   }
-  if (kind == media::MediaClass::Audio) player()->setSource(QUrl::fromLocalFile(path));
+  if (kind == media::MediaClass::Audio) {
+    player()->setSource(QUrl::fromLocalFile(path));
+    if (playing_) player()->play();
+  }
   stack_->setCurrentWidget(image_);
   image_->setText(tr("Loading\u2026"));
   const std::string file = U(path);
@@ -115,11 +194,16 @@ void MediaView::showItem(const QString& path, std::uint32_t type_code, std::uint
 }
 
 void MediaView::togglePlay() {
-  if (!playable_) return;
+  if (!playable_) {
+    if (playlist_mode_) setPlaying(!playing_);
+    return;
+  }
   if (player()->playbackState() == QMediaPlayer::PlayingState) {
     player()->pause();
+    setPlaying(false);
   } else {
     player()->play();
+    setPlaying(true);
   }
 }
 
@@ -141,6 +225,14 @@ void MediaView::showPicture() {
 void MediaView::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   showPicture();
+}
+
+void MediaView::hideEvent(QHideEvent* event) {
+  QWidget::hideEvent(event);
+  // A minimised window keeps playing; a view switched away from does not.
+  if (event->spontaneous() || !playing_) return;
+  if (player_ != nullptr) player_->pause();
+  setPlaying(false);
 }
 
 void MediaView::keyPressEvent(QKeyEvent* event) {
