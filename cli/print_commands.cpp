@@ -78,8 +78,9 @@ void ParseGrid(const std::string& text, print::PrintOptions* o) {
   o->rows = rows;
 }
 
-// Sends a file to a CUPS queue; the job's line from lp, or the failure.
-Result SendToPrinter(const std::string& printer, const std::string& file, std::string* job) {
+// Sends a file to a CUPS queue under the job title `title`; the job's line
+// from lp, or the failure.
+Result SendToPrinter(const std::string& printer, const std::string& title, const std::string& file, std::string* job) {
   int pipe_fds[2];
   if (::pipe(pipe_fds) != 0) return FailWith(err::kIo, "There was a problem starting printing services.");
   posix_spawn_file_actions_t actions;
@@ -87,7 +88,7 @@ Result SendToPrinter(const std::string& printer, const std::string& file, std::s
   posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDERR_FILENO);
   posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
-  std::vector<std::string> args = {"lp", "-d", printer, "--", file};
+  std::vector<std::string> args = {"lp", "-d", printer, "-t", title.empty() ? "Norvo Media" : title, "--", file};
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -213,7 +214,7 @@ Result CmdPrint(const Invocation& inv, std::ostream& out) {
 
   std::string lp_job;
   if (printer) {
-    Result r = SendToPrinter(*printer, target, &lp_job);
+    Result r = SendToPrinter(*printer, job.catalog_title, target, &lp_job);
     std::error_code ec;
     if (!pdf) std::filesystem::remove(target, ec);
     if (r) return r;

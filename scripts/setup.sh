@@ -26,6 +26,9 @@ PACKAGES="$PACKAGES xorriso"
 # Cameras: libgphoto2 (and libudev, which tells the desktop program of a camera
 # plugged in or out); gphoto2 is the camera tests' and benchmark's peer.
 PACKAGES="$PACKAGES libgphoto2-dev libudev-dev gphoto2"
+# Printing: a CUPS scheduler and the cups-pdf queue the print test prints
+# through; Poppler's tools read the PDFs back.
+PACKAGES="$PACKAGES cups printer-driver-cups-pdf poppler-utils"
 # The desktop program (Qt 6 Widgets, multimedia, SVG icons, the platform and
 # image format plugins) and what its tests need: a virtual X display, window
 # screenshots, simulated input and window inspection, and the tools that
