@@ -5,7 +5,10 @@
 #include "media/camera_import.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include <cstdio>
@@ -55,6 +58,19 @@ std::string Exiftool(const std::string& tag, const fs::path& file) {
   }
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   return text;
+}
+
+// A Unix socket's file: the camera lists it, but it cannot be read.
+bool MakeSocket(const fs::path& path) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string text = path.string();
+  if (fd < 0 || text.size() >= sizeof address.sun_path) return false;
+  text.copy(address.sun_path, text.size());
+  const bool made = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return made;
 }
 
 class CameraImportTest : public testing::ImportTestBase {
@@ -293,12 +309,25 @@ TEST_F(CameraImportTest, DeleteOnlyAfterAVerifiedDownload) {
                                   &outcome));
   EXPECT_EQ(outcome.download.error, err::kBadName);
 
-  // The real run: every file lands, then leaves the camera.
+  // The real run, with a file the camera lists but cannot read (a socket):
+  // its failure is asked about and the others land, then leave the camera.
   camera.reset();
+  ASSERT_TRUE(MakeSocket(card_ / "BROKEN.JPG"));
   std::vector<CameraImportOutcome> outcomes;
-  ASSERT_EQ(Run(&outcomes), err::kNone);
-  for (const CameraImportOutcome& o : outcomes) EXPECT_TRUE(o.download.deleted_on_camera);
-  EXPECT_TRUE(fs::is_empty(card_));
+  std::vector<std::string> failed;
+  ASSERT_EQ(Run(&outcomes,
+                [&](const DownloadResult& r) {
+                  failed.push_back(r.source.name);
+                  return true;
+                }),
+            err::kNone);
+  EXPECT_EQ(failed, std::vector<std::string>{"BROKEN.JPG"});
+  ASSERT_EQ(outcomes.size(), kCameraPhotos.size() + 1);
+  for (const CameraImportOutcome& o : outcomes) {
+    EXPECT_EQ(o.download.deleted_on_camera, o.download.source.name != "BROKEN.JPG") << o.download.source.name;
+  }
+  EXPECT_EQ(Files(card_).size(), 1u);
+  EXPECT_TRUE(fs::is_socket(card_ / "BROKEN.JPG"));
   EXPECT_EQ(Files(dest_).size(), kCameraPhotos.size());
   EXPECT_EQ(ReadAll(dest_ / "DSCN0010.jpg"), ReadAll(kPhotos / "DSCN0010.jpg"));
 }

@@ -5,7 +5,10 @@
 // deleting and dating, and the command-line refusals. exiftool reads the
 // photos' capture dates; gphoto2 lists what the camera still holds.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -154,6 +157,43 @@ TEST_F(CameraCliTest, DeleteLockAndCaptureDate) {
   report = JsonOf({"camera", "import", catalog_, "--port", port_, "--no-scan"});
   EXPECT_EQ(report["destination"], (dir_ / "dest").string());
   EXPECT_TRUE(fs::exists(dir_ / "dest" / "Pentax_K10D.jpg"));
+}
+
+TEST_F(CameraCliTest, AFailedTransferIsReportedAndTheRestGoOn) {
+  // A file the camera lists but cannot read: a socket.
+  const std::string broken = (card_ / "BROKEN.JPG").string();
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(broken.size(), sizeof address.sun_path);
+  broken.copy(address.sun_path, broken.size());
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ::close(fd);
+
+  std::vector<std::string> args = Import({"--delete", "--no-scan", "--json"});
+  CliResult r = Run(args);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("1 file couldn't be transferred"), std::string::npos) << r.err;
+  const Json report = Json::parse(r.out);
+  EXPECT_EQ(report["added"], 3);
+  int failed = 0;
+  for (const Json& f : report["files"]) {
+    if (f["name"] == "BROKEN.JPG") {
+      ++failed;
+      EXPECT_EQ(f["result"], "failed");
+      EXPECT_FALSE(f["deleted"].get<bool>());
+      EXPECT_TRUE(f["target"].is_null());
+      EXPECT_FALSE(f["error"].is_null());
+    } else {
+      EXPECT_TRUE(f["deleted"].get<bool>());
+    }
+  }
+  EXPECT_EQ(failed, 1);
+  // Only the unreadable file is left on the camera, and nothing of it in DEST.
+  EXPECT_EQ(std::distance(fs::directory_iterator(card_), fs::directory_iterator()), 1);
+  EXPECT_TRUE(fs::is_socket(broken));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "dest"), fs::directory_iterator()), 3);
+  EXPECT_EQ(List(catalog_).size(), 3u);
 }
 
 TEST_F(CameraCliTest, Refusals) {
