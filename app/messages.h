@@ -71,4 +71,13 @@ inline constexpr std::string_view kIoError = "The command couldn't be completed,
 // the camera of `model`; empty for none.
 std::string CameraProblemMessage(int problem, const std::string& model);
 
+// Texts of printing.
+namespace print_text {
+inline constexpr std::string_view kServicesProblem =
+    "There was a problem starting printing services.\nPlease make sure you have selected a printer.";
+inline constexpr std::string_view kPrinterError = "Printer error ";  // then what the printer said
+inline constexpr std::string_view kPage = "Page ";                  // "Page 2 of 5" while printing
+inline constexpr std::string_view kOf = " of ";
+}  // namespace print_text
+
 }  // namespace norvo::app

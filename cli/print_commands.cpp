@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "app/messages.h"
 #include "app/preferences.h"
 #include "app/settings_store.h"
 #include "cli/catalog_session.h"
@@ -82,7 +83,7 @@ void ParseGrid(const std::string& text, print::PrintOptions* o) {
 // from lp, or the failure.
 Result SendToPrinter(const std::string& printer, const std::string& title, const std::string& file, std::string* job) {
   int pipe_fds[2];
-  if (::pipe(pipe_fds) != 0) return FailWith(err::kIo, "There was a problem starting printing services.");
+  if (::pipe(pipe_fds) != 0) return FailWith(err::kIo, std::string(app::print_text::kServicesProblem));
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
@@ -105,8 +106,8 @@ Result SendToPrinter(const std::string& printer, const std::string& title, const
   if (rc == 0) ::waitpid(pid, &status, 0);
   while (!said.empty() && said.back() == '\n') said.pop_back();
   if (rc != 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::string message = "There was a problem starting printing services.\nPlease make sure you have selected a printer.";
-    if (!said.empty()) message += "\nPrinter error " + said;
+    std::string message(app::print_text::kServicesProblem);
+    if (!said.empty()) message += "\n" + std::string(app::print_text::kPrinterError) + said;
     return FailWith(err::kIo, message);
   }
   *job = said;
@@ -204,7 +205,8 @@ Result CmdPrint(const Invocation& inv, std::ostream& out) {
   ProgressLine line;
   print::PdfCallbacks callbacks;
   callbacks.progress = [&](int done, int total) {
-    line.show("Page " + std::to_string(done) + " of " + std::to_string(total));
+    line.show(std::string(app::print_text::kPage) + std::to_string(done) + std::string(app::print_text::kOf) +
+              std::to_string(total));
   };
   callbacks.cancelled = [] { return InterruptScope::Requested(); };
   const ErrorCode e = print::PrintToPdf(job, target, callbacks);
