@@ -30,7 +30,7 @@ constexpr CommandSpec kCommands[] = {
     {.id = "file.import_files", .menu = M::kFile, .submenu = "Import I&tems", .label = "From &Files/Folders...",
      .keys = "Ctrl+I", .needs = N::kWritable, .toolbar = "import"},
     {.id = "file.import_camera", .menu = M::kFile, .submenu = "Import I&tems", .label = "From &Camera...",
-     .keys = "Ctrl+Alt+I", .needs = N::kWritable, .pending = true},
+     .keys = "Ctrl+Alt+I", .needs = N::kWritable},
     {.id = "file.cancel_tasks", .menu = M::kFile, .label = "Cancel Running Tas&ks", .keys = "Ctrl+Pause",
      .needs = N::kRunningTasks},
     {.id = "file.sep3", .menu = M::kFile, .label = "", .kind = K::kSeparator},
@@ -147,10 +147,9 @@ constexpr CommandSpec kCommands[] = {
      .label = "&Open With Default Application", .needs = N::kSelection},
 
     // Make
-    {.id = "make.slide_show", .menu = M::kMake, .label = "&Run Slide Show", .keys = "Ctrl+R", .needs = N::kItems,
-     .pending = true},
+    {.id = "make.slide_show", .menu = M::kMake, .label = "&Run Slide Show", .keys = "Ctrl+R", .needs = N::kItems},
     {.id = "make.slide_options", .menu = M::kMake, .label = "&Slide Show Options...", .keys = "Ctrl+Shift+R",
-     .needs = N::kCatalog, .pending = true},
+     .needs = N::kCatalog},
     {.id = "make.sep1", .menu = M::kMake, .label = "", .kind = K::kSeparator},
     {.id = "make.backup", .menu = M::kMake, .label = "&Backup/CD-ROM...", .needs = N::kItems},
     {.id = "make.gallery", .menu = M::kMake, .label = "&HTML Gallery...", .needs = N::kItems},
@@ -180,16 +179,12 @@ constexpr CommandSpec kCommands[] = {
     {.id = "window.list", .menu = M::kWindow, .label = "", .kind = K::kDynamic},
 
     // Play
-    {.id = "play.play", .menu = M::kPlay, .label = "&Play (space)", .needs = N::kMediaView, .pending = true},
-    {.id = "play.playlist", .menu = M::kPlay, .label = "Playlist M&ode", .needs = N::kCatalog, .checkable = true,
-     .pending = true},
+    {.id = "play.play", .menu = M::kPlay, .label = "&Play (space)", .needs = N::kMediaView},
+    {.id = "play.playlist", .menu = M::kPlay, .label = "Playlist M&ode", .needs = N::kCatalog, .checkable = true},
     {.id = "play.header", .menu = M::kPlay, .label = "Stills Pause:", .kind = K::kHeader},
-    {.id = "play.pause_short", .menu = M::kPlay, .label = "&Short", .needs = N::kCatalog, .checkable = true,
-     .pending = true},
-    {.id = "play.pause_medium", .menu = M::kPlay, .label = "&Medium", .needs = N::kCatalog, .checkable = true,
-     .pending = true},
-    {.id = "play.pause_long", .menu = M::kPlay, .label = "&Long", .needs = N::kCatalog, .checkable = true,
-     .pending = true},
+    {.id = "play.pause_short", .menu = M::kPlay, .label = "&Short", .needs = N::kCatalog, .checkable = true},
+    {.id = "play.pause_medium", .menu = M::kPlay, .label = "&Medium", .needs = N::kCatalog, .checkable = true},
+    {.id = "play.pause_long", .menu = M::kPlay, .label = "&Long", .needs = N::kCatalog, .checkable = true},
 
     // Help
     {.id = "help.importers", .menu = M::kHelp, .label = "&Media Importers..."},

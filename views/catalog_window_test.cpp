@@ -38,6 +38,7 @@
 #include "views/gallery_command.h"
 #include "views/info_panel.h"
 #include "views/main_window.h"
+#include "views/media_view.h"
 #include "views/organize_panel.h"
 #include "views/qt_support.h"
 #include "views/scan_runner.h"
@@ -510,7 +511,18 @@ class MainWindowTest : public QObject {
     QVERIFY(w->thumbnailSide() > side);
     QCOMPARE(w->view(), ViewKind::kThumbnails);
     QVERIFY(window.action("make.gallery")->isEnabled());
-    QVERIFY(!window.action("make.slide_show")->isEnabled());  // work not built yet
+    QVERIFY(window.action("make.slide_show")->isEnabled());
+    QVERIFY(!window.action("file.print")->isEnabled());  // work not built yet
+    // The playlist settings are one for the program; every media view takes them.
+    QVERIFY(window.trigger("play.pause_long"));
+    QCOMPARE(w->mediaView()->stillsPause(), 8);
+    QVERIFY(window.action("play.pause_long")->isChecked());
+    QVERIFY(!window.action("play.pause_medium")->isChecked());
+    const bool playlist = w->mediaView()->playlistMode();
+    QVERIFY(window.trigger("play.playlist"));
+    QCOMPARE(w->mediaView()->playlistMode(), !playlist);
+    QVERIFY(window.trigger("play.playlist"));
+    QCOMPARE(w->mediaView()->playlistMode(), playlist);
     QVERIFY(c.changed());
     QVERIFY(window.action("file.save")->isEnabled() == !c.read_only);
   }

@@ -36,17 +36,20 @@
 #include "platform/text_encoding.h"
 #include "views/catalog_model.h"
 #include "views/batch_rename_dialog.h"
+#include "views/camera_import_dialog.h"
 #include "views/catalog_window.h"
 #include "views/convert_dialog.h"
 #include "views/desktop_applications.h"
 #include "views/find_dialog.h"
 #include "views/folder_watching.h"
 #include "views/import_options_dialog.h"
+#include "views/media_view.h"
 #include "views/transfer_dialog.h"
 #include "views/gallery_command.h"
 #include "views/preferences_dialog.h"
 #include "views/qt_support.h"
 #include "views/scan_runner.h"
+#include "views/slide_show_options_dialog.h"
 #include "views/toolbar_icons.h"
 
 namespace norvo::views {
@@ -225,11 +228,22 @@ void MainWindow::updateCommands() {
     action("window.info_panel")->setChecked(w->panelShown(true));
     action("window.organize_panel")->setChecked(w->panelShown(false));
   }
+  const app::PreferencesBlock& preferences = startup_->preferences.preferences;
+  action("play.playlist")->setChecked(PlaylistModeOf(preferences));
+  const int pause = StillsPauseOf(preferences);
+  action("play.pause_short")->setChecked(pause == kShortStillsPause);
+  action("play.pause_medium")->setChecked(pause == kMediumStillsPause);
+  action("play.pause_long")->setChecked(pause == kLongStillsPause);
   for (QMdiSubWindow* sub : area_->subWindowList()) {
     if (auto* cw = qobject_cast<CatalogWindow*>(sub->widget())) sub->setWindowTitle(cw->title());
   }
   // A maximized catalog window adds " - [its title]" to this one.
   setWindowTitle(tr("Norvo Media"));
+}
+
+void MainWindow::applyPlaylistSettings() {
+  for (CatalogWindow* w : catalogWindows()) w->mediaView()->applyPlaylistPreferences(startup_->preferences.preferences);
+  updateCommands();
 }
 
 void MainWindow::registerHandlers() {
@@ -269,6 +283,25 @@ void MainWindow::registerHandlers() {
   on_catalog("make.convert_movies", [this](CatalogWindow& w) { RunConvertMovies(w, startup_->settings.get()); });
   on_catalog("make.convert_sounds", [this](CatalogWindow& w) { RunConvertSounds(w, startup_->settings.get()); });
   on_catalog("make.gallery", [this](CatalogWindow& w) { MakeGallery(w, startup_->settings.get()); });
+  on_catalog("make.slide_show",
+             [this](CatalogWindow& w) { RunSlideShow(w, startup_->preferences.preferences); });
+  on_catalog("make.slide_options",
+             [this](CatalogWindow& w) { RunSlideShowOptions(w, &startup_->preferences.preferences); });
+  on_catalog("file.import_camera", [this](CatalogWindow& w) { RunCameraImport(w, startup_->settings.get()); });
+  // Play: the playlist settings are program-wide; every media view follows them.
+  on_catalog("play.play", [](CatalogWindow& w) { w.mediaView()->togglePlay(); });
+  handle("play.playlist", [this] {
+    KeepPlaylistMode(startup_->preferences.preferences, action("play.playlist")->isChecked());
+    applyPlaylistSettings();
+  });
+  for (const auto& [id, seconds] : {std::pair{"play.pause_short", kShortStillsPause},
+                                    std::pair{"play.pause_medium", kMediumStillsPause},
+                                    std::pair{"play.pause_long", kLongStillsPause}}) {
+    handle(id, [this, pause = seconds] {
+      KeepStillsPause(startup_->preferences.preferences, pause);
+      applyPlaylistSettings();
+    });
+  }
   on_catalog("file.import_files", [this](CatalogWindow& w) {
     QFileDialog dialog(this, tr("Import Items"));
     dialog.setFileMode(QFileDialog::ExistingFiles);
@@ -673,6 +706,7 @@ QMdiSubWindow* MainWindow::addCatalogWindow(CatalogWindow* window) {
   sub->setAttribute(Qt::WA_DeleteOnClose);
   window->setContextMenu([this](QMenu* menu) { fillContextMenu(menu); });
   window->startFolderWatching(startup_->settings.get());
+  window->mediaView()->applyPlaylistPreferences(startup_->preferences.preferences);
   connect(window, &CatalogWindow::stateChanged, this, &MainWindow::updateCommands);
   connect(window, &CatalogWindow::message, this, [this](const QString& text, int timeout) {
     statusBar()->showMessage(text, timeout);

@@ -73,6 +73,8 @@ class MainWindow : public QMainWindow {
   void buildActions();
   void buildMenus();
   void registerHandlers();
+  // Hands the playlist settings of the preferences to every media view.
+  void applyPlaylistSettings();
   void handle(std::string_view id, std::function<void()> run);
   void fillRecentMenu();
   void fillSortMenu();
