@@ -500,6 +500,30 @@ QStringList SlideShowPlayer::InfoLines(const SlideItem& item) {
   return lines;
 }
 
+QFont SlideShowPlayer::infoFont() const {
+  QFont font = this->font();
+  font.setPixelSize(std::max(12, height() / 50));
+  return font;
+}
+
+int SlideShowPlayer::infoHeight() const {
+  if (!options_.media_info || target_ < 0) return 0;
+  const QFontMetrics metrics(infoFont(), this);
+  const auto lines = static_cast<int>(InfoLines(items_[static_cast<std::size_t>(target_)]).size());
+  return metrics.lineSpacing() * lines + 2 * metrics.height();
+}
+
+int SlideShowPlayer::controllerHeight() const {
+  return controller_ != nullptr && controller_->isVisible() ? controller_->height() : 0;
+}
+
+void SlideShowPlayer::placeVideo() {
+  if (video_ == nullptr || controller_ == nullptr) return;
+  const int bar = options_.controller ? controller_->sizeHint().height() : 0;
+  controller_->setGeometry(0, height() - bar, width(), bar);
+  video_->setGeometry(0, 0, width(), std::max(1, height() - bar - infoHeight()));
+}
+
 // --- movies and sounds -----------------------------------------------------
 
 bool SlideShowPlayer::isPlayable(int item) const {
@@ -562,11 +586,10 @@ void SlideShowPlayer::startPlayback() {
   QMediaPlayer* player = mediaPlayer();
   player->setSource(QUrl::fromLocalFile(slide.path));
   const bool movie = media::GetMediaClass(slide.type_code) == media::MediaClass::Video;
-  const int bar = options_.controller ? controller_->sizeHint().height() : 0;
-  video_->setGeometry(0, 0, width(), height() - bar);
+  placeVideo();
   video_->setVisible(movie);
-  controller_->setGeometry(0, height() - bar, width(), bar);
   controller_->setVisible(options_.controller != 0);
+  update();
   if (options_.controller) unsetCursor();
   player->play();
 }
@@ -594,22 +617,28 @@ void SlideShowPlayer::paintEvent(QPaintEvent*) {
   switch (phase_) {
     case Phase::kWaiting: painter.drawImage(0, 0, from_); break;
     case Phase::kTransition: PaintTransition(painter, from_, to_, transition_, progress_); break;
+    case Phase::kPlaying:
+      // A movie shows in its own widget; the strip it leaves stays plain.
+      if (video_ != nullptr && video_->isVisible()) break;
+      painter.drawImage(0, 0, to_.isNull() ? from_ : to_);
+      break;
     default: painter.drawImage(0, 0, to_.isNull() ? from_ : to_); break;
   }
   if (!options_.media_info || target_ < 0 || phase_ == Phase::kWaiting) return;
 
-  // The info box: bottom left, above the controller when it shows.
+  // The info box: bottom left, above the controller when it shows (and
+  // below a playing movie, which leaves it room).
   const QStringList lines = InfoLines(items_[static_cast<std::size_t>(target_)]);
-  QFont font = painter.font();
-  font.setPixelSize(std::max(12, height() / 50));
-  painter.setFont(font);
-  const QFontMetrics metrics(font);
+  painter.setFont(infoFont());
+  const QFontMetrics metrics = painter.fontMetrics();
   const int margin = metrics.height();
+  // Lines too long for the stage are cut with an ellipsis.
+  const int room = std::max(margin, width() - 4 * margin);
   int text_width = 0;
-  for (const QString& line : lines) text_width = std::max(text_width, metrics.horizontalAdvance(line));
-  text_width = std::min(text_width, width() - 4 * margin);
+  for (const QString& line : lines) text_width = std::max(text_width, metrics.horizontalAdvance(line) + 1);
+  text_width = std::min(text_width, room);
   const int text_height = metrics.lineSpacing() * static_cast<int>(lines.size());
-  const int bottom = height() - margin - (controller_ != nullptr && controller_->isVisible() ? controller_->height() : 0);
+  const int bottom = height() - margin / 2 - controllerHeight();
   const QRect box(margin, bottom - text_height - margin, text_width + 2 * margin, text_height + margin);
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setPen(Qt::NoPen);
@@ -618,7 +647,7 @@ void SlideShowPlayer::paintEvent(QPaintEvent*) {
   painter.setPen(Qt::white);
   int y = box.top() + margin / 2 + metrics.ascent();
   for (const QString& line : lines) {
-    painter.drawText(box.left() + margin, y, metrics.elidedText(line, Qt::ElideRight, text_width));
+    painter.drawText(box.left() + margin, y, metrics.elidedText(line, Qt::ElideRight, room));
     y += metrics.lineSpacing();
   }
 }
@@ -666,11 +695,7 @@ void SlideShowPlayer::resizeEvent(QResizeEvent* event) {
   to_ = QImage();
   if (phase_ != Phase::kPlaying) phase_ = Phase::kWaiting;
   keepSlides();
-  if (video_ != nullptr && video_->isVisible()) {
-    const int bar = controller_->isVisible() ? controller_->height() : 0;
-    video_->setGeometry(0, 0, width(), height() - bar);
-    controller_->setGeometry(0, height() - bar, width(), bar);
-  }
+  placeVideo();
 }
 
 void SlideShowPlayer::closeEvent(QCloseEvent* event) {

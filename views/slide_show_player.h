@@ -173,6 +173,12 @@ class SlideShowPlayer : public QWidget {
   QMediaPlayer* mediaPlayer();
   qint64 now() const { return clock_(); }
   qint64 transitionMs() const;
+  // The media info box: its font, and the height it takes at the bottom.
+  QFont infoFont() const;
+  int infoHeight() const;
+  int controllerHeight() const;
+  // The movie above the info box and the controller.
+  void placeVideo();
 
   std::vector<SlideItem> items_;
   output::SlideShowOptions options_;
