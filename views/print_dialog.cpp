@@ -129,8 +129,9 @@ HeadersDialog::HeadersDialog(const PrintOptions& options, QWidget* parent) : QDi
   row->addWidget(special);
   row->addStretch();
   layout->addLayout(row);
-  layout->addWidget(new QLabel(tr("&&& ampersand, &&i next tab stop, &&d date, &&t time, &&p page, &&n pages, "
-                                  "&&c catalog title"),
+  // A label without a buddy shows its ampersands as written.
+  layout->addWidget(new QLabel(tr("&& ampersand, &i next tab stop, &d date, &t time, &p page, &n pages, "
+                                  "&c catalog title"),
                                this));
   layout->addWidget(OkCancel(this));
 }
