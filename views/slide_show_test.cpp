@@ -5,6 +5,10 @@
 // playlist.
 #include <QApplication>
 #include <QCheckBox>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QProcess>
+#include <QThread>
 #include <QComboBox>
 #include <QDir>
 #include <QPushButton>
@@ -24,6 +28,7 @@
 #include "views/catalog_window.h"
 #include "views/media_view.h"
 #include "views/qt_support.h"
+#include "views/screen_awake.h"
 #include "views/slide_show_options_dialog.h"
 #include "views/slide_show_player.h"
 
@@ -71,6 +76,24 @@ Widget* ByText(QWidget* root, const QString& text) {
   }
   return nullptr;
 }
+
+// A screen saver service on a private session bus: it records what it is
+// asked.
+class FakeScreenSaver : public QObject {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.freedesktop.ScreenSaver")
+
+ public:
+  QStringList inhibited;
+  QList<uint> released;
+
+ public Q_SLOTS:
+  uint Inhibit(const QString& application, const QString& reason) {
+    inhibited << application + ": " + reason;
+    return 41u + static_cast<uint>(inhibited.size());
+  }
+  void UnInhibit(uint cookie) { released << cookie; }
+};
 
 }  // namespace
 
@@ -558,6 +581,47 @@ class SlideShowTest : public QObject {
     clock.now += 60000;
     media->pollPlaylist();
     QCOMPARE(w->selection()->currentIndex().row(), 1);
+  }
+
+  // The show keeps the screen awake through the desktop's service and lets
+  // go at the end; without the service nothing happens.
+  void screenKeptAwakeWhileTheShowRuns() {
+    QProcess bus;
+    bus.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address"});
+    if (!bus.waitForStarted(5000) || !bus.waitForReadyRead(5000)) QSKIP("no dbus-daemon to run a session bus");
+    const QByteArray address = bus.readLine().trimmed();
+    qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+    // The inhibitor runs on a thread of its own, as across processes: the
+    // service answers from this thread's event loop.
+    auto inhibit = [] {
+      bool active = false;
+      QThread* caller = QThread::create([&active] {
+        ScreenAwake awake(QStringLiteral("Slide show"));
+        active = awake.active();
+      });
+      caller->start();
+      while (!caller->wait(10)) QCoreApplication::processEvents();
+      delete caller;
+      return active;
+    };
+    {
+      QDBusConnection session = QDBusConnection::connectToBus(QString::fromUtf8(address), QStringLiteral("norvo-test"));
+      QVERIFY(session.isConnected());
+      QVERIFY2(!inhibit(), "no screen saver service: nothing happens");
+      FakeScreenSaver saver;
+      QVERIFY(session.registerObject(QStringLiteral("/org/freedesktop/ScreenSaver"), &saver,
+                                     QDBusConnection::ExportAllSlots));
+      QVERIFY(session.registerService(QStringLiteral("org.freedesktop.ScreenSaver")));
+      QVERIFY(inhibit());
+      QTRY_COMPARE_WITH_TIMEOUT(saver.released.size(), 1, 5000);
+      QCOMPARE(saver.inhibited.size(), 1);
+      QVERIFY(saver.inhibited[0].endsWith(": Slide show"));
+      QCOMPARE(saver.released[0], 42u);
+      session.unregisterService(QStringLiteral("org.freedesktop.ScreenSaver"));
+    }
+    QDBusConnection::disconnectFromBus(QStringLiteral("norvo-test"));
+    bus.kill();
+    bus.waitForFinished(5000);
   }
 
   // The items a show of a window runs through, from the selected one.
