@@ -552,6 +552,10 @@ QMediaPlayer* SlideShowPlayer::mediaPlayer() {
   bar->addWidget(play_);
   bar->addWidget(position_, 1);
   controller_->hide();
+  // The keys stay with the stage: Space goes on rather than pressing a button.
+  play_->setFocusPolicy(Qt::NoFocus);
+  position_->setFocusPolicy(Qt::NoFocus);
+  video_->setFocusPolicy(Qt::NoFocus);
 
   connect(play_, &QToolButton::clicked, this, [this] {
     if (player_->playbackState() == QMediaPlayer::PlayingState) {
