@@ -11,7 +11,10 @@
 #include <QPainterPath>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <system_error>
+#include <thread>
 
 #include "imaging/image_reader.h"
 #include "imaging/thumbnail.h"
@@ -42,6 +45,7 @@ constexpr double kCropMarkPt = 8, kCropOffsetPt = 3;
 constexpr int kThumbnailDpi = 200;  // "Hi-Res thumbnails" read the file to this
 constexpr int kMediaDpi = 300;      // Media Sheet pictures are read to this
 constexpr int kMaxReadBox = 6000;
+constexpr unsigned kMaxReadThreads = 4;
 
 // A font of `points` on a painter already scaled from device units to
 // points: QFont sizes are device-relative, so the scale is taken back out.
@@ -78,6 +82,31 @@ QString FieldName(const catalog::Catalog* catalog, metadata::FieldId id) {
 double RecordDpi(std::uint32_t resolution) {
   double dpi = resolution > 0xFFFF ? resolution / 65536.0 : resolution;
   return dpi >= 1 && dpi <= 10000 ? dpi : 72.0;
+}
+
+// What reading an item's file needs, gathered from the catalog first.
+struct FileRead {
+  std::string path;  // empty: nothing to read
+  std::uint32_t type_code = 0;
+  std::uint16_t orientation = 0;
+};
+
+// The file's picture, upright, covering `box` pixels (0: whole). Touches no
+// catalog and no shared state: runs on worker threads.
+QImage ReadFilePicture(const FileRead& f, int box) {
+  imaging::PixelBuffer pixels;
+  if (media::GetMediaHandler(f.type_code) == media::MediaHandler::GraphicsImporter) {
+    imaging::DecodedImage decoded;
+    const std::uint32_t format = imaging::FindStillImageReader(f.type_code) != nullptr ? f.type_code : 0;
+    if (imaging::ReadStillImage(f.path, format, box, &decoded) != err::kNone) return {};
+    pixels = std::move(decoded.picture);
+    if (f.orientation != 0 && imaging::Rotate(&pixels, f.orientation) != err::kNone) return {};
+  } else if (media::MakePreview(f.path, f.type_code, box, f.orientation, &pixels) != err::kNone) {
+    return {};
+  }
+  if (pixels.empty()) return {};
+  if (pixels.hasAlpha()) imaging::FlattenOnWhite(&pixels);
+  return ImageOf(pixels);
 }
 
 QColor ClassColour(std::uint32_t type_code) {
@@ -250,40 +279,57 @@ std::vector<std::string> PageComposer::fieldTexts(int cell, const std::vector<me
 }
 
 QImage PageComposer::picture(int cell, bool from_file, int box) const {
+  const int cells[] = {cell};
+  return pictures(cells, from_file, box).front();
+}
+
+QImage PageComposer::storedThumbnail(int cell) const {
   catalog::ItemRecord record;
-  const catalog::RecordRead read = from_file ? catalog::kWithoutOptionalParts : catalog::kWholeRecord;
-  if (catalog::GetItemRecord(*job_.catalog, cell, read, record) != err::kNone) return {};
-  if (from_file) {
-    std::string path;
-    imaging::PixelBuffer pixels;
-    if (catalog::FindItemFile(*job_.catalog, cell, path) == err::kNone) {
-      const int read_box = std::clamp(box, 0, kMaxReadBox);
-      if (media::GetMediaHandler(record.type_code) == media::MediaHandler::GraphicsImporter) {
-        imaging::DecodedImage decoded;
-        const std::uint32_t format =
-            imaging::FindStillImageReader(record.type_code) != nullptr ? record.type_code : 0;
-        if (imaging::ReadStillImage(path, format, read_box, &decoded) == err::kNone) {
-          pixels = std::move(decoded.picture);
-          if (record.orientation != 0 && imaging::Rotate(&pixels, record.orientation) != err::kNone) {
-            pixels = imaging::PixelBuffer();
-          }
-        }
-      } else if (media::MakePreview(path, record.type_code, read_box, record.orientation, &pixels) != err::kNone) {
-        pixels = imaging::PixelBuffer();
-      }
-    }
-    if (!pixels.empty()) {
-      if (pixels.hasAlpha()) imaging::FlattenOnWhite(&pixels);
-      return ImageOf(pixels);
-    }
-    // The stored thumbnail stands in for a file that cannot be read.
-    if (catalog::GetItemRecord(*job_.catalog, cell, catalog::kWholeRecord, record) != err::kNone) return {};
-  }
   imaging::PixelBuffer thumbnail;
-  if (record.thumbnail.empty() || imaging::DecodeStoredThumbnail(record.thumbnail, &thumbnail) != err::kNone) {
+  if (catalog::GetItemRecord(*job_.catalog, cell, catalog::kWholeRecord, record) != err::kNone ||
+      record.thumbnail.empty() || imaging::DecodeStoredThumbnail(record.thumbnail, &thumbnail) != err::kNone) {
     return {};
   }
   return ImageOf(thumbnail);
+}
+
+std::vector<QImage> PageComposer::pictures(std::span<const int> cells, bool from_file, int box) const {
+  std::vector<QImage> images(cells.size());
+  if (from_file) {
+    // The catalog is read here; the files, which touch no catalog, on
+    // worker threads.
+    std::vector<FileRead> reads(cells.size());
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+      catalog::ItemRecord record;
+      std::string path;
+      if (catalog::GetItemRecord(*job_.catalog, cells[i], catalog::kWithoutOptionalParts, record) != err::kNone ||
+          catalog::FindItemFile(*job_.catalog, cells[i], path) != err::kNone) {
+        continue;
+      }
+      reads[i] = FileRead{std::move(path), record.type_code, record.orientation};
+    }
+    const int read_box = std::clamp(box, 0, kMaxReadBox);
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+      for (std::size_t i = next++; i < reads.size(); i = next++) {
+        if (!reads[i].path.empty()) images[i] = ReadFilePicture(reads[i], read_box);
+      }
+    };
+    std::vector<std::thread> workers;
+    const unsigned jobs = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxReadThreads);
+    try {
+      for (unsigned j = 1; j < jobs && j < reads.size(); ++j) workers.emplace_back(work);
+    } catch (const std::system_error&) {
+      // Fewer threads: this one reads the rest.
+    }
+    work();
+    for (std::thread& t : workers) t.join();
+  }
+  // The stored thumbnail stands in for a file that cannot be read.
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    if (images[i].isNull()) images[i] = storedThumbnail(cells[i]);
+  }
+  return images;
 }
 
 void PageComposer::drawHeaders(QPainter& painter, int page) const {
@@ -355,7 +401,7 @@ void PageComposer::drawBadge(QPainter& painter, const QRectF& picture, std::uint
   painter.drawText(badge, Qt::AlignCenter, name);
 }
 
-void PageComposer::drawMedia(QPainter& painter, const QImage& image, const QRectF& box, double dpi) const {
+QRectF PageComposer::drawMedia(QPainter& painter, const QImage& image, const QRectF& box, double dpi) const {
   // `dpi` is the picture's own resolution, for Actual Size and Tile.
   const QSizeF actual(image.width() * 72.0 / dpi, image.height() * 72.0 / dpi);
   const std::uint8_t code = job_.options.scaling;
@@ -384,7 +430,8 @@ void PageComposer::drawMedia(QPainter& painter, const QImage& image, const QRect
         }
       }
       painter.restore();
-      return;
+      if (job_.options.has(print_flags::kCropMarks)) drawCropMarks(painter, box);
+      return box;
     }
     case scaling::kScaleToFit: break;
     default: {
@@ -404,7 +451,9 @@ void PageComposer::drawMedia(QPainter& painter, const QImage& image, const QRect
   painter.setClipRect(box);
   painter.drawImage(target, image);
   painter.restore();
-  if (job_.options.has(print_flags::kCropMarks)) drawCropMarks(painter, target.intersected(box));
+  const QRectF drawn = target.intersected(box);
+  if (job_.options.has(print_flags::kCropMarks)) drawCropMarks(painter, drawn);
+  return drawn;
 }
 
 ErrorCode PageComposer::drawContentList(QPainter& painter, int page, const QRectF& body) const {
@@ -441,6 +490,9 @@ ErrorCode PageComposer::drawContentList(QPainter& painter, int page, const QRect
   }
   const int first = (page - 1) * geometry_.per_page;
   const int last = std::min<int>(first + geometry_.per_page, static_cast<int>(entries_.size()));
+  const std::vector<QImage> images =
+      pictures(std::span(entries_).subspan(static_cast<std::size_t>(first), static_cast<std::size_t>(last - first)),
+               o.has(print_flags::kHiResThumbnails), static_cast<int>(kListThumbPt * kThumbnailDpi / 72));
   for (int i = first; i < last; ++i, top += kListRowPt) {
     const int cell = entries_[static_cast<std::size_t>(i)];
     const QRectF row(body.left(), top, body.width(), kListRowPt);
@@ -451,8 +503,7 @@ ErrorCode PageComposer::drawContentList(QPainter& painter, int page, const QRect
       }
     }
     const QRectF thumb_box(body.left(), top + (kListRowPt - kListThumbPt) / 2, kListThumbPt, kListThumbPt);
-    const QImage image = picture(cell, o.has(print_flags::kHiResThumbnails),
-                                 static_cast<int>(kListThumbPt * kThumbnailDpi / 72));
+    const QImage& image = images[static_cast<std::size_t>(i - first)];
     QRectF drawn = thumb_box;
     if (!image.isNull()) {
       drawn = Fitted(image.size(), thumb_box);
@@ -498,8 +549,43 @@ ErrorCode PageComposer::drawGrid(QPainter& painter, int page, const QRectF& body
   const QPointF origin(body.left() + std::max(0.0, (body.width() - grid_w) / 2),
                        body.top() + std::max(0.0, (body.height() - grid_h) / 2));
 
+  const double pad = o.has(print_flags::kViewColors) ? 4 : 0;
+  // Room between a picture and its labels, for the crop marks.
+  const double mark_room = text_height == 0 ? 0 : o.has(print_flags::kCropMarks) ? kCropOffsetPt + kCropMarkPt : 2;
+  // The picture area of the cell `box`, and where its labels start.
+  auto picture_area = [&](const QRectF& box, double* text_top) {
+    QRectF area = box.adjusted(pad, pad, -pad, -pad - text_height - mark_room);
+    *text_top = box.bottom() - pad - text_height;
+    if (!media_sheet && area.height() > area.width()) {
+      // A tall cell: a square picture area with its labels right below it,
+      // the two centred in the cell, keep each label by its picture.
+      const double spare = area.height() - area.width();
+      area = QRectF(area.left(), area.top() + spare / 2, area.width(), area.width());
+      *text_top = area.bottom() + mark_room;
+    }
+    return area;
+  };
+
+  // The page's pictures, read together (the files on several threads).
   const int first = (page - 1) * g.per_page;
   const int last = std::min<int>(first + g.per_page, static_cast<int>(entries_.size()));
+  double unused = 0;
+  const QRectF sample = picture_area(QRectF(QPointF(0, 0), g.cell), &unused);
+  const bool draw_pictures = sample.height() > 4;
+  std::vector<QImage> images;
+  if (draw_pictures) {
+    const bool from_file = media_sheet || o.has(print_flags::kHiResThumbnails);
+    const int dpi = media_sheet ? kMediaDpi : kThumbnailDpi;
+    // Fixed scales may need more pixels than the cell shows at the print
+    // resolution; the picture is then read whole.
+    const bool fixed = media_sheet && (o.scaling == scaling::kActualSize || o.scaling == scaling::kTile ||
+                                       ScalingPercent(o.scaling) > 0);
+    const int box = fixed ? 0 : static_cast<int>(std::max(sample.width(), sample.height()) * dpi / 72);
+    images = pictures(std::span(entries_).subspan(static_cast<std::size_t>(first),
+                                                  static_cast<std::size_t>(last - first)),
+                      from_file, box);
+  }
+
   for (int i = first; i < last; ++i) {
     const int slot = i - first;
     const int cell = entries_[static_cast<std::size_t>(i)];
@@ -514,30 +600,13 @@ ErrorCode PageComposer::drawGrid(QPainter& painter, int page, const QRectF& body
         painter.drawRect(box.adjusted(0.75, 0.75, -0.75, -0.75));
       }
     }
-    const double pad = o.has(print_flags::kViewColors) ? 4 : 0;
-    // Room between a picture and its labels, for the crop marks.
-    const double mark_room = text_height == 0 ? 0 : o.has(print_flags::kCropMarks) ? kCropOffsetPt + kCropMarkPt : 2;
-    QRectF picture_box = box.adjusted(pad, pad, -pad, -pad - text_height - mark_room);
-    double text_top = box.bottom() - pad - text_height;
-    if (!media_sheet && picture_box.height() > picture_box.width()) {
-      // A tall cell: a square picture area with its labels right below it,
-      // the two centred in the cell, keep each label by its picture.
-      const double spare = picture_box.height() - picture_box.width();
-      picture_box = QRectF(picture_box.left(), picture_box.top() + spare / 2, picture_box.width(), picture_box.width());
-      text_top = picture_box.bottom() + mark_room;
-    }
+    double text_top = 0;
+    const QRectF picture_box = picture_area(box, &text_top);
     catalog::ItemRecord record;
     const bool have_record =
         catalog::GetItemRecord(*job_.catalog, cell, catalog::kWithoutOptionalParts, record) == err::kNone;
-    if (picture_box.height() > 4) {
-      const double long_side = std::max(picture_box.width(), picture_box.height());
-      const bool from_file = media_sheet || o.has(print_flags::kHiResThumbnails);
-      const int dpi = media_sheet ? kMediaDpi : kThumbnailDpi;
-      // Fixed scales may need more pixels than the cell shows at the print
-      // resolution; the picture is then read whole.
-      const bool fixed = media_sheet && (o.scaling == scaling::kActualSize || o.scaling == scaling::kTile ||
-                                         ScalingPercent(o.scaling) > 0);
-      const QImage image = picture(cell, from_file, fixed ? 0 : static_cast<int>(long_side * dpi / 72));
+    if (draw_pictures) {
+      const QImage& image = images[static_cast<std::size_t>(slot)];
       QRectF drawn = picture_box;
       if (image.isNull()) {
         painter.setPen(QPen(QColor(0xbb, 0xbb, 0xbb), 0.5));
@@ -545,16 +614,13 @@ ErrorCode PageComposer::drawGrid(QPainter& painter, int page, const QRectF& body
       } else if (media_sheet) {
         // Fixed scales read the picture whole, so its pixels are the media's
         // and its resolution the one the record gives.
-        drawn = picture_box;
-        drawMedia(painter, image, picture_box, have_record ? RecordDpi(record.resolution) : 72.0);
+        drawn = drawMedia(painter, image, picture_box, have_record ? RecordDpi(record.resolution) : 72.0);
       } else {
         drawn = Fitted(image.size(), picture_box);
         painter.drawImage(drawn, image);
         if (o.has(print_flags::kCropMarks)) drawCropMarks(painter, drawn);
       }
-      if (o.has(print_flags::kItemIcons) && have_record) {
-        drawBadge(painter, media_sheet && !image.isNull() ? picture_box : drawn, record.type_code);
-      }
+      if (o.has(print_flags::kItemIcons) && have_record) drawBadge(painter, drawn, record.type_code);
     }
     if (!fields.empty()) {
       const std::vector<std::string> texts = fieldTexts(cell, fields);

@@ -28,6 +28,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -97,13 +98,19 @@ class PageComposer {
   // with `from_file` its media file read to cover `box` pixels. Null when
   // there is none.
   QImage picture(int cell, bool from_file, int box) const;
+  // The same for several items at once: the files are read on worker
+  // threads (the catalog only on this one).
+  std::vector<QImage> pictures(std::span<const int> cells, bool from_file, int box) const;
 
  private:
   void layout();
   void drawHeaders(QPainter& painter, int page) const;
   ErrorCode drawContentList(QPainter& painter, int page, const QRectF& body) const;
   ErrorCode drawGrid(QPainter& painter, int page, const QRectF& body) const;
-  void drawMedia(QPainter& painter, const QImage& image, const QRectF& box, double dpi) const;
+  // Draws a media picture into `box` as the scaling code says; the part of
+  // the box it covers.
+  QRectF drawMedia(QPainter& painter, const QImage& image, const QRectF& box, double dpi) const;
+  QImage storedThumbnail(int cell) const;
   void drawCropMarks(QPainter& painter, const QRectF& r) const;
   void drawBadge(QPainter& painter, const QRectF& picture, std::uint32_t type_code) const;
   QColor labelColour(int cell) const;
