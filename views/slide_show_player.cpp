@@ -323,7 +323,7 @@ SlideShowPlayer::SlideShowPlayer(std::vector<SlideItem> items, int start, const 
 }
 
 SlideShowPlayer::~SlideShowPlayer() {
-  pool_.clear();
+  forgetAll();
   pool_.waitForDone();
 }
 
@@ -371,7 +371,18 @@ QFuture<QImage> SlideShowPlayer::prepare(int item) {
   const QSize stage = stage_;
   const MediaScaling scaling = options_.scaling();
   const QColor background = background_;
-  return QtConcurrent::run(&pool_, [slide, stage, scaling, background] {
+  const quint64 ticket = ++last_ticket_;
+  {
+    const QMutexLocker lock(&live_->mutex);
+    live_->tickets.insert(ticket);
+  }
+  tickets_.insert(item, ticket);
+  return QtConcurrent::run(&pool_, [slide, stage, scaling, background, ticket, live = live_] {
+    // A slide no longer wanted (the user went elsewhere) is not decoded.
+    {
+      const QMutexLocker lock(&live->mutex);
+      if (!live->tickets.contains(ticket)) return QImage();
+    }
     QImage picture;
     if (!slide.path.isEmpty()) {
       const int box = NeedsFullSize(scaling) ? 0 : 2 * std::max(stage.width(), stage.height());
@@ -391,11 +402,26 @@ void SlideShowPlayer::keepSlides() {
   QList<int> wanted{target_};
   if (const std::optional<int> next = order_->peekNext()) wanted.push_back(*next);
   for (auto it = slides_.begin(); it != slides_.end();) {
-    it = wanted.contains(it.key()) ? std::next(it) : slides_.erase(it);
+    if (wanted.contains(it.key())) {
+      ++it;
+      continue;
+    }
+    forget(it.key());
+    it = slides_.erase(it);
   }
   for (int item : wanted) {
     if (!slides_.contains(item)) slides_.insert(item, prepare(item));
   }
+}
+
+void SlideShowPlayer::forget(int item) {
+  const QMutexLocker lock(&live_->mutex);
+  live_->tickets.remove(tickets_.take(item));
+}
+
+void SlideShowPlayer::forgetAll() {
+  for (auto it = slides_.begin(); it != slides_.end(); ++it) forget(it.key());
+  slides_.clear();
 }
 
 void SlideShowPlayer::waitForSlides() {
@@ -479,6 +505,7 @@ void SlideShowPlayer::end() {
   stopPlayback();
   frames_.stop();
   awake_.reset();
+  forgetAll();
   Q_EMIT finished();
   close();
 }
@@ -694,7 +721,7 @@ void SlideShowPlayer::resizeEvent(QResizeEvent* event) {
   if (!order_ || phase_ == Phase::kEnded || size() == stage_) return;
   // A new stage size: every slide is made again for it.
   stage_ = size();
-  slides_.clear();
+  forgetAll();
   from_ = Background(stage_, background_);
   to_ = QImage();
   if (phase_ != Phase::kPlaying) phase_ = Phase::kWaiting;

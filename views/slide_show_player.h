@@ -23,6 +23,8 @@
 #include <QFuture>
 #include <QHash>
 #include <QImage>
+#include <QMutex>
+#include <QSet>
 #include <QPointer>
 #include <QThreadPool>
 #include <QTimer>
@@ -191,8 +193,19 @@ class SlideShowPlayer : public QWidget {
   bool desktop_services_ = true;
   std::unique_ptr<ScreenAwake> awake_;
 
+  // Slides under way or ready, by item. Each request has a ticket; a
+  // request dropped before its turn finds its ticket gone and does no work.
+  struct LiveTickets {
+    QMutex mutex;
+    QSet<quint64> tickets;
+  };
+  void forget(int item);
+  void forgetAll();
   QThreadPool pool_;
-  QHash<int, QFuture<QImage>> slides_;  // by item
+  QHash<int, QFuture<QImage>> slides_;
+  QHash<int, quint64> tickets_;
+  std::shared_ptr<LiveTickets> live_ = std::make_shared<LiveTickets>();
+  quint64 last_ticket_ = 0;
   QSize stage_;
 
   Phase phase_ = Phase::kWaiting;

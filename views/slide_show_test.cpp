@@ -478,6 +478,11 @@ class SlideShowTest : public QObject {
     QTest::mouseClick(p.get(), Qt::LeftButton);
     settle(*p);
     QCOMPARE(p->currentItem(), 2);
+    // After the quick steps the stage shows the blue picture, whole.
+    clock.now += 1000;
+    p->tick();
+    QCOMPARE(p->phase(), SlideShowPlayer::Phase::kShowing);
+    QVERIFY(Near(p->frame().pixel(80, 60), qRgb(0, 0, 255)));
     QTest::keyClick(p.get(), Qt::Key_A);  // not a key of the show
     QVERIFY(p->phase() != SlideShowPlayer::Phase::kEnded);
     QTest::keyClick(p.get(), Qt::Key_Escape);
