@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/engine_preferences.h"
 #include "app/messages.h"
 #include "cli/catalog_session.h"
 #include "cli/command_table.h"
@@ -93,7 +94,8 @@ Json OutcomeJson(const CameraImportOutcome& o) {
 
 Result CmdCameraImport(const Invocation& inv, std::ostream& out) {
   if (inv.operands.size() != 2) throw UsageError{"camera import takes one catalog"};
-  const int jobs = inv.number("--jobs", 0);
+  // --jobs, else the scanning threads of the preferences, as import has it.
+  const int jobs = inv.number("--jobs", app::ImportPreferencesInUse().scan_jobs);
   std::array<std::optional<std::string>, media::kCameraStampCount> stamps;
   for (std::size_t i = 0; i < media::kCameraStampCount; ++i) {
     stamps[i] = inv.value(media::kCameraStampFields[i].option);
@@ -246,7 +248,7 @@ std::vector<CommandEntry> CameraCommands() {
     options.push_back({media::kCameraStampFields[i].option, "TEXT", kStampHelp[i]});
   }
   options.push_back({"--no-scan", "", "import: add the items without reading their facts and thumbnails"});
-  options.push_back({"--jobs", "N", "import: scanning threads (default: one per processor)", 1, false, 0, 64});
+  options.push_back({"--jobs", "N", "import: scanning threads (default: the preferences' number)", 1, false, 0, 64});
   options.push_back(kJsonOption);
   return {
       {"camera", kImport, "list | import CATALOG", 1, 2, std::move(options),

@@ -399,14 +399,24 @@ ErrorCode DownloadCameraFile(CameraConnection& camera, const CameraFileEntry& en
 }
 
 ErrorCode ImportDownloadedFile(catalog::Catalog& catalog, const DownloadResult& download,
-                               const CameraImportOptions& options, std::uint32_t* item_id) {
+                               const CameraImportOptions& options, std::uint32_t* item_id, ImportSession* session) {
   *item_id = 0;
   if (download.status != DownloadStatus::kDownloaded) return err::kNone;
-  FileSpec spec;
-  if (ErrorCode e = MakeFileSpec(download.target, spec); e != err::kNone) return e;
   const std::uint32_t new_id = catalog.next_item_id;
   int added = 0;
-  if (ErrorCode e = ImportFiles(catalog, {spec}, {}, &added); e != err::kNone) return e;
+  if (session != nullptr) {
+    EntryInfo entry;
+    if (ErrorCode e = GetEntryInfo(download.target, entry); e != err::kNone) return e;
+    const int before = session->counters().added_this_call;
+    std::uint8_t status = walk_status::kGoOn;
+    session->classify(entry, status, 0);
+    if (ErrorCode e = session->stopReason(); e != err::kNone) return e;
+    added = session->counters().added_this_call - before;
+  } else {
+    FileSpec spec;
+    if (ErrorCode e = MakeFileSpec(download.target, spec); e != err::kNone) return e;
+    if (ErrorCode e = ImportFiles(catalog, {spec}, {}, &added); e != err::kNone) return e;
+  }
   if (added == 0) return err::kNone;
   const int cell = catalog.cellOf(new_id) != 0 ? catalog.cellOf(new_id) : catalog.itemCount();
   *item_id = catalog.cells[static_cast<std::size_t>(cell - 1)].item_id;
@@ -439,12 +449,12 @@ ErrorCode SetItemCreated(catalog::Catalog& catalog, std::uint32_t item_id, std::
 
 bool DownloadCameraItem(catalog::Catalog& catalog, CameraConnection& camera, const CameraFileEntry& entry,
                         const CameraImportOptions& options, const TransferFailureQuestion& on_failure,
-                        CameraImportOutcome* outcome) {
+                        CameraImportOutcome* outcome, ImportSession* session) {
   *outcome = CameraImportOutcome{};
   const ErrorCode e = DownloadCameraFile(camera, entry, options, &outcome->download);
   if (e == err::kBadName || e == err::kUserCancelled || e == err::kFolderNotFound) return false;
   if (e != err::kNone) return on_failure && on_failure(outcome->download);
-  outcome->import_error = ImportDownloadedFile(catalog, outcome->download, options, &outcome->item_id);
+  outcome->import_error = ImportDownloadedFile(catalog, outcome->download, options, &outcome->item_id, session);
   return outcome->import_error != err::kCatalogFull && outcome->import_error != err::kDiskFull;
 }
 
@@ -461,12 +471,13 @@ ErrorCode ImportFromCamera(catalog::Catalog& catalog, CameraConnection& camera, 
   if (ErrorCode e = camera.listFiles(CameraRoot(camera.info()), &files); e != err::kNone) return e;
   SetCatalogCameraImportOptions(catalog, options);
   const int total = static_cast<int>(files.size());
+  ImportSession session(catalog, {});
   ErrorCode result = err::kNone;
   if (progress && progress(ProgressPhase::kStart, 0, total) != 0) result = err::kUserCancelled;
   for (int i = 0; i < total && result == err::kNone; ++i) {
     CameraImportOutcome outcome;
     const bool go_on = DownloadCameraItem(catalog, camera, files[static_cast<std::size_t>(i)], options, on_failure,
-                                          &outcome);
+                                          &outcome, &session);
     outcomes->push_back(outcome);
     if (!go_on) {
       const ErrorCode why = outcome.download.error != err::kNone ? outcome.download.error : outcome.import_error;

@@ -35,6 +35,8 @@ struct Catalog;
 
 namespace norvo::media {
 
+class ImportSession;
+
 // The annotation texts, in the order of the dialog's page and the stored form.
 inline constexpr std::size_t kCameraStampCount = 6;
 inline constexpr std::size_t kMaxCameraStampLength = 255;  // characters
@@ -123,8 +125,12 @@ bool CaptureDateOf(const std::string& path, std::int64_t camera_time, std::int64
 // options. When an item was added: its Created field takes the capture date
 // and the non-empty stamps are applied to it alone. *item_id is 0 when the
 // import options passed the file over or the catalog had it already.
+// A run imports through one `session` (made for the catalog before the
+// first file): a session of its own would look at every item's path for
+// each file.
 ErrorCode ImportDownloadedFile(catalog::Catalog& catalog, const DownloadResult& download,
-                               const CameraImportOptions& options, std::uint32_t* item_id);
+                               const CameraImportOptions& options, std::uint32_t* item_id,
+                               ImportSession* session = nullptr);
 
 // Sets the item's Created field. A scan takes that field from the file
 // system (which has no settable creation time here), so the capture date
@@ -150,7 +156,7 @@ struct CameraImportOutcome {
 // the caller did not want to go on from, or a catalog that is full).
 bool DownloadCameraItem(catalog::Catalog& catalog, CameraConnection& camera, const CameraFileEntry& entry,
                         const CameraImportOptions& options, const TransferFailureQuestion& on_failure,
-                        CameraImportOutcome* outcome);
+                        CameraImportOutcome* outcome, ImportSession* session = nullptr);
 
 // The folder a camera's walk starts in: DCIM for a mass-storage volume, the
 // top of a camera's own tree.

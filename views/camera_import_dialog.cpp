@@ -28,6 +28,7 @@
 #include "app/settings_store.h"
 #include "catalog/catalog.h"
 #include "media/camera_monitor.h"
+#include "media/import.h"
 #include "views/catalog_model.h"
 #include "views/catalog_window.h"
 #include "views/qt_support.h"
@@ -244,6 +245,7 @@ ErrorCode DownloadWithProgress(CatalogWindow& window, const media::CameraInfo& c
   };
 
   window.model()->beginBatch();
+  media::ImportSession session(window.catalog(), {});
   std::thread worker([&] {
     ErrorCode end = err::kNone;
     media::CameraProblem why = media::CameraProblem::kNone;
@@ -285,9 +287,10 @@ ErrorCode DownloadWithProgress(CatalogWindow& window, const media::CameraInfo& c
         // The import of this file happens on the interface thread while the
         // next one downloads.
         std::atomic<bool>* stop = &cancelled;
-        on_ui([&window, &options, &progress, outcomes, download, stop, &result] {
+        on_ui([&window, &options, &progress, &session, outcomes, download, stop, &result] {
           media::CameraImportOutcome outcome{download};
-          outcome.import_error = media::ImportDownloadedFile(window.catalog(), download, options, &outcome.item_id);
+          outcome.import_error =
+              media::ImportDownloadedFile(window.catalog(), download, options, &outcome.item_id, &session);
           outcomes->push_back(outcome);
           progress.setValue(std::min(static_cast<int>(outcomes->size()), progress.maximum()));
           if (outcome.import_error == err::kCatalogFull || outcome.import_error == err::kDiskFull) {
