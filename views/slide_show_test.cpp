@@ -9,6 +9,8 @@
 #include <QDBusConnectionInterface>
 #include <QProcess>
 #include <QThread>
+#include <QTimer>
+#include <QPointer>
 #include <QComboBox>
 #include <QDir>
 #include <QPushButton>
@@ -104,6 +106,10 @@ class SlideShowTest : public QObject {
   QTemporaryDir dir_;
   app::Labels labels_ = app::DefaultLabels();
   QStringList pictures_;  // red, green, blue 64x48 PNG files
+  // A private session bus for the whole run, so that no show in the tests
+  // talks to the desktop's (empty when dbus-daemon is not installed).
+  QProcess bus_;
+  QString bus_address_;
 
   std::unique_ptr<CatalogWindow> windowOf(const QStringList& files) {
     auto document = std::make_unique<app::CatalogDocument>();
@@ -154,6 +160,11 @@ class SlideShowTest : public QObject {
 
  private Q_SLOTS:
   void initTestCase() {
+    bus_.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address"});
+    if (bus_.waitForStarted(5000) && bus_.waitForReadyRead(5000)) {
+      bus_address_ = QString::fromUtf8(bus_.readLine().trimmed());
+    }
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus_address_.isEmpty() ? QByteArray("disabled:") : bus_address_.toUtf8());
     InitResources();
     QVERIFY(dir_.isValid());
     app::SetScratchFolder(dir_.path().toStdString());
@@ -165,6 +176,12 @@ class SlideShowTest : public QObject {
       QVERIFY(Solid({64, 48}, colours[i]).save(path));
       pictures_ << path;
     }
+  }
+
+  void cleanupTestCase() {
+    if (bus_.state() == QProcess::NotRunning) return;
+    bus_.kill();
+    bus_.waitForFinished(5000);
   }
 
   // The dialog opens on what the stored codes mean and gives back codes,
@@ -224,6 +241,47 @@ class SlideShowTest : public QObject {
     QCOMPARE(w->catalog().slide_show_options, output::SerializeSlideShowOptions(chosen));
     app::PreferencesBlock other = app::PreferencesBlock::Defaults();
     QCOMPARE(SlideShowOptionsFor(*w, other), chosen);
+  }
+
+  // The command: the dialog opens on the catalog's record, OK keeps the
+  // choice in both places, "Run Slide Show" also starts the show.
+  void optionsCommandKeepsAndRuns() {
+    auto w = windowOf(pictures_);
+    QVERIFY(w);
+    app::PreferencesBlock preferences = app::PreferencesBlock::Defaults();
+    auto answer = [](const char* transition, const char* button) {
+      QTimer::singleShot(0, [transition, button] {
+        auto* dialog = qobject_cast<SlideShowOptionsDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr) return;
+        for (QComboBox* combo : dialog->findChildren<QComboBox*>()) {
+          if (combo->findText(transition) >= 0) combo->setCurrentIndex(combo->findText(transition));
+        }
+        QTest::mouseClick(ByText<QPushButton>(dialog, button), Qt::LeftButton);
+      });
+    };
+    answer("Iris circle", "OK");
+    RunSlideShowOptions(*w, &preferences);
+    QCOMPARE(int{preferences.u8(app::pref::kSlideShowOptions)}, 8);
+    QCOMPARE(output::CatalogSlideShowOptions(w->catalog().slide_show_options)->transition(), Transition::kIrisCircle);
+    QVERIFY(w->catalog().changed());
+
+    answer("Blinds vertical", "Cancel");
+    RunSlideShowOptions(*w, &preferences);
+    QCOMPARE(int{preferences.u8(app::pref::kSlideShowOptions)}, 8);
+
+    answer("Radial", "Run Slide Show");
+    RunSlideShowOptions(*w, &preferences);
+    QCOMPARE(int{w->catalog().slide_show_options[0]}, 13);
+    SlideShowPlayer* show = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      if (auto* player = qobject_cast<SlideShowPlayer*>(top)) show = player;
+    }
+    QVERIFY(show);
+    QCOMPARE(show->currentTransition() == Transition::kRadial || show->phase() == SlideShowPlayer::Phase::kWaiting,
+             true);
+    QPointer<SlideShowPlayer> alive(show);
+    QTest::keyClick(show, Qt::Key_Escape);
+    QTRY_VERIFY(alive.isNull());  // the show deletes itself when it ends
   }
 
   // Halfway through, each transition shows the old slide (red) and the new
@@ -591,11 +649,7 @@ class SlideShowTest : public QObject {
   // The show keeps the screen awake through the desktop's service and lets
   // go at the end; without the service nothing happens.
   void screenKeptAwakeWhileTheShowRuns() {
-    QProcess bus;
-    bus.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address"});
-    if (!bus.waitForStarted(5000) || !bus.waitForReadyRead(5000)) QSKIP("no dbus-daemon to run a session bus");
-    const QByteArray address = bus.readLine().trimmed();
-    qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+    if (bus_address_.isEmpty()) QSKIP("no dbus-daemon to run a session bus");
     // The inhibitor runs on a thread of its own, as across processes: the
     // service answers from this thread's event loop.
     auto inhibit = [] {
@@ -610,7 +664,7 @@ class SlideShowTest : public QObject {
       return active;
     };
     {
-      QDBusConnection session = QDBusConnection::connectToBus(QString::fromUtf8(address), QStringLiteral("norvo-test"));
+      QDBusConnection session = QDBusConnection::connectToBus(bus_address_, QStringLiteral("norvo-test"));
       QVERIFY(session.isConnected());
       QVERIFY2(!inhibit(), "no screen saver service: nothing happens");
       FakeScreenSaver saver;
@@ -625,8 +679,6 @@ class SlideShowTest : public QObject {
       session.unregisterService(QStringLiteral("org.freedesktop.ScreenSaver"));
     }
     QDBusConnection::disconnectFromBus(QStringLiteral("norvo-test"));
-    bus.kill();
-    bus.waitForFinished(5000);
   }
 
   // The items a show of a window runs through, from the selected one.
