@@ -11,8 +11,8 @@
 //            thumbnail size, VIPS_CONCURRENCY=2: the same thumbnails made
 //            from the files, without any page
 //   hi-res   the same sheet with "Hi-Res thumbnails" (each file read to its
-//            cell at 200 dpi, one thread), against `vipsthumbnail -s` that
-//            size (information)
+//            cell at 200 dpi, a page's files on two threads), against
+//            `vipsthumbnail -s` that size (information)
 // The figure is the ratio of vipsthumbnail's time to the print's.
 //
 //   print_bench [--runs N] [--photos N] [--dir DIR] [--keep]

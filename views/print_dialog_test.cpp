@@ -12,13 +12,18 @@
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPrinter>
+#include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+
+#include <cstdlib>
 
 #include "app/catalog_document.h"
 #include "app/preferences.h"
@@ -248,6 +253,41 @@ class PrintDialogTest : public QObject {
     QCOMPARE(some.cells, (std::vector<int>{model->cellAt(1), model->cellAt(3)}));
     QCOMPARE(some.current_item, 0);
     QCOMPARE(some.catalog_title, window.title().toStdString());
+  }
+
+  // The desktop prints on a QPrinter; with PDF output chosen in the print
+  // dialog, the pages land in the file on the paper chosen.
+  void printerWithPdfOutputGetsThePages() {
+    auto document = std::make_unique<app::CatalogDocument>();
+    QVERIFY(document->createUntitled().ok());
+    for (int i = 0; i < 5; ++i) {
+      const QString path = dir_.path() + QString("/p%1.jpg").arg(i);
+      QVERIFY(QFile::copy(QString(NORVO_TESTDATA_DIR) + "/photos/DSCN0010.jpg", path));
+      FileSpec spec;
+      (void)MakeFileSpec(U(path), spec);  // it exists
+      QCOMPARE(catalog::AddPendingItem(**document, spec), err::kNone);
+    }
+    CatalogWindow window(std::move(document), &labels_);
+    print::PrintOptions options;
+    options.layout = print::PrintLayout::kMediaSheet;
+    options.range = print::PrintRange::kOddPages;
+    options.landscape = true;
+    print::PrintJob job = JobForWindow(window, options, nullptr);
+
+    QPrinter printer(QPrinter::HighResolution);
+    const QString pdf = dir_.path() + "/printer.pdf";
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(pdf);
+    ApplyPaper(options, &printer);
+    QCOMPARE(print::PrintJobOn(job, printer, {}), err::kNone);
+    QVERIFY(QFile::exists(pdf));
+    if (std::system("command -v pdfinfo >/dev/null 2>&1") != 0) QSKIP("pdfinfo is not installed");
+    QProcess info;
+    info.start("pdfinfo", {pdf});
+    QVERIFY(info.waitForFinished());
+    const QString text = QString::fromUtf8(info.readAllStandardOutput());
+    QVERIFY2(text.contains(QRegularExpression("Pages:\\s+3\\n")), qPrintable(text));  // pages 1, 3 and 5
+    QVERIFY2(text.contains(QRegularExpression("Page size:\\s+84[12](\\.\\d+)? x 595")), qPrintable(text));  // A4 across
   }
 };
 
