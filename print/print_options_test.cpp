@@ -136,5 +136,21 @@ TEST_F(PrintOptionsStoreTest, StoringMarksTheCatalogChangedOnlyWhenTheOptionsDif
   EXPECT_FALSE(catalog_->changed());
 }
 
+// The options go into the catalog file and come back from it; the "PRNT"
+// chunk of another program is not touched by them.
+TEST_F(PrintOptionsStoreTest, OptionsSurviveASaveAndReopen) {
+  catalog_->print_settings = {0x50, 0x52, 0x4E, 0x54, 1, 2, 3};
+  ASSERT_EQ(StorePrintOptions(*catalog_, nullptr, Unusual()), err::kNone);
+  const FileSpec file = Spec((dir_ / "saved.nrk").string());
+  ASSERT_EQ(catalog::SaveCatalog(*catalog_, &file, {}), err::kNone);
+  catalog::CloseCatalog(std::move(catalog_), catalog::CloseSettings::kLeave);
+
+  std::unique_ptr<catalog::Catalog> reopened;
+  ASSERT_EQ(catalog::CreateCatalog(&file, Spec((dir_ / "scratch2").string()), {}, {}, reopened), err::kNone);
+  EXPECT_EQ(LoadPrintOptions(*reopened, nullptr), Unusual());
+  EXPECT_EQ(reopened->print_settings, (std::vector<std::uint8_t>{0x50, 0x52, 0x4E, 0x54, 1, 2, 3}));
+  catalog::CloseCatalog(std::move(reopened), catalog::CloseSettings::kLeave);
+}
+
 }  // namespace
 }  // namespace norvo::print
