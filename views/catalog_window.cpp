@@ -192,6 +192,11 @@ CatalogWindow::CatalogWindow(std::unique_ptr<app::CatalogDocument> document, con
     if (rows == 0) return;
     const QModelIndex current = selection_->currentIndex();
     const int row = current.isValid() ? (current.row() + 1) % rows : 0;
+    // A catalog of one item plays that item again.
+    if (current.isValid() && row == current.row()) {
+      showCurrentInMedia();
+      return;
+    }
     selection_->setCurrentIndex(model_->index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   });
   connect(organize_, &OrganizePanel::showContent, this, &CatalogWindow::showOnly);
