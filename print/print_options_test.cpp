@@ -46,6 +46,55 @@ TEST(PrintOptionsChunk, EveryFieldSurvivesEncodeAndDecode) {
   EXPECT_EQ(back, PrintOptions{});
 }
 
+// Bytes laid out by hand as print_format.md describes them.
+TEST(PrintOptionsChunk, ReadsTheDocumentedLayout) {
+  const std::vector<std::uint8_t> bytes = {
+      0x00, 0x01,              // version
+      0x00,                    // Content List
+      0x01,                    // Current Page
+      0x07,                    // Pin Larger Side
+      0x91,                    // label row, view fields, Repeat media
+      0x00, 0x05,              // repeat 5 times
+      0x00, 0x64, 0x00, 0xC8,  // top 1 cm, bottom 2 cm
+      0x01, 0x2C, 0x00, 0x00,  // left 3 cm, right 0
+      0x01,                    // mirror
+      0x01, 0x06, 0x08,        // cells, 6 x 8
+      0x00, 0x00, 0x00, 0x96,  // cell width 1.5
+      0x00, 0x00, 0x01, 0x2C,  // cell height 3
+      0x03,                    // points
+      0x00, 0x00, 0x54, 0x56,  // 215.9 mm
+      0x00, 0x00, 0x6D, 0x24,  // 279.4 mm
+      0x00,                    // portrait
+      0x00, 0x02, 'h', 'i',    // header 1
+      0x00, 0x00,              // header 2
+      0x00, 0x03, '&', '&', 'x',  // footer 1
+      0x00, 0x00,              // footer 2
+  };
+  PrintOptions o;
+  ASSERT_EQ(DecodePrintOptions(bytes, &o), err::kNone);
+  EXPECT_EQ(o.layout, PrintLayout::kContentList);
+  EXPECT_EQ(o.range, PrintRange::kCurrentPage);
+  EXPECT_EQ(o.scaling, scaling::kPinLargerSide);
+  EXPECT_EQ(o.flags, print_flags::kLabelRow | print_flags::kViewFields | print_flags::kRepeatMedia);
+  EXPECT_EQ(o.repeat_count, 5);
+  EXPECT_EQ(o.margin_top, 1.0);
+  EXPECT_EQ(o.margin_bottom, 2.0);
+  EXPECT_EQ(o.margin_left, 3.0);
+  EXPECT_EQ(o.margin_right, 0.0);
+  EXPECT_TRUE(o.mirror_margins);
+  EXPECT_EQ(o.grid, GridMode::kCells);
+  EXPECT_EQ(o.columns, 6);
+  EXPECT_EQ(o.rows, 8);
+  EXPECT_EQ(o.cell_width, 1.5);
+  EXPECT_EQ(o.cell_height, 3.0);
+  EXPECT_EQ(o.unit, GridUnit::kPoints);
+  EXPECT_EQ(o.paper_width_mm, 215.9);
+  EXPECT_EQ(o.paper_height_mm, 279.4);
+  EXPECT_FALSE(o.landscape);
+  EXPECT_EQ(o.lines, (std::array<std::string, kHeaderLineCount>{"hi", "", "&&x", ""}));
+  EXPECT_EQ(EncodePrintOptions(o), bytes);
+}
+
 TEST(PrintOptionsChunk, CutOrForeignBytesAreRefusedAndLeaveTheOptions) {
   const std::vector<std::uint8_t> bytes = EncodePrintOptions(Unusual());
   PrintOptions kept;
