@@ -79,6 +79,22 @@ void ParseGrid(const std::string& text, print::PrintOptions* o) {
   o->rows = rows;
 }
 
+// "3-7", "3-" or "5": the pages a print dialog's range would give.
+void ParsePages(const std::string& text, print::PrintJob* job) {
+  const std::size_t dash = text.find('-');
+  auto number = [](const std::string& part) {
+    if (part.empty() || part.size() > 6 || part.find_first_not_of("0123456789") != std::string::npos) return -1;
+    return std::stoi(part);
+  };
+  const int first = number(text.substr(0, dash));
+  const int last = dash == std::string::npos ? first : text.size() == dash + 1 ? 0 : number(text.substr(dash + 1));
+  if (first < 1 || last < 0 || (last > 0 && last < first)) {
+    throw UsageError{"--pages takes FIRST-LAST, FIRST- or one page number, from 1"};
+  }
+  job->first_page = first;
+  job->last_page = last;
+}
+
 // Sends a file to a CUPS queue under the job title `title`; the job's line
 // from lp, or the failure.
 Result SendToPrinter(const std::string& printer, const std::string& title, const std::string& file, std::string* job) {
@@ -141,6 +157,10 @@ Result CmdPrint(const Invocation& inv, std::ostream& out) {
     o.range = PrintRange::kDefineInPrintBox;  // no page is current here
   }
   if (std::optional<std::string> grid = inv.value("--grid")) ParseGrid(*grid, &o);
+  if (std::optional<std::string> pages = inv.value("--pages")) {
+    if (o.range != PrintRange::kDefineInPrintBox) throw UsageError{"--pages goes with --range all"};
+    ParsePages(*pages, &job);
+  }
   if (std::optional<std::string> header = inv.value("--header")) {
     o.lines[0] = *header;
     o.lines[1].clear();
@@ -245,6 +265,7 @@ std::vector<CommandEntry> PrintCommands() {
         {"--layout", "LAYOUT", "list, contact or media (content list, contact sheet, media sheet)"},
         {"--grid", "CxR", "cells across and down, e.g. 4x5"},
         {"--range", "RANGE", "all, odd or even pages (default all)"},
+        {"--pages", "FIRST-LAST", "with --range all: only these pages (FIRST- to the end)"},
         {"--header", "TEXT", "the header line (tokens && &i &d &t &p &n &c)"},
         {"--footer", "TEXT", "the footer line (same tokens)"},
         {"--scaling", "NAME", "how media sheets scale: \"Scale to Fit\", \"Actual Size\", \"50%\", ..."},

@@ -118,6 +118,12 @@ TEST_F(PrintCliTest, OddAndEvenRangesKeepThePageNumbersOfTheWhole) {
   Ok(with({"--pdf", Pdf("even.pdf"), "--range", "even"}));
   EXPECT_EQ(PdfPages(Pdf("even.pdf")), 2);
   EXPECT_NE(PageText(Pdf("even.pdf"), 2).find("Page 4 of 5"), std::string::npos);
+
+  // A range of pages, as a print dialog gives it.
+  const Json some = JsonOf(with({"--pdf", Pdf("some.pdf"), "--pages", "2-3"}));
+  EXPECT_EQ(some["printed"], Json::array({2, 3}));
+  EXPECT_NE(PageText(Pdf("some.pdf"), 1).find("Page 2 of 5"), std::string::npos);
+  EXPECT_EQ(JsonOf(with({"--pdf", Pdf("tail.pdf"), "--pages", "4-"}))["printed"], Json::array({4, 5}));
 }
 
 TEST_F(PrintCliTest, MediaSheetsRepeatAndHiddenItemsStayOut) {
@@ -142,7 +148,9 @@ TEST_F(PrintCliTest, WrongCommandLinesAndMissingFoldersAreRefused) {
                                              {"print", catalog_, "--pdf", Pdf("x.pdf"), "--grid", "0x3"},
                                              {"print", catalog_, "--pdf", Pdf("x.pdf"), "--grid", "4by4"},
                                              {"print", catalog_, "--pdf", Pdf("x.pdf"), "--layout", "poster"},
-                                             {"print", catalog_, "--pdf", Pdf("x.pdf"), "--range", "current"}}) {
+                                             {"print", catalog_, "--pdf", Pdf("x.pdf"), "--range", "current"},
+                                             {"print", catalog_, "--pdf", Pdf("x.pdf"), "--pages", "3-2"},
+                                             {"print", catalog_, "--pdf", Pdf("x.pdf"), "--range", "odd", "--pages", "1"}}) {
     const CliResult r = Run(args);
     EXPECT_EQ(r.status, 2) << args.back() << ": " << r.err;
   }
