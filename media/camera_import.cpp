@@ -421,16 +421,24 @@ ErrorCode ImportDownloadedFile(catalog::Catalog& catalog, const DownloadResult& 
   const int cell = catalog.cellOf(new_id) != 0 ? catalog.cellOf(new_id) : catalog.itemCount();
   *item_id = catalog.cells[static_cast<std::size_t>(cell - 1)].item_id;
 
+  // Dating and stamping are no scan: the new item still waits for one.
+  auto keep_pending = [&catalog, cell] {
+    catalog.cells[static_cast<std::size_t>(cell - 1)].flags |= catalog::cell_flags::kPending;
+  };
   if (download.capture_date != 0) {
-    if (ErrorCode e = SetItemCreated(catalog, *item_id, download.capture_date); e != err::kNone) return e;
+    ErrorCode e = SetItemCreated(catalog, *item_id, download.capture_date);
+    keep_pending();
+    if (e != err::kNone) return e;
   }
   std::vector<fields::AnnotationEdit> edits;
   for (std::size_t i = 0; i < kCameraStampCount; ++i) {
     std::string text = TrimStamp(options.stamps[i]);
     if (!text.empty()) edits.push_back({kCameraStampFields[i].field, {std::move(text)}});
   }
-  if (!edits.empty()) return fields::EditItemAnnotations(catalog, cell, edits);
-  return err::kNone;
+  if (edits.empty()) return err::kNone;
+  ErrorCode e = fields::EditItemAnnotations(catalog, cell, edits);
+  keep_pending();
+  return e;
 }
 
 ErrorCode SetItemCreated(catalog::Catalog& catalog, std::uint32_t item_id, std::uint32_t date_time) {

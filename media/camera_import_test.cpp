@@ -218,6 +218,8 @@ TEST_F(CameraImportTest, EveryPictureIsCopiedWholeImportedAndStamped) {
 
   for (const CameraImportOutcome& o : outcomes) {
     ASSERT_NE(o.item_id, 0u) << o.download.source.name;
+    // Stamped, and still waiting for its scan.
+    EXPECT_TRUE(catalog_->cells[static_cast<std::size_t>(catalog_->cellOf(o.item_id) - 1)].pending());
     metadata::ItemFields f = FieldsOf(o.item_id);
     EXPECT_EQ(catalog::ItemPath(*catalog_, f.cellNumber()), o.download.target);
     // A new file's permissions, not the temporary file's private ones.
@@ -360,6 +362,7 @@ TEST_F(CameraImportTest, LockAndCaptureDate) {
     ASSERT_EQ(catalog::GetItemRecord(*catalog_, catalog_->cellOf(o.item_id), catalog::kWithoutOptionalParts, record),
               err::kNone);
     EXPECT_EQ(record.created, expected) << file;
+    EXPECT_TRUE(catalog_->cells[static_cast<std::size_t>(catalog_->cellOf(o.item_id) - 1)].pending());
   }
 }
 

@@ -315,6 +315,23 @@ ErrorCode DownloadWithProgress(CatalogWindow& window, const media::CameraInfo& c
   return result;
 }
 
+void KeepCaptureDatesThroughScan(CatalogWindow& window, const std::vector<media::CameraImportOutcome>& outcomes) {
+  auto dates = std::make_shared<std::map<std::uint32_t, std::uint32_t>>();
+  for (const media::CameraImportOutcome& o : outcomes) {
+    if (o.item_id != 0 && o.download.capture_date != 0) (*dates)[o.item_id] = o.download.capture_date;
+  }
+  if (dates->empty()) return;
+  auto link = std::make_shared<QMetaObject::Connection>();
+  CatalogWindow* w = &window;
+  *link = QObject::connect(window.scanner(), &ScanRunner::itemScanned, &window, [w, dates, link](quint32 id) {
+    auto it = dates->find(id);
+    if (it == dates->end()) return;
+    (void)media::SetItemCreated(w->catalog(), id, it->second);  // an item removed meanwhile is no matter
+    dates->erase(it);
+    if (dates->empty()) QObject::disconnect(*link);
+  });
+}
+
 media::CameraImportOptions InitialCameraOptions(const CatalogWindow& window, const app::SettingsStore* store) {
   media::CameraImportOptions fallback;
   if (store != nullptr) {
@@ -349,26 +366,9 @@ void RunCameraImport(CatalogWindow& window, app::SettingsStore* store) {
   media::CameraProblem problem = media::CameraProblem::kNone;
   const ErrorCode e = DownloadWithProgress(window, *camera, options, {}, &outcomes, &problem);
 
-  // A scan dates the items by the file system; the capture dates go back
-  // on as each new item is scanned.
-  auto dates = std::make_shared<std::map<std::uint32_t, std::uint32_t>>();
+  KeepCaptureDatesThroughScan(window, outcomes);
   int added = 0;
-  for (const media::CameraImportOutcome& o : outcomes) {
-    if (o.item_id == 0) continue;
-    ++added;
-    if (o.download.capture_date != 0) (*dates)[o.item_id] = o.download.capture_date;
-  }
-  if (!dates->empty()) {
-    auto link = std::make_shared<QMetaObject::Connection>();
-    CatalogWindow* w = &window;
-    *link = QObject::connect(window.scanner(), &ScanRunner::itemScanned, &window, [w, dates, link](quint32 id) {
-      auto it = dates->find(id);
-      if (it == dates->end()) return;
-      (void)media::SetItemCreated(w->catalog(), id, it->second);  // an item removed meanwhile is no matter
-      dates->erase(it);
-      if (dates->empty()) QObject::disconnect(*link);
-    });
-  }
+  for (const media::CameraImportOutcome& o : outcomes) added += o.item_id != 0 ? 1 : 0;
   window.scanPending();
   Q_EMIT window.stateChanged();
   Q_EMIT window.message(QObject::tr("%n items added.", nullptr, added), 5000);

@@ -93,6 +93,11 @@ ErrorCode DownloadWithProgress(CatalogWindow& window, const media::CameraInfo& c
                                const std::function<bool(const media::DownloadResult&)>& ask,
                                std::vector<media::CameraImportOutcome>* outcomes, media::CameraProblem* problem);
 
+// A scan dates an item by its file, and Linux keeps no settable creation
+// date: the capture dates of the items the download added are set again in
+// their Created field as each is scanned.
+void KeepCaptureDatesThroughScan(CatalogWindow& window, const std::vector<media::CameraImportOutcome>& outcomes);
+
 // The options the dialog starts with: the catalog's, else the program's
 // default in `store` (may be null), else the user's pictures folder.
 media::CameraImportOptions InitialCameraOptions(const CatalogWindow& window, const app::SettingsStore* store);

@@ -27,6 +27,7 @@
 #include "app/catalog_document.h"
 #include "app/preferences.h"
 #include "catalog/catalog.h"
+#include "media/item_scan.h"
 #include "media/media_type_registry.h"
 #include "media/platform_components.h"
 #include "metadata/item_fields.h"
@@ -34,6 +35,7 @@
 #include "views/catalog_model.h"
 #include "views/catalog_window.h"
 #include "views/qt_support.h"
+#include "views/scan_runner.h"
 
 using namespace norvo;
 using namespace norvo::views;
@@ -252,6 +254,36 @@ class CameraImportDialogTest : public QObject {
     QVERIFY(DownloadWithProgress(*w, {std::string(media::kMassStorageModel), U("disk:" + dir_.path() + "/none")}, o,
                                  {}, &outcomes, &problem) != err::kNone);
     QCOMPARE(w->catalog().itemCount(), 6);
+  }
+
+  // With the capture date option, the items keep their capture dates in
+  // the Created field after the window's scan has read their files.
+  void captureDatesOutlastTheScan() {
+    auto w = emptyWindow();
+    QVERIFY(w);
+    const QString dest = dir_.path() + "/dest-dates";
+    QVERIFY(QDir().mkpath(dest));
+    media::CameraImportOptions o;
+    o.destination = U(dest);
+    o.set_capture_date = true;
+    std::vector<media::CameraImportOutcome> outcomes;
+    media::CameraProblem problem = media::CameraProblem::kNone;
+    QCOMPARE(DownloadWithProgress(*w, {std::string(media::kMassStorageModel), U(port_)}, o, {}, &outcomes, &problem),
+             err::kNone);
+    QCOMPARE(int(outcomes.size()), 3);
+    KeepCaptureDatesThroughScan(*w, outcomes);
+    QCOMPARE(int(media::PendingItems(w->catalog()).size()), 3);
+    w->scanPending();
+    w->scanner()->waitForIdle();
+    QCOMPARE(int(media::PendingItems(w->catalog()).size()), 0);
+    for (const media::CameraImportOutcome& out : outcomes) {
+      QVERIFY(out.download.capture_date != 0);
+      catalog::ItemRecord record;
+      const int cell = w->catalog().cellOf(out.item_id);
+      QCOMPARE(catalog::GetItemRecord(w->catalog(), cell, catalog::kWithoutOptionalParts, record), err::kNone);
+      QVERIFY(!w->catalog().cells[static_cast<std::size_t>(cell - 1)].pending());
+      QCOMPARE(record.created, out.download.capture_date);
+    }
   }
 };
 
