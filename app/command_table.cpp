@@ -35,8 +35,8 @@ constexpr CommandSpec kCommands[] = {
      .needs = N::kRunningTasks},
     {.id = "file.sep3", .menu = M::kFile, .label = "", .kind = K::kSeparator},
     {.id = "file.page_setup", .menu = M::kFile, .label = "Page Set&up...", .keys = "Ctrl+Shift+P",
-     .needs = N::kCatalog, .pending = true},
-    {.id = "file.print", .menu = M::kFile, .label = "&Print...", .keys = "Ctrl+P", .needs = N::kItems, .pending = true},
+     .needs = N::kCatalog},
+    {.id = "file.print", .menu = M::kFile, .label = "&Print...", .keys = "Ctrl+P", .needs = N::kItems},
     {.id = "file.sep4", .menu = M::kFile, .label = "", .kind = K::kSeparator},
     {.id = "file.exit", .menu = M::kFile, .label = "E&xit", .keys = "Ctrl+Q"},
 
@@ -150,6 +150,7 @@ constexpr CommandSpec kCommands[] = {
     {.id = "make.slide_show", .menu = M::kMake, .label = "&Run Slide Show", .keys = "Ctrl+R", .needs = N::kItems},
     {.id = "make.slide_options", .menu = M::kMake, .label = "&Slide Show Options...", .keys = "Ctrl+Shift+R",
      .needs = N::kCatalog},
+    {.id = "make.slide_movie", .menu = M::kMake, .label = "S&ave Slide Show as Movie...", .needs = N::kNever},
     {.id = "make.sep1", .menu = M::kMake, .label = "", .kind = K::kSeparator},
     {.id = "make.backup", .menu = M::kMake, .label = "&Backup/CD-ROM...", .needs = N::kItems},
     {.id = "make.gallery", .menu = M::kMake, .label = "&HTML Gallery...", .needs = N::kItems},
@@ -240,7 +241,7 @@ const CommandSpec* FindCommand(std::string_view id) {
 }
 
 bool CommandEnabled(const CommandSpec& command, const CommandState& s) {
-  if (command.kind != EntryKind::kCommand || command.pending) return false;
+  if (command.kind != EntryKind::kCommand) return false;
   switch (command.needs) {
     case Needs::kNothing: return true;
     case Needs::kCatalog: return s.catalog;
@@ -260,6 +261,7 @@ bool CommandEnabled(const CommandSpec& command, const CommandState& s) {
     case Needs::kMediaView: return s.catalog && s.playable;
     case Needs::kUndo: return s.catalog && s.undo;
     case Needs::kPaste: return s.catalog && s.writable && s.paste;
+    case Needs::kNever: return false;
   }
   return false;
 }

@@ -5,10 +5,8 @@
 // context menus and the toolbar are built from this table, and enabling is
 // computed from the active window's state by CommandEnabled.
 //
-// Commands whose work is not built yet (galleries, rename, conversion,
-// transfer, backup, slide shows, printing, camera import) are listed with
-// `pending` set: they appear in their menus, disabled, so that the menus
-// keep their final shape.
+// An entry the program has no action for ("Save Slide Show as Movie") is
+// listed with Needs::kNever: it stands in its menu, always disabled.
 //
 // No Qt here, so that the table and its rules are checked without widgets.
 #pragma once
@@ -49,6 +47,7 @@ enum class Needs : unsigned char {
   kMediaView,       // the media view showing an item that plays
   kUndo,            // an edit to undo
   kPaste,           // the clipboard holds a list to paste
+  kNever,           // no action: listed, always disabled
 };
 
 // The state CommandEnabled looks at; the main window fills it from the
@@ -80,7 +79,6 @@ struct CommandSpec {
   Needs needs = Needs::kNothing;
   EntryKind kind = EntryKind::kCommand;
   bool checkable = false;
-  bool pending = false;      // listed, disabled: its work is not built yet
   bool context = false;      // also in the item context menu
   std::string_view toolbar = {};  // name of its toolbar picture; empty: not on the toolbar
 };
@@ -91,7 +89,7 @@ std::span<const CommandSpec> CommandTable();
 std::span<const std::string_view> MenuLabels();
 // The entry with `id`, or nullptr.
 const CommandSpec* FindCommand(std::string_view id);
-// Whether the command can run in `state` (never for a pending command or an
+// Whether the command can run in `state` (never for a kNever command or an
 // entry that is not a command).
 bool CommandEnabled(const CommandSpec& command, const CommandState& state);
 

@@ -47,6 +47,7 @@
 #include "views/transfer_dialog.h"
 #include "views/gallery_command.h"
 #include "views/preferences_dialog.h"
+#include "views/print_dialog.h"
 #include "views/qt_support.h"
 #include "views/scan_runner.h"
 #include "views/slide_show_options_dialog.h"
@@ -121,7 +122,6 @@ void MainWindow::buildActions() {
       a->setShortcutContext(Qt::WindowShortcut);
       a->setCheckable(c.checkable);
       if (!c.toolbar.empty()) a->setIcon(icons_->icon(std::string(c.toolbar)));
-      if (c.pending) a->setToolTip(tr("Not available yet"));
       const QString id = Q(c.id);
       connect(a, &QAction::triggered, this, [this, id] {
         auto it = handlers_.find(id);
@@ -198,7 +198,7 @@ void MainWindow::handle(std::string_view id, std::function<void()> run) { handle
 std::vector<std::string> MainWindow::commandsWithoutHandler() const {
   std::vector<std::string> missing;
   for (const app::CommandSpec& c : app::CommandTable()) {
-    if (c.kind == app::EntryKind::kCommand && !c.pending && !handlers_.contains(Q(c.id))) missing.emplace_back(c.id);
+    if (c.kind == app::EntryKind::kCommand && c.needs != app::Needs::kNever && !handlers_.contains(Q(c.id))) missing.emplace_back(c.id);
   }
   return missing;
 }
@@ -287,6 +287,8 @@ void MainWindow::registerHandlers() {
              [this](CatalogWindow& w) { RunSlideShow(w, startup_->preferences.preferences); });
   on_catalog("make.slide_options",
              [this](CatalogWindow& w) { RunSlideShowOptions(w, &startup_->preferences.preferences); });
+  on_catalog("file.print", [this](CatalogWindow& w) { RunPrint(w, startup_->settings.get()); });
+  on_catalog("file.page_setup", [this](CatalogWindow& w) { RunPageSetup(w, startup_->settings.get()); });
   on_catalog("file.import_camera", [this](CatalogWindow& w) { RunCameraImport(w, startup_->settings.get()); });
   // Play: the playlist settings are program-wide; every media view follows them.
   on_catalog("play.play", [](CatalogWindow& w) { w.mediaView()->togglePlay(); });
