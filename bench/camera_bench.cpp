@@ -8,7 +8,8 @@
 // check, rename, import, scan, save). It flushes the copies to the disk
 // before the catalog that points at them is saved; gphoto2 does not, so the
 // peer is timed with a `sync` after gphoto2 as well as without it. The two
-// take turns at going first; a first round warms the caches.
+// take turns at going first; a first round warms the caches. A last pair
+// leaves the scan out, to show the download and import alone.
 //
 //   ./camera_bench [--runs N] [--photos N] [--dir DIR] [--keep]
 #include <unistd.h>
@@ -74,36 +75,48 @@ int main(int argc, char** argv) {
       fs::create_directories(dir / name / "files");
       fs::remove(dir / (name + ".nrk"));
       TimeCommand({cli, "new", (dir / (name + ".nrk")).string()});
+      // What an earlier run left in the cache is written out now, untimed,
+      // so that no run's flush pays for another's files.
+      ::sync();
     };
-    auto ours = [&] {
+    auto ours = [&](bool scan) {
       fresh("ours");
-      const double ms = TimeCommand({cli, "camera", "import", (dir / "ours.nrk").string(), "--port", port, "--model",
-                                     "Mass storage", "--dest", (dir / "ours" / "files").string()});
+      std::vector<std::string> command = {cli,    "camera",       "import", (dir / "ours.nrk").string(),
+                                          "--port", port,         "--model", "Mass storage",
+                                          "--dest", (dir / "ours" / "files").string()};
+      if (!scan) command.push_back("--no-scan");
+      const double ms = TimeCommand(command);
       if (CountFiles(dir / "ours" / "files") != count) throw std::runtime_error("ours: not every photo arrived");
       return ms;
     };
-    auto peer = [&](bool flush, double* download_ms) {
+    auto peer = [&](bool flush, bool scan, double* download_ms) {
       fresh("peer");
       const std::string files = (dir / "peer" / "files").string();
       double ms = TimeShell("gphoto2 --quiet --port '" + port + "' --camera 'Directory Browse' --get-all-files " +
                             "--filename '" + files + "/%f.%C'" + (flush ? " && sync" : ""));
       *download_ms = ms;
-      ms += TimeCommand({cli, "import", (dir / "peer.nrk").string(), files});
+      std::vector<std::string> command = {cli, "import", (dir / "peer.nrk").string(), files};
+      if (!scan) command.push_back("--no-scan");
+      ms += TimeCommand(command);
       if (CountFiles(dir / "peer" / "files") != count) throw std::runtime_error("peer: not every photo arrived");
       return ms;
     };
 
     std::map<std::string, std::vector<double>> s;
     for (int round = -1; round < runs; ++round) {  // round -1 warms the caches
-      double o = 0, p = 0, p_nosync = 0, download = 0, download_nosync = 0;
+      double o = 0, p = 0, p_nosync = 0, download = 0, download_nosync = 0, o_noscan = 0, p_noscan = 0, ignored = 0;
       if (round % 2 == 0) {
-        o = ours();
-        p = peer(true, &download);
-        p_nosync = peer(false, &download_nosync);
+        o = ours(true);
+        p = peer(true, true, &download);
+        p_nosync = peer(false, true, &download_nosync);
+        o_noscan = ours(false);
+        p_noscan = peer(true, false, &ignored);
       } else {
-        p = peer(true, &download);
-        p_nosync = peer(false, &download_nosync);
-        o = ours();
+        p = peer(true, true, &download);
+        p_nosync = peer(false, true, &download_nosync);
+        o = ours(true);
+        p_noscan = peer(true, false, &ignored);
+        o_noscan = ours(false);
       }
       if (round < 0) continue;
       s["ours"].push_back(o);
@@ -111,6 +124,8 @@ int main(int argc, char** argv) {
       s["peer nosync"].push_back(p_nosync);
       s["gphoto2"].push_back(download);
       s["gphoto2 nosync"].push_back(download_nosync);
+      s["ours noscan"].push_back(o_noscan);
+      s["peer noscan"].push_back(p_noscan);
     }
     std::printf("\n%d camera JPEGs from the directory camera, %d runs, medians in ms\n", count, runs);
     std::printf("\n%-30s %8s  %-52s %8s  %7s  %s\n", "ours", "ms", "peer", "ms", "speed", "goal");
@@ -118,6 +133,8 @@ int main(int argc, char** argv) {
              Median(s["peer"]), 1.0);
     PrintRow("norvo-cli camera import", Median(s["ours"]), "gphoto2 --get-all-files, norvo-cli import (no sync)",
              Median(s["peer nosync"]), 0);
+    PrintRow("... --no-scan", Median(s["ours noscan"]), "gphoto2 --get-all-files, sync, norvo-cli import --no-scan",
+             Median(s["peer noscan"]), 0);
     std::printf("(of the peer: gphoto2 with sync %.0f ms, without %.0f ms)\n", Median(s["gphoto2"]),
                 Median(s["gphoto2 nosync"]));
     if (!args.flag("--keep")) fs::remove_all(dir);

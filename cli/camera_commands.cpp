@@ -175,8 +175,10 @@ Result CmdCameraImport(const Invocation& inv, std::ostream& out) {
       }
     }
   }
-  // What was downloaded is recorded before anything is reported.
+  // What was downloaded is recorded before anything is reported, and the
+  // copies are on the disk before the catalog that points at them.
   if (c.changed()) {
+    if (ErrorCode fe = media::FlushDownloadedFiles(options.destination); fe != err::kNone && e == err::kNone) e = fe;
     if (Result r = s.save()) return r;
   }
 

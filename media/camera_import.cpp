@@ -353,9 +353,15 @@ ErrorCode DownloadCameraFile(CameraConnection& camera, const CameraFileEntry& en
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) return fail(ErrorFromErrno(errno));
   if (entry.size_known && static_cast<std::uint64_t>(st.st_size) != entry.size) return fail(err::kIo);
-  // Before the camera's file is deleted the copy must be on the disk; else
-  // one flush of the whole file system at the end of the run does.
-  if (options.delete_from_camera && ::fsync(fd.get()) != 0) return fail(ErrorFromErrno(errno));
+  // Before the camera's file is deleted the copy must be on the disk. Else
+  // its writing only starts here, without waiting, and one flush of the
+  // file system before the catalog is saved (FlushDownloadedFiles) finds
+  // little left to do.
+  if (options.delete_from_camera) {
+    if (::fsync(fd.get()) != 0) return fail(ErrorFromErrno(errno));
+  } else {
+    (void)::sync_file_range(fd.get(), 0, 0, SYNC_FILE_RANGE_WRITE);  // a hint; the flush checks
+  }
   if (ErrorCode e = fd.close(); e != err::kNone) return fail(e);
 
   // Date and lock go on before the file has its name: it appears finished.
@@ -498,9 +504,9 @@ ErrorCode ImportFromCamera(catalog::Catalog& catalog, CameraConnection& camera, 
     if (progress && progress(ProgressPhase::kStep, i + 1, total) != 0) result = err::kUserCancelled;
   }
   if (progress) (void)progress(ProgressPhase::kEnd, static_cast<int>(outcomes->size()), total);  // the end is only reported
-  // The copies reach the disk before a catalog that points at them is saved.
-  if (!options.delete_from_camera) (void)SyncFileSystem(options.destination);  // best effort: the files are whole
   return result;
 }
+
+ErrorCode FlushDownloadedFiles(const std::string& destination) { return SyncFileSystem(destination); }
 
 }  // namespace norvo::media

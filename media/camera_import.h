@@ -162,6 +162,11 @@ bool DownloadCameraItem(catalog::Catalog& catalog, CameraConnection& camera, con
 // top of a camera's own tree.
 std::string CameraRoot(const CameraInfo& camera);
 
+// Writes the downloaded files out to the destination's disk (one syncfs):
+// called before a catalog that points at them is saved. A download that
+// deletes on the camera has flushed each file already.
+ErrorCode FlushDownloadedFiles(const std::string& destination);
+
 // Imports every file of the camera (CameraRoot walked, folder by folder).
 // Returns 0 when all were handled or the answer to a failure was to stop,
 // err::kUserCancelled on a cancel, err::kFolderNotFound when the destination

@@ -301,6 +301,9 @@ ErrorCode DownloadWithProgress(CatalogWindow& window, const media::CameraInfo& c
       }
     }
     live = nullptr;
+    // The copies are on the disk before the user can save a catalog that
+    // points at them; this thread waits for that, not the interface.
+    if (!options.delete_from_camera) (void)media::FlushDownloadedFiles(options.destination);  // best effort
     on_ui([&loop, &result, end, why, problem] {
       if (result == err::kNone) result = end;
       *problem = why;
