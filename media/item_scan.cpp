@@ -62,7 +62,10 @@ class CurrentFileScope {
 };
 
 // Size and dates of the file; the creation date is the birth time where the
-// file system keeps one, else the modification time.
+// file system keeps one, else the modification time. A birth time later than
+// the modification time is a copy's (or a download's whose date was set to
+// the capture date: Linux cannot set a birth time), so the earlier date is
+// the file's creation.
 ErrorCode FileFacts(const std::string& path, ScanResult* out) {
   struct statx st {};
   if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &st) != 0) {
@@ -71,8 +74,8 @@ ErrorCode FileFacts(const std::string& path, ScanResult* out) {
   if (!S_ISREG(st.stx_mode)) return err::kNotAFile;
   out->file_size = static_cast<std::uint32_t>(st.stx_size);
   out->modified = DateTimeFromUnix(static_cast<std::time_t>(st.stx_mtime.tv_sec));
-  out->created = (st.stx_mask & STATX_BTIME) != 0 ? DateTimeFromUnix(static_cast<std::time_t>(st.stx_btime.tv_sec))
-                                                    : out->modified;
+  const bool born_earlier = (st.stx_mask & STATX_BTIME) != 0 && st.stx_btime.tv_sec < st.stx_mtime.tv_sec;
+  out->created = born_earlier ? DateTimeFromUnix(static_cast<std::time_t>(st.stx_btime.tv_sec)) : out->modified;
   return err::kNone;
 }
 

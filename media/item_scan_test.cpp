@@ -6,6 +6,8 @@
 #include "media/item_scan.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 extern "C" {
 #include <libavcodec/codec_id.h>
@@ -13,6 +15,7 @@ extern "C" {
 
 #include <cmath>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -25,6 +28,7 @@ extern "C" {
 #include "media/movie_test_files.h"
 #include "media/platform_components.h"
 #include "metadata/annotation_block.h"
+#include "platform/dates.h"
 
 namespace norvo::media {
 namespace {
@@ -191,6 +195,29 @@ TEST_F(ItemScanTest, RescanKeepsTheUsersAnnotationsAndFillsTheRest) {
   ASSERT_EQ(keywords.size(), 1u);
   EXPECT_EQ(keywords[0].text(), "mine");
   EXPECT_EQ(metadata::CountAnnotations(0x278, record.annotations), 1);
+}
+
+// A copy (or a camera download dated to its capture) is born after the
+// date it carries as modified: the scan takes the earlier date as Created,
+// since Linux cannot set a birth time. A file born first keeps its birth.
+TEST_F(ItemScanTest, CreatedIsTheEarlierOfBirthAndModification) {
+  const fs::path copy = At("copy.jpg");
+  fs::copy_file(kPhotos / "Canon_40D.jpg", copy);
+  const std::time_t capture = 1'000'000'000;  // 2001-09-09
+  const timespec times[2] = {{capture, 0}, {capture, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, copy.c_str(), times, 0), 0);
+  ScanResult r;
+  ASSERT_EQ(ScanFile(copy.string(), 0, ScanOptions{}, &r), err::kNone);
+  EXPECT_EQ(r.created, DateTimeFromUnix(capture));
+  EXPECT_EQ(r.modified, DateTimeFromUnix(capture));
+
+  // Modified after birth: Created stays at or before the modification.
+  const std::time_t later = std::time(nullptr) + 3600;
+  const timespec future[2] = {{later, 0}, {later, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, copy.c_str(), future, 0), 0);
+  ASSERT_EQ(ScanFile(copy.string(), 0, ScanOptions{}, &r), err::kNone);
+  EXPECT_EQ(r.modified, DateTimeFromUnix(later));
+  EXPECT_LE(r.created, r.modified);
 }
 
 TEST_F(ItemScanTest, MissingFileAndTypeWithoutReader) {
