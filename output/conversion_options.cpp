@@ -11,39 +11,16 @@
 #include "platform/file_ops.h"
 #include "platform/file_replace.h"
 #include "platform/file_spec.h"
+#include "platform/record_fields.h"
 
 namespace norvo::output {
 namespace {
 
+using FieldReader = RecordFieldReader<Endian::kLittle>;
+using FieldWriter = RecordFieldWriter<Endian::kLittle>;
+
 constexpr std::uint32_t kPresetMagic = FourCC("NRPS");
 constexpr std::uint32_t kCreator = FourCC("NRWi");
-
-struct FieldReader {
-  ByteReader& r;
-  void u8(std::size_t o, std::uint8_t& v) { r.seek(o), v = r.u8(); }
-  void u16(std::size_t o, std::uint16_t& v) { r.seek(o), v = r.u16le(); }
-  void u32(std::size_t o, std::uint32_t& v) { r.seek(o), v = r.u32le(); }
-  template <std::size_t N>
-  void raw(std::size_t o, std::array<std::uint8_t, N>& bytes) {
-    r.seek(o);
-    r.read(bytes);
-  }
-};
-
-// Writes the fields one after the other; `at` checks the table leaves no gap.
-struct FieldWriter {
-  ByteWriter& w;
-  bool ok = true;
-  void at(std::size_t offset) { ok = ok && w.size() == offset; }
-  void u8(std::size_t o, std::uint8_t v) { at(o), w.u8(v); }
-  void u16(std::size_t o, std::uint16_t v) { at(o), w.u16le(v); }
-  void u32(std::size_t o, std::uint32_t v) { at(o), w.u32le(v); }
-  template <std::size_t N>
-  void raw(std::size_t o, const std::array<std::uint8_t, N>& bytes) {
-    at(o);
-    w.bytes(bytes);
-  }
-};
 
 // Formats of movies and sounds by code; images come from the writers' table.
 struct AvCode {

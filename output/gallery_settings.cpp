@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "platform/byte_io.h"
+#include "platform/record_fields.h"
 
 namespace norvo::output {
 namespace {
@@ -14,46 +15,23 @@ constexpr std::int32_t kDefaultTable = 4;
 constexpr std::int32_t kDefaultTargetKb = 100;
 
 // Reads each field at its offset.
-struct FieldReader {
-  ByteReader& r;
-  void at(std::size_t offset) { r.seek(offset); }
-  void u8(std::size_t o, std::uint8_t& v) { at(o), v = r.u8(); }
-  void i16(std::size_t o, std::int16_t& v) { at(o), v = static_cast<std::int16_t>(r.u16le()); }
-  void u32(std::size_t o, std::uint32_t& v) { at(o), v = r.u32le(); }
-  void i32(std::size_t o, std::int32_t& v) { at(o), v = static_cast<std::int32_t>(r.u32le()); }
+struct FieldReader : RecordFieldReader<Endian::kLittle> {
   void colour(std::size_t o, RgbColour& c) {
     at(o);
-    c.red = r.u16le();
-    c.green = r.u16le();
-    c.blue = r.u16le();
-  }
-  template <std::size_t N>
-  void raw(std::size_t o, std::array<std::uint8_t, N>& bytes) {
-    at(o);
-    r.read(bytes);
+    c.red = get16();
+    c.green = get16();
+    c.blue = get16();
   }
 };
 
 // Writes the fields one after the other; the table is in offset order and
 // leaves no gap, which `at` checks as it goes.
-struct FieldWriter {
-  ByteWriter& w;
-  bool ok = true;
-  void at(std::size_t offset) { ok = ok && w.size() == offset; }
-  void u8(std::size_t o, std::uint8_t v) { at(o), w.u8(v); }
-  void i16(std::size_t o, std::int16_t v) { at(o), w.u16le(static_cast<std::uint16_t>(v)); }
-  void u32(std::size_t o, std::uint32_t v) { at(o), w.u32le(v); }
-  void i32(std::size_t o, std::int32_t v) { at(o), w.u32le(static_cast<std::uint32_t>(v)); }
+struct FieldWriter : RecordFieldWriter<Endian::kLittle> {
   void colour(std::size_t o, const RgbColour& c) {
     at(o);
-    w.u16le(c.red);
-    w.u16le(c.green);
-    w.u16le(c.blue);
-  }
-  template <std::size_t N>
-  void raw(std::size_t o, const std::array<std::uint8_t, N>& bytes) {
-    at(o);
-    w.bytes(bytes);
+    put16(c.red);
+    put16(c.green);
+    put16(c.blue);
   }
 };
 
@@ -101,7 +79,7 @@ ErrorCode ParseGallerySettings(std::span<const std::uint8_t> bytes, GallerySetti
   if (bytes.size() != kGallerySettingsSize) return err::kParam;
   ByteReader r(bytes);
   GallerySettings s;
-  FieldReader reader{r};
+  FieldReader reader{{r}};
   VisitGallerySettings(s, reader);
   if (!r.ok()) return err::kParam;
   ValidateGallerySettings(&s);
@@ -111,7 +89,7 @@ ErrorCode ParseGallerySettings(std::span<const std::uint8_t> bytes, GallerySetti
 
 std::vector<std::uint8_t> SerializeGallerySettings(const GallerySettings& settings) {
   ByteWriter w(kGallerySettingsSize);
-  FieldWriter writer{w};
+  FieldWriter writer{{w}};
   VisitGallerySettings(settings, writer);
   std::vector<std::uint8_t> bytes = w.take();
   if (!writer.ok) bytes.clear();  // the table itself is wrong: the tests catch it

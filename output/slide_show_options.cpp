@@ -5,34 +5,13 @@
 
 #include "catalog/catalog.h"
 #include "platform/byte_io.h"
+#include "platform/record_fields.h"
 
 namespace norvo::output {
 namespace {
 
-struct FieldReader {
-  ByteReader& r;
-  void u8(std::size_t o, std::uint8_t& v) { r.seek(o), v = r.u8(); }
-  void u16(std::size_t o, std::uint16_t& v) { r.seek(o), v = r.u16be(); }
-  template <std::size_t N>
-  void raw(std::size_t o, std::array<std::uint8_t, N>& bytes) {
-    r.seek(o);
-    r.read(bytes);
-  }
-};
-
-// Writes the fields one after the other; `at` checks the table leaves no gap.
-struct FieldWriter {
-  ByteWriter& w;
-  bool ok = true;
-  void at(std::size_t offset) { ok = ok && w.size() == offset; }
-  void u8(std::size_t o, std::uint8_t v) { at(o), w.u8(v); }
-  void u16(std::size_t o, std::uint16_t v) { at(o), w.u16be(v); }
-  template <std::size_t N>
-  void raw(std::size_t o, const std::array<std::uint8_t, N>& bytes) {
-    at(o);
-    w.bytes(bytes);
-  }
-};
+using FieldReader = RecordFieldReader<Endian::kBig>;
+using FieldWriter = RecordFieldWriter<Endian::kBig>;
 
 // The codes in combo order.
 constexpr Transition kTransitions[kTransitionCount] = {
