@@ -17,6 +17,7 @@
 #include "imaging/image_reader.h"
 #include "imaging/test_pictures.h"
 #include "platform/byte_io.h"
+#include "platform/test_shell.h"
 
 namespace norvo::imaging {
 namespace {
@@ -28,16 +29,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 const std::string kPhotos = std::string(NORVO_TESTDATA_DIR) + "/photos/";
 
-std::string Capture(const std::string& command) {
-  std::string text;
-  if (FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r")) {
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-    pclose(pipe);
-  }
-  return text;
-}
+std::string Capture(const std::string& command) { return norvo::testing::CaptureCommand(command); }
 Bytes CaptureBytes(const std::string& command) {
   const std::string text = Capture(command);
   return Bytes(text.begin(), text.end());

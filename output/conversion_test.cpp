@@ -26,6 +26,7 @@
 #include "platform/fault_injection.h"
 #include "platform/file_replace.h"
 #include "platform/file_spec.h"
+#include "platform/test_shell.h"
 
 namespace norvo::output {
 namespace {
@@ -35,16 +36,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 const fs::path kPhotos = fs::path(NORVO_TESTDATA_DIR) / "photos";
 
-std::string Capture(const std::string& command) {
-  std::string text;
-  if (FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r")) {
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-    pclose(pipe);
-  }
-  return text;
-}
+std::string Capture(const std::string& command) { return norvo::testing::CaptureCommand(command); }
 bool HaveExiftool() { return !Capture("exiftool -ver").empty(); }
 // exiftool's numeric values of some tags, by name.
 std::map<std::string, std::string> Tags(const std::string& file, const std::vector<std::string>& tags) {

@@ -22,6 +22,7 @@
 #include "media/media_type_registry.h"
 #include "media/platform_components.h"
 #include "platform/file_spec.h"
+#include "platform/test_shell.h"
 
 namespace norvo::print::testing {
 
@@ -37,17 +38,7 @@ inline void EnsureGuiApplication() {
   static std::unique_ptr<QGuiApplication> app = std::make_unique<QGuiApplication>(argc, argv);
 }
 
-// Standard output of a shell command.
-inline std::string Capture(const std::string& command) {
-  std::string text;
-  if (FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r")) {
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-    pclose(pipe);
-  }
-  return text;
-}
+inline std::string Capture(const std::string& command) { return norvo::testing::CaptureCommand(command); }
 
 inline bool HavePoppler() { return std::system("command -v pdfinfo pdftotext pdfimages >/dev/null 2>&1") == 0; }
 

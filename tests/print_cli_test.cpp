@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/cli_harness.h"
+#include "platform/test_shell.h"
 
 namespace {
 
@@ -19,16 +20,7 @@ using namespace norvo::cli_testing;
 const std::vector<std::string> kSources = {"DSCN0010.jpg", "Canon_40D.jpg", "Nikon_D70.jpg", "Pentax_K10D.jpg",
                                            "Kodak_CX7530.jpg"};
 
-std::string Capture(const std::string& command) {
-  std::string text;
-  if (FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r")) {
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-    pclose(pipe);
-  }
-  return text;
-}
+std::string Capture(const std::string& command) { return norvo::testing::CaptureCommand(command); }
 
 int PdfPages(const std::string& pdf) {
   const std::string info = Capture("pdfinfo '" + pdf + "'");

@@ -151,7 +151,10 @@ class DesktopEndToEnd : public QObject {
     // for the X server (which would repeat them into the next window).
     (void)Run(QStringLiteral("xdotool"), {QStringLiteral("keyup"), QStringLiteral("ctrl+q")}, env_);
     QVERIFY(first.waitForFinished(60000));
-    QCOMPARE(first.exitCode(), 0);
+    // A failing exit says why: the program's last words.
+    QVERIFY2(first.exitCode() == 0, qPrintable(QStringLiteral("exit %1: %2")
+                                                   .arg(first.exitCode())
+                                                   .arg(QString::fromLocal8Bit(first.readAllStandardError().right(2000)))));
 
     const QJsonArray items = Cli({QStringLiteral("list"), catalog}, env_).array();
     QCOMPARE(items.size(), 2);
