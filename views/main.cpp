@@ -9,6 +9,8 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <cstdio>
+
 #include "app/startup.h"
 #include "views/main_window.h"
 #include "views/qt_support.h"
@@ -56,6 +58,8 @@ int main(int argc, char** argv) {
   });
   const int result = QApplication::exec();
   if (ErrorCode e = app::ExitInstance(state); e != err::kNone) {
+    // The window is gone: the terminal, if any, is the one place left to say so.
+    std::fprintf(stderr, "norvo: the settings could not be saved (error %d)\n", static_cast<int>(e));
     return result != 0 ? result : 1;
   }
   return result;
