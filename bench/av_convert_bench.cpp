@@ -34,22 +34,10 @@ using bench::Median;
 using bench::MsSince;
 using bench::TimeCommand;
 
-struct Options {
-  int runs = 3;
-  int movies = 12;
-  std::string base_dir;
-  bool keep = false;
-};
-
-Options ParseOptions(int argc, char** argv) {
+bench::RunOptions ParseOptions(int argc, char** argv) {
   bench::BenchArgs args(argc, argv, {"--runs", "--movies", "--dir"}, {"--keep"},
                         "av_convert_bench [--runs N] [--movies N] [--dir DIR] [--keep]");
-  Options o;
-  o.runs = args.number("--runs", o.runs, 1);
-  o.movies = args.number("--movies", o.movies, 1);
-  o.base_dir = args.text("--dir");
-  o.keep = args.flag("--keep");
-  return o;
+  return bench::ReadRunOptions(args, "--movies", 3, 12, 1);
 }
 
 // As the scan benchmark makes its movies.
@@ -111,14 +99,14 @@ std::string Describe(const std::string& file) {
 
 int main(int argc, char** argv) {
   try {
-    Options options = ParseOptions(argc, argv);
+    bench::RunOptions options = ParseOptions(argc, argv);
     for (const char* program : {"ffmpeg", "ffprobe"}) {
       if (!bench::HaveProgram(program)) throw std::runtime_error(std::string(program) + " is not installed");
     }
     fs::path dir = options.base_dir.empty() ? fs::temp_directory_path() / ("norvo-av-bench-" + std::to_string(::getpid()))
                                             : fs::path(options.base_dir);
-    std::printf("making %d movies in %s ...\n", options.movies, dir.c_str());
-    std::vector<std::string> movies = MakeMovies(dir, options.movies);
+    std::printf("making %d movies in %s ...\n", options.count, dir.c_str());
+    std::vector<std::string> movies = MakeMovies(dir, options.count);
     fs::create_directories(dir / "out");
     ReadThrough(movies);
 
@@ -150,7 +138,7 @@ int main(int argc, char** argv) {
     const double ratio = ours / peer;  // time of ours / time of the peer
     std::printf("%-34s %9s  %9s  %7s\n", "", "ours ms", "ffmpeg ms", "ratio");
     std::printf("%-34s %9.0f  %9.0f  %7.3f  <=1.1 %s\n",
-                ("mp4/H.264 crf 23 medium, " + std::to_string(options.movies) + " movies").c_str(), ours, peer, ratio,
+                ("mp4/H.264 crf 23 medium, " + std::to_string(options.count) + " movies").c_str(), ours, peer, ratio,
                 ratio <= 1.1 ? "PASS" : "MISS");
     if (!options.keep) fs::remove_all(dir);
     return 0;

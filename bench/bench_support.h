@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <initializer_list>
 #include <map>
 #include <set>
 #include <cstdio>
@@ -80,7 +82,7 @@ inline void Check(ErrorCode e, const std::string& what) {
   if (e != err::kNone) throw std::runtime_error(what + " failed with error " + std::to_string(e));
 }
 
-// The file-system specification of a path that exists or is about to.
+// The FileSpec of a path that exists or is about to.
 inline FileSpec Spec(const std::string& path) {
   FileSpec spec;
   if (!FileSpecFilled(MakeFileSpec(path, spec))) throw std::runtime_error("no file spec for " + path);
@@ -124,5 +126,38 @@ class BenchArgs {
   std::map<std::string, std::string> values_;
   std::set<std::string> flags_;
 };
+
+// The options most benchmarks take: --runs N, how many files to make (under
+// `count_option`: --photos, --movies ...), --dir DIR for the parent of the
+// work folder, and --keep to leave the work folder behind.
+struct RunOptions {
+  int runs = 3;
+  int count = 0;
+  std::string base_dir;
+  bool keep = false;
+};
+inline RunOptions ReadRunOptions(const BenchArgs& args, const std::string& count_option, int runs, int count,
+                                 int min_count) {
+  RunOptions o;
+  o.runs = args.number("--runs", runs, 1);
+  o.count = args.number(count_option, count, min_count);
+  o.base_dir = args.text("--dir");
+  o.keep = args.flag("--keep");
+  return o;
+}
+
+// Stops the benchmark when one of `programs` (its peers) is not installed.
+inline void RequirePrograms(std::initializer_list<const char*> programs) {
+  for (const char* program : programs) {
+    if (!HaveProgram(program)) throw std::runtime_error(std::string(program) + " is missing: run scripts/setup.sh");
+  }
+}
+
+// A benchmark's own work folder, NAME-PID under `base` (the temporary
+// folder when empty).
+inline std::filesystem::path WorkFolder(const std::string& base, const std::string& name) {
+  const std::filesystem::path parent = base.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(base);
+  return parent / (name + "-" + std::to_string(::getpid()));
+}
 
 }  // namespace norvo::bench

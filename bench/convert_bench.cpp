@@ -43,23 +43,15 @@ using bench::Median;
 using bench::MsSince;
 using bench::Shell;
 
-struct Options {
-  int runs = 3;
-  int photos = 400;
+struct Options : bench::RunOptions {
   int quality = 75;  // vipsthumbnail's own JPEG quality
-  std::string base_dir;
-  bool keep = false;
 };
 
 Options ParseOptions(int argc, char** argv) {
   bench::BenchArgs args(argc, argv, {"--runs", "--photos", "--dir", "--quality"}, {"--keep"},
                         "convert_bench [--runs N] [--photos N] [--dir DIR] [--keep] [--quality Q]");
-  Options o;
-  o.runs = args.number("--runs", o.runs, 1);
-  o.photos = args.number("--photos", o.photos, 2);
+  Options o{bench::ReadRunOptions(args, "--photos", 3, 400, 2)};
   o.quality = args.number("--quality", o.quality, 1);
-  o.base_dir = args.text("--dir");
-  o.keep = args.flag("--keep");
   return o;
 }
 
@@ -89,18 +81,13 @@ double TimeConversion(catalog::Catalog& c, const fs::path& out, int quality) {
 int main(int argc, char** argv) {
   try {
     const Options options = ParseOptions(argc, argv);
-    for (const char* program : {"vips", "vipsthumbnail"}) {
-      if (!bench::HaveProgram(program)) throw std::runtime_error(std::string(program) + " is missing: run scripts/setup.sh");
-    }
+    bench::RequirePrograms({"vips", "vipsthumbnail"});
     if (media::InitMediaTypes(media::FindPlatformComponents()) != err::kNone) throw std::runtime_error("no readers");
-    const fs::path base = options.base_dir.empty() ? fs::temp_directory_path() : fs::path(options.base_dir);
-    const fs::path dir = base / ("norvo-convert-bench-" + std::to_string(::getpid()));
+    const fs::path dir = bench::WorkFolder(options.base_dir, "norvo-convert-bench");
     fs::create_directories(dir / "out");
-    std::printf("making %d photos in %s ...\n", options.photos, dir.c_str());
-    std::fflush(stdout);
-    const std::vector<std::string> photos = bench::MakePhotos(dir, options.photos);
-    std::unique_ptr<catalog::Catalog> c = bench::ScannedCatalogOf(dir / "photos", dir / "scratch.tmp");
-    if (c->itemCount() != options.photos) throw std::runtime_error("not every photo was imported");
+    bench::ScannedPhotos scanned = bench::MakeScannedPhotos(dir, options.count);
+    const std::vector<std::string>& photos = scanned.files;
+    catalog::Catalog* c = scanned.catalog.get();
 
     const std::string files = bench::ShellWords(photos);
     const fs::path vips_out = dir / "out" / "vips";
@@ -118,12 +105,12 @@ int main(int argc, char** argv) {
     const double mine = Median(ours), theirs = Median(vips);
     const double ratio = theirs / mine;
     std::printf("\n%d photos to 1600-pixel JPEGs (quality %d, EXIF kept), 2 threads, median of %d runs (ms)\n",
-                options.photos, options.quality, options.runs);
-    std::printf("%-40s %9.0f  %6.1f photos/s\n", "norvo convert", mine, options.photos * 1000.0 / mine);
+                options.count, options.quality, options.runs);
+    std::printf("%-40s %9.0f  %6.1f photos/s\n", "norvo convert", mine, options.count * 1000.0 / mine);
     std::printf("%-40s %9.0f  %6.1f photos/s\n", "vipsthumbnail --size 1600", theirs,
-                options.photos * 1000.0 / theirs);
+                options.count * 1000.0 / theirs);
     std::printf("%-40s %9.2f x  >=1.5 %s\n", "throughput ratio", ratio, ratio >= 1.5 ? "PASS" : "MISS");
-    c.reset();
+    scanned.catalog.reset();
     if (!options.keep) fs::remove_all(dir);
     return 0;
   } catch (const std::exception& e) {

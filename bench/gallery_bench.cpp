@@ -46,22 +46,14 @@ using bench::Median;
 using bench::MsSince;
 using bench::Shell;
 
-struct Options {
-  int runs = 3;
-  int photos = 400;
-  std::string base_dir;
-  bool keep = false;
+struct Options : bench::RunOptions {
   bool llgal = true;  // one thread: minutes for 400 photos
 };
 
 Options ParseOptions(int argc, char** argv) {
   bench::BenchArgs args(argc, argv, {"--runs", "--photos", "--dir"}, {"--keep", "--no-llgal"},
                         "gallery_bench [--runs N] [--photos N] [--dir DIR] [--keep] [--no-llgal]");
-  Options o;
-  o.runs = args.number("--runs", o.runs, 1);
-  o.photos = args.number("--photos", o.photos, 2);
-  o.base_dir = args.text("--dir");
-  o.keep = args.flag("--keep");
+  Options o{bench::ReadRunOptions(args, "--photos", 3, 400, 2)};
   o.llgal = !args.flag("--no-llgal");
   return o;
 }
@@ -87,18 +79,13 @@ double TimeGallery(catalog::Catalog& c, const fs::path& out) {
 int main(int argc, char** argv) {
   try {
     const Options options = ParseOptions(argc, argv);
-    for (const char* program : {"vips", "vipsthumbnail"}) {
-      if (!bench::HaveProgram(program)) throw std::runtime_error(std::string(program) + " is missing: run scripts/setup.sh");
-    }
+    bench::RequirePrograms({"vips", "vipsthumbnail"});
     if (media::InitMediaTypes(media::FindPlatformComponents()) != err::kNone) throw std::runtime_error("no readers");
-    const fs::path base = options.base_dir.empty() ? fs::temp_directory_path() : fs::path(options.base_dir);
-    const fs::path dir = base / ("norvo-gallery-bench-" + std::to_string(::getpid()));
+    const fs::path dir = bench::WorkFolder(options.base_dir, "norvo-gallery-bench");
     fs::create_directories(dir / "out");
-    std::printf("making %d photos in %s ...\n", options.photos, dir.c_str());
-    std::fflush(stdout);
-    const std::vector<std::string> photos = bench::MakePhotos(dir, options.photos);
-    std::unique_ptr<catalog::Catalog> c = bench::ScannedCatalogOf(dir / "photos", dir / "scratch.tmp");
-    if (c->itemCount() != options.photos) throw std::runtime_error("not every photo was imported");
+    bench::ScannedPhotos scanned = bench::MakeScannedPhotos(dir, options.count);
+    const std::vector<std::string>& photos = scanned.files;
+    catalog::Catalog* c = scanned.catalog.get();
 
     // Warm the cache once, then the runs.
     (void)TimeGallery(*c, dir / "out" / "norvo");
@@ -132,7 +119,7 @@ int main(int argc, char** argv) {
     const double mine = Median(ours), small = Median(vips_small), large = Median(vips_large);
     const double ratio = (small + large) / mine;
     std::printf("\n%d photos, 96 px thumbnails and 640 x 480 renditions, 2 threads, median of %d runs (ms)\n",
-                options.photos, options.runs);
+                options.count, options.runs);
     std::printf("%-40s %9.0f\n", "norvo gallery (pictures and pages)", mine);
     std::printf("%-40s %9.0f\n", "vipsthumbnail -s 96", small);
     std::printf("%-40s %9.0f\n", "vipsthumbnail -s 640x480", large);
@@ -149,7 +136,7 @@ int main(int argc, char** argv) {
     } else {
       std::printf("%-40s %9s\n", "llgal", options.llgal ? "not installed" : "not run");
     }
-    c.reset();
+    scanned.catalog.reset();
     if (!options.keep) fs::remove_all(dir);
     return 0;
   } catch (const std::exception& e) {

@@ -36,22 +36,10 @@ using bench::Median;
 using bench::MsSince;
 using bench::TimeCommand;
 
-struct Options {
-  int runs = 7;
-  int files = 660;
-  std::string base_dir;
-  bool keep = false;
-};
-
-Options ParseOptions(int argc, char** argv) {
+bench::RunOptions ParseOptions(int argc, char** argv) {
   bench::BenchArgs args(argc, argv, {"--runs", "--files", "--dir"}, {"--keep"},
                         "metadata_bench [--runs N] [--files N] [--dir DIR] [--keep]");
-  Options o;
-  o.runs = args.number("--runs", o.runs, 1);
-  o.files = args.number("--files", o.files, 1);
-  o.base_dir = args.text("--dir");
-  o.keep = args.flag("--keep");
-  return o;
+  return bench::ReadRunOptions(args, "--files", 7, 660, 1);
 }
 
 // Copies of every JPEG and TIFF test photo, round-robin, under new names.
@@ -103,11 +91,11 @@ struct Row {
 
 int main(int argc, char** argv) {
   try {
-    Options options = ParseOptions(argc, argv);
+    bench::RunOptions options = ParseOptions(argc, argv);
     fs::path base = options.base_dir.empty() ? fs::temp_directory_path() : fs::path(options.base_dir);
     fs::path dir = base / ("norvo-metadata-bench-" + std::to_string(::getpid()));
     fs::create_directories(dir);
-    std::vector<std::string> files = MakeFiles(dir, options.files);
+    std::vector<std::string> files = MakeFiles(dir, options.count);
     const std::string cli = (fs::path(argv[0]).parent_path() / ".." / "cli" / "norvo-cli").lexically_normal();
 
     std::vector<std::string> cli_args = {cli, "metadata"};

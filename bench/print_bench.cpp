@@ -47,22 +47,10 @@ using bench::Clock;
 using bench::Median;
 using bench::MsSince;
 
-struct Options {
-  int runs = 3;
-  int photos = 400;
-  std::string base_dir;
-  bool keep = false;
-};
-
-Options ParseOptions(int argc, char** argv) {
+bench::RunOptions ParseOptions(int argc, char** argv) {
   bench::BenchArgs args(argc, argv, {"--runs", "--photos", "--dir"}, {"--keep"},
                         "print_bench [--runs N] [--photos N] [--dir DIR] [--keep]");
-  Options o;
-  o.runs = args.number("--runs", o.runs, 1);
-  o.photos = args.number("--photos", o.photos, 2);
-  o.base_dir = args.text("--dir");
-  o.keep = args.flag("--keep");
-  return o;
+  return bench::ReadRunOptions(args, "--photos", 3, 400, 2);
 }
 
 print::PrintJob SheetOf(const catalog::Catalog& c, bool hi_res) {
@@ -88,19 +76,16 @@ double TimePrint(const print::PrintJob& job, const fs::path& pdf) {
 
 int main(int argc, char** argv) {
   try {
-    const Options options = ParseOptions(argc, argv);
-    if (!bench::HaveProgram("vipsthumbnail")) throw std::runtime_error("vipsthumbnail is missing: run scripts/setup.sh");
+    const bench::RunOptions options = ParseOptions(argc, argv);
+    bench::RequirePrograms({"vipsthumbnail"});
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     if (media::InitMediaTypes(media::FindPlatformComponents()) != err::kNone) throw std::runtime_error("no readers");
-    const fs::path base = options.base_dir.empty() ? fs::temp_directory_path() : fs::path(options.base_dir);
-    const fs::path dir = base / ("norvo-print-bench-" + std::to_string(::getpid()));
+    const fs::path dir = bench::WorkFolder(options.base_dir, "norvo-print-bench");
     fs::create_directories(dir / "out");
-    std::printf("making %d photos in %s ...\n", options.photos, dir.c_str());
-    std::fflush(stdout);
-    const std::vector<std::string> photos = bench::MakePhotos(dir, options.photos);
-    std::unique_ptr<catalog::Catalog> c = bench::ScannedCatalogOf(dir / "photos", dir / "scratch.tmp");
-    if (c->itemCount() != options.photos) throw std::runtime_error("not every photo was imported");
+    bench::ScannedPhotos scanned = bench::MakeScannedPhotos(dir, options.count);
+    const std::vector<std::string>& photos = scanned.files;
+    catalog::Catalog* c = scanned.catalog.get();
 
     const int thumbnail = media::CatalogThumbnailSize(*c);
     const print::PrintJob stored = SheetOf(*c, false), hi_res = SheetOf(*c, true);
@@ -124,7 +109,7 @@ int main(int argc, char** argv) {
       }
     }
     const double mine = Median(ours), peer = Median(vips);
-    std::printf("\n%d photos, contact sheet 5 x 6 on A4 (%d pages), median of %d runs (ms)\n", options.photos,
+    std::printf("\n%d photos, contact sheet 5 x 6 on A4 (%d pages), median of %d runs (ms)\n", options.count,
                 composer.pageCount(), options.runs);
     std::printf("%-46s %9.0f\n", "norvo print to PDF, stored thumbnails", mine);
     std::printf("%-46s %9.0f  %6.2f x\n", ("vipsthumbnail -s " + std::to_string(thumbnail)).c_str(), peer,
@@ -133,7 +118,7 @@ int main(int argc, char** argv) {
     std::printf("%-46s %9.0f  %6.2f x  info\n",
                 ("vipsthumbnail -s " + std::to_string(hi_res_side) + " (1 run)").c_str(), Median(vips_hi),
                 Median(vips_hi) / Median(ours_hi));
-    c.reset();
+    scanned.catalog.reset();
     if (!options.keep) fs::remove_all(dir);
     return 0;
   } catch (const std::exception& e) {

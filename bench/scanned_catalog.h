@@ -4,11 +4,13 @@
 // threads at the catalog's thumbnail size, ready to be read.
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <vector>
 
+#include "bench/camera_photos.h"
 #include "catalog/catalog.h"
 #include "media/import.h"
 #include "media/item_scan.h"
@@ -31,6 +33,22 @@ inline std::unique_ptr<catalog::Catalog> ScannedCatalogOf(const std::filesystem:
   const std::vector<std::uint32_t> pending = media::PendingItems(*c);
   if (media::ScanItems(*c, pending, 2, options, {}, nullptr) != err::kNone) throw std::runtime_error("scan failed");
   return c;
+}
+
+// `count` camera-sized photos made in `dir`/photos and the scanned catalog
+// of them.
+struct ScannedPhotos {
+  std::vector<std::string> files;
+  std::unique_ptr<catalog::Catalog> catalog;
+};
+inline ScannedPhotos MakeScannedPhotos(const std::filesystem::path& dir, int count) {
+  std::printf("making %d photos in %s ...\n", count, dir.c_str());
+  std::fflush(stdout);
+  ScannedPhotos out;
+  out.files = MakePhotos(dir, count);
+  out.catalog = ScannedCatalogOf(dir / "photos", dir / "scratch.tmp");
+  if (out.catalog->itemCount() != count) throw std::runtime_error("not every photo was imported");
+  return out;
 }
 
 }  // namespace norvo::bench
