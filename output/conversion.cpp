@@ -556,16 +556,7 @@ ErrorCode Run::runMovies([[maybe_unused]] const std::vector<std::uint32_t>& ids)
   bool found = false;
   for (const AvFormat& f : EncodableAvFormats()) found = found || f.extension == extension_;
   if (!found) return err::kParam;
-  AvEncodeSettings settings;
-  const AvWriterSettings& s = request_.av_settings;
-  settings.quality = s.quality;
-  settings.width = s.width;
-  settings.height = s.height;
-  settings.frame_rate = s.frame_rate;
-  settings.audio_rate = s.audio_rate;
-  settings.channels = s.channels;
-  settings.video_codec = s.video_codec;
-  settings.audio_codec = s.audio_codec;
+  const AvEncodeSettings& settings = request_.av_settings;
   for (std::size_t i = 0; i < ids.size(); ++i) {
     const std::uint32_t id = ids[i];
     const int cell = catalog_.cellOf(id);

@@ -36,6 +36,7 @@
 #include <string_view>
 #include <vector>
 
+#include "output/media_encoder.h"
 #include "platform/byte_io.h"
 #include "platform/error_codes.h"
 
@@ -118,18 +119,9 @@ struct ImageWriterSettings {
 ImageWriterSettings ParseImageWriterSettings(std::span<const std::uint8_t> bytes);
 std::vector<std::uint8_t> SerializeImageWriterSettings(const ImageWriterSettings& settings);
 
-// The writer settings of movies and sounds (what the encoder takes; 0 or
-// empty: the encoder's choice).
-struct AvWriterSettings {
-  int quality = 23;
-  int width = 0;
-  int height = 0;
-  double frame_rate = 0;
-  int audio_rate = 0;
-  int channels = 0;
-  std::string video_codec;
-  std::string audio_codec;
-};
+// The writer settings of movies and sounds are what the encoder takes (0 or
+// empty: the encoder's choice), stored in the settings store by these two.
+using AvWriterSettings = AvEncodeSettings;
 AvWriterSettings ParseAvWriterSettings(std::span<const std::uint8_t> bytes);
 std::vector<std::uint8_t> SerializeAvWriterSettings(const AvWriterSettings& settings);
 

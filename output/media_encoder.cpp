@@ -919,10 +919,6 @@ void QuietenFfmpegOnce() {
   });
 }
 
-constexpr std::uint32_t kSettingsTag = 0x4E415645;  // "NAVE"
-constexpr std::uint16_t kSettingsVersion = 1;
-constexpr std::size_t kMaxCodecName = 64;
-
 }  // namespace
 
 std::vector<AvFormat> EncodableAvFormats() {
@@ -1005,61 +1001,6 @@ int AvEncoderMaxChannels(const std::string& encoder) {
   int most = 0;
   for (const AVChannelLayout* l = codec->ch_layouts; l->nb_channels > 0; ++l) most = std::max(most, l->nb_channels);
   return most;
-}
-
-std::vector<std::uint8_t> AvEncodeSettingsToBytes(const AvEncodeSettings& s) {
-  ByteWriter w;
-  w.u32be(kSettingsTag);
-  w.u16be(kSettingsVersion);
-  w.u16be(static_cast<std::uint16_t>(std::clamp(s.quality, 0, 51)));
-  w.u32be(static_cast<std::uint32_t>(std::max(s.width, 0)));
-  w.u32be(static_cast<std::uint32_t>(std::max(s.height, 0)));
-  // Frame rate in thousandths of a frame a second.
-  w.u32be(static_cast<std::uint32_t>(std::lround(std::clamp(s.frame_rate, 0.0, 1000.0) * 1000)));
-  w.u32be(static_cast<std::uint32_t>(std::max(s.audio_rate, 0)));
-  w.u16be(static_cast<std::uint16_t>(std::clamp(s.channels, 0, 64)));
-  for (const std::string* name : {&s.video_codec, &s.audio_codec}) {
-    const std::size_t n = std::min(name->size(), kMaxCodecName);
-    w.u8(static_cast<std::uint8_t>(n));
-    w.bytes({reinterpret_cast<const std::uint8_t*>(name->data()), n});
-  }
-  return w.take();
-}
-
-ErrorCode AvEncodeSettingsFromBytes(std::span<const std::uint8_t> bytes, AvEncodeSettings* settings) {
-  ByteReader r(bytes);
-  if (r.u32be() != kSettingsTag || r.u16be() != kSettingsVersion) return err::kParam;
-  AvEncodeSettings s;
-  s.quality = r.u16be();
-  const std::uint32_t width = r.u32be();
-  const std::uint32_t height = r.u32be();
-  const std::uint32_t rate = r.u32be();
-  const std::uint32_t audio_rate = r.u32be();
-  s.channels = r.u16be();
-  constexpr std::uint32_t kMaxSide = 16384;
-  if (!r.ok() || s.quality > 51 || width > kMaxSide || height > kMaxSide || rate > 1'000'000 ||
-      audio_rate > 768'000 || s.channels > 64) {
-    return err::kParam;
-  }
-  s.width = static_cast<int>(width);
-  s.height = static_cast<int>(height);
-  s.frame_rate = rate / 1000.0;
-  s.audio_rate = static_cast<int>(audio_rate);
-  for (std::string* name : {&s.video_codec, &s.audio_codec}) {
-    const std::uint8_t n = r.u8();
-    if (n > kMaxCodecName) return err::kParam;
-    std::span<const std::uint8_t> text = r.bytes(n);
-    if (!r.ok()) return err::kParam;
-    name->assign(text.begin(), text.end());
-    for (char c : *name) {
-      const bool fine = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-                        c == '-' || c == '.';
-      if (!fine) return err::kParam;
-    }
-  }
-  if (!r.atEnd()) return err::kParam;
-  *settings = std::move(s);
-  return err::kNone;
 }
 
 }  // namespace norvo::output

@@ -92,10 +92,4 @@ std::vector<AvCodecChoice> AvCodecChoices(const std::string& extension, bool vid
 std::vector<int> AvEncoderSampleRates(const std::string& encoder);
 int AvEncoderMaxChannels(const std::string& encoder);
 
-// The stored form of the settings (the opaque component settings kept in
-// the settings store), and back. Reading refuses (err::kParam) a record
-// that is not one of ours or is out of range, and leaves `settings` alone.
-std::vector<std::uint8_t> AvEncodeSettingsToBytes(const AvEncodeSettings& settings);
-ErrorCode AvEncodeSettingsFromBytes(std::span<const std::uint8_t> bytes, AvEncodeSettings* settings);
-
 }  // namespace norvo::output

@@ -395,51 +395,6 @@ TEST_F(MediaEncoderTest, AwkwardNames) {
   fs::remove(out);
 }
 
-TEST(AvEncodeSettingsTest, BytesRoundTripAndRefuseDamage) {
-  AvEncodeSettings s;
-  s.quality = 30;
-  s.width = 1280;
-  s.height = 720;
-  s.frame_rate = 29.97;
-  s.audio_rate = 48000;
-  s.channels = 2;
-  s.video_codec = "libx265";
-  s.audio_codec = "libopus";
-  std::vector<std::uint8_t> bytes = AvEncodeSettingsToBytes(s);
-  AvEncodeSettings back;
-  ASSERT_EQ(AvEncodeSettingsFromBytes(bytes, &back), err::kNone);
-  EXPECT_EQ(back.quality, 30);
-  EXPECT_EQ(back.width, 1280);
-  EXPECT_EQ(back.height, 720);
-  EXPECT_DOUBLE_EQ(back.frame_rate, 29.97);
-  EXPECT_EQ(back.audio_rate, 48000);
-  EXPECT_EQ(back.channels, 2);
-  EXPECT_EQ(back.video_codec, "libx265");
-  EXPECT_EQ(back.audio_codec, "libopus");
-
-  // Every shorter prefix, a longer record, a wrong tag and a codec name
-  // with a byte no encoder name has are refused, and leave the target alone.
-  AvEncodeSettings untouched;
-  untouched.quality = 7;
-  for (std::size_t n = 0; n < bytes.size(); ++n) {
-    SCOPED_TRACE(n);
-    AvEncodeSettings target = untouched;
-    EXPECT_EQ(AvEncodeSettingsFromBytes(std::span(bytes).first(n), &target), err::kParam);
-    EXPECT_EQ(target.quality, 7);
-  }
-  std::vector<std::uint8_t> longer = bytes;
-  longer.push_back(0);
-  std::vector<std::uint8_t> wrong_tag = bytes;
-  wrong_tag[0] ^= 1;
-  std::vector<std::uint8_t> bad_name = bytes;
-  bad_name[bad_name.size() - 3] = '/';
-  for (const auto* damaged : {&longer, &wrong_tag, &bad_name}) {
-    AvEncodeSettings target = untouched;
-    EXPECT_EQ(AvEncodeSettingsFromBytes(*damaged, &target), err::kParam);
-    EXPECT_EQ(target.quality, 7);
-  }
-}
-
 TEST(AvCodecChoicesTest, UsualFirstAndOnlyWhatTheContainerHolds) {
   std::vector<AvCodecChoice> mp4 = AvCodecChoices("mp4", true);
   ASSERT_FALSE(mp4.empty());

@@ -231,20 +231,12 @@ void ConvertDialog::editSettings() {
 // Movies and sounds: the format's own sheet (codecs this FFmpeg can write,
 // quality, size and frame rate, sample rate and channels).
 void ConvertDialog::editAvSettings() {
-  const output::AvWriterSettings& s = av_settings_;
-  const output::AvEncodeSettings current{.quality = s.quality, .width = s.width, .height = s.height,
-                                         .frame_rate = s.frame_rate, .audio_rate = s.audio_rate,
-                                         .channels = s.channels, .video_codec = s.video_codec,
-                                         .audio_codec = s.audio_codec};
-  AvSettingsDialog dialog(extension(), current, this);
+  AvSettingsDialog dialog(extension(), av_settings_, this);
   sub_dialog_ = &dialog;
   const int result = dialog.exec();
   sub_dialog_ = nullptr;
   if (result != QDialog::Accepted) return;
-  const output::AvEncodeSettings chosen = dialog.settings();
-  av_settings_ = {.quality = chosen.quality, .width = chosen.width, .height = chosen.height,
-                  .frame_rate = chosen.frame_rate, .audio_rate = chosen.audio_rate, .channels = chosen.channels,
-                  .video_codec = chosen.video_codec, .audio_codec = chosen.audio_codec};
+  av_settings_ = dialog.settings();
 }
 
 std::vector<output::PresetRecord> ConvertDialog::presetRecords() const {
