@@ -42,18 +42,7 @@ std::string Tag(const std::string& file, const std::string& tag, bool numeric = 
 }
 // Several tags at once (-s -n: "Name : value" lines), by name.
 std::map<std::string, std::string> Tags(const std::string& file, const std::vector<std::string>& tags) {
-  std::string command = "exiftool -s -n";
-  for (const std::string& t : tags) command += " -" + t;
-  std::istringstream lines(Capture(command + " '" + file + "'"));
-  std::map<std::string, std::string> found;
-  for (std::string line; std::getline(lines, line);) {
-    const std::size_t colon = line.find(" : ");
-    if (colon == std::string::npos) continue;
-    std::string name = line.substr(0, colon);
-    while (!name.empty() && name.back() == ' ') name.pop_back();
-    found[name] = line.substr(colon + 3);
-  }
-  return found;
+  return norvo::testing::ExiftoolTags(file, tags);
 }
 bool HaveExiftool() { return !Capture("exiftool -ver").empty(); }
 

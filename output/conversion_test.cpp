@@ -40,18 +40,7 @@ std::string Capture(const std::string& command) { return norvo::testing::Capture
 bool HaveExiftool() { return !Capture("exiftool -ver").empty(); }
 // exiftool's numeric values of some tags, by name.
 std::map<std::string, std::string> Tags(const std::string& file, const std::vector<std::string>& tags) {
-  std::string command = "exiftool -s -n";
-  for (const std::string& t : tags) command += " -" + t;
-  std::istringstream lines(Capture(command + " '" + file + "'"));
-  std::map<std::string, std::string> found;
-  for (std::string line; std::getline(lines, line);) {
-    const std::size_t colon = line.find(" : ");
-    if (colon == std::string::npos) continue;
-    std::string name = line.substr(0, colon);
-    while (!name.empty() && name.back() == ' ') name.pop_back();
-    found[name] = line.substr(colon + 3);
-  }
-  return found;
+  return norvo::testing::ExiftoolTags(file, tags);
 }
 std::string ProfileOf(const std::string& file) { return Capture("exiftool -b -ICC_Profile '" + file + "'"); }
 

@@ -5,7 +5,10 @@
 #pragma once
 
 #include <cstdio>
+#include <map>
+#include <sstream>
 #include <string>
+#include <vector>
 
 namespace norvo::testing {
 
@@ -18,6 +21,23 @@ inline std::string CaptureCommand(const std::string& command) {
     ::pclose(pipe);
   }
   return text;
+}
+
+// exiftool's numeric values of `tags` in `file` ("-s -n": "Name : value"
+// lines), by tag name; a tag the file lacks is absent.
+inline std::map<std::string, std::string> ExiftoolTags(const std::string& file, const std::vector<std::string>& tags) {
+  std::string command = "exiftool -s -n";
+  for (const std::string& t : tags) command += " -" + t;
+  std::istringstream lines(CaptureCommand(command + " '" + file + "'"));
+  std::map<std::string, std::string> found;
+  for (std::string line; std::getline(lines, line);) {
+    const std::size_t colon = line.find(" : ");
+    if (colon == std::string::npos) continue;
+    std::string name = line.substr(0, colon);
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+    found[name] = line.substr(colon + 3);
+  }
+  return found;
 }
 
 }  // namespace norvo::testing
