@@ -108,12 +108,6 @@ ConvertDialog::ConvertDialog(const output::ConversionOptions& options,
     button_row->addWidget(resolution);
   }
   button_row->addStretch(1);
-  auto* load_preset = new QPushButton(tr("Load Preset..."), this);
-  connect(load_preset, &QPushButton::clicked, this, &ConvertDialog::loadPreset);
-  auto* save_preset = new QPushButton(tr("Save Preset..."), this);
-  connect(save_preset, &QPushButton::clicked, this, &ConvertDialog::savePreset);
-  button_row->addWidget(load_preset);
-  button_row->addWidget(save_preset);
   layout->addLayout(button_row);
 
   auto* group = new QGroupBox(tr("Options"), this);
@@ -142,7 +136,18 @@ ConvertDialog::ConvertDialog(const output::ConversionOptions& options,
   convert->setEnabled(format_->count() > 0);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  layout->addWidget(buttons);
+  // Presets stand apart from the format's own settings, beside the buttons
+  // that end the dialog.
+  auto* bottom_row = new QHBoxLayout;
+  auto* load_preset = new QPushButton(tr("Load Preset..."), this);
+  connect(load_preset, &QPushButton::clicked, this, &ConvertDialog::loadPreset);
+  auto* save_preset = new QPushButton(tr("Save Preset..."), this);
+  connect(save_preset, &QPushButton::clicked, this, &ConvertDialog::savePreset);
+  bottom_row->addWidget(load_preset);
+  bottom_row->addWidget(save_preset);
+  bottom_row->addStretch(1);
+  bottom_row->addWidget(buttons);
+  layout->addLayout(bottom_row);
 }
 
 output::ConversionOptions ConvertDialog::options() const {
