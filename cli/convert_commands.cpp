@@ -119,6 +119,9 @@ Result CmdConvert(const Invocation& inv, std::ostream& out) {
     if (const imaging::ImageWriterFormat* f = imaging::FindImageWriter(extension)) extension = f->extension;
   }
   const std::vector<std::string> writable = Writable(kind);
+  if (writable.empty() && kind != ConversionKind::kImage) {
+    throw UsageError{"movies and sounds cannot be converted here: " + output::MediaEncoderError()};
+  }
   if (std::find(writable.begin(), writable.end(), extension) == writable.end()) {
     throw UsageError{"--format takes one of " + Joined(writable) + " for --kind " + inv.value("--kind").value()};
   }

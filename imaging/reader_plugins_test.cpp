@@ -135,7 +135,7 @@ TEST(PluginModule, SystemLibrariesOpenBySonameAndFailuresAreNamed) {
 }
 
 TEST(ReaderPlugins, EveryBuiltModuleOpensWithItsOwnTable) {
-  for (std::string_view family : kReaderPluginFamilies) {
+  for (std::string_view family : kPluginFamilies) {
     if (!fs::exists(BuiltModule(family))) {
       EXPECT_EQ(family, kDocumentsFamily) << "only the PDF module is optional";
       continue;
@@ -222,7 +222,7 @@ TEST(ReaderPlugins, ComponentListsReadBackAndRefuseDamage) {
 // The registry's view from the lists written by the build is what the
 // modules say when asked, and without a list the module is asked.
 TEST(ReaderPlugins, ComponentListsAgreeWithTheModules) {
-  for (std::string_view family : kReaderPluginFamilies) {
+  for (std::string_view family : kPluginFamilies) {
     if (!fs::exists(BuiltModule(family))) continue;
     const PluginDescription listed = DescribeReaderPlugin(family);
     const NorvoReaderPlugin* plugin = nullptr;

@@ -133,7 +133,7 @@ TEST_F(PluginReadersTest, ComponentListsGiveWhatTheModulesSay) {
   const PlatformComponents listed = FindPlatformComponents();
   EXPECT_TRUE(HasSubtype(listed.movie_importers, "mp4 "));
   EXPECT_TRUE(HasSubtype(listed.still_image_importers, "CR2 "));
-  for (std::string_view family : plugins::kReaderPluginFamilies) {
+  for (std::string_view family : plugins::kPluginFamilies) {
     const fs::path module = fs::path(BuiltPluginFolder()) / plugins::PluginFileName(family);
     if (fs::exists(module)) fs::copy_file(module, fs::path(plugins_.path()) / module.filename());
   }

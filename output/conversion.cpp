@@ -30,12 +30,7 @@
 #include "platform/file_replace.h"
 #include "platform/file_spec.h"
 
-#if __has_include("output/media_encoder.h")
 #include "output/media_encoder.h"
-#define NORVO_HAS_MEDIA_ENCODER 1
-#else
-#define NORVO_HAS_MEDIA_ENCODER 0
-#endif
 
 namespace norvo::output {
 namespace {
@@ -551,8 +546,7 @@ ErrorCode Run::runImages(const std::vector<std::uint32_t>& ids) {
   return result;
 }
 
-ErrorCode Run::runMovies([[maybe_unused]] const std::vector<std::uint32_t>& ids) {
-#if NORVO_HAS_MEDIA_ENCODER
+ErrorCode Run::runMovies(const std::vector<std::uint32_t>& ids) {
   bool found = false;
   for (const AvFormat& f : EncodableAvFormats()) found = found || f.extension == extension_;
   if (!found) return err::kParam;
@@ -607,9 +601,6 @@ ErrorCode Run::runMovies([[maybe_unused]] const std::vector<std::uint32_t>& ids)
     if (!progress(ProgressPhase::kStep, static_cast<int>(i) + 1, LeafOf(path))) return err::kUserCancelled;
   }
   return err::kNone;
-#else
-  return err::kParam;  // this build has no movie encoder
-#endif
 }
 
 ConversionOutcome Run::run() {
@@ -642,8 +633,6 @@ std::string ConvertedName(const std::string& file_name, std::string_view extensi
   const std::string stem = dot == std::string::npos || dot == 0 ? file_name : file_name.substr(0, dot);
   return stem + "." + std::string(extension);
 }
-
-bool MovieEncoderAvailable() { return NORVO_HAS_MEDIA_ENCODER != 0; }
 
 ConversionOutcome RunConversion(catalog::Catalog& catalog, const ConversionRequest& request) {
   return Run(catalog, request).run();

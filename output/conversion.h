@@ -108,7 +108,4 @@ ConversionOutcome RunConversion(catalog::Catalog& catalog, const ConversionReque
 // when that dot is not the first character) replaced by `extension`.
 std::string ConvertedName(const std::string& file_name, std::string_view extension);
 
-// Whether the movie encoder is linked into this build.
-bool MovieEncoderAvailable();
-
 }  // namespace norvo::output

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Movies and sounds written in another container and codec through FFmpeg
-// (libavformat, libavcodec, libswscale, libswresample): the source is
+// (libavformat, libavcodec, libswscale, libswresample), in the "encoder"
+// plug-in opened on first use (platform/reader_plugins.h): the source is
 // demuxed and decoded, its pictures scaled or converted only when the
 // encoder needs another size or pixel format, its sound resampled only when
 // the encoder needs another rate, layout or sample format, and both encoded
@@ -39,8 +40,11 @@ struct AvFormat {
 };
 
 // What the linked FFmpeg can write, movies first then sounds, most common
-// first within each.
+// first within each. Empty when the encoder plug-in cannot be loaded.
 std::vector<AvFormat> EncodableAvFormats();
+
+// Why the encoder plug-in cannot be loaded, or "" when it can.
+std::string MediaEncoderError();
 
 struct AvEncodeSettings {
   int quality = 23;        // H.264 CRF scale: 0 best ... 51 worst

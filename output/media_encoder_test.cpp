@@ -4,6 +4,8 @@
 // rates, duration within one frame of the source).
 #include "output/media_encoder.h"
 
+#include "platform/reader_plugins.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -380,6 +382,22 @@ TEST_F(MediaEncoderTest, FailuresLeaveNoFile) {
     EXPECT_FALSE(log.empty());
     EXPECT_EQ(log.find('\n'), std::string::npos) << "one line";
   }
+  // Without the encoder's module nothing is listed or written, and the
+  // loader's reason is the log line.
+  const fs::path empty = Out("no-plugins");
+  fs::create_directory(empty);
+  ::setenv(plugins::kPluginDirVariable, empty.c_str(), 1);
+  plugins::ResetReaderPluginsForTest();
+  std::string log;
+  EXPECT_EQ(Encode(Movie(), Out("failed.out"), "mp4", {}, &log), err::kNoReaderForFormat);
+  EXPECT_TRUE(EncodableAvFormats().empty());
+  EXPECT_TRUE(AvCodecChoices("mp4", true).empty());
+  EXPECT_NE(MediaEncoderError().find("norvo-encoder.so"), std::string::npos) << MediaEncoderError();
+  ::unsetenv(plugins::kPluginDirVariable);
+  plugins::ResetReaderPluginsForTest();
+  EXPECT_FALSE(fs::exists(Out("failed.out")));
+  EXPECT_NE(log.find("norvo-encoder.so"), std::string::npos) << log;
+  EXPECT_FALSE(EncodableAvFormats().empty());
 }
 
 // Names are file names, never protocols or patterns: a colon, a percent

@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The entry point of a reader plug-in. The readers built on large libraries
-// (FFmpeg for movies, Poppler for PDF pages, libheif, LibRaw) live in shared
-// modules that the program opens with dlopen the first time a file of theirs
-// is read, so that commands which never read media (every catalog command)
-// do not map and initialise those libraries and their hundred-odd
-// dependencies at start-up.
+// The entry point of a plug-in. The readers built on large libraries
+// (FFmpeg for movies, Poppler for PDF pages, libheif, LibRaw) and the
+// FFmpeg encoder live in shared modules that the program opens with dlopen
+// the first time a file of theirs is read or written, so that commands which
+// never touch media (every catalog command, a copy of files) do not map and
+// initialise those libraries and their hundred-odd dependencies at start-up.
 //
 // A module exports one C function, norvo_reader_plugin_v1, returning a table
 // of function pointers: the family it serves, the components (importers) its
-// library can read, and the read functions of its family. Unused entries are
-// null.
+// library can read, and the read or write functions of its family. Unused
+// entries are null.
 //
 // Why the modules carry their own copies of the few engine sources they
 // need (pixel buffer, fitted sizes, text encoding, error mapping) instead of
@@ -37,7 +37,7 @@
 extern "C" {
 
 // Raised when the table's shape changes.
-inline constexpr std::uint32_t kNorvoReaderPluginAbi = 1;
+inline constexpr std::uint32_t kNorvoReaderPluginAbi = 2;
 
 // One component a module's library can read, as the type registry takes it.
 struct NorvoPluginComponent {
@@ -68,6 +68,9 @@ struct NorvoByteSource {
 // for a profile; may be empty) and its bytes, valid during the call.
 using NorvoBlockSink = void (*)(void* context, const char* item_type, const char* content_type,
                                 const std::uint8_t* bytes, std::size_t size);
+
+// Asked often during a long write with the done fraction (0 to 1); 0 stops it.
+using NorvoKeepGoing = int (*)(void* context, double done_fraction);
 
 struct NorvoReaderPlugin {
   std::uint32_t abi;     // kNorvoReaderPluginAbi
@@ -101,6 +104,18 @@ struct NorvoReaderPlugin {
   // library cannot start, err::kBadJpeg for a file it cannot parse.
   std::int16_t (*read_heif_metadata)(const NorvoByteSource* source, std::size_t max_block, void* context,
                                      NorvoBlockSink sink);
+
+  // The encoder (output/media_encoder.h says what each does). `formats` a
+  // std::vector<norvo::output::AvFormat>*, `settings` a const
+  // norvo::output::AvEncodeSettings*, `log_text` a std::string* or null,
+  // `choices` a std::vector<norvo::output::AvCodecChoice>*, `rates` a
+  // std::vector<int>*; `keep_going` may be null.
+  void (*encodable_formats)(void* formats);
+  std::int16_t (*encode_media)(const char* source, const char* destination, const char* extension,
+                               const void* settings, void* context, NorvoKeepGoing keep_going, void* log_text);
+  void (*codec_choices)(const char* extension, int video, void* choices);
+  void (*encoder_sample_rates)(const char* encoder, void* rates);
+  int (*encoder_max_channels)(const char* encoder);
 };
 
 // The one symbol a module exports.

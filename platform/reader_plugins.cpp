@@ -254,7 +254,7 @@ bool ParsePluginDescription(std::string_view text, std::uint64_t module_size, Pl
 }
 
 void PreloadReaderPlugins() {
-  for (std::string_view family : kReaderPluginFamilies) ReaderPlugin(family, 0);
+  for (std::string_view family : kPluginFamilies) ReaderPlugin(family, 0);
 }
 
 namespace {

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The reader plug-ins of this program: which families there are, where
-// their modules are found, opening a family's module on first use, and what
-// each family can read without opening it.
+// The plug-ins of this program: which families there are, where their
+// modules are found, opening a family's module on first use, and what each
+// family can read without opening it.
 //
 // The loader is generic: a family is a name and its table's entries are
 // plain functions, so any layer can open the plug-in it needs (the image
-// readers, the movie and PDF readers, HEIF metadata).
+// readers, the movie and PDF readers, HEIF metadata, the movie and sound
+// encoder).
 //
 // A family's module is "norvo-<family>.so". Folders searched, in order:
 // $NORVO_PLUGIN_DIR alone when it is set; else "plugins" beside the folder of
@@ -40,8 +41,9 @@ inline constexpr std::string_view kMoviesFamily = "movies";        // FFmpeg
 inline constexpr std::string_view kDocumentsFamily = "documents";  // Poppler
 inline constexpr std::string_view kHeifFamily = "heif";            // libheif
 inline constexpr std::string_view kRawFamily = "raw";              // LibRaw
-inline constexpr std::array<std::string_view, 4> kReaderPluginFamilies = {kMoviesFamily, kDocumentsFamily,
-                                                                          kHeifFamily, kRawFamily};
+inline constexpr std::string_view kEncoderFamily = "encoder";      // FFmpeg, writing
+inline constexpr std::array<std::string_view, 5> kPluginFamilies = {kMoviesFamily, kDocumentsFamily, kHeifFamily,
+                                                                    kRawFamily, kEncoderFamily};
 
 // Environment variables: a folder that replaces the search; "1" to open
 // every module at start (what start-up cost before the readers were plug-ins).

@@ -191,4 +191,35 @@ TEST_F(ConvertCliTest, MoviesAndSoundsGoThroughTheEncoder) {
   ExpectNoTemporary();
 }
 
+// FFmpeg is mapped only by a command that encodes: the loader's own trace
+// (LD_DEBUG) names every library it opens. Without the encoder's module,
+// movie conversion is refused with the loader's reason and pictures still
+// convert.
+TEST_F(ConvertCliTest, OnlyEncodingLoadsFfmpeg) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+  const std::string talking = Movie("talking.mp4", false);
+  MakeCatalog({talking, Photo("Nikon_D70.jpg", "Nikon_D70.jpg")});
+  const std::string dest = (dir_ / "out").string();
+  ::setenv("LD_DEBUG", "files", 1);
+  const CliResult listing = Run({"list", catalog_});
+  const CliResult encoding = Run({"convert", catalog_, "--kind", "sound", "--format", "wav", "--dest", dest});
+  ::unsetenv("LD_DEBUG");
+  EXPECT_EQ(listing.status, 0) << listing.err;
+  EXPECT_EQ(listing.err.find("libavcodec"), std::string::npos);
+  EXPECT_EQ(encoding.status, 0);
+  EXPECT_NE(encoding.err.find("libavcodec"), std::string::npos);
+  EXPECT_TRUE(fs::exists(Out("talking.wav")));
+
+  fs::create_directory(dir_ / "no-plugins");
+  ::setenv("NORVO_PLUGIN_DIR", (dir_ / "no-plugins").c_str(), 1);
+  const CliResult refused = Run({"convert", catalog_, "--kind", "movie", "--format", "mp4", "--dest", dest});
+  const CliResult pictures = Run({"convert", catalog_, "--kind", "image", "--format", "png", "--dest", dest});
+  ::unsetenv("NORVO_PLUGIN_DIR");
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_NE(refused.err.find("norvo-encoder.so"), std::string::npos) << refused.err;
+  EXPECT_FALSE(fs::exists(Out("talking.mp4")));
+  EXPECT_EQ(pictures.status, 0) << pictures.err;
+  EXPECT_TRUE(fs::exists(Out("Nikon_D70.png")));
+}
+
 }  // namespace

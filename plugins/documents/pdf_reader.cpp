@@ -104,6 +104,7 @@ std::int16_t Read(const char* path, int box, void* facts, void* picture) {
 const NorvoReaderPlugin kPlugin = {
     kNorvoReaderPluginAbi, kDocumentLayout, "documents", "Poppler " POPPLER_VERSION, Describe, nullptr, nullptr,
     nullptr, Read, nullptr,
+    nullptr, nullptr, nullptr, nullptr, nullptr,  // no encoder
 };
 
 }  // namespace

@@ -217,6 +217,7 @@ std::int16_t ReadMetadata(const NorvoByteSource* source, std::size_t max_block, 
 const NorvoReaderPlugin kPlugin = {
     kNorvoReaderPluginAbi, kStillImageLayout, "heif", "libheif " LIBHEIF_VERSION, Describe, Read,
     nullptr, nullptr, nullptr, ReadMetadata,
+    nullptr, nullptr, nullptr, nullptr, nullptr,  // no encoder
 };
 
 }  // namespace

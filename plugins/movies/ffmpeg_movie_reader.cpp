@@ -929,6 +929,7 @@ std::int16_t ReadBytes(const std::uint8_t* bytes, std::size_t size, const char* 
 const NorvoReaderPlugin kPlugin = {
     kNorvoReaderPluginAbi, kMovieLayout, "movies", LIBAVFORMAT_IDENT, Describe, nullptr, ReadFile, ReadBytes, nullptr,
     nullptr,
+    nullptr, nullptr, nullptr, nullptr, nullptr,  // no encoder
 };
 
 }  // namespace

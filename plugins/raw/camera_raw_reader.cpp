@@ -220,6 +220,7 @@ std::int16_t Read(const std::uint8_t* bytes, std::size_t size, std::uint32_t, in
 const NorvoReaderPlugin kPlugin = {
     kNorvoReaderPluginAbi, kStillImageLayout, "raw", "LibRaw " LIBRAW_VERSION_STR, Describe, Read,
     nullptr, nullptr, nullptr, nullptr,
+    nullptr, nullptr, nullptr, nullptr, nullptr,  // no encoder
 };
 
 }  // namespace
