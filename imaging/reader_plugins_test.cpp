@@ -150,6 +150,7 @@ TEST(ReaderPlugins, EveryBuiltModuleOpensWithItsOwnTable) {
     EXPECT_EQ(plugin->read_still_image != nullptr, still) << family;
     EXPECT_EQ(plugin->read_movie_file != nullptr, family == kMoviesFamily) << family;
     EXPECT_EQ(plugin->read_pdf != nullptr, family == kDocumentsFamily) << family;
+    EXPECT_EQ(plugin->encode_media != nullptr, family == kEncoderFamily) << family;
     if (still) {
       EXPECT_EQ(plugin->layout, kStillImageLayout) << family;
     }

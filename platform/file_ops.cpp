@@ -264,6 +264,12 @@ ErrorCode CopyFileKeepingAttributes(const std::string& from, const std::string& 
     if (::futimens(out, times) != 0) result = FromErrno();
   }
   if (result == err::kNone && durability == CopyDurability::kFlushed && ::fsync(out) != 0) result = FromErrno();
+  // Without this the copies of a long pass sit in the cache until its final
+  // flush, and the disk idles while they are made; a hint, so its failure
+  // changes nothing.
+  if (result == err::kNone && durability == CopyDurability::kCached) {
+    (void)::sync_file_range(out, 0, 0, SYNC_FILE_RANGE_WRITE);
+  }
   ::close(in);
   if (::close(out) != 0 && result == err::kNone) result = FromErrno();
   if (result == err::kNone) result = RenameNoReplace(temporary, to);

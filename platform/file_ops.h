@@ -46,7 +46,10 @@ enum class TemporaryFile : bool { kDeleted, kKept };
 ErrorCode MakeTemporaryName(const std::string& folder, const std::string& prefix, TemporaryFile keep,
                             std::string* out);
 
-// Whether a copy is flushed to the disk before it is given its name.
+// Whether a copy is flushed to the disk before it is given its name
+// (kFlushed), or only has its writing started (kCached): the disk then
+// writes it while the next files are copied, and the caller flushes the
+// whole pass once at its end.
 enum class CopyDurability : bool { kCached, kFlushed };
 
 // Copies the regular file `from` to the new file `to`: the bytes (in the
