@@ -407,6 +407,19 @@ TEST_F(BackupTest, IsoImageReadBackMatchesTheStagingTreeByteForByte) {
   EXPECT_EQ(bytes[0x8800], 2);
   EXPECT_EQ(bytes.substr(0x8801, 5), "CD001");
   fs::permissions(out, fs::perms::owner_all, fs::perm_options::add);
+
+  // A burn goes through the same writer to a drive; xorriso's "stdio:"
+  // pseudo-drive (a file that acts as a blank disc) stands in for one.
+  const std::string disc = dir_ + "/drive.img";
+  messages.clear();
+  ASSERT_EQ(BurnDisc(dest_, "stdio:" + disc, "Trips", {}, &messages), err::kNone) << messages;
+  const std::string burned = dir_ + "/burned";
+  ASSERT_EQ(std::system(("osirrox -indev '" + disc + "' -extract / '" + burned + "' >/dev/null 2>&1").c_str()), 0);
+  EXPECT_EQ(Tree(burned), staged);
+  EXPECT_EQ(Read(disc).substr(0x8000 + 40, 5), "TRIPS");
+  fs::permissions(burned, fs::perms::owner_all, fs::perm_options::add);
+  EXPECT_EQ(BurnDisc(dest_, "", "Trips", {}), err::kNoSuchVolume);
+  EXPECT_EQ(BurnDisc(dir_ + "/no such folder", "stdio:" + disc, "Trips", {}), err::kFolderNotFound);
 }
 
 }  // namespace
