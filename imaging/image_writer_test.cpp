@@ -29,22 +29,12 @@ using Bytes = std::vector<std::uint8_t>;
 
 const std::string kPhotos = std::string(NORVO_TESTDATA_DIR) + "/photos/";
 
-std::string Capture(const std::string& command) { return norvo::testing::CaptureCommand(command); }
+using norvo::testing::ExiftoolTags;
 Bytes CaptureBytes(const std::string& command) {
-  const std::string text = Capture(command);
+  const std::string text = norvo::testing::CaptureCommand(command);
   return Bytes(text.begin(), text.end());
 }
-// One tag's value as exiftool prints it (-s3), without the line end.
-std::string Tag(const std::string& file, const std::string& tag, bool numeric = true) {
-  std::string v = Capture("exiftool -s3 " + std::string(numeric ? "-n " : "") + "-" + tag + " '" + file + "'");
-  while (!v.empty() && (v.back() == '\n' || v.back() == '\r')) v.pop_back();
-  return v;
-}
-// Several tags at once (-s -n: "Name : value" lines), by name.
-std::map<std::string, std::string> Tags(const std::string& file, const std::vector<std::string>& tags) {
-  return norvo::testing::ExiftoolTags(file, tags);
-}
-bool HaveExiftool() { return !Capture("exiftool -ver").empty(); }
+bool HaveExiftool() { return !norvo::testing::CaptureCommand("exiftool -ver").empty(); }
 
 class WriterTest : public ::testing::Test {
  protected:
@@ -71,11 +61,9 @@ TEST(ImageWriterTable, FindsFormatsByExtensionInAnyCase) {
   EXPECT_EQ(FindImageWriter(""), nullptr);
   // The linked libraries always write these; HEIF and AVIF depend on libheif's plug-ins.
   for (const char* always : {"jpg", "png", "tif", "webp", "gif", "bmp"}) {
-    SCOPED_TRACE(always);
-    ASSERT_NE(FindImageWriter(always), nullptr);
-    EXPECT_TRUE(FindImageWriter(always)->available);
+    ASSERT_NE(FindImageWriter(always), nullptr) << always;
+    EXPECT_TRUE(FindImageWriter(always)->available) << always;
   }
-  EXPECT_EQ(ImageWriterFormats().size(), 8u);
 }
 
 // Every available format: the file reads back with our readers at its size,
@@ -103,14 +91,14 @@ TEST(ImageWriter, AlphaIsKeptWhereTheFormatHoldsItAndLaidOnWhiteElsewhere) {
   picture.setHasAlpha(true);
   picture.setPixel(0, 0, Argb(0, 0, 0, 0));        // transparent
   picture.setPixel(1, 0, Argb(128, 255, 0, 0));    // half red
-  Bytes png, jpeg;
+  Bytes png, bmp;
   ASSERT_EQ(EncodeImage(*FindImageWriter("png"), picture, {}, &png), err::kNone);
   DecodedImage back;
   ASSERT_EQ(ReadStillImage(png, 0, 0, &back), err::kNone);
   EXPECT_EQ(back.picture.pixel(1, 0), Argb(128, 255, 0, 0));
   EXPECT_EQ(back.picture.pixel(0, 0) >> 24, 0u);
-  ASSERT_EQ(EncodeImage(*FindImageWriter("bmp"), picture, {}, &jpeg), err::kNone);
-  ASSERT_EQ(ReadStillImage(jpeg, 0, 0, &back), err::kNone);
+  ASSERT_EQ(EncodeImage(*FindImageWriter("bmp"), picture, {}, &bmp), err::kNone);
+  ASSERT_EQ(ReadStillImage(bmp, 0, 0, &back), err::kNone);
   EXPECT_EQ(back.picture.pixel(0, 0), Argb(255, 255, 255, 255));  // transparent became white
 }
 
@@ -152,7 +140,7 @@ TEST_F(WriterTest, MetadataTravelsWhereTheFormatHoldsIt) {
     ASSERT_EQ(EncodeImage(f, picture, options, &bytes, &dropped), err::kNone);
     const std::string path = Save("out." + std::string(f.extension), bytes);
     std::map<std::string, std::string> tags =
-        Tags(path, {"ImageWidth", "GPSLatitude", "Make", "Orientation", "XResolution", "YResolution",
+        ExiftoolTags(path, {"ImageWidth", "GPSLatitude", "Make", "Orientation", "XResolution", "YResolution",
                     "PixelsPerMeterX", "ExifImageWidth", "ExifImageHeight", "ThumbnailLength"});
     EXPECT_EQ(tags["ImageWidth"], "64");
     if (f.holds & kHoldsProfile) {
@@ -206,7 +194,7 @@ TEST_F(WriterTest, TiffCarriesBigEndianExifWhole) {
   EXPECT_EQ(bytes[0], 'M');
   const std::string path = Save("camera.tif", bytes);
   std::map<std::string, std::string> tags =
-      Tags(path, {"ImageWidth", "Make", "Model", "ExposureTime", "ExifImageWidth", "XResolution", "Warning"});
+      ExiftoolTags(path, {"ImageWidth", "Make", "Model", "ExposureTime", "ExifImageWidth", "XResolution", "Warning"});
   EXPECT_EQ(tags["ImageWidth"], "40");
   EXPECT_EQ(tags["Make"], "KONICA MINOLTA");
   EXPECT_FALSE(tags["Model"].empty());
@@ -215,7 +203,7 @@ TEST_F(WriterTest, TiffCarriesBigEndianExifWhole) {
   EXPECT_EQ(tags["XResolution"], "200");
   // Maker notes count their offsets from the EXIF header: moved, they
   // would draw a new warning; the camera's own file has this one already.
-  EXPECT_EQ(tags["Warning"], Tags(kPhotos + "Konica_Minolta_DiMAGE_Z3.jpg", {"Warning"})["Warning"]);
+  EXPECT_EQ(tags["Warning"], ExiftoolTags(kPhotos + "Konica_Minolta_DiMAGE_Z3.jpg", {"Warning"})["Warning"]);
   // The pixels are still where libtiff put them.
   DecodedImage back;
   ASSERT_EQ(ReadStillImage(bytes, 0, 0, &back), err::kNone);
@@ -228,12 +216,12 @@ TEST_F(WriterTest, JpegResolutionWithoutExifIsInItsJfifHeader) {
   options.dots_per_inch = 300;
   Bytes bytes;
   ASSERT_EQ(EncodeImage(*FindImageWriter("jpg"), PatternPicture(20, 20), options, &bytes), err::kNone);
-  const std::string path = Save("plain.jpg", bytes);
-  EXPECT_EQ(Tag(path, "JFIF:XResolution"), "300");
-  EXPECT_EQ(Tag(path, "JFIF:ResolutionUnit"), "1");
+  auto jfif = ExiftoolTags(Save("plain.jpg", bytes), {"JFIF:XResolution", "JFIF:ResolutionUnit"});
+  EXPECT_EQ(jfif["XResolution"], "300");
+  EXPECT_EQ(jfif["ResolutionUnit"], "1");
   options.dots_per_inch = 0;  // out of range: the default
   ASSERT_EQ(EncodeImage(*FindImageWriter("jpg"), PatternPicture(20, 20), options, &bytes), err::kNone);
-  EXPECT_EQ(Tag(Save("default.jpg", bytes), "JFIF:XResolution"), "72");
+  EXPECT_EQ(ExiftoolTags(Save("default.jpg", bytes), {"JFIF:XResolution"})["XResolution"], "72");
 }
 
 // A profile larger than one JPEG segment is split into numbered chunks

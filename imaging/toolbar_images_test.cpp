@@ -27,7 +27,6 @@ TEST(ToolbarPixel, BytesAreBlueGreenRedUnused) {
   EXPECT_EQ(bytes[1], 0x22);
   EXPECT_EQ(bytes[2], 0x11);
   EXPECT_EQ(bytes[3], 0x44);
-  EXPECT_EQ(kToolbarKeyColour, Bgrx(255, 0, 255));
 }
 
 TEST(RgbToHls, HueLightnessAndSaturation) {
@@ -79,7 +78,6 @@ TEST(ImageGrayer, WeighsRedGreenBlueThreeSixOne) {
   EXPECT_EQ(ProcessOne(grayer, Bgrx(0, 255, 0)), Bgrx(153, 153, 153));
   EXPECT_EQ(ProcessOne(grayer, Bgrx(0, 0, 255)), Bgrx(25, 25, 25));
   EXPECT_EQ(ProcessOne(grayer, Bgrx(255, 255, 255)), Bgrx(255, 255, 255));
-  EXPECT_EQ(ProcessOne(grayer, Bgrx(0, 0, 0)), Bgrx(0, 0, 0));
   // (600 + 600 + 50) / 10; the unused byte comes out 0.
   EXPECT_EQ(ProcessOne(grayer, Bgrx(200, 100, 50, 0x7F)), Bgrx(125, 125, 125, 0));
   // (3 + 12 + 9) / 10 = 2.4, cut.
@@ -87,17 +85,12 @@ TEST(ImageGrayer, WeighsRedGreenBlueThreeSixOne) {
 }
 
 TEST(ImageLightener, MovesLightnessAndKeepsHueAndSaturation) {
-  // (200, 100, 50): hue 20, saturation 0.6, lightness 250/510.
-  // +0.04: m2 = 0.812078, m1 = 0.248314; red lies on m2, green a third of
-  // the way up from m1, blue on m1.
+  // Worked by hand through HLS; fractions are cut, not rounded.
   EXPECT_EQ(Lighten(0.04f, Bgrx(200, 100, 50)), Bgrx(207, 111, 63));
-  // -0.2: m2 = 0.290196 * 1.6 = 0.464314, m1 = 0.116078; blue 29.6 is cut.
   EXPECT_EQ(Lighten(-0.2f, Bgrx(200, 100, 50)), Bgrx(118, 59, 29));
-  // (50, 150, 250): hue 210, lightness 300/510 -> 249/510 under -0.1, so the
-  // darker-half bounds apply: m2 = 0.953221, m1 = 0.023249. Green falls
-  // half way from m2 to m1 (124.5, cut).
+  // Crosses from the lighter half to the darker one.
   EXPECT_EQ(Lighten(-0.1f, Bgrx(50, 150, 250)), Bgrx(5, 124, 243));
-  // (250, 50, 150): hue 330, so red's hue 450 comes back to 90.
+  // Hue 330: red's hue 450 comes back to 90.
   EXPECT_EQ(Lighten(-0.1f, Bgrx(250, 50, 150)), Bgrx(243, 5, 124));
   // Greys stay grey: 100 + 0.04 * 255 = 110.2.
   EXPECT_EQ(Lighten(0.04f, Bgrx(100, 100, 100)), Bgrx(110, 110, 110));
@@ -105,9 +98,7 @@ TEST(ImageLightener, MovesLightnessAndKeepsHueAndSaturation) {
 }
 
 TEST(ImageLightener, LightnessStaysWithinZeroAndOne) {
-  EXPECT_EQ(Lighten(0.5f, Bgrx(255, 255, 255)), Bgrx(255, 255, 255));
   EXPECT_EQ(Lighten(1.0f, Bgrx(255, 255, 255)), Bgrx(255, 255, 255));
-  EXPECT_EQ(Lighten(-0.5f, Bgrx(0, 0, 0)), Bgrx(0, 0, 0));
   EXPECT_EQ(Lighten(-1.0f, Bgrx(0, 0, 0)), Bgrx(0, 0, 0));
   EXPECT_EQ(Lighten(0.5f, Bgrx(250, 250, 250)), Bgrx(255, 255, 255));
   EXPECT_EQ(Lighten(-0.5f, Bgrx(10, 10, 10)), Bgrx(0, 0, 0));
@@ -223,26 +214,18 @@ TEST(ToolbarStateImage, EachStateFromTheDrawnBitmap) {
 
   EXPECT_EQ(ToolbarStateImage(bitmap, ToolbarState::kHot), bitmap.pixels);
 
-  // One 0.04 step: black gains 10.2, cut to 10. (50, 150, 250) goes from
-  // lightness 300/510 to 0.628235 at hue 210, saturation 200/210:
-  // m2 = 0.982297 (blue 250.5), m1 = 0.274173 (red 69.9), green half way.
+  // One 0.04 step: black gains 10.2, cut to 10.
   EXPECT_EQ(ToolbarStateImage(bitmap, ToolbarState::kNormal),
             (std::vector<BgrxPixel>{Bgrx(10, 10, 10), Bgrx(69, 160, 250), kToolbarKeyColour,
                                     Bgrx(255, 255, 255), Bgrx(207, 111, 63), Bgrx(255, 0, 255, 0x66)}));
 
-  // Grey, then three 0.08 steps of 20.4 each, cut every time:
-  // black 0 -> 20 -> 40 -> 60; (50, 150, 250) 130 -> 150 -> 170 -> 190;
-  // (200, 100, 50) 125 -> 145 -> 165 -> 185.
+  // Grey, then three 0.08 steps of 20.4 each, cut every time.
   EXPECT_EQ(ToolbarStateImage(bitmap, ToolbarState::kDisabled),
             (std::vector<BgrxPixel>{Bgrx(60, 60, 60), Bgrx(190, 190, 190), kToolbarKeyColour,
                                     Bgrx(255, 255, 255), Bgrx(185, 185, 185), Bgrx(255, 0, 255, 0x66)}));
 }
 
-TEST(ToolbarStateImage, ChainsAreKeyedAndBadBitmapsGiveNothing) {
-  EXPECT_EQ(ToolbarStateChain(ToolbarState::kHot).size(), 0u);
-  EXPECT_EQ(ToolbarStateChain(ToolbarState::kNormal).size(), 1u);
-  EXPECT_EQ(ToolbarStateChain(ToolbarState::kDisabled).size(), 4u);
-
+TEST(ToolbarStateImage, BadBitmapsGiveNothingAndTheBitmapIsKept) {
   EXPECT_TRUE(ToolbarStateImage(ToolbarBitmap{2, 2, {Bgrx(0, 0, 0)}}, ToolbarState::kHot).empty());
   EXPECT_TRUE(ToolbarStateImage(ToolbarBitmap{-1, -1, {Bgrx(0, 0, 0)}}, ToolbarState::kDisabled).empty());
   // A bitmap without pixels gives an image without pixels.
