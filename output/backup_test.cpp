@@ -7,42 +7,22 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "catalog/catalog.h"
-#include "catalog/save.h"
 #include "fields/find_sort.h"
+#include "output/catalog_folder_test_support.h"
 #include "output/disc_image.h"
 #include "output/transfer.h"
-#include "platform/fault_injection.h"
-#include "platform/file_spec.h"
 
 namespace norvo::output {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string Read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void Write(const std::string& path, const std::string& bytes) {
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string TempRoot() {
-  const char* tmp = std::getenv("TMPDIR");
-  return tmp && *tmp ? tmp : "/tmp";
-}
+std::string Read(const std::string& path) { return testing::ReadFile(path); }
+void Write(const std::string& path, const std::string& bytes) { testing::WriteFile(path, bytes); }
 
 // Every file below `root` (relative path -> bytes); folders as "name/".
 std::map<std::string, std::string> Tree(const std::string& root) {
@@ -63,32 +43,17 @@ std::vector<std::string> HiddenNames(const std::string& root) {
   return names;
 }
 
-class BackupTest : public ::testing::Test {
+class BackupTest : public testing::CatalogFolderTest {
  protected:
   void SetUp() override {
-    std::string pattern = TempRoot() + "/norvo-backup-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = fs::canonical(pattern).string();
+    CatalogFolderTest::SetUp();
     media_ = dir_ + "/media";
     dest_ = dir_ + "/stick";
     fs::create_directories(media_ + "/2004/summer");
     fs::create_directory(dest_);
-    fs::create_directory(dir_ + "/scratch");
     catalog_path_ = dir_ + "/Trips.nrk";
-    ASSERT_EQ(catalog::CreateCatalog(nullptr, Spec(NextScratch()), {}, {}, catalog_), err::kNone);
-  }
-  void TearDown() override {
-    faults::Reset();
-    if (catalog_) catalog::CloseCatalog(std::move(catalog_), catalog::CloseSettings::kLeave);
-    fs::remove_all(dir_);
   }
 
-  static FileSpec Spec(const std::string& path) {
-    FileSpec spec;
-    EXPECT_TRUE(FileSpecFilled(MakeFileSpec(path, spec))) << path;
-    return spec;
-  }
-  std::string NextScratch() { return dir_ + "/scratch/s" + std::to_string(++scratch_count_); }
   static std::string Content(const std::string& rel) { return "bytes of " + rel + std::string(5000, '#'); }
   // Files at these paths below the media folder, as items; then the
   // catalog saved as Trips.nrk.
@@ -121,9 +86,7 @@ class BackupTest : public ::testing::Test {
     return dest_ + "/" + PathBelowMountPoint(ParentFolder(media_ + "/" + rel)) + "/" + LeafName(rel);
   }
 
-  std::string dir_, media_, dest_, catalog_path_;
-  int scratch_count_ = 0;
-  std::unique_ptr<catalog::Catalog> catalog_;
+  std::string media_, dest_, catalog_path_;
   BackupReport report_;
 };
 
@@ -238,9 +201,8 @@ TEST_F(BackupTest, FullBackupCarriesFilesCatalogReaderAndAutorunAndTheCopyFindsI
 
   // The copy opens on its own and points at the backed-up files.
   ASSERT_EQ(report_.catalog_copy, dest_ + "/Trips.nrk");
-  FileSpec copy_spec = Spec(report_.catalog_copy);
-  std::unique_ptr<catalog::Catalog> copy;
-  ASSERT_EQ(catalog::CreateCatalog(&copy_spec, Spec(NextScratch()), {}, {}, copy), err::kNone);
+  auto copy = OpenFile(report_.catalog_copy);
+  ASSERT_TRUE(copy);
   ASSERT_EQ(copy->itemCount(), 3);
   for (std::uint32_t id : ids) {
     std::string found;
@@ -268,9 +230,8 @@ TEST_F(BackupTest, WithoutResetPathsTheCopyIsTheSavedFileAndFindsFilesBesideIt) 
 
   // With the originals gone, the copy finds its files beside itself.
   fs::remove_all(media_);
-  FileSpec copy_spec = Spec(dest_ + "/Trips.nrk");
-  std::unique_ptr<catalog::Catalog> copy;
-  ASSERT_EQ(catalog::CreateCatalog(&copy_spec, Spec(NextScratch()), {}, {}, copy), err::kNone);
+  auto copy = OpenFile(dest_ + "/Trips.nrk");
+  ASSERT_TRUE(copy);
   std::string found;
   ASSERT_EQ(catalog::FindItemFile(*copy, copy->cellOf(ids[1]), found), err::kNone);
   EXPECT_EQ(found, dest_ + "/b.jpg");
@@ -342,8 +303,8 @@ TEST_F(BackupTest, FullDiskAtAnyWriteLeavesNoPartialFileAndItemsOnWholeFiles) {
     fs::remove_all(dest_);
     fs::create_directory(dest_);
     catalog::CloseCatalog(std::move(catalog_), catalog::CloseSettings::kLeave);
-    FileSpec file = Spec(catalog_path_);
-    ASSERT_EQ(catalog::CreateCatalog(&file, Spec(NextScratch()), {}, {}, catalog_), err::kNone);
+    catalog_ = OpenFile(catalog_path_);
+    ASSERT_TRUE(catalog_);
     BackupOptions o = Options();
     o.reset_paths = true;
     o.keep_folders = true;

@@ -2,21 +2,14 @@
 #include "output/batch_rename.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "catalog/catalog.h"
-#include "catalog/save.h"
-#include "platform/fault_injection.h"
-#include "platform/file_spec.h"
+#include "output/catalog_folder_test_support.h"
 
 namespace norvo::output {
 namespace {
@@ -110,19 +103,6 @@ TEST(RenameNames, EachModeBuildsTheNameItsRuleSays) {
   }
 }
 
-TEST(RenameNames, FindTextGivesTheMatchInTheOriginalBytes) {
-  EXPECT_FALSE(FindText("abc", "", false));
-  EXPECT_FALSE(FindText("abc", "d", false));
-  auto m = FindText("x" + kStrasse, "SSE", false);  // ß + e in the name: three bytes
-  ASSERT_TRUE(m);
-  EXPECT_EQ(m->offset, 5u);
-  EXPECT_EQ(m->length, 3u);
-  m = FindText(kThalassaLower, "\xCE\x91\xCE\xA3", false);  // ΑΣ
-  ASSERT_TRUE(m);
-  EXPECT_EQ(m->offset, 6u);
-  EXPECT_EQ(m->length, 4u);
-}
-
 TEST(RenameNames, TextsAreCutToThirtyCharactersNotBytes) {
   std::string greek;
   for (int i = 0; i < 40; ++i) greek += "\xCE\xB1";  // α, two bytes each
@@ -166,30 +146,13 @@ TEST(RenameNames, NamesNoFileCanHaveAreRefused) {
 
 // --- renaming files in a catalog ----------------------------------------------
 
-class BatchRenameTest : public ::testing::Test {
+class BatchRenameTest : public testing::CatalogFolderTest {
  protected:
   void SetUp() override {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/norvo-rename-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    CatalogFolderTest::SetUp();
     fs::create_directory(dir_ + "/media");
-    fs::create_directory(dir_ + "/scratch");
-    catalog_path_ = dir_ + "/rename.nrk";
-    ASSERT_EQ(catalog::CreateCatalog(nullptr, Spec(NextScratch()), {}, {}, catalog_), err::kNone);
-  }
-  void TearDown() override {
-    faults::Reset();
-    if (catalog_) catalog::CloseCatalog(std::move(catalog_), catalog::CloseSettings::kLeave);
-    fs::remove_all(dir_);
   }
 
-  static FileSpec Spec(const std::string& path) {
-    FileSpec spec;
-    EXPECT_TRUE(FileSpecFilled(MakeFileSpec(path, spec))) << path;
-    return spec;
-  }
-  std::string NextScratch() { return dir_ + "/scratch/s" + std::to_string(++scratch_count_); }
   std::string At(const std::string& leaf) const { return dir_ + "/media/" + leaf; }
   // Files with these names (each holding its own name) as pending items, in
   // this catalog order; their ids.
@@ -203,12 +166,7 @@ class BatchRenameTest : public ::testing::Test {
     }
     return ids;
   }
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  static std::string Read(const std::string& path) { return testing::ReadFile(path); }
   std::vector<std::string> Files() const {
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(dir_ + "/media")) names.push_back(e.path().filename().string());
@@ -235,10 +193,7 @@ class BatchRenameTest : public ::testing::Test {
   // Saves, closes and opens the catalog again: every item whose file is
   // there finds it where the catalog says, without being pointed anew.
   void SaveAndReopen() {
-    FileSpec file = Spec(catalog_path_);
-    ASSERT_EQ(catalog::SaveCatalog(*catalog_, &file, {}), err::kNone);
-    catalog::CloseCatalog(std::move(catalog_), catalog::CloseSettings::kLeave);
-    ASSERT_EQ(catalog::CreateCatalog(&file, Spec(NextScratch()), {}, {}, catalog_), err::kNone);
+    CatalogFolderTest::SaveAndReopen(dir_ + "/rename.nrk");
     for (int cell = 1; cell <= catalog_->itemCount(); ++cell) {
       std::string path;
       EXPECT_EQ(catalog::LocateItemFile(*catalog_, cell, path), err::kNone) << cell;
@@ -246,11 +201,6 @@ class BatchRenameTest : public ::testing::Test {
     }
     EXPECT_FALSE(catalog_->changed());
   }
-
-  std::string dir_;
-  std::string catalog_path_;
-  int scratch_count_ = 0;
-  std::unique_ptr<catalog::Catalog> catalog_;
 };
 
 RenameSettings Numbered(const std::string& base, long long start, int count) {

@@ -5,33 +5,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <map>
-#include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "catalog/catalog.h"
-#include "catalog/save.h"
-#include "platform/fault_injection.h"
-#include "platform/file_spec.h"
+#include "output/catalog_folder_test_support.h"
 
 namespace norvo::output {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string Read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void Write(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+using testing::TempRoot;
+std::string Read(const std::string& path) { return testing::ReadFile(path); }
+void Write(const std::string& path, const std::string& bytes) { testing::WriteFile(path, bytes); }
 
 ino_t Inode(const std::string& path) {
   struct stat st {};
@@ -46,60 +33,32 @@ std::vector<std::string> Names(const std::string& folder) {
   return names;
 }
 
-// A folder made afresh under `parent`, removed at the end.
-std::string MakeFolder(const std::string& parent, const std::string& stem) {
-  std::string pattern = parent + "/" + stem + "-XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) return "";
-  return pattern;
-}
-
-std::string TempRoot() {
-  const char* tmp = std::getenv("TMPDIR");
-  return tmp && *tmp ? tmp : "/tmp";
-}
-
 // A folder on another file system than the temporary folder: a tmpfs such
 // as /dev/shm. Empty when the machine has none to write to.
 std::string OtherFileSystem() {
   for (const char* candidate : {"/dev/shm", "/run/shm"}) {
-    if (::access(candidate, W_OK) != 0) continue;
-    const std::string folder = MakeFolder(candidate, "norvo-transfer");
-    if (folder.empty()) continue;
+    std::string folder = std::string(candidate) + "/norvo-transfer-XXXXXX";
+    if (::access(candidate, W_OK) != 0 || ::mkdtemp(folder.data()) == nullptr) continue;
     if (!SameFileSystem(folder, TempRoot())) return folder;
     fs::remove_all(folder);
   }
   return "";
 }
 
-class TransferTest : public ::testing::Test {
+class TransferTest : public testing::CatalogFolderTest {
  protected:
   void SetUp() override {
-    dir_ = MakeFolder(TempRoot(), "norvo-transfer");
-    ASSERT_FALSE(dir_.empty());
+    CatalogFolderTest::SetUp();
     media_ = dir_ + "/media";
     dest_ = dir_ + "/dest";
     fs::create_directory(media_);
     fs::create_directory(dest_);
-    fs::create_directory(dir_ + "/scratch");
-    OpenEmpty();
   }
   void TearDown() override {
-    faults::Reset();
-    if (catalog_) catalog::CloseCatalog(std::move(catalog_), catalog::CloseSettings::kLeave);
-    fs::remove_all(dir_);
+    CatalogFolderTest::TearDown();
     if (!other_.empty()) fs::remove_all(other_);
   }
 
-  static FileSpec Spec(const std::string& path) {
-    FileSpec spec;
-    EXPECT_TRUE(FileSpecFilled(MakeFileSpec(path, spec))) << path;
-    return spec;
-  }
-  std::string NextScratch() { return dir_ + "/scratch/s" + std::to_string(++scratch_count_); }
-  void OpenEmpty() {
-    if (catalog_) catalog::CloseCatalog(std::move(catalog_), catalog::CloseSettings::kLeave);
-    ASSERT_EQ(catalog::CreateCatalog(nullptr, Spec(NextScratch()), {}, {}, catalog_), err::kNone);
-  }
   // Files named `names` (each holding its name and some bulk) as items.
   std::vector<std::uint32_t> AddFiles(const std::vector<std::string>& names, std::size_t bulk = 3000) {
     std::vector<std::uint32_t> ids;
@@ -128,9 +87,7 @@ class TransferTest : public ::testing::Test {
     return TransferItems(*catalog_, ids, r, progress, &outcomes_);
   }
 
-  std::string dir_, media_, dest_, other_;
-  int scratch_count_ = 0;
-  std::unique_ptr<catalog::Catalog> catalog_;
+  std::string media_, dest_, other_;
   std::vector<TransferOutcome> outcomes_;
 };
 
@@ -195,11 +152,7 @@ TEST_F(TransferTest, MoveToAnotherFileSystemCopiesChecksAndDeletesAndTheSavedCat
   EXPECT_EQ(Names(other_).size(), 3u);
 
   // Saved and opened again, the catalog finds each file where it was moved.
-  const std::string path = dir_ + "/moved.nrk";
-  FileSpec file = Spec(path);
-  ASSERT_EQ(catalog::SaveCatalog(*catalog_, &file, {}), err::kNone);
-  catalog::CloseCatalog(std::move(catalog_), catalog::CloseSettings::kLeave);
-  ASSERT_EQ(catalog::CreateCatalog(&file, Spec(NextScratch()), {}, {}, catalog_), err::kNone);
+  SaveAndReopen(dir_ + "/moved.nrk");
   for (std::uint32_t id : ids) {
     std::string found;
     bool elsewhere = true;
