@@ -11,7 +11,6 @@
 #include <unistd.h>
 #include <utime.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -23,6 +22,7 @@
 #include "metadata/exif_dates.h"
 #include "metadata/item_fields.h"
 #include "platform/dates.h"
+#include "platform/test_shell.h"
 
 namespace norvo::media {
 namespace {
@@ -47,17 +47,9 @@ std::map<std::string, std::string> Files(const fs::path& folder) {
   return out;
 }
 
-// What exiftool reads for one tag of a file ("" when it has none).
-std::string Exiftool(const std::string& tag, const fs::path& file) {
-  std::string command = "exiftool -s3 -" + tag + " '" + file.string() + "' 2>/dev/null";
-  std::string text;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, pipe) != nullptr) text += buffer;
-    pclose(pipe);
-  }
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  return text;
+// The capture date exiftool reads in a file ("" when it has none).
+std::string ExifDate(const fs::path& file) {
+  return norvo::testing::ExiftoolTags(file.string(), {"DateTimeOriginal"})["DateTimeOriginal"];
 }
 
 // A Unix socket's file: the camera lists it, but it cannot be read.
@@ -228,14 +220,11 @@ TEST_F(CameraImportTest, EveryPictureIsCopiedWholeImportedAndStamped) {
     const mode_t mask = ::umask(0);
     ::umask(mask);
     EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
-    EXPECT_EQ(f.text(0x250), "Ann Author");
-    EXPECT_EQ(f.text(0x26e), "Credit line");
-    EXPECT_EQ(f.text(0x273), "");
-    EXPECT_EQ(f.text(0x274), "© Ann");
-    EXPECT_EQ(f.text(0x207), "Final");
-    EXPECT_EQ(f.text(0x228), "Keep dry");
+    for (std::size_t i = 0; i < kCameraStampCount; ++i) {
+      EXPECT_EQ(f.text(kCameraStampFields[i].field), options_.stamps[i]) << kCameraStampFields[i].label;
+    }
   }
-  EXPECT_EQ(FieldsOf(old_id).text(0x250), "");
+  EXPECT_EQ(FieldsOf(old_id).text(kCameraStampFields[0].field), "");
 
   // The catalog keeps what was used, for the next time.
   EXPECT_TRUE(catalog_->changed());
@@ -339,7 +328,7 @@ TEST_F(CameraImportTest, LockAndCaptureDate) {
   const std::time_t camera_time = 1'300'000'000;
   const struct utimbuf times{camera_time, camera_time};
   ASSERT_EQ(::utime((card_ / "BlueSquare.jpg").c_str(), &times), 0);
-  ASSERT_TRUE(Exiftool("DateTimeOriginal", card_ / "BlueSquare.jpg").empty());
+  ASSERT_TRUE(ExifDate(card_ / "BlueSquare.jpg").empty());
   options_.lock = true;
   options_.set_capture_date = true;
   std::vector<CameraImportOutcome> outcomes;
@@ -353,7 +342,7 @@ TEST_F(CameraImportTest, LockAndCaptureDate) {
         << file;
     struct stat st {};
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
-    const std::string exif_date = Exiftool("DateTimeOriginal", card_ / file.filename());
+    const std::string exif_date = ExifDate(card_ / file.filename());
     const std::uint32_t expected = exif_date.empty() ? DateTimeFromUnix(camera_time)
                                                      : metadata::CaptureDateFromExif(exif_date);
     EXPECT_EQ(DateTimeFromUnix(st.st_mtime), expected) << file;
@@ -372,7 +361,7 @@ TEST_F(CameraImportTest, CaptureDateBefore1900KeepsTheFilesOwnDate) {
                          "'")
                             .c_str()),
             0);
-  ASSERT_EQ(Exiftool("DateTimeOriginal", old), "1899:12:31 23:00:00");
+  ASSERT_EQ(ExifDate(old), "1899:12:31 23:00:00");
   options_.set_capture_date = true;
   std::vector<CameraImportOutcome> outcomes;
   ASSERT_EQ(Run(&outcomes), err::kNone);

@@ -9,12 +9,9 @@
 #include <iterator>
 #include <thread>
 
+#include "imaging/image_writer.h"
 #include "media/test_support.h"
 #include "platform/byte_io.h"
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-}
 
 namespace norvo::media {
 namespace {
@@ -183,38 +180,14 @@ TEST_F(DocumentReaderTest, ThreadsRenderSideBySide) {
 
 // --- office documents, through stand-ins for the converter ----------------------------
 
-// A PNG of width x height in one colour, written with FFmpeg's encoder.
+// A PNG of width x height in one colour.
 std::string SolidPng(int width, int height, std::uint32_t rgb) {
-  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
-  AVCodecContext* c = avcodec_alloc_context3(codec);
-  c->width = width;
-  c->height = height;
-  c->pix_fmt = AV_PIX_FMT_RGB24;
-  c->time_base = {1, 1};
-  std::string png;
-  if (avcodec_open2(c, codec, nullptr) == 0) {
-    AVFrame* frame = av_frame_alloc();
-    frame->format = AV_PIX_FMT_RGB24;
-    frame->width = width;
-    frame->height = height;
-    av_frame_get_buffer(frame, 0);
-    for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < width; ++x) {
-        std::uint8_t* p = frame->data[0] + y * frame->linesize[0] + 3 * x;
-        p[0] = static_cast<std::uint8_t>(rgb >> 16);
-        p[1] = static_cast<std::uint8_t>(rgb >> 8);
-        p[2] = static_cast<std::uint8_t>(rgb);
-      }
-    }
-    AVPacket* packet = av_packet_alloc();
-    if (avcodec_send_frame(c, frame) == 0 && avcodec_receive_packet(c, packet) == 0) {
-      png.assign(reinterpret_cast<const char*>(packet->data), static_cast<std::size_t>(packet->size));
-    }
-    av_packet_free(&packet);
-    av_frame_free(&frame);
-  }
-  avcodec_free_context(&c);
-  return png;
+  imaging::PixelBuffer picture;
+  EXPECT_EQ(picture.allocate(width, height), err::kNone);
+  picture.fill(0xFF000000u | rgb);
+  std::vector<std::uint8_t> png;
+  EXPECT_EQ(imaging::EncodeImage(*imaging::FindImageWriter("png"), picture, {}, &png), err::kNone);
+  return std::string(png.begin(), png.end());
 }
 
 class OfficeDocumentTest : public ::testing::Test {
