@@ -172,33 +172,5 @@ TEST_F(CatalogModelTest, DisplayNamesOfSixtyFourCharactersBecomeShortNames) {
   EXPECT_EQ(AddPendingItem(*c, Spec(dir_.file("absent.jpg"))), err::kFileNotFound);
 }
 
-TEST_F(CatalogModelTest, LocateFindsFilesWhereRecordedOrBesideTheMovedCatalog) {
-  std::string old_home = dir_.file("old");
-  std::filesystem::create_directories(old_home + "/shots");
-  testing::WriteAll(old_home + "/shots/a.jpg", {1, 2});
-  testing::WriteAll(old_home + "/shots/b.jpg", {3});
-  auto c = testing::Open(dir_, "");
-  ASSERT_EQ(AddPendingItem(*c, Spec(old_home + "/shots/a.jpg")), err::kNone);
-  ASSERT_EQ(AddPendingItem(*c, Spec(old_home + "/shots/b.jpg")), err::kNone);
-  FileSpec out = Spec(old_home + "/cat.nrk");
-  ASSERT_EQ(SaveCatalog(*c, &out, {}), err::kNone);
-  std::string path;
-  EXPECT_EQ(LocateItemFile(*c, 1, path), err::kNone);
-  EXPECT_EQ(path, old_home + "/shots/a.jpg");
-  CloseCatalog(std::move(c), catalog::CloseSettings::kLeave);
-
-  // The catalog and its folder move together; b.jpg is lost on the way.
-  std::string new_home = dir_.file("new");
-  std::filesystem::rename(old_home, new_home);
-  std::filesystem::remove(new_home + "/shots/b.jpg");
-  c = testing::Open(dir_, new_home + "/cat.nrk");
-  EXPECT_EQ(LocateItemFile(*c, 1, path), err::kNone);
-  EXPECT_EQ(path, new_home + "/shots/a.jpg");
-  EXPECT_EQ(ItemPath(*c, 1), new_home + "/shots/a.jpg");
-  EXPECT_TRUE(c->cells[0].pending());  // still to be scanned
-  EXPECT_TRUE(c->changed());
-  EXPECT_EQ(LocateItemFile(*c, 2, path), err::kFileNotFound);
-}
-
 }  // namespace
 }  // namespace norvo::catalog

@@ -238,17 +238,6 @@ TEST_F(JournalTest, AChangerHasTheCatalogToItselfUntilItCloses) {
   // Now the second changer starts from the saved state: nothing is lost.
   ASSERT_EQ(CreateCatalog(&file, Spec(dir_.file("scratchB")), {}, {}, second, change), err::kNone);
   EXPECT_EQ(second->cells[1].label(), 5);
-
-  // A viewer that holds the file open blocks a save in place (err::kOpenForWriting) but not
-  // the reading of others.
-  CloseCatalog(std::move(second), catalog::CloseSettings::kLeave);
-  std::unique_ptr<Catalog> viewer, other;
-  ASSERT_EQ(CreateCatalog(&file, Spec(dir_.file("scratchC")), {}, {}, viewer, view), err::kNone);
-  ASSERT_EQ(CreateCatalog(&file, Spec(dir_.file("scratchD")), {}, {}, other, view), err::kNone);
-  ASSERT_EQ(SetItemLabel(*other, 1, 1), err::kNone);
-  EXPECT_EQ(SaveCatalog(*other, nullptr, {}), err::kOpenForWriting);
-  CloseCatalog(std::move(viewer), catalog::CloseSettings::kLeave);
-  EXPECT_EQ(SaveCatalog(*other, nullptr, {}), err::kNone);
 }
 
 }  // namespace

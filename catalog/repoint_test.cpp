@@ -133,30 +133,39 @@ TEST_F(RepointTest, AFailedRepointLeavesTheItemAsItWas) {
 // Finding a file beside a moved catalog changes nothing until it is located.
 TEST_F(RepointTest, FindingLooksWithoutChangingLocatingRepoints) {
   const std::string old_home = dir_.file("old");
-  std::filesystem::create_directories(old_home);
-  testing::WriteAll(old_home + "/a.jpg", {1});
+  std::filesystem::create_directories(old_home + "/shots");
+  testing::WriteAll(old_home + "/shots/a.jpg", {1});
+  testing::WriteAll(old_home + "/shots/b.jpg", {2});
   auto c = testing::Open(dir_, "");
-  ASSERT_EQ(AddPendingItem(*c, Spec(old_home + "/a.jpg")), err::kNone);
+  ASSERT_EQ(AddPendingItem(*c, Spec(old_home + "/shots/a.jpg")), err::kNone);
+  ASSERT_EQ(AddPendingItem(*c, Spec(old_home + "/shots/b.jpg")), err::kNone);
   FileSpec out = Spec(old_home + "/cat.nrk");
   ASSERT_EQ(SaveCatalog(*c, &out, {}), err::kNone);
+  std::string path;
+  EXPECT_EQ(LocateItemFile(*c, 1, path), err::kNone);
+  EXPECT_EQ(path, old_home + "/shots/a.jpg");
   CloseCatalog(std::move(c), CloseSettings::kLeave);
+  // The catalog and its folder move together; b.jpg is lost on the way.
   const std::string new_home = dir_.file("new");
   std::filesystem::rename(old_home, new_home);
+  std::filesystem::remove(new_home + "/shots/b.jpg");
 
   c = testing::Open(dir_, new_home + "/cat.nrk");
-  std::string path;
   bool elsewhere = false;
   ASSERT_EQ(FindItemFile(*c, 1, path, &elsewhere), err::kNone);
-  EXPECT_EQ(path, new_home + "/a.jpg");
+  EXPECT_EQ(path, new_home + "/shots/a.jpg");
   EXPECT_TRUE(elsewhere);
   EXPECT_FALSE(c->changed());
-  EXPECT_EQ(ItemPath(*c, 1), old_home + "/a.jpg");
+  EXPECT_EQ(ItemPath(*c, 1), old_home + "/shots/a.jpg");
 
   ASSERT_EQ(LocateItemFile(*c, 1, path), err::kNone);
+  EXPECT_EQ(ItemPath(*c, 1), new_home + "/shots/a.jpg");
+  EXPECT_TRUE(c->cells[0].pending());  // still to be scanned
   EXPECT_TRUE(c->changed());
   ASSERT_EQ(FindItemFile(*c, 1, path, &elsewhere), err::kNone);
   EXPECT_FALSE(elsewhere);
-  EXPECT_EQ(FindItemFile(*c, 2, path, &elsewhere), err::kParam);
+  EXPECT_EQ(LocateItemFile(*c, 2, path), err::kFileNotFound);
+  EXPECT_EQ(FindItemFile(*c, 3, path, &elsewhere), err::kParam);
 }
 
 }  // namespace
