@@ -11,6 +11,8 @@
 namespace norvo::imaging {
 namespace {
 
+using testing::SizeOf;
+
 constexpr std::uint32_t kWhite = Argb(255, 255, 255, 255);
 constexpr std::uint32_t kRed = Argb(255, 255, 0, 0);
 
@@ -65,8 +67,7 @@ TEST(BoxScale, SizesAndScaleOfEachModeForEveryShape) {
     PixelBuffer out;
     int percent = -1;
     ASSERT_EQ(ScaleIntoBox(source, c.box_w, c.box_h, c.mode, &out, &percent), err::kNone);
-    EXPECT_EQ(out.width(), c.want_w);
-    EXPECT_EQ(out.height(), c.want_h);
+    EXPECT_EQ(SizeOf(out), std::pair(c.want_w, c.want_h));
     EXPECT_EQ(percent, c.want_percent);
   }
 }
@@ -95,8 +96,7 @@ TEST(BoxScale, FillCutsTheOverflowEvenlyFromBothSides) {
   }
   PixelBuffer out;
   ASSERT_EQ(ScaleIntoBox(wide, 100, 100, BoxScaling::kFill, &out), err::kNone);
-  ASSERT_EQ(out.width(), 100);
-  ASSERT_EQ(out.height(), 100);
+  ASSERT_EQ(SizeOf(out), std::pair(100, 100));
   for (int y : {0, 50, 99}) {
     EXPECT_EQ(out.pixel(0, y), Argb(255, 50, 0, 9));
     EXPECT_EQ(out.pixel(99, y), Argb(255, 149, 0, 9));
@@ -113,8 +113,7 @@ TEST(BoxScale, FillCutsTheOverflowEvenlyFromBothSides) {
   int percent = 0;
   ASSERT_EQ(ScaleIntoBox(tall, 50, 50, BoxScaling::kFill, &out, &percent), err::kNone);
   EXPECT_EQ(percent, 50);
-  ASSERT_EQ(out.width(), 50);
-  ASSERT_EQ(out.height(), 50);
+  ASSERT_EQ(SizeOf(out), std::pair(50, 50));
   for (int y = 0; y < 50; ++y) {
     for (int x = 0; x < 50; ++x) ASSERT_EQ(out.pixel(x, y), Argb(255, 0, 200, 0)) << x << "," << y;
   }
@@ -132,8 +131,7 @@ TEST(BoxScale, FillEnlargesSmoothlyAndCentred) {
   int percent = 0;
   ASSERT_EQ(ScaleIntoBox(ramp, 40, 40, BoxScaling::kFill, &out, &percent), err::kNone);
   EXPECT_EQ(percent, 400);
-  ASSERT_EQ(out.width(), 40);
-  ASSERT_EQ(out.height(), 40);
+  ASSERT_EQ(SizeOf(out), std::pair(40, 40));
   for (int y : {0, 17, 39}) {
     EXPECT_EQ(RedOf(out.pixel(0, y)), 50);
     EXPECT_EQ(RedOf(out.pixel(39, y)), 140);

@@ -29,6 +29,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 namespace fs = std::filesystem;
 using testing::MeanDifference;
+using testing::SizeOf;
 
 const std::string kPhotos = std::string(NORVO_TESTDATA_DIR) + "/photos";
 
@@ -61,8 +62,7 @@ TEST(ReadStillImage, EveryTestPhotoDecodesWithItsFacts) {
       continue;
     }
     ASSERT_EQ(e, err::kNone);
-    EXPECT_EQ(full.picture.width(), full.facts.width);
-    EXPECT_EQ(full.picture.height(), full.facts.height);
+    EXPECT_EQ(SizeOf(full.picture), std::pair(full.facts.width, full.facts.height));
     EXPECT_EQ(full.facts.image_count, 1);
     EXPECT_GE(full.facts.resolution, 72);
     EXPECT_LE(full.facts.compressor.size(), kMaxCompressorName);
@@ -101,12 +101,10 @@ TEST(ReadStillImage, JpegAndTiffFactsAndReducedJpegDecode) {
   // A thumbnail decode gives at least twice the fitted size. 640 x 480 for a
   // 32 box (fitted 32 x 24) decodes at 1/8: 80 x 60.
   ASSERT_EQ(ReadStillImage(kPhotos + "/DSCN0010.jpg", kFormatJpeg, 32, &image), err::kNone);
-  EXPECT_EQ(image.picture.width(), 80);
-  EXPECT_EQ(image.picture.height(), 60);
+  EXPECT_EQ(SizeOf(image.picture), std::pair(80, 60));
   // For a 64 box (fitted 64 x 48, twice 128 x 96) 1/8 is too small; 2/8 does.
   ASSERT_EQ(ReadStillImage(kPhotos + "/DSCN0010.jpg", kFormatJpeg, 64, &image), err::kNone);
-  EXPECT_EQ(image.picture.width(), 160);
-  EXPECT_EQ(image.picture.height(), 120);
+  EXPECT_EQ(SizeOf(image.picture), std::pair(160, 120));
 }
 
 TEST(ReadStillImage, MissingFileAndUnknownFormat) {
@@ -174,8 +172,7 @@ TEST(ReadStillImage, OrientationPhotosComeOutUpright) {
     return back;
   };
   const PixelBuffer upright = thumbnail(1, kRotateNone);
-  ASSERT_EQ(upright.width(), 128);
-  ASSERT_EQ(upright.height(), 96);
+  ASSERT_EQ(SizeOf(upright), std::pair(128, 96));
   // The first photo was saved brighter than the others, so the pictures are
   // compared by the correlation of their brightness.
   for (int n = 2; n <= 8; ++n) {
@@ -300,8 +297,7 @@ TEST(ReadStillImage, WebpScaledForAThumbnail) {
   EXPECT_EQ(image.picture.pixel(10, 10), Argb(255, 200, 0, 0));
   ASSERT_EQ(ReadStillImage(webp, 0, 100, &image), err::kNone);
   EXPECT_EQ(image.facts.width, 400);
-  EXPECT_EQ(image.picture.width(), 100);
-  EXPECT_EQ(image.picture.height(), 75);
+  EXPECT_EQ(SizeOf(image.picture), std::pair(100, 75));
 }
 
 int WriteToVector(GifFileType* gif, const GifByteType* data, int count) {

@@ -24,6 +24,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::MeanDifference;
+using testing::SizeOf;
 using testing::PatternPicture;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -77,8 +78,7 @@ TEST(ImageWriter, EveryFormatReadsBackAsThePicture) {
     ASSERT_EQ(EncodeImage(f, picture, {}, &file), err::kNone);
     DecodedImage back;
     ASSERT_EQ(ReadStillImage(file, 0, 0, &back), err::kNone);
-    ASSERT_EQ(back.picture.width(), 97);
-    ASSERT_EQ(back.picture.height(), 61);
+    ASSERT_EQ(SizeOf(back.picture), std::pair(97, 61));
     const double difference = MeanDifference(picture, back.picture);
     const bool lossless = f.extension == "png" || f.extension == "tif" || f.extension == "bmp";
     if (lossless) EXPECT_EQ(difference, 0);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "imaging/pixel_buffer.h"
@@ -26,6 +27,9 @@ inline PixelBuffer PatternPicture(int width, int height) {
   }
   return p;
 }
+
+// A picture's width and height, to compare both in one check.
+inline std::pair<int, int> SizeOf(const PixelBuffer& p) { return {p.width(), p.height()}; }
 
 // Mean absolute difference over the colour channels; -1 when the sizes differ.
 inline double MeanDifference(const PixelBuffer& a, const PixelBuffer& b) {

@@ -11,6 +11,7 @@ namespace norvo::imaging {
 namespace {
 
 using testing::MeanDifference;
+using testing::SizeOf;
 using testing::PatternPicture;
 
 TEST(MakeThumbnailImage, SizeScaleAndSharpeningFollowTheReduction) {
@@ -40,8 +41,7 @@ TEST(MakeThumbnailImage, SizeScaleAndSharpeningFollowTheReduction) {
     const PixelBuffer source = PatternPicture(c.source_width, c.source_height);
     ThumbnailImage thumb;
     ASSERT_EQ(MakeThumbnailImage(c.box, source, c.media_width, c.media_height, c.rotation, &thumb), err::kNone);
-    EXPECT_EQ(thumb.picture.width(), c.width);
-    EXPECT_EQ(thumb.picture.height(), c.height);
+    EXPECT_EQ(SizeOf(thumb.picture), std::pair(c.width, c.height));
     if (c.percent >= 0) {
       EXPECT_EQ(thumb.scale_percent, c.percent);
     }
@@ -94,8 +94,7 @@ TEST(StoredThumbnail, JpegAndUncompressedFormsRoundTrip) {
   ASSERT_EQ(MakeThumbnailImage(128, source, 0, 0, kRotateNone, &expected), err::kNone);
   PixelBuffer back;
   ASSERT_EQ(DecodeStoredThumbnail(stored.bytes, &back), err::kNone);
-  EXPECT_EQ(back.width(), 128);
-  EXPECT_EQ(back.height(), 96);
+  EXPECT_EQ(SizeOf(back), std::pair(128, 96));
   EXPECT_LT(MeanDifference(back, expected.picture), 4.0);
 
   StoredThumbnail plain;

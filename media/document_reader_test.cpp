@@ -10,11 +10,14 @@
 #include <thread>
 
 #include "imaging/image_writer.h"
+#include "imaging/test_pictures.h"
 #include "media/test_support.h"
 #include "platform/byte_io.h"
 
 namespace norvo::media {
 namespace {
+
+using imaging::testing::SizeOf;
 
 // A PDF laid out by hand: numbered objects, then a cross-reference table
 // with each object's byte offset, then the trailer.
@@ -97,21 +100,18 @@ TEST_F(DocumentReaderTest, PdfPageCountSizeAndColours) {
   EXPECT_EQ(facts.height, 100);
   EXPECT_EQ(facts.resolution, 72);
   EXPECT_EQ(facts.colour_space, FourCC("RGB "));
-  ASSERT_EQ(picture.width(), 200);  // 72 dpi
-  ASSERT_EQ(picture.height(), 100);
+  ASSERT_EQ(SizeOf(picture), std::pair(200, 100));  // 72 dpi
   // The first page: red on the left, blue on the right.
   EXPECT_TRUE(Near(picture.pixel(20, 50), 0xFF0000));
   EXPECT_TRUE(Near(picture.pixel(180, 50), 0x0000FF));
 
   // Fitted to a box, larger or smaller than the page.
   ASSERT_EQ(ReadPdfDocument(path, 100, &facts, &picture), err::kNone);
-  EXPECT_EQ(picture.width(), 100);
-  EXPECT_EQ(picture.height(), 50);
+  EXPECT_EQ(SizeOf(picture), std::pair(100, 50));
   EXPECT_TRUE(Near(picture.pixel(10, 25), 0xFF0000));
   EXPECT_TRUE(Near(picture.pixel(90, 25), 0x0000FF));
   ASSERT_EQ(ReadPdfDocument(path, 600, &facts, &picture), err::kNone);
-  EXPECT_EQ(picture.width(), 600);
-  EXPECT_EQ(picture.height(), 300);
+  EXPECT_EQ(SizeOf(picture), std::pair(600, 300));
   EXPECT_EQ(facts.width, 200);  // the facts stay at 72 dpi
 
   // Facts alone.
@@ -126,8 +126,7 @@ TEST_F(DocumentReaderTest, TurnedPage) {
   ASSERT_EQ(ReadPdfDocument(path, 0, &facts, &picture), err::kNone);
   EXPECT_EQ(facts.width, 100);
   EXPECT_EQ(facts.height, 200);
-  ASSERT_EQ(picture.width(), 100);
-  ASSERT_EQ(picture.height(), 200);
+  ASSERT_EQ(SizeOf(picture), std::pair(100, 200));
   // Turned clockwise: the page's left (red) half is now on top.
   EXPECT_TRUE(Near(picture.pixel(50, 20), 0xFF0000));
   EXPECT_TRUE(Near(picture.pixel(50, 180), 0x0000FF));
@@ -224,8 +223,7 @@ TEST_F(OfficeDocumentTest, ConvertedPageBecomesThePicture) {
   EXPECT_EQ(facts.width, 300);
   EXPECT_EQ(facts.height, 150);
   EXPECT_EQ(facts.pages, 0);
-  ASSERT_EQ(picture.width(), 100);
-  ASSERT_EQ(picture.height(), 50);
+  ASSERT_EQ(SizeOf(picture), std::pair(100, 50));
   EXPECT_TRUE(Near(picture.pixel(50, 25), 0x3366CC, 2));
   const std::string args = Arguments();
   EXPECT_NE(args.find("--headless\n"), std::string::npos);

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "imaging/transform.h"
+#include "imaging/test_pictures.h"
 #include "media/movie_test_files.h"
 #include "media/test_support.h"
 #include "metadata/list_keys.h"
@@ -24,6 +25,7 @@ extern "C" {
 namespace norvo::media {
 namespace {
 
+using imaging::testing::SizeOf;
 using testing::GopColour;
 using testing::kBottomColour;
 using testing::TestAudio;
@@ -328,8 +330,7 @@ TEST_F(MovieReaderTest, PostersComeFromTheRightKeyframeFittedToTheBox) {
     ASSERT_EQ(Read(c.key, c.box, &f, &poster), err::kNone);
     EXPECT_EQ(f.width, c.width);
     EXPECT_EQ(f.height, c.height);
-    ASSERT_EQ(poster.width(), c.poster_width);
-    ASSERT_EQ(poster.height(), c.poster_height);
+    ASSERT_EQ(SizeOf(poster), std::pair(c.poster_width, c.poster_height));
     if (c.poster_time >= 0) {
       EXPECT_EQ(f.poster_time, c.poster_time);
     }

@@ -20,10 +20,7 @@ namespace {
 
 using testing::CodeText;
 using testing::KindOf;
-using testing::FileAt;
 using testing::TempDir;
-
-const std::string kPhotos = std::string(NORVO_TESTDATA_DIR) + "/photos";
 
 // Built once: asking FFmpeg and the image libraries takes a moment.
 const PlatformComponents& Real() {
@@ -43,31 +40,17 @@ class RealRegistryTest : public ::testing::Test {
   TempDir dir_;
 };
 
-TEST_F(RealRegistryTest, RecognisesTheSamplePhotos) {
-  const std::uint32_t tiff = RecognizeMediaFile(FileAt(kPhotos + "/Arbitro.tiff"), 0);
-  EXPECT_EQ(CodeText(tiff), "TIFF");
-  EXPECT_EQ(GetMediaHandler(tiff), MediaHandler::GraphicsImporter);
-  int photos = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(kPhotos)) {
-    if (entry.path().extension() != ".jpg") continue;
-    ++photos;
-    EXPECT_EQ(CodeText(RecognizeMediaFile(FileAt(entry.path().string()), ClassMaskBit(MediaClass::Image))), "JPEG")
-        << entry.path();
-  }
-  EXPECT_GE(photos, 5);
-  EXPECT_LT(GetMediaTypeTable().size(), 200u);  // room to spare below the limit
-}
-
 // Every reader linked in is reachable by name, in its class and in no other.
 TEST_F(RealRegistryTest, FilesOfEveryLinkedReaderAreRecognisedInTheirClass) {
   EXPECT_TRUE(HasEssentialImporters());
+  EXPECT_LT(GetMediaTypeTable().size(), 200u);  // room to spare below the limit
   const struct {
     const char* name;
     MediaClass media_class;
     const char* code;  // null: any
   } cases[] = {
-      {"a.JPEG", MediaClass::Image, nullptr}, {"c.PNG", MediaClass::Image, nullptr},
-      {"e.tif", MediaClass::Image, nullptr},  {"f.bmp", MediaClass::Image, nullptr},
+      {"a.JPEG", MediaClass::Image, "JPEG"},  {"c.PNG", MediaClass::Image, nullptr},
+      {"e.tif", MediaClass::Image, "TIFF"},   {"f.bmp", MediaClass::Image, nullptr},
       {"g.psd", MediaClass::Image, nullptr},  {"h.webp", MediaClass::Image, nullptr},
       {"j.nef", MediaClass::Image, nullptr},  {"l.dng", MediaClass::Image, nullptr},
       {"n.raf", MediaClass::Image, nullptr},  {"IMG_0001.CR2", MediaClass::Image, "CR2 "},
@@ -82,6 +65,9 @@ TEST_F(RealRegistryTest, FilesOfEveryLinkedReaderAreRecognisedInTheirClass) {
     EXPECT_NE(code, 0u);
     if (c.code) {
       EXPECT_EQ(CodeText(code), c.code);
+    }
+    if (c.media_class == MediaClass::Image) {
+      EXPECT_EQ(GetMediaHandler(code), MediaHandler::GraphicsImporter);
     }
     EXPECT_EQ(Recognize(c.name, RemoveClassFromMask(0xFFFFFFFF, c.media_class)), 0u);
   }
