@@ -84,10 +84,7 @@ TEST(MergeFileMetadata, AKeywordItsIptcRecordCutIsTakenWholeFromXmp) {
   std::string long_keyword;
   for (int i = 0; i < 40; ++i) long_keyword += "\xD0\x96";  // 80 bytes
   AnnotationBlock written;
-  for (std::string_view k : {std::string_view(long_keyword), std::string_view("New")}) {
-    BlockText t = BlockTextFromUtf8(k);
-    SetAnnotationText(kKeywords, 0, t.bytes, written, SetMode::kAppend, t.marker);
-  }
+  for (const std::string& k : {long_keyword, std::string("New")}) testing::SetUtf8(kKeywords, 0, k, written, SetMode::kAppend);
   const FieldId ids[] = {kKeywords};
   Bytes iim = BuildIptcRecords(written, 0, ids, [](FieldId) { return 63; });
   ASSERT_EQ(GetAnnotation(kKeywords, 1, IptcRecordsToAnnotations(iim))->utf8(), long_keyword.substr(0, 62));
@@ -99,38 +96,31 @@ TEST(MergeFileMetadata, AKeywordItsIptcRecordCutIsTakenWholeFromXmp) {
   });
   const std::string_view packets[] = {packet};
   AnnotationBlock block = MergeFileMetadata({.iptc = iim, .xmp = packets});
-  Strings keywords;
-  for (const AnnotationValue& v : GetAnnotations(kKeywords, block)) keywords.push_back(v.utf8());
   // "New York" begins with "New" but is a keyword of its own.
-  EXPECT_EQ(keywords, (Strings{long_keyword, "New", "New York"}));
+  EXPECT_EQ(testing::Utf8Values(kKeywords, block), (Strings{long_keyword, "New", "New York"}));
 }
 
-TEST(MergeFileMetadata, TextItemsAreUtf8) {
+TEST(MergeFileMetadata, TextItemsAreUtf8AndCleaned) {
   const MetadataText texts[] = {{kKeywordText, "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82; Caf\xC3\xA9"},
-                                {kCommentText, "\xE6\x9D\xB1\xE4\xBA\xAC\tnight"}};
+                                {kCommentText, "\xE6\x9D\xB1\xE4\xBA\xAC\tnight\r\nline  two"},
+                                {FourCC("\xA9" "nam"), "title\r\nsecond"},
+                                {FourCC("\xA9" "inf"), "ignored, title taken"},
+                                {FourCC("\xA9" "mak"), "not an annotation"}};
   AnnotationBlock block = MergeFileMetadata({.texts = texts});
   std::vector<AnnotationValue> keywords = GetAnnotations(kKeywords, block);
   ASSERT_EQ(keywords.size(), 2u);
   EXPECT_EQ(keywords[0].utf8(), "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82");
   EXPECT_EQ(keywords[1].marker, kTextMarker);
   EXPECT_EQ(keywords[1].text(), "Caf\xE9");
-  EXPECT_EQ(GetAnnotation(kCaption, 1, block)->utf8(), "\xE6\x9D\xB1\xE4\xBA\xAC night");
+  // A caption keeps its line breaks; other fields lose them.
+  EXPECT_EQ(GetAnnotation(kCaption, 1, block)->utf8(), "\xE6\x9D\xB1\xE4\xBA\xAC night\r\nline two");
+  EXPECT_EQ(Texts(0x269, block), (Strings{"title second"}));
+  EXPECT_EQ(AnnotationEntries(block).size(), 4u);
 
   // Written back as texts and merged again, the values are unchanged.
   std::vector<MetadataText> again = AnnotationsToMetadataTexts(block);
   AnnotationBlock back = MergeFileMetadata({.texts = again});
   for (FieldId id : {kKeywords, kCaption}) EXPECT_EQ(Texts(id, back), Texts(id, block)) << id;
-}
-
-TEST(MergeFileMetadata, TextItemsCleanAndDates) {
-  const MetadataText texts[] = {{kCommentText, "line one\r\nline  two"},
-                                {FourCC("\xA9" "nam"), "title\r\nsecond"},
-                                {FourCC("\xA9" "inf"), "ignored, title taken"},
-                                {FourCC("\xA9" "mak"), "not an annotation"}};
-  AnnotationBlock block = MergeFileMetadata({.texts = texts});
-  EXPECT_EQ(Texts(kCaption, block), (Strings{"line one\r\nline two"}));
-  EXPECT_EQ(Texts(0x269, block), (Strings{"title second"}));
-  EXPECT_EQ(AnnotationEntries(block).size(), 2u);
 }
 
 TEST(ReadXmpIntoAnnotations, KindsOfEntries) {
