@@ -11,7 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -20,12 +20,15 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/test_shell.h"
+
 extern char** environ;
 
 namespace norvo::cli_testing {
 
 namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
+using norvo::testing::CaptureCommand;
 
 const fs::path kPhotos = fs::path(NORVO_TESTDATA_DIR) / "photos";
 
@@ -39,6 +42,27 @@ inline std::string ReadAll(const fs::path& path) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+inline std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// A command line followed by more words.
+inline std::vector<std::string> Plus(std::vector<std::string> args, const std::vector<std::string>& more) {
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
+// Whether every program named is on the PATH.
+inline bool Have(std::initializer_list<const char*> programs) {
+  for (const char* p : programs) {
+    if (std::system((std::string("command -v ") + p + " >/dev/null 2>&1").c_str()) != 0) return false;
+  }
+  return true;
 }
 
 // The keys of a JSON object, in output order.
@@ -64,14 +88,7 @@ inline std::vector<std::string> Values(const Json& tags, const std::string& key)
 inline Json Exiftool(const std::string& options, const std::vector<std::string>& files) {
   std::string command = "exiftool -j " + options;
   for (const auto& f : files) command += " '" + f + "'";
-  command += " 2>/dev/null";
-  std::string text;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-    pclose(pipe);
-  }
+  const std::string text = CaptureCommand(command);
   return text.empty() ? Json::array() : Json::parse(text);
 }
 
@@ -145,7 +162,28 @@ class CliHarness : public ::testing::Test {
     args.push_back("--json");
     return Json::parse(Ok(args));
   }
+  // Runs a command that must fail with `status`, its one message naming `problem`.
+  CliResult Fails(const std::vector<std::string>& args, int status, const std::string& problem = "") {
+    CliResult r = Run(args);
+    EXPECT_EQ(r.status, status) << args[0] << ": " << r.err;
+    EXPECT_NE(r.err.find(problem), std::string::npos) << r.err;
+    return r;
+  }
   Json List(const std::string& catalog) { return JsonOf({"list", catalog}); }
+  // A new catalog with `files` added as pending items 1.. in that order.
+  void NewCatalog(const std::vector<std::string>& files = {}) {
+    Ok({"new", catalog_});
+    if (!files.empty()) Ok(Plus({"add", catalog_}, files));
+  }
+#ifdef NORVO_GOLDEN_DIR
+  // A golden file, with @DIR@ standing for the test's folder.
+  std::string Golden(const std::string& name) {
+    std::string want = ReadAll(fs::path(NORVO_GOLDEN_DIR) / name);
+    EXPECT_FALSE(want.empty()) << name;
+    for (std::size_t at = 0; (at = want.find("@DIR@", at)) != std::string::npos;) want.replace(at, 5, dir_.string());
+    return want;
+  }
+#endif
   // Copies a test photo into the temporary folder under `name`, writable.
   std::string Photo(const std::string& source, const std::string& name) {
     fs::path to = dir_ / name;
