@@ -139,46 +139,41 @@ class DelimitedTextTest : public metadata::testing::CatalogFixture {
   std::optional<std::string> saved_data_home_;
 };
 
-TEST_F(DelimitedTextTest, CommaQuotesEveryCellAndCleansACaptionWithAQuoteAndALineBreak) {
-  catalog::Catalog& c = Open();
-  Add(c, ItemSpec("a.jpg", {{kCaption, "She said \"hi\"\nthen left"}}));
-  EXPECT_EQ(Table(c, Options(TextFormat::kComma, {field_ids::kFileName, kCaption})),
-            "\"a.jpg\",\"She said 'hi' then left\"\r\n");
-}
-
-TEST_F(DelimitedTextTest, MergeAlwaysWritesLabelsJoinedByTheDelimiterInLabelStyle) {
+TEST_F(DelimitedTextTest, EachFormatQuotesLabelsAndMarksMissingValuesItsOwnWay) {
   catalog::Catalog& c = Open();
   ASSERT_EQ(metadata::AddCustomField(c, "Shot by"), err::kNone);
-  Add(c, ItemSpec("a.jpg", {{kCaption, "x;y"}, {field_ids::kFirstCustom, "Ann Lee"}}));
+  Add(c, ItemSpec("a.jpg", {{kCaption, "She said \"hi\"\nthen; left"}, {field_ids::kFirstCustom, "Ann Lee"}}));
   Add(c, ItemSpec("b.jpg"));
-  const std::string text =
-      Table(c, Options(TextFormat::kMerge, {field_ids::kFileName, kCaption, field_ids::kFirstCustom},
-                       /*label_row=*/false, ";"));
-  EXPECT_EQ(text,
-            "File_Name;Caption;Shot_by\r\n"
-            "\"a.jpg\";\"x;y\";\"Ann Lee\"\r\n"
-            "\"b.jpg\";\"-\";\"-\"\r\n");
-}
-
-TEST_F(DelimitedTextTest, LabelRowOnlyWhenAskedInTabAndCommaAndInTheirOwnStyle) {
-  catalog::Catalog& c = Open();
-  Add(c, ItemSpec("a.jpg"));
-  const std::vector<FieldId> fields = {field_ids::kFileName, field_ids::kItemUrl, field_ids::kUniqueId};
+  const FieldId kName = field_ids::kFileName;
   // Source-URL is the composite label; the unique id has no label at all.
-  EXPECT_EQ(Table(c, Options(TextFormat::kTab, fields, true)), "File Name\tSource-URL\t-\r\na.jpg\t-\t1\r\n");
-  EXPECT_EQ(Table(c, Options(TextFormat::kComma, fields, true)),
-            "\"File Name\",\"Source-URL\",\"-\"\r\n\"a.jpg\",\"-\",\"1\"\r\n");
-  EXPECT_EQ(Table(c, Options(TextFormat::kTab, fields, false)), "a.jpg\t-\t1\r\n");
-}
-
-TEST_F(DelimitedTextTest, MissingValuesAreAHyphenQuotedOnlyInTheQuotingFormats) {
-  catalog::Catalog& c = Open();
-  Add(c, ItemSpec("a.jpg"));
-  const std::vector<FieldId> fields = {kCaption, field_ids::kLabels, field_ids::kFileSize};
-  EXPECT_EQ(Table(c, Options(TextFormat::kTab, fields)), "-\t-\t-\r\n");
-  EXPECT_EQ(Table(c, Options(TextFormat::kComma, fields)), "\"-\",\"-\",\"-\"\r\n");
-  EXPECT_EQ(Table(c, Options(TextFormat::kMerge, fields, false, "|")),
-            "Caption|Labels|File_Size\r\n\"-\"|\"-\"|\"-\"\r\n");
+  const std::vector<FieldId> labelled = {kName, field_ids::kItemUrl, field_ids::kUniqueId};
+  const std::vector<FieldId> gaps = {kCaption, field_ids::kLabels, field_ids::kFileSize};
+  struct Case {
+    const char* name;
+    TextTableOptions options;
+    std::string want;
+  };
+  const Case cases[] = {
+      {"comma quotes every cell and cleans quotes and line breaks", Options(TextFormat::kComma, {kName, kCaption}),
+       "\"a.jpg\",\"She said 'hi' then; left\"\r\n\"b.jpg\",\"-\"\r\n"},
+      {"merge always writes labels, in label style, joined by the delimiter",
+       Options(TextFormat::kMerge, {kName, kCaption, field_ids::kFirstCustom}, false, ";"),
+       "File_Name;Caption;Shot_by\r\n\"a.jpg\";\"She said 'hi' then; left\";\"Ann Lee\"\r\n\"b.jpg\";\"-\";\"-\"\r\n"},
+      {"tab labels when asked", Options(TextFormat::kTab, labelled, true),
+       "File Name\tSource-URL\t-\r\na.jpg\t-\t1\r\nb.jpg\t-\t2\r\n"},
+      {"comma labels when asked", Options(TextFormat::kComma, labelled, true),
+       "\"File Name\",\"Source-URL\",\"-\"\r\n\"a.jpg\",\"-\",\"1\"\r\n\"b.jpg\",\"-\",\"2\"\r\n"},
+      {"no label row unless asked", Options(TextFormat::kTab, labelled), "a.jpg\t-\t1\r\nb.jpg\t-\t2\r\n"},
+      {"missing values bare in tab", Options(TextFormat::kTab, gaps), "She said 'hi' then; left\t-\t-\r\n-\t-\t-\r\n"},
+      {"missing values quoted in comma", Options(TextFormat::kComma, gaps),
+       "\"She said 'hi' then; left\",\"-\",\"-\"\r\n\"-\",\"-\",\"-\"\r\n"},
+      {"missing values quoted in merge", Options(TextFormat::kMerge, gaps, false, "|"),
+       "Caption|Labels|File_Size\r\n\"She said 'hi' then; left\"|\"-\"|\"-\"\r\n\"-\"|\"-\"|\"-\"\r\n"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    EXPECT_EQ(Table(c, k.options), k.want);
+  }
 }
 
 TEST_F(DelimitedTextTest, TabRowsHaveOneCellPerFieldWhateverTheValuesHold) {

@@ -105,23 +105,18 @@ class MediaEncoderTest : public ::testing::Test {
 fs::path* MediaEncoderTest::dir_ = nullptr;
 bool MediaEncoderTest::ok_ = false;
 
-TEST_F(MediaEncoderTest, ListsTheUsualContainers) {
-  std::vector<AvFormat> formats = EncodableAvFormats();
-  auto find = [&](const std::string& ext) {
-    return std::find_if(formats.begin(), formats.end(), [&](const AvFormat& f) { return f.extension == ext; });
-  };
-  for (const char* ext : {"mp4", "mov", "webm"}) {
-    ASSERT_NE(find(ext), formats.end()) << ext;
-    EXPECT_TRUE(find(ext)->video) << ext;
-  }
-  for (const char* ext : {"wav", "aif", "mp3", "flac", "opus"}) {
-    ASSERT_NE(find(ext), formats.end()) << ext;
-    EXPECT_FALSE(find(ext)->video) << ext;
-  }
-  EXPECT_EQ(find("mp4")->name, "MPEG-4 (H.264, AAC)");
-  // Movies come before sounds.
+TEST_F(MediaEncoderTest, ListsTheUsualContainersMoviesFirst) {
+  const std::vector<AvFormat> formats = EncodableAvFormats();
   auto first_sound = std::find_if(formats.begin(), formats.end(), [](const AvFormat& f) { return !f.video; });
-  EXPECT_TRUE(std::all_of(first_sound, formats.end(), [](const AvFormat& f) { return !f.video; }));
+  EXPECT_TRUE(std::none_of(first_sound, formats.end(), [](const AvFormat& f) { return f.video; }));
+  for (auto [ext, video] : {std::pair{"mp4", true}, {"mov", true}, {"webm", true}, {"wav", false}, {"aif", false},
+                            {"mp3", false}, {"flac", false}, {"opus", false}}) {
+    auto f = std::find_if(formats.begin(), formats.end(), [&](const AvFormat& f) { return f.extension == ext; });
+    ASSERT_NE(f, formats.end()) << ext;
+    EXPECT_EQ(f->video, video) << ext;
+  }
+  EXPECT_EQ(std::find_if(formats.begin(), formats.end(), [](const AvFormat& f) { return f.extension == "mp4"; })->name,
+            "MPEG-4 (H.264, AAC)");
 }
 
 // Every format with default settings: the container and codecs ffprobe
