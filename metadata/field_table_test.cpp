@@ -13,14 +13,6 @@
 namespace norvo::metadata {
 namespace {
 
-TEST(FieldTableTest, PositionsCountFromOneInTableOrder) {
-  EXPECT_EQ(FieldIdAt(0), 0u);
-  EXPECT_EQ(FieldIdAt(1), 0x2u);
-  EXPECT_EQ(FieldIdAt(95), 0x301u);  // the custom fields close the table
-  EXPECT_EQ(FieldIdAt(FieldCount()), 0x310u);
-  EXPECT_EQ(FieldIdAt(FieldCount() + 1), 0u);
-}
-
 // Every definition must be reachable by its id and point at texts that
 // exist: a wrong label index, unit or list number shows up as an empty text.
 TEST(FieldTableTest, EveryDefinitionIsUniqueAndNamesExistingTexts) {
@@ -45,6 +37,9 @@ TEST(FieldTableTest, EveryDefinitionIsUniqueAndNamesExistingTexts) {
     }
     EXPECT_EQ(IsCustomField(id), f->label == kCustomLabel);
   }
+  // Positions count from one.
+  EXPECT_EQ(FieldIdAt(0), 0u);
+  EXPECT_EQ(FieldIdAt(FieldCount() + 1), 0u);
 }
 
 TEST(FieldTableTest, LabelsIncludingCompositeCustomAndUnknown) {
@@ -65,11 +60,10 @@ TEST(FieldTableTest, LabelsIncludingCompositeCustomAndUnknown) {
   EXPECT_EQ(FieldLabel(&c, 0x301), "<?>");
 }
 
-// Each IIM field's limit is its data set's maximum less one; other fields
-// have none.
-TEST(FieldTableTest, MaximaFollowTheIimDataSets) {
-  const std::pair<FieldId, int> cases[] = {{0x20a, 1}, {0x20f, 3},   {0x267, 31}, {0x219, 63},
-                                           {0x278, 2000}, {0x5, 0}, {0x311, 0}};
+// IIM fields have their data set's limit, custom fields their names' 255
+// bytes, other fields none.
+TEST(FieldTableTest, MaximumLengths) {
+  const std::pair<FieldId, int> cases[] = {{0x219, 63}, {0x302, 255}, {0x5, 0}, {0x311, 0}};
   for (auto [id, want] : cases) EXPECT_EQ(FieldMaxLength(id), want) << std::hex << id;
 }
 
@@ -100,16 +94,12 @@ TEST(FieldTableTest, StorageLocatesTheValueInTheEncodedRecord) {
     for (std::size_t i = 0; i < length && i < 8; ++i) v = (v << 8) | bytes.at(offset + i);
     return v;
   };
-  EXPECT_EQ(read(0x4), r.type_code);
-  EXPECT_EQ(read(0x5), r.file_size);
-  EXPECT_EQ(read(0x7), r.height);
-  EXPECT_EQ(read(0x8), r.resolution);
-  EXPECT_EQ(read(0x10), r.duration);
-  EXPECT_EQ(read(0x14), r.spatial_quality);
-  EXPECT_EQ(read(0x16), r.compression);
-  EXPECT_EQ(read(0x1f), 7u);
-  EXPECT_EQ(read(0x21), r.annotated);
-  EXPECT_EQ(read(0x45), r.orientation);
+  const std::pair<FieldId, std::uint64_t> cases[] = {
+      {0x4, r.type_code},     {0x5, r.file_size},     {0x7, r.height},        {0x8, r.resolution},
+      {0x10, r.duration},     {0x14, r.spatial_quality}, {0x16, r.compression}, {0x1f, 7u},
+      {0x21, r.annotated},    {0x45, r.orientation},
+  };
+  for (auto [id, want] : cases) EXPECT_EQ(read(id), want) << std::hex << id;
   EXPECT_EQ(read(0x41), (std::uint64_t{640} << 32) | 480);
   std::size_t offset = 0, length = 0;
   ASSERT_TRUE(FieldStorage(0x17, offset, length));

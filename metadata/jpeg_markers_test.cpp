@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "metadata/exif_reader.h"
@@ -35,6 +36,7 @@ class JpegBuilder {
     w_.bytes(b);
     return *this;
   }
+  JpegBuilder& scan() { return segment(kMarkerStartOfScan, ""); }
   Bytes take() { return w_.take(); }
 
  private:
@@ -56,6 +58,14 @@ class CountingSource final : public ByteSource {
   MemorySource inner_;
   std::int64_t size_;
 };
+
+ErrorCode ReadSegments(const Bytes& jpeg, JpegSegments* out) { return ReadJpegSegments(MemorySource(jpeg), out); }
+
+ImageMetadata ReadMetadata(const Bytes& jpeg) {
+  ImageMetadata m;
+  EXPECT_EQ(ReadJpegMetadata(MemorySource(jpeg), false, &m), err::kNone);
+  return m;
+}
 
 std::string Icc(int chunk, int count) {
   std::string s("ICC_PROFILE");
@@ -97,93 +107,70 @@ TEST(JpegMarkers, CollectsEverySegmentKindBeforeTheScan) {
 }
 
 TEST(JpegMarkers, TheFirstApp2SegmentDecides) {
-  // FlashPix first: a later ICC segment is appended to the FlashPix data.
-  JpegBuilder fpx;
-  fpx.segment(kMarkerApp2, "FPXR", Bytes{9}).segment(kMarkerApp2, Icc(1, 1), Bytes{1});
-  Bytes a = fpx.take();
-  MemorySource sa(a);
-  JpegSegments s;
-  EXPECT_EQ(ReadJpegSegments(sa, &s), err::kEndOfFile);  // no scan: the walk runs off the end
-  // Neither: every APP2 segment is ignored.
-  JpegBuilder neither;
-  neither.segment(kMarkerApp2, "MPF", Bytes{9}).segment(kMarkerApp2, Icc(1, 1), Bytes{1}).segment(kMarkerStartOfScan, "");
-  Bytes c = neither.take();
-  MemorySource sc(c);
-  JpegSegments n;
-  ASSERT_EQ(ReadJpegSegments(sc, &n), err::kNone);
-  EXPECT_TRUE(n.icc_profile.empty());
-  EXPECT_TRUE(n.flashpix.empty());
-
-  JpegBuilder fpx2;
-  fpx2.segment(kMarkerApp2, "FPXR", Bytes{9}).segment(kMarkerApp2, Icc(1, 1), Bytes{1}).segment(kMarkerStartOfScan, "");
-  Bytes d = fpx2.take();
-  MemorySource sd(d);
+  // FlashPix first: a later ICC segment is taken as FlashPix data.
   JpegSegments f;
-  ASSERT_EQ(ReadJpegSegments(sd, &f), err::kNone);
+  ASSERT_EQ(ReadSegments(JpegBuilder().segment(kMarkerApp2, "FPXR", Bytes{9}).segment(kMarkerApp2, Icc(1, 1), Bytes{1})
+                             .scan().take(), &f),
+            err::kNone);
   ASSERT_EQ(f.flashpix.size(), 2u);
   EXPECT_EQ(f.flashpix[0].size() + f.flashpix[1].size(), 5u + 15u);
   EXPECT_TRUE(f.icc_profile.empty());
+  // Neither: every APP2 segment is ignored.
+  JpegSegments n;
+  ASSERT_EQ(ReadSegments(JpegBuilder().segment(kMarkerApp2, "MPF", Bytes{9}).segment(kMarkerApp2, Icc(1, 1), Bytes{1})
+                             .scan().take(), &n),
+            err::kNone);
+  EXPECT_TRUE(n.icc_profile.empty());
+  EXPECT_TRUE(n.flashpix.empty());
 }
 
 TEST(JpegMarkers, XmpNeedsTheExactNamespace) {
-  JpegBuilder b;
-  b.segment(kMarkerApp1, std::string("http://ns.adobe.com/xap/1.1/") + '\0', Bytes{'x'})
-      .segment(kMarkerApp1, "http://ns.ado")  // shorter than the namespace: compared over its size
-      .segment(kMarkerStartOfScan, "");
-  Bytes jpeg = b.take();
-  MemorySource source(jpeg);
   JpegSegments s;
-  ASSERT_EQ(ReadJpegSegments(source, &s), err::kNone);
+  ASSERT_EQ(ReadSegments(JpegBuilder()
+                             .segment(kMarkerApp1, std::string("http://ns.adobe.com/xap/1.1/") + '\0', Bytes{'x'})
+                             .segment(kMarkerApp1, "http://ns.ado")  // shorter than the namespace: compared over its size
+                             .scan().take(), &s),
+            err::kNone);
   EXPECT_TRUE(s.xmp.empty());
 }
 
 TEST(JpegMarkers, ReadErrorsAndBadStarts) {
   Bytes png{0x89, 'P', 'N', 'G'};
-  MemorySource s1(png);
   JpegSegments s;
-  EXPECT_EQ(ReadJpegSegments(s1, &s), err::kBadJpeg);
+  EXPECT_EQ(ReadSegments(png, &s), err::kBadJpeg);
   ImageMetadata m;
-  EXPECT_EQ(ReadJpegMetadata(s1, false, &m), err::kBadJpeg);
+  EXPECT_EQ(ReadJpegMetadata(MemorySource(png), false, &m), err::kBadJpeg);
   EXPECT_TRUE(m.list.empty());
 
   // A segment whose length runs past the end: the walk ends with err::kEndOfFile, the
   // profile and image resources collected so far are dropped, the comment
   // stays.
-  JpegBuilder b;
-  b.segment(kMarkerApp2, Icc(1, 1), Bytes{1}).segment(kMarkerApp13, "8BIM").segment(kMarkerComment, "kept");
-  Bytes jpeg = b.take();
+  Bytes jpeg =
+      JpegBuilder().segment(kMarkerApp2, Icc(1, 1), Bytes{1}).segment(kMarkerApp13, "8BIM").segment(kMarkerComment, "kept")
+          .take();
   jpeg.insert(jpeg.end(), {0xFF, 0xE1, 0x10, 0x00, 'E', 'x'});
-  MemorySource s2(jpeg);
   JpegSegments t;
-  EXPECT_EQ(ReadJpegSegments(s2, &t), err::kEndOfFile);
+  EXPECT_EQ(ReadSegments(jpeg, &t), err::kEndOfFile);
   EXPECT_TRUE(t.icc_profile.empty());
   EXPECT_TRUE(t.image_resources.empty());
   EXPECT_EQ(t.comments, std::vector<std::string>{"kept"});
 
   // A length below 2 is a damaged segment; a non-marker byte ends the walk.
-  Bytes tiny{0xFF, 0xD8, 0xFF, 0xFE, 0x00, 0x01};
-  MemorySource s3(tiny);
-  EXPECT_EQ(ReadJpegSegments(s3, &t), err::kEndOfFile);
-  Bytes stop{0xFF, 0xD8, 0x00, 0xFE, 0x00, 0x01};
-  MemorySource s4(stop);
-  EXPECT_EQ(ReadJpegSegments(s4, &t), err::kNone);
+  EXPECT_EQ(ReadSegments(Bytes{0xFF, 0xD8, 0xFF, 0xFE, 0x00, 0x01}, &t), err::kEndOfFile);
+  EXPECT_EQ(ReadSegments(Bytes{0xFF, 0xD8, 0x00, 0xFE, 0x00, 0x01}, &t), err::kNone);
 }
 
 TEST(JpegMarkers, CommentAndXmpReachTheMetadataList) {
-  std::string xmp_head = std::string(kXmpNamespace) + '\0';
-  JpegBuilder b;
-  b.segment(kMarkerComment, "first").segment(kMarkerApp1, xmp_head, Bytes{'<', '/', '>'}).segment(kMarkerComment, "second")
-      .segment(kMarkerStartOfScan, "");
-  Bytes jpeg = b.take();
-  MemorySource source(jpeg);
-  ImageMetadata m;
-  ASSERT_EQ(ReadJpegMetadata(source, false, &m), err::kNone);
+  ImageMetadata m = ReadMetadata(JpegBuilder()
+                                     .segment(kMarkerComment, "first")
+                                     .segment(kMarkerApp1, std::string(kXmpNamespace) + '\0', Bytes{'<', '/', '>'})
+                                     .segment(kMarkerComment, "second")
+                                     .scan().take());
   std::string text;
   ASSERT_EQ(m.list.getText(kKeyComment, 2, &text), err::kNone);
   EXPECT_EQ(text, "second");
   EXPECT_EQ(*m.list.find(kKeyXmp, 1), (Bytes{'<', '/', '>'}));
 }
-
 
 // A FlashPix contents list of a storage and the audio stream, its name in
 // UTF-16 of either byte order.
@@ -222,62 +209,44 @@ Bytes FlashPixData(std::uint16_t index, std::uint32_t offset, const Bytes& data)
 
 TEST(FlashPixAudio, TheVoiceAnnotationIsPutTogetherFromItsSegments) {
   Bytes wav = {'R', 'I', 'F', 'F', 28, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 1, 2, 3, 4, 5, 6, 7, 8};
+  const auto size = static_cast<std::uint32_t>(wav.size());
   const Bytes first(wav.begin(), wav.begin() + 10);
   const Bytes second(wav.begin() + 10, wav.end());
+  // The contents list, then pieces as {entity, offset, data}.
+  auto jpeg = [&](std::uint32_t declared, bool little, std::initializer_list<std::tuple<int, int, Bytes>> pieces) {
+    JpegBuilder b;
+    b.segment(kMarkerApp2, "FPXR", FlashPixContents(declared, little));
+    for (const auto& [entity, offset, data] : pieces) {
+      b.segment(kMarkerApp2, "FPXR", FlashPixData(static_cast<std::uint16_t>(entity), static_cast<std::uint32_t>(offset), data));
+    }
+    return b.scan().take();
+  };
   for (bool little : {false, true}) {
     SCOPED_TRACE(little ? "UTF-16LE names" : "UTF-16BE names");
-    JpegBuilder b;
     // The pieces may come in any order.
-    b.segment(kMarkerApp2, "FPXR", FlashPixContents(static_cast<std::uint32_t>(wav.size()), little))
-        .segment(kMarkerApp2, "FPXR", FlashPixData(1, 10, second))
-        .segment(kMarkerApp2, "FPXR", FlashPixData(1, 0, first))
-        .segment(kMarkerStartOfScan, "");
-    Bytes jpeg = b.take();
-    ImageMetadata m;
-    ASSERT_EQ(ReadJpegMetadata(MemorySource(jpeg), false, &m), err::kNone);
-    EXPECT_EQ(m.recording, wav);
+    EXPECT_EQ(ReadMetadata(jpeg(size, little, {{1, 10, second}, {1, 0, first}})).recording, wav);
   }
+  // A piece missing, or a piece for another entity, leaves no recording; so
+  // does a declared size beyond the limit.
+  EXPECT_TRUE(ReadMetadata(jpeg(size, false, {{1, 0, first}, {0, 10, second}})).recording.empty());
+  EXPECT_TRUE(ReadMetadata(jpeg(kMaxFlashPixAudio + 1, false, {{1, 0, first}})).recording.empty());
+
   // exiftool reads the same sound from such a file (names in UTF-16LE, the
   // pieces in order, as cameras write them).
-  if (std::system("exiftool -ver >/dev/null 2>&1") == 0) {
-    JpegBuilder b;
-    b.segment(kMarkerApp2, "FPXR", FlashPixContents(static_cast<std::uint32_t>(wav.size()), true))
-        .segment(kMarkerApp2, "FPXR", FlashPixData(1, 0, first))
-        .segment(kMarkerApp2, "FPXR", FlashPixData(1, 10, second))
-        .segment(kMarkerStartOfScan, "");
-    Bytes jpeg = b.take();
-    const std::string path = ::testing::TempDir() + "/norvo-flashpix-audio.jpg";
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(jpeg.data()),
-                                                 static_cast<std::streamsize>(jpeg.size()));
-    std::string sound;
-    if (FILE* pipe = popen(("exiftool -b -AudioStream '" + path + "' 2>/dev/null").c_str(), "r")) {
-      char buffer[256];
-      std::size_t n = 0;
-      while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) sound.append(buffer, n);
-      pclose(pipe);
-    }
-    std::remove(path.c_str());
-    EXPECT_EQ(sound, std::string(wav.begin(), wav.end()));
+  if (std::system("exiftool -ver >/dev/null 2>&1") != 0) GTEST_SKIP() << "exiftool is not installed";
+  const Bytes file = jpeg(size, true, {{1, 0, first}, {1, 10, second}});
+  const std::string path = ::testing::TempDir() + "/norvo-flashpix-audio.jpg";
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
+                                              static_cast<std::streamsize>(file.size()));
+  std::string sound;
+  if (FILE* pipe = popen(("exiftool -b -AudioStream '" + path + "' 2>/dev/null").c_str(), "r")) {
+    char buffer[256];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) sound.append(buffer, n);
+    pclose(pipe);
   }
-  // A piece missing, or a piece for another entity, leaves no recording.
-  JpegBuilder gap;
-  gap.segment(kMarkerApp2, "FPXR", FlashPixContents(static_cast<std::uint32_t>(wav.size()), false))
-      .segment(kMarkerApp2, "FPXR", FlashPixData(1, 0, first))
-      .segment(kMarkerApp2, "FPXR", FlashPixData(0, 10, second))
-      .segment(kMarkerStartOfScan, "");
-  Bytes jpeg = gap.take();
-  ImageMetadata m;
-  ASSERT_EQ(ReadJpegMetadata(MemorySource(jpeg), false, &m), err::kNone);
-  EXPECT_TRUE(m.recording.empty());
-  // A declared size beyond the limit is not read.
-  JpegBuilder huge;
-  huge.segment(kMarkerApp2, "FPXR", FlashPixContents(kMaxFlashPixAudio + 1, false))
-      .segment(kMarkerApp2, "FPXR", FlashPixData(1, 0, first))
-      .segment(kMarkerStartOfScan, "");
-  Bytes big = huge.take();
-  ImageMetadata h;
-  ASSERT_EQ(ReadJpegMetadata(MemorySource(big), false, &h), err::kNone);
-  EXPECT_TRUE(h.recording.empty());
+  std::remove(path.c_str());
+  EXPECT_EQ(sound, std::string(wav.begin(), wav.end()));
 }
 
 }  // namespace
