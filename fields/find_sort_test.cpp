@@ -471,18 +471,16 @@ TEST(FieldLists, SortMenuNumbersEntriesByPositionAndDisablesHeaders) {
 
 // A settings store held in memory, with the settings store's interface.
 struct MemoryStore {
-  std::map<std::pair<std::string, std::string>, std::vector<std::uint8_t>> binary;
-  std::map<std::pair<std::string, std::string>, std::string> strings;
-  std::optional<std::vector<std::uint8_t>> getBinary(std::string_view k, std::string_view n) const {
-    auto it = binary.find({std::string(k), std::string(n)});
-    if (it == binary.end()) return std::nullopt;
-    return it->second;
+  using Key = std::pair<std::string, std::string>;
+  std::map<Key, std::vector<std::uint8_t>> binary;
+  std::map<Key, std::string> strings;
+  template <class Map>
+  static std::optional<typename Map::mapped_type> Get(const Map& map, std::string_view k, std::string_view n) {
+    auto it = map.find({std::string(k), std::string(n)});
+    return it == map.end() ? std::nullopt : std::optional(it->second);
   }
-  std::optional<std::string> getString(std::string_view k, std::string_view n) const {
-    auto it = strings.find({std::string(k), std::string(n)});
-    if (it == strings.end()) return std::nullopt;
-    return it->second;
-  }
+  auto getBinary(std::string_view k, std::string_view n) const { return Get(binary, k, n); }
+  auto getString(std::string_view k, std::string_view n) const { return Get(strings, k, n); }
   ErrorCode putBinary(std::string_view k, std::string_view n, std::span<const std::uint8_t> v) {
     binary[{std::string(k), std::string(n)}].assign(v.begin(), v.end());
     return err::kNone;
