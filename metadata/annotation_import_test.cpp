@@ -30,10 +30,7 @@ std::string Joined(FieldId id, std::span<const std::uint8_t> block) {
 
 TEST(AnnotationsFromMetadata, RealPhotoThroughTheFileReader) {
   const std::string path = testing::PhotoPath("BlueSquare.jpg");
-  FileSpec spec;
-  ASSERT_EQ(MakeFileSpec(path, spec), err::kNone);
-  ImageMetadata metadata;
-  ASSERT_EQ(ReadImageMetadata(spec, false, &metadata), err::kNone);
+  const ImageMetadata metadata = testing::ReadImageFile(path);
   AnnotationBlock block = AnnotationsFromMetadata(metadata.list, metadata.image_resources);
   // IPTC and XMP agree in this file; the XMP keywords add nothing new.
   EXPECT_EQ(CountAnnotations(kKeywords, block), 5);

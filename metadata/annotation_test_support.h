@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Helpers shared by the annotation tests: UTF-8 values in blocks, the test
-// photos, their metadata segments, and exiftool as the outside reader to
-// compare with.
+// Helpers shared by the metadata tests: UTF-8 values in blocks, the test
+// photos, their metadata as our reader finds it, their segments, and
+// exiftool as the outside reader to compare with.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +14,11 @@
 #include <string_view>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "metadata/annotation_block.h"
+#include "metadata/image_file_reader.h"
+#include "platform/file_spec.h"
 
 namespace norvo::metadata::testing {
 
@@ -33,6 +37,15 @@ inline std::vector<std::string> Utf8Values(FieldId id, std::span<const std::uint
 }
 
 inline std::string PhotoPath(const std::string& name) { return std::string(NORVO_TESTDATA_DIR) + "/photos/" + name; }
+
+// A file's metadata as the catalog reads it; `want` is the reader's result.
+inline ImageMetadata ReadImageFile(const std::string& path, bool want_thumbnail = false, ErrorCode want = err::kNone) {
+  FileSpec spec;
+  ImageMetadata m;
+  EXPECT_EQ(MakeFileSpec(path, spec), err::kNone) << path;
+  EXPECT_EQ(ReadImageMetadata(spec, want_thumbnail, &m), want) << path;
+  return m;
+}
 
 inline std::vector<std::uint8_t> ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -114,9 +114,7 @@ struct ReadBackBlocks {
   AnnotationBlock merged;
 };
 ReadBackBlocks ReadBack(const std::string& path) {
-  FileSpec spec;
-  ImageMetadata m;
-  if (MakeFileSpec(path, spec) != err::kNone || ReadImageMetadata(spec, false, &m) != err::kNone) return {};
+  const ImageMetadata m = testing::ReadImageFile(path);
   ReadBackBlocks out;
   if (const Bytes* iim = m.list.find(FourCC("iptc"), 1)) {
     out.iptc = IptcRecordsToAnnotations(*iim);
@@ -577,11 +575,7 @@ TEST_F(WriteBackTest, IptcTheUserDidNotChangeStaysByteForByteInItsOrder) {
 
   // The user's annotations as the program makes them from the file; only the
   // caption changes.
-  FileSpec spec;
-  ImageMetadata m;
-  ASSERT_EQ(MakeFileSpec(path, spec), err::kNone);
-  ASSERT_EQ(ReadImageMetadata(spec, false, &m), err::kNone);
-  AnnotationBlock block = AnnotationsFromMetadata(m.list, m.image_resources);
+  AnnotationBlock block = ReadBack(path).merged;
   ASSERT_EQ(Utf8Values(0x267, block), Strings{reference});
   SetAnnotationText(kCaption, 1, "New caption", block, SetMode::kReplace);
   ASSERT_EQ(WriteAnnotationsIntoFile(path, Limited(block)), err::kNone);

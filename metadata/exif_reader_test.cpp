@@ -3,6 +3,8 @@
 // reports the same values, and the resolution a JPEG declares.
 #include "metadata/exif_reader.h"
 
+#include "metadata/annotation_test_support.h"
+
 #include "metadata/gps_text.h"
 #include "metadata/image_file_reader.h"
 #include "metadata/list_keys.h"
@@ -15,9 +17,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -32,17 +31,10 @@ using Bytes = std::vector<std::uint8_t>;
 
 // ---- Real camera files -------------------------------------------------
 
-std::string Photo(const std::string& name) { return std::string(NORVO_TESTDATA_DIR) + "/photos/" + name; }
+using testing::HaveExiftool;
 
-ImageMetadata ReadPhoto(const std::string& name, ErrorCode expected = err::kNone) {
-  FileSpec spec;
-  EXPECT_EQ(MakeFileSpec(Photo(name), spec), err::kNone) << name;
-  ImageMetadata m;
-  EXPECT_EQ(ReadImageMetadata(spec, true, &m), expected) << name;
-  return m;
-}
-
-bool HaveExiftool() { return std::system("exiftool -ver > /dev/null 2>&1") == 0; }
+std::string Photo(const std::string& name) { return testing::PhotoPath(name); }
+ImageMetadata ReadPhoto(const std::string& name) { return testing::ReadImageFile(Photo(name), true); }
 
 // exiftool's values for one file, tag (or "Group:Tag" with -G1) -> text,
 // numbers as written.
@@ -184,9 +176,7 @@ TEST(RealPhotos, TiffFile) {
     const auto* width = m.list.find(0x100, 1);
     ASSERT_NE(width, nullptr);
     // Raw items keep the file's byte order.
-    std::ifstream in(Photo("Arbitro.tiff"), std::ios::binary);
-    char order = static_cast<char>(in.get());
-    Endian bo = order == 'M' ? Endian::kBig : Endian::kLittle;
+    Endian bo = testing::ReadBytes(Photo("Arbitro.tiff"))[0] == 'M' ? Endian::kBig : Endian::kLittle;
     std::uint32_t w = width->size() == 2 ? GetU16(*width, 0, bo) : GetU32(*width, 0, bo);
     EXPECT_EQ(std::to_string(w), peer["ImageWidth"]);
   }
@@ -286,8 +276,7 @@ TEST(RealPhotos, DamagedAndCutFilesFailCleanly) {
 
   // Every cut of a real file reads without harm; cuts before the start of
   // scan report the end of file.
-  std::ifstream in(Photo("DSCN0010.jpg"), std::ios::binary);
-  Bytes whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const Bytes whole = testing::ReadBytes(Photo("DSCN0010.jpg"));
   Bytes sos{0xFF, 0xDA};
   // The last start-of-scan marker is the picture's (the EXIF thumbnail has
   // one of its own earlier; entropy-coded data never holds one).

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "metadata/gps_text.h"
+#include "metadata/annotation_test_support.h"
 #include "metadata/image_file_reader.h"
 #include "metadata/list_keys.h"
 #include "metadata/stored_values.h"
@@ -349,14 +350,6 @@ class ToolMadeFiles : public ::testing::Test {
     return out;
   }
 
-  static ImageMetadata Read(const std::string& path) {
-    FileSpec spec;
-    EXPECT_EQ(MakeFileSpec(path, spec), err::kNone);
-    ImageMetadata m;
-    EXPECT_EQ(ReadImageMetadata(spec, false, &m), err::kNone) << path;
-    return m;
-  }
-
   std::string dir_;
 };
 
@@ -370,7 +363,7 @@ TEST_F(ToolMadeFiles, AgreeWithExiftool) {
       ADD_FAILURE() << "vips could not write " << extension;
       continue;
     }
-    ImageMetadata m = Read(path);
+    ImageMetadata m = testing::ReadImageFile(path);
     auto peer = Exiftool(path, {"EXIF:Make", "EXIF:Model", "EXIF:DateTimeOriginal", "Composite:GPSLatitude",
                                 "Composite:GPSLongitude", "EXIF:GPSAltitude", "EXIF:GPSAltitudeRef", "IFD0:XResolution",
                                 "XMP-dc:Title"});
@@ -404,9 +397,9 @@ TEST_F(ToolMadeFiles, HeifOrientationIsLeftToTheDecoder) {
   std::string path = Make("orientation/landscape_6.jpg", "heic");
   if (path.empty()) GTEST_SKIP() << "vips cannot write HEIF here";
   ASSERT_EQ(Exiftool(path, {"EXIF:Orientation"})["Orientation"], "6");
-  EXPECT_EQ(Read(path).orientation, 0);
+  EXPECT_EQ(testing::ReadImageFile(path).orientation, 0);
   // A PNG has no transformations of its own: its EXIF orientation counts.
-  EXPECT_EQ(Read(Make("orientation/landscape_6.jpg", "png")).orientation, 6);
+  EXPECT_EQ(testing::ReadImageFile(Make("orientation/landscape_6.jpg", "png")).orientation, 6);
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "metadata/image_file_reader.h"
+#include "metadata/annotation_test_support.h"
 #include "metadata/list_keys.h"
 #include "metadata/stored_values.h"
 #include "metadata/tag_value_test_support.h"
@@ -212,10 +212,7 @@ TEST(MakerNotePlace, NikonHeadersAndUnknownMakers) {
 TEST(MakerNotePlace, RealNikonCoolpixNote) {
   // The Coolpix P6000's note carries the ISO 0 0 (not kept: the EXIF ISO
   // stays), "AUTO" white balance, "AF-S" focus and "OFF" noise reduction.
-  FileSpec spec;
-  ASSERT_EQ(MakeFileSpec(std::string(NORVO_TESTDATA_DIR) + "/photos/DSCN0010.jpg", spec), err::kNone);
-  ImageMetadata m;
-  ASSERT_EQ(ReadImageMetadata(spec, false, &m), err::kNone);
+  const ImageMetadata m = testing::ReadImageFile(testing::PhotoPath("DSCN0010.jpg"));
   EXPECT_EQ(m.camera, kCameraNikon);
   const std::pair<std::uint16_t, int> wants[] = {{kTagIso, 64},     {kTagLightSource, 0}, {kTagFocusMode, 2},
                                                  {kTagSharpness, 0}, {kTagContrast, 0},    {kTagNoiseReduction, 0}};
