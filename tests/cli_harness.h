@@ -165,7 +165,9 @@ class CliHarness : public ::testing::Test {
   // Runs a command that must fail with `status`, its one message naming `problem`.
   CliResult Fails(const std::vector<std::string>& args, int status, const std::string& problem = "") {
     CliResult r = Run(args);
-    EXPECT_EQ(r.status, status) << args[0] << ": " << r.err;
+    std::string command;
+    for (const std::string& a : args) command += a + " ";
+    EXPECT_EQ(r.status, status) << command << "\n" << r.err;
     EXPECT_NE(r.err.find(problem), std::string::npos) << r.err;
     return r;
   }

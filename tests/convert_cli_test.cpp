@@ -18,17 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace norvo::cli_testing;
 
-std::string Shell(const std::string& command) {
-  std::string text;
-  if (FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r")) {
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-    pclose(pipe);
-  }
-  return text;
-}
-
 class ConvertCliTest : public CliHarness {
  protected:
   void SetUp() override {
@@ -37,23 +26,24 @@ class ConvertCliTest : public CliHarness {
   }
   // A scanned catalog of the given files.
   void MakeCatalog(const std::vector<std::string>& files) {
-    Ok({"new", catalog_});
-    std::vector<std::string> add = {"add", catalog_};
-    add.insert(add.end(), files.begin(), files.end());
-    Ok(add);
+    NewCatalog(files);
     Ok({"scan", catalog_});
   }
   std::string Out(const std::string& name) const { return (dir_ / "out" / name).string(); }
-  Json Convert(std::vector<std::string> args) {
-    args.insert(args.begin(), {"convert", catalog_});
-    return JsonOf(args);
+  std::vector<std::string> ConvertArgs(const std::vector<std::string>& options) {
+    return Plus({"convert", catalog_}, options);
   }
-  void ExpectNoTemporary() {
+  Json Convert(const std::vector<std::string>& options) { return JsonOf(ConvertArgs(options)); }
+  std::string Probe(const std::string& entries, const std::string& file) {
+    return CaptureCommand("ffprobe -v error -show_entries " + entries + " -of csv=p=0 '" + file + "'");
+  }
+  // No conversion leaves its temporary file behind.
+  void TearDown() override {
     for (const auto& e : fs::recursive_directory_iterator(dir_)) {
       EXPECT_NE(e.path().filename().string(), "~Norvo Temporary File") << e.path();
     }
+    CliHarness::TearDown();
   }
-  static bool HaveFfmpeg() { return !Shell("ffmpeg -version").empty() && !Shell("ffprobe -version").empty(); }
   // A movie made by the ffmpeg command: a test pattern, with a tone unless `silent`.
   std::string Movie(const std::string& name, bool silent) {
     const std::string path = (dir_ / name).string();
@@ -61,7 +51,7 @@ class ConvertCliTest : public CliHarness {
     if (!silent) command += " -f lavfi -i sine=frequency=440:duration=1";
     command += " -c:v libx264 -pix_fmt yuv420p";
     if (!silent) command += " -c:a aac -shortest";
-    Shell(command + " '" + path + "'");
+    CaptureCommand(command + " '" + path + "'");
     return path;
   }
 };
@@ -76,7 +66,6 @@ TEST_F(ConvertCliTest, PhotosForTheWebKeepWhatTheyAreAskedToKeep) {
   EXPECT_EQ(result["converted"], 3);
   ASSERT_EQ(result["items"].size(), 3u);
   for (const Json& item : result["items"]) EXPECT_EQ(item["result"], "converted") << item.dump();
-  ExpectNoTemporary();
 
   const Json tags = Exiftool("-n -ImageWidth -ImageHeight -Orientation -XResolution -GPSLatitude -Make",
                              {Out("DSCN0010.jpg"), Out("landscape_6.jpg"), Out("Canon_40D.jpg")});
@@ -93,9 +82,9 @@ TEST_F(ConvertCliTest, PhotosForTheWebKeepWhatTheyAreAskedToKeep) {
   EXPECT_EQ(tags[1]["ImageWidth"], 320);
   EXPECT_EQ(tags[1]["ImageHeight"], 240);
   EXPECT_EQ(tags[1]["Orientation"], 1);
-  EXPECT_EQ(Shell("exiftool -b -ICC_Profile '" + Out("landscape_6.jpg") + "'"),
-            Shell("exiftool -b -ICC_Profile '" + (dir_ / "landscape_6.jpg").string() + "'"));
-  EXPECT_FALSE(Shell("exiftool -b -ICC_Profile '" + Out("Canon_40D.jpg") + "'").empty());
+  auto profile = [](const std::string& file) { return CaptureCommand("exiftool -b -ICC_Profile '" + file + "'"); };
+  EXPECT_EQ(profile(Out("landscape_6.jpg")), profile((dir_ / "landscape_6.jpg").string()));
+  EXPECT_FALSE(profile(Out("Canon_40D.jpg")).empty());
 }
 
 TEST_F(ConvertCliTest, NothingIsWrittenOverWithoutBeingAsked) {
@@ -107,12 +96,11 @@ TEST_F(ConvertCliTest, NothingIsWrittenOverWithoutBeingAsked) {
   EXPECT_EQ(result["items"][1]["result"], "converted");
   EXPECT_EQ(ReadAll(Out("Nikon_D70.png")), "mine");
   // The text form says the same.
-  const std::string text = Ok({"convert", catalog_, "--kind", "image", "--format", "png", "--dest", dest});
+  const std::string text = Ok(ConvertArgs({"--kind", "image", "--format", "png", "--dest", dest}));
   EXPECT_NE(text.find("0 converted, 2 skipped, 0 failed"), std::string::npos) << text;
   result = Convert({"--kind", "image", "--format", "png", "--dest", dest, "--on-clash", "replace-all"});
   EXPECT_EQ(result["converted"], 2);
   EXPECT_NE(ReadAll(Out("Nikon_D70.png")), "mine");
-  ExpectNoTemporary();
 }
 
 // --replace: the items follow their new files, the old files go, and the
@@ -135,7 +123,6 @@ TEST_F(ConvertCliTest, ReplacingOriginalsLeavesTheCatalogRight) {
   EXPECT_EQ(names, (std::vector<std::string>{"a.webp", "b.jpg", "c.webp"}));
   // The new file reads as a picture.
   EXPECT_EQ(Run({"preview", (dir_ / "a.webp").string(), (dir_ / "out" / "p.jpg").string()}).status, 0);
-  ExpectNoTemporary();
 }
 
 TEST_F(ConvertCliTest, WrongCommandLinesAreRefusedAndChangeNothing) {
@@ -152,32 +139,23 @@ TEST_F(ConvertCliTest, WrongCommandLinesAreRefusedAndChangeNothing) {
       {"--kind", "image", "--format", "png", "--dest", dest, "--on-clash", "always"},
       {"--kind", "movie", "--format", "mp4", "--dest", dest, "--keep-profile"},
   };
-  for (std::vector<std::string> args : usage) {
-    args.insert(args.begin(), {"convert", catalog_});
-    const CliResult r = Run(args);
-    EXPECT_EQ(r.status, 2) << args[3] << " " << args[5] << ": " << r.err;
-  }
-  CliResult r = Run({"convert", catalog_, "--kind", "image", "--format", "png", "--dest", (dir_ / "none").string()});
-  EXPECT_EQ(r.status, 1);
-  r = Run({"convert", catalog_, "--kind", "image", "--format", "png", "--dest", dest, "--ids", "9"});
-  EXPECT_EQ(r.status, 1);
+  for (const std::vector<std::string>& args : usage) Fails(ConvertArgs(args), 2);
+  Fails(ConvertArgs({"--kind", "image", "--format", "png", "--dest", (dir_ / "none").string()}), 1);
+  Fails(ConvertArgs({"--kind", "image", "--format", "png", "--dest", dest, "--ids", "9"}), 1);
   EXPECT_TRUE(fs::is_empty(dir_ / "out"));
 }
 
 TEST_F(ConvertCliTest, MoviesAndSoundsGoThroughTheEncoder) {
-  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
-  const std::string talking = Movie("talking.mp4", false);
-  const std::string silent = Movie("silent.mp4", true);
-  ASSERT_TRUE(fs::exists(talking));
-  ASSERT_TRUE(fs::exists(silent));
+  if (!Have({"ffmpeg", "ffprobe"})) GTEST_SKIP() << "ffmpeg is not installed";
+  const std::string talking = Movie("talking.mp4", false), silent = Movie("silent.mp4", true);
+  ASSERT_TRUE(fs::exists(talking) && fs::exists(silent));
   MakeCatalog({talking, silent, Photo("Nikon_D70.jpg", "Nikon_D70.jpg")});
   const std::string dest = (dir_ / "out").string();
 
   Json result = Convert({"--kind", "movie", "--format", "mov", "--dest", dest});
   EXPECT_EQ(result["converted"], 2);
   EXPECT_EQ(result["items"][2]["result"], "failed");  // a photo is not a movie
-  const std::string probe =
-      Shell("ffprobe -v error -show_entries stream=codec_type,width,height -of csv=p=0 '" + Out("talking.mov") + "'");
+  const std::string probe = Probe("stream=codec_type,width,height", Out("talking.mov"));
   EXPECT_NE(probe.find("video,160,120"), std::string::npos) << probe;
   EXPECT_NE(probe.find("audio"), std::string::npos) << probe;
 
@@ -186,9 +164,7 @@ TEST_F(ConvertCliTest, MoviesAndSoundsGoThroughTheEncoder) {
   EXPECT_EQ(result["items"][1]["result"], "failed");  // no sound track: logged, no file
   EXPECT_EQ(result["items"][1]["error"], -2059);
   EXPECT_FALSE(fs::exists(Out("silent.wav")));
-  EXPECT_EQ(Shell("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 '" + Out("talking.wav") + "'"),
-            "audio\n");
-  ExpectNoTemporary();
+  EXPECT_EQ(Probe("stream=codec_type", Out("talking.wav")), "audio\n");
 }
 
 // FFmpeg is mapped only by a command that encodes: the loader's own trace
@@ -196,13 +172,13 @@ TEST_F(ConvertCliTest, MoviesAndSoundsGoThroughTheEncoder) {
 // movie conversion is refused with the loader's reason and pictures still
 // convert.
 TEST_F(ConvertCliTest, OnlyEncodingLoadsFfmpeg) {
-  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+  if (!Have({"ffmpeg", "ffprobe"})) GTEST_SKIP() << "ffmpeg is not installed";
   const std::string talking = Movie("talking.mp4", false);
   MakeCatalog({talking, Photo("Nikon_D70.jpg", "Nikon_D70.jpg")});
   const std::string dest = (dir_ / "out").string();
   ::setenv("LD_DEBUG", "files", 1);
   const CliResult listing = Run({"list", catalog_});
-  const CliResult encoding = Run({"convert", catalog_, "--kind", "sound", "--format", "wav", "--dest", dest});
+  const CliResult encoding = Run(ConvertArgs({"--kind", "sound", "--format", "wav", "--dest", dest}));
   ::unsetenv("LD_DEBUG");
   EXPECT_EQ(listing.status, 0) << listing.err;
   EXPECT_EQ(listing.err.find("libavcodec"), std::string::npos);
@@ -212,8 +188,8 @@ TEST_F(ConvertCliTest, OnlyEncodingLoadsFfmpeg) {
 
   fs::create_directory(dir_ / "no-plugins");
   ::setenv("NORVO_PLUGIN_DIR", (dir_ / "no-plugins").c_str(), 1);
-  const CliResult refused = Run({"convert", catalog_, "--kind", "movie", "--format", "mp4", "--dest", dest});
-  const CliResult pictures = Run({"convert", catalog_, "--kind", "image", "--format", "png", "--dest", dest});
+  const CliResult refused = Run(ConvertArgs({"--kind", "movie", "--format", "mp4", "--dest", dest}));
+  const CliResult pictures = Run(ConvertArgs({"--kind", "image", "--format", "png", "--dest", dest}));
   ::unsetenv("NORVO_PLUGIN_DIR");
   EXPECT_EQ(refused.status, 2);
   EXPECT_NE(refused.err.find("norvo-encoder.so"), std::string::npos) << refused.err;

@@ -22,10 +22,6 @@ using namespace norvo::cli_testing;
 
 const std::vector<std::string> kSources = {"DSCN0010.jpg", "Canon_40D.jpg", "Nikon_D70.jpg"};
 
-bool Have(const char* program) {
-  return std::system((std::string("command -v ") + program + " >/dev/null 2>&1").c_str()) == 0;
-}
-
 // Every file below `root` (relative path -> bytes).
 std::map<std::string, std::string> Tree(const fs::path& root) {
   std::map<std::string, std::string> tree;
@@ -37,28 +33,21 @@ std::map<std::string, std::string> Tree(const fs::path& root) {
 
 class TransferCliTest : public CliHarness {
  protected:
+  // The test photos as items 1.. of a new catalog: the first in media/, the
+  // others in media/2004/.
   void SetUp() override {
     CliHarness::SetUp();
     fs::create_directories(dir_ / "media" / "2004");
     fs::create_directory(dir_ / "dest");
+    for (std::size_t i = 0; i < kSources.size(); ++i) {
+      paths_.push_back((dir_ / "media" / (i == 0 ? "" : "2004") / kSources[i]).string());
+      fs::copy_file(kPhotos / kSources[i], paths_.back());
+    }
+    NewCatalog(paths_);
   }
   void TearDown() override {
     if (!other_.empty()) fs::remove_all(other_);
     CliHarness::TearDown();
-  }
-  // The test photos as items 1.. of a new catalog: the first in media/, the
-  // others in media/2004/.
-  std::vector<std::string> MakeCatalog() {
-    Ok({"new", catalog_});
-    std::vector<std::string> add = {"add", catalog_}, paths;
-    for (std::size_t i = 0; i < kSources.size(); ++i) {
-      const fs::path to = dir_ / "media" / (i == 0 ? "" : "2004") / kSources[i];
-      fs::copy_file(kPhotos / kSources[i], to);
-      add.push_back(to.string());
-      paths.push_back(to.string());
-    }
-    Ok(add);
-    return paths;
   }
   std::vector<std::string> Paths(const std::string& catalog) {
     std::vector<std::string> paths;
@@ -67,6 +56,7 @@ class TransferCliTest : public CliHarness {
   }
   std::string dest() const { return (dir_ / "dest").string(); }
 
+  std::vector<std::string> paths_;
   std::string other_;
 };
 
@@ -78,25 +68,21 @@ TEST_F(TransferCliTest, MoveOntoATmpfsPointsTheSavedCatalogAtTheCopies) {
   std::string pattern = "/dev/shm/norvo-cli-transfer-XXXXXX";
   ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
   other_ = pattern;
-  const auto paths = MakeCatalog();
   const Json moved = JsonOf({"transfer", catalog_, other_, "--mode", "move", "--ids", "3,1"});
   ASSERT_EQ(moved.size(), 2u);
   for (const Json& item : moved) {
     EXPECT_EQ(item["result"], "moved");
     EXPECT_EQ(Keys(item), (std::vector<std::string>{"id", "source", "target", "result", "replaced", "error"}));
   }
-  const auto now = Paths(catalog_);
-  EXPECT_EQ(now[0], other_ + "/DSCN0010.jpg");
-  EXPECT_EQ(now[1], paths[1]);  // not asked for
-  EXPECT_EQ(now[2], other_ + "/Nikon_D70.jpg");
-  EXPECT_FALSE(fs::exists(paths[0]));
-  EXPECT_EQ(ReadAll(other_ + "/DSCN0010.jpg"), ReadAll(kPhotos / "DSCN0010.jpg"));
-  EXPECT_EQ(ReadAll(other_ + "/Nikon_D70.jpg"), ReadAll(kPhotos / "Nikon_D70.jpg"));
+  // Item 2 was not asked for.
+  EXPECT_EQ(Paths(catalog_),
+            (std::vector<std::string>{other_ + "/" + kSources[0], paths_[1], other_ + "/" + kSources[2]}));
+  EXPECT_FALSE(fs::exists(paths_[0]));
+  for (int i : {0, 2}) EXPECT_EQ(ReadAll(other_ + "/" + kSources[i]), ReadAll(kPhotos / kSources[i]));
   Ok({"check", catalog_});
 }
 
 TEST_F(TransferCliTest, NameClashesFollowOnClash) {
-  const auto paths = MakeCatalog();
   for (const std::string& name : kSources) std::ofstream(dir_ / "dest" / name) << "older";
   struct Case {
     const char* answer;
@@ -119,17 +105,16 @@ TEST_F(TransferCliTest, NameClashesFollowOnClash) {
   const Json stopped = JsonOf({"transfer", catalog_, dest(), "--mode", "move", "--on-clash", "stop"});
   ASSERT_EQ(stopped.size(), 1u);
   EXPECT_EQ(stopped[0]["result"], "stopped");
-  EXPECT_EQ(Paths(catalog_), paths);
-  for (const std::string& p : paths) EXPECT_TRUE(fs::exists(p)) << p;
+  EXPECT_EQ(Paths(catalog_), paths_);
+  for (const std::string& p : paths_) EXPECT_TRUE(fs::exists(p)) << p;
 }
 
 TEST_F(TransferCliTest, DuplicateLeavesTheCatalogFileAsItWas) {
-  const auto paths = MakeCatalog();
   const std::string before = ReadAll(catalog_);
   const std::string text = Ok({"transfer", catalog_, dest(), "--mode", "duplicate"});
   EXPECT_NE(text.find("copied"), std::string::npos);
   EXPECT_EQ(ReadAll(catalog_), before);
-  EXPECT_EQ(Paths(catalog_), paths);
+  EXPECT_EQ(Paths(catalog_), paths_);
   for (const std::string& name : kSources) EXPECT_EQ(ReadAll(dir_ / "dest" / name), ReadAll(kPhotos / name));
   // An item already in the destination is left alone; a copy points the
   // items at the copies.
@@ -143,7 +128,6 @@ TEST_F(TransferCliTest, DuplicateLeavesTheCatalogFileAsItWas) {
 }
 
 TEST_F(TransferCliTest, WrongCommandLinesAndDestinations) {
-  MakeCatalog();
   struct Case {
     std::vector<std::string> args;
     int status;
@@ -158,15 +142,11 @@ TEST_F(TransferCliTest, WrongCommandLinesAndDestinations) {
       {{"backup", catalog_, (dir_ / "none").string()}, 1},
       {{"backup", catalog_}, 2},
   };
-  for (const Case& c : cases) {
-    const CliResult r = Run(c.args);
-    EXPECT_EQ(r.status, c.status) << c.args.back() << ": " << r.err;
-  }
+  for (const Case& c : cases) Fails(c.args, c.status);
   EXPECT_TRUE(fs::is_empty(dir_ / "dest"));
 }
 
 TEST_F(TransferCliTest, BackedUpCatalogOpensAndFindsItsFiles) {
-  const auto paths = MakeCatalog();
   const Json r = JsonOf({"backup", catalog_, dest(), "--include-catalog", "--reset-paths", "--keep-folders"});
   EXPECT_EQ(Keys(r), (std::vector<std::string>{"files", "total_bytes", "catalog_copy", "reader", "image", "warnings"}));
   ASSERT_EQ(r["files"].size(), 3u);
@@ -185,30 +165,26 @@ TEST_F(TransferCliTest, BackedUpCatalogOpensAndFindsItsFiles) {
   ASSERT_EQ(copied.size(), 3u);
   for (std::size_t i = 0; i < copied.size(); ++i) {
     EXPECT_TRUE(copied[i].starts_with(dest() + "/")) << copied[i];
-    EXPECT_TRUE(copied[i].ends_with(paths[i].substr(1))) << copied[i];  // the whole path from "/"
-    EXPECT_EQ(ReadAll(copied[i]), ReadAll(paths[i]));
+    EXPECT_TRUE(copied[i].ends_with(paths_[i].substr(1))) << copied[i];  // the whole path from "/"
+    EXPECT_EQ(ReadAll(copied[i]), ReadAll(paths_[i]));
   }
   // The open catalog was saved with the reset paths, in its own file.
   EXPECT_EQ(Paths(catalog_), copied);
 }
 
 TEST_F(TransferCliTest, BackupRefusesMissingFilesAndUnsavedCatalogs) {
-  const auto paths = MakeCatalog();
-  fs::remove(paths[2]);
-  const CliResult r = Run({"backup", catalog_, dest()});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("because the catalog contains files not found in mounted volumes."), std::string::npos);
+  fs::remove(paths_[2]);
+  Fails({"backup", catalog_, dest()}, 1, "because the catalog contains files not found in mounted volumes.");
   EXPECT_TRUE(fs::is_empty(dir_ / "dest"));
   // A second run onto a disk that has the files already copies nothing new.
-  fs::copy_file(kPhotos / kSources[2], paths[2]);
+  fs::copy_file(kPhotos / kSources[2], paths_[2]);
   JsonOf({"backup", catalog_, dest()});
   const Json again = JsonOf({"backup", catalog_, dest()});
   for (const Json& f : again["files"]) EXPECT_EQ(f["already_there"], true);
 }
 
 TEST_F(TransferCliTest, IsoImageReadBackMatchesTheStagingFolder) {
-  if (!Have("xorriso") || !Have("osirrox")) GTEST_SKIP() << "xorriso is not installed";
-  MakeCatalog();
+  if (!Have({"xorriso", "osirrox"})) GTEST_SKIP() << "xorriso is not installed";
   const std::string image = (dir_ / "backup.iso").string();
   const Json r = JsonOf({"backup", catalog_, dest(), "--include-catalog", "--keep-folders", "--iso", image});
   EXPECT_EQ(r["image"], image);
@@ -218,9 +194,7 @@ TEST_F(TransferCliTest, IsoImageReadBackMatchesTheStagingFolder) {
   const auto staged = Tree(dir_ / "dest");
   EXPECT_EQ(staged.size(), 5u);  // three photos, the catalog and autorun.inf
   EXPECT_EQ(Tree(out), staged);
-  // The image is never written over an existing file.
-  const CliResult again = Run({"backup", catalog_, dest(), "--iso", image});
-  EXPECT_EQ(again.status, 1);
+  Fails({"backup", catalog_, dest(), "--iso", image}, 1);  // never written over an existing file
   fs::remove_all(out);
 }
 
