@@ -6,11 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "metadata/annotation_test_support.h"
+
 namespace norvo::metadata {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using Strings = std::vector<std::string>;
+using testing::Texts;
 
 constexpr FieldId kCaption = 0x278;
 constexpr FieldId kKeywords = 0x219;
@@ -34,11 +37,6 @@ std::string TextAt(FieldId id, int index, const Bytes& block) {
   return v ? v->text() : "<none>";
 }
 
-Strings Texts(FieldId id, const Bytes& block) {
-  Strings out;
-  for (const AnnotationValue& v : GetAnnotations(id, block)) out.push_back(v.text());
-  return out;
-}
 
 TEST(AnnotationBlock, ReadingStopsAtAStrayByteOrAnOverrun) {
   Bytes good = Concat({Entry(kTextMarker, kCity, "Oslo"), Entry(kRawMarker, kKeywords, "a")});

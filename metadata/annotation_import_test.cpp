@@ -23,9 +23,7 @@ constexpr FieldId kKeywords = 0x219;
 constexpr FieldId kCaption = 0x278;
 
 std::string Joined(FieldId id, std::span<const std::uint8_t> block) {
-  std::string out;
-  for (const AnnotationValue& v : GetAnnotations(id, block)) out += (out.empty() ? "" : "|") + v.utf8();
-  return out;
+  return testing::Joined(testing::Utf8Values(id, block));
 }
 
 TEST(AnnotationsFromMetadata, RealPhotoThroughTheFileReader) {

@@ -29,10 +29,22 @@ inline void SetUtf8(FieldId id, int index, std::string_view utf8, AnnotationBloc
   SetAnnotationText(id, index, t.bytes, block, mode, t.marker);
 }
 
-// Every value of a field, as UTF-8.
+// Every value of a field, as UTF-8, or as the block stores it.
 inline std::vector<std::string> Utf8Values(FieldId id, std::span<const std::uint8_t> block) {
   std::vector<std::string> out;
   for (const AnnotationValue& v : GetAnnotations(id, block)) out.push_back(v.utf8());
+  return out;
+}
+inline std::vector<std::string> Texts(FieldId id, std::span<const std::uint8_t> block) {
+  std::vector<std::string> out;
+  for (const AnnotationValue& v : GetAnnotations(id, block)) out.push_back(v.text());
+  return out;
+}
+
+// List values joined by "|", as exiftool prints them.
+inline std::string Joined(const std::vector<std::string>& values) {
+  std::string out;
+  for (const std::string& v : values) out += (out.empty() ? "" : "|") + v;
   return out;
 }
 
@@ -88,13 +100,14 @@ inline std::string Exiftool(const std::string& tag, const std::string& path) {
 }
 
 // Several tags in one run (exiftool starts slowly), duplicates included:
-// "Group1:Tag" (IPTC,
-// XMP-dc, IFD0, ExifTool ...) to its value, list values joined by "|". Tags
-// the file does not have are missing from the map. `iptc_charset` is what
-// exiftool takes IPTC records without a 1:90 declaration to be.
-inline std::map<std::string, std::string> ExiftoolTags(const std::string& path, const std::vector<std::string>& tags,
-                                                       const std::string& iptc_charset = "cp1252") {
-  std::string command = "exiftool -a -G1 -s -s -sep '|' -charset iptc=" + iptc_charset;
+// "Group1:Tag" (IPTC, XMP-dc, IFD0, ExifIFD, GPS, ExifTool ...) to its value,
+// list values joined by "|". Tags the file does not have are missing from
+// the map. `options` go to exiftool as they are: the character set IPTC
+// records without a 1:90 declaration are taken to be, or -n for numbers.
+inline std::map<std::string, std::string> ExiftoolTagsWith(const std::string& path,
+                                                           const std::vector<std::string>& tags,
+                                                           const std::string& options) {
+  std::string command = "exiftool -a -G1 -s -s -sep '|' " + options;
   for (const std::string& t : tags) command += " '-" + t + "'";
   command += " '" + path + "' 2>/dev/null";
   std::map<std::string, std::string> values;
@@ -117,6 +130,17 @@ inline std::map<std::string, std::string> ExiftoolTags(const std::string& path, 
     line.clear();
   }
   return values;
+}
+
+inline std::map<std::string, std::string> ExiftoolTags(const std::string& path, const std::vector<std::string>& tags,
+                                                       const std::string& iptc_charset = "cp1252") {
+  return ExiftoolTagsWith(path, tags, "-charset iptc=" + iptc_charset);
+}
+
+// Values as numbers (exiftool's -n).
+inline std::map<std::string, std::string> ExiftoolNumbers(const std::string& path,
+                                                          const std::vector<std::string>& tags) {
+  return ExiftoolTagsWith(path, tags, "-n");
 }
 
 }  // namespace norvo::metadata::testing

@@ -31,6 +31,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Strings = std::vector<std::string>;
 using testing::ExiftoolTags;
+using testing::Joined;
 using testing::SetUtf8;
 using testing::Utf8Values;
 using Tags = std::map<std::string, std::string>;
@@ -43,12 +44,6 @@ std::string Tag(const Tags& tags, const std::string& key) {
 // Each tag's value as exiftool read it ("" for a tag it did not find).
 void ExpectTags(const Tags& tags, std::initializer_list<std::pair<const char*, std::string>> want) {
   for (const auto& [key, value] : want) EXPECT_EQ(Tag(tags, key), value) << key;
-}
-
-std::string Joined(const Strings& values) {
-  std::string out;
-  for (const std::string& v : values) out += (out.empty() ? "" : "|") + v;
-  return out;
 }
 
 // A command's standard output.

@@ -17,6 +17,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Strings = std::vector<std::string>;
 using testing::SetUtf8;
+using testing::Texts;
 
 constexpr FieldId kProduct = 0x205;
 constexpr FieldId kKeywords = 0x219;
@@ -24,11 +25,6 @@ constexpr FieldId kCity = 0x25a;
 constexpr FieldId kCaption = 0x278;
 constexpr FieldId kCustom1 = 0x301;
 
-Strings Texts(FieldId id, std::span<const std::uint8_t> block) {
-  Strings out;
-  for (const AnnotationValue& v : GetAnnotations(id, block)) out.push_back(v.text());
-  return out;
-}
 
 // The data sets of a stream as "record:set=value" texts.
 Strings DataSets(const Bytes& stream) {
@@ -347,7 +343,6 @@ TEST(IimCutForms, WhatRecordsOfEitherCharacterSetKeep) {
 }
 
 TEST(IptcRecordsToAnnotations, AgreesWithExiftoolOnARealPhoto) {
-  using testing::Exiftool;
   const std::string path = testing::PhotoPath("BlueSquare.jpg");
   Bytes resources = testing::JpegSegment(testing::ReadBytes(path), 0xED, {});
   std::optional<std::span<const std::uint8_t>> iim = FindPhotoshopResource(resources, kResourceIptc);
@@ -355,11 +350,9 @@ TEST(IptcRecordsToAnnotations, AgreesWithExiftoolOnARealPhoto) {
   AnnotationBlock block = IptcRecordsToAnnotations(*iim);
   ASSERT_FALSE(block.empty());
   if (!testing::HaveExiftool()) GTEST_SKIP() << "exiftool is not installed";
-  std::string keywords;
-  for (const std::string& k : Texts(kKeywords, block)) keywords += (keywords.empty() ? "" : "|") + k;
-  EXPECT_EQ(keywords, Exiftool("IPTC:Keywords", path));
-  EXPECT_EQ(GetAnnotation(kCaption, 1, block)->text(), Exiftool("IPTC:Caption-Abstract", path));
-  EXPECT_EQ(GetAnnotation(kProduct, 1, block)->text(), Exiftool("IPTC:ObjectName", path));
+  EXPECT_EQ(testing::Joined(Texts(kKeywords, block)), testing::Exiftool("IPTC:Keywords", path));
+  EXPECT_EQ(GetAnnotation(kCaption, 1, block)->text(), testing::Exiftool("IPTC:Caption-Abstract", path));
+  EXPECT_EQ(GetAnnotation(kProduct, 1, block)->text(), testing::Exiftool("IPTC:ObjectName", path));
 }
 
 }  // namespace

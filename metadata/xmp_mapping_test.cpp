@@ -17,6 +17,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using Strings = std::vector<std::string>;
+using testing::Texts;
 
 constexpr FieldId kKeywords = 0x219;
 constexpr FieldId kAuthor = 0x250;
@@ -30,11 +31,6 @@ constexpr std::uint32_t kAuthorText = FourCC("\xA9" "aut");
 constexpr std::uint32_t kKeywordText = FourCC("\xA9" "key");
 constexpr std::uint32_t kCommentText = FourCC("\xA9" "cmt");
 
-Strings Texts(FieldId id, std::span<const std::uint8_t> block) {
-  Strings out;
-  for (const AnnotationValue& v : GetAnnotations(id, block)) out.push_back(v.text());
-  return out;
-}
 
 // A packet made with the toolkit, padded so that rewrites have room.
 std::string MakePacket(const std::function<void(xmp::XmpPacket&)>& fill, std::uint32_t padding = 2048) {
@@ -84,7 +80,9 @@ TEST(MergeFileMetadata, AKeywordItsIptcRecordCutIsTakenWholeFromXmp) {
   std::string long_keyword;
   for (int i = 0; i < 40; ++i) long_keyword += "\xD0\x96";  // 80 bytes
   AnnotationBlock written;
-  for (const std::string& k : {long_keyword, std::string("New")}) testing::SetUtf8(kKeywords, 0, k, written, SetMode::kAppend);
+  for (const std::string& k : {long_keyword, std::string("New")}) {
+    testing::SetUtf8(kKeywords, 0, k, written, SetMode::kAppend);
+  }
   const FieldId ids[] = {kKeywords};
   Bytes iim = BuildIptcRecords(written, 0, ids, [](FieldId) { return 63; });
   ASSERT_EQ(GetAnnotation(kKeywords, 1, IptcRecordsToAnnotations(iim))->utf8(), long_keyword.substr(0, 62));
