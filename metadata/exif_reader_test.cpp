@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The EXIF reader on real camera files, compared with exiftool where it
-// reports the same values, and the resolution a JPEG declares.
+// reports the same values.
 #include "metadata/exif_reader.h"
 
 #include "metadata/annotation_test_support.h"
@@ -9,7 +9,6 @@
 #include "metadata/image_file_reader.h"
 #include "metadata/list_keys.h"
 #include "metadata/stored_values.h"
-#include "metadata/tiff_builder_test_support.h"
 #include "metadata/tiff_tags.h"
 
 #include <gtest/gtest.h>
@@ -184,73 +183,6 @@ TEST(RealPhotos, ResolutionAgreesWithExiftool) {
     EXPECT_EQ(ReadPhoto(name).resolution, want);
   }
   EXPECT_EQ(ReadPhoto("DSCN0010.jpg").resolution, 300);  // EXIF only, no JFIF segment
-}
-
-// ---- JPEG segments made here ----------------------------------------------
-
-// A JPEG's metadata segments: an optional JFIF APP0 before or after the
-// Exif APP1, then a start of scan.
-Bytes Segment(std::uint8_t marker, const Bytes& data) {
-  ByteWriter w;
-  w.u8(0xFF);
-  w.u8(marker);
-  w.u16be(static_cast<std::uint16_t>(data.size() + 2));
-  w.bytes(data);
-  return w.take();
-}
-
-Bytes Jfif(std::uint8_t unit, std::uint16_t density) {
-  ByteWriter w;
-  w.bytes(Bytes{'J', 'F', 'I', 'F', 0, 1, 2, unit});
-  w.u16be(density);
-  w.u16be(density);
-  w.u8(0);
-  w.u8(0);
-  return Segment(0xE0, w.take());
-}
-
-Bytes Jpeg(const Bytes& tiff, const Bytes& before = {}, const Bytes& after = {}) {
-  Bytes out{0xFF, 0xD8};
-  Bytes exif{'E', 'x', 'i', 'f', 0, 0};
-  exif.insert(exif.end(), tiff.begin(), tiff.end());
-  for (const Bytes& part : {before, Segment(0xE1, exif), after, Segment(0xDA, Bytes(10, 0)), Bytes{0xFF, 0xD9}}) {
-    out.insert(out.end(), part.begin(), part.end());
-  }
-  return out;
-}
-
-ImageMetadata ReadJpeg(const Bytes& bytes) {
-  ImageMetadata m;
-  MemorySource source(bytes);
-  EXPECT_EQ(ReadJpegMetadata(source, false, &m), err::kNone);
-  return m;
-}
-
-// Fault: a photo with an EXIF resolution of 300 and no JFIF header was
-// listed at 72 dpi.
-TEST(JpegResolution, JfifDensityElseExif) {
-  testing::TiffBuilder b(Endian::kLittle);
-  int main = b.addIfd();
-  b.rationals(main, 0x11a, {{300, 1}});
-  b.rationals(main, 0x11b, {{300, 1}});
-  b.shorts(main, 0x128, {2});
-  const Bytes tiff = b.build();
-  struct Case {
-    const char* name;
-    Bytes jpeg;
-    std::int32_t want;
-  };
-  const Case cases[] = {
-      {"no JFIF segment", Jpeg(tiff), 300},
-      {"JFIF in dots per inch", Jpeg(tiff, Jfif(1, 96)), 96},
-      {"JFIF in dots per centimetre", Jpeg(tiff, Jfif(2, 38)), 97},
-      {"JFIF with only an aspect ratio", Jpeg(tiff, Jfif(0, 1)), 300},
-      {"JFIF after the EXIF", Jpeg(tiff, {}, Jfif(1, 96)), 96},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(ReadJpeg(c.jpeg).resolution, c.want);
-  }
 }
 
 TEST(RealPhotos, DamagedAndCutFilesFailCleanly) {

@@ -13,6 +13,7 @@
 #include "metadata/exif_reader.h"
 #include "metadata/flashpix_audio.h"
 #include "metadata/list_keys.h"
+#include "metadata/tiff_builder_test_support.h"
 #include "platform/byte_io.h"
 
 namespace norvo::metadata {
@@ -128,7 +129,8 @@ TEST(JpegMarkers, XmpNeedsTheExactNamespace) {
   JpegSegments s;
   ASSERT_EQ(ReadSegments(JpegBuilder()
                              .segment(kMarkerApp1, std::string("http://ns.adobe.com/xap/1.1/") + '\0', Bytes{'x'})
-                             .segment(kMarkerApp1, "http://ns.ado")  // shorter than the namespace: compared over its size
+                             // Shorter than the namespace: compared over its size.
+                             .segment(kMarkerApp1, "http://ns.ado")
                              .scan().take(), &s),
             err::kNone);
   EXPECT_TRUE(s.xmp.empty());
@@ -146,8 +148,8 @@ TEST(JpegMarkers, ReadErrorsAndBadStarts) {
   // profile and image resources collected so far are dropped, the comment
   // stays.
   Bytes jpeg =
-      JpegBuilder().segment(kMarkerApp2, Icc(1, 1), Bytes{1}).segment(kMarkerApp13, "8BIM").segment(kMarkerComment, "kept")
-          .take();
+      JpegBuilder().segment(kMarkerApp2, Icc(1, 1), Bytes{1}).segment(kMarkerApp13, "8BIM")
+          .segment(kMarkerComment, "kept").take();
   jpeg.insert(jpeg.end(), {0xFF, 0xE1, 0x10, 0x00, 'E', 'x'});
   JpegSegments t;
   EXPECT_EQ(ReadSegments(jpeg, &t), err::kEndOfFile);
@@ -170,6 +172,41 @@ TEST(JpegMarkers, CommentAndXmpReachTheMetadataList) {
   ASSERT_EQ(m.list.getText(kKeyComment, 2, &text), err::kNone);
   EXPECT_EQ(text, "second");
   EXPECT_EQ(*m.list.find(kKeyXmp, 1), (Bytes{'<', '/', '>'}));
+}
+
+// Fault: a photo with an EXIF resolution of 300 and no JFIF header was
+// listed at 72 dpi.
+TEST(JpegResolution, JfifDensityElseExif) {
+  testing::TiffBuilder b(Endian::kLittle);
+  int main = b.addIfd();
+  b.rationals(main, 0x11a, {{300, 1}});
+  b.rationals(main, 0x11b, {{300, 1}});
+  b.shorts(main, 0x128, {2});
+  const Bytes tiff = b.build();
+  auto jfif = [](std::uint8_t unit, std::uint8_t density) {
+    return std::string{'J', 'F', 'I', 'F', 0, 1, 2, static_cast<char>(unit), 0, static_cast<char>(density),
+                       0, static_cast<char>(density), 0, 0};
+  };
+  struct Case {
+    const char* name;
+    std::string before, after;  // the JFIF segment's data, if any
+    std::int32_t want;
+  };
+  const Case cases[] = {
+      {"no JFIF segment", "", "", 300},
+      {"JFIF in dots per inch", jfif(1, 96), "", 96},
+      {"JFIF in dots per centimetre", jfif(2, 38), "", 97},
+      {"JFIF with only an aspect ratio", jfif(0, 1), "", 300},
+      {"JFIF after the EXIF", "", jfif(1, 96), 96},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    JpegBuilder jpeg;
+    if (!c.before.empty()) jpeg.segment(0xFFE0, c.before);
+    jpeg.segment(kMarkerApp1, std::string("Exif\0\0", 6), tiff);
+    if (!c.after.empty()) jpeg.segment(0xFFE0, c.after);
+    EXPECT_EQ(ReadMetadata(jpeg.scan().take()).resolution, c.want);
+  }
 }
 
 // A FlashPix contents list of a storage and the audio stream, its name in
@@ -213,11 +250,12 @@ TEST(FlashPixAudio, TheVoiceAnnotationIsPutTogetherFromItsSegments) {
   const Bytes first(wav.begin(), wav.begin() + 10);
   const Bytes second(wav.begin() + 10, wav.end());
   // The contents list, then pieces as {entity, offset, data}.
-  auto jpeg = [&](std::uint32_t declared, bool little, std::initializer_list<std::tuple<int, int, Bytes>> pieces) {
+  auto jpeg = [&](std::uint32_t declared, bool little,
+                  std::initializer_list<std::tuple<std::uint16_t, std::uint32_t, Bytes>> pieces) {
     JpegBuilder b;
     b.segment(kMarkerApp2, "FPXR", FlashPixContents(declared, little));
     for (const auto& [entity, offset, data] : pieces) {
-      b.segment(kMarkerApp2, "FPXR", FlashPixData(static_cast<std::uint16_t>(entity), static_cast<std::uint32_t>(offset), data));
+      b.segment(kMarkerApp2, "FPXR", FlashPixData(entity, offset, data));
     }
     return b.scan().take();
   };
