@@ -79,7 +79,7 @@ TEST_F(AnnotationTextCliTest, AnnotateJsonShowsWhatWasWritten) {
 }
 
 TEST_F(AnnotationTextCliTest, MetadataReadsRecordsExiftoolWrote) {
-  if (std::system("exiftool -ver >/dev/null 2>&1") != 0) GTEST_SKIP() << "exiftool is not installed";
+  if (!Have({"exiftool"})) GTEST_SKIP() << "exiftool is not installed";
   // The fault: records declaring UTF-8 were read as 8-bit text.
   const std::string utf8 = Photo("utf8.jpg");
   ASSERT_TRUE(ExiftoolWrites("-charset iptc=UTF8 -IPTC:CodedCharacterSet=UTF8 '-IPTC:Caption-Abstract=Café crème' "

@@ -25,17 +25,6 @@ using namespace norvo::cli_testing;
 
 const std::vector<std::string> kSources = {"Canon_40D.jpg", "DSCN0010.jpg", "Nikon_D70.jpg"};
 
-// What a shell command prints.
-std::string Output(const std::string& command) {
-  std::string text;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[512];
-    while (fgets(buffer, sizeof buffer, pipe) != nullptr) text += buffer;
-    pclose(pipe);
-  }
-  return text;
-}
-
 class CameraCliTest : public CliHarness {
  protected:
   void SetUp() override {
@@ -51,10 +40,8 @@ class CameraCliTest : public CliHarness {
     unsetenv("NORVO_CAMERA_PORT");
     CliHarness::TearDown();
   }
-  std::vector<std::string> Import(std::vector<std::string> extra) {
-    std::vector<std::string> args = {"camera", "import", catalog_, "--port", port_, "--dest", (dir_ / "dest").string()};
-    args.insert(args.end(), extra.begin(), extra.end());
-    return args;
+  std::vector<std::string> Import(const std::vector<std::string>& extra) {
+    return Plus({"camera", "import", catalog_, "--port", port_, "--dest", (dir_ / "dest").string()}, extra);
   }
   std::vector<long long> Find(const std::string& field, const std::string& value) {
     return Numbers(JsonOf({"find", catalog_, "--where", field, "is", value}));
@@ -79,16 +66,13 @@ TEST_F(CameraCliTest, ListShowsTheCameraOfTheEnvironment) {
     EXPECT_EQ(report["added"], 3);
     unsetenv("NORVO_CAMERA_PORT");
     EXPECT_EQ(Ok({"camera", "list"}), "No camera connected.\n");
-    CliResult r = Run({"camera", "import", catalog_, "--dest", (dir_ / "dest").string()});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("No camera connected."), std::string::npos) << r.err;
+    Fails({"camera", "import", catalog_, "--dest", (dir_ / "dest").string()}, 1, "No camera connected.");
   }
 }
 
 TEST_F(CameraCliTest, ImportCopiesScansAndStampsOnlyTheNewItems) {
   // An item already in the catalog gets no stamps.
-  const std::string mine = Photo("Pentax_K10D.jpg", "mine.jpg");
-  Ok({"add", catalog_, mine});
+  Ok({"add", catalog_, Photo("Pentax_K10D.jpg", "mine.jpg")});
   Json report = JsonOf(Import({"--author", "Ann Example", "--copyright", "© 2026 Ann", "--instructions",
                                "No crops"}));
   EXPECT_EQ(report["added"], 3);
@@ -97,8 +81,7 @@ TEST_F(CameraCliTest, ImportCopiesScansAndStampsOnlyTheNewItems) {
   std::vector<long long> new_ids;
   for (const Json& f : report["files"]) {
     EXPECT_EQ(f["result"], "downloaded");
-    const std::string name = f["name"];
-    EXPECT_EQ(ReadAll(f["target"].get<std::string>()), ReadAll(kPhotos / name));
+    EXPECT_EQ(ReadAll(f["target"].get<std::string>()), ReadAll(kPhotos / f["name"].get<std::string>()));
     new_ids.push_back(f["id"].get<long long>());
   }
   EXPECT_EQ(Find("Author", "Ann Example"), new_ids);
@@ -113,9 +96,7 @@ TEST_F(CameraCliTest, ImportCopiesScansAndStampsOnlyTheNewItems) {
 
   // Skip: a second import adds nothing and leaves the copies as they are.
   fs::permissions(dir_ / "dest" / "DSCN0010.jpg", fs::perms::owner_write, fs::perm_options::add);
-  {
-    std::ofstream(dir_ / "dest" / "DSCN0010.jpg", std::ios::trunc) << "edited";
-  }
+  std::ofstream(dir_ / "dest" / "DSCN0010.jpg", std::ios::trunc) << "edited";
   report = JsonOf(Import({"--skip-same"}));
   EXPECT_EQ(report["added"], 0);
   for (const Json& f : report["files"]) EXPECT_EQ(f["result"], "skipped");
@@ -135,7 +116,7 @@ TEST_F(CameraCliTest, DeleteLockAndCaptureDate) {
   for (const Json& f : report["files"]) EXPECT_TRUE(f["deleted"].get<bool>());
   EXPECT_TRUE(fs::is_empty(card_));
   // gphoto2 sees the camera empty too.
-  EXPECT_EQ(Output("gphoto2 --port '" + port_ + "' --camera 'Directory Browse' -L 2>&1").find(".jpg"),
+  EXPECT_EQ(CaptureCommand("gphoto2 --port '" + port_ + "' --camera 'Directory Browse' -L").find(".jpg"),
             std::string::npos);
   for (const std::string& name : kSources) {
     const fs::path copy = dir_ / "dest" / name;
@@ -144,7 +125,7 @@ TEST_F(CameraCliTest, DeleteLockAndCaptureDate) {
                                                  fs::perms::others_write),
               fs::perms::none);
     // The modification date is the capture date, read as local time.
-    std::string date = Output("exiftool -s3 -DateTimeOriginal '" + (kPhotos / name).string() + "'");
+    std::string date = CaptureCommand("exiftool -s3 -DateTimeOriginal '" + (kPhotos / name).string() + "'");
     std::tm t{};
     ASSERT_NE(strptime(date.c_str(), "%Y:%m:%d %H:%M:%S", &t), nullptr) << date;
     t.tm_isdst = -1;
@@ -170,11 +151,8 @@ TEST_F(CameraCliTest, AFailedTransferIsReportedAndTheRestGoOn) {
   ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   ::close(fd);
 
-  std::vector<std::string> args = Import({"--delete", "--no-scan", "--json"});
-  CliResult r = Run(args);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("1 file couldn't be transferred"), std::string::npos) << r.err;
-  const Json report = Json::parse(r.out);
+  const Json report =
+      Json::parse(Fails(Import({"--delete", "--no-scan", "--json"}), 1, "1 file couldn't be transferred").out);
   EXPECT_EQ(report["added"], 3);
   int failed = 0;
   for (const Json& f : report["files"]) {
@@ -197,17 +175,14 @@ TEST_F(CameraCliTest, AFailedTransferIsReportedAndTheRestGoOn) {
 }
 
 TEST_F(CameraCliTest, Refusals) {
-  EXPECT_EQ(Run({"camera"}).status, 2);
-  EXPECT_EQ(Run({"camera", "erase"}).status, 2);
-  EXPECT_EQ(Run({"camera", "import"}).status, 2);
-  EXPECT_EQ(Run({"camera", "list", "extra"}).status, 2);
-  EXPECT_EQ(Run(Import({"--author", std::string(256, 'a')})).status, 2);
-  CliResult r = Run({"camera", "import", catalog_, "--port", port_, "--dest", (dir_ / "nowhere").string()});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("couldn't be found"), std::string::npos) << r.err;
-  r = Run({"camera", "import", catalog_, "--port", "disk:" + (dir_ / "nocard").string(), "--dest",
-           (dir_ / "dest").string()});
-  EXPECT_EQ(r.status, 1) << r.out;
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"camera"}, {"camera", "erase"}, {"camera", "import"}, {"camera", "list", "extra"},
+           Import({"--author", std::string(256, 'a')})}) {
+    Fails(args, 2);
+  }
+  Fails({"camera", "import", catalog_, "--port", port_, "--dest", (dir_ / "nowhere").string()}, 1, "couldn't be found");
+  Fails({"camera", "import", catalog_, "--port", "disk:" + (dir_ / "nocard").string(), "--dest",
+         (dir_ / "dest").string()}, 1);
   // Nothing was taken from the camera by the failed runs.
   EXPECT_EQ(List(catalog_).size(), 0u);
   EXPECT_EQ(std::distance(fs::directory_iterator(card_), fs::directory_iterator()), 3);

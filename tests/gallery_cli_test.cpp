@@ -2,8 +2,6 @@
 // norvo-cli gallery end to end: the stored settings, the printed result,
 // the exit status, and movies written for browsers (checked with ffprobe
 // where it is installed).
-#include <cstdlib>
-
 #include "app/settings_store.h"
 #include "output/gallery_settings.h"
 #include "tests/cli_harness.h"
@@ -16,10 +14,8 @@ class GalleryCli : public CliHarness {
   // A catalog of the photos given, imported and scanned.
   void MakeCatalog(const std::vector<std::pair<std::string, std::string>>& photos) {
     fs::create_directories(dir_ / "photos");
-    for (const auto& [source, name] : photos) {
-      fs::copy_file(kPhotos / source, dir_ / "photos" / name);
-    }
-    Ok({"new", catalog_});
+    for (const auto& [source, name] : photos) fs::copy_file(kPhotos / source, dir_ / "photos" / name);
+    NewCatalog();
     Ok({"import", catalog_, (dir_ / "photos").string()});
   }
   // Stores the gallery settings where norvo-cli reads them.
@@ -36,22 +32,14 @@ class GalleryCli : public CliHarness {
 
 TEST_F(GalleryCli, WritesTheSiteAndPrintsTheIndexPage) {
   MakeCatalog({{"Canon_40D.jpg", "Canon_40D.jpg"}, {"Nikon_D70.jpg", "Nikon D70.jpg"}});
-  const std::string out = Ok({"gallery", catalog_, web().string()});
-  EXPECT_EQ(out, (web() / "index.htm").string() + "\n");
-  EXPECT_TRUE(fs::is_regular_file(web() / "source" / "canon_40d.htm"));
-  EXPECT_TRUE(fs::is_regular_file(web() / "source" / "nikon_d70.htm"));
-  EXPECT_TRUE(fs::is_regular_file(web() / "preview" / "nikon_d70.jpg"));
-  EXPECT_TRUE(fs::is_regular_file(web() / "source" / "image" / "nikon_d70.jpg"));
-
-  const Json report = JsonOf({"gallery", catalog_, web().string()});
-  EXPECT_EQ(Keys(report), (std::vector<std::string>{"result", "message", "index", "items", "missing", "media_pages",
-                                                    "index_pages"}));
-  EXPECT_EQ(report["result"], 0);
-  EXPECT_EQ(report["message"], "");
-  EXPECT_EQ(report["index"], (web() / "index.htm").string());
-  EXPECT_EQ(report["items"], 2);
-  EXPECT_EQ(report["media_pages"], 2);
-  EXPECT_EQ(report["index_pages"], 1);
+  EXPECT_EQ(Ok({"gallery", catalog_, web().string()}), (web() / "index.htm").string() + "\n");
+  for (const char* file : {"source/canon_40d.htm", "source/nikon_d70.htm", "preview/nikon_d70.jpg",
+                           "source/image/nikon_d70.jpg"}) {
+    EXPECT_TRUE(fs::is_regular_file(web() / file)) << file;
+  }
+  EXPECT_EQ(JsonOf({"gallery", catalog_, web().string()}),
+            (Json{{"result", 0}, {"message", ""}, {"index", (web() / "index.htm").string()}, {"items", 2},
+                  {"missing", 0}, {"media_pages", 2}, {"index_pages", 1}}));
 }
 
 TEST_F(GalleryCli, UsesTheStoredSettings) {
@@ -64,9 +52,9 @@ TEST_F(GalleryCli, UsesTheStoredSettings) {
   StoreSettings(settings);
   const Json report = JsonOf({"gallery", catalog_, web().string()});
   EXPECT_EQ(report["index_pages"], 2);
-  EXPECT_TRUE(fs::is_regular_file(web() / "index.html"));
-  EXPECT_TRUE(fs::is_regular_file(web() / "index2.html"));
-  EXPECT_TRUE(fs::is_regular_file(web() / "source" / "3.html"));
+  for (const char* file : {"index.html", "index2.html", "source/3.html"}) {
+    EXPECT_TRUE(fs::is_regular_file(web() / file)) << file;
+  }
   EXPECT_NE(ReadAll(web() / "index2.html").find("<a href=\"index.html\" target=\"_self\">1-2</a> | 3-3"),
             std::string::npos);
 }
@@ -74,33 +62,27 @@ TEST_F(GalleryCli, UsesTheStoredSettings) {
 TEST_F(GalleryCli, MissingFilesAndBadDestinationsFailWithTheirMessages) {
   MakeCatalog({{"Canon_40D.jpg", "here.jpg"}, {"Nikon_D70.jpg", "gone.jpg"}});
   fs::remove(dir_ / "photos" / "gone.jpg");
-  CliResult missing = Run({"gallery", catalog_, web().string(), "--json"});
-  EXPECT_EQ(missing.status, 1);
+  const CliResult missing = Fails({"gallery", catalog_, web().string(), "--json"}, 1,
+                                 "HTML Export couldn't be completed because of missing files.");
   const Json report = Json::parse(missing.out);
   EXPECT_EQ(report["result"], 1);
   EXPECT_EQ(report["missing"], 1);
-  EXPECT_NE(missing.err.find("HTML Export couldn't be completed because of missing files."), std::string::npos);
   EXPECT_TRUE(fs::is_regular_file(web() / "preview" / "icon0.gif"));
   EXPECT_TRUE(fs::is_regular_file(web() / "source" / "gone.htm"));
 
   std::ofstream(dir_ / "io" / "plain") << "x";
-  CliResult into_file = Run({"gallery", catalog_, (dir_ / "io" / "plain").string()});
-  EXPECT_EQ(into_file.status, 1);
-  EXPECT_NE(into_file.err.find("a problem creating files or folders"), std::string::npos);
-
-  EXPECT_EQ(Run({"gallery", catalog_}).status, 2);
+  Fails({"gallery", catalog_, (dir_ / "io" / "plain").string()}, 1, "a problem creating files or folders");
+  Fails({"gallery", catalog_}, 2);
 }
 
 TEST_F(GalleryCli, MoviesGetTheirIndexInFrontAndAPlayer) {
-  if (std::system("ffmpeg -version >/dev/null 2>&1 && ffprobe -version >/dev/null 2>&1") != 0) {
-    GTEST_SKIP() << "ffmpeg is not installed";
-  }
+  if (!Have({"ffmpeg", "ffprobe"})) GTEST_SKIP() << "ffmpeg is not installed";
   fs::create_directories(dir_ / "movies");
   const fs::path movie = dir_ / "movies" / "Clip One.mov";
   const std::string make = "ffmpeg -loglevel error -f lavfi -i testsrc=size=96x64:rate=10 -t 1 -c:v mpeg4 '" +
                            movie.string() + "'";
   ASSERT_EQ(std::system(make.c_str()), 0);
-  Ok({"new", catalog_});
+  NewCatalog();
   Ok({"import", catalog_, (dir_ / "movies").string()});
   Ok({"gallery", catalog_, web().string()});
   const fs::path copy = web() / "source" / "image" / "clip_one.mov";
@@ -109,17 +91,8 @@ TEST_F(GalleryCli, MoviesGetTheirIndexInFrontAndAPlayer) {
   EXPECT_LT(bytes.find("moov"), bytes.find("mdat"));
   EXPECT_GT(ReadAll(movie).find("moov"), ReadAll(movie).find("mdat"));  // ffmpeg writes it last
   // Every frame is still there and decodes the same.
-  const std::string frames = "ffmpeg -v error -i '%s' -f framemd5 - 2>/dev/null";
-  auto hashes = [&](const fs::path& p) {
-    std::string command = frames;
-    command.replace(command.find("%s"), 2, p.string());
-    std::string text;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-      char buffer[4096];
-      std::size_t n = 0;
-      while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-      pclose(pipe);
-    }
+  auto hashes = [](const fs::path& p) {
+    const std::string text = CaptureCommand("ffmpeg -v error -i '" + p.string() + "' -f framemd5 -");
     return text.substr(text.find("\n0,"));  // past the header naming the file
   };
   EXPECT_EQ(hashes(copy), hashes(movie));

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "tests/cli_harness.h"
-#include "platform/test_shell.h"
 
 namespace {
 
@@ -20,23 +19,21 @@ using namespace norvo::cli_testing;
 const std::vector<std::string> kSources = {"DSCN0010.jpg", "Canon_40D.jpg", "Nikon_D70.jpg", "Pentax_K10D.jpg",
                                            "Kodak_CX7530.jpg"};
 
-std::string Capture(const std::string& command) { return norvo::testing::CaptureCommand(command); }
-
 int PdfPages(const std::string& pdf) {
-  const std::string info = Capture("pdfinfo '" + pdf + "'");
+  const std::string info = CaptureCommand("pdfinfo '" + pdf + "'");
   const std::size_t at = info.find("Pages:");
   return at == std::string::npos ? -1 : std::atoi(info.c_str() + at + 6);
 }
 
 std::string PageText(const std::string& pdf, int page) {
   const std::string n = std::to_string(page);
-  return Capture("pdftotext -f " + n + " -l " + n + " '" + pdf + "' -");
+  return CaptureCommand("pdftotext -f " + n + " -l " + n + " '" + pdf + "' -");
 }
 
 // Images on each page as `pdfimages -list` shows them.
 std::vector<int> ImagesPerPage(const std::string& pdf, int pages) {
   std::vector<int> counts(static_cast<std::size_t>(pages));
-  const std::string list = Capture("pdfimages -list '" + pdf + "'");
+  const std::string list = CaptureCommand("pdfimages -list '" + pdf + "'");
   std::size_t start = 0;
   while (start < list.size()) {
     std::size_t end = list.find('\n', start);
@@ -55,20 +52,17 @@ std::vector<int> ImagesPerPage(const std::string& pdf, int pages) {
 class PrintCliTest : public CliHarness {
  protected:
   void SetUp() override {
-    if (std::system("command -v pdfinfo pdftotext pdfimages >/dev/null 2>&1") != 0) {
-      GTEST_SKIP() << "poppler-utils (pdfinfo, pdftotext, pdfimages) are not installed";
-    }
+    if (!Have({"pdfinfo", "pdftotext", "pdfimages"})) GTEST_SKIP() << "poppler-utils are not installed";
     // The command needs no display: none is offered to it.
     ::unsetenv("DISPLAY");
     ::unsetenv("WAYLAND_DISPLAY");
     ::unsetenv("QT_QPA_PLATFORM");
     CliHarness::SetUp();
-    Ok({"new", catalog_});
-    std::vector<std::string> add = {"add", catalog_};
+    std::vector<std::string> files;
     for (int copy = 0; copy < 2; ++copy) {
-      for (const std::string& s : kSources) add.push_back(Photo(s, std::to_string(copy) + "_" + s));
+      for (const std::string& s : kSources) files.push_back(Photo(s, std::to_string(copy) + "_" + s));
     }
-    Ok(add);
+    NewCatalog(files);
     Ok({"scan", catalog_});
   }
   std::string Pdf(const std::string& name) const { return (dir_ / name).string(); }
@@ -76,10 +70,8 @@ class PrintCliTest : public CliHarness {
 
 TEST_F(PrintCliTest, ContactSheetHasOnePicturePerCellAndTheFileNames) {
   const Json result = JsonOf({"print", catalog_, "--pdf", Pdf("sheet.pdf"), "--layout", "contact", "--grid", "3x2"});
-  EXPECT_EQ(result["layout"], "Contact Sheet");
-  EXPECT_EQ(result["items"], 10);
-  EXPECT_EQ(result["pages"], 2);
-  EXPECT_EQ(result["printed"], Json::array({1, 2}));
+  EXPECT_EQ((Json{result["layout"], result["items"], result["pages"], result["printed"]}),
+            (Json{"Contact Sheet", 10, 2, Json::array({1, 2})}));
   ASSERT_EQ(PdfPages(Pdf("sheet.pdf")), 2);
   EXPECT_EQ(ImagesPerPage(Pdf("sheet.pdf"), 2), (std::vector<int>{6, 4}));
   const std::string first = PageText(Pdf("sheet.pdf"), 1);
@@ -91,11 +83,7 @@ TEST_F(PrintCliTest, ContactSheetHasOnePicturePerCellAndTheFileNames) {
 TEST_F(PrintCliTest, OddAndEvenRangesKeepThePageNumbersOfTheWhole) {
   const std::vector<std::string> base = {"print", catalog_, "--layout", "contact", "--grid", "2x1",
                                          "--header", "Page &p of &n", "--footer", "Tom && Jerry"};
-  auto with = [&](std::vector<std::string> extra) {
-    std::vector<std::string> args = base;
-    args.insert(args.end(), extra.begin(), extra.end());
-    return args;
-  };
+  auto with = [&](const std::vector<std::string>& extra) { return Plus(base, extra); };
   Ok(with({"--pdf", Pdf("all.pdf")}));
   ASSERT_EQ(PdfPages(Pdf("all.pdf")), 5);
   const std::string second = PageText(Pdf("all.pdf"), 2);
@@ -122,36 +110,27 @@ TEST_F(PrintCliTest, MediaSheetsRepeatAndHiddenItemsStayOut) {
   const std::string second_id = std::to_string(List(catalog_)[1]["id"].get<int>());
   Ok({"hide", catalog_, second_id});
   const Json media = JsonOf({"print", catalog_, "--pdf", Pdf("media.pdf"), "--layout", "media", "--repeat", "2"});
-  EXPECT_EQ(media["items"], 9);
-  EXPECT_EQ(media["pages"], 18);
+  EXPECT_EQ((Json{media["items"], media["pages"]}), (Json{9, 18}));
   EXPECT_EQ(PdfPages(Pdf("media.pdf")), 18);
   EXPECT_EQ(ImagesPerPage(Pdf("media.pdf"), 18), std::vector<int>(18, 1));
   // The content list names its items, the hidden one not among them.
   Ok({"print", catalog_, "--pdf", Pdf("list.pdf"), "--layout", "list"});
-  const std::string text = Capture("pdftotext '" + Pdf("list.pdf") + "' -");
+  const std::string text = CaptureCommand("pdftotext '" + Pdf("list.pdf") + "' -");
   EXPECT_NE(text.find("0_DSCN0010.jpg"), std::string::npos) << text;
   EXPECT_EQ(text.find("0_Canon_40D.jpg"), std::string::npos) << text;
   EXPECT_EQ(ImagesPerPage(Pdf("list.pdf"), 1), std::vector<int>{9});
 }
 
 TEST_F(PrintCliTest, WrongCommandLinesAndMissingFoldersAreRefused) {
-  for (const std::vector<std::string>& args :
-       std::vector<std::vector<std::string>>{{"print", catalog_},
-                                             {"print", catalog_, "--pdf", Pdf("x.pdf"), "--grid", "0x3"},
-                                             {"print", catalog_, "--pdf", Pdf("x.pdf"), "--grid", "4by4"},
-                                             {"print", catalog_, "--pdf", Pdf("x.pdf"), "--layout", "poster"},
-                                             {"print", catalog_, "--pdf", Pdf("x.pdf"), "--range", "current"},
-                                             {"print", catalog_, "--pdf", Pdf("x.pdf"), "--pages", "3-2"},
-                                             {"print", catalog_, "--pdf", Pdf("x.pdf"), "--range", "odd", "--pages", "1"}}) {
-    const CliResult r = Run(args);
-    EXPECT_EQ(r.status, 2) << args.back() << ": " << r.err;
+  Fails({"print", catalog_}, 2);
+  for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+           {"--grid", "0x3"}, {"--grid", "4by4"}, {"--layout", "poster"}, {"--range", "current"}, {"--pages", "3-2"},
+           {"--range", "odd", "--pages", "1"}}) {
+    Fails(Plus({"print", catalog_, "--pdf", Pdf("x.pdf")}, bad), 2);
   }
-  const CliResult missing = Run({"print", catalog_, "--pdf", Pdf("no/such.pdf")});
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_NE(missing.err.find("couldn't be found"), std::string::npos) << missing.err;
+  Fails({"print", catalog_, "--pdf", Pdf("no/such.pdf")}, 1, "couldn't be found");
   // Even pages of a one-page job: nothing to print, and no file.
-  const CliResult none = Run({"print", catalog_, "--pdf", Pdf("none.pdf"), "--range", "even"});
-  EXPECT_EQ(none.status, 1);
+  Fails({"print", catalog_, "--pdf", Pdf("none.pdf"), "--range", "even"}, 1);
   EXPECT_FALSE(fs::exists(Pdf("none.pdf")));
   EXPECT_FALSE(fs::exists(Pdf("x.pdf")));
 }

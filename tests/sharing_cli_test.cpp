@@ -26,17 +26,8 @@ class SharingCliTest : public CliHarness {
  protected:
   void SetUp() override {
     CliHarness::SetUp();
-    for (const char* name : {"Canon_40D.jpg", "Nikon_D70.jpg", "DSCN0010.jpg"}) {
-      fs::copy_file(kPhotos / name, dir_ / name);
-      fs::permissions(dir_ / name, fs::perms::owner_write, fs::perm_options::add);
-    }
-    Ok({"new", catalog_});
-    Ok({"add", catalog_, (dir_ / "Canon_40D.jpg").string(), (dir_ / "Nikon_D70.jpg").string(),
-        (dir_ / "DSCN0010.jpg").string()});
-  }
-  std::vector<std::uint8_t> Bytes(const fs::path& path) {
-    std::string text = ReadAll(path);
-    return {text.begin(), text.end()};
+    NewCatalog({Photo("Canon_40D.jpg", "Canon_40D.jpg"), Photo("Nikon_D70.jpg", "Nikon_D70.jpg"),
+                Photo("DSCN0010.jpg", "DSCN0010.jpg")});
   }
   int Items() { return static_cast<int>(List(catalog_).size()); }
 };
@@ -60,11 +51,8 @@ TEST_F(SharingCliTest, AChangerWaitsForAnotherAndNeverLosesAnUpdate) {
   catalog::OpenOptions change;
   change.exclusive = true;
   ASSERT_TRUE(other.open(catalog_, std::nullopt, {}, change).ok());
-  CliResult busy = Run({"--wait", "0", "label", catalog_, "2", "Blue"});
-  EXPECT_EQ(busy.status, 1);
-  EXPECT_NE(busy.err.find("is in use by another program"), std::string::npos) << busy.err;
-  CliResult viewer = Run({"--wait", "0", "list", catalog_});
-  EXPECT_EQ(viewer.status, 1) << "a viewer must not read a catalog in the middle of a change";
+  Fails({"--wait", "0", "label", catalog_, "2", "Blue"}, 1, "is in use by another program");
+  Fails({"--wait", "0", "list", catalog_}, 1);  // a viewer must not read a catalog in the middle of a change
   ASSERT_EQ(catalog::SetItemLabel(*other, 1, 4), err::kNone);
   ASSERT_TRUE(other.save().ok());
   other.close(catalog::CloseSettings::kLeave);
@@ -76,15 +64,13 @@ TEST_F(SharingCliTest, AChangerWaitsForAnotherAndNeverLosesAnUpdate) {
 
 // Fault: a catalog on read-only media could not even be listed.
 TEST_F(SharingCliTest, AProtectedCatalogIsViewedButNotChanged) {
-  const auto before = Bytes(catalog_);
+  const std::string before = ReadAll(catalog_);
   fs::permissions(catalog_, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   EXPECT_EQ(Items(), 3);
   EXPECT_EQ(Ok({"find", catalog_, "Canon"}), "1\n");
-  CliResult change = Run({"label", catalog_, "1", "Red"});
-  EXPECT_EQ(change.status, 1);
-  EXPECT_NE(change.err.find("can't be changed"), std::string::npos) << change.err;
+  Fails({"label", catalog_, "1", "Red"}, 1, "can't be changed");
   Ok({"save-as", catalog_, (dir_ / "mine.nrk").string()});
-  EXPECT_EQ(Bytes(catalog_), before);
+  EXPECT_EQ(ReadAll(catalog_), before);
   fs::permissions(catalog_, fs::perms::owner_write, fs::perm_options::add);
 }
 
@@ -98,9 +84,7 @@ TEST_F(SharingCliTest, FifosAreRefusedAtOnce) {
            {"annotate", fifo, "Keywords=x"},
            {"list", (dir_ / "f.nrk").string()},
            {"add", catalog_, fifo}}) {
-    CliResult r = Run(args);
-    EXPECT_EQ(r.status, 1) << args[0];
-    EXPECT_NE(r.err.find("(error -1302)"), std::string::npos) << args[0] << ": " << r.err;
+    Fails(args, 1, "(error -1302)");
   }
   EXPECT_NE(JsonOf({"metadata", fifo})[0]["error"].get<std::string>().find("-1302"), std::string::npos);
   EXPECT_TRUE(Ok({"metadata", fifo}).starts_with("Error       : "));
@@ -111,26 +95,22 @@ TEST_F(SharingCliTest, FifosAreRefusedAtOnce) {
 // Fault: a photo opened as a catalog was reported as a catalog with too many
 // items; a protected photo was rewritten by annotate.
 TEST_F(SharingCliTest, MessagesNameTheRealCause) {
-  CliResult photo = Run({"list", (dir_ / "Canon_40D.jpg").string()});
-  EXPECT_EQ(photo.status, 1);
-  EXPECT_NE(photo.err.find("'Canon_40D.jpg' is not a Norvo Media catalog."), std::string::npos) << photo.err;
-  CliResult absent = Run({"list", (dir_ / "none.nrk").string()});
-  EXPECT_NE(absent.err.find("The catalog 'none.nrk' was not found."), std::string::npos) << absent.err;
+  Fails({"list", (dir_ / "Canon_40D.jpg").string()}, 1, "'Canon_40D.jpg' is not a Norvo Media catalog.");
+  Fails({"list", (dir_ / "none.nrk").string()}, 1, "The catalog 'none.nrk' was not found.");
 
   const fs::path locked = dir_ / "Nikon_D70.jpg";
   fs::permissions(locked, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-  const auto before = Bytes(locked);
-  CliResult annotate = Run({"annotate", locked.string(), "Keywords=x"});
-  EXPECT_EQ(annotate.status, 1);
-  EXPECT_NE(annotate.err.find("(error -45)"), std::string::npos) << annotate.err;
-  EXPECT_EQ(Bytes(locked), before);
+  const std::string before = ReadAll(locked);
+  Fails({"annotate", locked.string(), "Keywords=x"}, 1, "(error -45)");
+  EXPECT_EQ(ReadAll(locked), before);
   fs::permissions(locked, fs::perms::owner_write, fs::perm_options::add);
 }
 
 // Fault: `check` passed a catalog whose cell pointed outside the file while
 // `list` failed for every item.
 TEST_F(SharingCliTest, CheckFindsAnUnreadableCellAndRepairsIt) {
-  auto bytes = Bytes(catalog_);
+  const std::string text = ReadAll(catalog_);
+  std::vector<std::uint8_t> bytes(text.begin(), text.end());
   ByteReader tail(std::span<const std::uint8_t>(bytes).last(4));
   std::size_t pos = tail.u32be();
   bool patched = false;
@@ -147,8 +127,7 @@ TEST_F(SharingCliTest, CheckFindsAnUnreadableCellAndRepairsIt) {
   ASSERT_TRUE(patched);
   std::ofstream(catalog_, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                    static_cast<std::streamsize>(bytes.size()));
-  CliResult check = Run({"check", catalog_});
-  EXPECT_EQ(check.status, 1);
+  const CliResult check = Fails({"check", catalog_}, 1);
   EXPECT_NE(check.out.find("problem: item 2 (position 2): its record at offset 4294967295"), std::string::npos)
       << check.out;
   EXPECT_NE(check.out.find("repair: the item is removed"), std::string::npos);
