@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/byte_io.h"
@@ -34,31 +35,25 @@ TEST(MetadataList, ItemsOfOneKeyAreIndexedFromOneInTheOrderAdded) {
   EXPECT_EQ(list.itemCount(), 1u);
 }
 
-TEST(MetadataList, ReplaceKeepsOneItemInTheKeysPlace) {
-  MetadataList list;
-  list.add(1, Bytes{1});
-  list.add(2, Bytes{2});
-  list.add(1, Bytes{3});
-  list.add(3, Bytes{4});
-  list.replace(1, Bytes{9});
-  EXPECT_EQ(list.count(1), 1);
-  EXPECT_EQ(*list.find(1, 1), Bytes{9});
-  EXPECT_EQ(list.nextKey(0), 1u);
-  list.replace(7, Bytes{5});
-  EXPECT_EQ(list.count(7), 1);
-}
-
-TEST(MetadataList, NextKeyFollowsFirstAppearance) {
+TEST(MetadataList, KeysFollowFirstAppearanceAndReplaceKeepsTheKeysPlace) {
   MetadataList list;
   EXPECT_EQ(list.nextKey(0), 0u);
-  list.add(30, Bytes{});
-  list.add(10, Bytes{});
-  list.add(30, Bytes{});
-  list.add(20, Bytes{});
-  std::vector<std::uint32_t> keys;
-  for (std::uint32_t k = list.nextKey(0); k != 0; k = list.nextKey(k)) keys.push_back(k);
-  EXPECT_EQ(keys, (std::vector<std::uint32_t>{30, 10, 20}));
+  for (auto [key, value] : {std::pair{30u, 1}, {10u, 2}, {30u, 3}, {20u, 4}}) {
+    list.add(key, Bytes{static_cast<std::uint8_t>(value)});
+  }
+  auto keys = [&] {
+    std::vector<std::uint32_t> out;
+    for (std::uint32_t k = list.nextKey(0); k != 0; k = list.nextKey(k)) out.push_back(k);
+    return out;
+  };
+  EXPECT_EQ(keys(), (std::vector<std::uint32_t>{30, 10, 20}));
   EXPECT_EQ(list.nextKey(99), 0u);
+  list.replace(30, Bytes{9});
+  EXPECT_EQ(list.count(30), 1);
+  EXPECT_EQ(*list.find(30, 1), Bytes{9});
+  EXPECT_EQ(keys(), (std::vector<std::uint32_t>{30, 10, 20}));
+  list.replace(7, Bytes{5});
+  EXPECT_EQ(list.count(7), 1);
 }
 
 TEST(MetadataList, TextItems) {

@@ -26,19 +26,17 @@ std::vector<std::uint16_t> Ids(const Bytes& block) {
   return ids;
 }
 
-TEST(PutPhotoshopResource, IntoAnEmptyBlock) {
+// Odd data is padded to even; the XMP resource is named, the others not.
+TEST(PutPhotoshopResource, LayoutOfTheBlockAndItsResources) {
   Bytes block;
-  const Bytes iim = {0x1C, 2, 0, 0, 2, 0, 2};  // odd length
+  const Bytes iim = {0x1C, 2, 0, 0, 2, 0, 2};
   ASSERT_EQ(PutPhotoshopResource(block, kResourceIptc, iim), err::kNone);
   Bytes expected = Header();
-  Bytes resource = {'8', 'B', 'I', 'M', 0x04, 0x04, 0x00, 0x00, 0, 0, 0, 8};
-  Append(expected, resource);
+  Append(expected, Bytes{'8', 'B', 'I', 'M', 0x04, 0x04, 0x00, 0x00, 0, 0, 0, 8});
   Append(expected, iim);
   expected.push_back(0);
   EXPECT_EQ(block, expected);
-}
 
-TEST(PutPhotoshopResource, XmpResourceIsNamedAndEvenDataIsNotPadded) {
   const Bytes xmp = {'<', 'x', '/', '>'};
   Bytes resource = EncodePhotoshopResource(kResourceXmp, xmp);
   EXPECT_EQ(resource, (Bytes{'8', 'B', 'I', 'M', 0x04, 0x24, 3, 'X', 'M', 'P', 0, 0, 0, 4, '<', 'x', '/', '>'}));
