@@ -182,14 +182,7 @@ TEST(PngMetadata, OwnProfileAndResolutionWinOverTheExif) {
   TiffBuilder b(Endian::kLittle);
   int main = b.addIfd();
   b.rationals(main, 0x11a, {{96, 1}});
-  Bytes phys;
-  {
-    ByteWriter w;
-    w.u32be(11811);
-    w.u32be(11811);
-    w.u8(1);
-    phys = w.take();
-  }
+  Bytes phys{0, 0, 0x2E, 0x23, 0, 0, 0x2E, 0x23, 1};  // 11811 both ways, per metre
   const Bytes profile = Of("a colour profile's bytes");
   const Bytes iccp = Cat({Of("icc"), {0, 0}, Deflated(profile)});
   for (bool exif_first : {true, false}) {
@@ -322,7 +315,7 @@ class ToolMadeFiles : public ::testing::Test {
   // "" when this machine's vips cannot write the format.
   std::string Make(const std::string& photo, const std::string& extension) {
     std::string out = dir_ + "/" + std::filesystem::path(photo).stem().string() + "." + extension;
-    if (!Shell("vips copy '" + std::string(NORVO_TESTDATA_DIR) + "/photos/" + photo + "' '" + out + "'")) return {};
+    if (!Shell("vips copy '" + testing::PhotoPath(photo) + "' '" + out + "'")) return {};
     // -m: vips writes the PNG eXIf chunk twice, which exiftool otherwise refuses to edit.
     EXPECT_TRUE(Shell("exiftool -m -overwrite_original -XMP-dc:Title='Harbour at dusk' '-GPSAltitude#=12.5' "
                       "'-GPSAltitudeRef#=1' '" + out + "'"));
