@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the built norvo-cli's camera commands against a folder that
-// libgphoto2's directory driver shows as a camera (NORVO_CAMERA_PORT, or
-// --port disk:DIR): the listing, the import with its stamps, skipping,
-// deleting and dating, and the command-line refusals. exiftool reads the
-// photos' capture dates; gphoto2 lists what the camera still holds.
+// libgphoto2's directory driver shows as a camera; exiftool reads the
+// photos' capture dates, gphoto2 lists what the camera still holds.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Runs the built norvo-cli export on a catalog of real photos whose
-// annotations were written into them with norvo-cli annotate, and checks the
-// tables byte for byte against golden files, the usage errors and what a
-// failed export leaves behind.
+// Runs the built norvo-cli export on annotated photos: tables byte for byte
+// against golden files, usage errors and what a failed export leaves.
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the built norvo-cli to print catalogs to PDF, with no display, and
-// reads the files back with Poppler's tools: page counts of ranges
-// (pdfinfo), header tokens (pdftotext) and pictures per contact-sheet page
-// (pdfimages -list).
+// reads the files back with pdfinfo, pdftotext and pdfimages.
 #include <gtest/gtest.h>
 
 #include <cstdio>

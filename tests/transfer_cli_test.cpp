@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Runs the built norvo-cli to transfer and back up items' files: a move
-// onto another file system (a tmpfs), the name-clash answers, duplicates
-// that leave the catalog alone, backups whose catalog copy opens and finds
-// its files, refusals, and an ISO image read back with osirrox.
+// Runs the built norvo-cli to transfer and back up items' files, with an
+// ISO image read back with osirrox.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
