@@ -162,7 +162,8 @@ class CliHarness : public ::testing::Test {
     args.push_back("--json");
     return Json::parse(Ok(args));
   }
-  // Runs a command that must fail with `status`, its one message naming `problem`.
+  // Runs a command that must exit with `status` and name `problem` on its
+  // standard error; returns what it printed.
   CliResult Fails(const std::vector<std::string>& args, int status, const std::string& problem = "") {
     CliResult r = Run(args);
     std::string command;
