@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@
 
 #include "platform/fault_injection.h"
 #include "platform/file_spec.h"
+#include "platform/owned_temporaries.h"
 
 namespace norvo {
 namespace {
@@ -197,6 +199,50 @@ TEST_F(FileOpsTest, TemporaryNamesAreFreshAndKeptOnlyWhenAsked) {
   EXPECT_FALSE(fs::exists(a));
   EXPECT_TRUE(fs::exists(b));
   EXPECT_EQ(MakeTemporaryName(dir_ + "/missing", "nrk", TemporaryFile::kDeleted, &a), err::kFileNotFound);
+}
+
+// Claim files are reused from one temporary to the next: each live claim
+// must still name its own temporary, nested claims must not share a file,
+// and a forked child must neither take its parent's claims nor leave its
+// own temporary behind when it dies without cleaning up.
+TEST_F(FileOpsTest, ClaimsNameEachLiveTemporaryAndADeadChildsAreSwept) {
+  const std::string claims = TemporaryClaimFolder();
+  auto named = [&] {
+    std::vector<std::string> paths;
+    for (const auto& e : fs::directory_iterator(claims)) {
+      std::string text = Read(e.path().string());
+      text.resize(std::min(text.size(), text.find('\0')));
+      if (!text.empty()) paths.push_back(text);
+    }
+    std::sort(paths.begin(), paths.end());
+    return paths;
+  };
+  TemporaryClaim a, b;
+  a.claim(At(".a.norvo-aaaaaa"));
+  b.claim(At(".b.norvo-bbbbbb"));
+  EXPECT_EQ(named(), (std::vector<std::string>{At(".a.norvo-aaaaaa"), At(".b.norvo-bbbbbb")}));
+  b.release();
+  a.claim(At(".c.norvo-cccccc"));
+  EXPECT_EQ(named(), std::vector<std::string>{At(".c.norvo-cccccc")});
+
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    TemporaryClaim mine;
+    std::string path;
+    ErrorCode error = err::kNone;
+    const int fd = CreateClaimedTemporary(At("photo.jpg"), 0600, mine, &path, &error);
+    ::_exit(fd >= 0 ? 0 : 1);  // dies holding its claim, as a killed run would
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  ASSERT_EQ(Names().size(), 1u);  // the child's temporary
+  EXPECT_TRUE(IsTemporaryName(Names()[0]));
+  EXPECT_EQ(named().size(), 2u);
+  EXPECT_EQ(SweepAbandonedTemporaries(), 1);
+  EXPECT_TRUE(Names().empty());
+  EXPECT_EQ(named(), std::vector<std::string>{At(".c.norvo-cccccc")});  // this process's claim lives on
 }
 
 TEST_F(FileOpsTest, CopyKeepsBytesTimesPermissionsAndUserAttributes) {

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -53,8 +54,93 @@ bool ReadClaim(const std::string& path, std::string* temporary) {
   ::close(fd);
   if (n <= 0) return false;
   text.resize(static_cast<std::size_t>(n));
+  text.resize(std::min(text.size(), text.find('\0')));  // claims end with a NUL, older ones at the file's end
+  if (text.empty()) return false;
   *temporary = text;
   return true;
+}
+
+// A claim file: open, locked, named "PID-N" after the process that made it.
+struct ClaimFile {
+  int fd = -1;
+  std::string path;
+};
+
+bool NewClaimFile(ClaimFile* out) {
+  static std::atomic<unsigned> counter{0};
+  static std::atomic<bool> folder_made{false};
+  const std::string folder = TemporaryClaimFolder();
+  if (!folder_made.load(std::memory_order_relaxed)) {
+    if (!MakeFolders(folder)) return false;
+    folder_made.store(true, std::memory_order_relaxed);
+  }
+  std::string path = folder + "/" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0 && errno == ENOENT && MakeFolders(folder)) {  // the folder went since it was made
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  }
+  if (fd < 0) return false;
+  // Locked before any path is written: a sweep never takes a live claim for
+  // an abandoned one.
+  TryLockBytes(fd, LockKind::kExclusive, 0, 0);
+  *out = ClaimFile{fd, std::move(path)};
+  return true;
+}
+
+// The emptied claim files of a thread, kept for its next temporaries: a run
+// that makes thousands of temporaries (a copy of a folder of photos) then
+// creates and removes one claim file, not one per temporary. They go when
+// the thread ends; a killed process leaves them empty, and the next sweep
+// removes them. A child process after fork() shares its parent's files, so
+// it drops what it inherited (closing, not removing) and makes its own.
+class ClaimPool {
+ public:
+  ~ClaimPool() { drop(owner_ == ::getpid()); }
+  bool take(ClaimFile* out) {
+    if (owner_ != ::getpid()) {
+      drop(false);
+      owner_ = ::getpid();
+    }
+    // One whose folder is no longer the claim folder, or that was removed
+    // meanwhile, would claim nothing that a sweep could find.
+    const std::string folder = TemporaryClaimFolder() + "/";
+    while (!free_.empty()) {
+      ClaimFile f = std::move(free_.back());
+      free_.pop_back();
+      struct stat st {};
+      if (f.path.starts_with(folder) && ::fstat(f.fd, &st) == 0 && st.st_nlink > 0) {
+        *out = std::move(f);
+        return true;
+      }
+      ::close(f.fd);
+    }
+    return false;
+  }
+  void give(ClaimFile file) {
+    if (owner_ != ::getpid() || free_.size() >= kMaxPooledClaims) {
+      ::unlink(file.path.c_str());
+      ::close(file.fd);
+      return;
+    }
+    free_.push_back(std::move(file));
+  }
+
+ private:
+  static constexpr std::size_t kMaxPooledClaims = 4;
+  void drop(bool remove) {
+    for (ClaimFile& f : free_) {
+      if (remove) ::unlink(f.path.c_str());
+      ::close(f.fd);
+    }
+    free_.clear();
+  }
+  pid_t owner_ = ::getpid();
+  std::vector<ClaimFile> free_;
+};
+
+ClaimPool& ThisThreadsClaims() {
+  thread_local ClaimPool pool;
+  return pool;
 }
 
 }  // namespace
@@ -110,32 +196,30 @@ bool IsTemporaryName(const std::string& leaf) {
 
 void TemporaryClaim::claim(const std::string& temporary_path) {
   release();
-  static std::atomic<unsigned> counter{0};
-  const std::string folder = TemporaryClaimFolder();
-  if (!MakeFolders(folder)) return;
-  claim_path_ = folder + "/" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
-  int fd = ::open(claim_path_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    claim_path_.clear();
+  ClaimFile file;
+  if (!ThisThreadsClaims().take(&file) && !NewClaimFile(&file)) return;
+  // The path and its end mark in one write: a kill leaves the old claim
+  // (nothing, after a release) or the new one, never a mix.
+  std::string text = temporary_path;
+  text += '\0';
+  if (::pwrite(file.fd, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size())) {
+    ::unlink(file.path.c_str());
+    ::close(file.fd);
     return;
   }
-  // Locked before the path is written: a sweep never takes a live claim
-  // for an abandoned one.
-  TryLockBytes(fd, LockKind::kExclusive, 0, 0);
-  std::string_view text = temporary_path;
-  if (::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
-    ::close(fd);
-    ::unlink(claim_path_.c_str());
-    claim_path_.clear();
-    return;
-  }
-  fd_ = fd;
+  fd_ = file.fd;
+  claim_path_ = std::move(file.path);
 }
 
 void TemporaryClaim::release() {
   if (fd_ < 0) return;
-  ::unlink(claim_path_.c_str());
-  ::close(fd_);
+  // Emptied (an end mark first) and kept for this thread's next claim.
+  if (::pwrite(fd_, "", 1, 0) == 1) {
+    ThisThreadsClaims().give(ClaimFile{fd_, std::move(claim_path_)});
+  } else {
+    ::unlink(claim_path_.c_str());
+    ::close(fd_);
+  }
   fd_ = -1;
   claim_path_.clear();
 }
