@@ -5,6 +5,7 @@
 // libraries, and only when they first encode.
 #include "output/media_encoder.h"
 #include "output/encoder_plugin_layout.h"
+#include "plugins/ffmpeg_owners.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -152,18 +153,11 @@ std::string FormatName(const Container& c, const AVCodec* video, const AVCodec* 
 
 // --- FFmpeg's objects, owned ---------------------------------------------------
 
-struct CodecFree {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFree {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFree {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct SwsFree {
-  void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
+using ffmpeg::CodecPtr;
+using ffmpeg::FramePtr;
+using ffmpeg::PacketPtr;
+using ffmpeg::ScalerPtr;
+
 struct SwrFree {
   void operator()(SwrContext* s) const { swr_free(&s); }
 };
@@ -173,10 +167,6 @@ struct FifoFree {
 struct DictFree {
   void operator()(AVDictionary* d) const { av_dict_free(&d); }
 };
-using CodecPtr = std::unique_ptr<AVCodecContext, CodecFree>;
-using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
-using SwsPtr = std::unique_ptr<SwsContext, SwsFree>;
 using SwrPtr = std::unique_ptr<SwrContext, SwrFree>;
 using FifoPtr = std::unique_ptr<AVAudioFifo, FifoFree>;
 
@@ -244,7 +234,7 @@ class Encoder {
     AVStream* out = nullptr;
     CodecPtr dec;
     CodecPtr enc;
-    SwsPtr sws;
+    ScalerPtr sws;
     int sws_width = 0, sws_height = 0, sws_format = -1;
     FramePtr scaled;
     std::int64_t next_index = 0;  // the next output frame, in the encoder's time base

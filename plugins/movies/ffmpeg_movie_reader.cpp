@@ -24,6 +24,7 @@
 #include "media/platform_components.h"
 #include "media/reader_plugin_layouts.h"
 #include "metadata/list_keys.h"
+#include "plugins/ffmpeg_owners.h"
 #include "platform/text_encoding.h"
 
 extern "C" {
@@ -134,24 +135,12 @@ struct IoContextFree {
 struct FormatClose {
   void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
 };
-struct CodecFree {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFree {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFree {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct ScalerFree {
-  void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
 using IoPtr = std::unique_ptr<AVIOContext, IoContextFree>;
 using FormatPtr = std::unique_ptr<AVFormatContext, FormatClose>;
-using CodecPtr = std::unique_ptr<AVCodecContext, CodecFree>;
-using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
-using ScalerPtr = std::unique_ptr<SwsContext, ScalerFree>;
+using ffmpeg::CodecPtr;
+using ffmpeg::FramePtr;
+using ffmpeg::PacketPtr;
+using ffmpeg::ScalerPtr;
 
 // --- small conversions ------------------------------------------------------------
 
